@@ -1,0 +1,160 @@
+#include "midi/PacedSender.h"
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+namespace quorvane::midi {
+
+PacedSender::PacedSender(SendFn sendNow) : sendNow_(std::move(sendNow)) {}
+
+PacedSender::~PacedSender() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    // Without a thread (gap 0 all along) nothing can be waiting, except when a
+    // direct send is still running on another thread: wait for it.
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [&] { return !inFlight_; });
+}
+
+void PacedSender::setGapMs(int ms) {
+    {
+        std::lock_guard lock(mutex_);
+        gapMs_ = ms < 0 ? 0 : ms;
+    }
+    wake_.notify_all();
+}
+
+int PacedSender::gapMs() const {
+    std::lock_guard lock(mutex_);
+    return gapMs_;
+}
+
+void PacedSender::setErrorHandler(ErrorFn onError) {
+    std::lock_guard lock(mutex_);
+    onError_ = std::move(onError);
+}
+
+bool PacedSender::isDataSet(const Bytes& m) {
+    return m.size() >= 10 && m[0] == 0xF0 && m[1] == 0x41 && m[3] == 0x2B && m[4] == 0x12;
+}
+
+void PacedSender::enqueue(Bytes message) {
+    std::unique_lock lock(mutex_);
+    if (gapMs_ == 0 && queue_.empty() && !inFlight_ && !stopping_) {
+        // Nothing to keep order with and no pacing: send on the caller's thread.
+        inFlight_ = true;
+        lock.unlock();
+        sendOne(message);
+        lock.lock();
+        inFlight_ = false;
+        lock.unlock();
+        idle_.notify_all();
+        wake_.notify_all();
+        return;
+    }
+    if (isDataSet(message)) {
+        for (auto it = queue_.rbegin(); it != queue_.rend(); ++it) {
+            if (!isDataSet(*it)) break;  // never jump over a request or channel message
+            if (it->size() == message.size() && std::equal(it->begin(), it->begin() + 8, message.begin())) {
+                *it = std::move(message);
+                ++coalesced_;
+                return;
+            }
+        }
+    }
+    queue_.push_back(std::move(message));
+    startThreadLocked();
+    lock.unlock();
+    wake_.notify_all();
+}
+
+void PacedSender::startThreadLocked() {
+    if (!thread_.joinable() && !stopping_) thread_ = std::thread([this] { run(); });
+}
+
+void PacedSender::flush() {
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [&] { return queue_.empty() && !inFlight_; });
+}
+
+void PacedSender::clear() {
+    {
+        std::lock_guard lock(mutex_);
+        queue_.clear();
+    }
+    idle_.notify_all();
+}
+
+size_t PacedSender::pending() const {
+    std::lock_guard lock(mutex_);
+    return queue_.size();
+}
+
+uint64_t PacedSender::coalesced() const {
+    std::lock_guard lock(mutex_);
+    return coalesced_;
+}
+
+uint64_t PacedSender::sent() const {
+    std::lock_guard lock(mutex_);
+    return sent_;
+}
+
+void PacedSender::sendOne(const Bytes& m) {
+    const auto start = Clock::now();
+    std::string error;
+    try {
+        sendNow_(m);
+    } catch (const std::exception& e) {
+        error = e.what();
+        if (error.empty()) error = "MIDI output error";
+    } catch (...) {
+        error = "MIDI output error";
+    }
+    ErrorFn onError;
+    {
+        std::lock_guard lock(mutex_);
+        lastEnd_ = start + std::chrono::duration_cast<Clock::duration>(
+                               std::chrono::duration<double, std::milli>(wireMs(m.size())));
+        haveLast_ = true;
+        if (error.empty()) ++sent_;
+        else onError = onError_;
+    }
+    if (onError) onError(error);
+}
+
+void PacedSender::run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [&] { return stopping_ || (!queue_.empty() && !inFlight_); });
+        if (queue_.empty()) break;  // stopping, nothing left (the destructor waits for a direct send)
+        if (inFlight_) {  // a direct send still running on another thread
+            idle_.wait(lock, [&] { return !inFlight_; });
+            continue;
+        }
+        if (haveLast_ && gapMs_ > 0) {
+            const auto due = lastEnd_ + std::chrono::milliseconds(gapMs_);
+            if (Clock::now() < due) {
+                // Woken early by a new message or a gap change: recompute. The
+                // front message stays queued so a newer data set can replace it.
+                wake_.wait_until(lock, due);
+                continue;
+            }
+        }
+        Bytes m = std::move(queue_.front());
+        queue_.pop_front();
+        inFlight_ = true;
+        lock.unlock();
+        sendOne(m);
+        lock.lock();
+        inFlight_ = false;
+        idle_.notify_all();
+    }
+}
+
+}  // namespace quorvane::midi

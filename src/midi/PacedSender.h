@@ -1,0 +1,88 @@
+// A paced output queue: keeps a least gap between the end of one message on the
+// MIDI wire and the start of the next, so that a slow module is not flooded.
+//
+// Rules:
+// - With a gap of 0 and nothing waiting, enqueue() sends at once on the caller's
+//   thread. Otherwise messages wait in a queue served by one sender thread.
+// - The gap runs from the end of a message on the wire (its start plus
+//   10 bits a byte at 31250 baud) to the start of the next message.
+// - A data set (F0 41 dev 2B 12 ...) still waiting for the same device and
+//   address (same first eight bytes, same length) is replaced in place by the
+//   newer one, but only while no other kind of message (a request or a channel
+//   message) was queued after it: the queue is scanned from the back and the scan
+//   stops at the first message that is not a data set. Requests and channel
+//   messages are never merged or reordered.
+// - flush() blocks until everything queued has been handed to sendNow; the
+//   destructor sends what is queued (keeping the gap) and then stops the thread.
+//
+// sendNow runs on the caller's thread (gap 0) or on the sender thread; an
+// exception it throws is caught and handed to the error handler (if any) on the
+// thread that ran sendNow.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quorvane::midi {
+
+class PacedSender {
+public:
+    using Bytes = std::vector<uint8_t>;
+    using SendFn = std::function<void(const Bytes&)>;
+    using ErrorFn = std::function<void(const std::string&)>;
+
+    explicit PacedSender(SendFn sendNow);
+    ~PacedSender();
+    PacedSender(const PacedSender&) = delete;
+    PacedSender& operator=(const PacedSender&) = delete;
+
+    void setGapMs(int ms);  // negative counts as 0
+    int gapMs() const;
+    // Set before the first enqueue; called when sendNow throws.
+    void setErrorHandler(ErrorFn onError);
+
+    void enqueue(Bytes message);
+    // Blocks until the queue is empty and no message is being handed over.
+    void flush();
+    // Drops every message still waiting (e.g. when the port closes).
+    void clear();
+
+    size_t pending() const;
+    uint64_t coalesced() const;  // data sets replaced in the queue by a newer one
+    uint64_t sent() const;
+
+    // True for a Roland data set of the U-220 (F0 41 dev 2B 12 a1 a2 a3 ...).
+    static bool isDataSet(const Bytes& m);
+    // Wire time of n bytes in ms (10 bits a byte, 31250 baud).
+    static double wireMs(size_t bytes) { return bytes * 10.0 * 1000.0 / 31250.0; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    void run();
+    void sendOne(const Bytes& m);  // calls sendNow_, catches, updates the pacing clock
+    void startThreadLocked();
+
+    SendFn sendNow_;
+    ErrorFn onError_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;   // sender thread: work, gap change or stop
+    std::condition_variable idle_;   // flush(): queue empty and nothing in flight
+    std::deque<Bytes> queue_;
+    int gapMs_ = 0;
+    bool inFlight_ = false;
+    bool stopping_ = false;
+    bool haveLast_ = false;
+    Clock::time_point lastEnd_;      // end of the last message on the wire
+    uint64_t coalesced_ = 0;
+    uint64_t sent_ = 0;
+    std::thread thread_;
+};
+
+}  // namespace quorvane::midi
