@@ -1,0 +1,125 @@
+// The patch editor: edits the module's temporary patch (name, chorus, reverb,
+// the three control parameters, six timbre part rows and the rhythm part row).
+// Every value shown is read from the model at activation; every pick is written
+// straight back through the model, which sends it as one data set.
+//
+// The window is created once and kept: "Done" only hides it, so the lists are
+// filled once and each opening re-reads the values (Activate()).
+#pragma once
+
+#include <QDialog>
+#include <array>
+#include <cstdint>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QScrollArea;
+class QShowEvent;
+
+namespace quorvane {
+class clsU220;
+}
+namespace quorvane::ui {
+class MainContext;
+}
+
+class frmTimbre;
+
+class frmPatch : public QDialog {
+    Q_OBJECT
+public:
+    // Builds the window and fills every list (reading the timbre and rhythm
+    // setup names from the model), showing progress on the main window.
+    explicit frmPatch(quorvane::ui::MainContext& ctx, QWidget* parent = nullptr);
+    ~frmPatch() override;
+
+    // Re-reads every value from the model into the controls, with Updating set
+    // so nothing is written back. Runs when the window is shown and again after
+    // each child window closes.
+    void Activate();
+
+    // Restores all seven voice reserve lists to "0".."30" with no selection.
+    void ResetVoiceReserveLists();
+    // Shortens or lengthens each voice reserve list that has a selection so it
+    // offers exactly 0 .. (its own value + the voices nobody else reserves).
+    void LimitVoiceReserveLists();
+
+    // True while the controls are being filled from the model; the handlers
+    // write nothing while it is set.
+    bool Updating = false;
+
+    // ---- common parameters ----
+    QLineEdit* PatchNameText = nullptr;
+    QLabel* PatchNoLabel = nullptr;
+    QComboBox* ChorusTypeCombo = nullptr;
+    QComboBox* ChorusOutModeCombo = nullptr;
+    QComboBox* ChorusDelayCombo = nullptr;
+    QComboBox* ChorusLevelCombo = nullptr;
+    QComboBox* ChorusRateCombo = nullptr;
+    QComboBox* ChorusDepthCombo = nullptr;
+    QComboBox* ChorusFeedbackCombo = nullptr;
+    QComboBox* ReverbTypeCombo = nullptr;
+    QComboBox* ReverbTimeCombo = nullptr;
+    QComboBox* ReverbLevelCombo = nullptr;
+    QComboBox* ReverbDelayFeedbackCombo = nullptr;
+    QComboBox* Param1Combo = nullptr;
+    QComboBox* Param1ParamCombo = nullptr;
+    QComboBox* Param2Combo = nullptr;
+    QComboBox* Param2ParamCombo = nullptr;
+    QComboBox* Param3Combo = nullptr;
+    QComboBox* Param3ParamCombo = nullptr;
+
+    // ---- part rows: index = part number 1..6, element 0 unused ----
+    std::array<QComboBox*, 7> TimbreNumberCombo{};
+    std::array<QComboBox*, 7> VoiceReserveCombo{};
+    std::array<QComboBox*, 7> ReceiveChannelCombo{};
+    std::array<QComboBox*, 7> KeyRangeLowCombo{};
+    std::array<QComboBox*, 7> KeyRangeHiCombo{};
+    std::array<QComboBox*, 7> VeloLevelCombo{};
+    std::array<QComboBox*, 7> VeloThresholdCombo{};
+    std::array<QComboBox*, 7> LevelCombo{};
+    std::array<QComboBox*, 7> OutputAssignCombo{};
+    std::array<QComboBox*, 7> PanCombo{};
+    std::array<QComboBox*, 7> RxVolumeCombo{};
+    std::array<QComboBox*, 7> RxPanCombo{};
+    std::array<QComboBox*, 7> RxHoldCombo{};
+    std::array<QPushButton*, 7> EditTimbreCommand{};
+    QCheckBox* SyncPartCheck = nullptr;
+    QPushButton* cmdShowKeyboard = nullptr;
+
+    // ---- rhythm part row ----
+    QComboBox* PatchRhythmRhythmSetupCombo = nullptr;
+    QComboBox* PatchRhythmVoiceReserveCombo = nullptr;
+    QComboBox* PatchRhythmReceiveChannelCombo = nullptr;
+    QComboBox* PatchRhythmLevelCombo = nullptr;
+    QComboBox* PatchRhythmLevelBoostSwCombo = nullptr;
+    QComboBox* PatchRhythmRxVolumeCombo = nullptr;
+    QComboBox* PatchRhythmRxHoldCombo = nullptr;
+    QPushButton* EditRhythmCommand = nullptr;
+
+    QPushButton* EndCommand = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void BuildUi();
+    void FillCommonLists();
+    void FillRhythmRow();
+    void FillPartRow(int p);
+    void RefreshRhythmRow();
+    void RefreshPartRow(int p);
+    void ConnectHandlers();
+    void OnPatchNameEdited(const QString& text);
+    void OnEditTimbre(int p);
+    void OnEditRhythm();
+    void OnShowKeyboard();
+
+    quorvane::ui::MainContext& ctx_;
+    quorvane::clsU220& u220_;
+    QScrollArea* scroll_ = nullptr;
+    frmTimbre* timbreEditor_ = nullptr;  // kept between openings
+};
