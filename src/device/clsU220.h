@@ -1,0 +1,226 @@
+// The one object that stands for the connected module. Every window reads and
+// writes the module through it: a get whose block has not been read yet sends
+// the block's data requests and waits (events keep running) until the reply is
+// stored; a let stores the value and sends it at once as one data set.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Host.h"
+#include "ParamTable.h"
+#include "Protocol.h"
+#include "midi/MidiPorts.h"
+
+namespace quorvane {
+
+// Counters of what the inbound handler did with each received message.
+struct InboundStats {
+    uint64_t stored = 0;      // data sets that became part of a reply
+    uint64_t malformed = 0;   // not a well-formed frame or wrong checksum
+    uint64_t foreign = 0;     // another manufacturer, model, device ID or command
+    uint64_t unexpected = 0;  // no request open, or not the address awaited next
+    uint64_t dropped() const { return malformed + foreign + unexpected; }
+};
+
+class clsU220 {
+public:
+    // Takes ownership of the two ports. `host` must outlive the model.
+    clsU220(Host& host, std::unique_ptr<midi::MIDIOutput> output, std::unique_ptr<midi::MIDIInput> input);
+    ~clsU220();  // closes both ports
+    clsU220(const clsU220&) = delete;
+    clsU220& operator=(const clsU220&) = delete;
+
+    std::unique_ptr<midi::MIDIOutput> MIDIOutput1;
+    std::unique_ptr<midi::MIDIInput> MIDIInput1;
+
+    // ---- owner's hooks ----------------------------------------------------
+    // Called when a request got no complete answer in time. `what` names the
+    // request ("Patch Data", ...). Return true to send it again (Retry), false to
+    // give up (Cancel): the get then returns the stored value and the block stays
+    // unread, so the next get asks again. Without a handler the get gives up.
+    std::function<bool(const std::string& what)> OnNotResponding;
+    // Port errors (code other than 0 and 8), to be shown with their text.
+    std::function<void(const std::string& text)> OnPortError;
+    // Raised after one memory name has been stored.
+    std::function<void()> MemoryPatchNameOneReceived;
+    std::function<void()> MemoryTimbreNameOneReceived;
+    std::function<void()> MemoryRhythmNameOneReceived;
+
+    // Time limit of one block request (default 3 s).
+    std::chrono::milliseconds RequestTimeout{3000};
+
+    // ---- generic access (every accessor below is one line over these) -------
+    int16_t get(Param p, int index = 0);
+    // Refuses (returns false, stores and sends nothing) a value outside the
+    // parameter's list or an index outside its range.
+    bool let(Param p, int index, int16_t value);
+    std::string getName(NameParam n, int index = 0);  // module bytes, 12 characters
+    void letName(NameParam n, int index, const std::string& nameBytes);
+    int16_t getMaster(MasterParam m);
+    bool letMaster(MasterParam m, int16_t value);
+
+    // ---- device ID ---------------------------------------------------------
+    int16_t DeviceID() const { return deviceId_; }
+    void DeviceID(int16_t id) { deviceId_ = id; }
+
+    // ---- master setup --------------------------------------------------------
+    float MasterSetupMTune();
+    // Refuses tunes outside 427.4 .. 452.9 Hz.
+    bool MasterSetupMTune(float hz);
+#define QUORVANE_MASTER_ACCESSOR(Name, Size)                                \
+    int16_t Name() { return getMaster(MasterParam::Name); }                 \
+    void Name(int16_t value) { letMaster(MasterParam::Name, value); }
+    QUORVANE_MASTER_INT_PARAMS(QUORVANE_MASTER_ACCESSOR)
+#undef QUORVANE_MASTER_ACCESSOR
+
+    // ---- names -------------------------------------------------------------
+    std::string PatchCommonPatchName() { return getName(NameParam::PatchCommonPatchName); }
+    void PatchCommonPatchName(const std::string& v) { letName(NameParam::PatchCommonPatchName, 0, v); }
+    std::string TimbreTimbreName(int16_t PartNo) { return getName(NameParam::TimbreTimbreName, PartNo); }
+    void TimbreTimbreName(int16_t PartNo, const std::string& v) { letName(NameParam::TimbreTimbreName, PartNo, v); }
+    std::string RhythmSeupCommonSetupName() { return getName(NameParam::RhythmSeupCommonSetupName); }
+    void RhythmSeupCommonSetupName(const std::string& v) { letName(NameParam::RhythmSeupCommonSetupName, 0, v); }
+
+    std::string MemoryPatchName(int16_t PatchNo);    // 1..64
+    std::string MemoryTimbreName(int16_t TimbreNo);  // 1..128
+    std::string MemoryRhythmName(int16_t RhythmNo);  // 1..4
+    // Memory names are never written; these lets do nothing.
+    void MemoryPatchName(int16_t, const std::string&) {}
+    void MemoryTimbreName(int16_t, const std::string&) {}
+    void MemoryRhythmName(int16_t, const std::string&) {}
+
+    // ---- one-byte parameters -------------------------------------------------
+#define QUORVANE_PARAM_ACCESSOR(Name, Blk, Off, Bias, Size) QUORVANE_ACCESSOR_##Blk(Name)
+#define QUORVANE_ACCESSOR_NOINDEX(Name)                                       \
+    int16_t Name() { return get(Param::Name, 0); }                            \
+    void Name(int16_t value) { let(Param::Name, 0, value); }
+#define QUORVANE_ACCESSOR_INDEX(Name, Idx)                                    \
+    int16_t Name(int16_t Idx) { return get(Param::Name, Idx); }               \
+    void Name(int16_t Idx, int16_t value) { let(Param::Name, Idx, value); }
+#define QUORVANE_ACCESSOR_PatchCommon(Name) QUORVANE_ACCESSOR_NOINDEX(Name)
+#define QUORVANE_ACCESSOR_PatchRhythm(Name) QUORVANE_ACCESSOR_NOINDEX(Name)
+#define QUORVANE_ACCESSOR_RhythmCommon(Name) QUORVANE_ACCESSOR_NOINDEX(Name)
+#define QUORVANE_ACCESSOR_PatchPart(Name) QUORVANE_ACCESSOR_INDEX(Name, PartNo)
+#define QUORVANE_ACCESSOR_Timbre(Name) QUORVANE_ACCESSOR_INDEX(Name, PartNo)
+#define QUORVANE_ACCESSOR_RhythmInst(Name) QUORVANE_ACCESSOR_INDEX(Name, InstNo)
+    QUORVANE_ALL_PARAMS(QUORVANE_PARAM_ACCESSOR)
+#undef QUORVANE_PARAM_ACCESSOR
+#undef QUORVANE_ACCESSOR_NOINDEX
+#undef QUORVANE_ACCESSOR_INDEX
+#undef QUORVANE_ACCESSOR_PatchCommon
+#undef QUORVANE_ACCESSOR_PatchRhythm
+#undef QUORVANE_ACCESSOR_RhythmCommon
+#undef QUORVANE_ACCESSOR_PatchPart
+#undef QUORVANE_ACCESSOR_Timbre
+#undef QUORVANE_ACCESSOR_RhythmInst
+
+    // ---- tone names, patch change, probe ---------------------------------------
+    // Internal tone names; media 0 and 1 only, "" for anything else.
+    std::string ToneName(int16_t ToneMedia, int16_t ToneNo) const;
+    void ToneName(int16_t, int16_t, const std::string&) {}
+
+    // Switches the module to patch PatchNo (1..64) with a program change on the
+    // stored Rx control channel (none when that is "Off"), waits for the module
+    // to confirm, and forgets the patch, timbre and rhythm data.
+    void PatchChange(int16_t PatchNo);
+
+    // True when the module answers the patch data request within 3 s.
+    bool Responding();
+
+    // ---- state, for windows and tests ------------------------------------------
+    bool MasterSetupLoaded() const { return masterLoaded_; }
+    bool PatchDataLoaded() const { return patchLoaded_; }
+    bool TimbreDataLoaded() const { return timbreLoaded_; }
+    bool RhythmCommonLoaded() const { return rhythmCommonLoaded_; }
+    bool RhythmInstLoaded(int InstNo) const { return InstNo >= 0 && InstNo <= 64 && instLoaded_[InstNo]; }
+    bool MemoryPatchNameLoaded(int n) const { return n >= 1 && n <= 64 && patchNameLoaded_[n]; }
+    bool MemoryTimbreNameLoaded(int n) const { return n >= 1 && n <= 128 && timbreNameLoaded_[n]; }
+    bool MemoryRhythmNameLoaded(int n) const { return n >= 1 && n <= 4 && rhythmNameLoaded_[n]; }
+    bool PatchChangeAcknowledged() const { return patchChangeAck_; }
+    // Kind of reply awaited ("" when no request is open).
+    std::string ExpectedReply() const;
+    bool RequestOpen() const { return open_.has_value(); }
+    const InboundStats& Stats() const { return stats_; }
+    uint64_t TimeoutCount() const { return timeouts_; }
+    uint64_t RejectedWrites() const { return rejectedWrites_; }
+    const std::string& LastError() const { return lastError_; }
+
+    // Forgets every block (not the memory names), so the next gets read again.
+    void InvalidateAll();
+
+    // The inbound handler: takes every waiting message off the input. Runs on the
+    // input's received event; tests and tools may call it directly.
+    void OnSysExReceived();
+
+private:
+    struct Segment {
+        Address address;
+        int size;
+        int nibbles;  // leading bytes of the segment that must be nibbles (0..15)
+    };
+    enum class Kind { MasterSetup, PatchData, TimbreData, RhythmCommon, RhythmInst, PatchName, TimbreName, RhythmName, PatchChange };
+    struct Request {
+        Kind kind;
+        int index = 0;  // InstNo, or the memory number
+        std::vector<Segment> segments;
+        size_t segment = 0;
+        int filled = 0;  // bytes of the current segment received
+        Bytes buffer;    // every byte received so far, in address order
+        uint64_t serial = 0;
+        Clock::time_point deadline;
+    };
+
+    static const char* KindName(Kind k);
+    std::vector<Segment> SegmentsOf(Kind k, int index) const;
+    bool IsLoaded(Kind k, int index) const;
+    // Runs one request to completion: waits for a free slot, sends, waits for the
+    // reply; on time-out asks OnNotResponding (unless `probe`). True when loaded.
+    bool Fetch(Kind k, int index, bool probe = false, Clock::duration limit = {});
+    void AcquireSlot();
+    void StartRequest(Kind k, int index, Clock::time_point deadline);
+    void CloseRequest();
+    void HandleMessage(const Bytes& message);
+    void Complete(Request& r);
+
+    void SendMessage(uint8_t command, Address address, const Bytes& data);
+    void SendMasterSetup();
+    bool CheckIndex(Block b, int index);
+    static size_t Slot(Block b, int index);
+
+    Host& host_;
+    int16_t deviceId_ = 16;
+    std::optional<Request> open_;
+    uint64_t nextSerial_ = 1;
+    InboundStats stats_;
+    uint64_t timeouts_ = 0;
+    uint64_t rejectedWrites_ = 0;
+    std::string lastError_;
+
+    // Master setup.
+    float mtune_ = 0.0f;
+    std::array<int16_t, static_cast<size_t>(MasterParam::Count)> master_{};
+    // Temporary areas: values (model values, device byte minus bias) by block slot and offset.
+    // Slots: PatchCommon 0, PatchRhythm 1, PatchPart 2..7, Timbre 8..13, RhythmCommon 14, RhythmInst 15..78.
+    static constexpr size_t kSlots = 79;
+    std::array<std::array<int16_t, 50>, kSlots> values_{};
+    std::array<std::string, kSlots> names_{};
+
+    std::array<std::string, 65> patchNames_{};
+    std::array<std::string, 129> timbreNames_{};
+    std::array<std::string, 5> rhythmNames_{};
+
+    bool masterLoaded_ = false, patchLoaded_ = false, timbreLoaded_ = false, rhythmCommonLoaded_ = false;
+    bool patchChangeAck_ = false;
+    std::array<bool, 65> instLoaded_{};
+    std::array<bool, 65> patchNameLoaded_{};
+    std::array<bool, 129> timbreNameLoaded_{};
+    std::array<bool, 5> rhythmNameLoaded_{};
+};
+
+}  // namespace quorvane

@@ -1,0 +1,28 @@
+// The ports the model owns: one output and one input, each able to open either
+// the built-in virtual U-220 (output device -1, input device 0) or any port that
+// RtMidi lists on the APIs compiled in (ALSA, JACK, CoreMIDI, WinMM).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "midi/MidiPorts.h"
+#include "midi/VirtualU220.h"
+
+namespace quorvane::midi {
+
+struct Ports {
+    std::unique_ptr<MIDIOutput> output;
+    std::unique_ptr<MIDIInput> input;
+};
+
+// `virtualModule` may be shared with a test that inspects it; null makes a new one.
+// Real ports use a 20 ms send gap by default, the virtual module none.
+Ports CreatePorts(PostFn post, std::shared_ptr<VirtualU220> virtualModule = nullptr);
+
+// For the "About MIDI I/O Control" box: the MIDI library, its version and the APIs
+// compiled in.
+std::string AboutMidiText();
+
+}  // namespace quorvane::midi

@@ -1,0 +1,46 @@
+// The built-in virtual U-220: the emulator behind a pair of ports, so that the
+// model talks to it exactly as to a module on a real MIDI port. Its output port
+// feeds the emulator; the emulator's answers arrive on its input port through
+// the PostFn, after the wire model's delay when that is on.
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "emulator/U220Emulator.h"
+#include "midi/MidiPorts.h"
+
+namespace quorvane::midi {
+
+class VirtualU220 : public std::enable_shared_from_this<VirtualU220> {
+public:
+    static constexpr const char* kDeviceName = "Quorvane virtual U-220";
+
+    explicit VirtualU220(uint8_t deviceId = 0x10);
+    ~VirtualU220();
+
+    // Runs fn with the emulator locked (the emulator is shared with a delivery thread).
+    template <class F>
+    auto withEmulator(F&& fn) {
+        std::lock_guard lock(mutex_);
+        return fn(emulator_);
+    }
+    // Copy of every message the module has taken in, in order.
+    std::vector<Bytes> received() const;
+    void clearReceived();
+
+    // Ports on this module. `post` delivers answers on the GUI thread.
+    std::unique_ptr<MIDIOutput> makeOutput();
+    std::unique_ptr<MIDIInput> makeInput(PostFn post);
+
+private:
+    friend class VirtualOutputPort;
+    friend class VirtualInputPort;
+    struct Delivery;
+    void fromHost(const Bytes& message);
+    mutable std::mutex mutex_;
+    emulator::U220Emulator emulator_;
+    std::shared_ptr<Delivery> delivery_;
+};
+
+}  // namespace quorvane::midi

@@ -1,0 +1,39 @@
+// The comma-separated value lists shared by several windows. Each list control
+// is filled by splitting one of these texts at "," and appending the pieces in
+// order; the selected entry's 0-based index is the value the model stores.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QComboBox;
+
+namespace quorvane::ui::lists {
+
+// "first,first+1,...,last" in plain decimal (minus sign for negatives).
+QString Numbers(int first, int last);
+// The same with a fixed number of digits ("01".."16", "001".."128").
+QString NumbersPadded(int first, int last, int digits);
+
+QString NoteNames();       // "C-1,C#-1,...,G9" (128, index = MIDI note number)
+QString RhythmKeyNames();  // "B1,C2,...,D7" (64 keys, 35..98)
+QString Pan();             // "7>,...,1>,><,<1,...,<7,Rnd" (16)
+QString OffOn();           // "Off,On"
+QString ReceiveChannel();  // "01".."16","Off" (17)
+QString ToneMedia();       // "I","01".."31" (32)
+QString ToneNumber();      // "001".."128"
+QString MinusSeven();      // "-7".."7" (15)
+QString MinusFifty();      // "-50".."50" (101)
+QString BendDown();        // "-36,-24,-12,...,0" (15)
+QString PitchSens();       // "-36,-24,-12,...,12" (27)
+
+// Name of MIDI note n: "C4" for 60, "C-1" for 0.
+QString NoteName(int note);
+
+// Appends the pieces of `commaList` to the combo box, in order.
+void Fill(QComboBox* combo, const QString& commaList);
+// Selects `index` without letting a value outside the list select anything:
+// an index outside 0..count-1 leaves the box with no selection (-1).
+void Select(QComboBox* combo, int index);
+
+}  // namespace quorvane::ui::lists
