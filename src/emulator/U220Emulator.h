@@ -57,8 +57,13 @@ public:
     void setWireModel(const WireModel& w);
     const WireModel& wireModel() const;
     void setFaults(const FaultModel& f);
-    // A silent module takes messages in but never answers.
+    const FaultModel& faults() const;
+    // A silent module takes messages in (and applies them) but never answers.
     void setSilent(bool silent);
+    bool silent() const;
+
+    // Longest data part of one answer message; longer stretches are split.
+    static constexpr size_t kMaxAnswerData = 128;
 
     // One complete message from the host (System Exclusive or a channel message)
     // whose first byte reached the module at `startMs`. Returns what the module
@@ -72,7 +77,15 @@ public:
 
     // Current patch (1..64) after the last program change, 0 before any.
     int currentPatch() const;
-    // Every message taken in (including lost ones are NOT listed), in order.
+    // Rx control channel from the master setup (0..15; 16 and above = Off).
+    int rxChannel() const;
+    // Restores the factory memory and loads patch 1 into the temporary areas.
+    void resetToFactory();
+    // Forgets the wire's history (last message in and out), e.g. when the
+    // owner's clock starts again.
+    void resetWire();
+    // Every message taken in, in order (messages lost to the wire gap are not).
+    // Keeps the latest 100000 or so.
     const std::vector<Bytes>& log() const;
     void clearLog();
     const EmulatorStats& stats() const;
