@@ -1,0 +1,86 @@
+// The rhythm setup editor: edits the rhythm setup the model addresses: its
+// name and bender range, and the twenty parameters of one instrument key at a
+// time ("B1" .. "D7"). Every pick is written straight back through the model.
+//
+// A new window for every opening: construction fills the lists, reads the
+// common values and shows instrument "B1". The opener owns it (creates it,
+// exec(), destroys it); "Done" closes it.
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+#include <vector>
+
+#include "device/ParamTable.h"
+
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+namespace quorvane {
+class clsU220;
+}
+namespace quorvane::ui {
+class MainContext;
+}
+
+class frmRhythm : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmRhythm(quorvane::ui::MainContext& ctx, QWidget* parent = nullptr);
+    ~frmRhythm() override;
+
+    // Instrument shown, 0 ("B1", key 35) .. 63 ("D7", key 98); the selected
+    // index of InstCombo.
+    int16_t CurrentInstNo = 0;
+    // True while the controls are filled from the model; the handlers (except
+    // InstCombo's) write nothing while it is set.
+    bool Updating = false;
+
+    // "Setup"
+    QLineEdit* SetupNameText = nullptr;
+    QComboBox* BenderRangeLowerCombo = nullptr;
+    QComboBox* BenderRangeHigherCombo = nullptr;
+    // "Instrument"
+    QComboBox* InstCombo = nullptr;
+    QComboBox* ToneMediaCombo = nullptr;
+    QComboBox* ToneNumberCombo = nullptr;
+    QComboBox* SourceKeyCombo = nullptr;
+    QComboBox* MuteInstCombo = nullptr;
+    QComboBox* InstLevelCombo = nullptr;
+    QComboBox* VelocitySensCombo = nullptr;
+    QComboBox* EnvModeCombo = nullptr;
+    QComboBox* EnvAttackRateCombo = nullptr;
+    QComboBox* EnvDecayRateCombo = nullptr;
+    QComboBox* EnvReleaseRateCombo = nullptr;
+    QComboBox* PitchShiftCoarseCombo = nullptr;
+    QComboBox* PitchShiftFineCombo = nullptr;
+    QComboBox* ChannelAfterSensCombo = nullptr;
+    QComboBox* PolyAfterSensCombo = nullptr;
+    QComboBox* RandomCombo = nullptr;
+    QComboBox* AutoBendDepthCombo = nullptr;
+    QComboBox* AutoBendRateCombo = nullptr;
+    QComboBox* DetuneDepthCombo = nullptr;
+    QComboBox* OutputAssignCombo = nullptr;
+    QComboBox* PanCombo = nullptr;
+
+    QPushButton* EndButton = nullptr;
+
+private:
+    struct ParamCombo {
+        QComboBox* combo;
+        quorvane::Param param;
+    };
+
+    void BuildUi();
+    void ConnectHandlers();
+    void ReadCommon();
+    void OnInstChanged(int index);
+    void OnInstParamChanged(quorvane::Param param, QComboBox* combo);
+    void OnBenderChanged(quorvane::Param param, QComboBox* combo);
+    void OnNameChanged(const QString& text);
+
+    quorvane::ui::MainContext& ctx_;
+    quorvane::clsU220& u220_;
+    std::vector<ParamCombo> instParams_;  // the twenty instrument lists, in reading order
+};

@@ -1,0 +1,112 @@
+// The timbre editor: edits the timbre one part (1..6) of the temporary patch
+// plays: its name, the tone it sounds and 24 level, pitch and vibrato
+// parameters. Each showing re-reads every value for gintPartNo; each pick is
+// written straight back through the model. With the patch editor's
+// "Synchronized editing" box checked, a change is also written to every part
+// whose timbre list in the patch editor shows the same timbre.
+//
+// Created once and kept: "Done" (and the close box, and Escape) only hide it,
+// so the lists are filled once. The opener sets gintPartNo and the caption,
+// then calls exec().
+#pragma once
+
+#include <QDialog>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "device/ParamTable.h"
+
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QShowEvent;
+class frmPatch;
+
+namespace quorvane {
+class clsU220;
+}
+namespace quorvane::ui {
+class MainContext;
+}
+
+class frmTimbre : public QDialog {
+    Q_OBJECT
+public:
+    frmTimbre(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent = nullptr);
+    ~frmTimbre() override;
+
+    // The patch part (1..6) whose timbre is edited. Set by the opener.
+    int16_t gintPartNo = 1;
+
+    // Reads every value for gintPartNo into the controls (Updating set, so
+    // nothing is written back). Runs each time the window is shown.
+    void Activate();
+
+    // True while the controls are filled from the model and while a
+    // synchronized write runs; the handlers write nothing while it is set.
+    bool Updating = false;
+
+    QLineEdit* TimbreTimbreNameText = nullptr;
+    QComboBox* ToneMediaCombo = nullptr;
+    QComboBox* ToneNumberCombo = nullptr;
+    QLineEdit* ToneNameText = nullptr;  // display only
+
+    // "Level"
+    QComboBox* TimbreLevelCombo = nullptr;
+    QComboBox* VelocitySensCombo = nullptr;
+    QComboBox* ChannelPressSensCombo = nullptr;
+    QComboBox* EnvAttackRateCombo = nullptr;
+    QComboBox* EnvDecayRateCombo = nullptr;
+    QComboBox* EnvSustainLevelCombo = nullptr;
+    QComboBox* EnvReleaseRateCombo = nullptr;
+    // "Pitch"
+    QComboBox* PitchShiftCoarseCombo = nullptr;
+    QComboBox* PitchShiftFineCombo = nullptr;
+    QComboBox* BendRangeLowerCombo = nullptr;
+    QComboBox* BendRangeUpperCombo = nullptr;
+    QComboBox* PitchChAfterSensCombo = nullptr;
+    QComboBox* PitchPolyAfterSensCombo = nullptr;
+    QComboBox* AutoBendDepthCombo = nullptr;
+    QComboBox* AutoBendRateCombo = nullptr;
+    QComboBox* DetuneDepthCombo = nullptr;
+    // "Vib"
+    QComboBox* RateCombo = nullptr;
+    QComboBox* WaveformCombo = nullptr;
+    QComboBox* DepthCombo = nullptr;
+    QComboBox* DelayCombo = nullptr;
+    QComboBox* RiseTimeCombo = nullptr;
+    QComboBox* ModulationDepthCombo = nullptr;
+    QComboBox* VibratoChAfterSensCombo = nullptr;
+    QComboBox* VibratoPolyAfterSensCombo = nullptr;
+
+    QPushButton* EndButton = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    // One parameter list and the model member it edits.
+    struct ParamCombo {
+        QComboBox* combo;
+        quorvane::Param param;
+    };
+
+    void BuildUi();
+    void ConnectHandlers();
+    void OnParamChanged(quorvane::Param param, QComboBox* combo);
+    void OnToneMediaChanged(int index);
+    void OnToneNumberChanged(int index);
+    void OnNameChanged(const QString& text);
+    // Runs write(p) for every part whose timbre list in the patch editor shows
+    // the same timbre as gintPartNo's (the edited part included), when the
+    // patch editor's sync box is checked.
+    void Sync(const std::function<void(int16_t)>& write);
+    void ShowToneName(int media, int number);
+
+    quorvane::ui::MainContext& ctx_;
+    quorvane::clsU220& u220_;
+    frmPatch& patch_;
+    std::vector<ParamCombo> params_;  // tone media, tone number, then the 24 parameters
+};
