@@ -21,6 +21,13 @@ struct Ports {
 // Real ports use a 20 ms send gap by default, the virtual module none.
 Ports CreatePorts(PostFn post, std::shared_ptr<VirtualU220> virtualModule = nullptr);
 
+// The same composition over any two back ends: output device -1 and input
+// device 0 open the virtual ones, the others are the real ones' devices shifted
+// by one (input) or unchanged (output). CreatePorts uses it; tests use it with
+// stand-ins.
+Ports CombinePorts(std::unique_ptr<MIDIOutput> virtualOutput, std::unique_ptr<MIDIInput> virtualInput,
+                   std::unique_ptr<MIDIOutput> realOutput, std::unique_ptr<MIDIInput> realInput);
+
 // For the "About MIDI I/O Control" box: the MIDI library, its version and the APIs
 // compiled in.
 std::string AboutMidiText();

@@ -1,0 +1,169 @@
+#include "midi/PortSet.h"
+
+#include <rtmidi/RtMidi.h>
+
+#include <optional>
+
+#include "midi/RtMidiPorts.h"
+
+namespace quorvane::midi {
+
+namespace {
+
+// The built-in module needs no pause between messages; real ports get a gap so
+// that a slow module is not flooded. A gap set by the caller wins in both cases.
+int defaultGap(bool virtualModule) { return virtualModule ? 0 : RtMidiOutput::kDefaultGapMs; }
+
+std::string orDefaultName(std::string name) { return name.empty() ? std::string(VirtualU220::kDeviceName) : name; }
+
+class CompositeOutput : public MIDIOutput {
+public:
+    // `keep` is held until the ports are gone (the module behind the virtual ones).
+    CompositeOutput(std::unique_ptr<MIDIOutput> virt, std::unique_ptr<MIDIOutput> real, std::shared_ptr<void> keep = nullptr)
+        : keep_(std::move(keep)), virt_(std::move(virt)), real_(std::move(real)) {
+        for (MIDIOutput* p : {virt_.get(), real_.get()}) {
+            p->onError = [this](int code, const std::string& text) {
+                if (onError) onError(code, text);
+            };
+            p->onOutputDone = [this] {
+                if (onOutputDone) onOutputDone();
+            };
+        }
+    }
+    ~CompositeOutput() override { close(); }
+
+    // -1 is the virtual module, 0.. the real ports.
+    int deviceCount() const override { return real_->deviceCount(); }
+    std::string deviceName(int index) const override {
+        return index == -1 ? orDefaultName(virt_->deviceName(-1)) : real_->deviceName(index);
+    }
+    bool open(int index) override {
+        close();
+        if (index != -1 && (index < 0 || real_->deviceName(index).empty())) {
+            if (onError) onError(kErrNoSuchDevice, "There is no MIDI Out device number " + std::to_string(index) + ".");
+            return false;
+        }
+        MIDIOutput* target = index == -1 ? virt_.get() : real_.get();
+        target->setSendGapMs(gap_.value_or(defaultGap(target == virt_.get())));
+        if (!target->open(index)) return false;
+        active_ = target;
+        return true;
+    }
+    void close() override {
+        virt_->close();
+        real_->close();
+        active_ = nullptr;
+    }
+    bool isOpen() const override { return active_ && active_->isOpen(); }
+    // With nothing open the real back end reports that nothing can be sent.
+    void sendShort(uint8_t status, uint8_t data1) override { current()->sendShort(status, data1); }
+    void sendSysEx(const Bytes& frame) override { current()->sendSysEx(frame); }
+    void setSendGapMs(int ms) override {
+        gap_ = ms < 0 ? 0 : ms;
+        if (active_) active_->setSendGapMs(*gap_);
+    }
+    int sendGapMs() const override {
+        if (active_) return active_->sendGapMs();
+        return gap_.value_or(defaultGap(false));
+    }
+    void flush() override {
+        if (active_) active_->flush();
+    }
+
+private:
+    MIDIOutput* current() const { return active_ ? active_ : real_.get(); }
+    std::shared_ptr<void> keep_;  // declared first: destroyed last
+    std::unique_ptr<MIDIOutput> virt_;
+    std::unique_ptr<MIDIOutput> real_;
+    MIDIOutput* active_ = nullptr;
+    std::optional<int> gap_;
+};
+
+class CompositeInput : public MIDIInput {
+public:
+    // `keep` is held until the ports are gone (the module behind the virtual ones).
+    CompositeInput(std::unique_ptr<MIDIInput> virt, std::unique_ptr<MIDIInput> real, std::shared_ptr<void> keep = nullptr)
+        : keep_(std::move(keep)), virt_(std::move(virt)), real_(std::move(real)) {
+        for (MIDIInput* p : {virt_.get(), real_.get()}) {
+            p->onError = [this](int code, const std::string& text) {
+                if (onError) onError(code, text);
+            };
+            p->onSysExReceived = [this] {
+                if (onSysExReceived) onSysExReceived();
+            };
+        }
+    }
+    ~CompositeInput() override { close(); }
+
+    // 0 is the virtual module, 1.. the real ports.
+    int deviceCount() const override { return 1 + real_->deviceCount(); }
+    std::string deviceName(int index) const override {
+        if (index == 0) return orDefaultName(virt_->deviceName(0));
+        return index > 0 ? real_->deviceName(index - 1) : std::string();
+    }
+    bool open(int index) override {
+        close();
+        if (index < 0 || (index > 0 && real_->deviceName(index - 1).empty())) {
+            if (onError) onError(kErrNoSuchDevice, "There is no MIDI In device number " + std::to_string(index) + ".");
+            return false;
+        }
+        MIDIInput* target = index == 0 ? virt_.get() : real_.get();
+        if (!target->open(index == 0 ? 0 : index - 1)) return false;
+        active_ = target;
+        return true;
+    }
+    void close() override {
+        virt_->close();
+        real_->close();
+        active_ = nullptr;
+    }
+    bool isOpen() const override { return active_ && active_->isOpen(); }
+    int messageCount() const override { return active_ ? active_->messageCount() : 0; }
+    Bytes receivedMessage() const override { return active_ ? active_->receivedMessage() : Bytes{}; }
+    void discard() override {
+        if (active_) active_->discard();
+    }
+    uint64_t droppedCount() const override { return virt_->droppedCount() + real_->droppedCount(); }
+
+private:
+    std::shared_ptr<void> keep_;  // declared first: destroyed last
+    std::unique_ptr<MIDIInput> virt_;
+    std::unique_ptr<MIDIInput> real_;
+    MIDIInput* active_ = nullptr;
+};
+
+}  // namespace
+
+Ports CombinePorts(std::unique_ptr<MIDIOutput> virtualOutput, std::unique_ptr<MIDIInput> virtualInput,
+                   std::unique_ptr<MIDIOutput> realOutput, std::unique_ptr<MIDIInput> realInput) {
+    Ports ports;
+    ports.output = std::make_unique<CompositeOutput>(std::move(virtualOutput), std::move(realOutput));
+    ports.input = std::make_unique<CompositeInput>(std::move(virtualInput), std::move(realInput));
+    return ports;
+}
+
+Ports CreatePorts(PostFn post, std::shared_ptr<VirtualU220> virtualModule) {
+    if (!virtualModule) virtualModule = std::make_shared<VirtualU220>();
+    Ports ports;
+    ports.output = std::make_unique<CompositeOutput>(virtualModule->makeOutput(), std::make_unique<RtMidiOutput>(post),
+                                                     virtualModule);
+    ports.input = std::make_unique<CompositeInput>(virtualModule->makeInput(post), std::make_unique<RtMidiInput>(post),
+                                                   virtualModule);
+    return ports;
+}
+
+std::string AboutMidiText() {
+    std::string apis;
+    std::vector<RtMidi::Api> compiled;
+    RtMidi::getCompiledApi(compiled);
+    for (RtMidi::Api api : compiled) {
+        if (api == RtMidi::RTMIDI_DUMMY) continue;
+        if (!apis.empty()) apis += ", ";
+        apis += RtMidi::getApiDisplayName(api);
+    }
+    if (apis.empty()) apis = "none";
+    return "RtMidi " + RtMidi::getVersion() + "\n" + "MIDI APIs compiled in: " + apis + "\n" +
+           "The built-in virtual U-220 (\"" + VirtualU220::kDeviceName + "\") is offered as well.";
+}
+
+}  // namespace quorvane::midi

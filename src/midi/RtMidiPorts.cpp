@@ -1,0 +1,794 @@
+#include "midi/RtMidiPorts.h"
+
+#include <rtmidi/RtMidi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <deque>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <sstream>
+
+#include "midi/PacedSender.h"
+
+#if !defined(_WIN32)
+#include <dlfcn.h>
+#endif
+
+namespace quorvane::midi {
+
+// ---------------------------------------------------------------------------
+// SysExAssembler
+
+void SysExAssembler::reset() {
+    partial_.clear();
+    inSysEx_ = false;
+    overlong_ = false;
+}
+
+void SysExAssembler::drop() {
+    ++incomplete_;
+    reset();
+}
+
+void SysExAssembler::feed(const uint8_t* data, size_t size,
+                          const std::function<void(const std::vector<uint8_t>&)>& emit) {
+    size_t i = 0;
+    while (i < size) {
+        if (!inSysEx_) {
+            const uint8_t b = data[i];
+            if (b == 0xF0) {
+                inSysEx_ = true;
+                overlong_ = false;
+                partial_.assign(1, 0xF0);
+                ++i;
+                continue;
+            }
+            if (b < 0x80 || b == 0xF7) {  // the rest of a message whose start we never saw
+                ++incomplete_;
+                return;
+            }
+            emit(std::vector<uint8_t>(data + i, data + size));  // a message of its own
+            return;
+        }
+        const uint8_t b = data[i++];
+        if (b < 0x80) {
+            if (partial_.size() + 1 < max_) partial_.push_back(b);
+            else overlong_ = true;
+        } else if (b == 0xF7) {
+            if (overlong_) {
+                drop();
+            } else {
+                partial_.push_back(0xF7);
+                std::vector<uint8_t> done;
+                done.swap(partial_);
+                reset();
+                emit(done);
+            }
+        } else if (b >= 0xF8) {
+            emit(std::vector<uint8_t>(1, b));  // real time: may sit inside a System Exclusive
+        } else {
+            drop();  // another status byte ends the System Exclusive before its F7
+            --i;     // and is looked at again as the start of a message
+        }
+    }
+}
+
+namespace {
+
+using Api = RtMidi::Api;
+
+// ---------------------------------------------------------------------------
+// Quiet MIDI libraries. ALSA and JACK print to the console when their server is
+// missing, and RtMidi prints its warnings to std::cerr until an error callback is
+// set (which is only possible after construction). A desktop program has no
+// console worth writing to, and an API without a server just lists no ports.
+
+#if !defined(_WIN32)
+void silentJack(const char*) {}
+void silentAlsa(const char*, int, const char*, int, const char*, ...) {}
+#endif
+
+void quietLibraries() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+#if !defined(_WIN32)
+        // Looked up at run time: the libraries come in with RtMidi when it was
+        // built with them, and this file needs neither's headers.
+        using JackFn = void (*)(void (*)(const char*));
+        using AlsaFn = int (*)(void (*)(const char*, int, const char*, int, const char*, ...));
+        if (auto f = reinterpret_cast<JackFn>(dlsym(RTLD_DEFAULT, "jack_set_error_function"))) f(silentJack);
+        if (auto f = reinterpret_cast<JackFn>(dlsym(RTLD_DEFAULT, "jack_set_info_function"))) f(silentJack);
+        if (auto f = reinterpret_cast<AlsaFn>(dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler"))) f(silentAlsa);
+#endif
+    });
+}
+
+std::string trimmed(const std::string& s) {
+    const auto b = s.find_first_not_of(" \n\r\t");
+    if (b == std::string::npos) return {};
+    const auto e = s.find_last_not_of(" \n\r\t");
+    return s.substr(b, e - b + 1);
+}
+
+// Errors that RtMidi reports on this thread while a scope is open are collected
+// here instead of being routed to the port's error event.
+thread_local std::vector<std::string>* tCapture = nullptr;
+
+class CaptureErrors {
+public:
+    CaptureErrors() : prev_(tCapture) { tCapture = &items_; }
+    ~CaptureErrors() { tCapture = prev_; }
+    CaptureErrors(const CaptureErrors&) = delete;
+    CaptureErrors& operator=(const CaptureErrors&) = delete;
+    void add(const std::string& s) { items_.push_back(trimmed(s)); }
+    bool empty() const { return items_.empty(); }
+    std::string text() const {
+        std::string out;
+        for (const auto& s : items_) {
+            if (s.empty() || out.find(s) != std::string::npos) continue;
+            if (!out.empty()) out += " ";
+            out += s;
+        }
+        return out;
+    }
+
+private:
+    std::vector<std::string> items_;
+    std::vector<std::string>* prev_;
+};
+
+// Events of one port that may be raised from another thread: they are posted
+// to the GUI thread, where `owner` is checked (the port may be gone by then).
+template <class Port>
+struct Events : std::enable_shared_from_this<Events<Port>> {
+    explicit Events(PostFn p) : post(std::move(p)) {}
+    PostFn post;
+    Port* owner = nullptr;  // GUI thread only
+    std::mutex mutex;
+    std::set<std::string> reported;  // driver texts already shown since the last open
+
+    void run(std::function<void()> fn) {
+        if (post) post(std::move(fn));
+        else fn();  // no event loop to hand it to (tools without one)
+    }
+    void error(int code, const std::string& text) {
+        auto self = this->shared_from_this();
+        run([self, code, text] {
+            if (!self->owner) return;
+            auto handler = self->owner->onError;
+            if (handler) handler(code, text);
+        });
+    }
+    // A failure the MIDI system keeps repeating (say, for every message sent to a
+    // vanished port) is shown once until the port is opened again.
+    void driverError(const std::string& text) {
+        {
+            std::lock_guard lock(mutex);
+            if (!reported.insert(text).second) return;
+        }
+        error(kErrDriver, text);
+    }
+    void resetReported() {
+        std::lock_guard lock(mutex);
+        reported.clear();
+    }
+};
+
+// Where an open RtMidi object reports errors that are not captured.
+struct ErrorRoute {
+    std::function<void(const std::string&)> report;
+};
+
+void routeError(RtMidiError::Type type, const std::string& text, void* user) {
+    if (type == RtMidiError::DEBUG_WARNING) return;
+    if (tCapture) {
+        tCapture->push_back(trimmed(text));
+        return;
+    }
+    auto* route = static_cast<ErrorRoute*>(user);
+    if (route && route->report) route->report(trimmed(text));
+}
+
+std::vector<Api> usableApis() {
+    std::vector<Api> apis;
+    RtMidi::getCompiledApi(apis);
+    apis.erase(std::remove(apis.begin(), apis.end(), RtMidi::RTMIDI_DUMMY), apis.end());
+    return apis;
+}
+
+std::string apiLabel(Api api) {
+    switch (api) {
+        case RtMidi::LINUX_ALSA: return "ALSA";
+        case RtMidi::UNIX_JACK: return "JACK";
+        case RtMidi::MACOSX_CORE: return "CoreMIDI";
+        case RtMidi::WINDOWS_MM: return "WinMM";
+        default: return RtMidi::getApiDisplayName(api);
+    }
+}
+
+// Creates an RtMidi object without letting it print, with `routeError` as its
+// error callback. Null (and `error` set) when the API cannot start.
+template <class T, class... Extra>
+std::unique_ptr<T> makeRt(Api api, const std::string& client, void* route, std::string* error, Extra... extra) {
+    quietLibraries();
+    static std::mutex cerrMutex;
+    std::unique_ptr<T> rt;
+    std::ostringstream said;
+    {
+        std::lock_guard lock(cerrMutex);
+        auto* old = std::cerr.rdbuf(said.rdbuf());
+        try {
+            rt = std::make_unique<T>(api, client, extra...);
+        } catch (const RtMidiError& e) {
+            if (error) *error = trimmed(e.getMessage());
+        } catch (const std::exception& e) {
+            if (error) *error = trimmed(e.what());
+        }
+        std::cerr.rdbuf(old);
+    }
+    if (!rt) {
+        if (error && error->empty()) *error = trimmed(said.str());
+        return nullptr;
+    }
+    if (error) *error = trimmed(said.str());  // a warning, such as "JACK server not running?"
+    rt->setErrorCallback(routeError, route);
+    return rt;
+}
+
+struct PortEntry {
+    Api api;
+    unsigned index;     // RtMidi's port number when listed
+    std::string name;   // RtMidi's port name
+    std::string label;  // the name shown in device lists
+};
+
+// Lists the ports of every API through one idle RtMidi object per API, kept for
+// the next listing (an API that failed to start is tried again next time).
+template <class T>
+class PortLister {
+public:
+    explicit PortLister(std::string client) : client_(std::move(client)) {}
+
+    std::vector<PortEntry> list() {
+        std::vector<PortEntry> out;
+        const auto apis = usableApis();
+        const bool tagged = apis.size() > 1;
+        for (Api api : apis) {
+            auto& probe = probes_[api];
+            if (!probe) probe = makeRt<T>(api, client_, nullptr, nullptr);
+            if (!probe) continue;
+            CaptureErrors quiet;
+            try {
+                const unsigned n = probe->getPortCount();
+                for (unsigned i = 0; i < n; ++i) {
+                    std::string name = probe->getPortName(i);
+                    if (name.empty()) continue;  // went away while listing
+                    out.push_back({api, i, name, tagged ? apiLabel(api) + ": " + name : name});
+                }
+            } catch (const std::exception&) {
+                // An API that fails while listing contributes what it listed.
+            }
+        }
+        return out;
+    }
+
+private:
+    std::string client_;
+    std::map<Api, std::unique_ptr<T>> probes_;
+};
+
+// The port number of `entry` on `rt` now: ports come and go, so the listed
+// number is checked against the name and the name searched for otherwise.
+template <class T>
+std::optional<unsigned> findPort(T& rt, const PortEntry& entry) {
+    const unsigned n = rt.getPortCount();
+    if (entry.index < n && rt.getPortName(entry.index) == entry.name) return entry.index;
+    for (unsigned i = 0; i < n; ++i)
+        if (rt.getPortName(i) == entry.name) return i;
+    return std::nullopt;
+}
+
+std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+
+bool validSysEx(const Bytes& m) {
+    if (m.size() < 2 || m.front() != 0xF0 || m.back() != 0xF7) return false;
+    return std::all_of(m.begin() + 1, m.end() - 1, [](uint8_t b) { return b < 0x80; });
+}
+
+std::string hex2(uint8_t b) {
+    char buf[4];
+    std::snprintf(buf, sizeof buf, "%02X", b);
+    return buf;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Output
+
+struct RtMidiOutput::Impl {
+    Impl(PostFn post, std::string clientName)
+        : events(std::make_shared<Events<RtMidiOutput>>(std::move(post))), client(clientName), lister(clientName) {}
+
+    std::shared_ptr<Events<RtMidiOutput>> events;
+    std::string client;
+    PortLister<RtMidiOut> lister;
+    std::vector<PortEntry> devices;
+    bool listed = false;
+    ErrorRoute route;
+    std::unique_ptr<RtMidiOut> port;
+    std::unique_ptr<PacedSender> sender;
+    int gapMs = kDefaultGapMs;
+    bool notOpenReported = false;
+    std::atomic<bool> donePending{false};
+    std::atomic<uint64_t> sent{0};
+
+    void refresh() {
+        devices = lister.list();
+        listed = true;
+    }
+};
+
+RtMidiOutput::RtMidiOutput(PostFn post, std::string clientName)
+    : d_(std::make_unique<Impl>(std::move(post), std::move(clientName))) {
+    d_->events->owner = this;
+}
+
+RtMidiOutput::~RtMidiOutput() {
+    close();
+    d_->events->owner = nullptr;
+}
+
+int RtMidiOutput::deviceCount() const {
+    d_->refresh();
+    return static_cast<int>(d_->devices.size());
+}
+
+std::string RtMidiOutput::deviceName(int index) const {
+    if (!d_->listed) d_->refresh();
+    if (index < 0 || index >= static_cast<int>(d_->devices.size())) return {};
+    return d_->devices[index].label;
+}
+
+bool RtMidiOutput::open(int index) {
+    close();
+    if (!d_->listed) d_->refresh();
+    auto fail = [&](int code, const std::string& text) {
+        if (onError) onError(code, text);
+        return false;
+    };
+    if (index < 0 || index >= static_cast<int>(d_->devices.size()))
+        return fail(kErrNoSuchDevice, "There is no MIDI Out device number " + std::to_string(index) + ".");
+    const PortEntry entry = d_->devices[index];
+
+    auto events = d_->events;
+    const std::string label = entry.label;
+    d_->route.report = [events, label](const std::string& text) {
+        events->driverError("MIDI Out " + quoted(label) + ": " + text);
+    };
+    std::string startError;
+    auto rt = makeRt<RtMidiOut>(entry.api, d_->client, &d_->route, &startError);
+    if (!rt)
+        return fail(kErrOpenFailed, "The MIDI Out device " + quoted(label) + " could not be opened: " +
+                                        (startError.empty() ? "the MIDI system did not start." : startError));
+    CaptureErrors errors;
+    std::optional<unsigned> number;
+    try {
+        number = findPort(*rt, entry);
+    } catch (const std::exception& e) {
+        errors.add(e.what());
+    }
+    if (!number) {
+        std::string why = errors.empty() ? startError : errors.text();
+        return fail(kErrDeviceGone,
+                    "The MIDI Out device " + quoted(label) + " is no longer available." + (why.empty() ? "" : " " + why));
+    }
+    try {
+        rt->openPort(*number, "out");
+    } catch (const std::exception& e) {
+        errors.add(e.what());
+    }
+    if (!rt->isPortOpen() || !errors.empty()) {
+        const std::string why = errors.empty() ? std::string("the MIDI system refused.") : errors.text();
+        return fail(kErrOpenFailed, "The MIDI Out device " + quoted(label) + " could not be opened: " + why);
+    }
+
+    d_->port = std::move(rt);
+    d_->events->resetReported();
+    d_->notOpenReported = false;
+    RtMidiOut* out = d_->port.get();
+    Impl* d = d_.get();
+    d_->sender = std::make_unique<PacedSender>([out, d, events](const Bytes& m) {
+        out->sendMessage(&m);
+        ++d->sent;
+        if (!d->donePending.exchange(true)) {
+            events->run([events, d] {
+                // `d` lives as long as the port: checked through `owner` first.
+                if (!events->owner) return;
+                d->donePending = false;
+                auto handler = events->owner->onOutputDone;
+                if (handler) handler();
+            });
+        }
+    });
+    d_->sender->setErrorHandler([events, label](const std::string& text) {
+        events->driverError("MIDI Out " + quoted(label) + ": " + text);
+    });
+    d_->sender->setGapMs(d_->gapMs);
+    return true;
+}
+
+void RtMidiOutput::close() {
+    // The sender is stopped first: it sends what is queued, and then nothing
+    // touches the RtMidi object any more.
+    d_->sender.reset();
+    if (d_->port) {
+        CaptureErrors quiet;  // nothing to tell the user about a port being closed
+        try {
+            d_->port->closePort();
+        } catch (const std::exception&) {
+        }
+        d_->port.reset();
+    }
+}
+
+bool RtMidiOutput::isOpen() const { return d_->port != nullptr; }
+
+void RtMidiOutput::sendShort(uint8_t status, uint8_t data1) {
+    if (status < 0xC0 || status > 0xDF || data1 >= 0x80) {
+        d_->events->error(kErrBadMessage, "Refused to send an invalid two-byte MIDI message (" + hex2(status) + " " +
+                                              hex2(data1) + ").");
+        return;
+    }
+    if (!d_->sender) {
+        if (!d_->notOpenReported)
+            d_->events->error(kErrNotOpen, "The MIDI Out port is not open: nothing can be sent.");
+        d_->notOpenReported = true;
+        return;
+    }
+    d_->sender->enqueue(Bytes{status, data1});
+}
+
+void RtMidiOutput::sendSysEx(const Bytes& frame) {
+    if (!validSysEx(frame)) {
+        d_->events->error(kErrBadMessage, "Refused to send a malformed System Exclusive message (" +
+                                              std::to_string(frame.size()) + " bytes).");
+        return;
+    }
+    if (!d_->sender) {
+        if (!d_->notOpenReported)
+            d_->events->error(kErrNotOpen, "The MIDI Out port is not open: nothing can be sent.");
+        d_->notOpenReported = true;
+        return;
+    }
+    d_->sender->enqueue(frame);
+}
+
+void RtMidiOutput::setSendGapMs(int ms) {
+    d_->gapMs = std::max(0, ms);
+    if (d_->sender) d_->sender->setGapMs(d_->gapMs);
+}
+
+int RtMidiOutput::sendGapMs() const { return d_->gapMs; }
+
+void RtMidiOutput::flush() {
+    if (d_->sender) d_->sender->flush();
+}
+
+uint64_t RtMidiOutput::sentCount() const { return d_->sent; }
+
+// ---------------------------------------------------------------------------
+// Input
+
+namespace {
+
+// What RtMidi's thread shares with the GUI thread.
+struct InputQueue {
+    std::shared_ptr<Events<RtMidiInput>> events;
+    std::mutex mutex;
+    std::deque<Bytes> messages;
+    size_t bytes = 0;
+    std::atomic<uint64_t> overflow{0};
+    std::atomic<uint64_t> incomplete{0};
+    std::atomic<bool> wakePending{false};
+    SysExAssembler assembler;  // RtMidi's thread only, while a port is open
+
+    void push(const Bytes& m) {
+        {
+            std::lock_guard lock(mutex);
+            if (messages.size() >= RtMidiInput::kMaxQueuedMessages || bytes + m.size() > RtMidiInput::kMaxQueuedBytes) {
+                ++overflow;
+                return;
+            }
+            messages.push_back(m);
+            bytes += m.size();
+        }
+        // One wake-up at a time: the handler takes every waiting message.
+        if (!wakePending.exchange(true)) {
+            auto ev = events;
+            ev->run([this, ev] {
+                if (!ev->owner) return;  // `this` lives as long as the owner port
+                wakePending = false;
+                auto handler = ev->owner->onSysExReceived;
+                if (handler) handler();
+            });
+        }
+    }
+    void clear() {
+        std::lock_guard lock(mutex);
+        messages.clear();
+        bytes = 0;
+    }
+};
+
+void onMidiIn(double, std::vector<unsigned char>* message, void* user) {
+    auto* q = static_cast<InputQueue*>(user);
+    if (!message || message->empty()) return;
+    const uint64_t before = q->assembler.incomplete();
+    q->assembler.feed(message->data(), message->size(), [q](const Bytes& m) {
+        if (m.front() == 0xF0) q->push(m);  // other messages are of no use here
+    });
+    q->incomplete += q->assembler.incomplete() - before;
+}
+
+constexpr unsigned kRtQueueLimit = 1024;    // RtMidi's own queue (unused with a callback)
+constexpr unsigned kRtBufferSize = 16384;   // per System Exclusive buffer, where the API has them
+constexpr unsigned kRtBufferCount = 8;
+
+}  // namespace
+
+struct RtMidiInput::Impl {
+    Impl(PostFn post, std::string clientName) : client(clientName), lister(clientName) {
+        queue = std::make_unique<InputQueue>();
+        queue->events = std::make_shared<Events<RtMidiInput>>(std::move(post));
+    }
+    std::string client;
+    PortLister<RtMidiIn> lister;
+    std::vector<PortEntry> devices;
+    bool listed = false;
+    ErrorRoute route;
+    std::unique_ptr<InputQueue> queue;  // outlives `port`
+    std::unique_ptr<RtMidiIn> port;
+
+    void refresh() {
+        devices = lister.list();
+        listed = true;
+    }
+};
+
+RtMidiInput::RtMidiInput(PostFn post, std::string clientName)
+    : d_(std::make_unique<Impl>(std::move(post), std::move(clientName))) {
+    d_->queue->events->owner = this;
+}
+
+RtMidiInput::~RtMidiInput() {
+    close();
+    // A wake-up still posted finds no owner and touches nothing else.
+    d_->queue->events->owner = nullptr;
+}
+
+int RtMidiInput::deviceCount() const {
+    d_->refresh();
+    return static_cast<int>(d_->devices.size());
+}
+
+std::string RtMidiInput::deviceName(int index) const {
+    if (!d_->listed) d_->refresh();
+    if (index < 0 || index >= static_cast<int>(d_->devices.size())) return {};
+    return d_->devices[index].label;
+}
+
+bool RtMidiInput::open(int index) {
+    close();
+    d_->queue->clear();
+    d_->queue->assembler.reset();
+    if (!d_->listed) d_->refresh();
+    auto fail = [&](int code, const std::string& text) {
+        if (onError) onError(code, text);
+        return false;
+    };
+    if (index < 0 || index >= static_cast<int>(d_->devices.size()))
+        return fail(kErrNoSuchDevice, "There is no MIDI In device number " + std::to_string(index) + ".");
+    const PortEntry entry = d_->devices[index];
+
+    auto events = d_->queue->events;
+    const std::string label = entry.label;
+    d_->route.report = [events, label](const std::string& text) {
+        events->driverError("MIDI In " + quoted(label) + ": " + text);
+    };
+    std::string startError;
+    auto rt = makeRt<RtMidiIn>(entry.api, d_->client, &d_->route, &startError, kRtQueueLimit);
+    if (!rt)
+        return fail(kErrOpenFailed, "The MIDI In device " + quoted(label) + " could not be opened: " +
+                                        (startError.empty() ? "the MIDI system did not start." : startError));
+    CaptureErrors errors;
+    std::optional<unsigned> number;
+    try {
+        number = findPort(*rt, entry);
+    } catch (const std::exception& e) {
+        errors.add(e.what());
+    }
+    if (!number) {
+        std::string why = errors.empty() ? startError : errors.text();
+        return fail(kErrDeviceGone,
+                    "The MIDI In device " + quoted(label) + " is no longer available." + (why.empty() ? "" : " " + why));
+    }
+    try {
+        rt->setBufferSize(kRtBufferSize, kRtBufferCount);
+        rt->ignoreTypes(false /*System Exclusive*/, true /*timing*/, true /*active sensing*/);
+        rt->setCallback(onMidiIn, d_->queue.get());
+        rt->openPort(*number, "in");
+    } catch (const std::exception& e) {
+        errors.add(e.what());
+    }
+    if (!rt->isPortOpen() || !errors.empty()) {
+        const std::string why = errors.empty() ? std::string("the MIDI system refused.") : errors.text();
+        return fail(kErrOpenFailed, "The MIDI In device " + quoted(label) + " could not be opened: " + why);
+    }
+    d_->port = std::move(rt);
+    events->resetReported();
+    return true;
+}
+
+void RtMidiInput::close() {
+    if (!d_->port) return;
+    CaptureErrors quiet;
+    try {
+        d_->port->closePort();
+        d_->port->cancelCallback();
+    } catch (const std::exception&) {
+    }
+    d_->port.reset();  // after this RtMidi's thread no longer calls onMidiIn
+}
+
+bool RtMidiInput::isOpen() const { return d_->port != nullptr; }
+
+int RtMidiInput::messageCount() const {
+    std::lock_guard lock(d_->queue->mutex);
+    return static_cast<int>(d_->queue->messages.size());
+}
+
+Bytes RtMidiInput::receivedMessage() const {
+    std::lock_guard lock(d_->queue->mutex);
+    return d_->queue->messages.empty() ? Bytes{} : d_->queue->messages.front();
+}
+
+void RtMidiInput::discard() {
+    auto& q = *d_->queue;
+    std::lock_guard lock(q.mutex);
+    if (q.messages.empty()) return;
+    q.bytes -= q.messages.front().size();
+    q.messages.pop_front();
+}
+
+uint64_t RtMidiInput::droppedCount() const { return overflowCount() + incompleteCount(); }
+uint64_t RtMidiInput::overflowCount() const { return d_->queue->overflow; }
+uint64_t RtMidiInput::incompleteCount() const { return d_->queue->incomplete; }
+
+std::vector<std::string> RtMidiApiNames() {
+    std::vector<std::string> names;
+    for (Api api : usableApis()) names.push_back(apiLabel(api));
+    return names;
+}
+
+// ---------------------------------------------------------------------------
+// Virtual endpoint
+
+struct RtMidiVirtualEndpoint::Impl {
+    Api api = RtMidi::UNSPECIFIED;
+    ReceiveFn onReceive;
+    SysExAssembler assembler;  // RtMidi's thread
+    std::atomic<uint64_t> incomplete{0};
+    ErrorRoute route;
+    std::unique_ptr<RtMidiIn> in;
+    std::unique_ptr<RtMidiOut> out;
+    mutable std::mutex mutex;  // error text and sending
+    std::string error;
+
+    static void received(double, std::vector<unsigned char>* message, void* user) {
+        auto* d = static_cast<Impl*>(user);
+        if (!message || message->empty()) return;
+        const uint64_t before = d->assembler.incomplete();
+        d->assembler.feed(message->data(), message->size(), [d](const Bytes& m) {
+            if (d->onReceive) d->onReceive(m);
+        });
+        d->incomplete += d->assembler.incomplete() - before;
+    }
+
+    bool start(Api which, const std::string& client, const std::string& inName, const std::string& outName) {
+        std::string why;
+        in = makeRt<RtMidiIn>(which, client, &route, &why, kRtQueueLimit);
+        if (in) out = makeRt<RtMidiOut>(which, client + "-out", &route, &why);
+        if (!in || !out) {
+            error = apiLabel(which) + ": " + (why.empty() ? "the MIDI system did not start." : why);
+            in.reset();
+            out.reset();
+            return false;
+        }
+        CaptureErrors errors;
+        try {
+            in->setBufferSize(kRtBufferSize, kRtBufferCount);
+            in->ignoreTypes(false, true, true);
+            in->setCallback(&Impl::received, this);
+            in->openVirtualPort(inName);
+            out->openVirtualPort(outName);
+        } catch (const std::exception& e) {
+            errors.add(e.what());
+        }
+        if (!errors.empty() || !why.empty()) {
+            // A warning while starting ("JACK server not running?") means no ports.
+            error = apiLabel(which) + ": " + (errors.empty() ? why : errors.text());
+            in.reset();
+            out.reset();
+            return false;
+        }
+        api = which;
+        error.clear();
+        return true;
+    }
+};
+
+RtMidiVirtualEndpoint::RtMidiVirtualEndpoint(const std::string& api, const std::string& clientName,
+                                             const std::string& inPortName, const std::string& outPortName,
+                                             ReceiveFn onReceive)
+    : d_(std::make_unique<Impl>()) {
+    d_->onReceive = std::move(onReceive);
+    d_->route.report = [d = d_.get()](const std::string& text) {
+        std::lock_guard lock(d->mutex);
+        d->error = text;
+    };
+    std::vector<Api> candidates;
+    if (api.empty()) {
+        for (Api a : usableApis())
+            if (a != RtMidi::WINDOWS_MM && a != RtMidi::WEB_MIDI_API) candidates.push_back(a);
+    } else {
+        const Api a = RtMidi::getCompiledApiByName(api);
+        if (a == RtMidi::UNSPECIFIED) {
+            d_->error = "The MIDI API \"" + api + "\" is not compiled into RtMidi.";
+            return;
+        }
+        candidates.push_back(a);
+    }
+    if (candidates.empty()) d_->error = "No MIDI API that can make virtual ports is available.";
+    for (Api a : candidates)
+        if (d_->start(a, clientName, inPortName, outPortName)) break;
+}
+
+RtMidiVirtualEndpoint::~RtMidiVirtualEndpoint() {
+    CaptureErrors quiet;
+    d_->in.reset();  // stops RtMidi's thread before the callback target goes
+    d_->out.reset();
+}
+
+bool RtMidiVirtualEndpoint::ok() const { return d_->in && d_->out; }
+
+std::string RtMidiVirtualEndpoint::error() const {
+    std::lock_guard lock(d_->mutex);
+    return d_->error;
+}
+
+std::string RtMidiVirtualEndpoint::apiName() const { return ok() ? apiLabel(d_->api) : std::string(); }
+
+bool RtMidiVirtualEndpoint::send(const Bytes& message) {
+    if (!ok() || message.empty()) return false;
+    std::lock_guard lock(d_->mutex);
+    CaptureErrors errors;
+    try {
+        d_->out->sendMessage(&message);
+    } catch (const std::exception& e) {
+        errors.add(e.what());
+    }
+    if (!errors.empty()) {
+        d_->error = errors.text();
+        return false;
+    }
+    return true;
+}
+
+uint64_t RtMidiVirtualEndpoint::incompleteCount() const { return d_->incomplete; }
+
+}  // namespace quorvane::midi

@@ -1,0 +1,150 @@
+// MIDI ports on RtMidi, over every API compiled into the library (ALSA and JACK
+// on Linux, CoreMIDI on macOS, WinMM on Windows).
+//
+// Device lists concatenate the ports of every API in RtMidi's order. When more
+// than one API is compiled in, each name carries its API ("JACK: system:midi_playback_1",
+// "ALSA: Midi Through:Midi Through Port-0 14:0") so that names stay unique. An API
+// whose server is not running (no JACK server, no ALSA sequencer) contributes no
+// ports, quietly: the MIDI libraries' own console messages are switched off.
+//
+// Errors (a port that vanished, a driver failure, a malformed message handed in)
+// never escape as exceptions: they reach onError with a non-zero code other than
+// 8 and a readable text, on the GUI thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "midi/MidiPorts.h"
+
+namespace quorvane::midi {
+
+// Error numbers passed to onError by the RtMidi ports. 0 and 8 are never used
+// (the model ignores them).
+enum RtMidiPortError : int {
+    kErrNoSuchDevice = 2,    // index outside the device list
+    kErrDeviceGone = 3,      // a listed port is no longer there
+    kErrOpenFailed = 4,      // the MIDI system refused to open the port
+    kErrNotOpen = 5,         // a message was handed to a closed output
+    kErrBadMessage = 6,      // refused to send bytes that are not a valid message
+    kErrDriver = 7,          // the MIDI system reported a failure while running
+};
+
+// Reassembles System Exclusive messages that a MIDI API hands over in chunks
+// (ALSA and WinMM split long ones). Feed it every message in arrival order;
+// it returns complete messages: F0 .. F7 frames whose data bytes are all below
+// 80h, and any other message unchanged. Real-time bytes (F8h..FFh) arriving
+// inside a System Exclusive message are passed on without breaking it.
+class SysExAssembler {
+public:
+    explicit SysExAssembler(size_t maxSysExBytes = 64 * 1024) : max_(maxSysExBytes) {}
+    // Calls `emit` for each complete message the chunk finishes.
+    void feed(const uint8_t* data, size_t size, const std::function<void(const std::vector<uint8_t>&)>& emit);
+    void reset();
+    // System Exclusive messages thrown away: cut short by another status byte,
+    // a continuation with no start, a data byte of 80h or more, or too long.
+    uint64_t incomplete() const { return incomplete_; }
+
+private:
+    void drop();
+    std::vector<uint8_t> partial_;
+    bool inSysEx_ = false;
+    bool overlong_ = false;
+    size_t max_;
+    uint64_t incomplete_ = 0;
+};
+
+class RtMidiOutput : public MIDIOutput {
+public:
+    static constexpr int kDefaultGapMs = 20;
+
+    // `post` runs the error and output-done events on the GUI thread.
+    // `clientName` names this program to the MIDI system.
+    explicit RtMidiOutput(PostFn post, std::string clientName = "Quorvane");
+    ~RtMidiOutput() override;
+
+    // Lists the ports again. Devices are 0 .. deviceCount()-1; there is no device -1.
+    int deviceCount() const override;
+    std::string deviceName(int index) const override;  // "" outside the list
+    bool open(int index) override;
+    void close() override;  // sends what is still queued first
+    bool isOpen() const override;
+    void sendShort(uint8_t status, uint8_t data1) override;
+    void sendSysEx(const Bytes& frame) override;
+    void setSendGapMs(int ms) override;
+    int sendGapMs() const override;
+    void flush() override;
+
+    uint64_t sentCount() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
+class RtMidiInput : public MIDIInput {
+public:
+    static constexpr size_t kMaxQueuedMessages = 4096;
+    static constexpr size_t kMaxQueuedBytes = 4 * 1024 * 1024;
+
+    explicit RtMidiInput(PostFn post, std::string clientName = "Quorvane");
+    ~RtMidiInput() override;
+
+    int deviceCount() const override;  // lists the ports again
+    std::string deviceName(int index) const override;
+    // Opening empties the queue of received messages.
+    bool open(int index) override;
+    void close() override;
+    bool isOpen() const override;
+    int messageCount() const override;
+    Bytes receivedMessage() const override;
+    void discard() override;
+    uint64_t droppedCount() const override;  // overflowCount() + incompleteCount()
+    uint64_t overflowCount() const;          // complete messages that found the queue full
+    uint64_t incompleteCount() const;        // System Exclusive messages cut short or malformed
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
+// Names of the APIs compiled into RtMidi, e.g. {"ALSA", "JACK"}.
+std::vector<std::string> RtMidiApiNames();
+
+// A pair of virtual ports (an input and an output that other programs connect
+// to), for a program that plays the module's part on the MIDI system, such as
+// the simulator tool.
+class RtMidiVirtualEndpoint {
+public:
+    // Called on RtMidi's thread with every complete message received: whole
+    // System Exclusive frames and channel messages (timing clock and active
+    // sensing are filtered out).
+    using ReceiveFn = std::function<void(const Bytes& message)>;
+
+    // `api` is an RtMidi API name as RtMidi spells it ("jack", "alsa", "core");
+    // empty picks the first API that can make virtual ports. Check ok() after.
+    // RtMidi makes one client per port: the input appears to other programs as
+    // "<clientName>:<inPortName>", the output as "<clientName>-out:<outPortName>".
+    RtMidiVirtualEndpoint(const std::string& api, const std::string& clientName, const std::string& inPortName,
+                          const std::string& outPortName, ReceiveFn onReceive);
+    ~RtMidiVirtualEndpoint();
+    RtMidiVirtualEndpoint(const RtMidiVirtualEndpoint&) = delete;
+    RtMidiVirtualEndpoint& operator=(const RtMidiVirtualEndpoint&) = delete;
+
+    bool ok() const;
+    std::string error() const;  // why it is not ok, or the last send failure
+    std::string apiName() const;
+    // Sends one message out of the virtual output. Callable from any thread.
+    bool send(const Bytes& message);
+    uint64_t incompleteCount() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
+}  // namespace quorvane::midi
