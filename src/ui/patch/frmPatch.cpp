@@ -1,27 +1,697 @@
 #include "ui/patch/frmPatch.h"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QShowEvent>
+#include <QToolTip>
+#include <QVBoxLayout>
+#include <QValidator>
+#include <algorithm>
 
+#include "device/NameCodec.h"
 #include "device/clsU220.h"
 #include "ui/common/MainContext.h"
+#include "ui/common/ValueLists.h"
+
+#if __has_include("ui/timbre/frmTimbre.h")
+#include "ui/timbre/frmTimbre.h"
+#define QUORVANE_HAVE_TIMBRE_EDITOR 1
+#endif
+#if __has_include("ui/rhythm/frmRhythm.h")
+#include "ui/rhythm/frmRhythm.h"
+#define QUORVANE_HAVE_RHYTHM_EDITOR 1
+#endif
+#if __has_include("ui/keyboard/frmKeyboard.h")
+#include "ui/keyboard/frmKeyboard.h"
+#define QUORVANE_HAVE_KEYBOARD_EDITOR 1
+#endif
+
+using quorvane::Param;
+namespace lists = quorvane::ui::lists;
+
+namespace {
+
+constexpr int kTotalVoices = 30;
+constexpr int kNameLength = 12;
+
+// Lets through only text whose every character has a one-byte code on the
+// module. A name read from the module may hold a byte with no character (shown
+// as U+FFFD); such text stays editable (Intermediate) so the user can delete it,
+// but it is never written while the mark is in it.
+class NameValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        bool replacement = false;
+        for (QChar c : input) {
+            if (c.unicode() == 0xFFFD) {
+                replacement = true;
+                continue;
+            }
+            if (c.isSurrogate() || !quorvane::HasModuleCode(c.unicode())) return Invalid;
+        }
+        return replacement ? Intermediate : Acceptable;
+    }
+};
+
+QString ChorusTypes() { return "Chorus1,Chorus2,FB-Chorus,Flanger,Short Delay"; }
+QString ChorusOutModes() { return "Pre Rev,Post Rev"; }
+QString ReverbTypes() { return "Room1,Room2,Room3,Hall1,Hall2,Gate,Delay,CrossDelay"; }
+QString VeloLevels() { return "Above,Below"; }
+QString OutputAssigns() { return "Dry,Rev,Cho,Dir1,Dir2"; }
+
+// Controllers: "00".."05", "07".."31", "64".."95", "off" (64 entries, no "06").
+QString Controllers() {
+    return lists::NumbersPadded(0, 5, 2) + "," + lists::NumbersPadded(7, 31, 2) + "," +
+           lists::NumbersPadded(64, 95, 2) + ",off";
+}
+
+QString Destinations() {
+    return "Timbre Level,Env Attack,Env Decay,Env Sustain,Env Release,A.Bend Depth,A.Bend Rate,"
+           "Detune Depth,Vib Rate,Vib Waveform,Vib Depth,Vib Delay,Vib Rise Time,Vib Mod Depth,"
+           "Chrs Level,Chrs Rate,Chrs Feedback,Rev Level,Delay Feedback";
+}
+
+// A drop-down list whose width is set by `chars` characters rather than by its
+// longest entry, so the rows stay compact and the window size is known before
+// the lists are filled.
+QComboBox* MakeCombo(QWidget* parent, int chars, const QString& accessibleName) {
+    auto* c = new QComboBox(parent);
+    c->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    c->setMinimumContentsLength(chars);
+    c->setMaxVisibleItems(20);
+    c->setAccessibleName(accessibleName);
+    return c;
+}
+
+// Appends the list's pieces and leaves the box with nothing selected (a filled
+// list shows no value until activation selects the model's one).
+void FillList(QComboBox* c, const QString& commaList) {
+    lists::Fill(c, commaList);
+    c->setCurrentIndex(-1);
+}
+
+void LetEvents() { QCoreApplication::processEvents(); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Loading
 
 frmPatch::frmPatch(quorvane::ui::MainContext& ctx, QWidget* parent)
-    : QDialog(parent), ctx_(ctx), u220_(ctx.U220()) {}
+    : QDialog(parent), ctx_(ctx), u220_(ctx.U220()) {
+    QLabel* status = ctx_.StatusLabel();
+    QProgressBar* progress = ctx_.ProgressBar();
+    auto showProgress = [&](int value, const QString& text) {
+        if (status) {
+            status->setVisible(true);
+            status->setText(text);
+        }
+        if (progress) {
+            progress->setVisible(true);
+            progress->setValue(value);
+        }
+        LetEvents();
+    };
+
+    BuildUi();
+    showProgress(10, "Initializing Patch Editor...");
+
+    // Centre on the screen; the lists have fixed widths, so the size is known now.
+    resize(sizeHint());
+    if (QScreen* scr = screen()) {
+        const QRect avail = scr->availableGeometry();
+        const QSize frame = frameGeometry().size() - geometry().size();
+        resize(std::min(width(), avail.width() - frame.width()), std::min(height(), avail.height() - frame.height()));
+        const QRect whole = scr->geometry();
+        move(whole.x() + (whole.width() - width()) / 2, whole.y() + (whole.height() - height()) / 2);
+        // Keep the title bar reachable on a screen that has panels.
+        if (!avail.contains(frameGeometry().topLeft())) move(avail.topLeft());
+    }
+
+    FillCommonLists();
+    showProgress(30, "Initializing Rhythm Editor...");
+    FillRhythmRow();
+    for (int p = 1; p <= 6; ++p) {
+        FillPartRow(p);
+        showProgress(40 + 10 * p, QString("Initializing Part %1 Editor...").arg(p));
+    }
+    if (progress) {
+        progress->setValue(0);
+        progress->setVisible(false);
+    }
+    if (status) {
+        status->setText(QString());
+        status->setVisible(false);
+    }
+
+    ConnectHandlers();
+}
 
 frmPatch::~frmPatch() = default;
 
-void frmPatch::Activate() {}
-void frmPatch::ResetVoiceReserveLists() {}
-void frmPatch::LimitVoiceReserveLists() {}
-void frmPatch::showEvent(QShowEvent* event) { QDialog::showEvent(event); }
-void frmPatch::BuildUi() {}
-void frmPatch::FillCommonLists() {}
-void frmPatch::FillRhythmRow() {}
-void frmPatch::FillPartRow(int) {}
-void frmPatch::RefreshRhythmRow() {}
-void frmPatch::RefreshPartRow(int) {}
-void frmPatch::ConnectHandlers() {}
-void frmPatch::OnPatchNameEdited(const QString&) {}
-void frmPatch::OnEditTimbre(int) {}
-void frmPatch::OnEditRhythm() {}
-void frmPatch::OnShowKeyboard() {}
+void frmPatch::BuildUi() {
+    setWindowTitle("Quorvane / Patch Editor");
+    setSizeGripEnabled(true);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    scroll_ = new QScrollArea(this);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(true);
+    outer->addWidget(scroll_);
+
+    auto* content = new QWidget(scroll_);
+    auto* main = new QVBoxLayout(content);
+    main->setContentsMargins(8, 6, 8, 6);
+    main->setSpacing(4);
+
+    // Labels stand above their list, so one frame needs only two lines.
+    auto labelled = [](QGridLayout* g, int col, const QString& text, QComboBox* combo) {
+        auto* l = new QLabel(text);
+        l->setBuddy(combo);
+        g->addWidget(l, 0, col);
+        g->addWidget(combo, 1, col);
+    };
+    auto frame = [content](const QString& title) {
+        auto* box = new QGroupBox(title, content);
+        auto* g = new QGridLayout(box);
+        g->setContentsMargins(6, 2, 6, 4);
+        g->setHorizontalSpacing(6);
+        g->setVerticalSpacing(1);
+        return std::pair{box, g};
+    };
+
+    // ---- top band: name, chorus, reverb, control parameters ----
+    auto* top = new QHBoxLayout;
+    top->setSpacing(6);
+    {
+        auto* nameCol = new QVBoxLayout;
+        auto* nameRow = new QHBoxLayout;
+        PatchNameText = new QLineEdit(content);
+        PatchNameText->setMaxLength(kNameLength);
+        PatchNameText->setValidator(new NameValidator(PatchNameText));
+        PatchNameText->setAccessibleName("Patch name");
+        PatchNameText->setMinimumWidth(PatchNameText->fontMetrics().horizontalAdvance(QString(kNameLength + 2, 'W')));
+        PatchNoLabel = new QLabel("P-00", content);
+        nameRow->addWidget(PatchNameText);
+        nameRow->addWidget(PatchNoLabel);
+        nameCol->addSpacing(PatchNameText->fontMetrics().height());
+        nameCol->addLayout(nameRow);
+        nameCol->addStretch(1);
+        top->addLayout(nameCol);
+    }
+    {
+        auto [box, g] = frame("Chorus");
+        ChorusTypeCombo = MakeCombo(box, 11, "Chorus type");
+        ChorusOutModeCombo = MakeCombo(box, 8, "Chorus out mode");
+        ChorusDelayCombo = MakeCombo(box, 3, "Chorus delay");
+        labelled(g, 0, "Type", ChorusTypeCombo);
+        labelled(g, 1, "OutMode", ChorusOutModeCombo);
+        labelled(g, 2, "Delay", ChorusDelayCombo);
+        top->addWidget(box, 0, Qt::AlignTop);
+    }
+    {
+        auto [box, g] = frame("Chorus");
+        ChorusLevelCombo = MakeCombo(box, 3, "Chorus level");
+        ChorusRateCombo = MakeCombo(box, 3, "Chorus rate");
+        ChorusDepthCombo = MakeCombo(box, 3, "Chorus depth");
+        ChorusFeedbackCombo = MakeCombo(box, 3, "Chorus feedback");
+        labelled(g, 0, "Level", ChorusLevelCombo);
+        labelled(g, 1, "Rate", ChorusRateCombo);
+        labelled(g, 2, "Depth", ChorusDepthCombo);
+        labelled(g, 3, "Feedback", ChorusFeedbackCombo);
+        top->addWidget(box, 0, Qt::AlignTop);
+    }
+    {
+        auto [box, g] = frame("Reverb");
+        ReverbTypeCombo = MakeCombo(box, 10, "Reverb type");
+        ReverbTimeCombo = MakeCombo(box, 3, "Reverb time");
+        ReverbLevelCombo = MakeCombo(box, 3, "Reverb level");
+        ReverbDelayFeedbackCombo = MakeCombo(box, 3, "Reverb delay feedback");
+        labelled(g, 0, "Type", ReverbTypeCombo);
+        labelled(g, 1, "Time", ReverbTimeCombo);
+        labelled(g, 2, "Level", ReverbLevelCombo);
+        labelled(g, 3, "Delay Feedback", ReverbDelayFeedbackCombo);
+        top->addWidget(box, 0, Qt::AlignTop);
+    }
+    {
+        auto [box, g] = frame("Control Parameters");
+        QComboBox** ctrl[] = {&Param1Combo, &Param2Combo, &Param3Combo};
+        QComboBox** dest[] = {&Param1ParamCombo, &Param2ParamCombo, &Param3ParamCombo};
+        for (int i = 0; i < 3; ++i) {
+            *ctrl[i] = MakeCombo(box, 3, QString("Control parameter %1 controller").arg(i + 1));
+            *dest[i] = MakeCombo(box, 14, QString("Control parameter %1 destination").arg(i + 1));
+            g->addWidget(*ctrl[i], i, 0);
+            g->addWidget(*dest[i], i, 1);
+        }
+        top->addWidget(box, 0, Qt::AlignTop);
+    }
+    top->addStretch(1);
+    main->addLayout(top);
+
+    // ---- part rows ----
+    // One grid holds the column headings and all six rows, so every column
+    // lines up; each row's frame spans its three grid rows behind the lists.
+    auto* partsWidget = new QWidget(content);
+    auto* grid = new QGridLayout(partsWidget);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(4);
+    grid->setVerticalSpacing(1);
+    const QStringList headings = {"Timbre Name", "Voice\nReserve", "Rx Ch", "Key Low\nHi", "Velo. Level\nVelo. Thresh",
+                                  "Level", "Output\nAssign", "Pan", "Rx Vol.", "Rx Pan", "Rx Hold"};
+    const int firstCol = 1, lastCol = firstCol + headings.size() - 1;
+    for (int i = 0; i < headings.size(); ++i) {
+        auto* h = new QLabel(headings[i], partsWidget);
+        h->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
+        grid->addWidget(h, 0, firstCol + i, Qt::AlignBottom);
+    }
+    grid->setColumnMinimumWidth(0, 4);
+    grid->setColumnMinimumWidth(lastCol + 1, 4);
+    const int titleHeight = fontMetrics().height();
+    for (int p = 1; p <= 6; ++p) {
+        const int r = 1 + (p - 1) * 4;  // frame title, upper line, lower line, bottom margin
+        auto* box = new QGroupBox(QString("Part %1").arg(p), partsWidget);
+        grid->addWidget(box, r, 0, 4, lastCol + 2);
+        grid->setRowMinimumHeight(r, titleHeight);
+        grid->setRowMinimumHeight(r + 3, 3);
+        const QString part = QString("Part %1 ").arg(p);
+        TimbreNumberCombo[p] = MakeCombo(partsWidget, 18, part + "timbre");
+        VoiceReserveCombo[p] = MakeCombo(partsWidget, 2, part + "voice reserve");
+        ReceiveChannelCombo[p] = MakeCombo(partsWidget, 3, part + "receive channel");
+        KeyRangeLowCombo[p] = MakeCombo(partsWidget, 4, part + "key low");
+        VeloLevelCombo[p] = MakeCombo(partsWidget, 5, part + "velocity level");
+        LevelCombo[p] = MakeCombo(partsWidget, 3, part + "level");
+        OutputAssignCombo[p] = MakeCombo(partsWidget, 4, part + "output assign");
+        PanCombo[p] = MakeCombo(partsWidget, 3, part + "pan");
+        RxVolumeCombo[p] = MakeCombo(partsWidget, 3, part + "Rx volume");
+        RxPanCombo[p] = MakeCombo(partsWidget, 3, part + "Rx pan");
+        RxHoldCombo[p] = MakeCombo(partsWidget, 3, part + "Rx hold");
+        EditTimbreCommand[p] = new QPushButton("Edit this Timbre", partsWidget);
+        EditTimbreCommand[p]->setAutoDefault(false);
+        KeyRangeHiCombo[p] = MakeCombo(partsWidget, 4, part + "key high");
+        VeloThresholdCombo[p] = MakeCombo(partsWidget, 5, part + "velocity threshold");
+        QWidget* upper[] = {TimbreNumberCombo[p], VoiceReserveCombo[p], ReceiveChannelCombo[p], KeyRangeLowCombo[p],
+                            VeloLevelCombo[p],    LevelCombo[p],        OutputAssignCombo[p],   PanCombo[p],
+                            RxVolumeCombo[p],     RxPanCombo[p],        RxHoldCombo[p]};
+        for (int i = 0; i < 11; ++i) grid->addWidget(upper[i], r + 1, firstCol + i);
+        grid->addWidget(EditTimbreCommand[p], r + 2, firstCol, Qt::AlignLeft);
+        grid->addWidget(KeyRangeHiCombo[p], r + 2, firstCol + 3);
+        grid->addWidget(VeloThresholdCombo[p], r + 2, firstCol + 4);
+    }
+    grid->setColumnStretch(lastCol + 2, 1);
+    auto* partsRow = new QHBoxLayout;
+    partsRow->addWidget(partsWidget);
+    partsRow->addStretch(1);
+    main->addLayout(partsRow);
+
+    // ---- rhythm part, sync check box, buttons ----
+    auto* bottom = new QHBoxLayout;
+    bottom->setSpacing(8);
+    {
+        auto [box, g] = frame("Rhythm Part");
+        PatchRhythmRhythmSetupCombo = MakeCombo(box, 16, "Rhythm setup");
+        PatchRhythmVoiceReserveCombo = MakeCombo(box, 2, "Rhythm voice reserve");
+        PatchRhythmReceiveChannelCombo = MakeCombo(box, 3, "Rhythm receive channel");
+        PatchRhythmLevelCombo = MakeCombo(box, 3, "Rhythm level");
+        PatchRhythmLevelBoostSwCombo = MakeCombo(box, 3, "Rhythm level boost switch");
+        PatchRhythmRxVolumeCombo = MakeCombo(box, 3, "Rhythm Rx volume");
+        PatchRhythmRxHoldCombo = MakeCombo(box, 3, "Rhythm Rx hold");
+        labelled(g, 0, "Rhythm Setup", PatchRhythmRhythmSetupCombo);
+        labelled(g, 1, "Voice", PatchRhythmVoiceReserveCombo);
+        labelled(g, 2, "Rx Ch", PatchRhythmReceiveChannelCombo);
+        labelled(g, 3, "Level", PatchRhythmLevelCombo);
+        labelled(g, 4, "Level Boost Sw.", PatchRhythmLevelBoostSwCombo);
+        labelled(g, 5, "Rx Vol.", PatchRhythmRxVolumeCombo);
+        labelled(g, 6, "Rx Hold", PatchRhythmRxHoldCombo);
+        EditRhythmCommand = new QPushButton("Edit this Rhythm Set", box);
+        EditRhythmCommand->setAutoDefault(false);
+        g->addWidget(EditRhythmCommand, 1, 7);
+        bottom->addWidget(box, 0, Qt::AlignTop);
+    }
+    {
+        auto* col = new QVBoxLayout;
+        SyncPartCheck = new QCheckBox("Synchronized editing of the same Timbre", content);
+        SyncPartCheck->setChecked(false);
+        auto* buttons = new QHBoxLayout;
+        cmdShowKeyboard = new QPushButton("Show Key Range Editor", content);
+        cmdShowKeyboard->setAutoDefault(false);
+        EndCommand = new QPushButton("Done", content);
+        EndCommand->setDefault(true);
+        buttons->addWidget(cmdShowKeyboard);
+        buttons->addStretch(1);
+        buttons->addWidget(EndCommand);
+        col->addSpacing(titleHeight);
+        col->addWidget(SyncPartCheck);
+        col->addLayout(buttons);
+        col->addStretch(1);
+        bottom->addLayout(col);
+    }
+    bottom->addStretch(1);
+    main->addLayout(bottom);
+    main->addStretch(1);
+
+    scroll_->setWidget(content);
+    // Without this the scroll area would ask for a small default size.
+    const QSize want = content->sizeHint();
+    scroll_->setMinimumSize(std::min(want.width(), 400), std::min(want.height(), 300));
+    sizeHintContent_ = want;
+}
+
+QSize frmPatch::sizeHint() const {
+    if (sizeHintContent_.isValid()) return sizeHintContent_ + QSize(2, 2);
+    return QDialog::sizeHint();
+}
+
+void frmPatch::FillCommonLists() {
+    FillList(ChorusTypeCombo, ChorusTypes());
+    FillList(ChorusOutModeCombo, ChorusOutModes());
+    FillList(ChorusDelayCombo, lists::Numbers(0, 31));
+    FillList(ChorusLevelCombo, lists::Numbers(0, 31));
+    FillList(ChorusRateCombo, lists::Numbers(0, 31));
+    FillList(ChorusDepthCombo, lists::Numbers(0, 31));
+    FillList(ChorusFeedbackCombo, lists::Numbers(-31, 31));
+    FillList(ReverbTypeCombo, ReverbTypes());
+    FillList(ReverbTimeCombo, lists::Numbers(0, 31));
+    FillList(ReverbLevelCombo, lists::Numbers(0, 31));
+    FillList(ReverbDelayFeedbackCombo, lists::Numbers(0, 31));
+    FillList(Param1Combo, Controllers());
+    FillList(Param1ParamCombo, Destinations());
+    FillList(Param2Combo, Controllers());
+    FillList(Param2ParamCombo, Destinations());
+    FillList(Param3Combo, Controllers());
+    FillList(Param3ParamCombo, Destinations());
+}
+
+void frmPatch::FillRhythmRow() {
+    for (int i = 1; i <= 4; ++i) {
+        const std::string name = quorvane::NameBytesToUtf8(u220_.MemoryRhythmName(static_cast<int16_t>(i)));
+        PatchRhythmRhythmSetupCombo->addItem(QString("R-%1 ").arg(i) + QString::fromStdString(name));
+    }
+    PatchRhythmRhythmSetupCombo->setCurrentIndex(-1);
+    FillList(PatchRhythmVoiceReserveCombo, lists::Numbers(0, kTotalVoices));
+    FillList(PatchRhythmReceiveChannelCombo, lists::ReceiveChannel());
+    FillList(PatchRhythmLevelCombo, lists::Numbers(0, 127));
+    FillList(PatchRhythmLevelBoostSwCombo, lists::OffOn());
+    FillList(PatchRhythmRxVolumeCombo, lists::OffOn());
+    FillList(PatchRhythmRxHoldCombo, lists::OffOn());
+}
+
+void frmPatch::FillPartRow(int p) {
+    QComboBox* timbre = TimbreNumberCombo[p];
+    for (int i = 1; i <= 128; ++i) {
+        const std::string name = quorvane::NameBytesToUtf8(u220_.MemoryTimbreName(static_cast<int16_t>(i)));
+        timbre->addItem(QString("T-%1 ").arg(i, 3, 10, QChar('0')) + QString::fromStdString(name));
+    }
+    timbre->setCurrentIndex(-1);
+    FillList(VoiceReserveCombo[p], lists::Numbers(0, kTotalVoices));
+    FillList(ReceiveChannelCombo[p], lists::ReceiveChannel());
+    FillList(KeyRangeLowCombo[p], lists::NoteNames());
+    FillList(KeyRangeHiCombo[p], lists::NoteNames());
+    FillList(VeloLevelCombo[p], VeloLevels());
+    FillList(VeloThresholdCombo[p], lists::Numbers(1, 127));
+    FillList(LevelCombo[p], lists::Numbers(0, 127));
+    FillList(OutputAssignCombo[p], OutputAssigns());
+    FillList(PanCombo[p], lists::Pan());
+    FillList(RxVolumeCombo[p], lists::OffOn());
+    FillList(RxPanCombo[p], lists::OffOn());
+    FillList(RxHoldCombo[p], lists::OffOn());
+}
+
+// ---------------------------------------------------------------------------
+// Handlers
+
+void frmPatch::ConnectHandlers() {
+    // Every list writes its selected index to its member, unless the window is
+    // filling itself or the list shows no selection (a value outside the list).
+    auto bind = [this](QComboBox* combo, Param param, int index) {
+        connect(combo, &QComboBox::currentIndexChanged, this, [this, param, index](int selected) {
+            if (Updating || selected < 0) return;
+            u220_.let(param, index, static_cast<int16_t>(selected));
+        });
+    };
+    const std::pair<QComboBox*, Param> common[] = {
+        {ChorusTypeCombo, Param::PatchCommonChorusType},
+        {ChorusOutModeCombo, Param::PatchCommonChorusOutMode},
+        {ChorusDelayCombo, Param::PatchCommonChorusDelay},
+        {ChorusLevelCombo, Param::PatchCommonChorusLevel},
+        {ChorusRateCombo, Param::PatchCommonChorusRate},
+        {ChorusDepthCombo, Param::PatchCommonChorusDepth},
+        {ChorusFeedbackCombo, Param::PatchCommonChorusFeedback},
+        {ReverbTypeCombo, Param::PatchCommonReverbType},
+        {ReverbTimeCombo, Param::PatchCommonReverbTime},
+        {ReverbLevelCombo, Param::PatchCommonReverbLevel},
+        {ReverbDelayFeedbackCombo, Param::PatchCommonReverbDelayFeedback},
+        {Param1Combo, Param::PatchCommonParam1},
+        {Param1ParamCombo, Param::PatchCommonParam1Param},
+        {Param2Combo, Param::PatchCommonParam2},
+        {Param2ParamCombo, Param::PatchCommonParam2Param},
+        {Param3Combo, Param::PatchCommonParam3},
+        {Param3ParamCombo, Param::PatchCommonParam3Param},
+        {PatchRhythmRhythmSetupCombo, Param::PatchRhythmRhythmSetup},
+        {PatchRhythmVoiceReserveCombo, Param::PatchRhythmVoiceReserve},
+        {PatchRhythmReceiveChannelCombo, Param::PatchRhythmReceiveChannel},
+        {PatchRhythmLevelCombo, Param::PatchRhythmLevel},
+        {PatchRhythmLevelBoostSwCombo, Param::PatchRhythmLevelBoostSw},
+        {PatchRhythmRxVolumeCombo, Param::PatchRhythmRxVolume},
+        {PatchRhythmRxHoldCombo, Param::PatchRhythmRxHold},
+    };
+    for (const auto& [combo, param] : common) bind(combo, param, 0);
+
+    for (int p = 1; p <= 6; ++p) {
+        for (const auto& [combo, param] : PartLists(p)) bind(combo, param, p);
+        connect(EditTimbreCommand[p], &QPushButton::clicked, this, [this, p] { OnEditTimbre(p); });
+    }
+
+    // The voice reserve lists keep the shared 30-voice budget, also while the
+    // window fills itself (their write above is skipped then, not the limiting).
+    for (int p = 1; p <= 6; ++p)
+        connect(VoiceReserveCombo[p], &QComboBox::currentIndexChanged, this, [this] { LimitVoiceReserveLists(); });
+    connect(PatchRhythmVoiceReserveCombo, &QComboBox::currentIndexChanged, this, [this] { LimitVoiceReserveLists(); });
+
+    connect(PatchNameText, &QLineEdit::textChanged, this, &frmPatch::OnPatchNameEdited);
+    connect(EditRhythmCommand, &QPushButton::clicked, this, &frmPatch::OnEditRhythm);
+    connect(cmdShowKeyboard, &QPushButton::clicked, this, &frmPatch::OnShowKeyboard);
+    connect(EndCommand, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+std::vector<std::pair<QComboBox*, quorvane::Param>> frmPatch::PartLists(int p) const {
+    // In the order the row is refreshed.
+    return {
+        {TimbreNumberCombo[p], Param::PatchPartTimbreNumber},
+        {VoiceReserveCombo[p], Param::PatchPartVoiceReserve},
+        {ReceiveChannelCombo[p], Param::PatchPartReceiveChannel},
+        {KeyRangeLowCombo[p], Param::PatchPartKeyRangeLow},
+        {KeyRangeHiCombo[p], Param::PatchPartKeyRangeHi},
+        {VeloLevelCombo[p], Param::PatchPartVeloLevel},
+        {VeloThresholdCombo[p], Param::PatchPartVeloThreshold},
+        {LevelCombo[p], Param::PatchPartLevel},
+        {OutputAssignCombo[p], Param::PatchPartOutputAssign},
+        {PanCombo[p], Param::PatchPartPan},
+        {RxVolumeCombo[p], Param::PatchPartRxVolume},
+        {RxPanCombo[p], Param::PatchPartRxPan},
+        {RxHoldCombo[p], Param::PatchPartRxHold},
+    };
+}
+
+void frmPatch::OnPatchNameEdited(const QString& text) {
+    if (Updating) return;
+    std::string error;
+    const auto bytes = quorvane::Utf8ToNameBytes(text.toStdString(), &error);
+    if (!bytes) {
+        // Only a byte read from the module that has no character can get here
+        // (typing is filtered): keep the module's name until it is removed.
+        QToolTip::showText(PatchNameText->mapToGlobal(QPoint(0, PatchNameText->height())),
+                           "Remove the marked character: it has no code on the U-220. The name is not sent.",
+                           PatchNameText);
+        return;
+    }
+    u220_.PatchCommonPatchName(*bytes);
+}
+
+// ---------------------------------------------------------------------------
+// Activation
+
+void frmPatch::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) Activate();
+}
+
+void frmPatch::Activate() {
+    const int selected = ctx_.SelectedPatchIndex();
+    PatchNoLabel->setText(QString("P-%1").arg(selected + 1, 2, 10, QChar('0')));
+
+    // A read below may wait for the module while events run; a nested
+    // activation (a child closing meanwhile) must not clear the flag early.
+    ++activationDepth_;
+    Updating = true;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+
+    ResetVoiceReserveLists();
+
+    // Trailing blanks are only the module's padding; the model pads again on write.
+    QString name = QString::fromStdString(quorvane::NameBytesToUtf8(u220_.PatchCommonPatchName()));
+    while (name.endsWith(' ')) name.chop(1);
+    PatchNameText->setText(name);
+
+    const std::pair<QComboBox*, Param> common[] = {
+        {ChorusTypeCombo, Param::PatchCommonChorusType},
+        {ChorusOutModeCombo, Param::PatchCommonChorusOutMode},
+        {ChorusDelayCombo, Param::PatchCommonChorusDelay},
+        {ChorusLevelCombo, Param::PatchCommonChorusLevel},
+        {ChorusRateCombo, Param::PatchCommonChorusRate},
+        {ChorusDepthCombo, Param::PatchCommonChorusDepth},
+        {ChorusFeedbackCombo, Param::PatchCommonChorusFeedback},
+        {ReverbTypeCombo, Param::PatchCommonReverbType},
+        {ReverbTimeCombo, Param::PatchCommonReverbTime},
+        {ReverbLevelCombo, Param::PatchCommonReverbLevel},
+        {ReverbDelayFeedbackCombo, Param::PatchCommonReverbDelayFeedback},
+        {Param1Combo, Param::PatchCommonParam1},
+        {Param1ParamCombo, Param::PatchCommonParam1Param},
+        {Param2Combo, Param::PatchCommonParam2},
+        {Param2ParamCombo, Param::PatchCommonParam2Param},
+        {Param3Combo, Param::PatchCommonParam3},
+        {Param3ParamCombo, Param::PatchCommonParam3Param},
+    };
+    for (const auto& [combo, param] : common) lists::Select(combo, u220_.get(param, 0));
+
+    RefreshRhythmRow();
+    for (int p = 1; p <= 6; ++p) RefreshPartRow(p);
+
+    QApplication::restoreOverrideCursor();
+    if (--activationDepth_ == 0) Updating = false;
+}
+
+void frmPatch::RefreshRhythmRow() {
+    const std::pair<QComboBox*, Param> row[] = {
+        {PatchRhythmRhythmSetupCombo, Param::PatchRhythmRhythmSetup},
+        {PatchRhythmVoiceReserveCombo, Param::PatchRhythmVoiceReserve},
+        {PatchRhythmReceiveChannelCombo, Param::PatchRhythmReceiveChannel},
+        {PatchRhythmLevelCombo, Param::PatchRhythmLevel},
+        {PatchRhythmLevelBoostSwCombo, Param::PatchRhythmLevelBoostSw},
+        {PatchRhythmRxVolumeCombo, Param::PatchRhythmRxVolume},
+        {PatchRhythmRxHoldCombo, Param::PatchRhythmRxHold},
+    };
+    for (const auto& [combo, param] : row) lists::Select(combo, u220_.get(param, 0));
+}
+
+void frmPatch::RefreshPartRow(int p) {
+    for (const auto& [combo, param] : PartLists(p)) lists::Select(combo, u220_.get(param, p));
+}
+
+// ---------------------------------------------------------------------------
+// Voice reserves
+
+std::array<QComboBox*, 7> frmPatch::ReserveLists() const {
+    // Parts 1 to 6, then the rhythm part.
+    return {VoiceReserveCombo[1], VoiceReserveCombo[2], VoiceReserveCombo[3], VoiceReserveCombo[4],
+            VoiceReserveCombo[5], VoiceReserveCombo[6], PatchRhythmVoiceReserveCombo};
+}
+
+void frmPatch::ResetVoiceReserveLists() {
+    for (QComboBox* c : ReserveLists()) {
+        while (c->count() < kTotalVoices + 1) c->addItem(QString::number(c->count()));
+        c->setCurrentIndex(-1);
+    }
+}
+
+void frmPatch::LimitVoiceReserveLists() {
+    if (limiting_) return;
+    limiting_ = true;
+    const auto all = ReserveLists();
+    int sum = 0;
+    for (QComboBox* c : all)
+        if (c->currentIndex() >= 0) sum += c->currentIndex();
+    const int free = kTotalVoices - sum;
+
+    // Each list with a selection ends at its own value plus the free voices. When
+    // the module reports more than 30 voices in all (free < 0) a list still keeps
+    // its own value: it is never cut below the entry it shows.
+    auto lastIndexFor = [free](int s) { return s + std::max(free, 0); };
+    for (QComboBox* c : all) {
+        const int s = c->currentIndex();
+        if (s < 0) continue;
+        while (c->count() - 1 > lastIndexFor(s)) c->removeItem(c->count() - 1);
+    }
+    for (QComboBox* c : all) {
+        const int s = c->currentIndex();
+        if (s < 0) continue;
+        while (c->count() - 1 < lastIndexFor(s)) c->addItem(QString::number(c->count()));
+    }
+    limiting_ = false;
+}
+
+// ---------------------------------------------------------------------------
+// Child windows
+
+#if !defined(QUORVANE_HAVE_TIMBRE_EDITOR) || !defined(QUORVANE_HAVE_RHYTHM_EDITOR) || \
+    !defined(QUORVANE_HAVE_KEYBOARD_EDITOR)
+namespace {
+
+// Stand-in for an editor that is not part of this build.
+void ShowUnavailable(QWidget* parent, const QString& title) {
+    QDialog d(parent);
+    d.setWindowTitle(title);
+    auto* l = new QVBoxLayout(&d);
+    l->addWidget(new QLabel("This editor is not available in this build.", &d));
+    auto* ok = new QPushButton("OK", &d);
+    ok->setDefault(true);
+    QObject::connect(ok, &QPushButton::clicked, &d, &QDialog::accept);
+    l->addWidget(ok);
+    d.exec();
+}
+
+}  // namespace
+#endif
+
+void frmPatch::OnEditTimbre(int p) {
+    setCursor(Qt::WaitCursor);
+#ifdef QUORVANE_HAVE_TIMBRE_EDITOR
+    if (!timbreEditor_) timbreEditor_ = new frmTimbre(ctx_, *this, this);
+    timbreEditor_->gintPartNo = static_cast<int16_t>(p);
+    timbreEditor_->setWindowTitle(QString("Timbre for Patch Part %1").arg(timbreEditor_->gintPartNo));
+    timbreEditor_->exec();
+#else
+    ShowUnavailable(this, QString("Timbre for Patch Part %1").arg(p));
+#endif
+    unsetCursor();
+    Activate();
+}
+
+void frmPatch::OnEditRhythm() {
+    setCursor(Qt::WaitCursor);
+#ifdef QUORVANE_HAVE_RHYTHM_EDITOR
+    {
+        // Destroyed when closed: each opening reads the rhythm setup afresh.
+        frmRhythm editor(ctx_, this);
+        editor.exec();
+    }
+#else
+    ShowUnavailable(this, "Rhythm Setup");
+#endif
+    unsetCursor();
+    Activate();
+}
+
+void frmPatch::OnShowKeyboard() {
+#ifdef QUORVANE_HAVE_KEYBOARD_EDITOR
+    {
+        frmKeyboard editor(ctx_, *this, this);
+        editor.exec();
+    }
+#else
+    ShowUnavailable(this, "Key Range Editor");
+#endif
+    Activate();
+}

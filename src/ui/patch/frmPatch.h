@@ -10,6 +10,8 @@
 #include <QDialog>
 #include <array>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -21,6 +23,7 @@ class QShowEvent;
 
 namespace quorvane {
 class clsU220;
+enum class Param : uint16_t;
 }
 namespace quorvane::ui {
 class MainContext;
@@ -102,6 +105,8 @@ public:
 
     QPushButton* EndCommand = nullptr;
 
+    QSize sizeHint() const override;
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -117,9 +122,16 @@ private:
     void OnEditTimbre(int p);
     void OnEditRhythm();
     void OnShowKeyboard();
+    // Row p's lists with their members, in refresh order.
+    std::vector<std::pair<QComboBox*, quorvane::Param>> PartLists(int p) const;
+    // The seven voice reserve lists: parts 1 to 6, then the rhythm part.
+    std::array<QComboBox*, 7> ReserveLists() const;
 
     quorvane::ui::MainContext& ctx_;
     quorvane::clsU220& u220_;
     QScrollArea* scroll_ = nullptr;
     frmTimbre* timbreEditor_ = nullptr;  // kept between openings
+    QSize sizeHintContent_;
+    int activationDepth_ = 0;
+    bool limiting_ = false;
 };
