@@ -1,0 +1,170 @@
+// Shared helpers for the window tests: a model on the built-in virtual module,
+// a small MainContext for editor windows, views of what the module received,
+// and a watcher that answers message boxes as they appear.
+//
+// Header-only. Additive changes only: several test programs include it.
+#pragma once
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/Protocol.h"
+#include "device/clsU220.h"
+#include "midi/PortSet.h"
+#include "midi/VirtualU220.h"
+#include "ui/common/MainContext.h"
+#include "ui/common/QtHost.h"
+
+namespace quorvane::test {
+
+using Bytes = std::vector<uint8_t>;
+
+// A model connected to the built-in virtual module, both ports open.
+// Members are destroyed in reverse order: the model (closing its ports) before
+// the host it waits on.
+struct VirtualRig {
+    std::shared_ptr<midi::VirtualU220> vm = std::make_shared<midi::VirtualU220>();
+    ui::QtHost host;
+    std::unique_ptr<clsU220> model;
+
+    explicit VirtualRig(bool openPorts = true) {
+        auto ports = midi::CreatePorts([this](std::function<void()> f) { host.post(std::move(f)); }, vm);
+        model = std::make_unique<clsU220>(host, std::move(ports.output), std::move(ports.input));
+        if (openPorts) {
+            model->MIDIOutput1->open(-1);
+            model->MIDIInput1->open(0);
+        }
+    }
+    clsU220& u220() { return *model; }
+};
+
+// A stand-in for the main window for editor tests: a status label, a progress
+// bar and a selected patch index.
+class TestContext : public ui::MainContext {
+public:
+    explicit TestContext(clsU220& model) : model_(model) {
+        progress_.setRange(0, 100);
+    }
+    clsU220& U220() override { return model_; }
+    QLabel* StatusLabel() override { return &status_; }
+    QProgressBar* ProgressBar() override { return &progress_; }
+    int SelectedPatchIndex() const override { return selectedPatch; }
+
+    int selectedPatch = 0;  // 0-based, -1 for none
+
+private:
+    clsU220& model_;
+    QLabel status_;
+    QProgressBar progress_;
+};
+
+// ---- what the module received ----------------------------------------------
+
+inline bool IsProgramChange(const Bytes& m) { return m.size() == 2 && (m[0] & 0xF0) == 0xC0; }
+
+inline bool IsCommand(const Bytes& m, uint8_t command) {
+    return m.size() > 5 && m[0] == sysex::kStart && m[1] == sysex::kManufacturer && m[3] == sysex::kModel &&
+           m[4] == command;
+}
+
+// Data bytes of every Program Change, in order.
+inline std::vector<int> ProgramChanges(const std::vector<Bytes>& log) {
+    std::vector<int> out;
+    for (const auto& m : log)
+        if (IsProgramChange(m)) out.push_back(m[1]);
+    return out;
+}
+
+// Every well-formed message with the given command (sysex::kRQ1 / kDT1), parsed.
+inline std::vector<ParsedMessage> Messages(const std::vector<Bytes>& log, uint8_t command) {
+    std::vector<ParsedMessage> out;
+    for (const auto& m : log)
+        if (IsCommand(m, command)) out.push_back(ParseMessage(m));
+    return out;
+}
+inline std::vector<ParsedMessage> DataSets(const std::vector<Bytes>& log) { return Messages(log, sysex::kDT1); }
+inline std::vector<ParsedMessage> Requests(const std::vector<Bytes>& log) { return Messages(log, sysex::kRQ1); }
+
+// Number of System Exclusive messages plus channel messages: everything sent.
+inline size_t SentCount(const midi::VirtualU220& vm) { return vm.received().size(); }
+
+// The module's 16-nibble master setup block.
+inline Bytes MasterBlock(midi::VirtualU220& vm) {
+    return vm.withEmulator([](auto& e) { return e.read(Address{0, 0, 0}, 16); });
+}
+
+// ---- message boxes -----------------------------------------------------------
+
+// Watches for message boxes and answers each one: the decider sees the box and
+// returns the button to press (NoButton, or no decider: the box's default button).
+// Every text seen is kept.
+class MessageBoxWatcher : public QObject {
+public:
+    using Decider = std::function<QMessageBox::StandardButton(QMessageBox&)>;
+
+    explicit MessageBoxWatcher(Decider decide = nullptr) : decide_(std::move(decide)) {
+        connect(&timer_, &QTimer::timeout, this, [this] { poll(); });
+        timer_.start(20);
+    }
+    void setDecider(Decider d) { decide_ = std::move(d); }
+
+    QStringList texts;                 // text of every box answered, in order
+    std::vector<QStringList> buttons;  // button captions of each box answered
+
+private:
+    void poll() {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box || !box->isVisible() || answered_.contains(box)) continue;
+            QMessageBox::StandardButton which = decide_ ? decide_(*box) : QMessageBox::NoButton;
+            if (which == QMessageBox::NoButton) {
+                // Default answer: the box's default / escape button, else its first button.
+                QAbstractButton* b = box->defaultButton();
+                if (!b) b = box->escapeButton();
+                if (!b && !box->buttons().isEmpty()) b = box->buttons().first();
+                record(*box);
+                answered_.append(box);
+                if (b) b->click();
+                return;
+            }
+            if (QAbstractButton* b = box->button(which)) {
+                record(*box);
+                answered_.append(box);
+                b->click();
+                return;
+            }
+        }
+    }
+    void record(QMessageBox& box) {
+        texts << box.text();
+        QStringList caps;
+        for (QAbstractButton* b : box.buttons()) caps << b->text();
+        buttons.push_back(caps);
+    }
+
+    Decider decide_;
+    QTimer timer_;
+    QList<QPointer<QMessageBox>> answered_;
+};
+
+// Runs events until pred holds or `ms` pass; true when it holds.
+template <class Pred>
+bool WaitFor(Pred pred, int ms = 10000) {
+    return QTest::qWaitFor(pred, ms);
+}
+
+}  // namespace quorvane::test
