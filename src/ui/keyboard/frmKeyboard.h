@@ -1,0 +1,98 @@
+// The key range editor: a drawn 88-key keyboard with one coloured bar per part
+// under it. Dragging a bar's left or right handle moves that part's low or high
+// key; every step of a drag selects the new key in the patch editor's key range
+// list of that part, whose selection handler writes the model, so the module
+// follows while the mouse moves.
+//
+// Geometry is kept in twips (1/1440 inch) as the layout was designed, and drawn
+// at 15 twips to a device-independent pixel: every position used here is a
+// multiple of 15, so the picture stays sharp at any screen scale.
+//
+// The opener owns the window: it is meant to be created, exec()'d and destroyed
+// (e.g. on the stack); each opening builds it anew.
+#pragma once
+
+#include <QColor>
+#include <QDialog>
+#include <QRect>
+#include <array>
+#include <cstdint>
+
+class QPushButton;
+class QShowEvent;
+class frmPatch;
+
+namespace quorvane {
+class clsU220;
+}
+namespace quorvane::ui {
+class MainContext;
+}
+
+namespace quorvane::ui::keyboard {
+class KeyboardCanvas;
+class KeyRangeHandle;
+}  // namespace quorvane::ui::keyboard
+
+class frmKeyboard : public QDialog {
+    Q_OBJECT
+public:
+    frmKeyboard(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent = nullptr);
+    ~frmKeyboard() override;
+
+    // ---- fixed geometry (twips) ----
+    static constexpr int kTwipsPerPixel = 15;
+    static constexpr int kClientWidth = 12555;
+    static constexpr int kClientHeight = 3840;
+    static constexpr int kFirstKey = 21;  // A0
+    static constexpr int kLastKey = 108;  // C8
+    // Left edge of the key with MIDI note number k (0..128). Keys below A0 lie
+    // at -300 and keys above C8 at 12900 (128, the end of a range ending at 127,
+    // at 12960): outside the visible keyboard, but every note has an edge.
+    static int KeyLeft(int k);
+    static bool IsBlackKey(int k);
+    // Bar colour of part p (1..6).
+    static QColor PartColor(int p);
+
+    // Reads the six key ranges from the model and places the bars and handles.
+    // Runs when the window is shown.
+    void Activate();
+
+    // ---- state, indexes 1..6 = part number, element 0 unused ----
+    // Low and high key of each part as drawn. A high key read below the low key
+    // is drawn (and kept here) as the low key: a bar one key wide.
+    std::array<int16_t, 7> RangeLow{};
+    std::array<int16_t, 7> RangeHigh{};
+    // Where inside the handle (twips) the button went down; shared by all handles.
+    int16_t DragOffset = 0;
+    // Bars as drawn, in twips.
+    std::array<QRect, 7> KeyRange{};
+    // The drag handles (children of the keyboard drawing; geometry in pixels).
+    std::array<quorvane::ui::keyboard::KeyRangeHandle*, 7> LeftHandle{};
+    std::array<quorvane::ui::keyboard::KeyRangeHandle*, 7> RightHandle{};
+    QPushButton* cmdDone = nullptr;
+
+    // Current colour of key k (0..128): white/black, or a part's colour while
+    // one of its handles is held.
+    QColor KeyColor(int k) const { return keyColor_[static_cast<size_t>(k)]; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void PlaceBar(int p);
+    void RestoreKeyColors();
+    void LightKeys(int p);
+    void OnHandlePress(int p, double localX);
+    void OnLeftHandleMove(int p, double localX);
+    void OnRightHandleMove(int p, double localX);
+    void OnHandleRelease();
+
+    quorvane::ui::MainContext& ctx_;
+    quorvane::clsU220& u220_;
+    frmPatch& patch_;
+    quorvane::ui::keyboard::KeyboardCanvas* canvas_ = nullptr;
+    std::array<QColor, 129> keyColor_{};
+    std::array<QColor, 129> savedKeyColor_{};
+};
