@@ -1,0 +1,530 @@
+#include "frmMain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "UpDown.h"
+#include "device/NameCodec.h"
+#include "device/clsU220.h"
+#include "midi/PortSet.h"
+#include "midi/VirtualU220.h"
+#include "ui/common/QtHost.h"
+#include "ui/common/ValueLists.h"
+#include "ui/setup/frmMIDISetupForm.h"
+
+#if __has_include("ui/patch/frmPatch.h")
+#include "ui/patch/frmPatch.h"
+#define QUORVANE_HAVE_PATCH_EDITOR 1
+#endif
+#if __has_include("ui/about/frmAbout.h")
+#include "ui/about/frmAbout.h"
+#define QUORVANE_HAVE_ABOUT_BOX 1
+#endif
+
+namespace quorvane::ui {
+
+namespace {
+
+const char* const kChannels = "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,Off";
+const char* const kChangeModes = "Map 1,Map 2,Map 3,Map 4,Dir,Off";
+
+// Restores the pointer when a wait ends, however it ends.
+struct WaitCursor {
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+// The tune as the module holds it, in tenths of a hertz (the up-down position).
+int TunePosition(float hz) {
+    const long p = std::lround(static_cast<double>(hz) * 10.0);
+    return static_cast<int>(std::clamp<long>(p, frmMain::kTuneMin, frmMain::kTuneMax));
+}
+
+// Whichever window is in front: a message box must sit over the modal window
+// that is waiting, not behind it.
+QWidget* FrontWindow(QWidget* fallback) {
+    if (QWidget* w = QApplication::activeModalWidget()) return w;
+    return fallback;
+}
+
+}  // namespace
+
+frmMain::frmMain(frmMainOptions options, QWidget* parent)
+    : QMainWindow(parent), options_(std::move(options)), host_(std::make_unique<QtHost>()) {
+    virtualModule_ = options_.virtualModule ? options_.virtualModule : std::make_shared<midi::VirtualU220>();
+    QtHost* host = host_.get();
+    midi::Ports ports = midi::CreatePorts([host](std::function<void()> f) { host->post(std::move(f)); }, virtualModule_);
+    u220_ = std::make_unique<quorvane::clsU220>(*host_, std::move(ports.output), std::move(ports.input));
+
+    u220_->OnNotResponding = [this](const std::string& what) { return AskRetry(what); };
+    u220_->OnPortError = [this](const std::string& text) { ShowPortError(text); };
+    u220_->MemoryPatchNameOneReceived = [this] {
+        NameReceived(PatchNamesReceived, 64, "Loading 64 Patch Names...");
+    };
+    u220_->MemoryTimbreNameOneReceived = [this] {
+        NameReceived(TimbreNamesReceived, 128, "Loading 128 Timbre Names...");
+    };
+    u220_->MemoryRhythmNameOneReceived = [this] {
+        NameReceived(RhythmNamesReceived, 4, "Loading 4 Rhythm Names...");
+    };
+
+    BuildWindow();
+    FillMasterSetupLists();
+}
+
+frmMain::~frmMain() {
+    // The windows opened from here hold references to the model: they go first.
+    delete patchEditor_;
+    delete setup_;
+    // Members then destroy the model (closing both ports) before the host.
+}
+
+void frmMain::BuildWindow() {
+    setWindowTitle(QStringLiteral("Quorvane"));
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    mnuFileExit = file->addAction(QStringLiteral("E&xit"));
+    mnuFileExit->setObjectName(QStringLiteral("mnuFileExit"));
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    mnuHelpAbout = help->addAction(QStringLiteral("&About Quorvane"));
+    mnuHelpAbout->setObjectName(QStringLiteral("mnuHelpAbout"));
+    mnuHelpAboutMIDIIO = help->addAction(QStringLiteral("&About MIDI I/O Control"));
+    mnuHelpAboutMIDIIO->setObjectName(QStringLiteral("mnuHelpAboutMIDIIO"));
+    connect(mnuFileExit, &QAction::triggered, this, [this] { mnuFileExit_Click(); });
+    connect(mnuHelpAbout, &QAction::triggered, this, [this] { mnuHelpAbout_Click(); });
+    connect(mnuHelpAboutMIDIIO, &QAction::triggered, this, [this] { mnuHelpAboutMIDIIO_Click(); });
+
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+
+    // Patch list: "P-01   " and the 12-character name, in a fixed-pitch font so
+    // the names line up.
+    pnameListBox = new QListWidget(central);
+    pnameListBox->setObjectName(QStringLiteral("pnameListBox"));
+    pnameListBox->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    pnameListBox->setSelectionMode(QAbstractItemView::SingleSelection);
+    {
+        const QFontMetrics fm(pnameListBox->font());
+        pnameListBox->setMinimumWidth(fm.horizontalAdvance(QStringLiteral("P-00   MMMMMMMMMMMM")) + 40);
+        pnameListBox->setMinimumHeight(fm.height() * 12);
+    }
+    connect(pnameListBox, &QListWidget::currentRowChanged, this, [this](int) { pnameListBox_Click(); });
+
+    cmdEditPatch = new QPushButton(QStringLiteral("Edit Patch"), central);
+    cmdEditPatch->setObjectName(QStringLiteral("cmdEditPatch"));
+    cmdEditPatch->setVisible(false);  // shown once the names are loaded
+    {
+        // Keep the layout steady while the button is hidden.
+        QSizePolicy sp = cmdEditPatch->sizePolicy();
+        sp.setRetainSizeWhenHidden(true);
+        cmdEditPatch->setSizePolicy(sp);
+    }
+    connect(cmdEditPatch, &QPushButton::clicked, this, [this] { cmdEditPatch_Click(); });
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(pnameListBox, 1);
+    left->addWidget(cmdEditPatch);
+
+    // Master setup panel.
+    MasterSetupFrame = new QGroupBox(QStringLiteral("Master Setup"), central);
+    MasterSetupFrame->setObjectName(QStringLiteral("MasterSetupFrame"));
+    MTuneCombo = new QComboBox(MasterSetupFrame);
+    MTuneCombo->setObjectName(QStringLiteral("MTuneCombo"));
+    MTuneCombo->setEditable(true);
+    // The tune changes only through the up-down; typed text would show a tune
+    // the module does not have.
+    MTuneCombo->lineEdit()->setReadOnly(true);
+    MTuneCombo->setMinimumContentsLength(6);
+    UpDown = new quorvane::ui::UpDown(MasterSetupFrame);
+    UpDown->setObjectName(QStringLiteral("UpDown"));
+    UpDown->setRange(kTuneMin, kTuneMax);
+    UpDown->setValue(4400);
+    UpDown->setAccessibleName(QStringLiteral("Master Tune"));
+    connect(UpDown, &UpDown::valueChanged, this, [this](int p) { UpDown_Change(p); });
+
+    ChorusCheck = new QCheckBox(QStringLiteral("Chorus"), MasterSetupFrame);
+    ChorusCheck->setObjectName(QStringLiteral("ChorusCheck"));
+    ReverbCheck = new QCheckBox(QStringLiteral("Reverb"), MasterSetupFrame);
+    ReverbCheck->setObjectName(QStringLiteral("ReverbCheck"));
+    connect(ChorusCheck, &QCheckBox::toggled, this, [this] { MasterCheck_Click(ChorusCheck); });
+    connect(ReverbCheck, &QCheckBox::toggled, this, [this] { MasterCheck_Click(ReverbCheck); });
+
+    auto makeCombo = [this](const char* name) {
+        auto* c = new QComboBox(MasterSetupFrame);
+        c->setObjectName(QString::fromLatin1(name));
+        connect(c, &QComboBox::currentIndexChanged, this, [this, c](int i) { MasterCombo_Click(c, i); });
+        return c;
+    };
+    LCDCombo = makeCombo("LCDCombo");
+    MIDIRxChCombo = makeCombo("MIDIRxChCombo");
+    PaChCombo = makeCombo("PaChCombo");
+    TiChCombo = makeCombo("TiChCombo");
+    RhChCombo = makeCombo("RhChCombo");
+    RInstChCombo = makeCombo("RInstChCombo");
+
+    auto* grid = new QGridLayout(MasterSetupFrame);
+    int row = 0;
+    auto addRow = [&](const char* text, QWidget* field, QWidget* buddy) {
+        auto* label = new QLabel(QString::fromLatin1(text), MasterSetupFrame);
+        label->setBuddy(buddy);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(field, row, 1);
+        ++row;
+    };
+    auto* tuneRow = new QWidget(MasterSetupFrame);
+    auto* tuneLayout = new QHBoxLayout(tuneRow);
+    tuneLayout->setContentsMargins(0, 0, 0, 0);
+    tuneLayout->setSpacing(2);
+    tuneLayout->addWidget(MTuneCombo, 1);
+    tuneLayout->addWidget(UpDown);
+    addRow("Master Tune", tuneRow, UpDown);
+    auto* checks = new QHBoxLayout;
+    checks->addWidget(ChorusCheck);
+    checks->addWidget(ReverbCheck);
+    checks->addStretch(1);
+    grid->addLayout(checks, row++, 1);
+    addRow("LCD Contrast", LCDCombo, LCDCombo);
+    addRow("Rx Control Ch", MIDIRxChCombo, MIDIRxChCombo);
+    addRow("Patch Change", PaChCombo, PaChCombo);
+    addRow("Timbre Change", TiChCombo, TiChCombo);
+    addRow("Rhythm Change", RhChCombo, RhChCombo);
+    addRow("R.Inst Assign", RInstChCombo, RInstChCombo);
+    grid->setRowStretch(row, 1);
+    grid->setColumnStretch(1, 1);
+
+    lblAbout = new QLabel(QStringLiteral("Quorvane version %1").arg(QStringLiteral(QUORVANE_VERSION)), central);
+    lblAbout->setObjectName(QStringLiteral("lblAbout"));
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(MasterSetupFrame);
+    right->addStretch(1);
+    right->addWidget(lblAbout, 0, Qt::AlignRight);
+
+    statusLabel_ = new QLabel(QStringLiteral("Status Label"), central);
+    statusLabel_->setObjectName(QStringLiteral("StatusLabel"));
+    progressBar_ = new QProgressBar(central);
+    progressBar_->setObjectName(QStringLiteral("ProgressBar"));
+    progressBar_->setRange(0, 100);
+    progressBar_->setValue(0);
+    progressBar_->setTextVisible(false);
+    for (QWidget* w : {static_cast<QWidget*>(statusLabel_), static_cast<QWidget*>(progressBar_)}) {
+        QSizePolicy sp = w->sizePolicy();
+        sp.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(sp);
+        w->setVisible(false);  // shown while names arrive
+    }
+    auto* status = new QHBoxLayout;
+    status->addWidget(statusLabel_, 1);
+    status->addWidget(progressBar_, 1);
+
+    auto* columns = new QHBoxLayout;
+    columns->addLayout(left, 1);
+    columns->addLayout(right);
+    auto* outer = new QVBoxLayout(central);
+    outer->addLayout(columns, 1);
+    outer->addLayout(status);
+
+    setTabOrder(pnameListBox, cmdEditPatch);
+    setTabOrder(cmdEditPatch, MTuneCombo);
+    setTabOrder(MTuneCombo, UpDown);
+    setTabOrder(UpDown, ChorusCheck);
+    setTabOrder(ChorusCheck, ReverbCheck);
+    setTabOrder(ReverbCheck, LCDCombo);
+    setTabOrder(LCDCombo, MIDIRxChCombo);
+    setTabOrder(MIDIRxChCombo, PaChCombo);
+    setTabOrder(PaChCombo, TiChCombo);
+    setTabOrder(TiChCombo, RhChCombo);
+    setTabOrder(RhChCombo, RInstChCombo);
+}
+
+void frmMain::FillMasterSetupLists() {
+    // Filling selects entries; nothing may reach the module.
+    Updating = true;
+    lists::Fill(LCDCombo, lists::Numbers(0, 15));
+    lists::Fill(MIDIRxChCombo, QString::fromLatin1(kChannels));
+    for (QComboBox* c : {PaChCombo, TiChCombo, RhChCombo, RInstChCombo}) lists::Fill(c, QString::fromLatin1(kChangeModes));
+    ClearMasterSetup();
+    Updating = false;
+}
+
+bool frmMain::Load() {
+    if (!setup_) setup_ = new frmMIDISetupForm(*u220_, this);
+    const int result = options_.runSetup ? options_.runSetup(*setup_) : setup_->exec();
+    if (result != QDialog::Accepted) return false;
+
+    adjustSize();
+    if (QScreen* s = screen()) {
+        const QRect area = s->availableGeometry();
+        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    }
+    PatchNamesReceived = TimbreNamesReceived = RhythmNamesReceived = 0;
+    return true;
+}
+
+int frmMain::SelectedPatchIndex() const { return pnameListBox->currentRow(); }
+
+void frmMain::showEvent(QShowEvent* e) {
+    QMainWindow::showEvent(e);
+    // After the show has finished: the loading waits must not run inside show().
+    QTimer::singleShot(0, this, [this] {
+        if (isVisible()) Activate();
+    });
+}
+
+void frmMain::Activate() {
+    // A second activation while the first waits for the module would add the
+    // list entries again and send requests of its own; the first one finishes
+    // the job.
+    if (activating_ || quitRequested_) return;
+    activating_ = true;
+    ++activations_;
+    EnterWait();
+    {
+        WaitCursor hourglass;
+        loadCancelled_ = false;
+        bool ok = ShowMasterSetup();
+        if (ok && !quitRequested_) ok = LoadPatchList();
+        if (ok && !quitRequested_) ok = LoadOtherNames();
+        if (ok && !quitRequested_) cmdEditPatch->setVisible(true);
+    }
+    activating_ = false;
+    LeaveWait();
+}
+
+void frmMain::ClearMasterSetup() {
+    MTuneCombo->setEditText(QString());
+    for (QComboBox* c : {LCDCombo, MIDIRxChCombo, PaChCombo, TiChCombo, RhChCombo, RInstChCombo}) c->setCurrentIndex(-1);
+    ChorusCheck->setChecked(false);
+    ReverbCheck->setChecked(false);
+}
+
+bool frmMain::ShowMasterSetup() {
+    Updating = true;
+    const float tune = u220_->MasterSetupMTune();  // the first read fetches the block
+    if (!u220_->MasterSetupLoaded()) {
+        // Not answered: show nothing rather than zeros, and take no edits (a
+        // master setup write sends the whole block).
+        ClearMasterSetup();
+        MasterSetupFrame->setEnabled(false);
+        Updating = false;
+        return false;
+    }
+    // General number format: 440 shows as "440", 441.5 as "441.5".
+    MTuneCombo->setEditText(QString::number(std::round(static_cast<double>(tune) * 10.0) / 10.0, 'g', 10));
+    // The up-down steps from the tune shown, not from where it last stood.
+    UpDown->setValue(TunePosition(tune));
+    lists::Select(LCDCombo, u220_->MasterSetupLCD());
+    lists::Select(MIDIRxChCombo, u220_->MasterSetupMIDIRxCh());
+    ChorusCheck->setChecked(u220_->MasterSetupChorus() != 0);
+    ReverbCheck->setChecked(u220_->MasterSetupReverb() != 0);
+    lists::Select(PaChCombo, u220_->MasterSetupPaCh());
+    lists::Select(TiChCombo, u220_->MasterSetupTiCh());
+    lists::Select(RhChCombo, u220_->MasterSetupRhCh());
+    lists::Select(RInstChCombo, u220_->MasterSetupRInstCh());
+    MasterSetupFrame->setEnabled(true);
+    Updating = false;
+    return true;
+}
+
+QString frmMain::PatchEntryText(int patchNo) {
+    return QStringLiteral("P-%1   ").arg(patchNo, 2, 10, QLatin1Char('0')) +
+           QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(static_cast<int16_t>(patchNo))));
+}
+
+bool frmMain::LoadPatchList() {
+    if (pnameListBox->count() >= 64) return true;
+    // An earlier run that was cancelled left part of the list: build it afresh
+    // (the names it already has are held by the model and not asked again).
+    Updating = true;
+    pnameListBox->clear();
+    Updating = false;
+    for (int n = 1; n <= 64; ++n) {
+        const QString entry = PatchEntryText(n);  // waits for this name's reply
+        if (quitRequested_) return false;
+        if (!u220_->MemoryPatchNameLoaded(n)) return false;  // the user gave up on the module
+        Updating = true;
+        pnameListBox->addItem(entry);
+        Updating = false;
+    }
+    // Selecting patch 1 switches the module to it.
+    if (pnameListBox->currentRow() != 0) pnameListBox->setCurrentRow(0);
+    return true;
+}
+
+bool frmMain::LoadOtherNames() {
+    // Read once here so the editors can list them without waiting.
+    for (int t = 1; t <= 128; ++t) {
+        u220_->MemoryTimbreName(static_cast<int16_t>(t));
+        if (quitRequested_ || !u220_->MemoryTimbreNameLoaded(t)) return false;
+    }
+    for (int r = 1; r <= 4; ++r) {
+        u220_->MemoryRhythmName(static_cast<int16_t>(r));
+        if (quitRequested_ || !u220_->MemoryRhythmNameLoaded(r)) return false;
+    }
+    return true;
+}
+
+void frmMain::NameReceived(int& counter, int limit, const char* text) {
+    ++counter;
+    if (counter >= limit) {
+        counter = 0;
+        statusLabel_->setVisible(false);
+        progressBar_->setVisible(false);
+        progress_ = 0.0f;
+        progressBar_->setValue(0);
+        statusLabel_->setText(QString());
+        return;
+    }
+    progressBar_->setVisible(true);
+    statusLabel_->setVisible(true);
+    // Other windows move the bar too: continue from where it stands.
+    if (static_cast<int>(progress_) != progressBar_->value()) progress_ = static_cast<float>(progressBar_->value());
+    progress_ += 100.0f / static_cast<float>(limit);
+    progressBar_->setValue(std::clamp(static_cast<int>(progress_), 0, 100));
+    statusLabel_->setText(QString::fromLatin1(text));
+}
+
+void frmMain::pnameListBox_Click() {
+    if (Updating) return;
+    const int row = pnameListBox->currentRow();
+    if (row < 0 || row >= 64) return;
+    const auto n = static_cast<int16_t>(row + 1);
+    EnterWait();
+    {
+        WaitCursor hourglass;
+        cmdEditPatch->setText(QStringLiteral("Edit  ") +
+                              QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(n))));
+        u220_->PatchChange(n);
+    }
+    LeaveWait();
+}
+
+void frmMain::MasterCheck_Click(QCheckBox* box) {
+    if (Updating) return;
+    const int16_t v = box->isChecked() ? 1 : 0;
+    if (box == ChorusCheck)
+        u220_->MasterSetupChorus(v);
+    else
+        u220_->MasterSetupReverb(v);
+}
+
+void frmMain::MasterCombo_Click(QComboBox* combo, int index) {
+    if (Updating || index < 0) return;
+    const auto v = static_cast<int16_t>(index);
+    if (combo == LCDCombo) u220_->MasterSetupLCD(v);
+    else if (combo == MIDIRxChCombo) u220_->MasterSetupMIDIRxCh(v);
+    else if (combo == PaChCombo) u220_->MasterSetupPaCh(v);
+    else if (combo == TiChCombo) u220_->MasterSetupTiCh(v);
+    else if (combo == RhChCombo) u220_->MasterSetupRhCh(v);
+    else if (combo == RInstChCombo) u220_->MasterSetupRInstCh(v);
+}
+
+void frmMain::UpDown_Change(int position) {
+    if (Updating) return;
+    MTuneCombo->setEditText(QString::number(position / 10.0, 'f', 1));
+    u220_->MasterSetupMTune(static_cast<float>(position) / 10.0f);
+}
+
+void frmMain::RunModal(QDialog& dialog) {
+    EnterWait();
+    dialog.exec();
+    LeaveWait();
+    // Back in front: show what the module holds now.
+    Activate();
+}
+
+void frmMain::cmdEditPatch_Click() {
+#ifdef QUORVANE_HAVE_PATCH_EDITOR
+    // Created on first use and kept, so its lists are filled once.
+    if (!patchEditor_) patchEditor_ = new frmPatch(*this, this);
+    setCursor(Qt::WaitCursor);
+    RunModal(*patchEditor_);
+    unsetCursor();
+#else
+    QMessageBox::information(this, QApplication::applicationDisplayName(),
+                             QStringLiteral("The patch editor is not available in this build."));
+#endif
+}
+
+void frmMain::mnuHelpAbout_Click() {
+#ifdef QUORVANE_HAVE_ABOUT_BOX
+    frmAbout box(this);
+    RunModal(box);
+#else
+    QMessageBox::about(this, QStringLiteral("About Quorvane"),
+                       QStringLiteral("Quorvane %1").arg(QStringLiteral(QUORVANE_VERSION)));
+    Activate();
+#endif
+}
+
+void frmMain::mnuHelpAboutMIDIIO_Click() {
+    QMessageBox::about(this, QStringLiteral("About MIDI I/O Control"), QString::fromStdString(midi::AboutMidiText()));
+    Activate();
+}
+
+void frmMain::mnuFileExit_Click() { close(); }
+
+void frmMain::closeEvent(QCloseEvent* e) {
+    if (waits_ > 0) {
+        // Something is waiting for the module further down the stack: let it
+        // unwind first; the program ends as soon as it has (LeaveWait).
+        quitRequested_ = true;
+        hide();
+        e->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(e);
+}
+
+void frmMain::EnterWait() { ++waits_; }
+
+void frmMain::LeaveWait() {
+    if (--waits_ == 0 && quitRequested_)
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::quit(); });
+}
+
+bool frmMain::AskRetry(const std::string& /*what*/) {
+    if (quitRequested_) return false;
+    // The hourglass is up during waits; the question needs the normal pointer.
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(),
+                    QString::fromLatin1(kNotRespondingText), QMessageBox::Retry | QMessageBox::Cancel,
+                    FrontWindow(this));
+    box.setDefaultButton(QMessageBox::Retry);
+    box.setEscapeButton(QMessageBox::Cancel);
+    const int answer = box.exec();
+    QApplication::restoreOverrideCursor();
+    const bool retry = answer == QMessageBox::Retry && !quitRequested_;
+    if (!retry) loadCancelled_ = true;
+    return retry;
+}
+
+void frmMain::ShowPortError(const std::string& text) {
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), QString::fromStdString(text),
+                    QMessageBox::Ok, FrontWindow(isVisible() ? this : static_cast<QWidget*>(setup_.data())));
+    box.exec();
+    QApplication::restoreOverrideCursor();
+}
+
+}  // namespace quorvane::ui

@@ -1,0 +1,160 @@
+// The main window: owns the one model of the module, runs the MIDI setup
+// dialog, loads the names of the 64 patches, 128 timbres and 4 rhythm setups
+// with a progress bar, lists the patches (picking one switches the module to
+// it), opens the patch editor and holds the master setup panel.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <functional>
+#include <memory>
+
+#include "ui/common/MainContext.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QDialog;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+
+namespace quorvane {
+class clsU220;
+}
+namespace quorvane::midi {
+class VirtualU220;
+}
+
+namespace quorvane::ui {
+
+class QtHost;
+class UpDown;
+class frmMIDISetupForm;
+
+// How the main window starts; the defaults are what the program uses.
+struct frmMainOptions {
+    // The built-in virtual module behind output -1 / input 0; null makes a new one.
+    // Tests share one to inspect what it received.
+    std::shared_ptr<midi::VirtualU220> virtualModule;
+    // Runs the setup dialog and returns its result (QDialog::Accepted to go on).
+    // Default: shown modally. Tests press its buttons instead.
+    std::function<int(frmMIDISetupForm&)> runSetup;
+};
+
+class frmMain : public QMainWindow, public MainContext {
+    Q_OBJECT
+public:
+    // Creates the model (ports closed) and the window with its lists filled.
+    explicit frmMain(frmMainOptions options = {}, QWidget* parent = nullptr);
+    ~frmMain() override;  // destroys the model, which closes both ports
+
+    // Start-up: runs the setup dialog, then centres the window. False when the
+    // user cancelled; the caller then ends the program.
+    bool Load();
+
+    // Fills the master setup panel from the model and, the first time, loads the
+    // names and fills the patch list. Runs when the window is shown and after
+    // each modal window it opened has closed. A call while an earlier one is
+    // still waiting for the module returns at once.
+    void Activate();
+
+    // MainContext
+    quorvane::clsU220& U220() override { return *u220_; }
+    QLabel* StatusLabel() override { return statusLabel_; }
+    QProgressBar* ProgressBar() override { return progressBar_; }
+    int SelectedPatchIndex() const override;
+
+    QtHost& Host() { return *host_; }
+    frmMIDISetupForm* SetupDialog() const { return setup_; }
+    // True while Activate is running (waiting for the module included).
+    bool Activating() const { return activating_; }
+    // Number of Activate runs that got past the guard.
+    int ActivationCount() const { return activations_; }
+
+    // True while the controls are being filled from the model; the handlers
+    // write nothing while it is set.
+    bool Updating = false;
+
+    QListWidget* pnameListBox = nullptr;
+    QPushButton* cmdEditPatch = nullptr;
+    QLabel* lblAbout = nullptr;
+    QAction* mnuFileExit = nullptr;
+    QAction* mnuHelpAbout = nullptr;
+    QAction* mnuHelpAboutMIDIIO = nullptr;
+
+    // Master setup panel.
+    QGroupBox* MasterSetupFrame = nullptr;
+    QComboBox* MTuneCombo = nullptr;
+    quorvane::ui::UpDown* UpDown = nullptr;  // position 4274..4529 = tune x 10
+    QCheckBox* ChorusCheck = nullptr;
+    QCheckBox* ReverbCheck = nullptr;
+    QComboBox* LCDCombo = nullptr;
+    QComboBox* MIDIRxChCombo = nullptr;
+    QComboBox* PaChCombo = nullptr;
+    QComboBox* TiChCombo = nullptr;
+    QComboBox* RhChCombo = nullptr;
+    QComboBox* RInstChCombo = nullptr;
+
+    static constexpr int kTuneMin = 4274;  // 427.4 Hz
+    static constexpr int kTuneMax = 4529;  // 452.9 Hz
+
+    void pnameListBox_Click();
+    void cmdEditPatch_Click();
+    void mnuFileExit_Click();
+    void mnuHelpAbout_Click();
+    void mnuHelpAboutMIDIIO_Click();
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void BuildWindow();
+    void FillMasterSetupLists();
+    // Writes the nine master setup values into the panel (Updating set). False
+    // when the module did not answer: the panel is then cleared and disabled.
+    bool ShowMasterSetup();
+    void ClearMasterSetup();
+    bool LoadPatchList();
+    bool LoadOtherNames();
+    QString PatchEntryText(int patchNo);
+    void MasterCheck_Click(QCheckBox* box);
+    void MasterCombo_Click(QComboBox* combo, int index);
+    void UpDown_Change(int position);
+    void RestoreTuneText();
+    void NameReceived(int& counter, int limit, const char* text);
+    bool AskRetry(const std::string& what);
+    void ShowPortError(const std::string& text);
+    void RunModal(QDialog& dialog);
+    // Enters / leaves a stretch that may wait for the module. Closing the window
+    // in such a stretch ends the program as soon as the outermost one has left.
+    void EnterWait();
+    void LeaveWait();
+
+    frmMainOptions options_;
+    std::unique_ptr<QtHost> host_;
+    std::shared_ptr<midi::VirtualU220> virtualModule_;
+    std::unique_ptr<quorvane::clsU220> u220_;
+
+    QLabel* statusLabel_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+    QPointer<frmMIDISetupForm> setup_;
+    QPointer<QDialog> patchEditor_;
+
+    int PatchNamesReceived = 0;
+    int TimbreNamesReceived = 0;
+    int RhythmNamesReceived = 0;
+    float progress_ = 0.0f;  // the bar's value with its fractions
+
+    bool activating_ = false;
+    int activations_ = 0;
+    bool loadCancelled_ = false;  // the user cancelled a wait of the running activation
+    int waits_ = 0;
+    bool quitRequested_ = false;
+    bool closeAllowed_ = false;
+};
+
+}  // namespace quorvane::ui

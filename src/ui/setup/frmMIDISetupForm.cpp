@@ -1,0 +1,147 @@
+#include "frmMIDISetupForm.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "device/clsU220.h"
+
+namespace quorvane::ui {
+
+frmMIDISetupForm::frmMIDISetupForm(quorvane::clsU220& u220, QWidget* parent) : QDialog(parent), U220(u220) {
+    setWindowTitle(QStringLiteral("Quorvane / MIDI Setup"));
+    setModal(true);
+
+    ComboMidiIn = new QComboBox(this);
+    ComboMidiIn->setObjectName(QStringLiteral("ComboMidiIn"));
+    ComboMidiOut = new QComboBox(this);
+    ComboMidiOut->setObjectName(QStringLiteral("ComboMidiOut"));
+    comboDeviceID = new QComboBox(this);
+    comboDeviceID->setObjectName(QStringLiteral("comboDeviceID"));
+    lblStatus = new QLabel(this);
+    lblStatus->setObjectName(QStringLiteral("lblStatus"));
+    cmdOK = new QPushButton(QStringLiteral("Ok"), this);
+    cmdOK->setObjectName(QStringLiteral("cmdOK"));
+    cmdOK->setDefault(true);
+    CmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    CmdCancel->setObjectName(QStringLiteral("CmdCancel"));
+
+    for (QComboBox* c : {ComboMidiIn, ComboMidiOut}) {
+        c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        c->setMinimumContentsLength(24);
+    }
+
+    auto* grid = new QGridLayout;
+    auto addRow = [&](int row, const QString& text, QComboBox* combo) {
+        auto* label = new QLabel(text, this);
+        label->setBuddy(combo);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(combo, row, 1);
+    };
+    addRow(0, QStringLiteral("MIDI In Device"), ComboMidiIn);
+    addRow(1, QStringLiteral("MIDI Out Device"), ComboMidiOut);
+    addRow(2, QStringLiteral("U-220 Device ID"), comboDeviceID);
+    grid->setColumnStretch(1, 1);
+
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->addButton(cmdOK, QDialogButtonBox::AcceptRole);
+    buttons->addButton(CmdCancel, QDialogButtonBox::RejectRole);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addWidget(lblStatus);
+    layout->addWidget(buttons);
+
+    // The button box would accept on Ok by itself; Ok must first find the module.
+    connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
+    connect(CmdCancel, &QPushButton::clicked, this, [this] { CmdCancel_Click(); });
+    setTabOrder(ComboMidiIn, ComboMidiOut);
+    setTabOrder(ComboMidiOut, comboDeviceID);
+    setTabOrder(comboDeviceID, cmdOK);
+    setTabOrder(cmdOK, CmdCancel);
+
+    // Output devices from -1 (listed first) upwards; entry i is device i - 1.
+    midi::MIDIOutput& out = *U220.MIDIOutput1;
+    for (int i = -1; i < out.deviceCount(); ++i)
+        ComboMidiOut->addItem(QString::fromStdString(out.deviceName(i)));
+    ComboMidiOut->setCurrentIndex(ComboMidiOut->count() > 0 ? 0 : -1);
+
+    midi::MIDIInput& in = *U220.MIDIInput1;
+    const int inputs = in.deviceCount();
+    for (int i = 0; i < inputs; ++i) ComboMidiIn->addItem(QString::fromStdString(in.deviceName(i)));
+    if (inputs > 0) {
+        ComboMidiIn->setCurrentIndex(0);
+    } else {
+        ComboMidiIn->setEnabled(false);
+        cmdOK->setEnabled(false);
+        lblStatus->setText(QStringLiteral("No MIDI In Device is available."));
+    }
+
+    connect(comboDeviceID, &QComboBox::currentIndexChanged, this, [this](int i) { comboDeviceID_Click(i); });
+    for (int id = 1; id <= 32; ++id) comboDeviceID->addItem(QString::number(id));
+    comboDeviceID->setCurrentIndex(16);  // "17": device ID byte 16
+}
+
+frmMIDISetupForm::~frmMIDISetupForm() = default;
+
+void frmMIDISetupForm::comboDeviceID_Click(int index) {
+    if (index >= 0 && index <= 31) U220.DeviceID(static_cast<int16_t>(index));
+}
+
+void frmMIDISetupForm::MIDIInOpen() {
+    midi::MIDIInput& in = *U220.MIDIInput1;
+    if (in.isOpen()) in.close();
+    in.open(ComboMidiIn->currentIndex());  // a failure is reported through the model's port error hook
+}
+
+void frmMIDISetupForm::MIDIOutOpen() {
+    midi::MIDIOutput& out = *U220.MIDIOutput1;
+    if (out.isOpen()) out.close();
+    out.open(ComboMidiOut->currentIndex() - 1);
+}
+
+void frmMIDISetupForm::cmdOK_Click() {
+    // The probe lets events run for up to 3 s; a second Ok in that time must not
+    // start a probe of its own.
+    if (probing_ || !cmdOK->isEnabled()) return;
+    probing_ = true;
+    rejected_ = false;
+    cmdOK->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+
+    MIDIInOpen();
+    MIDIOutOpen();
+    lblStatus->setText(QStringLiteral("Please wait..."));
+    const bool answering = U220.Responding();
+    lblStatus->setText(QString());
+
+    QApplication::restoreOverrideCursor();
+    probing_ = false;
+    cmdOK->setEnabled(true);
+
+    // Cancel or the window frame during the probe: the dialog is already closed
+    // as cancelled, and a late answer must not turn that into Ok.
+    if (rejected_) return;
+
+    if (answering) {
+        accept();
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(),
+                    QString::fromLatin1(kNotRespondingText), QMessageBox::Ok, this);
+    box.exec();
+}
+
+void frmMIDISetupForm::CmdCancel_Click() { reject(); }
+
+void frmMIDISetupForm::done(int r) {
+    if (r == QDialog::Rejected) rejected_ = true;
+    QDialog::done(r);
+}
+
+}  // namespace quorvane::ui
