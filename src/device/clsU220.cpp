@@ -167,9 +167,10 @@ void clsU220::OnSysExReceived() {
 // counted. Replies are placed by address, and a block's fields are written only
 // when all of its bytes are in, so a block is stored whole or not at all.
 void clsU220::HandleMessage(const Bytes& message) {
+    const bool otherMaker = message.size() >= 4 && (message[1] != sysex::kManufacturer || message[3] != sysex::kModel);
     ParsedMessage m = ParseMessage(message);
     if (!m.valid) {
-        ++stats_.malformed;
+        ++(otherMaker ? stats_.foreign : stats_.malformed);
         return;
     }
     if (m.command != sysex::kDT1 || m.deviceId != static_cast<uint8_t>(deviceId_)) {
@@ -183,6 +184,12 @@ void clsU220::HandleMessage(const Bytes& message) {
     Request& r = *open_;
     const Segment& seg = r.segments[r.segment];
     const int len = static_cast<int>(m.data.size());
+    // A message at the start of the stretch being filled begins it again: what
+    // came before it was not the answer to this request.
+    if (r.filled > 0 && m.address == seg.address && len <= seg.size) {
+        r.buffer.resize(r.buffer.size() - r.filled);
+        r.filled = 0;
+    }
     if (!(m.address == seg.address.plus(r.filled)) || len > seg.size - r.filled) {
         ++stats_.unexpected;
         return;

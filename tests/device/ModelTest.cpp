@@ -305,11 +305,11 @@ TEST_F(ModelTest, ForeignDamagedAndMisplacedMessagesAreDroppedAndCounted) {
         Bytes otherMaker = answers[0];
         otherMaker[1] = 0x43;
         Bytes misplaced = BuildDT1(16, {0x10, 0x04, 0x60}, {9, 9, 9});  // not the address awaited next
-        Bytes badNibble = answers[0];
-        if (ParseMessage(answers[0]).address == Address{0x10, 0x04, 0x00}) {
-            badNibble = BuildDT1(16, {0x10, 0x04, 0x00}, Bytes(41, 0x20));  // names are nibbles
-        }
-        return std::vector<Bytes>{damaged, otherDevice, otherMaker, misplaced, badNibble, answers[0]};
+        std::vector<Bytes> out{damaged, otherDevice, otherMaker, misplaced};
+        if (ParseMessage(answers[0]).address == Address{0x10, 0x04, 0x00})
+            out.push_back(BuildDT1(16, {0x10, 0x04, 0x00}, Bytes(41, 0x20)));  // names are nibbles
+        out.push_back(answers[0]);
+        return out;
     };
     EXPECT_EQ(model->PatchCommonPatchName(), "Real        ");
     const InboundStats& s = model->Stats();
