@@ -1,0 +1,642 @@
+// quorvane-cli: reads and writes the module from a shell, through the same
+// clsU220 model the windows use, with a SimpleHost as its event loop.
+//
+// Exit codes: 0 done; 1 a port could not be opened or another run-time failure;
+// 2 bad input (usage, unknown property, index or value out of range, a name
+// character with no one-byte code); 3 the module did not answer in time.
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "device/Host.h"
+#include "device/NameCodec.h"
+#include "device/ParamTable.h"
+#include "device/clsU220.h"
+#include "midi/PortSet.h"
+#include "midi/VirtualU220.h"
+
+using namespace quorvane;
+
+namespace {
+
+enum ExitCode { kExitOk = 0, kExitFailure = 1, kExitUsage = 2, kExitNoAnswer = 3 };
+
+// Ends the command with one line on stderr and an exit code. Thrown rather than
+// exiting on the spot so that the model is destroyed normally and the paced
+// output queue is flushed.
+struct CliError {
+    int code;
+    std::string message;
+};
+
+[[noreturn]] void Fail(int code, const std::string& message) { throw CliError{code, message}; }
+
+const char* const kUsage =
+    "usage: quorvane-cli [OPTIONS] COMMAND [ARGS]\n"
+    "\n"
+    "Options:\n"
+    "  --in PORT          MIDI input: an index or a case-insensitive part of its name\n"
+    "  --out PORT         MIDI output: an index or a case-insensitive part of its name\n"
+    "  --virtual          use the built-in virtual U-220 (the default without --in/--out)\n"
+    "  --device-id N      the module's device ID, 1..32 as the module shows it (default 17)\n"
+    "  --timeout-ms MS    time limit of one request (default 3000)\n"
+    "  --retries N        send a request again up to N times when it gets no answer (default 0)\n"
+    "  --gap-ms MS        least gap between two messages sent (default: the port's own)\n"
+    "  -h, --help         this text\n"
+    "\n"
+    "Commands:\n"
+    "  ports                          list MIDI input and output ports with their index\n"
+    "  probe                          exit 0 when the module answers, 3 when not\n"
+    "  get PROPERTY [INDEX]           print a value as the model holds it\n"
+    "  set PROPERTY [INDEX] VALUE     write a value\n"
+    "  names patches|timbres|rhythms  one line per memory: N<TAB>name\n"
+    "  patch N                        switch the module to patch N (1..64)\n"
+    "  dump                           every property of every block: Property[index] = value\n"
+    "\n"
+    "PROPERTY is a model property name such as PatchPartPan, TimbreTimbreName,\n"
+    "MasterSetupMTune (hertz) or MemoryPatchName. INDEX is the part 1..6 for patch parts\n"
+    "and timbres, the instrument 0..63 for rhythm instruments, the memory number for\n"
+    "memory names. Values are list indexes (0 = first entry), names are text.\n"
+    "\n"
+    "Exit codes: 0 done, 1 port failure, 2 bad input, 3 the module did not answer.\n";
+
+// ---------------------------------------------------------------------------
+// Parsing helpers
+
+std::optional<long> ParseInt(const std::string& text) {
+    long v = 0;
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    if (first != last && *first == '+') ++first;
+    auto [ptr, ec] = std::from_chars(first, last, v);
+    if (text.empty() || ec != std::errc() || ptr != last) return std::nullopt;
+    return v;
+}
+
+std::optional<double> ParseNumber(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+// ---------------------------------------------------------------------------
+// Properties: every name the model answers to, with its index rule
+
+enum class MemoryKind { Patch, Timbre, Rhythm };
+
+struct Property {
+    enum class Kind { Value, Name, Master, MasterTune, MemoryName } kind;
+    std::string name;
+    Param param{};
+    NameParam nameParam{};
+    MasterParam master{};
+    MemoryKind memory{};
+};
+
+struct IndexRule {
+    bool needed = false;
+    int min = 0, max = 0;
+    const char* what = "";
+};
+
+IndexRule BlockIndexRule(Block b) {
+    switch (IndexOf(b)) {
+        case IndexKind::PartNo: return {true, IndexMin(b), IndexMax(b), "part number"};
+        case IndexKind::InstNo: return {true, IndexMin(b), IndexMax(b), "instrument number"};
+        case IndexKind::None: break;
+    }
+    return {};
+}
+
+IndexRule IndexRuleOf(const Property& p) {
+    switch (p.kind) {
+        case Property::Kind::Value: return BlockIndexRule(Info(p.param).block);
+        case Property::Kind::Name: return BlockIndexRule(BlockOf(p.nameParam));
+        case Property::Kind::Master:
+        case Property::Kind::MasterTune: return {};
+        case Property::Kind::MemoryName:
+            switch (p.memory) {
+                case MemoryKind::Patch: return {true, 1, 64, "patch number"};
+                case MemoryKind::Timbre: return {true, 1, 128, "timbre number"};
+                case MemoryKind::Rhythm: return {true, 1, 4, "rhythm setup number"};
+            }
+    }
+    return {};
+}
+
+const NameParam kNameParams[] = {NameParam::PatchCommonPatchName, NameParam::TimbreTimbreName,
+                                 NameParam::RhythmSeupCommonSetupName};
+
+std::vector<Property> AllProperties() {
+    std::vector<Property> all;
+    all.push_back({Property::Kind::MasterTune, "MasterSetupMTune"});
+    for (size_t i = 0; i < static_cast<size_t>(MasterParam::Count); ++i) {
+        Property p{Property::Kind::Master, NameOf(static_cast<MasterParam>(i))};
+        p.master = static_cast<MasterParam>(i);
+        all.push_back(p);
+    }
+    for (NameParam n : kNameParams) {
+        Property p{Property::Kind::Name, NameOf(n)};
+        p.nameParam = n;
+        all.push_back(p);
+    }
+    for (Param prm : AllParams()) {
+        Property p{Property::Kind::Value, Info(prm).name};
+        p.param = prm;
+        all.push_back(p);
+    }
+    const std::pair<const char*, MemoryKind> memories[] = {
+        {"MemoryPatchName", MemoryKind::Patch}, {"MemoryTimbreName", MemoryKind::Timbre}, {"MemoryRhythmName", MemoryKind::Rhythm}};
+    for (auto [name, kind] : memories) {
+        Property p{Property::Kind::MemoryName, name};
+        p.memory = kind;
+        all.push_back(p);
+    }
+    return all;
+}
+
+// Exact name first; a name that differs only in case is taken too.
+Property FindProperty(const std::string& name) {
+    const std::vector<Property> all = AllProperties();
+    for (const Property& p : all)
+        if (p.name == name) return p;
+    for (const Property& p : all)
+        if (Lower(p.name) == Lower(name)) return p;
+    Fail(kExitUsage, "unknown property '" + name + "' (names as in the model, e.g. PatchPartPan, MasterSetupMTune)");
+}
+
+int ParseIndex(const Property& p, const std::string& text) {
+    const IndexRule rule = IndexRuleOf(p);
+    const auto v = ParseInt(text);
+    if (!v) Fail(kExitUsage, p.name + ": index '" + text + "' is not a number");
+    if (*v < rule.min || *v > rule.max)
+        Fail(kExitUsage, p.name + ": " + rule.what + " " + text + " is outside " + std::to_string(rule.min) + ".." +
+                             std::to_string(rule.max));
+    return static_cast<int>(*v);
+}
+
+// Splits "PROPERTY [INDEX] [VALUE]" by the property's index rule.
+struct Target {
+    Property property;
+    int index = 0;
+};
+
+Target ParseTarget(const std::vector<std::string>& args, size_t valueCount, const std::string& command) {
+    if (args.empty()) Fail(kExitUsage, command + ": which property? (see --help)");
+    Target t{FindProperty(args[0])};
+    const IndexRule rule = IndexRuleOf(t.property);
+    const size_t expected = 1 + (rule.needed ? 1 : 0) + valueCount;
+    if (args.size() < expected) {
+        if (rule.needed && args.size() < 2 + valueCount)
+            Fail(kExitUsage, t.property.name + " needs a " + rule.what + " (" + std::to_string(rule.min) + ".." +
+                                 std::to_string(rule.max) + ")" + (valueCount ? " and a value" : ""));
+        Fail(kExitUsage, command + " " + t.property.name + ": the value is missing");
+    }
+    if (args.size() > expected)
+        Fail(kExitUsage, command + " " + t.property.name + ": too many arguments" +
+                             (rule.needed ? "" : " (this property has no index)"));
+    if (rule.needed) t.index = ParseIndex(t.property, args[1]);
+    return t;
+}
+
+std::string FormatTune(float hz) {
+    // The module holds tenths of a hertz; print 440 rather than 440.0.
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f", std::round(static_cast<double>(hz) * 10.0) / 10.0);
+    std::string s = buf;
+    if (s.size() > 2 && s.compare(s.size() - 2, 2, ".0") == 0) s.resize(s.size() - 2);
+    return s;
+}
+
+// ---------------------------------------------------------------------------
+// Options
+
+struct Options {
+    std::optional<std::string> in, out;
+    bool useVirtual = false;
+    int deviceId = 17;  // as the module shows it; the byte is one less
+    int timeoutMs = 3000;
+    bool timeoutGiven = false;
+    int retries = 0;
+    std::optional<int> gapMs;
+    std::vector<std::string> args;  // command and its arguments
+};
+
+int ParseIntOption(const std::string& option, const std::string& text, int min, int max) {
+    const auto v = ParseInt(text);
+    if (!v || *v < min || *v > max)
+        Fail(kExitUsage, option + " takes a number " + std::to_string(min) + ".." + std::to_string(max) + ", not '" +
+                             text + "'");
+    return static_cast<int>(*v);
+}
+
+Options ParseOptions(int argc, char** argv) {
+    Options o;
+    int i = 1;
+    auto value = [&](const std::string& option) -> std::string {
+        if (i + 1 >= argc) Fail(kExitUsage, option + " needs a value");
+        return argv[++i];
+    };
+    // Options come before the command; everything after it is the command's own,
+    // so a name or value that starts with '-' is never taken for an option.
+    for (; i < argc; ++i) {
+        std::string a = argv[i];
+        std::string inlineValue;
+        bool hasInline = false;
+        if (a.rfind("--", 0) == 0) {
+            const auto eq = a.find('=');
+            if (eq != std::string::npos) {
+                inlineValue = a.substr(eq + 1);
+                a = a.substr(0, eq);
+                hasInline = true;
+            }
+        }
+        auto optValue = [&](const std::string& option) { return hasInline ? inlineValue : value(option); };
+        if (a == "--") {
+            ++i;
+            break;
+        }
+        if (a == "-h" || a == "--help") {
+            std::cout << kUsage;
+            std::exit(kExitOk);
+        } else if (a == "--in") {
+            o.in = optValue(a);
+        } else if (a == "--out") {
+            o.out = optValue(a);
+        } else if (a == "--virtual") {
+            o.useVirtual = true;
+        } else if (a == "--device-id") {
+            o.deviceId = ParseIntOption(a, optValue(a), 1, 32);
+        } else if (a == "--timeout-ms") {
+            o.timeoutMs = ParseIntOption(a, optValue(a), 1, 600000);
+            o.timeoutGiven = true;
+        } else if (a == "--retries") {
+            o.retries = ParseIntOption(a, optValue(a), 0, 1000);
+        } else if (a == "--gap-ms") {
+            o.gapMs = ParseIntOption(a, optValue(a), 0, 10000);
+        } else if (a.size() > 1 && a[0] == '-') {
+            Fail(kExitUsage, "unknown option '" + a + "' (see --help)");
+        } else {
+            break;
+        }
+    }
+    for (; i < argc; ++i) o.args.push_back(argv[i]);
+    if (o.args.empty()) Fail(kExitUsage, "no command given (see --help)");
+    if (o.useVirtual && (o.in || o.out)) Fail(kExitUsage, "--virtual cannot be combined with --in or --out");
+    if (o.in.has_value() != o.out.has_value())
+        Fail(kExitUsage, std::string("give both --in and --out (only ") + (o.in ? "--in" : "--out") + " was given)");
+    if (!o.in) o.useVirtual = true;
+    return o;
+}
+
+// ---------------------------------------------------------------------------
+// Ports
+
+struct PortEntry {
+    int index;
+    std::string name;
+};
+
+std::vector<PortEntry> ListOutputs(const midi::MIDIOutput& out) {
+    std::vector<PortEntry> list;
+    for (int i = -1; i < out.deviceCount(); ++i) {
+        std::string name = out.deviceName(i);
+        if (!name.empty()) list.push_back({i, name});
+    }
+    return list;
+}
+
+std::vector<PortEntry> ListInputs(const midi::MIDIInput& in) {
+    std::vector<PortEntry> list;
+    for (int i = 0; i < in.deviceCount(); ++i) list.push_back({i, in.deviceName(i)});
+    return list;
+}
+
+// PORT is an index or a case-insensitive part of a name. A part that fits more
+// than one port is refused unless one of them is named exactly that.
+int ResolvePort(const std::string& spec, const std::vector<PortEntry>& ports, const char* direction) {
+    if (const auto v = ParseInt(spec)) {
+        for (const PortEntry& p : ports)
+            if (p.index == *v) return p.index;
+        Fail(kExitUsage, std::string("there is no ") + direction + " port " + spec + " (see 'quorvane-cli ports')");
+    }
+    const std::string needle = Lower(spec);
+    std::vector<const PortEntry*> hits;
+    for (const PortEntry& p : ports) {
+        if (Lower(p.name) == needle) return p.index;
+        if (Lower(p.name).find(needle) != std::string::npos) hits.push_back(&p);
+    }
+    if (hits.size() == 1) return hits.front()->index;
+    if (hits.empty())
+        Fail(kExitUsage, std::string("no ") + direction + " port matches '" + spec + "' (see 'quorvane-cli ports')");
+    std::string names;
+    for (const PortEntry* p : hits) names += (names.empty() ? "" : ", ") + std::to_string(p->index) + " \"" + p->name + "\"";
+    Fail(kExitUsage, std::string("'") + spec + "' fits more than one " + direction + " port: " + names);
+}
+
+// ---------------------------------------------------------------------------
+// The session: the model on its ports, and the commands
+
+class Session {
+public:
+    explicit Session(const Options& o) : options_(o) {}
+
+    // Creates the ports (not opened) so that they can be listed.
+    void CreatePorts() {
+        if (options_.useVirtual)
+            virtual_ = std::make_shared<midi::VirtualU220>(static_cast<uint8_t>(options_.deviceId - 1));
+        midi::Ports ports = midi::CreatePorts([this](std::function<void()> fn) { host_.post(std::move(fn)); }, virtual_);
+        model_ = std::make_unique<clsU220>(host_, std::move(ports.output), std::move(ports.input));
+        model_->DeviceID(static_cast<int16_t>(options_.deviceId - 1));
+        model_->RequestTimeout = std::chrono::milliseconds(options_.timeoutMs);
+        model_->OnPortError = [](const std::string& text) { std::cerr << "quorvane-cli: MIDI: " << text << "\n"; };
+        model_->OnNotResponding = [this](const std::string& what) {
+            if (retriesLeft_ > 0) {
+                --retriesLeft_;
+                return true;
+            }
+            gaveUp_ = what;
+            return false;
+        };
+    }
+
+    void Open() {
+        const int outIndex = options_.useVirtual ? -1 : ResolvePort(*options_.out, ListOutputs(*model_->MIDIOutput1), "output");
+        const int inIndex = options_.useVirtual ? 0 : ResolvePort(*options_.in, ListInputs(*model_->MIDIInput1), "input");
+        const std::string outName = model_->MIDIOutput1->deviceName(outIndex);
+        const std::string inName = model_->MIDIInput1->deviceName(inIndex);
+        if (!model_->MIDIOutput1->open(outIndex)) {
+            host_.processPending();
+            Fail(kExitFailure, "cannot open the output port \"" + outName + "\"");
+        }
+        if (!model_->MIDIInput1->open(inIndex)) {
+            host_.processPending();
+            Fail(kExitFailure, "cannot open the input port \"" + inName + "\"");
+        }
+        if (options_.gapMs) model_->MIDIOutput1->setSendGapMs(*options_.gapMs);
+        host_.processPending();
+    }
+
+    // Hands every queued message to the port before the program ends.
+    void Flush() {
+        if (model_ && model_->MIDIOutput1 && model_->MIDIOutput1->isOpen()) model_->MIDIOutput1->flush();
+    }
+
+    int Run() {
+        const std::string& command = options_.args[0];
+        const std::vector<std::string> args(options_.args.begin() + 1, options_.args.end());
+        if (command == "ports") return Ports(args);
+        if (command == "probe") return Probe(args);
+        if (command == "get") return Get(args);
+        if (command == "set") return Set(args);
+        if (command == "names") return Names(args);
+        if (command == "patch") return Patch(args);
+        if (command == "dump") return Dump(args);
+        Fail(kExitUsage, "unknown command '" + command + "' (see --help)");
+    }
+
+private:
+    static void NoArguments(const std::string& command, const std::vector<std::string>& args) {
+        if (!args.empty()) Fail(kExitUsage, command + " takes no arguments");
+    }
+
+    // Every model call that may wait goes through here: the retry budget is per
+    // step, and a request the model gave up on ends the command with exit 3.
+    template <class F>
+    auto Ask(F&& fn) {
+        retriesLeft_ = options_.retries;
+        gaveUp_.clear();
+        auto result = fn();
+        if (!gaveUp_.empty()) NoAnswer(gaveUp_);
+        return result;
+    }
+
+    [[noreturn]] void NoAnswer(const std::string& what) {
+        Fail(kExitNoAnswer, "the U-220 does not answer (" + what + ": no complete reply within " +
+                                std::to_string(options_.timeoutMs) + " ms" +
+                                (options_.retries ? ", " + std::to_string(options_.retries) + " retries" : "") +
+                                "); check the ports and the device ID");
+    }
+
+    std::string Read(const Property& p, int index) {
+        clsU220& u = *model_;
+        switch (p.kind) {
+            case Property::Kind::Value: return std::to_string(Ask([&] { return u.get(p.param, index); }));
+            case Property::Kind::Name: return NameBytesToUtf8(Ask([&] { return u.getName(p.nameParam, index); }));
+            case Property::Kind::Master: return std::to_string(Ask([&] { return u.getMaster(p.master); }));
+            case Property::Kind::MasterTune: return FormatTune(Ask([&] { return u.MasterSetupMTune(); }));
+            case Property::Kind::MemoryName: {
+                const auto n = static_cast<int16_t>(index);
+                switch (p.memory) {
+                    case MemoryKind::Patch: return NameBytesToUtf8(Ask([&] { return u.MemoryPatchName(n); }));
+                    case MemoryKind::Timbre: return NameBytesToUtf8(Ask([&] { return u.MemoryTimbreName(n); }));
+                    case MemoryKind::Rhythm: return NameBytesToUtf8(Ask([&] { return u.MemoryRhythmName(n); }));
+                }
+            }
+        }
+        return "";
+    }
+
+    int Ports(const std::vector<std::string>& args) {
+        NoArguments("ports", args);
+        for (const PortEntry& p : ListInputs(*model_->MIDIInput1)) std::cout << "in\t" << p.index << "\t" << p.name << "\n";
+        for (const PortEntry& p : ListOutputs(*model_->MIDIOutput1)) std::cout << "out\t" << p.index << "\t" << p.name << "\n";
+        return kExitOk;
+    }
+
+    int Probe(const std::vector<std::string>& args) {
+        NoArguments("probe", args);
+        Open();
+        bool answers;
+        if (options_.timeoutGiven || options_.retries > 0) {
+            // Same question as Responding (the current patch data), within the
+            // limits given on the command line.
+            model_->InvalidateAll();
+            retriesLeft_ = options_.retries;
+            gaveUp_.clear();
+            model_->get(Param::PatchCommonChorusType, 0);
+            answers = model_->PatchDataLoaded();
+        } else {
+            answers = model_->Responding();
+        }
+        if (!answers) NoAnswer("Patch Data");
+        std::cout << "responding\n";
+        return kExitOk;
+    }
+
+    int Get(const std::vector<std::string>& args) {
+        const Target t = ParseTarget(args, 0, "get");
+        Open();
+        std::cout << Read(t.property, t.index) << "\n";
+        return kExitOk;
+    }
+
+    int Set(const std::vector<std::string>& args) {
+        const Target t = ParseTarget(args, 1, "set");
+        const Property& p = t.property;
+        const std::string& text = args.back();
+        clsU220& u = *model_;
+        switch (p.kind) {
+            case Property::Kind::Value: {
+                const auto v = ParseInt(text);
+                const int size = Info(p.param).listSize;
+                if (!v || *v < 0 || *v >= size)
+                    Fail(kExitUsage, p.name + ": value '" + text + "' is outside 0.." + std::to_string(size - 1) +
+                                         " (the index of the list entry)");
+                Open();
+                if (!u.let(p.param, t.index, static_cast<int16_t>(*v))) Fail(kExitUsage, p.name + ": " + u.LastError());
+                return kExitOk;
+            }
+            case Property::Kind::Master: {
+                const auto v = ParseInt(text);
+                const int size = ListSizeOf(p.master);
+                if (!v || *v < 0 || *v >= size)
+                    Fail(kExitUsage, p.name + ": value '" + text + "' is outside 0.." + std::to_string(size - 1) +
+                                         " (the index of the list entry)");
+                Open();
+                // The whole block is sent, so the other fields must be the module's.
+                Ask([&] { return u.getMaster(p.master); });
+                if (!Ask([&] { return u.letMaster(p.master, static_cast<int16_t>(*v)); }))
+                    Fail(kExitFailure, p.name + ": " + u.LastError());
+                return kExitOk;
+            }
+            case Property::Kind::MasterTune: {
+                const auto hz = ParseNumber(text);
+                const long steps = hz ? std::lround((*hz - kMasterTuneMinHz) * 10.0) : -1;
+                if (!hz || steps < 0 || steps > 255)
+                    Fail(kExitUsage, p.name + ": '" + text + "' is not a tune in hertz within 427.4..452.9");
+                Open();
+                Ask([&] { return u.MasterSetupMTune(); });
+                if (!Ask([&] { return u.MasterSetupMTune(static_cast<float>(*hz)); }))
+                    Fail(kExitFailure, p.name + ": " + u.LastError());
+                return kExitOk;
+            }
+            case Property::Kind::Name: {
+                std::string error;
+                const auto bytes = Utf8ToNameBytes(text, &error);
+                if (!bytes) Fail(kExitUsage, p.name + ": " + (error.empty() ? "the name cannot be written" : error));
+                if (bytes->size() > sysex::kNameChars)
+                    std::cerr << "quorvane-cli: " << p.name << ": the name is cut to its first "
+                              << sysex::kNameChars << " characters\n";
+                Open();
+                u.letName(p.nameParam, t.index, *bytes);
+                return kExitOk;
+            }
+            case Property::Kind::MemoryName:
+                Fail(kExitUsage, p.name + " is read only: memories are never written");
+        }
+        return kExitOk;
+    }
+
+    int Names(const std::vector<std::string>& args) {
+        if (args.size() != 1) Fail(kExitUsage, "names takes one of: patches, timbres, rhythms");
+        Property p{Property::Kind::MemoryName, "names"};
+        const std::string which = Lower(args[0]);
+        if (which == "patches") p.memory = MemoryKind::Patch;
+        else if (which == "timbres") p.memory = MemoryKind::Timbre;
+        else if (which == "rhythms") p.memory = MemoryKind::Rhythm;
+        else Fail(kExitUsage, "names takes one of: patches, timbres, rhythms (not '" + args[0] + "')");
+        const IndexRule rule = IndexRuleOf(p);
+        Open();
+        for (int n = rule.min; n <= rule.max; ++n) std::cout << n << "\t" << Read(p, n) << "\n";
+        return kExitOk;
+    }
+
+    int Patch(const std::vector<std::string>& args) {
+        if (args.size() != 1) Fail(kExitUsage, "patch takes one patch number (1..64)");
+        const auto n = ParseInt(args[0]);
+        if (!n || *n < 1 || *n > 64) Fail(kExitUsage, "patch number '" + args[0] + "' is outside 1..64");
+        Open();
+        clsU220& u = *model_;
+        // The program change goes out on the module's Rx control channel, so that
+        // channel must be the module's.
+        const int channel = Ask([&] { return u.MasterSetupMIDIRxCh(); });
+        if (channel >= 16)
+            std::cerr << "quorvane-cli: the module's Rx control channel is Off: no program change is sent\n";
+        Ask([&] {
+            u.PatchChange(static_cast<int16_t>(*n));
+            return 0;
+        });
+        return kExitOk;
+    }
+
+    int Dump(const std::vector<std::string>& args) {
+        NoArguments("dump", args);
+        Open();
+        auto line = [&](const Property& p, int index, bool indexed) {
+            std::cout << p.name;
+            if (indexed) std::cout << "[" << index << "]";
+            std::cout << " = " << Read(p, index) << "\n";
+        };
+        const std::vector<Property> all = AllProperties();
+        // Master setup first, then the temporary areas block by block; an indexed
+        // block lists every property of index 1 (or 0), then of the next index.
+        for (const Property& p : all)
+            if (p.kind == Property::Kind::MasterTune || p.kind == Property::Kind::Master) line(p, 0, false);
+        const Block blocks[] = {Block::PatchCommon, Block::PatchRhythm, Block::PatchPart, Block::Timbre,
+                                Block::RhythmCommon, Block::RhythmInst};
+        for (Block b : blocks) {
+            const IndexRule rule = BlockIndexRule(b);
+            for (int index = rule.min; index <= rule.max; ++index) {
+                for (const Property& p : all) {
+                    const bool inBlock = (p.kind == Property::Kind::Name && BlockOf(p.nameParam) == b) ||
+                                         (p.kind == Property::Kind::Value && Info(p.param).block == b);
+                    if (inBlock) line(p, index, rule.needed);
+                }
+            }
+        }
+        return kExitOk;
+    }
+
+    const Options& options_;
+    SimpleHost host_;
+    std::shared_ptr<midi::VirtualU220> virtual_;
+    std::unique_ptr<clsU220> model_;
+    int retriesLeft_ = 0;
+    std::string gaveUp_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::ios::sync_with_stdio(true);
+    int code = kExitOk;
+    try {
+        const Options options = ParseOptions(argc, argv);
+        Session session(options);
+        try {
+            session.CreatePorts();
+            code = session.Run();
+        } catch (const CliError& e) {
+            std::cout.flush();
+            std::cerr << "quorvane-cli: " << e.message << "\n";
+            code = e.code;
+        }
+        session.Flush();
+    } catch (const CliError& e) {
+        std::cerr << "quorvane-cli: " << e.message << "\n";
+        code = e.code;
+    } catch (const std::exception& e) {
+        std::cerr << "quorvane-cli: " << e.what() << "\n";
+        code = kExitFailure;
+    }
+    std::cout.flush();
+    return code;
+}

@@ -1,0 +1,288 @@
+// quorvane-u220sim: the software module on virtual MIDI ports, so that the
+// editor, the command-line tool or any other MIDI program can talk to it as to a
+// module on a cable. The ports are made on JACK and, where the ALSA sequencer is
+// present, on ALSA. Answers leave at the times the wire model gives them.
+//
+// Prints "ready" on stdout once the ports exist; stops cleanly on SIGINT/SIGTERM.
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <queue>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/Protocol.h"
+#include "emulator/U220Emulator.h"
+#include "midi/RtMidiPorts.h"
+
+using namespace quorvane;
+
+namespace {
+
+const char* const kUsage =
+    "usage: quorvane-u220sim [OPTIONS]\n"
+    "\n"
+    "Plays the U-220 on a pair of virtual MIDI ports until SIGINT or SIGTERM.\n"
+    "\n"
+    "Ports:\n"
+    "  --name NAME            client name (default u220sim)\n"
+    "  --in-port NAME         the port that takes requests (default in)\n"
+    "  --out-port NAME        the port that sends answers (default out)\n"
+    "  --api jack|alsa|all    MIDI system(s) to appear on (default all that work)\n"
+    "Module:\n"
+    "  --device-id N          device ID 1..32 as the module shows it (default 17)\n"
+    "  --silent               take messages in, never answer\n"
+    "Wire model (on when any of these is given):\n"
+    "  --wire                 31250 baud timing of the answers\n"
+    "  --answer-delay-ms MS   between the end of a request and its answer\n"
+    "  --min-gap-ms MS        a message closer than this to the previous one is lost\n"
+    "Faults on the answers (probabilities 0..1):\n"
+    "  --drop P  --delay P  --delay-ms MS  --damage P  --foreign P  --seed N\n"
+    "Other:\n"
+    "  --verbose              log every message to stderr\n"
+    "  -h, --help             this text\n";
+
+[[noreturn]] void Usage(const std::string& message) {
+    std::cerr << "quorvane-u220sim: " << message << " (see --help)\n";
+    std::exit(2);
+}
+
+double ParseDouble(const std::string& option, const std::string& text, double min, double max) {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(v) || v < min || v > max)
+        Usage(option + " takes a number " + std::to_string(min) + ".." + std::to_string(max) + ", not '" + text + "'");
+    return v;
+}
+
+struct Options {
+    std::string name = "u220sim", inPort = "in", outPort = "out", api = "all";
+    int deviceId = 17;
+    bool silent = false, verbose = false;
+    emulator::WireModel wire;
+    emulator::FaultModel faults;
+};
+
+Options ParseOptions(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) Usage(a + " needs a value");
+            return argv[++i];
+        };
+        if (a == "-h" || a == "--help") {
+            std::cout << kUsage;
+            std::exit(0);
+        } else if (a == "--name") o.name = value();
+        else if (a == "--in-port") o.inPort = value();
+        else if (a == "--out-port") o.outPort = value();
+        else if (a == "--api") {
+            o.api = value();
+            if (o.api != "jack" && o.api != "alsa" && o.api != "all") Usage("--api takes jack, alsa or all");
+        } else if (a == "--device-id") {
+            const double id = ParseDouble(a, value(), 1, 32);
+            if (id != std::floor(id)) Usage("--device-id takes a whole number");
+            o.deviceId = static_cast<int>(id);
+        }
+        else if (a == "--silent") o.silent = true;
+        else if (a == "--verbose") o.verbose = true;
+        else if (a == "--wire") o.wire.enabled = true;
+        else if (a == "--answer-delay-ms") {
+            o.wire.answerDelayMs = ParseDouble(a, value(), 0, 60000);
+            o.wire.enabled = true;
+        } else if (a == "--min-gap-ms") {
+            o.wire.minGapMs = ParseDouble(a, value(), 0, 60000);
+            o.wire.enabled = true;
+        } else if (a == "--drop") o.faults.drop = ParseDouble(a, value(), 0, 1);
+        else if (a == "--delay") o.faults.delay = ParseDouble(a, value(), 0, 1);
+        else if (a == "--delay-ms") o.faults.delayMs = ParseDouble(a, value(), 0, 60000);
+        else if (a == "--damage") o.faults.damage = ParseDouble(a, value(), 0, 1);
+        else if (a == "--foreign") o.faults.foreign = ParseDouble(a, value(), 0, 1);
+        else if (a == "--seed") o.faults.seed = static_cast<uint32_t>(ParseDouble(a, value(), 0, 4294967295.0));
+        else Usage("unknown option '" + a + "'");
+    }
+    return o;
+}
+
+using SteadyClock = std::chrono::steady_clock;
+
+// One pair of virtual ports. The receive callback may run before the endpoint
+// is stored, so answers find their way back through this slot.
+struct Route {
+    std::string api;
+    std::atomic<midi::RtMidiVirtualEndpoint*> endpoint{nullptr};
+};
+
+// Sends the module's answers at the times the emulator gave them.
+class Scheduler {
+public:
+    Scheduler() : thread_([this] { Run(); }) {}
+    ~Scheduler() { Stop(); }
+
+    void Push(double atMs, Route* route, Bytes message) {
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push({atMs, serial_++, route, std::move(message)});
+        }
+        wake_.notify_one();
+    }
+
+    void Stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_one();
+        if (thread_.joinable()) thread_.join();
+    }
+
+    static double NowMs() {
+        static const SteadyClock::time_point start = SteadyClock::now();
+        return std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
+    }
+
+    uint64_t SendFailures() const { return failures_.load(); }
+
+private:
+    struct Item {
+        double atMs;
+        uint64_t serial;  // keeps answers of equal time in order
+        Route* route;
+        Bytes message;
+        bool operator>(const Item& o) const { return atMs != o.atMs ? atMs > o.atMs : serial > o.serial; }
+    };
+
+    void Run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (stopping_) return;
+            if (queue_.empty()) {
+                wake_.wait(lock);
+                continue;
+            }
+            const double due = queue_.top().atMs;
+            const double now = NowMs();
+            if (due > now) {
+                wake_.wait_for(lock, std::chrono::duration<double, std::milli>(due - now));
+                continue;
+            }
+            Item item = queue_.top();
+            queue_.pop();
+            lock.unlock();
+            midi::RtMidiVirtualEndpoint* ep = item.route->endpoint.load();
+            if (!ep || !ep->send(item.message)) {
+                ++failures_;
+                if (ep) std::cerr << "quorvane-u220sim: send failed: " << ep->error() << "\n";
+            }
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::priority_queue<Item, std::vector<Item>, std::greater<Item>> queue_;
+    uint64_t serial_ = 0;
+    bool stopping_ = false;
+    std::atomic<uint64_t> failures_{0};
+    std::thread thread_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options o = ParseOptions(argc, argv);
+
+    // SIGINT and SIGTERM are taken by sigwait below; every thread started from
+    // here on inherits the blocked mask, so none of them is interrupted.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    emulator::U220Emulator emu(static_cast<uint8_t>(o.deviceId - 1));
+    emu.setWireModel(o.wire);
+    emu.setFaults(o.faults);
+    emu.setSilent(o.silent);
+    std::mutex emuMutex;
+    Scheduler scheduler;
+    Scheduler::NowMs();  // starts the clock
+
+    std::vector<std::string> apis;
+    if (o.api == "all") apis = {"jack", "alsa"};
+    else apis = {o.api};
+
+    std::vector<std::unique_ptr<Route>> routes;
+    std::vector<std::unique_ptr<midi::RtMidiVirtualEndpoint>> endpoints;
+    std::vector<std::string> failures;
+    for (const std::string& api : apis) {
+        auto route = std::make_unique<Route>();
+        route->api = api;
+        Route* r = route.get();
+        auto onReceive = [&, r](const Bytes& message) {
+            const double now = Scheduler::NowMs();
+            std::vector<emulator::Outgoing> answers;
+            {
+                std::lock_guard lock(emuMutex);
+                answers = emu.receive(message, now);
+            }
+            if (o.verbose)
+                std::cerr << "[" << r->api << " " << static_cast<long>(now) << " ms] in  " << HexBytes(message) << "\n";
+            for (emulator::Outgoing& a : answers) {
+                if (o.verbose) std::cerr << "[" << r->api << "] out at " << static_cast<long>(a.atMs) << " ms  " << HexBytes(a.message) << "\n";
+                scheduler.Push(a.atMs, r, std::move(a.message));
+            }
+        };
+        auto ep = std::make_unique<midi::RtMidiVirtualEndpoint>(api, o.name, o.inPort, o.outPort, onReceive);
+        if (!ep->ok()) {
+            failures.push_back(api + ": " + ep->error());
+            continue;
+        }
+        r->endpoint.store(ep.get());
+        std::cerr << "quorvane-u220sim: " << ep->apiName() << ": ports " << o.name << ":" << o.inPort << " (requests in) and "
+                  << o.name << ":" << o.outPort << " (answers out), device ID " << o.deviceId
+                  << (o.silent ? ", silent" : "") << "\n";
+        routes.push_back(std::move(route));
+        endpoints.push_back(std::move(ep));
+    }
+    for (const std::string& f : failures)
+        std::cerr << "quorvane-u220sim: no virtual ports on " << f << "\n";
+    if (endpoints.empty()) {
+        std::cerr << "quorvane-u220sim: could not make virtual MIDI ports on any MIDI system "
+                     "(is a JACK server running, or the ALSA sequencer present?)\n";
+        return 1;
+    }
+
+    std::cout << "ready" << std::endl;
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+
+    // Stop taking messages first, then stop the answers still scheduled.
+    for (auto& r : routes) r->endpoint.store(nullptr);
+    endpoints.clear();
+    scheduler.Stop();
+    {
+        std::lock_guard lock(emuMutex);
+        const emulator::EmulatorStats& s = emu.stats();
+        std::cerr << "quorvane-u220sim: stopped by " << (signal == SIGINT ? "SIGINT" : "SIGTERM") << "; received "
+                  << s.received << ", requests " << s.requests << ", data sets " << s.dataSets << ", program changes "
+                  << s.programChanges << ", ignored " << s.ignored << ", lost to gap " << s.lostToGap
+                  << "; faults: dropped " << s.dropped << ", delayed " << s.delayed << ", damaged " << s.damaged
+                  << ", foreign " << s.foreign << "\n";
+    }
+    return 0;
+}
