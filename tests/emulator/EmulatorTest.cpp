@@ -78,10 +78,7 @@ TEST(Emulator, MemoryNamesAreTheFactoryNames) {
     EXPECT_EQ(DecodeName(e.read(PatchMemoryAddress(1), 24).data()), "Piano 1     ");
     EXPECT_EQ(DecodeName(e.read(PatchMemoryAddress(6), 24).data()), "Fantasia    ");
     EXPECT_EQ(DecodeName(e.read(RhythmMemoryAddress(1), 24).data()), "Drum Set 1  ");
-    for (int n = 1; n <= 128; ++n) {
-        EXPECT_EQ(e.read(TimbreMemoryAddress(n), 24), EncodeName(FactoryTimbreName(n)));
-        for (char c : DecodeName(e.read(TimbreMemoryAddress(n), 24).data())) EXPECT_TRUE(c >= 0x20 && c < 0x7F) << n;
-    }
+    for (int n = 1; n <= 128; ++n) EXPECT_EQ(e.read(TimbreMemoryAddress(n), 24), EncodeName(FactoryTimbreName(n)));
 }
 
 TEST(Emulator, RecordsFitTheirMemoryAndRoundTrip) {

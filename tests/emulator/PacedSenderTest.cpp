@@ -23,7 +23,6 @@ struct Recorder {
     std::condition_variable cv;
     std::vector<Bytes> sent;
     std::vector<Clock::time_point> times;
-    std::vector<std::thread::id> threads;
     bool holdFirst = false, released = false, firstStarted = false;
 
     void operator()(const Bytes& b) {
@@ -35,7 +34,6 @@ struct Recorder {
         }
         sent.push_back(b);
         times.push_back(Clock::now());
-        threads.push_back(std::this_thread::get_id());
     }
     void waitFirstStarted() {
         std::unique_lock lock(m);
@@ -52,16 +50,6 @@ Bytes Set(uint8_t a3, Bytes data) { return BuildDT1(0x10, {0x10, 0x05, a3}, data
 Bytes Req(uint8_t a3) { return BuildRQ1(0x10, {0x10, 0x05, a3}, 13); }
 
 }  // namespace
-
-TEST(PacedSender, WithoutGapSendsAtOnceOnTheCallersThread) {
-    Recorder r;
-    PacedSender s([&](const Bytes& b) { r(b); });
-    s.enqueue(Set(1, {5}));
-    s.enqueue(Set(1, {6}));  // nothing is waiting: no replacing
-    ASSERT_EQ(r.sent.size(), 2u);
-    EXPECT_EQ(r.threads[0], std::this_thread::get_id());
-    EXPECT_EQ(s.coalesced(), 0u);
-}
 
 TEST(PacedSender, ReplacesAWaitingDataSetOnlyUpToTheLastOtherMessage) {
     Recorder r;
