@@ -1,0 +1,178 @@
+// MIDI setup dialog against the built-in virtual module.
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "ui/UiTestSupport.h"
+#include "ui/setup/frmMIDISetupForm.h"
+
+using namespace quorvane;
+using namespace quorvane::test;
+using quorvane::ui::frmMIDISetupForm;
+
+namespace {
+
+// A MIDI input side with no devices at all.
+class NoInputs : public midi::MIDIInput {
+public:
+    int deviceCount() const override { return 0; }
+    std::string deviceName(int) const override { return {}; }
+    bool open(int) override { return false; }
+    void close() override {}
+    bool isOpen() const override { return false; }
+    int messageCount() const override { return 0; }
+    midi::Bytes receivedMessage() const override { return {}; }
+    void discard() override {}
+};
+
+QStringList Items(QComboBox* c) {
+    QStringList l;
+    for (int i = 0; i < c->count(); ++i) l << c->itemText(i);
+    return l;
+}
+
+bool HasLabel(QWidget& w, const QString& text) {
+    for (QLabel* l : w.findChildren<QLabel*>())
+        if (l->text() == text) return true;
+    return false;
+}
+
+}  // namespace
+
+class tst_Setup : public QObject {
+    Q_OBJECT
+private slots:
+    void listsAndDefaults();
+    void noInputDevice();
+    void okOpensPortsAndProbes();
+    void silentModuleAsksAndAllowsAnotherTry();
+    void cancelEndsEvenDuringTheProbe();
+};
+
+void tst_Setup::listsAndDefaults() {
+    VirtualRig rig(false);
+    frmMIDISetupForm d(rig.u220());
+    QCOMPARE(d.windowTitle(), QStringLiteral("Quorvane / MIDI Setup"));
+    QVERIFY(HasLabel(d, "MIDI In Device"));
+    QVERIFY(HasLabel(d, "MIDI Out Device"));
+    QVERIFY(HasLabel(d, "U-220 Device ID"));
+    QCOMPARE(d.cmdOK->text(), QStringLiteral("Ok"));
+    QCOMPARE(d.CmdCancel->text(), QStringLiteral("Cancel"));
+    QCOMPARE(d.lblStatus->text(), QString());
+
+    // Output list: device -1 (the virtual module) first, one entry per device.
+    const auto& out = *rig.model->MIDIOutput1;
+    QCOMPARE(d.ComboMidiOut->count(), out.deviceCount() + 1);
+    for (int i = 0; i < d.ComboMidiOut->count(); ++i)
+        QCOMPARE(d.ComboMidiOut->itemText(i), QString::fromStdString(out.deviceName(i - 1)));
+    QCOMPARE(d.ComboMidiOut->itemText(0), QString::fromLatin1(midi::VirtualU220::kDeviceName));
+    QCOMPARE(d.ComboMidiOut->currentIndex(), 0);
+
+    const auto& in = *rig.model->MIDIInput1;
+    QCOMPARE(d.ComboMidiIn->count(), in.deviceCount());
+    QCOMPARE(d.ComboMidiIn->itemText(0), QString::fromLatin1(midi::VirtualU220::kDeviceName));
+    QCOMPARE(d.ComboMidiIn->currentIndex(), 0);
+    QVERIFY(d.ComboMidiIn->isEnabled());
+    QVERIFY(d.cmdOK->isEnabled());
+
+    // Device IDs "1".."32", "17" (byte 16) chosen, written to the model.
+    QStringList ids;
+    for (int i = 1; i <= 32; ++i) ids << QString::number(i);
+    QCOMPARE(Items(d.comboDeviceID), ids);
+    QCOMPARE(d.comboDeviceID->currentText(), QStringLiteral("17"));
+    QCOMPARE(rig.model->DeviceID(), int16_t(16));
+
+    d.comboDeviceID->setCurrentIndex(3);
+    QCOMPARE(rig.model->DeviceID(), int16_t(3));
+    QVERIFY(rig.vm->received().empty());  // choosing an ID sends nothing
+}
+
+void tst_Setup::noInputDevice() {
+    VirtualRig rig(false);
+    auto ports = midi::CreatePorts([&](std::function<void()> f) { rig.host.post(std::move(f)); }, rig.vm);
+    clsU220 model(rig.host, std::move(ports.output), std::make_unique<NoInputs>());
+    frmMIDISetupForm d(model);
+    QCOMPARE(d.ComboMidiIn->count(), 0);
+    QVERIFY(!d.ComboMidiIn->isEnabled());
+    QVERIFY(!d.cmdOK->isEnabled());
+    QCOMPARE(d.lblStatus->text(), QStringLiteral("No MIDI In Device is available."));
+    QVERIFY(d.CmdCancel->isEnabled());
+    d.cmdOK->click();  // disabled: nothing happens
+    QVERIFY(rig.vm->received().empty());
+    QCOMPARE(d.result(), int(QDialog::Rejected));
+}
+
+void tst_Setup::okOpensPortsAndProbes() {
+    VirtualRig rig(false);
+    frmMIDISetupForm d(rig.u220());
+    d.cmdOK->click();
+    QCOMPARE(d.result(), int(QDialog::Accepted));
+    QVERIFY(rig.model->MIDIOutput1->isOpen());
+    QVERIFY(rig.model->MIDIInput1->isOpen());
+    QVERIFY(rig.model->PatchDataLoaded());  // the probe's answer stays loaded
+    QCOMPARE(d.lblStatus->text(), QString());
+    QVERIFY(!Requests(rig.vm->received()).empty());
+    // The probe went out with the chosen device ID.
+    for (const auto& m : Requests(rig.vm->received())) QCOMPARE(m.deviceId, uint8_t(16));
+}
+
+void tst_Setup::silentModuleAsksAndAllowsAnotherTry() {
+    VirtualRig rig(false);
+    rig.vm->withEmulator([](auto& e) {
+        e.setSilent(true);
+        return 0;
+    });
+    MessageBoxWatcher boxes;
+    frmMIDISetupForm d(rig.u220());
+    d.show();
+    d.cmdOK->click();  // waits a little over 3 s, then the message box
+    QCOMPARE(boxes.texts, QStringList{QString::fromLatin1(ui::kNotRespondingText)});
+    QCOMPARE(boxes.buttons.at(0).size(), 1);  // OK only
+    QVERIFY(d.isVisible());
+    QVERIFY(d.result() != QDialog::Accepted);
+    QVERIFY(d.cmdOK->isEnabled());
+    QCOMPARE(d.lblStatus->text(), QString());
+
+    rig.vm->withEmulator([](auto& e) {
+        e.setSilent(false);
+        return 0;
+    });
+    d.cmdOK->click();  // closes and reopens both ports, probes again
+    QCOMPARE(d.result(), int(QDialog::Accepted));
+    QVERIFY(!d.isVisible());
+    QCOMPARE(boxes.texts.size(), 1);
+}
+
+void tst_Setup::cancelEndsEvenDuringTheProbe() {
+    {
+        VirtualRig rig(false);
+        frmMIDISetupForm d(rig.u220());
+        d.show();
+        d.close();  // the window frame counts as Cancel
+        QCOMPARE(d.result(), int(QDialog::Rejected));
+    }
+    // Cancel pressed while Ok waits for a silent module: the dialog stays
+    // cancelled, and no "not responding" box follows.
+    VirtualRig rig(false);
+    rig.vm->withEmulator([](auto& e) {
+        e.setSilent(true);
+        return 0;
+    });
+    MessageBoxWatcher boxes;
+    frmMIDISetupForm d(rig.u220());
+    d.show();
+    QTimer::singleShot(300, &d, [&] {
+        QVERIFY(d.Probing());
+        d.cmdOK->click();  // a second Ok during the probe starts nothing
+        d.CmdCancel->click();
+    });
+    d.cmdOK->click();
+    QCOMPARE(d.result(), int(QDialog::Rejected));
+    QVERIFY(boxes.texts.isEmpty());
+    QVERIFY(!d.isVisible());
+}
+
+QTEST_MAIN(tst_Setup)
+#include "tst_setup.moc"
