@@ -1,0 +1,278 @@
+// Patch editor against the built-in virtual module: loading, activation, one
+// data set per pick, the name box and the shared voice reserve budget.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "device/NameCodec.h"
+#include "device/ParamTable.h"
+#include "ui/UiTestSupport.h"
+#include "ui/patch/frmPatch.h"
+
+using namespace quorvane;
+using quorvane::test::DataSets;
+using quorvane::test::TestContext;
+using quorvane::test::VirtualRig;
+
+class tst_patch : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<VirtualRig> rig;
+    std::unique_ptr<TestContext> ctx;
+    std::unique_ptr<frmPatch> win;
+
+    std::vector<ParsedMessage> sent() { return DataSets(rig->vm->received()); }
+
+    // Puts voice reserves into the module's temporary patch and re-reads it.
+    void setReserves(std::array<int, 6> parts, int rhythm) {
+        rig->vm->withEmulator([&](auto& e) {
+            for (int p = 1; p <= 6; ++p)
+                e.poke(ParamAddress(Param::PatchPartVoiceReserve, p), static_cast<uint8_t>(parts[p - 1]));
+            e.poke(ParamAddress(Param::PatchRhythmVoiceReserve), static_cast<uint8_t>(rhythm));
+            return 0;
+        });
+        rig->u220().InvalidateAll();
+        win->Activate();
+        rig->vm->clearReceived();
+    }
+    // A key press carrying a character that has no key code of its own.
+    static void typeChar(QWidget* w, QChar c) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(w, &press);
+    }
+    void expectOneWrite(Param p, int index, uint8_t byte) {
+        const auto ds = sent();
+        QCOMPARE(ds.size(), size_t(1));
+        QVERIFY(ds[0].address == ParamAddress(p, index));
+        QCOMPARE(ds[0].data, Bytes{byte});
+        rig->vm->clearReceived();
+    }
+
+private slots:
+    void init() {
+        rig = std::make_unique<VirtualRig>();
+        ctx = std::make_unique<TestContext>(rig->u220());
+        win = std::make_unique<frmPatch>(*ctx);
+        win->show();
+        QVERIFY(!win->Updating);
+        rig->vm->clearReceived();
+    }
+    void cleanup() {
+        win.reset();
+        ctx.reset();
+        rig.reset();
+    }
+
+    void loadingShowsProgressAndFillsLists() {
+        QList<int> values;
+        TestContext c(rig->u220());
+        connect(c.ProgressBar(), &QProgressBar::valueChanged, this, [&](int v) { values << v; });
+        frmPatch w(c);
+        QCOMPARE(values, (QList<int>{10, 30, 50, 60, 70, 80, 90, 100, 0}));
+        QVERIFY(c.ProgressBar()->isHidden());
+        QVERIFY(c.StatusLabel()->isHidden());
+        QVERIFY(c.StatusLabel()->text().isEmpty());
+        QCOMPARE(w.windowTitle(), QString("Quorvane / Patch Editor"));
+        QVERIFY(sent().empty());  // filling writes nothing
+
+        QCOMPARE(w.ChorusFeedbackCombo->count(), 63);
+        QCOMPARE(w.ChorusFeedbackCombo->itemText(31), QString("0"));
+        QCOMPARE(w.Param1Combo->count(), 64);
+        QCOMPARE(w.Param1Combo->itemText(5), QString("05"));
+        QCOMPARE(w.Param1Combo->itemText(6), QString("07"));
+        QCOMPARE(w.Param1Combo->itemText(31), QString("64"));
+        QCOMPARE(w.Param1Combo->itemText(63), QString("off"));
+        QCOMPARE(w.Param3ParamCombo->count(), 19);
+        QCOMPARE(w.Param3ParamCombo->itemText(18), QString("Delay Feedback"));
+        const QString t1 = QString::fromStdString(NameBytesToUtf8(rig->u220().MemoryTimbreName(1)));
+        QCOMPARE(w.TimbreNumberCombo[6]->count(), 128);
+        QCOMPARE(w.TimbreNumberCombo[6]->itemText(0), "T-001 " + t1);
+        QVERIFY(w.TimbreNumberCombo[6]->itemText(127).startsWith("T-128 "));
+        const QString r1 = QString::fromStdString(NameBytesToUtf8(rig->u220().MemoryRhythmName(1)));
+        QCOMPARE(w.PatchRhythmRhythmSetupCombo->itemText(0), "R-1 " + r1);
+        QCOMPARE(w.VeloThresholdCombo[2]->itemText(0), QString("1"));
+        QCOMPARE(w.KeyRangeHiCombo[3]->itemText(60), QString("C4"));
+        QCOMPARE(w.ReceiveChannelCombo[1]->itemText(16), QString("Off"));
+        QVERIFY(!w.SyncPartCheck->isChecked());
+    }
+
+    void openingTwiceRereadsWithoutRefillOrWrites() {
+        auto& m = rig->u220();
+        QCOMPARE(win->PatchNoLabel->text(), QString("P-01"));
+        QCOMPARE(win->LevelCombo[3]->currentIndex(), int(m.PatchPartLevel(3)));
+        QCOMPARE(win->ReverbTypeCombo->currentIndex(), int(m.PatchCommonReverbType()));
+        QCOMPARE(win->PatchRhythmLevelCombo->currentIndex(), int(m.PatchRhythmLevel()));
+        win->EndCommand->click();
+        QVERIFY(win->isHidden());
+
+        m.PatchChange(64);
+        ctx->selectedPatch = 63;
+        rig->vm->clearReceived();
+        win->show();
+        QVERIFY(sent().empty());
+        QCOMPARE(win->PatchNoLabel->text(), QString("P-64"));
+        QCOMPARE(win->ChorusTypeCombo->count(), 5);
+        QCOMPARE(win->TimbreNumberCombo[1]->count(), 128);
+        QCOMPARE(win->PatchNameText->text().trimmed(),
+                 QString::fromStdString(NameBytesToUtf8(m.PatchCommonPatchName())).trimmed());
+        for (int p = 1; p <= 6; ++p) {
+            QCOMPARE(win->TimbreNumberCombo[p]->currentIndex(), int(m.PatchPartTimbreNumber(p)));
+            QCOMPARE(win->KeyRangeHiCombo[p]->currentIndex(), int(m.PatchPartKeyRangeHi(p)));
+            QCOMPARE(win->PanCombo[p]->currentIndex(), int(m.PatchPartPan(p)));
+        }
+    }
+
+    void eachPickWritesOnce() {
+        win->ReverbLevelCombo->setCurrentIndex(5);
+        expectOneWrite(Param::PatchCommonReverbLevel, 0, 5);
+        win->Param1Combo->setCurrentIndex(win->Param1Combo->findText("off"));
+        expectOneWrite(Param::PatchCommonParam1, 0, 63);
+        win->Param2Combo->setCurrentIndex(win->Param2Combo->findText("07"));
+        expectOneWrite(Param::PatchCommonParam2, 0, 6);
+        win->PanCombo[2]->setCurrentIndex(win->PanCombo[2]->findText("<2"));
+        expectOneWrite(Param::PatchPartPan, 2, 9);  // 10 05 19 09
+        QVERIFY(ParamAddress(Param::PatchPartPan, 2) == (Address{0x10, 0x05, 0x19}));
+        win->ReceiveChannelCombo[5]->setCurrentIndex(win->ReceiveChannelCombo[5]->findText("Off"));
+        expectOneWrite(Param::PatchPartReceiveChannel, 5, 16);
+        win->VeloThresholdCombo[1]->setCurrentIndex(win->VeloThresholdCombo[1]->findText("1"));
+        expectOneWrite(Param::PatchPartVeloThreshold, 1, 1);  // value 0, sent with its bias of 1
+        win->PatchRhythmLevelBoostSwCombo->setCurrentIndex(win->PatchRhythmLevelBoostSwCombo->findText("On"));
+        expectOneWrite(Param::PatchRhythmLevelBoostSw, 0, 1);
+        win->KeyRangeLowCombo[4]->setCurrentIndex(21);  // as the key range editor does
+        expectOneWrite(Param::PatchPartKeyRangeLow, 4, 21);
+    }
+
+    void timbreAndRhythmPicksInvalidate() {
+        auto& m = rig->u220();
+        m.TimbreTimbreName(1);
+        m.RhythmSeupCommonSetupName();
+        QVERIFY(m.TimbreDataLoaded() && m.RhythmCommonLoaded());
+        rig->vm->clearReceived();
+        win->TimbreNumberCombo[2]->setCurrentIndex(127);
+        expectOneWrite(Param::PatchPartTimbreNumber, 2, 127);
+        QVERIFY(!m.TimbreDataLoaded());
+        win->PatchRhythmRhythmSetupCombo->setCurrentIndex(3);
+        expectOneWrite(Param::PatchRhythmRhythmSetup, 0, 3);
+        QVERIFY(!m.RhythmCommonLoaded());
+    }
+
+    void nameSendsTwelveCharactersAtMost() {
+        win->PatchNameText->setFocus();
+        win->PatchNameText->selectAll();
+        QTest::keyClick(win->PatchNameText, Qt::Key_Delete);
+        rig->vm->clearReceived();
+        QTest::keyClicks(win->PatchNameText, "ABCDEFGHIJKLM");
+        QCOMPARE(win->PatchNameText->text(), QString("ABCDEFGHIJKL"));
+        const auto ds = sent();
+        QCOMPARE(ds.size(), size_t(12));  // one write per accepted keystroke
+        QVERIFY(ds.back().address == (Address{0x10, 0x04, 0x00}));
+        QCOMPARE(ds.back().data, EncodeName("ABCDEFGHIJKL"));
+        QCOMPARE(ds.front().data, EncodeName("A"));
+
+        // Characters without a one-byte code on the module are refused.
+        QTest::keyClick(win->PatchNameText, Qt::Key_Backspace);
+        rig->vm->clearReceived();
+        typeChar(win->PatchNameText, QChar(0xE9));  // e acute
+        QCOMPARE(win->PatchNameText->text(), QString("ABCDEFGHIJK"));
+        QVERIFY(sent().empty());
+        typeChar(win->PatchNameText, QChar(0xFF71));  // half-width katakana A
+        QCOMPARE(sent().size(), size_t(1));
+        QCOMPARE(sent().back().data, EncodeName(std::string("ABCDEFGHIJK") + char(0xB1)));
+    }
+
+    void reservesOfferOnlyWhatIsFree() {
+        setReserves({4, 4, 4, 4, 4, 4}, 6);
+        for (int p = 1; p <= 6; ++p) {
+            QCOMPARE(win->VoiceReserveCombo[p]->count(), 5);
+            QCOMPARE(win->VoiceReserveCombo[p]->currentIndex(), 4);
+        }
+        QCOMPARE(win->PatchRhythmVoiceReserveCombo->count(), 7);
+        QVERIFY(sent().empty());
+
+        // A 30-voice patch after the shortened lists: the reset brings "30" back.
+        setReserves({30, 0, 0, 0, 0, 0}, 0);
+        QCOMPARE(win->VoiceReserveCombo[1]->currentText(), QString("30"));
+        QCOMPARE(win->VoiceReserveCombo[2]->count(), 1);
+        QCOMPARE(win->PatchRhythmVoiceReserveCombo->count(), 1);
+    }
+
+    void loweringAReserveFreesVoicesForTheOthers() {
+        setReserves({10, 2, 2, 2, 2, 2}, 4);  // 24 reserved, 6 free
+        QCOMPARE(win->VoiceReserveCombo[1]->count(), 17);
+        QCOMPARE(win->VoiceReserveCombo[2]->count(), 9);
+        QCOMPARE(win->PatchRhythmVoiceReserveCombo->count(), 11);
+        win->VoiceReserveCombo[1]->setCurrentIndex(8);
+        expectOneWrite(Param::PatchPartVoiceReserve, 1, 8);
+        QCOMPARE(win->VoiceReserveCombo[1]->count(), 17);
+        QCOMPARE(win->VoiceReserveCombo[2]->count(), 11);
+        QCOMPARE(win->VoiceReserveCombo[6]->itemText(10), QString("10"));
+        QCOMPARE(win->PatchRhythmVoiceReserveCombo->count(), 13);
+
+        // Raising the rhythm reserve by 2 takes two entries from every part list.
+        win->PatchRhythmVoiceReserveCombo->setCurrentIndex(6);
+        expectOneWrite(Param::PatchRhythmVoiceReserve, 0, 6);
+        QCOMPARE(win->VoiceReserveCombo[2]->count(), 9);
+        QCOMPARE(win->VoiceReserveCombo[1]->count(), 15);
+    }
+
+    void limitingRunsWhileUpdatingWithoutWriting() {
+        setReserves({4, 4, 4, 4, 4, 4}, 6);
+        win->Updating = true;
+        win->VoiceReserveCombo[2]->setCurrentIndex(1);
+        win->Updating = false;
+        QVERIFY(sent().empty());
+        QCOMPARE(win->VoiceReserveCombo[1]->count(), 8);  // 3 voices freed
+        QCOMPARE(win->PatchRhythmVoiceReserveCombo->count(), 10);
+    }
+
+    void moduleReservesOverThirtyKeepTheirEntries() {
+        setReserves({10, 10, 0, 0, 0, 0}, 20);
+        QCOMPARE(win->PatchRhythmVoiceReserveCombo->currentIndex(), 20);
+        QCOMPARE(win->VoiceReserveCombo[1]->currentIndex(), 10);
+        QCOMPARE(win->VoiceReserveCombo[2]->currentIndex(), 10);
+        QCOMPARE(win->VoiceReserveCombo[2]->count(), 11);
+        QCOMPARE(win->VoiceReserveCombo[3]->count(), 1);
+        QVERIFY(sent().empty());
+        // Lowering one of them is still possible and is written.
+        win->VoiceReserveCombo[2]->setCurrentIndex(0);
+        expectOneWrite(Param::PatchPartVoiceReserve, 2, 0);
+    }
+
+    void valueOutsideItsListShowsNothingAndIsNotWritten() {
+        rig->vm->withEmulator([](auto& e) {
+            e.poke(ParamAddress(Param::PatchPartOutputAssign, 3), 0x7F);
+            return 0;
+        });
+        rig->u220().InvalidateAll();
+        win->Activate();
+        QCOMPARE(win->OutputAssignCombo[3]->currentIndex(), -1);
+        QVERIFY(sent().empty());
+    }
+
+    void childWindowReactivatesOnClose() {
+        // Whatever a child changes in the model shows when it closes.
+        QString title;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            QWidget* child = QApplication::activeModalWidget();
+            if (!child || child == win.get()) return;
+            poll.stop();
+            title = child->windowTitle();
+            rig->u220().PatchPartLevel(4, 17);
+            child->close();
+        });
+        poll.start(20);
+        win->EditTimbreCommand[4]->click();
+        QCOMPARE(title, QString("Timbre for Patch Part 4"));
+        QCOMPARE(win->LevelCombo[4]->currentIndex(), 17);
+        QVERIFY(!win->Updating);
+    }
+};
+
+QTEST_MAIN(tst_patch)
+#include "tst_patch.moc"
