@@ -1,26 +1,315 @@
 #include "ui/keyboard/frmKeyboard.h"
 
+#include <QApplication>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
 #include <QShowEvent>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 
 #include "device/clsU220.h"
 #include "ui/common/MainContext.h"
+#include "ui/common/ValueLists.h"
 #include "ui/patch/frmPatch.h"
+
+namespace quorvane::ui::keyboard {
+namespace {
+
+// Layout in twips.
+constexpr int kWhiteWidth = 255, kWhiteHeight = 1335, kWhiteStep = 240;
+constexpr int kBlackWidth = 195, kBlackHeight = 975, kBlackOffset = 150;
+constexpr int kOffLeft = -300;      // keys below A0
+constexpr int kOffRight = 12900;    // keys above C8
+constexpr int kEndOfRange = 12960;  // "key" 128, the end of a range ending at 127
+constexpr int kBarTop = 1440, kBarStep = 240, kBarHeight = 180;
+constexpr int kHandleWidth = 75;
+constexpr int kLabelTop = 1080, kLabelLeft = 510, kLabelStep = 1680, kLabelSize = 255;
+constexpr int kCanvasHeight = 3120;  // the button row starts here
+constexpr int kDoneWidth = 1215, kDoneHeight = 495;
+constexpr int kDoneRightMargin = frmKeyboard::kClientWidth - 10920 - kDoneWidth;
+constexpr int kDoneBottomMargin = frmKeyboard::kClientHeight - kCanvasHeight - kDoneHeight;
+
+constexpr int Px(int twips) { return twips / frmKeyboard::kTwipsPerPixel; }
+QRect Px(const QRect& r) { return {Px(r.x()), Px(r.y()), Px(r.width()), Px(r.height())}; }
+
+int BarTop(int p) { return kBarTop + kBarStep * (p - 1); }
+
+std::array<int, 129> MakeKeyLefts() {
+    std::array<int, 129> lefts{};
+    int whiteLeft = -kWhiteStep;  // the white key before A0 would lie here
+    for (int k = 0; k <= 128; ++k) {
+        if (k < frmKeyboard::kFirstKey) {
+            lefts[k] = kOffLeft;
+        } else if (k > frmKeyboard::kLastKey) {
+            lefts[k] = k == 128 ? kEndOfRange : kOffRight;
+        } else if (frmKeyboard::IsBlackKey(k)) {
+            lefts[k] = whiteLeft + kBlackOffset;  // over the edge of its white neighbours
+        } else {
+            whiteLeft += kWhiteStep;
+            lefts[k] = whiteLeft;
+        }
+    }
+    return lefts;
+}
+
+}  // namespace
+
+// The keyboard, the bars and the octave labels, painted from the window's state.
+class KeyboardCanvas : public QWidget {
+public:
+    explicit KeyboardCanvas(frmKeyboard* owner) : QWidget(owner), owner_(owner) {
+        setFixedSize(Px(frmKeyboard::kClientWidth), Px(kCanvasHeight));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing, false);
+        const QPen outline(Qt::black, 0);  // cosmetic: one device pixel at any scale
+        auto drawKey = [&](int k, int width, int height) {
+            const QRect r = Px(QRect(frmKeyboard::KeyLeft(k), 0, width, height));
+            p.fillRect(r, owner_->KeyColor(k));
+            p.setPen(outline);
+            p.setBrush(Qt::NoBrush);
+            p.drawRect(r.adjusted(0, 0, -1, -1));
+        };
+        for (int k = frmKeyboard::kFirstKey; k <= frmKeyboard::kLastKey; ++k)
+            if (!frmKeyboard::IsBlackKey(k)) drawKey(k, kWhiteWidth, kWhiteHeight);
+        for (int k = frmKeyboard::kFirstKey; k <= frmKeyboard::kLastKey; ++k)
+            if (frmKeyboard::IsBlackKey(k)) drawKey(k, kBlackWidth, kBlackHeight);
+
+        p.setPen(Qt::black);
+        for (int n = 1; n <= 8; ++n) {
+            // The label box is one key wide; centre the text on it without clipping.
+            const QRect box = Px(QRect(kLabelLeft + kLabelStep * (n - 1), kLabelTop, kLabelSize, kLabelSize));
+            const QRect textRect(box.center().x() - 40, box.top(), 81, 40);
+            p.drawText(textRect, Qt::AlignHCenter | Qt::AlignTop | Qt::TextDontClip, QStringLiteral("C%1").arg(n));
+        }
+
+        for (int part = 1; part <= 6; ++part) {
+            const QRect bar = owner_->KeyRange[part];
+            if (bar.width() > 0) p.fillRect(Px(bar), frmKeyboard::PartColor(part));
+        }
+    }
+
+private:
+    frmKeyboard* owner_;
+};
+
+// A small caption-less button at one end of a bar; the window handles its mouse.
+class KeyRangeHandle : public QWidget {
+public:
+    explicit KeyRangeHandle(QWidget* parent) : QWidget(parent) {
+        setFixedSize(Px(kHandleWidth), Px(kBarHeight));
+        setCursor(Qt::SizeHorCursor);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        const QRect r = rect();
+        p.fillRect(r, palette().button());
+        p.setPen(QPen(palette().light().color(), 0));
+        p.drawLine(r.topLeft(), r.topRight());
+        p.drawLine(r.topLeft(), r.bottomLeft());
+        p.setPen(QPen(palette().shadow().color(), 0));
+        p.drawLine(r.bottomLeft(), r.bottomRight());
+        p.drawLine(r.topRight(), r.bottomRight());
+    }
+};
+
+}  // namespace quorvane::ui::keyboard
+
+using quorvane::ui::keyboard::KeyboardCanvas;
+using quorvane::ui::keyboard::KeyRangeHandle;
+namespace kb = quorvane::ui::keyboard;
+
+int frmKeyboard::KeyLeft(int k) {
+    static const std::array<int, 129> lefts = kb::MakeKeyLefts();
+    return lefts[static_cast<size_t>(std::clamp(k, 0, 128))];
+}
+
+bool frmKeyboard::IsBlackKey(int k) {
+    switch (k % 12) {
+    case 1: case 3: case 6: case 8: case 10: return true;
+    default: return false;
+    }
+}
+
+QColor frmKeyboard::PartColor(int p) {
+    static const QColor colors[7] = {QColor(),          QColor(255, 0, 0),   QColor(255, 255, 0),
+                                     QColor(0, 255, 0), QColor(0, 255, 255), QColor(255, 0, 255),
+                                     QColor(0, 0, 255)};
+    return p >= 1 && p <= 6 ? colors[p] : QColor();
+}
 
 frmKeyboard::frmKeyboard(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent)
     : QDialog(parent), ctx_(ctx), u220_(ctx.U220()), patch_(patch) {
     setWindowTitle(QStringLiteral("Quorvane / Key Range Editor"));
+
+    // The drawing stands on the window background, which is white like the keys.
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    pal.setColor(QPalette::WindowText, Qt::black);
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    canvas_ = new KeyboardCanvas(this);
+    for (int p = 1; p <= 6; ++p) {
+        LeftHandle[p] = new KeyRangeHandle(canvas_);
+        RightHandle[p] = new KeyRangeHandle(canvas_);
+        LeftHandle[p]->setObjectName(QStringLiteral("LeftHandle%1").arg(p));
+        RightHandle[p]->setObjectName(QStringLiteral("RightHandle%1").arg(p));
+        LeftHandle[p]->installEventFilter(this);
+        RightHandle[p]->installEventFilter(this);
+    }
+
+    cmdDone = new QPushButton(QStringLiteral("Done"), this);
+    cmdDone->setObjectName(QStringLiteral("cmdDone"));
+    cmdDone->setMinimumSize(kb::Px(kb::kDoneWidth), kb::Px(kb::kDoneHeight));
+    cmdDone->setDefault(true);
+    connect(cmdDone, &QPushButton::clicked, this, &QDialog::accept);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->setContentsMargins(0, 0, kb::Px(kb::kDoneRightMargin), kb::Px(kb::kDoneBottomMargin));
+    buttons->addStretch(1);
+    buttons->addWidget(cmdDone);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(canvas_);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    // Keys start white or black; these are the colours a released handle restores.
+    for (int k = 0; k <= 128; ++k) keyColor_[k] = IsBlackKey(k) ? QColor(Qt::black) : QColor(Qt::white);
+    savedKeyColor_ = keyColor_;
 }
+
 frmKeyboard::~frmKeyboard() = default;
-int frmKeyboard::KeyLeft(int) { return 0; }
-bool frmKeyboard::IsBlackKey(int) { return false; }
-QColor frmKeyboard::PartColor(int) { return {}; }
-void frmKeyboard::Activate() {}
-void frmKeyboard::showEvent(QShowEvent* event) { QDialog::showEvent(event); }
-bool frmKeyboard::eventFilter(QObject* watched, QEvent* event) { return QDialog::eventFilter(watched, event); }
-void frmKeyboard::PlaceBar(int) {}
-void frmKeyboard::RestoreKeyColors() {}
-void frmKeyboard::LightKeys(int) {}
-void frmKeyboard::OnHandlePress(int, double) {}
-void frmKeyboard::OnLeftHandleMove(int, double) {}
-void frmKeyboard::OnRightHandleMove(int, double) {}
-void frmKeyboard::OnHandleRelease() {}
+
+void frmKeyboard::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) Activate();
+}
+
+void frmKeyboard::Activate() {
+    const bool waits = !u220_.PatchDataLoaded();
+    if (waits) QApplication::setOverrideCursor(Qt::WaitCursor);
+    for (int p = 1; p <= 6; ++p) {
+        const int low = std::clamp<int>(u220_.PatchPartKeyRangeLow(static_cast<int16_t>(p)), 0, 127);
+        const int high = std::clamp<int>(u220_.PatchPartKeyRangeHi(static_cast<int16_t>(p)), 0, 127);
+        RangeLow[p] = static_cast<int16_t>(low);
+        // A high key below the low key cannot span a bar: draw it one key wide.
+        RangeHigh[p] = static_cast<int16_t>(std::max(high, low));
+        PlaceBar(p);
+    }
+    if (waits) QApplication::restoreOverrideCursor();
+}
+
+void frmKeyboard::PlaceBar(int p) {
+    const int left = KeyLeft(RangeLow[p]);
+    const int right = KeyLeft(RangeHigh[p] + 1);
+    KeyRange[p] = QRect(left, kb::BarTop(p), right - left, kb::kBarHeight);
+    // The left handle covers the start of the bar, the right one stands just after it.
+    LeftHandle[p]->move(kb::Px(left), kb::Px(kb::BarTop(p)));
+    RightHandle[p]->move(kb::Px(right), kb::Px(kb::BarTop(p)));
+    canvas_->update();
+}
+
+void frmKeyboard::RestoreKeyColors() {
+    keyColor_ = savedKeyColor_;
+    canvas_->update();
+}
+
+void frmKeyboard::LightKeys(int p) {
+    keyColor_ = savedKeyColor_;
+    for (int k = RangeLow[p]; k <= RangeHigh[p]; ++k) keyColor_[static_cast<size_t>(k)] = PartColor(p);
+    canvas_->update();
+}
+
+bool frmKeyboard::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease &&
+        type != QEvent::MouseButtonDblClick)
+        return QDialog::eventFilter(watched, event);
+    int part = 0;
+    bool left = false;
+    for (int p = 1; p <= 6 && part == 0; ++p) {
+        if (watched == LeftHandle[p]) part = p, left = true;
+        else if (watched == RightHandle[p]) part = p;
+    }
+    if (part == 0) return QDialog::eventFilter(watched, event);
+
+    auto* me = static_cast<QMouseEvent*>(event);
+    const double x = me->position().x();
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        OnHandlePress(part, x);
+        break;
+    case QEvent::MouseMove:
+        // A drag is the left button alone; any other state of the buttons is ignored.
+        if (me->buttons() == Qt::LeftButton) {
+            if (left) OnLeftHandleMove(part, x);
+            else OnRightHandleMove(part, x);
+        }
+        break;
+    default:
+        OnHandleRelease();
+        break;
+    }
+    return true;
+}
+
+void frmKeyboard::OnHandlePress(int p, double localX) {
+    DragOffset = static_cast<int16_t>(std::lround(localX * kTwipsPerPixel));
+    LightKeys(p);
+}
+
+void frmKeyboard::OnLeftHandleMove(int p, double localX) {
+    // Where the handle's left edge would be if it followed the mouse.
+    const float pos = static_cast<float>(KeyLeft(RangeLow[p])) + static_cast<float>(localX * kTwipsPerPixel) -
+                      static_cast<float>(DragOffset);
+    int low = RangeLow[p];
+    // Snap to the first key edge strictly right of pos.
+    for (int k = 20; k <= 109; ++k) {
+        if (pos < static_cast<float>(KeyLeft(k + 1))) {
+            low = k + 1;
+            break;
+        }
+    }
+    // The handle stops at the high key: a part never ends below where it starts.
+    low = std::min(low, static_cast<int>(RangeHigh[p]));
+    RangeLow[p] = static_cast<int16_t>(low);
+    PlaceBar(p);
+    LightKeys(p);
+    QComboBox* combo = patch_.KeyRangeLowCombo[p];
+    if (combo && low < combo->count() && combo->currentIndex() != low) quorvane::ui::lists::Select(combo, low);
+}
+
+void frmKeyboard::OnRightHandleMove(int p, double localX) {
+    const float pos = static_cast<float>(KeyLeft(RangeHigh[p] + 1)) +
+                      static_cast<float>(localX * kTwipsPerPixel) - static_cast<float>(DragOffset);
+    int high = RangeHigh[p];
+    // The handle marks the end of the range: snap to the key edge at or before pos.
+    for (int k = 20; k <= 109; ++k) {
+        if (pos < static_cast<float>(KeyLeft(k + 1))) {
+            high = k - 1;
+            break;
+        }
+    }
+    // The handle stops at the low key.
+    high = std::max(high, static_cast<int>(RangeLow[p]));
+    RangeHigh[p] = static_cast<int16_t>(high);
+    PlaceBar(p);
+    LightKeys(p);
+    QComboBox* combo = patch_.KeyRangeHiCombo[p];
+    if (combo && high < combo->count() && combo->currentIndex() != high) quorvane::ui::lists::Select(combo, high);
+}
+
+void frmKeyboard::OnHandleRelease() { RestoreKeyColors(); }

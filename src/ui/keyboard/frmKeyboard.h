@@ -31,7 +31,6 @@ class MainContext;
 
 namespace quorvane::ui::keyboard {
 class KeyboardCanvas;
-class KeyRangeHandle;
 }  // namespace quorvane::ui::keyboard
 
 class frmKeyboard : public QDialog {
@@ -68,8 +67,8 @@ public:
     // Bars as drawn, in twips.
     std::array<QRect, 7> KeyRange{};
     // The drag handles (children of the keyboard drawing; geometry in pixels).
-    std::array<quorvane::ui::keyboard::KeyRangeHandle*, 7> LeftHandle{};
-    std::array<quorvane::ui::keyboard::KeyRangeHandle*, 7> RightHandle{};
+    std::array<QWidget*, 7> LeftHandle{};
+    std::array<QWidget*, 7> RightHandle{};
     QPushButton* cmdDone = nullptr;
 
     // Current colour of key k (0..128): white/black, or a part's colour while

@@ -1,0 +1,289 @@
+// Key range editor against the built-in virtual module and a real patch editor:
+// the drawn geometry, the drag rules of both handles, and what reaches the
+// module while a handle is dragged.
+#include <QComboBox>
+#include <QDir>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "device/ParamTable.h"
+#include "ui/UiTestSupport.h"
+#include "ui/keyboard/frmKeyboard.h"
+#include "ui/patch/frmPatch.h"
+
+using namespace quorvane;
+using quorvane::test::DataSets;
+using quorvane::test::TestContext;
+using quorvane::test::VirtualRig;
+
+class tst_keyboard : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<VirtualRig> rig;
+    std::unique_ptr<TestContext> ctx;
+    std::unique_ptr<frmPatch> patch;
+
+    // Puts key ranges into the module's temporary patch; the patch editor re-reads them.
+    void setRange(int part, int low, int high) {
+        rig->vm->withEmulator([&](auto& e) {
+            e.poke(ParamAddress(Param::PatchPartKeyRangeLow, part), static_cast<uint8_t>(low));
+            e.poke(ParamAddress(Param::PatchPartKeyRangeHi, part), static_cast<uint8_t>(high));
+            return 0;
+        });
+        rig->u220().InvalidateAll();
+        patch->Activate();
+        rig->vm->clearReceived();
+    }
+    std::unique_ptr<frmKeyboard> open() {
+        auto w = std::make_unique<frmKeyboard>(*ctx, *patch);
+        w->show();
+        if (!QTest::qWaitForWindowExposed(w.get())) qWarning("key range editor not exposed");
+        return w;
+    }
+    static void move(QWidget* w, int x, Qt::MouseButtons buttons) {
+        const QPointF local(x, 5);
+        QMouseEvent ev(QEvent::MouseMove, local, w->mapToGlobal(local), Qt::NoButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(w, &ev);
+    }
+    static int twips(int px) { return px * frmKeyboard::kTwipsPerPixel; }
+    std::vector<ParsedMessage> sent() { return DataSets(rig->vm->received()); }
+
+private slots:
+    void init() {
+        rig = std::make_unique<VirtualRig>();
+        ctx = std::make_unique<TestContext>(rig->u220());
+        patch = std::make_unique<frmPatch>(*ctx);
+        patch->show();
+        patch->Activate();
+        rig->vm->clearReceived();
+    }
+    void cleanup() {
+        patch.reset();
+        ctx.reset();
+        rig.reset();
+    }
+
+    void keyEdges() {
+        QCOMPARE(frmKeyboard::KeyLeft(21), 0);      // A0
+        QCOMPARE(frmKeyboard::KeyLeft(22), 150);    // A#0
+        QCOMPARE(frmKeyboard::KeyLeft(23), 240);    // B0
+        QCOMPARE(frmKeyboard::KeyLeft(24), 480);    // C1
+        QCOMPARE(frmKeyboard::KeyLeft(25), 630);    // C#1
+        QCOMPARE(frmKeyboard::KeyLeft(27), 870);    // D#1
+        QCOMPARE(frmKeyboard::KeyLeft(30), 1350);   // F#1
+        QCOMPARE(frmKeyboard::KeyLeft(60), 5520);   // C4
+        QCOMPARE(frmKeyboard::KeyLeft(108), 12240); // C8
+        QCOMPARE(frmKeyboard::KeyLeft(0), -300);
+        QCOMPARE(frmKeyboard::KeyLeft(20), -300);
+        QCOMPARE(frmKeyboard::KeyLeft(109), 12900);
+        QCOMPARE(frmKeyboard::KeyLeft(127), 12900);
+        QCOMPARE(frmKeyboard::KeyLeft(128), 12960);
+        for (int k = 21; k <= 108; ++k) QVERIFY(frmKeyboard::KeyLeft(k) > frmKeyboard::KeyLeft(k - 1));
+    }
+
+    void barsFollowTheModule() {
+        setRange(1, 60, 72);   // C4..C5
+        setRange(2, 0, 127);   // everything
+        setRange(3, 70, 60);   // high below low, as the module may report it
+        auto w = open();
+        QVERIFY(sent().empty());  // opening writes nothing
+        QCOMPARE(w->windowTitle(), QString("Quorvane / Key Range Editor"));
+
+        QCOMPARE(w->KeyRange[1], QRect(5520, 1440, 7350 - 5520, 180));
+        QCOMPARE(twips(w->LeftHandle[1]->x()), 5520);
+        QCOMPARE(twips(w->RightHandle[1]->x()), 7350);
+        QCOMPARE(twips(w->LeftHandle[1]->y()), 1440);
+
+        QCOMPARE(w->KeyRange[2], QRect(-300, 1680, 12960 + 300, 180));
+        QCOMPARE(twips(w->LeftHandle[2]->x()), -300);
+        QCOMPARE(twips(w->RightHandle[2]->x()), 12960);
+        QWidget* canvas = w->LeftHandle[2]->parentWidget();
+        QVERIFY(!canvas->rect().intersects(w->LeftHandle[2]->geometry()));
+        QVERIFY(!canvas->rect().intersects(w->RightHandle[2]->geometry()));
+
+        // One key wide at the low key, never a negative width.
+        QCOMPARE(w->RangeLow[3], int16_t(70));
+        QCOMPARE(w->RangeHigh[3], int16_t(70));
+        QCOMPARE(w->KeyRange[3].left(), frmKeyboard::KeyLeft(70));
+        QCOMPARE(w->KeyRange[3].width(), frmKeyboard::KeyLeft(71) - frmKeyboard::KeyLeft(70));
+    }
+
+    void leftHandleDragToFarLeft() {
+        setRange(2, 60, 72);
+        auto w = open();
+        QWidget* h = w->LeftHandle[2];
+        QTest::mousePress(h, Qt::LeftButton, {}, QPoint(2, 5));
+        QCOMPARE(w->DragOffset, int16_t(30));
+        QCOMPARE(w->KeyColor(60), frmKeyboard::PartColor(2));  // the range lights up
+        QCOMPARE(w->KeyColor(61), frmKeyboard::PartColor(2));
+        move(h, -2000, Qt::LeftButton);
+
+        QCOMPARE(w->RangeLow[2], int16_t(21));
+        QCOMPARE(patch->KeyRangeLowCombo[2]->currentText(), QString("A0"));
+        QCOMPARE(twips(h->x()), 0);
+        QCOMPARE(w->KeyRange[2].left(), 0);
+        QCOMPARE(w->KeyRange[2].right() + 1, 7350);  // the high end stays
+        QCOMPARE(w->KeyColor(21), frmKeyboard::PartColor(2));
+        const auto ds = sent();
+        QCOMPARE(ds.size(), size_t(1));
+        QCOMPARE(ds[0].address.a1, uint8_t(0x10));
+        QCOMPARE(ds[0].address.a2, uint8_t(0x05));
+        QCOMPARE(ds[0].address.a3, uint8_t(0x13));
+        QCOMPARE(ds[0].data, Bytes{0x15});
+        QCOMPARE(rig->vm->withEmulator([](auto& e) { return e.peek(Address{0x10, 0x05, 0x13}); }), uint8_t(0x15));
+
+        // Further left still gives A0: unchanged, so nothing more is sent.
+        rig->vm->clearReceived();
+        move(h, -100, Qt::LeftButton);
+        QCOMPARE(w->RangeLow[2], int16_t(21));
+        QVERIFY(rig->vm->received().empty());
+        QTest::mouseRelease(h, Qt::LeftButton, {}, QPoint(2, 5));
+        QCOMPARE(w->KeyColor(21), QColor(Qt::white));
+        QCOMPARE(w->KeyColor(60), QColor(Qt::white));
+        QCOMPARE(w->KeyColor(61), QColor(Qt::black));
+    }
+
+    void leftHandleSnapsRight() {
+        setRange(1, 60, 72);
+        auto w = open();
+        QWidget* h = w->LeftHandle[1];
+        QTest::mousePress(h, Qt::LeftButton, {}, QPoint(2, 5));
+        move(h, 2, Qt::LeftButton);  // at the grab point: the next key edge to the right
+        QCOMPARE(w->RangeLow[1], int16_t(61));
+        move(h, 1, Qt::LeftButton);  // 15 twips left of the handle (now at 5670): C#4 again
+        QCOMPARE(w->RangeLow[1], int16_t(61));
+        move(h, -20, Qt::LeftButton);  // 5670 - 330: between B3 and C4, snaps to C4
+        QCOMPARE(w->RangeLow[1], int16_t(60));
+        QCOMPARE(patch->KeyRangeLowCombo[1]->currentText(), QString("C4"));
+        QTest::mouseRelease(h, Qt::LeftButton, {}, QPoint(2, 5));
+        const auto ds = sent();
+        QCOMPARE(ds.size(), size_t(2));  // 61 once, then 60: the unchanged step sent nothing
+        QCOMPARE(ds[0].data, Bytes{61});
+        QCOMPARE(ds[1].data, Bytes{60});
+    }
+
+    void rightHandleStopsAtB7() {
+        setRange(4, 60, 72);
+        auto w = open();
+        QWidget* h = w->RightHandle[4];
+        QTest::mousePress(h, Qt::LeftButton, {}, QPoint(2, 5));
+        move(h, 2, Qt::LeftButton);  // not moved: keeps the value, sends nothing
+        QCOMPARE(w->RangeHigh[4], int16_t(72));
+        QVERIFY(sent().empty());
+
+        move(h, 340, Qt::LeftButton);  // pos 7350 + 5100 - 30: over C8
+        QCOMPARE(w->RangeHigh[4], int16_t(107));
+        QCOMPARE(patch->KeyRangeHiCombo[4]->currentText(), QString("B7"));
+        QCOMPARE(twips(h->x()), 12240);  // the bar ends at the left edge of C8
+        QCOMPARE(w->KeyRange[4].right() + 1, 12240);
+        move(h, 25, Qt::LeftButton);  // to the window's right edge
+        QCOMPARE(w->RangeHigh[4], int16_t(107));
+        move(h, 1000, Qt::LeftButton);  // far beyond every key edge: the value stays
+        QCOMPARE(w->RangeHigh[4], int16_t(107));
+        QTest::mouseRelease(h, Qt::LeftButton, {}, QPoint(2, 5));
+
+        const auto ds = sent();
+        QCOMPARE(ds.size(), size_t(1));
+        QVERIFY(ds[0].address == ParamAddress(Param::PatchPartKeyRangeHi, 4));
+        QCOMPARE(ds[0].data, Bytes{107});
+    }
+
+    void pressAndReleaseWritesNothing() {
+        setRange(1, 60, 72);
+        auto w = open();
+        QWidget* h = w->RightHandle[1];
+        QTest::mousePress(h, Qt::LeftButton, {}, QPoint(1, 5));
+        for (int k = 60; k <= 72; ++k) QCOMPARE(w->KeyColor(k), frmKeyboard::PartColor(1));
+        QCOMPARE(w->KeyColor(59), QColor(Qt::white));
+        QCOMPARE(w->KeyColor(73), QColor(Qt::black));
+        QTest::mouseRelease(h, Qt::LeftButton, {}, QPoint(1, 5));
+        for (int k = 60; k <= 72; ++k)
+            QCOMPARE(w->KeyColor(k), frmKeyboard::IsBlackKey(k) ? QColor(Qt::black) : QColor(Qt::white));
+        QVERIFY(rig->vm->received().empty());
+        QCOMPARE(w->RangeLow[1], int16_t(60));
+        QCOMPARE(w->RangeHigh[1], int16_t(72));
+    }
+
+    void movesWithoutTheLeftButtonAloneAreIgnored() {
+        setRange(5, 60, 72);
+        auto w = open();
+        QWidget* left = w->LeftHandle[5];
+        QWidget* right = w->RightHandle[5];
+        move(left, -500, Qt::NoButton);
+        move(right, 500, Qt::NoButton);
+
+        QTest::mousePress(left, Qt::RightButton, {}, QPoint(2, 5));
+        move(left, -500, Qt::RightButton);
+        move(left, -500, Qt::LeftButton | Qt::RightButton);
+        QTest::mouseRelease(left, Qt::RightButton, {}, QPoint(2, 5));
+        QTest::mousePress(right, Qt::RightButton, {}, QPoint(2, 5));
+        move(right, 500, Qt::RightButton);
+        move(right, 500, Qt::LeftButton | Qt::MiddleButton);
+        QTest::mouseRelease(right, Qt::RightButton, {}, QPoint(2, 5));
+
+        QCOMPARE(w->RangeLow[5], int16_t(60));
+        QCOMPARE(w->RangeHigh[5], int16_t(72));
+        QCOMPARE(twips(left->x()), 5520);
+        QCOMPARE(twips(right->x()), 7350);
+        QCOMPARE(patch->KeyRangeLowCombo[5]->currentIndex(), 60);
+        QCOMPARE(patch->KeyRangeHiCombo[5]->currentIndex(), 72);
+        QVERIFY(rig->vm->received().empty());
+    }
+
+    void handlesStopAtEachOther() {
+        setRange(6, 60, 72);
+        auto w = open();
+        QWidget* left = w->LeftHandle[6];
+        QTest::mousePress(left, Qt::LeftButton, {}, QPoint(2, 5));
+        move(left, 200, Qt::LeftButton);  // pos 8490: a dozen keys past the high key
+        QTest::mouseRelease(left, Qt::LeftButton, {}, QPoint(2, 5));
+        QCOMPARE(w->RangeLow[6], int16_t(72));
+        QCOMPARE(w->RangeHigh[6], int16_t(72));
+        QVERIFY(w->KeyRange[6].width() > 0);
+
+        QWidget* right = w->RightHandle[6];
+        QTest::mousePress(right, Qt::LeftButton, {}, QPoint(2, 5));
+        move(right, -3000, Qt::LeftButton);  // far left of the low key and of the keyboard
+        QTest::mouseRelease(right, Qt::LeftButton, {}, QPoint(2, 5));
+        QCOMPARE(w->RangeHigh[6], int16_t(72));
+        QCOMPARE(w->KeyRange[6].width(), frmKeyboard::KeyLeft(73) - frmKeyboard::KeyLeft(72));
+
+        // The module never got a high key below the low key.
+        const auto ds = sent();
+        QCOMPARE(ds.size(), size_t(1));
+        QVERIFY(ds[0].address == ParamAddress(Param::PatchPartKeyRangeLow, 6));
+        QCOMPARE(ds[0].data, Bytes{72});
+        QCOMPARE(rig->u220().PatchPartKeyRangeLow(6), int16_t(72));
+        QCOMPARE(rig->u220().PatchPartKeyRangeHi(6), int16_t(72));
+    }
+
+    void doneClosesAndTheNextOpeningRereads() {
+        setRange(1, 48, 84);
+        {
+            frmKeyboard w(*ctx, *patch);
+            QTimer::singleShot(0, &w, [&w] { w.cmdDone->click(); });
+            QCOMPARE(w.exec(), int(QDialog::Accepted));
+        }
+        setRange(1, 36, 96);
+        auto w = open();
+        QCOMPARE(w->RangeLow[1], int16_t(36));
+        QCOMPARE(w->RangeHigh[1], int16_t(96));
+    }
+
+    // With QUORVANE_SCREENSHOT_DIR set: the window with part 3's handle held.
+    void screenshot() {
+        const QByteArray dir = qgetenv("QUORVANE_SCREENSHOT_DIR");
+        if (dir.isEmpty()) QSKIP("QUORVANE_SCREENSHOT_DIR not set");
+        const int ranges[7][2] = {{0, 0}, {21, 59}, {60, 108}, {36, 84}, {48, 72}, {24, 47}, {72, 96}};
+        for (int p = 1; p <= 6; ++p) setRange(p, ranges[p][0], ranges[p][1]);
+        auto w = open();
+        QTest::mousePress(w->LeftHandle[3], Qt::LeftButton, {}, QPoint(2, 5));
+        QVERIFY(w->grab().save(QDir(QString::fromLocal8Bit(dir)).filePath("key-range-editor.png")));
+        QTest::mouseRelease(w->LeftHandle[3], Qt::LeftButton, {}, QPoint(2, 5));
+    }
+};
+
+QTEST_MAIN(tst_keyboard)
+#include "tst_keyboard.moc"
