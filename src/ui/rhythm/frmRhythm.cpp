@@ -1,15 +1,205 @@
 #include "ui/rhythm/frmRhythm.h"
 
+#include <QApplication>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
 #include "device/clsU220.h"
 #include "ui/common/MainContext.h"
+#include "ui/common/ValueLists.h"
+#include "ui/timbre/NameValidator.h"
+
+using quorvane::Param;
+namespace lists = quorvane::ui::lists;
+
+namespace {
+
+QComboBox* MakeCombo(QWidget* parent, const QString& accessibleName) {
+    auto* c = new QComboBox(parent);
+    c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    c->setMaxVisibleItems(20);
+    c->setAccessibleName(accessibleName);
+    return c;
+}
+
+}  // namespace
 
 frmRhythm::frmRhythm(quorvane::ui::MainContext& ctx, QWidget* parent)
-    : QDialog(parent), ctx_(ctx), u220_(ctx.U220()) {}
+    : QDialog(parent), ctx_(ctx), u220_(ctx.U220()) {
+    BuildUi();
+    ConnectHandlers();
+
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ReadCommon();
+    // Every opening starts at "B1", whichever instrument was shown last time.
+    CurrentInstNo = 0;
+    InstCombo->setCurrentIndex(0);
+    OnInstChanged(0);
+    QApplication::restoreOverrideCursor();
+}
+
 frmRhythm::~frmRhythm() = default;
-void frmRhythm::BuildUi() {}
-void frmRhythm::ConnectHandlers() {}
-void frmRhythm::ReadCommon() {}
-void frmRhythm::OnInstChanged(int) {}
-void frmRhythm::OnInstParamChanged(quorvane::Param, QComboBox*) {}
-void frmRhythm::OnBenderChanged(quorvane::Param, QComboBox*) {}
-void frmRhythm::OnNameChanged(const QString&) {}
+
+void frmRhythm::BuildUi() {
+    setWindowTitle("Quorvane / Rhythm Set Editor");
+
+    auto* main = new QVBoxLayout(this);
+    main->setContentsMargins(8, 8, 8, 8);
+    main->setSpacing(6);
+
+    // ---- "Setup": name and bender range ----
+    {
+        auto* box = new QGroupBox("Setup", this);
+        auto* g = new QHBoxLayout(box);
+        g->setContentsMargins(6, 4, 6, 6);
+        g->setSpacing(8);
+        SetupNameText = new QLineEdit(box);
+        SetupNameText->setAccessibleName("Rhythm setup name");
+        quorvane::ui::MakeNameField(SetupNameText);
+        BenderRangeLowerCombo = MakeCombo(box, "Bender Range Lower");
+        lists::Fill(BenderRangeLowerCombo, lists::BendDown());
+        BenderRangeHigherCombo = MakeCombo(box, "Bender Range Upper");
+        lists::Fill(BenderRangeHigherCombo, lists::Numbers(0, 12));
+        auto* lower = new QLabel("Bender Range Lower", box);
+        lower->setBuddy(BenderRangeLowerCombo);
+        auto* upper = new QLabel("Bender Range Upper", box);
+        upper->setBuddy(BenderRangeHigherCombo);
+        g->addWidget(SetupNameText);
+        g->addSpacing(12);
+        g->addWidget(lower);
+        g->addWidget(BenderRangeLowerCombo);
+        g->addSpacing(12);
+        g->addWidget(upper);
+        g->addWidget(BenderRangeHigherCombo);
+        g->addStretch(1);
+        main->addWidget(box);
+    }
+
+    // ---- "Instrument": the key, then its twenty parameters in two columns ----
+    auto* box = new QGroupBox("Instrument", this);
+    auto* g = new QGridLayout(box);
+    g->setContentsMargins(6, 4, 6, 6);
+    g->setHorizontalSpacing(8);
+    g->setVerticalSpacing(3);
+    InstCombo = MakeCombo(box, "Instrument");
+    lists::Fill(InstCombo, lists::RhythmKeyNames());
+    g->addWidget(InstCombo, 0, 0, 1, 2, Qt::AlignLeft);
+
+    struct Row {
+        QComboBox** combo;
+        Param param;
+        const char* label;
+        QString items;
+    };
+    const QString sixteen = lists::Numbers(0, 15);
+    const Row rows[] = {
+        {&ToneMediaCombo, Param::RhythmSetupInstToneMedia, "Tone Media", lists::ToneMedia()},
+        {&ToneNumberCombo, Param::RhythmSetupInstToneNumber, "Tone Number", lists::ToneNumber()},
+        {&SourceKeyCombo, Param::RhythmSetupInstSourceKey, "Source Key", lists::Numbers(0, 127)},
+        {&MuteInstCombo, Param::RhythmSetupInstMuteInst, "Mute Inst", "Off," + lists::RhythmKeyNames()},
+        {&InstLevelCombo, Param::RhythmSetupInstInstLevel, "Inst Level", lists::Numbers(0, 31)},
+        {&VelocitySensCombo, Param::RhythmSetupInstVelocitySens, "Velocity Sens", lists::MinusSeven()},
+        {&EnvModeCombo, Param::RhythmSetupInstEnvMode, "Env Mode", "Sustain,No Sustain"},
+        {&EnvAttackRateCombo, Param::RhythmSetupInstEnvAttackRate, "Env Attack Rate", lists::MinusSeven()},
+        {&EnvDecayRateCombo, Param::RhythmSetupInstEnvDecayRate, "Env Decay Rate", lists::MinusSeven()},
+        {&EnvReleaseRateCombo, Param::RhythmSetupInstEnvReleaseRate, "Env Release Rate", lists::MinusSeven()},
+        {&PitchShiftCoarseCombo, Param::RhythmSetupInstPitchShiftCoarse, "Pitch Shift Coarse", lists::PitchSens()},
+        {&PitchShiftFineCombo, Param::RhythmSetupInstPitchShiftFine, "Pitch Shift Fine", lists::MinusFifty()},
+        {&ChannelAfterSensCombo, Param::RhythmSetupInstChannelAfterSens, "Channel After Sens", lists::PitchSens()},
+        {&PolyAfterSensCombo, Param::RhythmSetupInstPolyAfterSens, "Poly After Sens", lists::PitchSens()},
+        {&RandomCombo, Param::RhythmSetupInstRandom, "Random", lists::NumbersPadded(0, 15, 2)},
+        {&AutoBendDepthCombo, Param::RhythmSetupInstAutoBendDepth, "Auto Bend Depth", lists::PitchSens()},
+        {&AutoBendRateCombo, Param::RhythmSetupInstAutoBendRate, "Auto Bend Rate", sixteen},
+        {&DetuneDepthCombo, Param::RhythmSetupInstDetuneDepth, "Detune Depth", sixteen},
+        {&OutputAssignCombo, Param::RhythmSetupInstOutputAssign, "Output Assign", "Dry,Rev,Cho,Dir1"},
+        {&PanCombo, Param::RhythmSetupInstPan, "Pan", lists::Pan()},
+    };
+    constexpr int kPerColumn = 10;
+    int i = 0;
+    for (const Row& row : rows) {
+        *row.combo = MakeCombo(box, row.label);
+        lists::Fill(*row.combo, row.items);
+        auto* l = new QLabel(row.label, box);
+        l->setBuddy(*row.combo);
+        const int col = (i / kPerColumn) * 3;  // label, list, gap
+        const int r = 1 + i % kPerColumn;
+        g->addWidget(l, r, col);
+        g->addWidget(*row.combo, r, col + 1);
+        instParams_.push_back({*row.combo, row.param});
+        ++i;
+    }
+    g->setColumnMinimumWidth(2, 24);
+    g->setColumnStretch(5, 1);
+    main->addWidget(box);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    EndButton = new QPushButton("Done", this);
+    EndButton->setDefault(true);
+    buttons->addWidget(EndButton);
+    main->addLayout(buttons);
+}
+
+void frmRhythm::ConnectHandlers() {
+    connect(SetupNameText, &QLineEdit::textChanged, this, &frmRhythm::OnNameChanged);
+    connect(BenderRangeLowerCombo, &QComboBox::currentIndexChanged, this,
+            [this](int) { OnBenderChanged(Param::RhythmSetupCommonBenderRangeLower, BenderRangeLowerCombo); });
+    connect(BenderRangeHigherCombo, &QComboBox::currentIndexChanged, this,
+            [this](int) { OnBenderChanged(Param::RhythmSetupCommonBenderRangeHigher, BenderRangeHigherCombo); });
+    connect(InstCombo, &QComboBox::currentIndexChanged, this, &frmRhythm::OnInstChanged);
+    for (const ParamCombo& pc : instParams_)
+        connect(pc.combo, &QComboBox::currentIndexChanged, this,
+                [this, pc](int) { OnInstParamChanged(pc.param, pc.combo); });
+    // "Done" closes the window; the opener destroys it, so the next opening
+    // starts afresh at "B1".
+    connect(EndButton, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void frmRhythm::ReadCommon() {
+    ++updatingDepth_;
+    Updating = true;
+    SetupNameText->setText(quorvane::ui::NameForDisplay(u220_.RhythmSeupCommonSetupName()));
+    lists::Select(BenderRangeLowerCombo, u220_.RhythmSetupCommonBenderRangeLower());
+    lists::Select(BenderRangeHigherCombo, u220_.RhythmSetupCommonBenderRangeHigher());
+    if (--updatingDepth_ == 0) Updating = false;
+}
+
+void frmRhythm::OnInstChanged(int index) {
+    if (index < 0) return;
+    CurrentInstNo = static_cast<int16_t>(index);
+    // The first read of an instrument waits for the module while events run;
+    // if the user picks another instrument meanwhile, that newer change fills
+    // the lists and this one stops, so no list shows the wrong instrument.
+    const uint64_t generation = ++instGeneration_;
+    ++updatingDepth_;
+    Updating = true;
+    for (const ParamCombo& pc : instParams_) {
+        const int16_t value = u220_.get(pc.param, CurrentInstNo);
+        if (generation != instGeneration_) break;
+        lists::Select(pc.combo, value);
+    }
+    if (--updatingDepth_ == 0) Updating = false;
+}
+
+void frmRhythm::OnInstParamChanged(Param param, QComboBox* combo) {
+    const int value = combo->currentIndex();
+    if (Updating || value < 0) return;
+    u220_.let(param, CurrentInstNo, static_cast<int16_t>(value));
+}
+
+void frmRhythm::OnBenderChanged(Param param, QComboBox* combo) {
+    const int value = combo->currentIndex();
+    if (Updating || value < 0) return;
+    u220_.let(param, 0, static_cast<int16_t>(value));
+}
+
+void frmRhythm::OnNameChanged(const QString& text) {
+    if (Updating) return;
+    if (const auto bytes = quorvane::ui::NameToSend(SetupNameText, text)) u220_.RhythmSeupCommonSetupName(*bytes);
+}

@@ -83,4 +83,6 @@ private:
     quorvane::ui::MainContext& ctx_;
     quorvane::clsU220& u220_;
     std::vector<ParamCombo> instParams_;  // the twenty instrument lists, in reading order
+    int updatingDepth_ = 0;
+    uint64_t instGeneration_ = 0;
 };

@@ -1,21 +1,249 @@
 #include "ui/timbre/frmTimbre.h"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QShowEvent>
+#include <QVBoxLayout>
 
 #include "device/clsU220.h"
 #include "ui/common/MainContext.h"
+#include "ui/common/ValueLists.h"
 #include "ui/patch/frmPatch.h"
+#include "ui/timbre/NameValidator.h"
+
+using quorvane::Param;
+namespace lists = quorvane::ui::lists;
+
+namespace {
+
+QString Waveforms() { return "Tri,Sine,Square,SawUp,SawDwn,Randm1,Randm2,Randm3,Randm4"; }
+
+QComboBox* MakeCombo(QWidget* parent, const QString& accessibleName) {
+    auto* c = new QComboBox(parent);
+    c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    c->setMaxVisibleItems(20);
+    c->setAccessibleName(accessibleName);
+    return c;
+}
+
+// Sets a flag for the lifetime of the guard; nested guards keep it set until
+// the outermost one ends (a model read may wait and let other events run).
+class UpdatingGuard {
+public:
+    UpdatingGuard(bool& flag, int& depth) : flag_(flag), depth_(depth) {
+        ++depth_;
+        flag_ = true;
+    }
+    ~UpdatingGuard() {
+        if (--depth_ == 0) flag_ = false;
+    }
+
+private:
+    bool& flag_;
+    int& depth_;
+};
+
+}  // namespace
 
 frmTimbre::frmTimbre(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent)
-    : QDialog(parent), ctx_(ctx), u220_(ctx.U220()), patch_(patch) {}
+    : QDialog(parent), ctx_(ctx), u220_(ctx.U220()), patch_(patch) {
+    BuildUi();
+    ConnectHandlers();
+}
+
 frmTimbre::~frmTimbre() = default;
-void frmTimbre::Activate() {}
-void frmTimbre::showEvent(QShowEvent* event) { QDialog::showEvent(event); }
-void frmTimbre::BuildUi() {}
-void frmTimbre::ConnectHandlers() {}
-void frmTimbre::OnParamChanged(quorvane::Param, QComboBox*) {}
-void frmTimbre::OnToneMediaChanged(int) {}
-void frmTimbre::OnToneNumberChanged(int) {}
-void frmTimbre::OnNameChanged(const QString&) {}
-void frmTimbre::Sync(const std::function<void(int16_t)>&) {}
-void frmTimbre::ShowToneName(int, int) {}
+
+void frmTimbre::BuildUi() {
+    setWindowTitle("Timbre for Patch Part 1");
+
+    auto* main = new QVBoxLayout(this);
+    main->setContentsMargins(8, 8, 8, 8);
+    main->setSpacing(6);
+
+    // Name and tone: [timbre name] [media] [number] [tone name]
+    auto* toneRow = new QHBoxLayout;
+    toneRow->setSpacing(6);
+    TimbreTimbreNameText = new QLineEdit(this);
+    TimbreTimbreNameText->setAccessibleName("Timbre name");
+    quorvane::ui::MakeNameField(TimbreTimbreNameText);
+    ToneMediaCombo = MakeCombo(this, "Tone media");
+    ToneNumberCombo = MakeCombo(this, "Tone number");
+    ToneNameText = new QLineEdit(this);
+    ToneNameText->setReadOnly(true);
+    ToneNameText->setFocusPolicy(Qt::NoFocus);
+    ToneNameText->setAccessibleName("Tone name");
+    ToneNameText->setMinimumWidth(ToneNameText->fontMetrics().horizontalAdvance(QString(12, 'W')));
+    toneRow->addWidget(TimbreTimbreNameText);
+    toneRow->addWidget(ToneMediaCombo);
+    toneRow->addWidget(ToneNumberCombo);
+    toneRow->addWidget(ToneNameText, 1);
+    main->addLayout(toneRow);
+
+    auto* frames = new QHBoxLayout;
+    frames->setSpacing(6);
+    main->addLayout(frames);
+
+    struct Row {
+        QComboBox** combo;
+        Param param;
+        const char* label;
+        QString items;
+    };
+    auto frame = [&](const QString& title, std::initializer_list<Row> rows) {
+        auto* box = new QGroupBox(title, this);
+        auto* g = new QGridLayout(box);
+        g->setContentsMargins(6, 4, 6, 6);
+        g->setHorizontalSpacing(8);
+        g->setVerticalSpacing(3);
+        int r = 0;
+        for (const Row& row : rows) {
+            *row.combo = MakeCombo(box, row.label);
+            lists::Fill(*row.combo, row.items);
+            auto* l = new QLabel(row.label, box);
+            l->setBuddy(*row.combo);
+            g->addWidget(l, r, 0);
+            g->addWidget(*row.combo, r, 1);
+            params_.push_back({*row.combo, row.param});
+            ++r;
+        }
+        g->setRowStretch(r, 1);
+        frames->addWidget(box, 0, Qt::AlignTop);
+    };
+
+    // The two tone lists come first, so params_ is in the order activation reads.
+    lists::Fill(ToneMediaCombo, lists::ToneMedia());
+    lists::Fill(ToneNumberCombo, lists::ToneNumber());
+    params_.push_back({ToneMediaCombo, Param::TimbreToneMedia});
+    params_.push_back({ToneNumberCombo, Param::TimbreToneNumber});
+
+    const QString sixteen = lists::Numbers(0, 15);
+    frame("Level", {
+                       {&TimbreLevelCombo, Param::TimbreTimbreLevel, "Timbre Level", lists::Numbers(0, 127)},
+                       {&VelocitySensCombo, Param::TimbreVelocitySens, "Velocity Sensitivity", lists::MinusSeven()},
+                       {&ChannelPressSensCombo, Param::TimbreChannelPressSens, "Ch Aftertouch Sens", lists::MinusSeven()},
+                       {&EnvAttackRateCombo, Param::TimbreEnvAttackRate, "Env Attack Rate", lists::MinusSeven()},
+                       {&EnvDecayRateCombo, Param::TimbreEnvDecayRate, "Env Decay Rate", lists::MinusSeven()},
+                       {&EnvSustainLevelCombo, Param::TimbreEnvSustainLevel, "Env Sustain Level", lists::MinusSeven()},
+                       {&EnvReleaseRateCombo, Param::TimbreEnvReleaseRate, "Env Release Rate", lists::MinusSeven()},
+                   });
+    frame("Pitch", {
+                       {&PitchShiftCoarseCombo, Param::TimbrePitchShiftCoarse, "Pitch Shift Coarse", lists::Numbers(-24, 24)},
+                       {&PitchShiftFineCombo, Param::TimbrePitchShiftFine, "Pitch Shift Fine", lists::MinusFifty()},
+                       {&BendRangeLowerCombo, Param::TimbreBendRangeLower, "Bender Range (Down)", lists::BendDown()},
+                       {&BendRangeUpperCombo, Param::TimbreBendRangeUpper, "Bender Range (Up)", lists::NumbersPadded(0, 12, 2)},
+                       {&PitchChAfterSensCombo, Param::TimbrePitchChAfterSens, "Ch Aftertouch Sens", lists::PitchSens()},
+                       {&PitchPolyAfterSensCombo, Param::TimbrePitchPolyAfterSens, "Poly Aftertouch Sens", lists::PitchSens()},
+                       {&AutoBendDepthCombo, Param::TimbreAutoBendDepth, "Auto Bend Depth", lists::PitchSens()},
+                       {&AutoBendRateCombo, Param::TimbreAutoBendRate, "Auto Bend Rate", sixteen},
+                       {&DetuneDepthCombo, Param::TimbreDetuneDepth, "Detune Depth", sixteen},
+                   });
+    frame("Vib", {
+                     {&RateCombo, Param::TimbreRate, "Rate", lists::Numbers(0, 63)},
+                     {&WaveformCombo, Param::TimbreWaveform, "Waveform", Waveforms()},
+                     {&DepthCombo, Param::TimbreDepth, "Depth", sixteen},
+                     {&DelayCombo, Param::TimbreDelay, "Delay Time", sixteen},
+                     {&RiseTimeCombo, Param::TimbreRiseTime, "Rise Time", sixteen},
+                     {&ModulationDepthCombo, Param::TimbreModulationDepth, "Modulation Depth", sixteen},
+                     {&VibratoChAfterSensCombo, Param::TimbreVibratoChAfterSens, "Ch Aftertouch Sens", sixteen},
+                     {&VibratoPolyAfterSensCombo, Param::TimbreVibratoPolyAfterSens, "Poly Aftertouch Sens", sixteen},
+                 });
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    EndButton = new QPushButton("Done", this);
+    EndButton->setDefault(true);
+    buttons->addWidget(EndButton);
+    main->addLayout(buttons);
+    main->addStretch(1);
+}
+
+void frmTimbre::ConnectHandlers() {
+    connect(TimbreTimbreNameText, &QLineEdit::textChanged, this, &frmTimbre::OnNameChanged);
+    connect(ToneMediaCombo, &QComboBox::currentIndexChanged, this, &frmTimbre::OnToneMediaChanged);
+    connect(ToneNumberCombo, &QComboBox::currentIndexChanged, this, &frmTimbre::OnToneNumberChanged);
+    for (const ParamCombo& pc : params_) {
+        if (pc.combo == ToneMediaCombo || pc.combo == ToneNumberCombo) continue;
+        connect(pc.combo, &QComboBox::currentIndexChanged, this,
+                [this, pc](int) { OnParamChanged(pc.param, pc.combo); });
+    }
+    // "Done" only hides the window; it is kept for the next opening.
+    connect(EndButton, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void frmTimbre::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) Activate();
+}
+
+void frmTimbre::Activate() {
+    if (gintPartNo < 1 || gintPartNo > 6) return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+
+    ShowToneName(u220_.TimbreToneMedia(gintPartNo), u220_.TimbreToneNumber(gintPartNo));
+    {
+        UpdatingGuard guard(Updating, updatingDepth_);
+        TimbreTimbreNameText->setText(quorvane::ui::NameForDisplay(u220_.TimbreTimbreName(gintPartNo)));
+        // A value outside a list's range leaves that list with no selection.
+        for (const ParamCombo& pc : params_) lists::Select(pc.combo, u220_.get(pc.param, gintPartNo));
+    }
+
+    QApplication::restoreOverrideCursor();
+}
+
+void frmTimbre::ShowToneName(int media, int number) {
+    // The model names the tones of media 0 and 1 only; other media show no name.
+    ToneNameText->setText(QString::fromStdString(
+        u220_.ToneName(static_cast<int16_t>(media), static_cast<int16_t>(number))));
+}
+
+void frmTimbre::Sync(const std::function<void(int16_t)>& write) {
+    if (!patch_.SyncPartCheck || !patch_.SyncPartCheck->isChecked()) return;
+    if (gintPartNo < 1 || gintPartNo > 6) return;
+    // The patch editor's lists decide which parts play the same timbre. The
+    // edited part always matches itself (and so is written a second time); a
+    // part whose list shows nothing matches no other part.
+    const QComboBox* own = patch_.TimbreNumberCombo[gintPartNo];
+    const int timbre = own ? own->currentIndex() : -1;
+    UpdatingGuard guard(Updating, updatingDepth_);
+    for (int16_t p = 1; p <= 6; ++p) {
+        const QComboBox* c = patch_.TimbreNumberCombo[p];
+        if (p == gintPartNo || (timbre >= 0 && c && c->currentIndex() == timbre)) write(p);
+    }
+}
+
+void frmTimbre::OnParamChanged(Param param, QComboBox* combo) {
+    const int value = combo->currentIndex();
+    if (Updating || value < 0) return;
+    u220_.let(param, gintPartNo, static_cast<int16_t>(value));
+    Sync([&](int16_t p) { u220_.let(param, p, static_cast<int16_t>(value)); });
+}
+
+void frmTimbre::OnToneMediaChanged(int index) {
+    if (Updating || index < 0) return;
+    ShowToneName(index, u220_.TimbreToneNumber(gintPartNo));
+    u220_.TimbreToneMedia(gintPartNo, static_cast<int16_t>(index));
+    Sync([&](int16_t p) { u220_.TimbreToneMedia(p, static_cast<int16_t>(index)); });
+}
+
+void frmTimbre::OnToneNumberChanged(int index) {
+    if (Updating || index < 0) return;
+    ShowToneName(u220_.TimbreToneMedia(gintPartNo), index);
+    u220_.TimbreToneNumber(gintPartNo, static_cast<int16_t>(index));
+    Sync([&](int16_t p) { u220_.TimbreToneNumber(p, static_cast<int16_t>(index)); });
+}
+
+void frmTimbre::OnNameChanged(const QString& text) {
+    if (Updating) return;
+    const auto bytes = quorvane::ui::NameToSend(TimbreTimbreNameText, text);
+    if (!bytes) return;
+    u220_.TimbreTimbreName(gintPartNo, *bytes);
+    Sync([&](int16_t p) { u220_.TimbreTimbreName(p, *bytes); });
+}

@@ -109,4 +109,5 @@ private:
     quorvane::clsU220& u220_;
     frmPatch& patch_;
     std::vector<ParamCombo> params_;  // tone media, tone number, then the 24 parameters
+    int updatingDepth_ = 0;
 };
