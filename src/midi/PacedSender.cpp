@@ -6,7 +6,10 @@
 
 namespace quorvane::midi {
 
-PacedSender::PacedSender(SendFn sendNow) : sendNow_(std::move(sendNow)) {}
+PacedSender::PacedSender(SendFn sendNow)
+    : sendNow_([f = std::move(sendNow)](const Bytes& m, Clock::time_point) { f(m); }) {}
+
+PacedSender::PacedSender(TimedSendFn sendNow) : sendNow_(std::move(sendNow)) {}
 
 PacedSender::~PacedSender() {
     {
@@ -109,7 +112,7 @@ void PacedSender::sendOne(const Bytes& m) {
     const auto start = Clock::now();
     std::string error;
     try {
-        sendNow_(m);
+        sendNow_(m, start);
     } catch (const std::exception& e) {
         error = e.what();
         if (error.empty()) error = "MIDI output error";

@@ -36,9 +36,13 @@ class PacedSender {
 public:
     using Bytes = std::vector<uint8_t>;
     using SendFn = std::function<void(const Bytes&)>;
+    // Also told the moment the pacing counts as the message's start on the wire
+    // (taken just before the call), for receivers that model the wire.
+    using TimedSendFn = std::function<void(const Bytes&, std::chrono::steady_clock::time_point start)>;
     using ErrorFn = std::function<void(const std::string&)>;
 
     explicit PacedSender(SendFn sendNow);
+    explicit PacedSender(TimedSendFn sendNow);
     ~PacedSender();
     PacedSender(const PacedSender&) = delete;
     PacedSender& operator=(const PacedSender&) = delete;
@@ -69,7 +73,7 @@ private:
     void sendOne(const Bytes& m);  // calls sendNow_, catches, updates the pacing clock
     void startThreadLocked();
 
-    SendFn sendNow_;
+    TimedSendFn sendNow_;
     ErrorFn onError_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;   // sender thread: work, gap change or stop

@@ -137,7 +137,9 @@ struct VirtualU220::Delivery {
 class VirtualOutputPort : public MIDIOutput {
 public:
     explicit VirtualOutputPort(std::shared_ptr<VirtualU220> module)
-        : module_(std::move(module)), sender_([m = module_.get()](const Bytes& b) { m->fromHost(b); }) {}
+        : module_(std::move(module)), sender_(PacedSender::TimedSendFn([m = module_.get()](const Bytes& b, Clock::time_point start) {
+              m->fromHost(b, start);
+          })) {}
     ~VirtualOutputPort() override { sender_.flush(); }
 
     int deviceCount() const override { return 0; }  // only device -1
@@ -258,13 +260,17 @@ std::unique_ptr<MIDIInput> VirtualU220::makeInput(PostFn post) {
     return std::make_unique<VirtualInputPort>(delivery_, std::move(post));
 }
 
-void VirtualU220::fromHost(const Bytes& message) {
+void VirtualU220::fromHost(const Bytes& message) { fromHost(message, Clock::now()); }
+
+void VirtualU220::fromHost(const Bytes& message, Clock::time_point sentAt) {
     std::vector<emulator::Outgoing> answers;
     double now = 0;
     {
         std::lock_guard lock(mutex_);
         now = delivery_->nowMs();
-        double start = now;
+        // The sender's own time stamp: pacing it kept is not eaten up by the
+        // time the message took to get here.
+        double start = std::min(now, std::chrono::duration<double, std::milli>(sentAt - delivery_->epoch).count());
         if (emulator_.wireModel().enabled) {
             // One wire: a message starts when the previous one has left.
             start = std::max(now, delivery_->hostWireEnd);

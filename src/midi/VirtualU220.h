@@ -4,6 +4,7 @@
 // the PostFn, after the wire model's delay when that is on.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -38,6 +39,8 @@ private:
     friend class VirtualInputPort;
     struct Delivery;
     void fromHost(const Bytes& message);
+    // `start`: when the message began on the wire, as the output's pacing counted it.
+    void fromHost(const Bytes& message, std::chrono::steady_clock::time_point start);
     mutable std::mutex mutex_;
     emulator::U220Emulator emulator_;
     std::shared_ptr<Delivery> delivery_;
