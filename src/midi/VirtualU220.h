@@ -30,7 +30,9 @@ public:
     std::vector<Bytes> received() const;
     void clearReceived();
 
-    // Ports on this module. `post` delivers answers on the GUI thread.
+    // Ports on this module. `post` delivers answers on the GUI thread. The module
+    // must be owned by a shared_ptr: an output port keeps it alive. Output device
+    // -1 and input device 0 are the only devices; answers reach every open input.
     std::unique_ptr<MIDIOutput> makeOutput();
     std::unique_ptr<MIDIInput> makeInput(PostFn post);
 
