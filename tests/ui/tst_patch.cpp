@@ -254,6 +254,23 @@ private slots:
         QVERIFY(sent().empty());
     }
 
+    // Everything must be reachable without scrolling on a 1366x768 screen, with
+    // room left for a title bar and a panel.
+    void fitsASmallLaptopScreen() {
+        // With QUORVANE_SCREENSHOT set, the window is saved there (docs image).
+        const QByteArray shot = qgetenv("QUORVANE_SCREENSHOT");
+        if (!shot.isEmpty()) {
+            win->hide();
+            win->show();
+            QTest::qWait(300);
+            QVERIFY(win->grab().save(QString::fromLocal8Bit(shot)));
+        }
+        const QSize want = win->sizeHint();
+        qInfo("patch editor needs %dx%d", want.width(), want.height());
+        QVERIFY(want.width() <= 1366);
+        QVERIFY(want.height() <= 768 - 60);
+    }
+
     void childWindowReactivatesOnClose() {
         // Whatever a child changes in the model shows when it closes.
         QString title;

@@ -24,18 +24,9 @@
 #include "ui/common/MainContext.h"
 #include "ui/common/ValueLists.h"
 
-#if __has_include("ui/timbre/frmTimbre.h")
-#include "ui/timbre/frmTimbre.h"
-#define QUORVANE_HAVE_TIMBRE_EDITOR 1
-#endif
-#if __has_include("ui/rhythm/frmRhythm.h")
-#include "ui/rhythm/frmRhythm.h"
-#define QUORVANE_HAVE_RHYTHM_EDITOR 1
-#endif
-#if __has_include("ui/keyboard/frmKeyboard.h")
 #include "ui/keyboard/frmKeyboard.h"
-#define QUORVANE_HAVE_KEYBOARD_EDITOR 1
-#endif
+#include "ui/rhythm/frmRhythm.h"
+#include "ui/timbre/frmTimbre.h"
 
 using quorvane::Param;
 namespace lists = quorvane::ui::lists;
@@ -49,7 +40,7 @@ constexpr int kNameLength = 12;
 // module. A name read from the module may hold a byte with no character (shown
 // as U+FFFD); such text stays editable (Intermediate) so the user can delete it,
 // but it is never written while the mark is in it.
-class NameValidator : public QValidator {
+class PatchNameValidator : public QValidator {
 public:
     using QValidator::QValidator;
     State validate(QString& input, int&) const override {
@@ -201,9 +192,9 @@ void frmPatch::BuildUi() {
         auto* nameRow = new QHBoxLayout;
         PatchNameText = new QLineEdit(content);
         PatchNameText->setMaxLength(kNameLength);
-        PatchNameText->setValidator(new NameValidator(PatchNameText));
+        PatchNameText->setValidator(new PatchNameValidator(PatchNameText));
         PatchNameText->setAccessibleName("Patch name");
-        PatchNameText->setMinimumWidth(PatchNameText->fontMetrics().horizontalAdvance(QString(kNameLength + 2, 'W')));
+        PatchNameText->setMinimumWidth(PatchNameText->fontMetrics().horizontalAdvance(QString(kNameLength + 1, 'X')));
         PatchNoLabel = new QLabel("P-00", content);
         nameRow->addWidget(PatchNameText);
         nameRow->addWidget(PatchNoLabel);
@@ -244,18 +235,6 @@ void frmPatch::BuildUi() {
         labelled(g, 1, "Time", ReverbTimeCombo);
         labelled(g, 2, "Level", ReverbLevelCombo);
         labelled(g, 3, "Delay Feedback", ReverbDelayFeedbackCombo);
-        top->addWidget(box, 0, Qt::AlignTop);
-    }
-    {
-        auto [box, g] = frame("Control Parameters");
-        QComboBox** ctrl[] = {&Param1Combo, &Param2Combo, &Param3Combo};
-        QComboBox** dest[] = {&Param1ParamCombo, &Param2ParamCombo, &Param3ParamCombo};
-        for (int i = 0; i < 3; ++i) {
-            *ctrl[i] = MakeCombo(box, 3, QString("Control parameter %1 controller").arg(i + 1));
-            *dest[i] = MakeCombo(box, 14, QString("Control parameter %1 destination").arg(i + 1));
-            g->addWidget(*ctrl[i], i, 0);
-            g->addWidget(*dest[i], i, 1);
-        }
         top->addWidget(box, 0, Qt::AlignTop);
     }
     top->addStretch(1);
@@ -311,12 +290,42 @@ void frmPatch::BuildUi() {
         grid->addWidget(VeloThresholdCombo[p], r + 2, firstCol + 4);
     }
     grid->setColumnStretch(lastCol + 2, 1);
+    // Beside the rows: the control parameters, the sync check box and the buttons.
+    auto* side = new QVBoxLayout;
+    side->setSpacing(6);
+    {
+        auto [box, g] = frame("Control Parameters");
+        QComboBox** ctrl[] = {&Param1Combo, &Param2Combo, &Param3Combo};
+        QComboBox** dest[] = {&Param1ParamCombo, &Param2ParamCombo, &Param3ParamCombo};
+        for (int i = 0; i < 3; ++i) {
+            *ctrl[i] = MakeCombo(box, 3, QString("Control parameter %1 controller").arg(i + 1));
+            *dest[i] = MakeCombo(box, 14, QString("Control parameter %1 destination").arg(i + 1));
+            g->addWidget(*ctrl[i], i, 0);
+            g->addWidget(*dest[i], i, 1);
+        }
+        side->addWidget(box);
+    }
+    side->addStretch(1);
+    {
+        SyncPartCheck = new QCheckBox("Synchronized editing of the same Timbre", content);
+        SyncPartCheck->setChecked(false);
+        cmdShowKeyboard = new QPushButton("Show Key Range Editor", content);
+        cmdShowKeyboard->setAutoDefault(false);
+        EndCommand = new QPushButton("Done", content);
+        EndCommand->setDefault(true);
+        side->addWidget(SyncPartCheck);
+        side->addWidget(cmdShowKeyboard, 0, Qt::AlignLeft);
+        side->addSpacing(titleHeight);
+        side->addWidget(EndCommand, 0, Qt::AlignRight);
+    }
     auto* partsRow = new QHBoxLayout;
+    partsRow->setSpacing(10);
     partsRow->addWidget(partsWidget);
+    partsRow->addLayout(side);
     partsRow->addStretch(1);
     main->addLayout(partsRow);
 
-    // ---- rhythm part, sync check box, buttons ----
+    // ---- rhythm part ----
     auto* bottom = new QHBoxLayout;
     bottom->setSpacing(8);
     {
@@ -340,27 +349,13 @@ void frmPatch::BuildUi() {
         g->addWidget(EditRhythmCommand, 1, 7);
         bottom->addWidget(box, 0, Qt::AlignTop);
     }
-    {
-        auto* col = new QVBoxLayout;
-        SyncPartCheck = new QCheckBox("Synchronized editing of the same Timbre", content);
-        SyncPartCheck->setChecked(false);
-        auto* buttons = new QHBoxLayout;
-        cmdShowKeyboard = new QPushButton("Show Key Range Editor", content);
-        cmdShowKeyboard->setAutoDefault(false);
-        EndCommand = new QPushButton("Done", content);
-        EndCommand->setDefault(true);
-        buttons->addWidget(cmdShowKeyboard);
-        buttons->addStretch(1);
-        buttons->addWidget(EndCommand);
-        col->addSpacing(titleHeight);
-        col->addWidget(SyncPartCheck);
-        col->addLayout(buttons);
-        col->addStretch(1);
-        bottom->addLayout(col);
-    }
     bottom->addStretch(1);
     main->addLayout(bottom);
     main->addStretch(1);
+    // Tab through the rows first, then the check box and the buttons, "Done" last.
+    setTabOrder(EditRhythmCommand, SyncPartCheck);
+    setTabOrder(SyncPartCheck, cmdShowKeyboard);
+    setTabOrder(cmdShowKeyboard, EndCommand);
 
     scroll_->setWidget(content);
     // Without this the scroll area would ask for a small default size.
@@ -635,63 +630,33 @@ void frmPatch::LimitVoiceReserveLists() {
 // ---------------------------------------------------------------------------
 // Child windows
 
-#if !defined(QUORVANE_HAVE_TIMBRE_EDITOR) || !defined(QUORVANE_HAVE_RHYTHM_EDITOR) || \
-    !defined(QUORVANE_HAVE_KEYBOARD_EDITOR)
-namespace {
-
-// Stand-in for an editor that is not part of this build.
-void ShowUnavailable(QWidget* parent, const QString& title) {
-    QDialog d(parent);
-    d.setWindowTitle(title);
-    auto* l = new QVBoxLayout(&d);
-    l->addWidget(new QLabel("This editor is not available in this build.", &d));
-    auto* ok = new QPushButton("OK", &d);
-    ok->setDefault(true);
-    QObject::connect(ok, &QPushButton::clicked, &d, &QDialog::accept);
-    l->addWidget(ok);
-    d.exec();
-}
-
-}  // namespace
-#endif
 
 void frmPatch::OnEditTimbre(int p) {
     setCursor(Qt::WaitCursor);
-#ifdef QUORVANE_HAVE_TIMBRE_EDITOR
     if (!timbreEditor_) timbreEditor_ = new frmTimbre(ctx_, *this, this);
     timbreEditor_->gintPartNo = static_cast<int16_t>(p);
     timbreEditor_->setWindowTitle(QString("Timbre for Patch Part %1").arg(timbreEditor_->gintPartNo));
     timbreEditor_->exec();
-#else
-    ShowUnavailable(this, QString("Timbre for Patch Part %1").arg(p));
-#endif
     unsetCursor();
     Activate();
 }
 
 void frmPatch::OnEditRhythm() {
     setCursor(Qt::WaitCursor);
-#ifdef QUORVANE_HAVE_RHYTHM_EDITOR
     {
         // Destroyed when closed: each opening reads the rhythm setup afresh.
         frmRhythm editor(ctx_, this);
         editor.exec();
     }
-#else
-    ShowUnavailable(this, "Rhythm Setup");
-#endif
     unsetCursor();
     Activate();
 }
 
 void frmPatch::OnShowKeyboard() {
-#ifdef QUORVANE_HAVE_KEYBOARD_EDITOR
     {
+        // Destroyed when closed, like the rhythm setup editor.
         frmKeyboard editor(ctx_, *this, this);
         editor.exec();
     }
-#else
-    ShowUnavailable(this, "Key Range Editor");
-#endif
     Activate();
 }
