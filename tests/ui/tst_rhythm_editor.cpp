@@ -157,6 +157,23 @@ private slots:
         QCOMPARE(again.InstCombo->currentText(), QString("B1"));
         QCOMPARE(again.CurrentInstNo, int16_t(0));
     }
+
+    // Fits a 1366x768 screen; with QUORVANE_SCREENSHOT_DIR set, the window is
+    // also saved there as rhythm-editor.png for the documentation.
+    void fitsTheScreenAndScreenshot() {
+        frmRhythm window(*ctx);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QWidget* w = &window;
+        QVERIFY2(w->sizeHint().width() <= 1366 && w->sizeHint().height() <= 700,
+                 qPrintable(QString("size hint %1x%2").arg(w->sizeHint().width()).arg(w->sizeHint().height())));
+        const QByteArray dir = qgetenv("QUORVANE_SCREENSHOT_DIR");
+        if (!dir.isEmpty()) {
+            w->resize(w->sizeHint());
+            QTest::qWait(100);
+            QVERIFY(w->grab().save(QString::fromLocal8Bit(dir) + "/rhythm-editor.png"));
+        }
+    }
 };
 
 QTEST_MAIN(RhythmEditorTest)

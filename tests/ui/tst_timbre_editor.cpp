@@ -258,6 +258,21 @@ private slots:
         QCOMPARE(SentDataSets().size(), size_t(1));
         QCOMPARE(int(SentDataSets()[0].data[0]), 5);
     }
+
+    // Fits a 1366x768 screen; with QUORVANE_SCREENSHOT_DIR set, the window is
+    // also saved there as timbre-editor.png for the documentation.
+    void fitsTheScreenAndScreenshot() {
+        Open(2);
+        QWidget* w = editor.get();
+        QVERIFY2(w->sizeHint().width() <= 1366 && w->sizeHint().height() <= 700,
+                 qPrintable(QString("size hint %1x%2").arg(w->sizeHint().width()).arg(w->sizeHint().height())));
+        const QByteArray dir = qgetenv("QUORVANE_SCREENSHOT_DIR");
+        if (!dir.isEmpty()) {
+            w->resize(w->sizeHint());
+            QTest::qWait(100);
+            QVERIFY(w->grab().save(QString::fromLocal8Bit(dir) + "/timbre-editor.png"));
+        }
+    }
 };
 
 QTEST_MAIN(TimbreEditorTest)
