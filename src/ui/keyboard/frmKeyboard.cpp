@@ -84,10 +84,13 @@ protected:
 
         p.setPen(Qt::black);
         for (int n = 1; n <= 8; ++n) {
-            // The label box is one key wide; centre the text on it without clipping.
+            // The label box is one key wide: centre the text on it, kept inside the window.
             const QRect box = Px(QRect(kLabelLeft + kLabelStep * (n - 1), kLabelTop, kLabelSize, kLabelSize));
-            const QRect textRect(box.center().x() - 40, box.top(), 81, 40);
-            p.drawText(textRect, Qt::AlignHCenter | Qt::AlignTop | Qt::TextDontClip, QStringLiteral("C%1").arg(n));
+            const QString text = QStringLiteral("C%1").arg(n);
+            const int textWidth = p.fontMetrics().horizontalAdvance(text);
+            const int x = std::min(box.center().x() - textWidth / 2, width() - textWidth - 6);
+            p.drawText(QRect(x, box.top(), textWidth + 1, p.fontMetrics().height()),
+                       Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, text);
         }
 
         for (int part = 1; part <= 6; ++part) {
@@ -111,14 +114,15 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
+        // A raised button face framed in dark grey, so it shows on the white
+        // background as well as on the bar it sits on.
         const QRect r = rect();
         p.fillRect(r, palette().button());
         p.setPen(QPen(palette().light().color(), 0));
-        p.drawLine(r.topLeft(), r.topRight());
-        p.drawLine(r.topLeft(), r.bottomLeft());
+        p.drawLine(r.topLeft() + QPoint(1, 1), r.bottomLeft() + QPoint(1, -1));
         p.setPen(QPen(palette().shadow().color(), 0));
-        p.drawLine(r.bottomLeft(), r.bottomRight());
-        p.drawLine(r.topRight(), r.bottomRight());
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(r.adjusted(0, 0, -1, -1));
     }
 };
 
