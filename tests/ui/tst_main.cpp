@@ -10,7 +10,9 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
 
 #include "device/NameCodec.h"
 #include "ui/UiTestSupport.h"
@@ -74,6 +76,29 @@ frmMainOptions PressOk(std::shared_ptr<midi::VirtualU220> vm) {
 
 bool Loaded(frmMain& w) { return w.cmdEditPatch->isVisible() && !w.Activating(); }
 
+// Closes the modal window of class `className` once it is up and no longer
+// waiting for the module; counts the openings and keeps the last one seen.
+class ModalCloser : public QObject {
+public:
+    ModalCloser(frmMain& w, const char* className) : w_(w), className_(className) {
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!d || !d->isVisible() || !d->inherits(className_) || w_.Host().activeWaits() > 0) return;
+            last = d;
+            ++openings;
+            d->reject();
+        });
+        timer_.start(20);
+    }
+    int openings = 0;
+    QPointer<QDialog> last;
+
+private:
+    frmMain& w_;
+    const char* className_;
+    QTimer timer_;
+};
+
 }  // namespace
 
 class tst_Main : public QObject {
@@ -89,6 +114,9 @@ private slots:
     void silentModuleWhileLoadingAsksRetry();
     void cancelledLoadingSendsNoWritesAndRetriesLater();
     void portErrorIsShown();
+    void editPatchOpensTheKeptEditorAndReactivates();
+    void aboutOpensTheAboutBox();
+    void exitWhileLoadingStopsTheLoad();
 };
 
 void tst_Main::cancelInSetupEndsStartUp() {
@@ -410,6 +438,62 @@ void tst_Main::portErrorIsShown() {
     QVERIFY(WaitFor([&] { return !boxes.texts.isEmpty(); }));
     QVERIFY(!boxes.texts[0].isEmpty());
     QCOMPARE(boxes.buttons.at(0).size(), 1);  // OK only
+}
+
+void tst_Main::editPatchOpensTheKeptEditorAndReactivates() {
+    auto vm = std::make_shared<midi::VirtualU220>();
+    frmMain w(PressOk(vm));
+    QVERIFY(w.Load());
+    w.show();
+    QVERIFY(WaitFor([&] { return Loaded(w); }, 30000));
+    vm->clearReceived();
+    const int activations = w.ActivationCount();
+
+    ModalCloser closer(w, "frmPatch");
+    w.cmdEditPatch->click();
+    QCOMPARE(closer.openings, 1);
+    QVERIFY(closer.last);
+    QCOMPARE(w.ActivationCount(), activations + 1);  // activated again after it closed
+    QPointer<QDialog> first = closer.last;
+    w.cmdEditPatch->click();
+    QCOMPARE(closer.openings, 2);
+    QCOMPARE(closer.last.data(), first.data());  // the same window, kept between openings
+    QCOMPARE(w.pnameListBox->count(), 64);
+    QVERIFY(ProgramChanges(vm->received()).empty());
+    QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
+}
+
+void tst_Main::aboutOpensTheAboutBox() {
+    auto vm = std::make_shared<midi::VirtualU220>();
+    frmMain w(PressOk(vm));
+    QVERIFY(w.Load());
+    w.show();
+    QVERIFY(WaitFor([&] { return Loaded(w); }, 30000));
+    ModalCloser closer(w, "frmAbout");
+    w.mnuHelpAbout->trigger();
+    QCOMPARE(closer.openings, 1);
+    QVERIFY(!closer.last);  // destroyed when closed
+}
+
+void tst_Main::exitWhileLoadingStopsTheLoad() {
+    auto vm = std::make_shared<midi::VirtualU220>();
+    frmMain w(PressOk(vm));
+    bool exited = false;
+    w.U220().MemoryPatchNameOneReceived = [&, original = w.U220().MemoryPatchNameOneReceived] {
+        original();
+        if (!exited && w.U220().MemoryPatchNameLoaded(10)) {
+            exited = true;
+            w.mnuFileExit->trigger();  // arrives while the next name is awaited
+        }
+    };
+    QVERIFY(w.Load());
+    w.show();
+    QVERIFY(WaitFor([&] { return exited && !w.Activating(); }, 30000));
+    QVERIFY(!w.isVisible());
+    int nameRequests = 0;
+    for (const auto& r : Requests(vm->received())) nameRequests += r.size == 24;
+    QVERIFY(nameRequests <= 11);  // the load stopped at the next name
+    QVERIFY(ProgramChanges(vm->received()).empty());
 }
 
 QTEST_MAIN(tst_Main)

@@ -301,7 +301,6 @@ void frmMain::Activate() {
     EnterWait();
     {
         WaitCursor hourglass;
-        loadCancelled_ = false;
         bool ok = ShowMasterSetup();
         if (ok && !quitRequested_) ok = LoadPatchList();
         if (ok && !quitRequested_) ok = LoadOtherNames();
@@ -366,8 +365,9 @@ bool frmMain::LoadPatchList() {
         pnameListBox->addItem(entry);
         Updating = false;
     }
-    // Selecting patch 1 switches the module to it.
-    if (pnameListBox->currentRow() != 0) pnameListBox->setCurrentRow(0);
+    // Selecting patch 1 switches the module to it, unless the user has already
+    // picked a patch from the entries listed so far.
+    if (pnameListBox->currentRow() < 0) pnameListBox->setCurrentRow(0);
     return true;
 }
 
@@ -514,9 +514,7 @@ bool frmMain::AskRetry(const std::string& /*what*/) {
     box.setEscapeButton(QMessageBox::Cancel);
     const int answer = box.exec();
     QApplication::restoreOverrideCursor();
-    const bool retry = answer == QMessageBox::Retry && !quitRequested_;
-    if (!retry) loadCancelled_ = true;
-    return retry;
+    return answer == QMessageBox::Retry && !quitRequested_;
 }
 
 void frmMain::ShowPortError(const std::string& text) {

@@ -151,7 +151,6 @@ private:
 
     bool activating_ = false;
     int activations_ = 0;
-    bool loadCancelled_ = false;  // the user cancelled a wait of the running activation
     int waits_ = 0;
     bool quitRequested_ = false;
     bool closeAllowed_ = false;
