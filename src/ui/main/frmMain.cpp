@@ -126,7 +126,7 @@ void frmMain::BuildWindow() {
     {
         const QFontMetrics fm(pnameListBox->font());
         pnameListBox->setMinimumWidth(fm.horizontalAdvance(QStringLiteral("P-00   MMMMMMMMMMMM")) + 40);
-        pnameListBox->setMinimumHeight(fm.height() * 12);
+        pnameListBox->setMinimumHeight(fm.lineSpacing() * 20);
     }
     connect(pnameListBox, &QListWidget::currentRowChanged, this, [this](int) { pnameListBox_Click(); });
 
@@ -197,6 +197,7 @@ void frmMain::BuildWindow() {
     tuneLayout->setSpacing(2);
     tuneLayout->addWidget(MTuneCombo, 1);
     tuneLayout->addWidget(UpDown);
+    UpDown->setFixedHeight(MTuneCombo->sizeHint().height());
     addRow("Master Tune", tuneRow, UpDown);
     auto* checks = new QHBoxLayout;
     checks->addWidget(ChorusCheck);
@@ -282,6 +283,8 @@ bool frmMain::Load() {
 }
 
 int frmMain::SelectedPatchIndex() const { return pnameListBox->currentRow(); }
+
+frmMIDISetupForm* frmMain::SetupDialog() const { return setup_.data(); }
 
 void frmMain::showEvent(QShowEvent* e) {
     QMainWindow::showEvent(e);

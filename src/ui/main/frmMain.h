@@ -68,7 +68,7 @@ public:
     int SelectedPatchIndex() const override;
 
     QtHost& Host() { return *host_; }
-    frmMIDISetupForm* SetupDialog() const { return setup_; }
+    frmMIDISetupForm* SetupDialog() const;
     // True while Activate is running (waiting for the module included).
     bool Activating() const { return activating_; }
     // Number of Activate runs that got past the guard.
