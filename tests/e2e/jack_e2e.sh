@@ -147,6 +147,9 @@ expect_rc "set the Rx control channel" 0 cli e2eclean set MasterSetupMIDIRxCh 3
 expect_rc "patch 5" 0 cli e2eclean patch 5
 expect_eq "the module plays patch 5" "$(printf '%s\n' "$ref_names" | sed -n 5p | cut -f2)" \
   "$(cli e2eclean get PatchCommonPatchName)"
+expect_rc "set the Rx control channel Off" 0 cli e2eclean set MasterSetupMIDIRxCh 16
+expect_rc "no patch change claimed with the Rx channel Off" 1 cli e2eclean patch 3
+[[ "$LAST_ERR" == *"Rx control channel is Off"* ]] && pass "says why" || fail "Rx Off message: [$LAST_ERR]"
 
 # --- a noisy line: foreign and damaged answers, exact values all the same --------------
 start=$SECONDS

@@ -575,8 +575,11 @@ private:
         // The program change goes out on the module's Rx control channel, so that
         // channel must be the module's.
         const int channel = Ask([&] { return u.MasterSetupMIDIRxCh(); });
+        // With the channel "Off" the module takes no program change: saying the
+        // patch was changed would be false.
         if (channel >= 16)
-            std::cerr << "quorvane-cli: the module's Rx control channel is Off: no program change is sent\n";
+            Fail(kExitFailure, "the module's Rx control channel is Off, so it takes no program change; "
+                               "set MasterSetupMIDIRxCh to a channel (0..15) first");
         Ask([&] {
             u.PatchChange(static_cast<int16_t>(*n));
             return 0;
