@@ -265,6 +265,8 @@ void frmMain::FillMasterSetupLists() {
     lists::Fill(MIDIRxChCombo, QString::fromLatin1(kChannels));
     for (QComboBox* c : {PaChCombo, TiChCombo, RhChCombo, RInstChCombo}) lists::Fill(c, QString::fromLatin1(kChangeModes));
     ClearMasterSetup();
+    // Nothing to edit until the module's master setup has been read.
+    MasterSetupFrame->setEnabled(false);
     Updating = false;
 }
 
