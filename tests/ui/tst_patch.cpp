@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -70,10 +71,17 @@ private slots:
 
     void loadingShowsProgressAndFillsLists() {
         QList<int> values;
+        QStringList captions;
         TestContext c(rig->u220());
-        connect(c.ProgressBar(), &QProgressBar::valueChanged, this, [&](int v) { values << v; });
+        connect(c.ProgressBar(), &QProgressBar::valueChanged, this, [&](int v) {
+            values << v;
+            captions << c.StatusLabel()->text();
+        });
         frmPatch w(c);
         QCOMPARE(values, (QList<int>{10, 30, 50, 60, 70, 80, 90, 100, 0}));
+        QCOMPARE(captions.mid(0, 3), (QStringList{"Initializing Patch Editor...", "Initializing Rhythm Editor...",
+                                                  "Initializing Part 1 Editor..."}));
+        QCOMPARE(captions[7], QString("Initializing Part 6 Editor..."));
         QVERIFY(c.ProgressBar()->isHidden());
         QVERIFY(c.StatusLabel()->isHidden());
         QVERIFY(c.StatusLabel()->text().isEmpty());
@@ -269,6 +277,34 @@ private slots:
         qInfo("patch editor needs %dx%d", want.width(), want.height());
         QVERIFY(want.width() <= 1366);
         QVERIFY(want.height() <= 768 - 60);
+    }
+
+    // The rhythm setup and key range editors are destroyed when closed; the
+    // timbre editor is kept. Each closing re-reads the patch.
+    void childWindowsLifetime() {
+        QPointer<QWidget> child;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            QWidget* w = QApplication::activeModalWidget();
+            if (!w || w == win.get() || !w->isVisible()) return;
+            child = w;
+            rig->u220().PatchRhythmLevel(33);
+            w->close();
+        });
+        poll.start(20);
+        win->EditRhythmCommand->click();
+        QCOMPARE(win->PatchRhythmLevelCombo->currentIndex(), 33);
+        QTRY_VERIFY(child.isNull());
+
+        win->cmdShowKeyboard->click();
+        QTRY_VERIFY(child.isNull());
+
+        QPointer<QWidget> first;
+        win->EditTimbreCommand[1]->click();
+        first = child;
+        QVERIFY(!first.isNull());
+        win->EditTimbreCommand[2]->click();
+        QCOMPARE(child.data(), first.data());
     }
 
     void childWindowReactivatesOnClose() {
