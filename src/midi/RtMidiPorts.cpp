@@ -3,6 +3,7 @@
 #include <rtmidi/RtMidi.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <deque>
 #include <iostream>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "midi/PacedSender.h"
 
@@ -210,19 +212,69 @@ std::string apiLabel(Api api) {
     }
 }
 
+// jackd2's client library walks a client's port list on its notification thread
+// (latency updates after any change in the graph) without a lock, while
+// registering or unregistering a port changes that list on the calling thread.
+// Changes of our own made in quick succession (a client closing while another
+// one unregisters its port) then crash the process now and then. Every JACK
+// client and port change made here is therefore kept apart from the previous one
+// long enough for the server's notifications about it to have been handled.
+constexpr auto kJackChangeGap = std::chrono::milliseconds(50);
+
+class JackChange {
+public:
+    explicit JackChange(Api api) : active_(api == RtMidi::UNIX_JACK) {
+        if (!active_) return;
+        mutex().lock();
+        const auto due = last() + kJackChangeGap;
+        if (std::chrono::steady_clock::now() < due) std::this_thread::sleep_until(due);
+    }
+    ~JackChange() {
+        if (!active_) return;
+        last() = std::chrono::steady_clock::now();
+        mutex().unlock();
+    }
+    JackChange(const JackChange&) = delete;
+    JackChange& operator=(const JackChange&) = delete;
+
+private:
+    static std::recursive_mutex& mutex() {
+        static std::recursive_mutex m;
+        return m;
+    }
+    static std::chrono::steady_clock::time_point& last() {
+        static std::chrono::steady_clock::time_point t;
+        return t;
+    }
+    bool active_;
+};
+
+// Deletes an RtMidi object (closing its port and client) quietly and paced.
+struct RtDeleter {
+    template <class T>
+    void operator()(T* p) const {
+        JackChange change(p->getCurrentApi());
+        CaptureErrors quiet;
+        delete p;
+    }
+};
+template <class T>
+using RtPtr = std::unique_ptr<T, RtDeleter>;
+
 // Creates an RtMidi object without letting it print, with `routeError` as its
 // error callback. Null (and `error` set) when the API cannot start.
 template <class T, class... Extra>
-std::unique_ptr<T> makeRt(Api api, const std::string& client, void* route, std::string* error, Extra... extra) {
+RtPtr<T> makeRt(Api api, const std::string& client, void* route, std::string* error, Extra... extra) {
     quietLibraries();
     static std::mutex cerrMutex;
-    std::unique_ptr<T> rt;
+    RtPtr<T> rt;
     std::ostringstream said;
     {
+        JackChange change(api);
         std::lock_guard lock(cerrMutex);
         auto* old = std::cerr.rdbuf(said.rdbuf());
         try {
-            rt = std::make_unique<T>(api, client, extra...);
+            rt.reset(new T(api, client, extra...));
         } catch (const RtMidiError& e) {
             if (error) *error = trimmed(e.getMessage());
         } catch (const std::exception& e) {
@@ -278,7 +330,7 @@ public:
 
 private:
     std::string client_;
-    std::map<Api, std::unique_ptr<T>> probes_;
+    std::map<Api, RtPtr<T>> probes_;
 };
 
 // The port number of `entry` on `rt` now: ports come and go, so the listed
@@ -310,6 +362,9 @@ std::string hex2(uint8_t b) {
 // ---------------------------------------------------------------------------
 // Output
 
+using namespace std::chrono_literals;
+constexpr auto kJackSettle = 150ms;
+
 struct RtMidiOutput::Impl {
     Impl(PostFn post, std::string clientName)
         : events(std::make_shared<Events<RtMidiOutput>>(std::move(post))), client(clientName), lister(clientName) {}
@@ -320,10 +375,11 @@ struct RtMidiOutput::Impl {
     std::vector<PortEntry> devices;
     bool listed = false;
     ErrorRoute route;
-    std::unique_ptr<RtMidiOut> port;
+    RtPtr<RtMidiOut> port;
     std::unique_ptr<PacedSender> sender;
     int gapMs = kDefaultGapMs;
     bool notOpenReported = false;
+    std::chrono::steady_clock::time_point readyAt;  // no message leaves before this
     std::atomic<bool> donePending{false};
     std::atomic<uint64_t> sent{0};
 
@@ -388,6 +444,7 @@ bool RtMidiOutput::open(int index) {
                     "The MIDI Out device " + quoted(label) + " is no longer available." + (why.empty() ? "" : " " + why));
     }
     try {
+        JackChange change(entry.api);
         rt->openPort(*number, "out");
     } catch (const std::exception& e) {
         errors.add(e.what());
@@ -400,9 +457,13 @@ bool RtMidiOutput::open(int index) {
     d_->port = std::move(rt);
     d_->events->resetReported();
     d_->notOpenReported = false;
+    // JACK makes a new connection live at a later process cycle: a message sent
+    // at once could leave before it and be lost. Hold the first ones back a little.
+    d_->readyAt = std::chrono::steady_clock::now() + (entry.api == RtMidi::UNIX_JACK ? kJackSettle : 0ms);
     RtMidiOut* out = d_->port.get();
     Impl* d = d_.get();
     d_->sender = std::make_unique<PacedSender>([out, d, events](const Bytes& m) {
+        if (std::chrono::steady_clock::now() < d->readyAt) std::this_thread::sleep_until(d->readyAt);
         out->sendMessage(&m);
         ++d->sent;
         if (!d->donePending.exchange(true)) {
@@ -426,14 +487,7 @@ void RtMidiOutput::close() {
     // The sender is stopped first: it sends what is queued, and then nothing
     // touches the RtMidi object any more.
     d_->sender.reset();
-    if (d_->port) {
-        CaptureErrors quiet;  // nothing to tell the user about a port being closed
-        try {
-            d_->port->closePort();
-        } catch (const std::exception&) {
-        }
-        d_->port.reset();
-    }
+    d_->port.reset();  // closes the port, quietly
 }
 
 bool RtMidiOutput::isOpen() const { return d_->port != nullptr; }
@@ -552,7 +606,7 @@ struct RtMidiInput::Impl {
     bool listed = false;
     ErrorRoute route;
     std::unique_ptr<InputQueue> queue;  // outlives `port`
-    std::unique_ptr<RtMidiIn> port;
+    RtPtr<RtMidiIn> port;
 
     void refresh() {
         devices = lister.list();
@@ -621,6 +675,7 @@ bool RtMidiInput::open(int index) {
         rt->setBufferSize(kRtBufferSize, kRtBufferCount);
         rt->ignoreTypes(false /*System Exclusive*/, true /*timing*/, true /*active sensing*/);
         rt->setCallback(onMidiIn, d_->queue.get());
+        JackChange change(entry.api);
         rt->openPort(*number, "in");
     } catch (const std::exception& e) {
         errors.add(e.what());
@@ -635,14 +690,7 @@ bool RtMidiInput::open(int index) {
 }
 
 void RtMidiInput::close() {
-    if (!d_->port) return;
-    CaptureErrors quiet;
-    try {
-        d_->port->closePort();
-        d_->port->cancelCallback();
-    } catch (const std::exception&) {
-    }
-    d_->port.reset();  // after this RtMidi's thread no longer calls onMidiIn
+    d_->port.reset();  // closes the port; after this RtMidi's thread no longer calls onMidiIn
 }
 
 bool RtMidiInput::isOpen() const { return d_->port != nullptr; }
@@ -684,8 +732,8 @@ struct RtMidiVirtualEndpoint::Impl {
     SysExAssembler assembler;  // RtMidi's thread
     std::atomic<uint64_t> incomplete{0};
     ErrorRoute route;
-    std::unique_ptr<RtMidiIn> in;
-    std::unique_ptr<RtMidiOut> out;
+    RtPtr<RtMidiIn> in;
+    RtPtr<RtMidiOut> out;
     mutable std::mutex mutex;  // error text and sending
     std::string error;
 
@@ -714,7 +762,11 @@ struct RtMidiVirtualEndpoint::Impl {
             in->setBufferSize(kRtBufferSize, kRtBufferCount);
             in->ignoreTypes(false, true, true);
             in->setCallback(&Impl::received, this);
-            in->openVirtualPort(inName);
+            {
+                JackChange change(which);
+                in->openVirtualPort(inName);
+            }
+            JackChange change(which);
             out->openVirtualPort(outName);
         } catch (const std::exception& e) {
             errors.add(e.what());
@@ -759,7 +811,6 @@ RtMidiVirtualEndpoint::RtMidiVirtualEndpoint(const std::string& api, const std::
 }
 
 RtMidiVirtualEndpoint::~RtMidiVirtualEndpoint() {
-    CaptureErrors quiet;
     d_->in.reset();  // stops RtMidi's thread before the callback target goes
     d_->out.reset();
 }
