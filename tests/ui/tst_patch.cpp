@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include "device/NameCodec.h"
 #include "device/ParamTable.h"
@@ -153,6 +154,17 @@ private slots:
         expectOneWrite(Param::PatchRhythmLevelBoostSw, 0, 1);
         win->KeyRangeLowCombo[4]->setCurrentIndex(21);  // as the key range editor does
         expectOneWrite(Param::PatchPartKeyRangeLow, 4, 21);
+    }
+
+    void wheelOverAnUnfocusedListEditsNothing() {
+        QComboBox* c = win->LevelCombo[2];
+        const int before = c->currentIndex();
+        win->EndCommand->setFocus();
+        QWheelEvent wheel(QPointF(5, 5), c->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(c, &wheel);
+        QCOMPARE(c->currentIndex(), before);
+        QVERIFY(sent().empty());
     }
 
     void timbreAndRhythmPicksInvalidate() {
