@@ -75,7 +75,7 @@ stop_sim() {
 }
 
 start_sim e2eclean
-start_sim e2enoisy --foreign 0.3 --damage 0.05 --seed 7
+start_sim e2enoisy --answer-delay-ms 2 --foreign 0.3 --damage 0.05 --drop 0.02 --delay 0.05 --delay-ms 100 --seed 7
 start_sim e2esilent --silent
 
 # cli SIM [OPTIONS] COMMAND...: the ports are picked by a part of their names.
@@ -153,17 +153,22 @@ expect_rc "no patch change claimed with the Rx channel Off" 1 cli e2eclean patch
 
 # --- a noisy line: foreign and damaged answers, exact values all the same --------------
 start=$SECONDS
-noisy=$(cli e2enoisy --timeout-ms 300 --retries 20 dump 2>"$WORK/noisy-cli.log")
+noisy=$(cli e2enoisy --timeout-ms 300 --retries 20 --verbose dump 2>"$WORK/noisy-cli.log")
 rc=$?
 expect_eq "dump over a noisy line succeeds" 0 "$rc"
 expect_eq "dump over a noisy line is exact" "$reference" "$noisy"
 echo "     (noisy dump took $((SECONDS - start)) s)"
+counted=$(grep 'received: stored' "$WORK/noisy-cli.log")
+foreign_seen=$(printf '%s' "$counted" | sed -n 's/.*foreign \([0-9]*\).*/\1/p')
+malformed_seen=$(printf '%s' "$counted" | sed -n 's/.*malformed \([0-9]*\).*/\1/p')
+if [ "${foreign_seen:-0}" -gt 0 ] && [ "${malformed_seen:-0}" -gt 0 ]; then pass "foreign and damaged answers were dropped and counted ($counted)"
+else fail "the tool counted no foreign or damaged answers: [$counted]"; fi
 expect_eq "names over a noisy line are exact" "$ref_names" "$(cli e2enoisy --timeout-ms 300 --retries 20 names patches)"
 stop_sim e2enoisy
 stats=$(grep 'stopped by' "$WORK/e2enoisy.log")
 damaged=$(printf '%s' "$stats" | sed -n 's/.*damaged \([0-9]*\).*/\1/p')
 foreign=$(printf '%s' "$stats" | sed -n 's/.*foreign \([0-9]*\).*/\1/p')
-if [ "${damaged:-0}" -gt 0 ] && [ "${foreign:-0}" -gt 0 ]; then pass "faults were injected (damaged $damaged, foreign $foreign)"
+if [ "${damaged:-0}" -gt 0 ] && [ "${foreign:-0}" -gt 0 ]; then pass "faults were injected ($stats)"
 else fail "the noisy simulator injected no faults: [$stats]"; fi
 
 # --- a module that never answers: exit 3 in time, never a hang -----------------------------

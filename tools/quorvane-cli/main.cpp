@@ -53,6 +53,7 @@ const char* const kUsage =
     "  --timeout-ms MS    time limit of one request (default 3000)\n"
     "  --retries N        send a request again up to N times when it gets no answer (default 0)\n"
     "  --gap-ms MS        least gap between two messages sent (default: the port's own)\n"
+    "  --verbose          report on stderr what the module sent that was dropped\n"
     "  -h, --help         this text\n"
     "\n"
     "Commands:\n"
@@ -237,6 +238,7 @@ struct Options {
     bool timeoutGiven = false;
     int retries = 0;
     std::optional<int> gapMs;
+    bool verbose = false;
     std::vector<std::string> args;  // command and its arguments
 };
 
@@ -283,6 +285,8 @@ Options ParseOptions(int argc, char** argv) {
             o.out = optValue(a);
         } else if (a == "--virtual") {
             o.useVirtual = true;
+        } else if (a == "--verbose") {
+            o.verbose = true;
         } else if (a == "--device-id") {
             o.deviceId = ParseIntOption(a, optValue(a), 1, 32);
         } else if (a == "--timeout-ms") {
@@ -403,6 +407,15 @@ public:
         if (!model_ || !model_->MIDIOutput1 || !model_->MIDIOutput1->isOpen()) return;
         model_->MIDIOutput1->flush();
         if (wrote_ && !options_.useVirtual) std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
+    }
+
+    // What the inbound handler kept and dropped, for --verbose.
+    void Report() const {
+        if (!options_.verbose || !model_) return;
+        const InboundStats& s = model_->Stats();
+        std::cerr << "quorvane-cli: received: stored " << s.stored << ", malformed " << s.malformed << ", foreign "
+                  << s.foreign << ", unexpected " << s.unexpected << "; requests timed out " << model_->TimeoutCount()
+                  << "; input dropped " << (model_->MIDIInput1 ? model_->MIDIInput1->droppedCount() : 0) << "\n";
     }
 
     int Run() {
@@ -642,6 +655,7 @@ int main(int argc, char** argv) {
             code = e.code;
         }
         session.Flush();
+        session.Report();
     } catch (const CliError& e) {
         std::cerr << "quorvane-cli: " << e.message << "\n";
         code = e.code;
