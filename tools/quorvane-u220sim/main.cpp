@@ -19,6 +19,8 @@
 #include <mutex>
 #include <optional>
 #include <queue>
+#include <iomanip>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,7 +65,11 @@ double ParseDouble(const std::string& option, const std::string& text, double mi
     char* end = nullptr;
     const double v = std::strtod(text.c_str(), &end);
     if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(v) || v < min || v > max)
-        Usage(option + " takes a number " + std::to_string(min) + ".." + std::to_string(max) + ", not '" + text + "'");
+    {
+        std::ostringstream range;
+        range << std::fixed << std::setprecision(min == std::floor(min) && max == std::floor(max) ? 0 : 1) << min << ".." << max;
+        Usage(option + " takes a number " + range.str() + ", not '" + text + "'");
+    }
     return v;
 }
 
