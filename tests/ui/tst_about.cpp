@@ -7,7 +7,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include "ui/UiTestSupport.h"
 #include "ui/about/frmAbout.h"
@@ -46,12 +45,6 @@ private slots:
         QVERIFY(lines[2].contains("RtMidi"));
         QVERIFY(!box.picIconIn->pixmap().isNull());
         QVERIFY(!box.picIconOut->pixmap().isNull());
-    }
-
-    void okCloses() {
-        frmAbout box;
-        QTimer::singleShot(0, &box, [&box] { box.cmdOK->click(); });
-        QCOMPARE(box.exec(), int(QDialog::Accepted));
     }
 
 #ifdef Q_OS_LINUX
