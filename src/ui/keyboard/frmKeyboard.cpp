@@ -152,7 +152,7 @@ QColor frmKeyboard::PartColor(int p) {
 }
 
 frmKeyboard::frmKeyboard(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent)
-    : QDialog(parent), ctx_(ctx), u220_(ctx.U220()), patch_(patch) {
+    : QDialog(parent), u220_(ctx.U220()), patch_(patch) {
     setWindowTitle(QStringLiteral("Quorvane / Key Range Editor"));
 
     // The drawing stands on the window background, which is white like the keys.

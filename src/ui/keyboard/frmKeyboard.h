@@ -88,7 +88,6 @@ private:
     void OnRightHandleMove(int p, double localX);
     void OnHandleRelease();
 
-    quorvane::ui::MainContext& ctx_;
     quorvane::clsU220& u220_;
     frmPatch& patch_;
     quorvane::ui::keyboard::KeyboardCanvas* canvas_ = nullptr;
