@@ -336,13 +336,13 @@ std::vector<PortEntry> ListInputs(const midi::MIDIInput& in) {
 
 // PORT is an index or a case-insensitive part of a name. A part that fits more
 // than one port is refused unless one of them is named exactly that.
-int ResolvePort(const std::string& spec, const std::vector<PortEntry>& ports, const char* direction) {
-    if (const auto v = ParseInt(spec)) {
+int ResolvePort(const std::string& wanted, const std::vector<PortEntry>& ports, const char* direction) {
+    if (const auto v = ParseInt(wanted)) {
         for (const PortEntry& p : ports)
             if (p.index == *v) return p.index;
-        Fail(kExitUsage, std::string("there is no ") + direction + " port " + spec + " (see 'quorvane-cli ports')");
+        Fail(kExitUsage, std::string("there is no ") + direction + " port " + wanted + " (see 'quorvane-cli ports')");
     }
-    const std::string needle = Lower(spec);
+    const std::string needle = Lower(wanted);
     std::vector<const PortEntry*> hits;
     for (const PortEntry& p : ports) {
         if (Lower(p.name) == needle) return p.index;
@@ -350,10 +350,10 @@ int ResolvePort(const std::string& spec, const std::vector<PortEntry>& ports, co
     }
     if (hits.size() == 1) return hits.front()->index;
     if (hits.empty())
-        Fail(kExitUsage, std::string("no ") + direction + " port matches '" + spec + "' (see 'quorvane-cli ports')");
+        Fail(kExitUsage, std::string("no ") + direction + " port matches '" + wanted + "' (see 'quorvane-cli ports')");
     std::string names;
     for (const PortEntry* p : hits) names += (names.empty() ? "" : ", ") + std::to_string(p->index) + " \"" + p->name + "\"";
-    Fail(kExitUsage, std::string("'") + spec + "' fits more than one " + direction + " port: " + names);
+    Fail(kExitUsage, std::string("'") + wanted + "' fits more than one " + direction + " port: " + names);
 }
 
 // ---------------------------------------------------------------------------
