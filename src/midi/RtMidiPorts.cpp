@@ -367,7 +367,9 @@ constexpr auto kJackSettle = 150ms;
 
 struct RtMidiOutput::Impl {
     Impl(PostFn post, std::string clientName)
-        : events(std::make_shared<Events<RtMidiOutput>>(std::move(post))), client(clientName), lister(clientName) {}
+        : events(std::make_shared<Events<RtMidiOutput>>(std::move(post))),
+          client(clientName),
+          lister(clientName + "-list") {}
 
     std::shared_ptr<Events<RtMidiOutput>> events;
     std::string client;
@@ -596,7 +598,7 @@ constexpr unsigned kRtBufferCount = 8;
 }  // namespace
 
 struct RtMidiInput::Impl {
-    Impl(PostFn post, std::string clientName) : client(clientName), lister(clientName) {
+    Impl(PostFn post, std::string clientName) : client(clientName + "-in"), lister(clientName + "-in-list") {
         queue = std::make_unique<InputQueue>();
         queue->events = std::make_shared<Events<RtMidiInput>>(std::move(post));
     }

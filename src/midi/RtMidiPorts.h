@@ -63,7 +63,9 @@ public:
     static constexpr int kDefaultGapMs = 20;
 
     // `post` runs the error and output-done events on the GUI thread.
-    // `clientName` names this program to the MIDI system.
+    // `clientName` names this program to the MIDI system: the open port is
+    // "<clientName>:out" (the input's is "<clientName>-in:in"); listing uses an
+    // idle client "<clientName>-list" without ports.
     explicit RtMidiOutput(PostFn post, std::string clientName = "Quorvane");
     ~RtMidiOutput() override;
 

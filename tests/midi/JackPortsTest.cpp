@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -116,7 +117,11 @@ protected:
     static void SetUpTestSuite() {
         gHaveJackd = gServer.start(gStartError);
     }
-    static void TearDownTestSuite() { gServer.stop(); }
+    static void TearDownTestSuite() {
+        if (::testing::UnitTest::GetInstance()->current_test_suite()->failed_test_count() > 0)
+            std::cerr << "jackd said:\n" << gServer.logText() << "\n";
+        gServer.stop();
+    }
 
     void SetUp() override {
         if (!gHaveJackd) GTEST_SKIP() << "jackd is not installed";
