@@ -221,9 +221,10 @@ std::string apiLabel(Api api) {
 // long enough for the server's notifications about it to have been handled.
 constexpr auto kJackChangeGap = std::chrono::milliseconds(50);
 
+// With no JACK server there is nothing to keep apart: `live` false skips it.
 class JackChange {
 public:
-    explicit JackChange(Api api) : active_(api == RtMidi::UNIX_JACK) {
+    explicit JackChange(Api api, bool live = true) : active_(live && api == RtMidi::UNIX_JACK) {
         if (!active_) return;
         mutex().lock();
         const auto due = last() + kJackChangeGap;
@@ -231,9 +232,11 @@ public:
     }
     ~JackChange() {
         if (!active_) return;
-        last() = std::chrono::steady_clock::now();
+        if (happened_) last() = std::chrono::steady_clock::now();
         mutex().unlock();
     }
+    // Nothing reached the server (it is not running): the next change need not wait.
+    void nothingHappened() { happened_ = false; }
     JackChange(const JackChange&) = delete;
     JackChange& operator=(const JackChange&) = delete;
 
@@ -247,13 +250,15 @@ private:
         return t;
     }
     bool active_;
+    bool happened_ = true;
 };
 
 // Deletes an RtMidi object (closing its port and client) quietly and paced.
 struct RtDeleter {
+    bool live = true;  // false: a JACK object that never reached a server
     template <class T>
     void operator()(T* p) const {
-        JackChange change(p->getCurrentApi());
+        JackChange change(p->getCurrentApi(), live);
         CaptureErrors quiet;
         delete p;
     }
@@ -281,6 +286,11 @@ RtPtr<T> makeRt(Api api, const std::string& client, void* route, std::string* er
             if (error) *error = trimmed(e.what());
         }
         std::cerr.rdbuf(old);
+        // A JACK client that could not reach a server warns and stays empty.
+        if (!rt || !said.str().empty()) {
+            change.nothingHappened();
+            if (rt) rt.get_deleter().live = false;
+        }
     }
     if (!rt) {
         if (error && error->empty()) *error = trimmed(said.str());
@@ -316,6 +326,8 @@ public:
             CaptureErrors quiet;
             try {
                 const unsigned n = probe->getPortCount();
+                // A JACK probe made while no server ran connects when one appears.
+                if (quiet.empty()) probe.get_deleter().live = true;
                 for (unsigned i = 0; i < n; ++i) {
                     std::string name = probe->getPortName(i);
                     if (name.empty()) continue;  // went away while listing
@@ -345,6 +357,53 @@ std::optional<unsigned> findPort(T& rt, const PortEntry& entry) {
 }
 
 std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+
+struct OpenFailure {
+    int code = 0;
+    std::string text;
+};
+
+// Opens the port `entry` stands for on a new RtMidi object of its API. On
+// failure returns null and fills `failure`; the caller reports it once every
+// error capture here has ended (the report may run a nested event loop).
+template <class T, class... Extra>
+RtPtr<T> openRt(const PortEntry& entry, const std::string& client, ErrorRoute* route, const std::string& kind,
+                const std::string& portName, const std::function<void(T&)>& prepare, OpenFailure& failure,
+                Extra... extra) {
+    const std::string device = "The " + kind + " device " + quoted(entry.label);
+    std::string startError;
+    auto rt = makeRt<T>(entry.api, client, route, &startError, extra...);
+    if (!rt) {
+        failure = {kErrOpenFailed, device + " could not be opened: " +
+                                       (startError.empty() ? "the MIDI system did not start." : startError)};
+        return nullptr;
+    }
+    CaptureErrors errors;
+    std::optional<unsigned> number;
+    try {
+        number = findPort(*rt, entry);
+    } catch (const std::exception& e) {
+        errors.add(e.what());
+    }
+    if (!number) {
+        const std::string why = errors.empty() ? startError : errors.text();
+        failure = {kErrDeviceGone, device + " is no longer available." + (why.empty() ? "" : " " + why)};
+        return nullptr;
+    }
+    try {
+        if (prepare) prepare(*rt);
+        JackChange change(entry.api);
+        rt->openPort(*number, portName);
+    } catch (const std::exception& e) {
+        errors.add(e.what());
+    }
+    if (!rt->isPortOpen() || !errors.empty()) {
+        failure = {kErrOpenFailed,
+                   device + " could not be opened: " + (errors.empty() ? std::string("the MIDI system refused.") : errors.text())};
+        return nullptr;
+    }
+    return rt;
+}
 
 bool validSysEx(const Bytes& m) {
     if (m.size() < 2 || m.front() != 0xF0 || m.back() != 0xF7) return false;
@@ -428,33 +487,9 @@ bool RtMidiOutput::open(int index) {
     d_->route.report = [events, label](const std::string& text) {
         events->driverError("MIDI Out " + quoted(label) + ": " + text);
     };
-    std::string startError;
-    auto rt = makeRt<RtMidiOut>(entry.api, d_->client, &d_->route, &startError);
-    if (!rt)
-        return fail(kErrOpenFailed, "The MIDI Out device " + quoted(label) + " could not be opened: " +
-                                        (startError.empty() ? "the MIDI system did not start." : startError));
-    CaptureErrors errors;
-    std::optional<unsigned> number;
-    try {
-        number = findPort(*rt, entry);
-    } catch (const std::exception& e) {
-        errors.add(e.what());
-    }
-    if (!number) {
-        std::string why = errors.empty() ? startError : errors.text();
-        return fail(kErrDeviceGone,
-                    "The MIDI Out device " + quoted(label) + " is no longer available." + (why.empty() ? "" : " " + why));
-    }
-    try {
-        JackChange change(entry.api);
-        rt->openPort(*number, "out");
-    } catch (const std::exception& e) {
-        errors.add(e.what());
-    }
-    if (!rt->isPortOpen() || !errors.empty()) {
-        const std::string why = errors.empty() ? std::string("the MIDI system refused.") : errors.text();
-        return fail(kErrOpenFailed, "The MIDI Out device " + quoted(label) + " could not be opened: " + why);
-    }
+    OpenFailure failure;
+    auto rt = openRt<RtMidiOut>(entry, d_->client, &d_->route, "MIDI Out", "out", nullptr, failure);
+    if (!rt) return fail(failure.code, failure.text);
 
     d_->port = std::move(rt);
     d_->events->resetReported();
@@ -656,36 +691,17 @@ bool RtMidiInput::open(int index) {
     d_->route.report = [events, label](const std::string& text) {
         events->driverError("MIDI In " + quoted(label) + ": " + text);
     };
-    std::string startError;
-    auto rt = makeRt<RtMidiIn>(entry.api, d_->client, &d_->route, &startError, kRtQueueLimit);
-    if (!rt)
-        return fail(kErrOpenFailed, "The MIDI In device " + quoted(label) + " could not be opened: " +
-                                        (startError.empty() ? "the MIDI system did not start." : startError));
-    CaptureErrors errors;
-    std::optional<unsigned> number;
-    try {
-        number = findPort(*rt, entry);
-    } catch (const std::exception& e) {
-        errors.add(e.what());
-    }
-    if (!number) {
-        std::string why = errors.empty() ? startError : errors.text();
-        return fail(kErrDeviceGone,
-                    "The MIDI In device " + quoted(label) + " is no longer available." + (why.empty() ? "" : " " + why));
-    }
-    try {
-        rt->setBufferSize(kRtBufferSize, kRtBufferCount);
-        rt->ignoreTypes(false /*System Exclusive*/, true /*timing*/, true /*active sensing*/);
-        rt->setCallback(onMidiIn, d_->queue.get());
-        JackChange change(entry.api);
-        rt->openPort(*number, "in");
-    } catch (const std::exception& e) {
-        errors.add(e.what());
-    }
-    if (!rt->isPortOpen() || !errors.empty()) {
-        const std::string why = errors.empty() ? std::string("the MIDI system refused.") : errors.text();
-        return fail(kErrOpenFailed, "The MIDI In device " + quoted(label) + " could not be opened: " + why);
-    }
+    OpenFailure failure;
+    InputQueue* queue = d_->queue.get();
+    auto rt = openRt<RtMidiIn>(
+        entry, d_->client, &d_->route, "MIDI In", "in",
+        [queue](RtMidiIn& in) {
+            in.setBufferSize(kRtBufferSize, kRtBufferCount);
+            in.ignoreTypes(false /*System Exclusive*/, true /*timing*/, true /*active sensing*/);
+            in.setCallback(onMidiIn, queue);
+        },
+        failure, kRtQueueLimit);
+    if (!rt) return fail(failure.code, failure.text);
     d_->port = std::move(rt);
     events->resetReported();
     return true;
