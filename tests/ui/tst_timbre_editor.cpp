@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "UiTestSupport.h"
 #include "ui/patch/frmPatch.h"
@@ -60,6 +61,7 @@ class TimbreEditorTest : public QObject {
         editor->setWindowTitle(QString("Timbre for Patch Part %1").arg(part));
         editor->show();
         QVERIFY(QTest::qWaitForWindowExposed(editor.get()));
+        QCoreApplication::processEvents();  // activation runs from the event queue
     }
     void Close() { editor->EndButton->click(); }
 
@@ -257,6 +259,40 @@ private slots:
         QCOMPARE(editor->ToneNameText->text(), QString());
         QCOMPARE(SentDataSets().size(), size_t(1));
         QCOMPARE(int(SentDataSets()[0].data[0]), 5);
+    }
+
+    // "Done" pressed while the opening still waits for the module ends the
+    // modal wait of the opener.
+    void doneDuringActivationEndsExec() {
+        rig->u220().InvalidateAll();
+        rig->vm->withEmulator([](auto& e) {
+            emulator::WireModel w;
+            w.enabled = true;
+            w.answerDelayMs = 300;
+            e.setWireModel(w);
+            return 0;
+        });
+        bool pressedDuringWait = false;
+        QTimer::singleShot(100, editor.get(), [&] {
+            pressedDuringWait = !rig->u220().TimbreDataLoaded();
+            editor->EndButton->click();
+        });
+        bool rescued = false;
+        QTimer::singleShot(5000, editor.get(), [&] {
+            rescued = true;  // exec() still running: show the window again so done() can end it
+            editor->show();
+            editor->done(QDialog::Rejected);
+        });
+        editor->gintPartNo = 2;
+        editor->exec();
+        rig->vm->withEmulator([](auto& e) {
+            e.setWireModel(emulator::WireModel{});
+            return 0;
+        });
+        QVERIFY(pressedDuringWait);
+        QVERIFY(!rescued);
+        QVERIFY(!editor->isVisible());
+        QVERIFY(!editor->Updating);
     }
 
     // Fits a 1366x768 screen; with QUORVANE_SCREENSHOT_DIR set, the window is

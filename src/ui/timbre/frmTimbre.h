@@ -41,7 +41,8 @@ public:
     int16_t gintPartNo = 1;
 
     // Reads every value for gintPartNo into the controls (Updating set, so
-    // nothing is written back). Runs each time the window is shown.
+    // nothing is written back). Runs each time the window is shown, as soon as
+    // events are processed after the showing.
     void Activate();
 
     // True while the controls are filled from the model and while a
