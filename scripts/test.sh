@@ -6,8 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/build.sh
-export QT_QPA_PLATFORM=offscreen
-ctest --test-dir build --output-on-failure -j2 --timeout 600
 if [ -f scripts/fuzz.sh ]; then
   bash scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
 fi
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir build --output-on-failure -j2 --timeout 600

@@ -14,14 +14,13 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QShowEvent>
-#include <QToolTip>
 #include <QVBoxLayout>
-#include <QValidator>
 #include <algorithm>
 
 #include "device/NameCodec.h"
 #include "device/clsU220.h"
 #include "ui/common/MainContext.h"
+#include "ui/common/NameField.h"
 #include "ui/common/ValueLists.h"
 
 #include "ui/keyboard/frmKeyboard.h"
@@ -34,27 +33,6 @@ namespace lists = quorvane::ui::lists;
 namespace {
 
 constexpr int kTotalVoices = 30;
-constexpr int kNameLength = 12;
-
-// Lets through only text whose every character has a one-byte code on the
-// module. A name read from the module may hold a byte with no character (shown
-// as U+FFFD); such text stays editable (Intermediate) so the user can delete it,
-// but it is never written while the mark is in it.
-class PatchNameValidator : public QValidator {
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int&) const override {
-        bool replacement = false;
-        for (QChar c : input) {
-            if (c.unicode() == 0xFFFD) {
-                replacement = true;
-                continue;
-            }
-            if (c.isSurrogate() || !quorvane::HasModuleCode(c.unicode())) return Invalid;
-        }
-        return replacement ? Intermediate : Acceptable;
-    }
-};
 
 QString ChorusTypes() { return "Chorus1,Chorus2,FB-Chorus,Flanger,Short Delay"; }
 QString ChorusOutModes() { return "Pre Rev,Post Rev"; }
@@ -217,10 +195,8 @@ void frmPatch::BuildUi() {
         auto* nameCol = new QVBoxLayout;
         auto* nameRow = new QHBoxLayout;
         PatchNameText = new QLineEdit(content);
-        PatchNameText->setMaxLength(kNameLength);
-        PatchNameText->setValidator(new PatchNameValidator(PatchNameText));
         PatchNameText->setAccessibleName("Patch name");
-        PatchNameText->setMinimumWidth(PatchNameText->fontMetrics().horizontalAdvance(QString(kNameLength + 1, 'X')));
+        quorvane::ui::MakeNameField(PatchNameText);
         PatchNoLabel = new QLabel("P-00", content);
         nameRow->addWidget(PatchNameText);
         nameRow->addWidget(PatchNoLabel);
@@ -528,17 +504,9 @@ std::vector<std::pair<QComboBox*, quorvane::Param>> frmPatch::PartLists(int p) c
 
 void frmPatch::OnPatchNameEdited(const QString& text) {
     if (Updating) return;
-    std::string error;
-    const auto bytes = quorvane::Utf8ToNameBytes(text.toStdString(), &error);
-    if (!bytes) {
-        // Only a byte read from the module that has no character can get here
-        // (typing is filtered): keep the module's name until it is removed.
-        QToolTip::showText(PatchNameText->mapToGlobal(QPoint(0, PatchNameText->height())),
-                           "Remove the marked character: it has no code on the U-220. The name is not sent.",
-                           PatchNameText);
-        return;
-    }
-    u220_.PatchCommonPatchName(*bytes);
+    // Only a byte read from the module that has no character can fail here
+    // (typing is filtered): the module keeps its name until it is removed.
+    if (const auto bytes = quorvane::ui::NameToSend(PatchNameText, text)) u220_.PatchCommonPatchName(*bytes);
 }
 
 // ---------------------------------------------------------------------------
@@ -561,10 +529,7 @@ void frmPatch::Activate() {
 
     ResetVoiceReserveLists();
 
-    // Trailing blanks are only the module's padding; the model pads again on write.
-    QString name = QString::fromStdString(quorvane::NameBytesToUtf8(u220_.PatchCommonPatchName()));
-    while (name.endsWith(' ')) name.chop(1);
-    PatchNameText->setText(name);
+    PatchNameText->setText(quorvane::ui::NameForDisplay(u220_.PatchCommonPatchName()));
 
     const std::pair<QComboBox*, Param> common[] = {
         {ChorusTypeCombo, Param::PatchCommonChorusType},
@@ -615,7 +580,7 @@ void frmPatch::RefreshPartRow(int p) {
 // Voice reserves
 
 std::array<QComboBox*, 7> frmPatch::ReserveLists() const {
-    // Parts 1 to 6, then the rhythm part.
+    // Part rows 1 to 6, then the rhythm part.
     return {VoiceReserveCombo[1], VoiceReserveCombo[2], VoiceReserveCombo[3], VoiceReserveCombo[4],
             VoiceReserveCombo[5], VoiceReserveCombo[6], PatchRhythmVoiceReserveCombo};
 }

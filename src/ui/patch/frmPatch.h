@@ -124,7 +124,7 @@ private:
     void OnShowKeyboard();
     // Row p's lists with their members, in refresh order.
     std::vector<std::pair<QComboBox*, quorvane::Param>> PartLists(int p) const;
-    // The seven voice reserve lists: parts 1 to 6, then the rhythm part.
+    // The seven voice reserve lists: part rows 1 to 6, then the rhythm part.
     std::array<QComboBox*, 7> ReserveLists() const;
 
     quorvane::ui::MainContext& ctx_;

@@ -13,7 +13,7 @@
 #include "device/clsU220.h"
 #include "ui/common/MainContext.h"
 #include "ui/common/ValueLists.h"
-#include "ui/timbre/NameValidator.h"
+#include "ui/common/NameField.h"
 
 using quorvane::Param;
 namespace lists = quorvane::ui::lists;

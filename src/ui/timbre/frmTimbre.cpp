@@ -17,7 +17,7 @@
 #include "ui/common/MainContext.h"
 #include "ui/common/ValueLists.h"
 #include "ui/patch/frmPatch.h"
-#include "ui/timbre/NameValidator.h"
+#include "ui/common/NameField.h"
 
 using quorvane::Param;
 namespace lists = quorvane::ui::lists;

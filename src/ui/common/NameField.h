@@ -1,4 +1,4 @@
-// Name fields of the timbre and rhythm setup editors: only characters with a
+// Name fields of the editors (patch, timbre, rhythm setup): only characters with a
 // one-byte code on the module may be typed or pasted. A name read from the
 // module can hold a byte with no character (shown as U+FFFD); such text is
 // "intermediate": it can be edited, but is not sent until that mark is gone.
