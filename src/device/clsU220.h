@@ -67,7 +67,12 @@ public:
 
     // ---- device ID ---------------------------------------------------------
     int16_t DeviceID() const { return deviceId_; }
-    void DeviceID(int16_t id) { deviceId_ = id; }
+    // Stores only; the next message carries it. A value that is not a 7-bit
+    // byte would break the frame, so it is refused.
+    void DeviceID(int16_t id) {
+        if (id >= 0 && id <= 0x7F) deviceId_ = id;
+        else ++rejectedWrites_;
+    }
 
     // ---- master setup --------------------------------------------------------
     float MasterSetupMTune();

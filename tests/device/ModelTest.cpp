@@ -243,6 +243,8 @@ TEST_F(ModelTest, DeviceIdChangesTheNextMessageOnly) {
     EXPECT_TRUE(TakeSent().empty());
     model->PatchPartLevel(1, 5);
     EXPECT_EQ(TakeSent()[0][2], 0x00);
+    model->DeviceID(200);  // not a data byte: refused
+    EXPECT_EQ(model->DeviceID(), 0);
 }
 
 TEST_F(ModelTest, ToneNames) {
