@@ -7,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
@@ -160,6 +161,36 @@ private:
     QTimer timer_;
     QList<QPointer<QMessageBox>> answered_;
 };
+
+// Makes the virtual module answer every request `ms` late (0: at once again).
+inline void SetAnswerDelay(midi::VirtualU220& vm, double ms) {
+    vm.withEmulator([ms](auto& e) {
+        emulator::WireModel w;
+        w.enabled = ms > 0;
+        w.answerDelayMs = ms;
+        e.setWireModel(w);
+        return 0;
+    });
+}
+
+// Runs dialog.exec(); `afterMs` into it runs `press` (say, a click on the
+// dialog's "Done" while its opening still waits for the module). True when
+// exec() ended by itself; a dialog still in exec() after 5 s (hidden, with
+// nothing left to end it) is shown and ended, and false is returned.
+inline bool ExecEnds(QDialog& dialog, int afterMs, const std::function<void()>& press) {
+    QTimer::singleShot(afterMs, &dialog, press);
+    bool rescued = false;
+    QTimer rescue;
+    rescue.setSingleShot(true);
+    QObject::connect(&rescue, &QTimer::timeout, &dialog, [&] {
+        rescued = true;
+        dialog.show();
+        dialog.done(QDialog::Rejected);
+    });
+    rescue.start(5000);
+    dialog.exec();
+    return !rescued;
+}
 
 // Runs events until pred holds or `ms` pass; true when it holds.
 template <class Pred>

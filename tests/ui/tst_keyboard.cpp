@@ -40,6 +40,7 @@ class tst_keyboard : public QObject {
         auto w = std::make_unique<frmKeyboard>(*ctx, *patch);
         w->show();
         if (!QTest::qWaitForWindowExposed(w.get())) qWarning("key range editor not exposed");
+        QCoreApplication::processEvents();  // activation runs from the event queue
         return w;
     }
     static void move(QWidget* w, int x, Qt::MouseButtons buttons) {
@@ -63,6 +64,23 @@ private slots:
         patch.reset();
         ctx.reset();
         rig.reset();
+    }
+
+    // "Done" pressed while the opening still waits for the module's key ranges
+    // ends the opener's modal wait.
+    void doneWhileOpeningWaitsEndsExec() {
+        rig->u220().InvalidateAll();
+        quorvane::test::SetAnswerDelay(*rig->vm, 300);
+        frmKeyboard w(*ctx, *patch);
+        bool pressedDuringWait = false;
+        const bool ended = quorvane::test::ExecEnds(w, 100, [&] {
+            pressedDuringWait = !rig->u220().PatchDataLoaded();
+            w.cmdDone->click();
+        });
+        quorvane::test::SetAnswerDelay(*rig->vm, 0);
+        QVERIFY(pressedDuringWait);
+        QVERIFY(ended);
+        QVERIFY(sent().empty());
     }
 
     void keyEdges() {

@@ -61,6 +61,7 @@ private slots:
         ctx = std::make_unique<TestContext>(rig->u220());
         win = std::make_unique<frmPatch>(*ctx);
         win->show();
+        QCoreApplication::processEvents();  // activation runs from the event queue
         QVERIFY(!win->Updating);
         rig->vm->clearReceived();
     }
@@ -117,6 +118,7 @@ private slots:
         ctx->selectedPatch = 63;
         rig->vm->clearReceived();
         win->show();
+        QCoreApplication::processEvents();
         QVERIFY(sent().empty());
         QCOMPARE(win->PatchNoLabel->text(), QString("P-64"));
         QCOMPARE(win->ChorusTypeCombo->count(), 5);
@@ -310,6 +312,24 @@ private slots:
         QVERIFY(!first.isNull());
         win->EditTimbreCommand[2]->click();
         QCOMPARE(child.data(), first.data());
+    }
+
+    // "Done" pressed while the opening still waits for the module ends the
+    // opener's modal wait; the window must not stay in exec() hidden.
+    void doneWhileOpeningWaitsEndsExec() {
+        win->hide();
+        rig->u220().PatchChange(2);  // forgets the patch: the opening reads it again
+        quorvane::test::SetAnswerDelay(*rig->vm, 300);
+        bool pressedDuringWait = false;
+        const bool ended = quorvane::test::ExecEnds(*win, 100, [&] {
+            pressedDuringWait = !rig->u220().PatchDataLoaded();
+            win->EndCommand->click();
+        });
+        quorvane::test::SetAnswerDelay(*rig->vm, 0);
+        QVERIFY(pressedDuringWait);
+        QVERIFY(ended);
+        QVERIFY(!win->isVisible());
+        QVERIFY(!win->Updating);
     }
 
     void childWindowReactivatesOnClose() {

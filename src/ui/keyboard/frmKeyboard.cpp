@@ -198,7 +198,9 @@ frmKeyboard::~frmKeyboard() = default;
 
 void frmKeyboard::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous()) Activate();
+    // As in the patch editor: run activation (which may wait for the module)
+    // from the modal loop, so that "Done" during the wait ends exec().
+    if (!event->spontaneous()) QMetaObject::invokeMethod(this, [this] { Activate(); }, Qt::QueuedConnection);
 }
 
 void frmKeyboard::Activate() {

@@ -54,7 +54,7 @@ public:
     static QColor PartColor(int p);
 
     // Reads the six key ranges from the model and places the bars and handles.
-    // Runs when the window is shown.
+    // Runs from the event queue each time the window is shown.
     void Activate();
 
     // ---- state, indexes 1..6 = part number, element 0 unused ----

@@ -514,7 +514,10 @@ void frmPatch::OnPatchNameEdited(const QString& text) {
 
 void frmPatch::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous()) Activate();
+    // Activation may wait for the module while events run. Run it once the
+    // modal loop of exec() is running: a "Done" pressed during that wait must
+    // end exec(), which it cannot do while exec() is still inside show().
+    if (!event->spontaneous()) QMetaObject::invokeMethod(this, [this] { Activate(); }, Qt::QueuedConnection);
 }
 
 void frmPatch::Activate() {

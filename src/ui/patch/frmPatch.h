@@ -40,8 +40,8 @@ public:
     ~frmPatch() override;
 
     // Re-reads every value from the model into the controls, with Updating set
-    // so nothing is written back. Runs when the window is shown and again after
-    // each child window closes.
+    // so nothing is written back. Runs from the event queue each time the window
+    // is shown, and again after each child window closes.
     void Activate();
 
     // Restores all seven voice reserve lists to "0".."30" with no selection.
