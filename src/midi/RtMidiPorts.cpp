@@ -423,6 +423,11 @@ std::string hex2(uint8_t b) {
 
 using namespace std::chrono_literals;
 constexpr auto kJackSettle = 150ms;
+// JACK hands a message to the connected port at one of the next process
+// cycles. Closing the port unregisters it at once, so a message sent just before
+// could be lost: the port stays open until this long after the last send (a few
+// periods of any usual buffer size).
+constexpr auto kJackDrain = 200ms;
 
 struct RtMidiOutput::Impl {
     Impl(PostFn post, std::string clientName)
@@ -441,6 +446,10 @@ struct RtMidiOutput::Impl {
     int gapMs = kDefaultGapMs;
     bool notOpenReported = false;
     std::chrono::steady_clock::time_point readyAt;  // no message leaves before this
+    bool jack = false;                               // the open port is on JACK
+    // When the last message was handed to the port; written by whichever thread
+    // sends, read by close() once the sender has stopped.
+    std::atomic<std::chrono::steady_clock::time_point> lastSend{};
     std::atomic<bool> donePending{false};
     std::atomic<uint64_t> sent{0};
 
@@ -496,12 +505,15 @@ bool RtMidiOutput::open(int index) {
     d_->notOpenReported = false;
     // JACK makes a new connection live at a later process cycle: a message sent
     // at once could leave before it and be lost. Hold the first ones back a little.
-    d_->readyAt = std::chrono::steady_clock::now() + (entry.api == RtMidi::UNIX_JACK ? kJackSettle : 0ms);
+    d_->jack = entry.api == RtMidi::UNIX_JACK;
+    d_->readyAt = std::chrono::steady_clock::now() + (d_->jack ? kJackSettle : 0ms);
+    d_->lastSend.store({});
     RtMidiOut* out = d_->port.get();
     Impl* d = d_.get();
     d_->sender = std::make_unique<PacedSender>([out, d, events](const Bytes& m) {
         if (std::chrono::steady_clock::now() < d->readyAt) std::this_thread::sleep_until(d->readyAt);
         out->sendMessage(&m);
+        d->lastSend = std::chrono::steady_clock::now();
         ++d->sent;
         if (!d->donePending.exchange(true)) {
             events->run([events, d] {
@@ -524,6 +536,11 @@ void RtMidiOutput::close() {
     // The sender is stopped first: it sends what is queued, and then nothing
     // touches the RtMidi object any more.
     d_->sender.reset();
+    if (d_->port && d_->jack) {
+        // Give JACK the cycles it needs to pass the last message on.
+        const auto due = d_->lastSend.load() + kJackDrain;
+        if (std::chrono::steady_clock::now() < due) std::this_thread::sleep_until(due);
+    }
     d_->port.reset();  // closes the port, quietly
 }
 

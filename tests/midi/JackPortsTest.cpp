@@ -223,6 +223,27 @@ TEST_F(JackPorts, SendsAndReceivesIntactAndInOrder) {
     EXPECT_TRUE(errors.empty()) << errors.front();
 }
 
+// JACK hands a message on at a later process cycle: closing the port right
+// after the last send must not lose it, whatever the send gap.
+TEST_F(JackPorts, CloseRightAfterASendStillDeliversTheLastMessage) {
+    for (int gap : {RtMidiOutput::kDefaultGapMs, 0}) {
+        {
+            std::lock_guard lock(mutex_);
+            farReceived_.clear();
+        }
+        RtMidiOutput out(post);
+        const int o = find(out, 0, tag_ + ":in");
+        ASSERT_GE(o, 0);
+        ASSERT_TRUE(out.open(o));
+        out.setSendGapMs(gap);
+        out.sendShort(0xC2, 0x05);
+        const Bytes last = sysex(20, static_cast<uint8_t>(gap));
+        out.sendSysEx(last);
+        out.close();
+        EXPECT_EQ(farReceived(2), (std::vector<Bytes>{{0xC2, 0x05}, last})) << "gap " << gap;
+    }
+}
+
 TEST_F(JackPorts, PortSetOffersTheVirtualModuleFirstAndRealPortsAfter) {
     auto ports = CreatePorts(post);
     MIDIOutput& out = *ports.output;

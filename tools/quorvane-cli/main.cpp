@@ -16,7 +16,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "device/Host.h"
@@ -399,14 +398,11 @@ public:
         host_.processPending();
     }
 
-    // Hands every queued message to the port before the program ends. A data set
-    // is never answered, so nothing shows that it has left: on JACK a message
-    // handed to the port goes out in one of the next process cycles, and closing
-    // the port before then loses it. A short pause after the last write lets it go.
+    // Hands every queued message to the port before the program ends (closing
+    // the port, when the model goes, waits until the last one has left).
     void Flush() {
         if (!model_ || !model_->MIDIOutput1 || !model_->MIDIOutput1->isOpen()) return;
         model_->MIDIOutput1->flush();
-        if (wrote_ && !options_.useVirtual) std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
     }
 
     // What the inbound handler kept and dropped, for --verbose.
@@ -509,7 +505,6 @@ private:
 
     int Set(const std::vector<std::string>& args) {
         const Target t = ParseTarget(args, 1, "set");
-        wrote_ = true;
         const Property& p = t.property;
         const std::string& text = args.back();
         clsU220& u = *model_;
@@ -634,8 +629,6 @@ private:
     std::unique_ptr<clsU220> model_;
     int retriesLeft_ = 0;
     std::string gaveUp_;
-    bool wrote_ = false;
-    static constexpr int kSettleMs = 200;
 };
 
 }  // namespace

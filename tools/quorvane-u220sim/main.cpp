@@ -259,7 +259,7 @@ int main(int argc, char** argv) {
         }
         r->endpoint.store(ep.get());
         std::cerr << "quorvane-u220sim: " << ep->apiName() << ": ports " << o.name << ":" << o.inPort << " (requests in) and "
-                  << o.name << ":" << o.outPort << " (answers out), device ID " << o.deviceId
+                  << o.name << "-out:" << o.outPort << " (answers out), device ID " << o.deviceId
                   << (o.silent ? ", silent" : "") << "\n";
         routes.push_back(std::move(route));
         endpoints.push_back(std::move(ep));
