@@ -19,6 +19,11 @@ constexpr size_t kInputQueueLimit = 4096;
 // wake-ups it has posted: the queue, whether the port is open, and the port
 // itself (cleared when the port goes, so a late wake-up does nothing).
 struct InputState {
+    // Held while a wake-up is handed to `post`, and by close(): once the port is
+    // closed no call into the owner's event loop is still running, so the owner
+    // may take its loop down. Recursive: a PostFn that runs the wake-up at once
+    // may send (and be answered) or close the port from inside it.
+    std::recursive_mutex postMutex;
     std::mutex mutex;
     std::deque<Bytes> queue;
     bool open = false;
@@ -71,6 +76,7 @@ struct VirtualU220::Delivery {
                 if (auto s = w.lock()) targets.push_back(std::move(s));
         }
         for (const auto& s : targets) {
+            std::lock_guard postLock(s->postMutex);
             PostFn post;
             {
                 std::lock_guard lock(s->mutex);
@@ -188,6 +194,7 @@ public:
         delivery_->addInput(state_);
     }
     ~VirtualInputPort() override {
+        std::lock_guard postLock(state_->postMutex);
         std::lock_guard lock(state_->mutex);
         state_->open = false;
         state_->queue.clear();
@@ -206,6 +213,7 @@ public:
         return true;
     }
     void close() override {
+        std::lock_guard postLock(state_->postMutex);
         std::lock_guard lock(state_->mutex);
         state_->open = false;
         state_->queue.clear();

@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 #include "midi/VirtualU220.h"
 
@@ -148,4 +149,35 @@ TEST(VirtualU220, FullInputQueueDropsAndCounts) {
     for (int i = 0; i < 4100; ++i) r.out->sendSysEx(BuildRQ1(0x10, {0, 0, 0}, 16));
     EXPECT_EQ(r.in->messageCount(), 4096);
     EXPECT_EQ(r.in->droppedCount(), 4u);
+}
+
+// The owner may destroy its event loop as soon as the input is closed: a
+// delivery thread still handing a wake-up to the PostFn must be done by then.
+TEST(VirtualU220, ClosingWaitsForAWakeUpBeingPosted) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool inside = false, returned = false;
+    auto module = std::make_shared<VirtualU220>();
+    module->withEmulator([](auto& e) { e.setWireModel({true, 5.0, 0.0}); });
+    auto out = module->makeOutput();
+    auto in = module->makeInput([&](std::function<void()>) {
+        {
+            std::lock_guard lock(m);
+            inside = true;
+        }
+        cv.notify_all();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // a slow hand-over
+        std::lock_guard lock(m);
+        returned = true;
+    });
+    ASSERT_TRUE(out->open(-1));
+    ASSERT_TRUE(in->open(0));
+    out->sendSysEx(BuildRQ1(0x10, {0, 0, 0}, 16));  // answered later, from the delivery thread
+    {
+        std::unique_lock lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(3), [&] { return inside; }));
+    }
+    in->close();
+    std::lock_guard lock(m);
+    EXPECT_TRUE(returned) << "close() returned while the port was still posting";
 }
