@@ -277,10 +277,12 @@ int main(int argc, char** argv) {
     int signal = 0;
     sigwait(&stopSignals, &signal);
 
-    // Stop taking messages first, then stop the answers still scheduled.
+    // Stop the answers still scheduled first: the scheduler's thread may be in
+    // the middle of a send through an endpoint. Then stop taking messages (what
+    // arrives meanwhile is queued to a scheduler that no longer sends).
+    scheduler.Stop();
     for (auto& r : routes) r->endpoint.store(nullptr);
     endpoints.clear();
-    scheduler.Stop();
     {
         std::lock_guard lock(emuMutex);
         const emulator::EmulatorStats& s = emu.stats();
