@@ -474,6 +474,13 @@ void clsU220::PatchChange(int16_t PatchNo) {
         lastError_ = "Patch number " + std::to_string(PatchNo) + " is outside 1..64.";
         return;
     }
+    // The program change goes out on the module's Rx control channel: a channel
+    // never read from the module would be a guess that the module may ignore
+    // while its answer to the request below still looks like a confirmation.
+    if (!Fetch(Kind::MasterSetup, 0)) {
+        lastError_ = "The master setup could not be read, so no patch change was sent.";
+        return;
+    }
     for (;;) {
         AcquireSlot();
         // Channels 1..16 only: with the Rx control channel "Off" the module takes

@@ -132,7 +132,8 @@ public:
 
     // Switches the module to patch PatchNo (1..64) with a program change on the
     // stored Rx control channel (none when that is "Off"), waits for the module
-    // to confirm, and forgets the patch, timbre and rhythm data.
+    // to confirm, and forgets the patch, timbre and rhythm data. Reads the master
+    // setup first when it has not been read; when that fails nothing is sent.
     void PatchChange(int16_t PatchNo);
 
     // True when the module answers the patch data request within 3 s.

@@ -214,11 +214,24 @@ TEST_F(ModelTest, InvalidationsMakeTheNextReadAskAgain) {
 }
 
 TEST_F(ModelTest, PatchChangeSendsProgramChangeOnTheRxChannel) {
-    Poke({0, 0, 0}, {0x0E, 0x07, 0, 0, 0, 0, 0, 0, 0x05, 0x00});
-    model->MasterSetupMIDIRxCh();
-    TakeSent();
+    // A silent module: the Rx channel cannot be known, so no program change is guessed.
+    silent = true;
     model->PatchChange(1);
     auto sent = TakeSent();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0][0], 0xF0);
+    silent = false;
+
+    // The channel is the module's: with the master setup unread it is read first.
+    Poke({0, 0, 0}, {0x0E, 0x07, 0, 0, 0, 0, 0, 0, 0x05, 0x00});
+    model->PatchChange(1);
+    sent = TakeSent();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(HexBytes(sent[0]), "F0 41 10 2B 11 00 00 00 00 00 10 70 F7");
+    EXPECT_EQ(HexBytes(sent[1]), "C5 00");
+    EXPECT_EQ(HexBytes(sent[2]), "F0 41 10 2B 11 00 00 00 00 00 10 70 F7");
+    model->PatchChange(1);
+    sent = TakeSent();
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(HexBytes(sent[0]), "C5 00");
     EXPECT_EQ(HexBytes(sent[1]), "F0 41 10 2B 11 00 00 00 00 00 10 70 F7");
