@@ -16,15 +16,43 @@ int defaultGap(bool virtualModule) { return virtualModule ? 0 : RtMidiOutput::kD
 
 std::string orDefaultName(std::string name) { return name.empty() ? std::string(VirtualU220::kDeviceName) : name; }
 
-class CompositeOutput : public MIDIOutput {
-public:
-    // `keep` is held until the ports are gone (the module behind the virtual ones).
-    CompositeOutput(std::unique_ptr<MIDIOutput> virt, std::unique_ptr<MIDIOutput> real, std::shared_ptr<void> keep = nullptr)
+// What both directions share: a virtual and a real back end, the one that is
+// open, and the module behind the virtual one (held until the ports are gone).
+// The back ends' errors reach this port's own handler.
+template <class Port>
+class Composite : public Port {
+protected:
+    Composite(std::unique_ptr<Port> virt, std::unique_ptr<Port> real, std::shared_ptr<void> keep)
         : keep_(std::move(keep)), virt_(std::move(virt)), real_(std::move(real)) {
-        for (MIDIOutput* p : {virt_.get(), real_.get()}) {
+        for (Port* p : {virt_.get(), real_.get()}) {
             p->onError = [this](int code, const std::string& text) {
-                if (onError) onError(code, text);
+                if (this->onError) this->onError(code, text);
             };
+        }
+    }
+    void closeBoth() {
+        virt_->close();
+        real_->close();
+        active_ = nullptr;
+    }
+    bool noSuchDevice(const char* kind, int index) {
+        if (this->onError)
+            this->onError(kErrNoSuchDevice, std::string("There is no MIDI ") + kind + " device number " +
+                                                std::to_string(index) + ".");
+        return false;
+    }
+
+    std::shared_ptr<void> keep_;  // declared first: destroyed last
+    std::unique_ptr<Port> virt_;
+    std::unique_ptr<Port> real_;
+    Port* active_ = nullptr;
+};
+
+class CompositeOutput : public Composite<MIDIOutput> {
+public:
+    CompositeOutput(std::unique_ptr<MIDIOutput> virt, std::unique_ptr<MIDIOutput> real, std::shared_ptr<void> keep = nullptr)
+        : Composite(std::move(virt), std::move(real), std::move(keep)) {
+        for (MIDIOutput* p : {virt_.get(), real_.get()}) {
             p->onOutputDone = [this] {
                 if (onOutputDone) onOutputDone();
             };
@@ -39,21 +67,14 @@ public:
     }
     bool open(int index) override {
         close();
-        if (index != -1 && (index < 0 || real_->deviceName(index).empty())) {
-            if (onError) onError(kErrNoSuchDevice, "There is no MIDI Out device number " + std::to_string(index) + ".");
-            return false;
-        }
+        if (index != -1 && (index < 0 || real_->deviceName(index).empty())) return noSuchDevice("Out", index);
         MIDIOutput* target = index == -1 ? virt_.get() : real_.get();
         target->setSendGapMs(gap_.value_or(defaultGap(target == virt_.get())));
         if (!target->open(index)) return false;
         active_ = target;
         return true;
     }
-    void close() override {
-        virt_->close();
-        real_->close();
-        active_ = nullptr;
-    }
+    void close() override { closeBoth(); }
     bool isOpen() const override { return active_ && active_->isOpen(); }
     // With nothing open the real back end reports that nothing can be sent.
     void sendShort(uint8_t status, uint8_t data1) override { current()->sendShort(status, data1); }
@@ -72,22 +93,14 @@ public:
 
 private:
     MIDIOutput* current() const { return active_ ? active_ : real_.get(); }
-    std::shared_ptr<void> keep_;  // declared first: destroyed last
-    std::unique_ptr<MIDIOutput> virt_;
-    std::unique_ptr<MIDIOutput> real_;
-    MIDIOutput* active_ = nullptr;
     std::optional<int> gap_;
 };
 
-class CompositeInput : public MIDIInput {
+class CompositeInput : public Composite<MIDIInput> {
 public:
-    // `keep` is held until the ports are gone (the module behind the virtual ones).
     CompositeInput(std::unique_ptr<MIDIInput> virt, std::unique_ptr<MIDIInput> real, std::shared_ptr<void> keep = nullptr)
-        : keep_(std::move(keep)), virt_(std::move(virt)), real_(std::move(real)) {
+        : Composite(std::move(virt), std::move(real), std::move(keep)) {
         for (MIDIInput* p : {virt_.get(), real_.get()}) {
-            p->onError = [this](int code, const std::string& text) {
-                if (onError) onError(code, text);
-            };
             p->onSysExReceived = [this] {
                 if (onSysExReceived) onSysExReceived();
             };
@@ -103,20 +116,13 @@ public:
     }
     bool open(int index) override {
         close();
-        if (index < 0 || (index > 0 && real_->deviceName(index - 1).empty())) {
-            if (onError) onError(kErrNoSuchDevice, "There is no MIDI In device number " + std::to_string(index) + ".");
-            return false;
-        }
+        if (index < 0 || (index > 0 && real_->deviceName(index - 1).empty())) return noSuchDevice("In", index);
         MIDIInput* target = index == 0 ? virt_.get() : real_.get();
         if (!target->open(index == 0 ? 0 : index - 1)) return false;
         active_ = target;
         return true;
     }
-    void close() override {
-        virt_->close();
-        real_->close();
-        active_ = nullptr;
-    }
+    void close() override { closeBoth(); }
     bool isOpen() const override { return active_ && active_->isOpen(); }
     int messageCount() const override { return active_ ? active_->messageCount() : 0; }
     Bytes receivedMessage() const override { return active_ ? active_->receivedMessage() : Bytes{}; }
@@ -124,12 +130,6 @@ public:
         if (active_) active_->discard();
     }
     uint64_t droppedCount() const override { return virt_->droppedCount() + real_->droppedCount(); }
-
-private:
-    std::shared_ptr<void> keep_;  // declared first: destroyed last
-    std::unique_ptr<MIDIInput> virt_;
-    std::unique_ptr<MIDIInput> real_;
-    MIDIInput* active_ = nullptr;
 };
 
 }  // namespace

@@ -416,6 +416,51 @@ std::string hex2(uint8_t b) {
     return buf;
 }
 
+// The ports of one direction as last listed; deviceCount() lists them again.
+template <class T>
+class DeviceList {
+public:
+    explicit DeviceList(std::string listClient) : lister_(std::move(listClient)) {}
+    int count() {
+        refresh();
+        return static_cast<int>(devices_.size());
+    }
+    // The entry of `index`, or null outside the list (listed first if never listed).
+    const PortEntry* at(int index) {
+        if (!listed_) refresh();
+        if (index < 0 || index >= static_cast<int>(devices_.size())) return nullptr;
+        return &devices_[index];
+    }
+    std::string name(int index) {
+        const PortEntry* e = at(index);
+        return e ? e->label : std::string();
+    }
+
+private:
+    void refresh() {
+        devices_ = lister_.list();
+        listed_ = true;
+    }
+    PortLister<T> lister_;
+    std::vector<PortEntry> devices_;
+    bool listed_ = false;
+};
+
+// Failures the MIDI system reports while the port `label` is open, for the
+// port's error event, prefixed with the port's kind and name.
+template <class Port>
+std::function<void(const std::string&)> driverErrorsTo(std::shared_ptr<Events<Port>> events, const std::string& kind,
+                                                       const std::string& label) {
+    return [events, prefix = kind + " " + quoted(label) + ": "](const std::string& text) {
+        events->driverError(prefix + text);
+    };
+}
+
+bool openFailed(const ErrorHandler& onError, int code, const std::string& text) {
+    if (onError) onError(code, text);
+    return false;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -433,13 +478,11 @@ struct RtMidiOutput::Impl {
     Impl(PostFn post, std::string clientName)
         : events(std::make_shared<Events<RtMidiOutput>>(std::move(post))),
           client(clientName),
-          lister(clientName + "-list") {}
+          devices(clientName + "-list") {}
 
     std::shared_ptr<Events<RtMidiOutput>> events;
     std::string client;
-    PortLister<RtMidiOut> lister;
-    std::vector<PortEntry> devices;
-    bool listed = false;
+    DeviceList<RtMidiOut> devices;
     ErrorRoute route;
     RtPtr<RtMidiOut> port;
     std::unique_ptr<PacedSender> sender;
@@ -453,9 +496,12 @@ struct RtMidiOutput::Impl {
     std::atomic<bool> donePending{false};
     std::atomic<uint64_t> sent{0};
 
-    void refresh() {
-        devices = lister.list();
-        listed = true;
+    // True when a message can be queued; otherwise says so, once until the next open.
+    bool canSend() {
+        if (sender) return true;
+        if (!notOpenReported) events->error(kErrNotOpen, "The MIDI Out port is not open: nothing can be sent.");
+        notOpenReported = true;
+        return false;
     }
 };
 
@@ -469,36 +515,22 @@ RtMidiOutput::~RtMidiOutput() {
     d_->events->owner = nullptr;
 }
 
-int RtMidiOutput::deviceCount() const {
-    d_->refresh();
-    return static_cast<int>(d_->devices.size());
-}
+int RtMidiOutput::deviceCount() const { return d_->devices.count(); }
 
-std::string RtMidiOutput::deviceName(int index) const {
-    if (!d_->listed) d_->refresh();
-    if (index < 0 || index >= static_cast<int>(d_->devices.size())) return {};
-    return d_->devices[index].label;
-}
+std::string RtMidiOutput::deviceName(int index) const { return d_->devices.name(index); }
 
 bool RtMidiOutput::open(int index) {
     close();
-    if (!d_->listed) d_->refresh();
-    auto fail = [&](int code, const std::string& text) {
-        if (onError) onError(code, text);
-        return false;
-    };
-    if (index < 0 || index >= static_cast<int>(d_->devices.size()))
-        return fail(kErrNoSuchDevice, "There is no MIDI Out device number " + std::to_string(index) + ".");
-    const PortEntry entry = d_->devices[index];
+    const PortEntry* listed = d_->devices.at(index);
+    if (!listed)
+        return openFailed(onError, kErrNoSuchDevice, "There is no MIDI Out device number " + std::to_string(index) + ".");
+    const PortEntry entry = *listed;
 
     auto events = d_->events;
-    const std::string label = entry.label;
-    d_->route.report = [events, label](const std::string& text) {
-        events->driverError("MIDI Out " + quoted(label) + ": " + text);
-    };
+    d_->route.report = driverErrorsTo(events, "MIDI Out", entry.label);
     OpenFailure failure;
     auto rt = openRt<RtMidiOut>(entry, d_->client, &d_->route, "MIDI Out", "out", nullptr, failure);
-    if (!rt) return fail(failure.code, failure.text);
+    if (!rt) return openFailed(onError, failure.code, failure.text);
 
     d_->port = std::move(rt);
     d_->events->resetReported();
@@ -525,9 +557,7 @@ bool RtMidiOutput::open(int index) {
             });
         }
     });
-    d_->sender->setErrorHandler([events, label](const std::string& text) {
-        events->driverError("MIDI Out " + quoted(label) + ": " + text);
-    });
+    d_->sender->setErrorHandler(d_->route.report);
     d_->sender->setGapMs(d_->gapMs);
     return true;
 }
@@ -552,12 +582,7 @@ void RtMidiOutput::sendShort(uint8_t status, uint8_t data1) {
                                               hex2(data1) + ").");
         return;
     }
-    if (!d_->sender) {
-        if (!d_->notOpenReported)
-            d_->events->error(kErrNotOpen, "The MIDI Out port is not open: nothing can be sent.");
-        d_->notOpenReported = true;
-        return;
-    }
+    if (!d_->canSend()) return;
     d_->sender->enqueue(Bytes{status, data1});
 }
 
@@ -567,12 +592,7 @@ void RtMidiOutput::sendSysEx(const Bytes& frame) {
                                               std::to_string(frame.size()) + " bytes).");
         return;
     }
-    if (!d_->sender) {
-        if (!d_->notOpenReported)
-            d_->events->error(kErrNotOpen, "The MIDI Out port is not open: nothing can be sent.");
-        d_->notOpenReported = true;
-        return;
-    }
+    if (!d_->canSend()) return;
     d_->sender->enqueue(frame);
 }
 
@@ -650,22 +670,15 @@ constexpr unsigned kRtBufferCount = 8;
 }  // namespace
 
 struct RtMidiInput::Impl {
-    Impl(PostFn post, std::string clientName) : client(clientName + "-in"), lister(clientName + "-in-list") {
+    Impl(PostFn post, std::string clientName) : client(clientName + "-in"), devices(clientName + "-in-list") {
         queue = std::make_unique<InputQueue>();
         queue->events = std::make_shared<Events<RtMidiInput>>(std::move(post));
     }
     std::string client;
-    PortLister<RtMidiIn> lister;
-    std::vector<PortEntry> devices;
-    bool listed = false;
+    DeviceList<RtMidiIn> devices;
     ErrorRoute route;
     std::unique_ptr<InputQueue> queue;  // outlives `port`
     RtPtr<RtMidiIn> port;
-
-    void refresh() {
-        devices = lister.list();
-        listed = true;
-    }
 };
 
 RtMidiInput::RtMidiInput(PostFn post, std::string clientName)
@@ -679,35 +692,21 @@ RtMidiInput::~RtMidiInput() {
     d_->queue->events->owner = nullptr;
 }
 
-int RtMidiInput::deviceCount() const {
-    d_->refresh();
-    return static_cast<int>(d_->devices.size());
-}
+int RtMidiInput::deviceCount() const { return d_->devices.count(); }
 
-std::string RtMidiInput::deviceName(int index) const {
-    if (!d_->listed) d_->refresh();
-    if (index < 0 || index >= static_cast<int>(d_->devices.size())) return {};
-    return d_->devices[index].label;
-}
+std::string RtMidiInput::deviceName(int index) const { return d_->devices.name(index); }
 
 bool RtMidiInput::open(int index) {
     close();
     d_->queue->clear();
     d_->queue->assembler.reset();
-    if (!d_->listed) d_->refresh();
-    auto fail = [&](int code, const std::string& text) {
-        if (onError) onError(code, text);
-        return false;
-    };
-    if (index < 0 || index >= static_cast<int>(d_->devices.size()))
-        return fail(kErrNoSuchDevice, "There is no MIDI In device number " + std::to_string(index) + ".");
-    const PortEntry entry = d_->devices[index];
+    const PortEntry* listed = d_->devices.at(index);
+    if (!listed)
+        return openFailed(onError, kErrNoSuchDevice, "There is no MIDI In device number " + std::to_string(index) + ".");
+    const PortEntry entry = *listed;
 
     auto events = d_->queue->events;
-    const std::string label = entry.label;
-    d_->route.report = [events, label](const std::string& text) {
-        events->driverError("MIDI In " + quoted(label) + ": " + text);
-    };
+    d_->route.report = driverErrorsTo(events, "MIDI In", entry.label);
     OpenFailure failure;
     InputQueue* queue = d_->queue.get();
     auto rt = openRt<RtMidiIn>(
@@ -718,7 +717,7 @@ bool RtMidiInput::open(int index) {
             in.setCallback(onMidiIn, queue);
         },
         failure, kRtQueueLimit);
-    if (!rt) return fail(failure.code, failure.text);
+    if (!rt) return openFailed(onError, failure.code, failure.text);
     d_->port = std::move(rt);
     events->resetReported();
     return true;

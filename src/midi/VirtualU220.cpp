@@ -194,11 +194,8 @@ public:
         delivery_->addInput(state_);
     }
     ~VirtualInputPort() override {
-        std::lock_guard postLock(state_->postMutex);
-        std::lock_guard lock(state_->mutex);
-        state_->open = false;
-        state_->queue.clear();
-        state_->port = nullptr;
+        VirtualInputPort::close();
+        state_->port = nullptr;  // on the GUI thread, where the wake-ups read it
     }
 
     int deviceCount() const override { return 1; }
