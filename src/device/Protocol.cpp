@@ -17,11 +17,14 @@ uint8_t Checksum(const Bytes& addressAndData) {
 }
 
 Bytes BuildFrame(uint8_t deviceId, uint8_t command, Address address, const Bytes& data) {
-    Bytes body{address.a1, address.a2, address.a3};
-    body.insert(body.end(), data.begin(), data.end());
-    Bytes frame{sysex::kStart, sysex::kManufacturer, deviceId, sysex::kModel, command};
-    frame.insert(frame.end(), body.begin(), body.end());
-    frame.push_back(Checksum(body));
+    Bytes frame;
+    frame.reserve(sysex::kHeaderSize + data.size() + 2);
+    for (uint8_t b : {sysex::kStart, sysex::kManufacturer, deviceId, sysex::kModel, command, address.a1, address.a2,
+                      address.a3})
+        frame.push_back(b);
+    frame.insert(frame.end(), data.begin(), data.end());
+    // The checksum covers the address and the data.
+    frame.push_back(Checksum(Bytes(frame.begin() + 5, frame.end())));
     frame.push_back(sysex::kEnd);
     return frame;
 }
