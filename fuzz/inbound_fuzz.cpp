@@ -364,10 +364,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     u.RequestTimeout = std::chrono::milliseconds(0);
     u.OnNotResponding = [](const std::string&) { return false; };
 
-    // The answer, and what its well-formed messages carried.
-    std::deque<std::vector<Bytes>> groups = Script(in, kind, index);
     Carried carried;
     uint64_t delivered = 0;
+    if (kind == Kind::PatchChange) {
+        // A patch change reads the master setup first when it has not been read:
+        // that read gets one well-formed answer, so that the scripted answer
+        // meets the patch change's own request.
+        const Bytes master = Frame(kDeviceId, sysex::kDT1, BlockAddress(Block::MasterSetup), std::vector<uint8_t>(16, 0));
+        Judge(master, carried);
+        ++delivered;
+        bool primed = false;
+        fout->onRequest = [&] {
+            if (primed) return;
+            primed = true;
+            fin->groups.push_back({master});
+            host.post([fin] { fin->arrive(); });
+        };
+        u.MasterSetupLCD();
+        FUZZ_CHECK(u.MasterSetupLoaded(), "the master setup was not read from a well-formed answer");
+    }
+
+    // The answer, and what its well-formed messages carried.
+    std::deque<std::vector<Bytes>> groups = Script(in, kind, index);
     for (const auto& g : groups)
         for (const Bytes& m : g) {
             Judge(m, carried);
@@ -414,7 +432,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Flags: only the block asked for.
     const bool master = u.MasterSetupLoaded(), patch = u.PatchDataLoaded(), timbre = u.TimbreDataLoaded();
     const bool rhythm = u.RhythmCommonLoaded();
-    FUZZ_CHECK(!master || kind == Kind::Master, "master setup flag set");
+    FUZZ_CHECK(!master || kind == Kind::Master || kind == Kind::PatchChange, "master setup flag set");
     FUZZ_CHECK(!patch || kind == Kind::Patch, "patch data flag set");
     FUZZ_CHECK(!timbre || kind == Kind::Timbre, "timbre data flag set");
     FUZZ_CHECK(!rhythm || kind == Kind::RhythmCommon, "rhythm common flag set");
