@@ -74,6 +74,7 @@ stop_sim() {
   wait "$pid" 2>/dev/null
 }
 
+expect_rc "simulator refuses a seed that is no whole number" 2 "$SIM" --seed 1.5
 start_sim e2eclean
 start_sim e2enoisy --answer-delay-ms 2 --foreign 0.3 --damage 0.05 --drop 0.02 --delay 0.05 --delay-ms 100 --seed 7
 start_sim e2esilent --silent

@@ -117,7 +117,11 @@ Options ParseOptions(int argc, char** argv) {
         else if (a == "--delay-ms") o.faults.delayMs = ParseDouble(a, value(), 0, 60000);
         else if (a == "--damage") o.faults.damage = ParseDouble(a, value(), 0, 1);
         else if (a == "--foreign") o.faults.foreign = ParseDouble(a, value(), 0, 1);
-        else if (a == "--seed") o.faults.seed = static_cast<uint32_t>(ParseDouble(a, value(), 0, 4294967295.0));
+        else if (a == "--seed") {
+            const double seed = ParseDouble(a, value(), 0, 4294967295.0);
+            if (seed != std::floor(seed)) Usage("--seed takes a whole number");
+            o.faults.seed = static_cast<uint32_t>(seed);
+        }
         else Usage("unknown option '" + a + "'");
     }
     return o;
