@@ -162,6 +162,38 @@ private:
     QList<QPointer<QMessageBox>> answered_;
 };
 
+// A silent module takes messages in (and applies them) but never answers.
+inline void SetSilent(midi::VirtualU220& vm, bool silent) {
+    vm.withEmulator([silent](auto& e) {
+        e.setSilent(silent);
+        return 0;
+    });
+}
+
+// While it lives the module is silent: a request gives up after 50 ms, and
+// each time the model asks whether to retry, the answer is Cancel and counted.
+class SilentModule {
+public:
+    explicit SilentModule(VirtualRig& rig) : rig_(rig), timeout_(rig.u220().RequestTimeout) {
+        rig.u220().RequestTimeout = std::chrono::milliseconds(50);
+        rig.u220().OnNotResponding = [this](const std::string&) {
+            ++asked;
+            return false;
+        };
+        SetSilent(*rig.vm, true);
+    }
+    ~SilentModule() {
+        SetSilent(*rig_.vm, false);
+        rig_.u220().OnNotResponding = nullptr;
+        rig_.u220().RequestTimeout = timeout_;
+    }
+    int asked = 0;
+
+private:
+    VirtualRig& rig_;
+    std::chrono::milliseconds timeout_;
+};
+
 // Makes the virtual module answer every request `ms` late (0: at once again).
 inline void SetAnswerDelay(midi::VirtualU220& vm, double ms) {
     vm.withEmulator([ms](auto& e) {

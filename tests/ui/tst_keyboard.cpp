@@ -83,6 +83,21 @@ private slots:
         QVERIFY(sent().empty());
     }
 
+    // A module that does not answer is asked about once; no bar is drawn and
+    // no handle offered, and nothing is written.
+    void silentModuleIsAskedAboutOnce() {
+        rig->u220().InvalidateAll();
+        quorvane::test::SilentModule silent(*rig);
+        auto w = open();
+        QCOMPARE(silent.asked, 1);
+        for (int p = 1; p <= 6; ++p) {
+            QVERIFY(w->KeyRange[p].isEmpty());
+            QVERIFY(w->LeftHandle[p]->isHidden());
+            QVERIFY(w->RightHandle[p]->isHidden());
+        }
+        QVERIFY(sent().empty());
+    }
+
     void keyEdges() {
         const int expected[][2] = {{21, 0},    {22, 150},  {23, 240},    {24, 480},    {25, 630},   {27, 870},
                                    {30, 1350}, {60, 5520}, {108, 12240}, {20, -300},   {0, -300},   {109, 12900},

@@ -28,13 +28,6 @@ using quorvane::ui::frmMIDISetupForm;
 
 namespace {
 
-void SetSilent(midi::VirtualU220& vm, bool silent) {
-    vm.withEmulator([silent](auto& e) {
-        e.setSilent(silent);
-        return 0;
-    });
-}
-
 // Patch n's name as the module holds it, shown as text.
 QString ModulePatchName(midi::VirtualU220& vm, int n) {
     const Bytes b = vm.withEmulator([n](auto& e) { return e.read(PatchMemoryAddress(n), 24); });

@@ -332,6 +332,78 @@ private slots:
         QVERIFY(!win->Updating);
     }
 
+    // A module that stops answering while the patch is read is asked about
+    // once: after Cancel the lists show nothing instead of asking again for
+    // each of them, and nothing is written.
+    void silentModuleIsAskedAboutOnce() {
+        rig->u220().PatchChange(2);  // forgets the patch
+        rig->vm->clearReceived();
+        {
+            quorvane::test::SilentModule silent(*rig);
+            win->Activate();
+            QCOMPARE(silent.asked, 1);
+        }
+        QVERIFY(!win->Updating);
+        QVERIFY(win->PatchNameText->text().isEmpty());
+        QCOMPARE(win->ChorusTypeCombo->currentIndex(), -1);
+        QCOMPARE(win->PatchRhythmLevelCombo->currentIndex(), -1);
+        QCOMPARE(win->LevelCombo[6]->currentIndex(), -1);
+        QVERIFY(sent().empty());
+        // The next opening asks the module again.
+        win->Activate();
+        QCOMPARE(win->LevelCombo[6]->currentIndex(), int(rig->u220().PatchPartLevel(6)));
+    }
+
+    // The child windows work on this window's lists: while the opening still
+    // reads the patch, their buttons open nothing.
+    void childButtonsWaitForTheOpening() {
+        win->hide();
+        rig->u220().PatchChange(2);
+        quorvane::test::SetAnswerDelay(*rig->vm, 300);
+        int opened = 0;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, this, [&] {
+            QWidget* w = QApplication::activeModalWidget();
+            if (!w || w == win.get() || !w->isVisible()) return;
+            ++opened;
+            w->close();
+        });
+        closer.start(20);
+        const bool ended = quorvane::test::ExecEnds(*win, 100, [&] {
+            QVERIFY(win->Updating);
+            win->EditTimbreCommand[1]->click();
+            win->cmdShowKeyboard->click();
+            win->EditRhythmCommand->click();
+            win->EndCommand->click();
+        });
+        quorvane::test::SetAnswerDelay(*rig->vm, 0);
+        QVERIFY(ended);
+        QCOMPARE(opened, 0);
+    }
+
+    // The rhythm setup editor is in front (so the patch editor takes no
+    // clicks) while it waits for the module.
+    void rhythmEditorIsInFrontWhileItReads() {
+        rig->u220().PatchRhythmRhythmSetup(1);  // forgets the rhythm setup
+        quorvane::test::SetAnswerDelay(*rig->vm, 300);
+        bool reading = false, inFront = false;
+        QTimer::singleShot(100, this, [&] {
+            reading = !rig->u220().RhythmCommonLoaded();
+            QWidget* w = QApplication::activeModalWidget();
+            inFront = w && w != win.get() && w->isVisible();
+        });
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, this, [&] {
+            QWidget* w = QApplication::activeModalWidget();
+            if (w && w != win.get() && w->isVisible() && rig->host.activeWaits() == 0) w->close();
+        });
+        closer.start(400);
+        win->EditRhythmCommand->click();
+        quorvane::test::SetAnswerDelay(*rig->vm, 0);
+        QVERIFY(reading);
+        QVERIFY(inFront);
+    }
+
     void childWindowReactivatesOnClose() {
         // Whatever a child changes in the model shows when it closes.
         QString title;

@@ -30,6 +30,12 @@ class RhythmEditorTest : public QObject {
     std::unique_ptr<VirtualRig> rig;
     std::unique_ptr<TestContext> ctx;
     std::vector<ParsedMessage> Sent() { return DataSets(rig->vm->received()); }
+    // Shows the window as its opener does; it reads the module when first shown.
+    static void Open(frmRhythm& w) {
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCoreApplication::processEvents();
+    }
 
 private slots:
     void init() {
@@ -52,6 +58,7 @@ private slots:
     // Opening shows "B1"; "C2" shows instrument 1 and reads its block once.
     void instrumentChangeReadsItsBlockOnce() {
         frmRhythm w(*ctx);
+        Open(w);
         QCOMPARE(w.InstCombo->currentText(), QString("B1"));
         QCOMPARE(w.SourceKeyCombo->currentIndex(), 40);
         QVERIFY(!w.Updating);
@@ -68,6 +75,7 @@ private slots:
 
     void picksWriteTheirIndex() {
         frmRhythm w(*ctx);
+        Open(w);
         w.MuteInstCombo->setCurrentIndex(w.MuteInstCombo->findText("Off"));
         w.MuteInstCombo->setCurrentIndex(w.MuteInstCombo->findText("B1"));
         w.PanCombo->setCurrentIndex(w.PanCombo->findText("Rnd"));
@@ -82,6 +90,7 @@ private slots:
 
     void typedNameWritesWholeTextPerKeystroke() {
         frmRhythm w(*ctx);
+        Open(w);
         w.SetupNameText->setText("KI");
         rig->vm->clearReceived();
         for (QChar c : QString::fromUtf8("T\xE2\x82\xAC")) {  // the euro sign has no one-byte code
@@ -98,23 +107,38 @@ private slots:
     void reopeningStartsAtB1() {
         {
             frmRhythm w(*ctx);
-            w.show();
+            Open(w);
             w.InstCombo->setCurrentIndex(w.InstCombo->findText("E3"));
             QCOMPARE(w.CurrentInstNo, int16_t(17));
             w.EndButton->click();
             QVERIFY(!w.isVisible());
         }
         frmRhythm again(*ctx);
+        Open(again);
         QCOMPARE(again.InstCombo->currentText(), QString("B1"));
         QCOMPARE(again.CurrentInstNo, int16_t(0));
+        QCOMPARE(again.SourceKeyCombo->currentIndex(), 40);
+    }
+
+    // A module that does not answer is asked about once per opening; the
+    // lists then show nothing, and nothing is written.
+    void silentModuleIsAskedAboutOnce() {
+        SilentModule silent(*rig);
+        frmRhythm w(*ctx);
+        Open(w);
+        QCOMPARE(silent.asked, 1);
+        QVERIFY(w.SetupNameText->text().isEmpty());
+        QCOMPARE(w.BenderRangeLowerCombo->currentIndex(), -1);
+        QCOMPARE(w.SourceKeyCombo->currentIndex(), -1);
+        QVERIFY(!w.Updating);
+        QVERIFY(Sent().empty());
     }
 
     // Fits a 1366x768 screen; with QUORVANE_SCREENSHOT_DIR set the window is
     // also saved there as rhythm-editor.png.
     void fitsTheScreenAndScreenshot() {
         frmRhythm w(*ctx);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        Open(w);
         const QSize hint = w.sizeHint();
         QVERIFY2(hint.width() <= 1366 && hint.height() <= 700, qPrintable(QString("%1x%2").arg(hint.width()).arg(hint.height())));
         const QByteArray dir = qgetenv("QUORVANE_SCREENSHOT_DIR");

@@ -108,6 +108,26 @@ private slots:
     }
 
 
+    // A module that does not answer is asked about once per opening; the
+    // window then shows nothing (not the previous part's values).
+    void silentModuleIsAskedAboutOnce() {
+        Open(1);
+        editor->EndButton->click();
+        rig->u220().InvalidateAll();
+        rig->vm->clearReceived();
+        {
+            SilentModule silent(*rig);
+            Open(5);
+            QCOMPARE(silent.asked, 1);
+        }
+        QVERIFY(editor->TimbreTimbreNameText->text().isEmpty());
+        QVERIFY(editor->ToneNameText->text().isEmpty());
+        QCOMPARE(editor->TimbreLevelCombo->currentIndex(), -1);
+        QCOMPARE(editor->ToneMediaCombo->currentIndex(), -1);
+        QVERIFY(!editor->Updating);
+        QVERIFY(Sent().empty());
+    }
+
     void syncOffWritesOnce() {
         OpenClean(2);
         editor->TimbreLevelCombo->setCurrentIndex(77);

@@ -207,7 +207,21 @@ void frmKeyboard::Activate() {
     const bool waits = !u220_.PatchDataLoaded();
     if (waits) QApplication::setOverrideCursor(Qt::WaitCursor);
     for (int p = 1; p <= 6; ++p) {
-        const int low = std::clamp<int>(u220_.PatchPartKeyRangeLow(static_cast<int16_t>(p)), 0, 127);
+        const int16_t moduleLow = u220_.PatchPartKeyRangeLow(static_cast<int16_t>(p));
+        if (!u220_.PatchDataLoaded()) {
+            // The module did not answer and the user gave up: draw no bars and
+            // offer no handles rather than ask again for every key.
+            for (int q = 1; q <= 6; ++q) {
+                KeyRange[q] = QRect();
+                LeftHandle[q]->hide();
+                RightHandle[q]->hide();
+            }
+            canvas_->update();
+            break;
+        }
+        LeftHandle[p]->show();
+        RightHandle[p]->show();
+        const int low = std::clamp<int>(moduleLow, 0, 127);
         const int high = std::clamp<int>(u220_.PatchPartKeyRangeHi(static_cast<int16_t>(p)), 0, 127);
         RangeLow[p] = static_cast<int16_t>(low);
         // A high key below the low key cannot span a bar: draw it one key wide.

@@ -532,7 +532,18 @@ void frmPatch::Activate() {
 
     ResetVoiceReserveLists();
 
-    PatchNameText->setText(quorvane::ui::NameForDisplay(u220_.PatchCommonPatchName()));
+    const std::string name = u220_.PatchCommonPatchName();
+    if (!u220_.PatchDataLoaded()) {
+        // The module did not answer and the user gave up: every other read
+        // would ask again. Show nothing rather than another patch's values;
+        // the next activation reads again.
+        PatchNameText->clear();
+        for (QComboBox* c : findChildren<QComboBox*>()) c->setCurrentIndex(-1);
+        QApplication::restoreOverrideCursor();
+        if (--activationDepth_ == 0) Updating = false;
+        return;
+    }
+    PatchNameText->setText(quorvane::ui::NameForDisplay(name));
 
     const std::pair<QComboBox*, Param> common[] = {
         {ChorusTypeCombo, Param::PatchCommonChorusType},
@@ -625,7 +636,12 @@ void frmPatch::LimitVoiceReserveLists() {
 // Child windows
 
 
+// The child windows work on this window's lists (the timbre editor's sync
+// reads the timbre lists, the key range editor selects in the key lists): they
+// open only once activation has filled them, not from a click while it waits.
+
 void frmPatch::OnEditTimbre(int p) {
+    if (Updating) return;
     setCursor(Qt::WaitCursor);
     if (!timbreEditor_) timbreEditor_ = new frmTimbre(ctx_, *this, this);
     timbreEditor_->gintPartNo = static_cast<int16_t>(p);
@@ -636,6 +652,7 @@ void frmPatch::OnEditTimbre(int p) {
 }
 
 void frmPatch::OnEditRhythm() {
+    if (Updating) return;
     setCursor(Qt::WaitCursor);
     {
         // Destroyed when closed: each opening reads the rhythm setup afresh.
@@ -647,6 +664,7 @@ void frmPatch::OnEditRhythm() {
 }
 
 void frmPatch::OnShowKeyboard() {
+    if (Updating) return;
     {
         // Destroyed when closed, like the rhythm setup editor.
         frmKeyboard editor(ctx_, *this, this);

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "device/clsU220.h"
@@ -34,17 +35,35 @@ frmRhythm::frmRhythm(quorvane::ui::MainContext& ctx, QWidget* parent)
     : QDialog(parent), ctx_(ctx), u220_(ctx.U220()) {
     BuildUi();
     ConnectHandlers();
-
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    ReadCommon();
-    // Every opening starts at "B1", whichever instrument was shown last time.
-    CurrentInstNo = 0;
-    InstCombo->setCurrentIndex(0);
-    OnInstChanged(0);
-    QApplication::restoreOverrideCursor();
 }
 
 frmRhythm::~frmRhythm() = default;
+
+void frmRhythm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // The values are read once per window, when it is first shown: it is then
+    // in front, so the patch editor behind it takes no clicks while the module
+    // is asked, and the reads run from the modal loop of exec(), so a "Done"
+    // pressed while they wait ends exec().
+    if (event->spontaneous() || opened_) return;
+    opened_ = true;
+    QMetaObject::invokeMethod(this, [this] { Open(); }, Qt::QueuedConnection);
+}
+
+void frmRhythm::Open() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // Every opening starts at "B1", whichever instrument was shown last time.
+    // When the module did not answer for the common values (the user gave
+    // up), the instrument is not asked for as well.
+    CurrentInstNo = 0;
+    if (ReadCommon()) {
+        if (InstCombo->currentIndex() == 0)
+            OnInstChanged(0);
+        else
+            InstCombo->setCurrentIndex(0);  // runs OnInstChanged
+    }
+    QApplication::restoreOverrideCursor();
+}
 
 void frmRhythm::BuildUi() {
     setWindowTitle("Quorvane / Rhythm Set Editor");
@@ -144,6 +163,12 @@ void frmRhythm::BuildUi() {
     EndButton->setDefault(true);
     buttons->addWidget(EndButton);
     main->addLayout(buttons);
+
+    // A filled list would show its first entry; until the module's values are
+    // read, the lists show nothing ("B1" stays: it names what will be read).
+    BenderRangeLowerCombo->setCurrentIndex(-1);
+    BenderRangeHigherCombo->setCurrentIndex(-1);
+    for (const ParamCombo& pc : instParams_) pc.combo->setCurrentIndex(-1);
 }
 
 void frmRhythm::ConnectHandlers() {
@@ -161,13 +186,18 @@ void frmRhythm::ConnectHandlers() {
     connect(EndButton, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-void frmRhythm::ReadCommon() {
+bool frmRhythm::ReadCommon() {
     ++updatingDepth_;
     Updating = true;
-    SetupNameText->setText(quorvane::ui::NameForDisplay(u220_.RhythmSeupCommonSetupName()));
-    lists::Select(BenderRangeLowerCombo, u220_.RhythmSetupCommonBenderRangeLower());
-    lists::Select(BenderRangeHigherCombo, u220_.RhythmSetupCommonBenderRangeHigher());
+    const std::string name = u220_.RhythmSeupCommonSetupName();
+    const bool read = u220_.RhythmCommonLoaded();
+    if (read) {
+        SetupNameText->setText(quorvane::ui::NameForDisplay(name));
+        lists::Select(BenderRangeLowerCombo, u220_.RhythmSetupCommonBenderRangeLower());
+        lists::Select(BenderRangeHigherCombo, u220_.RhythmSetupCommonBenderRangeHigher());
+    }
     if (--updatingDepth_ == 0) Updating = false;
+    return read;
 }
 
 void frmRhythm::OnInstChanged(int index) {
@@ -182,6 +212,11 @@ void frmRhythm::OnInstChanged(int index) {
     for (const ParamCombo& pc : instParams_) {
         const int16_t value = u220_.get(pc.param, CurrentInstNo);
         if (generation != instGeneration_) break;
+        if (!u220_.RhythmInstLoaded(CurrentInstNo)) {
+            // Not answered and given up: show nothing, ask no more for this key.
+            for (const ParamCombo& c : instParams_) c.combo->setCurrentIndex(-1);
+            break;
+        }
         lists::Select(pc.combo, value);
     }
     if (--updatingDepth_ == 0) Updating = false;

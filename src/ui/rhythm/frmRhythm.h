@@ -2,9 +2,9 @@
 // name and bender range, and the twenty parameters of one instrument key at a
 // time ("B1" .. "D7"). Every pick is written straight back through the model.
 //
-// A new window for every opening: construction fills the lists, reads the
-// common values and shows instrument "B1". The opener owns it (creates it,
-// exec(), destroys it); "Done" closes it.
+// A new window for every opening: construction fills the lists; the first
+// showing reads the common values and shows instrument "B1". The opener owns
+// it (creates it, exec(), destroys it); "Done" closes it.
 #pragma once
 
 #include <QDialog>
@@ -16,6 +16,7 @@
 class QComboBox;
 class QLineEdit;
 class QPushButton;
+class QShowEvent;
 
 namespace quorvane {
 class clsU220;
@@ -66,6 +67,9 @@ public:
 
     QPushButton* EndButton = nullptr;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     struct ParamCombo {
         QComboBox* combo;
@@ -74,7 +78,10 @@ private:
 
     void BuildUi();
     void ConnectHandlers();
-    void ReadCommon();
+    // Reads the common values and instrument "B1" (first showing).
+    void Open();
+    // False when the module did not answer and the user gave up.
+    bool ReadCommon();
     void OnInstChanged(int index);
     void OnInstParamChanged(quorvane::Param param, QComboBox* combo);
     void OnBenderChanged(quorvane::Param param, QComboBox* combo);
@@ -85,4 +92,5 @@ private:
     std::vector<ParamCombo> instParams_;  // the twenty instrument lists, in reading order
     int updatingDepth_ = 0;
     uint64_t instGeneration_ = 0;
+    bool opened_ = false;
 };

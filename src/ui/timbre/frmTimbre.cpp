@@ -163,6 +163,10 @@ void frmTimbre::BuildUi() {
     buttons->addWidget(EndButton);
     main->addLayout(buttons);
     main->addStretch(1);
+
+    // A filled list would show its first entry; until activation selects the
+    // module's values, the lists show nothing.
+    for (const ParamCombo& pc : params_) pc.combo->setCurrentIndex(-1);
 }
 
 void frmTimbre::ConnectHandlers() {
@@ -190,7 +194,18 @@ void frmTimbre::Activate() {
     if (gintPartNo < 1 || gintPartNo > 6) return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
 
-    ShowToneName(u220_.TimbreToneMedia(gintPartNo), u220_.TimbreToneNumber(gintPartNo));
+    const int16_t media = u220_.TimbreToneMedia(gintPartNo);
+    if (!u220_.TimbreDataLoaded()) {
+        // The module did not answer and the user gave up: show nothing rather
+        // than another part's values, and ask no more for this opening.
+        UpdatingGuard guard(Updating, updatingDepth_);
+        TimbreTimbreNameText->clear();
+        ToneNameText->clear();
+        for (const ParamCombo& pc : params_) pc.combo->setCurrentIndex(-1);
+        QApplication::restoreOverrideCursor();
+        return;
+    }
+    ShowToneName(media, u220_.TimbreToneNumber(gintPartNo));
     {
         UpdatingGuard guard(Updating, updatingDepth_);
         TimbreTimbreNameText->setText(quorvane::ui::NameForDisplay(u220_.TimbreTimbreName(gintPartNo)));
