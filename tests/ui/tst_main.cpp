@@ -247,6 +247,11 @@ void tst_Main::patchPickAndReactivation() {
     QVERIFY(first && patch.last == first);
     QCOMPARE(w->ActivationCount(), activations + 5);
     QCOMPARE(w->cursor().shape(), Qt::ArrowCursor);
+    // Enter on the list opens it as well.
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Return);
+    QCOMPARE(patch.openings, 3);
+    QCOMPARE(list->currentRow(), 10);
     // The About box is destroyed when closed.
     ModalCloser about(*w, "frmAbout");
     w->mnuHelpAbout->trigger();

@@ -140,6 +140,10 @@ void frmMain::BuildWindow() {
         cmdEditPatch->setSizePolicy(sp);
     }
     connect(cmdEditPatch, &QPushButton::clicked, this, [this] { cmdEditPatch_Click(); });
+    // Enter or a double click on a patch opens the editor too, once the button is there.
+    connect(pnameListBox, &QListWidget::itemActivated, this, [this] {
+        if (cmdEditPatch->isVisible() && cmdEditPatch->isEnabled() && !activating_) cmdEditPatch_Click();
+    });
 
     auto* left = new QVBoxLayout;
     left->addWidget(pnameListBox, 1);

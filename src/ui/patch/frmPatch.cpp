@@ -281,6 +281,7 @@ void frmPatch::BuildUi() {
         RxHoldCombo[p] = MakeCombo(partsWidget, 3, part + "Rx hold");
         EditTimbreCommand[p] = new QPushButton("Edit this Timbre", partsWidget);
         EditTimbreCommand[p]->setAutoDefault(false);
+        EditTimbreCommand[p]->setAccessibleName(part + "edit this timbre");
         KeyRangeHiCombo[p] = MakeCombo(partsWidget, 4, part + "key high");
         VeloThresholdCombo[p] = MakeCombo(partsWidget, 5, part + "velocity threshold");
         QWidget* upper[] = {TimbreNumberCombo[p], VoiceReserveCombo[p], ReceiveChannelCombo[p], KeyRangeLowCombo[p],
