@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
@@ -222,6 +223,27 @@ inline bool ExecEnds(QDialog& dialog, int afterMs, const std::function<void()>& 
     rescue.start(5000);
     dialog.exec();
     return !rescued;
+}
+
+// Shows a window as its opener does and lets its activation, which runs from
+// the event queue, finish. False when the window never got on screen.
+inline bool ShowAndActivate(QWidget& window) {
+    window.show();
+    const bool exposed = QTest::qWaitForWindowExposed(&window);
+    QCoreApplication::processEvents();
+    return exposed;
+}
+
+// The pictures in docs/ are taken by the window tests when
+// QUORVANE_SCREENSHOT_DIR names a folder; without it nothing is saved.
+inline bool ScreenshotsWanted() { return !qgetenv("QUORVANE_SCREENSHOT_DIR").isEmpty(); }
+
+// Saves the window as `file` in that folder once it has painted; true when
+// no picture is wanted or it was saved.
+inline bool SaveScreenshot(QWidget& window, const QString& file) {
+    if (!ScreenshotsWanted()) return true;
+    QTest::qWait(100);
+    return window.grab().save(QDir(QString::fromLocal8Bit(qgetenv("QUORVANE_SCREENSHOT_DIR"))).filePath(file));
 }
 
 // Runs events until pred holds or `ms` pass; true when it holds.

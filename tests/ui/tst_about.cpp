@@ -85,12 +85,11 @@ private slots:
 
     // With QUORVANE_SCREENSHOT_DIR set: the box as shown.
     void screenshot() {
-        const QByteArray dir = qgetenv("QUORVANE_SCREENSHOT_DIR");
-        if (dir.isEmpty()) QSKIP("QUORVANE_SCREENSHOT_DIR not set");
+        if (!quorvane::test::ScreenshotsWanted()) QSKIP("QUORVANE_SCREENSHOT_DIR not set");
         frmAbout box;
         box.show();
         QVERIFY(QTest::qWaitForWindowExposed(&box));
-        QVERIFY(box.grab().save(QDir(QString::fromLocal8Bit(dir)).filePath("about.png")));
+        QVERIFY(quorvane::test::SaveScreenshot(box, "about.png"));
     }
 };
 

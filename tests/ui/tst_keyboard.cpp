@@ -38,9 +38,7 @@ class tst_keyboard : public QObject {
     }
     std::unique_ptr<frmKeyboard> open() {
         auto w = std::make_unique<frmKeyboard>(*ctx, *patch);
-        w->show();
-        if (!QTest::qWaitForWindowExposed(w.get())) qWarning("key range editor not exposed");
-        QCoreApplication::processEvents();  // activation runs from the event queue
+        if (!quorvane::test::ShowAndActivate(*w)) qWarning("key range editor not exposed");
         return w;
     }
     static void move(QWidget* w, int x, Qt::MouseButtons buttons) {
@@ -294,13 +292,12 @@ private slots:
 
     // With QUORVANE_SCREENSHOT_DIR set: the window with part 3's handle held.
     void screenshot() {
-        const QByteArray dir = qgetenv("QUORVANE_SCREENSHOT_DIR");
-        if (dir.isEmpty()) QSKIP("QUORVANE_SCREENSHOT_DIR not set");
+        if (!quorvane::test::ScreenshotsWanted()) QSKIP("QUORVANE_SCREENSHOT_DIR not set");
         const int ranges[7][2] = {{0, 0}, {21, 59}, {60, 108}, {36, 84}, {48, 72}, {24, 47}, {72, 96}};
         for (int p = 1; p <= 6; ++p) setRange(p, ranges[p][0], ranges[p][1]);
         auto w = open();
         QTest::mousePress(w->LeftHandle[3], Qt::LeftButton, {}, QPoint(2, 5));
-        QVERIFY(w->grab().save(QDir(QString::fromLocal8Bit(dir)).filePath("key-range-editor.png")));
+        QVERIFY(quorvane::test::SaveScreenshot(*w, "key-range-editor.png"));
         QTest::mouseRelease(w->LeftHandle[3], Qt::LeftButton, {}, QPoint(2, 5));
     }
 };

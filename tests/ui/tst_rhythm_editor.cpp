@@ -30,12 +30,6 @@ class RhythmEditorTest : public QObject {
     std::unique_ptr<VirtualRig> rig;
     std::unique_ptr<TestContext> ctx;
     std::vector<ParsedMessage> Sent() { return DataSets(rig->vm->received()); }
-    // Shows the window as its opener does; it reads the module when first shown.
-    static void Open(frmRhythm& w) {
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        QCoreApplication::processEvents();
-    }
 
 private slots:
     void init() {
@@ -58,7 +52,7 @@ private slots:
     // Opening shows "B1"; "C2" shows instrument 1 and reads its block once.
     void instrumentChangeReadsItsBlockOnce() {
         frmRhythm w(*ctx);
-        Open(w);
+        QVERIFY(ShowAndActivate(w));
         QCOMPARE(w.InstCombo->currentText(), QString("B1"));
         QCOMPARE(w.SourceKeyCombo->currentIndex(), 40);
         QVERIFY(!w.Updating);
@@ -75,7 +69,7 @@ private slots:
 
     void picksWriteTheirIndex() {
         frmRhythm w(*ctx);
-        Open(w);
+        QVERIFY(ShowAndActivate(w));
         w.MuteInstCombo->setCurrentIndex(w.MuteInstCombo->findText("Off"));
         w.MuteInstCombo->setCurrentIndex(w.MuteInstCombo->findText("B1"));
         w.PanCombo->setCurrentIndex(w.PanCombo->findText("Rnd"));
@@ -90,7 +84,7 @@ private slots:
 
     void typedNameWritesWholeTextPerKeystroke() {
         frmRhythm w(*ctx);
-        Open(w);
+        QVERIFY(ShowAndActivate(w));
         w.SetupNameText->setText("KI");
         rig->vm->clearReceived();
         for (QChar c : QString::fromUtf8("T\xE2\x82\xAC")) {  // the euro sign has no one-byte code
@@ -107,14 +101,14 @@ private slots:
     void reopeningStartsAtB1() {
         {
             frmRhythm w(*ctx);
-            Open(w);
+            QVERIFY(ShowAndActivate(w));
             w.InstCombo->setCurrentIndex(w.InstCombo->findText("E3"));
             QCOMPARE(w.CurrentInstNo, int16_t(17));
             w.EndButton->click();
             QVERIFY(!w.isVisible());
         }
         frmRhythm again(*ctx);
-        Open(again);
+        QVERIFY(ShowAndActivate(again));
         QCOMPARE(again.InstCombo->currentText(), QString("B1"));
         QCOMPARE(again.CurrentInstNo, int16_t(0));
         QCOMPARE(again.SourceKeyCombo->currentIndex(), 40);
@@ -125,7 +119,7 @@ private slots:
     void silentModuleIsAskedAboutOnce() {
         SilentModule silent(*rig);
         frmRhythm w(*ctx);
-        Open(w);
+        QVERIFY(ShowAndActivate(w));
         QCOMPARE(silent.asked, 1);
         QVERIFY(w.SetupNameText->text().isEmpty());
         QCOMPARE(w.BenderRangeLowerCombo->currentIndex(), -1);
@@ -138,14 +132,12 @@ private slots:
     // also saved there as rhythm-editor.png.
     void fitsTheScreenAndScreenshot() {
         frmRhythm w(*ctx);
-        Open(w);
+        QVERIFY(ShowAndActivate(w));
         const QSize hint = w.sizeHint();
         QVERIFY2(hint.width() <= 1366 && hint.height() <= 700, qPrintable(QString("%1x%2").arg(hint.width()).arg(hint.height())));
-        const QByteArray dir = qgetenv("QUORVANE_SCREENSHOT_DIR");
-        if (!dir.isEmpty()) {
+        if (ScreenshotsWanted()) {
             w.resize(hint);
-            QTest::qWait(100);
-            QVERIFY(w.grab().save(QString::fromLocal8Bit(dir) + "/rhythm-editor.png"));
+            QVERIFY(SaveScreenshot(w, "rhythm-editor.png"));
         }
     }
 };

@@ -105,10 +105,7 @@ void tst_Setup::noInputDevice() {
 
 void tst_Setup::silentModuleAsksAndAllowsAnotherTry() {
     VirtualRig rig(false);
-    rig.vm->withEmulator([](auto& e) {
-        e.setSilent(true);
-        return 0;
-    });
+    SetSilent(*rig.vm, true);
     MessageBoxWatcher boxes;
     frmMIDISetupForm d(rig.u220());
     d.show();
@@ -120,10 +117,7 @@ void tst_Setup::silentModuleAsksAndAllowsAnotherTry() {
     QVERIFY(d.cmdOK->isEnabled());
     QCOMPARE(d.lblStatus->text(), QString());
 
-    rig.vm->withEmulator([](auto& e) {
-        e.setSilent(false);
-        return 0;
-    });
+    SetSilent(*rig.vm, false);
     d.cmdOK->click();  // closes and reopens both ports, probes again
     QCOMPARE(d.result(), int(QDialog::Accepted));
     QVERIFY(!d.isVisible());
@@ -144,10 +138,7 @@ void tst_Setup::cancelEndsEvenDuringTheProbe() {
     // Cancel pressed while Ok waits for a silent module: the dialog stays
     // cancelled, and no "not responding" box follows.
     VirtualRig rig(false);
-    rig.vm->withEmulator([](auto& e) {
-        e.setSilent(true);
-        return 0;
-    });
+    SetSilent(*rig.vm, true);
     MessageBoxWatcher boxes;
     frmMIDISetupForm d(rig.u220());
     d.show();

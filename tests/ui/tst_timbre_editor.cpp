@@ -41,9 +41,7 @@ class TimbreEditorTest : public QObject {
     void Open(int part) {
         editor->gintPartNo = static_cast<int16_t>(part);
         editor->setWindowTitle(QString("Timbre for Patch Part %1").arg(part));
-        editor->show();
-        QVERIFY(QTest::qWaitForWindowExposed(editor.get()));
-        QCoreApplication::processEvents();  // activation runs from the event queue
+        QVERIFY(ShowAndActivate(*editor));
     }
     // Opens for `part`, then forgets what the opening sent.
     void OpenClean(int part) {
@@ -197,31 +195,17 @@ private slots:
     // "Done" pressed while the opening waits for the module ends the opener's exec().
     void doneDuringActivationEndsExec() {
         rig->u220().InvalidateAll();
-        auto wire = [this](bool on) {
-            rig->vm->withEmulator([on](auto& e) {
-                emulator::WireModel w;
-                w.enabled = on;
-                w.answerDelayMs = 300;
-                e.setWireModel(w);
-                return 0;
-            });
-        };
-        wire(true);
-        bool pressedDuringWait = false, rescued = false;
-        QTimer::singleShot(100, editor.get(), [&] {
+        SetAnswerDelay(*rig->vm, 300);
+        bool pressedDuringWait = false;
+        editor->gintPartNo = 2;
+        const bool ended = ExecEnds(*editor, 100, [&] {
             pressedDuringWait = !rig->u220().TimbreDataLoaded();
             editor->EndButton->click();
         });
-        QTimer::singleShot(5000, editor.get(), [&] {
-            rescued = true;  // exec() still running: show the window so done() can end it
-            editor->show();
-            editor->done(QDialog::Rejected);
-        });
-        editor->gintPartNo = 2;
-        editor->exec();
-        wire(false);
+        SetAnswerDelay(*rig->vm, 0);
         QVERIFY(pressedDuringWait);
-        QVERIFY(!rescued);
+        QVERIFY(ended);
+        QVERIFY(!editor->isVisible());
         QVERIFY(!editor->Updating);
     }
 
@@ -231,11 +215,9 @@ private slots:
         Open(2);
         const QSize hint = editor->sizeHint();
         QVERIFY2(hint.width() <= 1366 && hint.height() <= 700, qPrintable(QString("%1x%2").arg(hint.width()).arg(hint.height())));
-        const QByteArray dir = qgetenv("QUORVANE_SCREENSHOT_DIR");
-        if (!dir.isEmpty()) {
+        if (ScreenshotsWanted()) {
             editor->resize(hint);
-            QTest::qWait(100);
-            QVERIFY(editor->grab().save(QString::fromLocal8Bit(dir) + "/timbre-editor.png"));
+            QVERIFY(SaveScreenshot(*editor, "timbre-editor.png"));
         }
     }
 };

@@ -10,8 +10,10 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "device/clsU220.h"
+#include "ui/common/EditorControls.h"
 #include "ui/common/MainContext.h"
 #include "ui/common/ValueLists.h"
 #include "ui/patch/frmPatch.h"
@@ -204,8 +206,8 @@ void frmKeyboard::showEvent(QShowEvent* event) {
 }
 
 void frmKeyboard::Activate() {
-    const bool waits = !u220_.PatchDataLoaded();
-    if (waits) QApplication::setOverrideCursor(Qt::WaitCursor);
+    std::optional<quorvane::ui::WaitCursor> hourglass;
+    if (!u220_.PatchDataLoaded()) hourglass.emplace();  // the first read will wait
     for (int p = 1; p <= 6; ++p) {
         const int16_t moduleLow = u220_.PatchPartKeyRangeLow(static_cast<int16_t>(p));
         if (!u220_.PatchDataLoaded()) {
@@ -228,7 +230,6 @@ void frmKeyboard::Activate() {
         RangeHigh[p] = static_cast<int16_t>(std::max(high, low));
         PlaceBar(p);
     }
-    if (waits) QApplication::restoreOverrideCursor();
 }
 
 void frmKeyboard::PlaceBar(int p) {

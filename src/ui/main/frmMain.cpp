@@ -28,6 +28,7 @@
 #include "device/clsU220.h"
 #include "midi/PortSet.h"
 #include "midi/VirtualU220.h"
+#include "ui/common/EditorControls.h"
 #include "ui/common/QtHost.h"
 #include "ui/common/ValueLists.h"
 #include "ui/setup/frmMIDISetupForm.h"
@@ -47,12 +48,6 @@ namespace {
 
 const char* const kChannels = "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,Off";
 const char* const kChangeModes = "Map 1,Map 2,Map 3,Map 4,Dir,Off";
-
-// Restores the pointer when a wait ends, however it ends.
-struct WaitCursor {
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-};
 
 // The tune as the module holds it, in tenths of a hertz (the up-down position).
 int TunePosition(float hz) {

@@ -19,6 +19,7 @@
 
 #include "device/NameCodec.h"
 #include "device/clsU220.h"
+#include "ui/common/EditorControls.h"
 #include "ui/common/MainContext.h"
 #include "ui/common/NameField.h"
 #include "ui/common/ValueLists.h"
@@ -205,40 +206,40 @@ void frmPatch::BuildUi() {
         nameCol->addStretch(1);
         top->addLayout(nameCol);
     }
-    {
-        auto [box, g] = frame("Chorus");
-        ChorusTypeCombo = MakeCombo(box, 11, "Chorus type");
-        ChorusOutModeCombo = MakeCombo(box, 8, "Chorus out mode");
-        ChorusDelayCombo = MakeCombo(box, 3, "Chorus delay");
-        labelled(g, 0, "Type", ChorusTypeCombo);
-        labelled(g, 1, "OutMode", ChorusOutModeCombo);
-        labelled(g, 2, "Delay", ChorusDelayCombo);
-        top->addWidget(box, 0, Qt::AlignTop);
-    }
-    {
-        auto [box, g] = frame("Chorus");
-        ChorusLevelCombo = MakeCombo(box, 3, "Chorus level");
-        ChorusRateCombo = MakeCombo(box, 3, "Chorus rate");
-        ChorusDepthCombo = MakeCombo(box, 3, "Chorus depth");
-        ChorusFeedbackCombo = MakeCombo(box, 3, "Chorus feedback");
-        labelled(g, 0, "Level", ChorusLevelCombo);
-        labelled(g, 1, "Rate", ChorusRateCombo);
-        labelled(g, 2, "Depth", ChorusDepthCombo);
-        labelled(g, 3, "Feedback", ChorusFeedbackCombo);
-        top->addWidget(box, 0, Qt::AlignTop);
-    }
-    {
-        auto [box, g] = frame("Reverb");
-        ReverbTypeCombo = MakeCombo(box, 10, "Reverb type");
-        ReverbTimeCombo = MakeCombo(box, 3, "Reverb time");
-        ReverbLevelCombo = MakeCombo(box, 3, "Reverb level");
-        ReverbDelayFeedbackCombo = MakeCombo(box, 3, "Reverb delay feedback");
-        labelled(g, 0, "Type", ReverbTypeCombo);
-        labelled(g, 1, "Time", ReverbTimeCombo);
-        labelled(g, 2, "Level", ReverbLevelCombo);
-        labelled(g, 3, "Delay Feedback", ReverbDelayFeedbackCombo);
-        top->addWidget(box, 0, Qt::AlignTop);
-    }
+    // A frame of lists, each under its label: {list, width in characters,
+    // accessible name, label}.
+    struct Field {
+        QComboBox** combo;
+        int chars;
+        const char* name;
+        const char* label;
+    };
+    auto fieldFrame = [&](const QString& title, std::initializer_list<Field> fields) {
+        auto [box, g] = frame(title);
+        int col = 0;
+        for (const Field& f : fields) {
+            *f.combo = MakeCombo(box, f.chars, f.name);
+            labelled(g, col++, f.label, *f.combo);
+        }
+        return std::pair{box, g};
+    };
+    top->addWidget(fieldFrame("Chorus", {{&ChorusTypeCombo, 11, "Chorus type", "Type"},
+                                         {&ChorusOutModeCombo, 8, "Chorus out mode", "OutMode"},
+                                         {&ChorusDelayCombo, 3, "Chorus delay", "Delay"}})
+                       .first,
+                   0, Qt::AlignTop);
+    top->addWidget(fieldFrame("Chorus", {{&ChorusLevelCombo, 3, "Chorus level", "Level"},
+                                         {&ChorusRateCombo, 3, "Chorus rate", "Rate"},
+                                         {&ChorusDepthCombo, 3, "Chorus depth", "Depth"},
+                                         {&ChorusFeedbackCombo, 3, "Chorus feedback", "Feedback"}})
+                       .first,
+                   0, Qt::AlignTop);
+    top->addWidget(fieldFrame("Reverb", {{&ReverbTypeCombo, 10, "Reverb type", "Type"},
+                                         {&ReverbTimeCombo, 3, "Reverb time", "Time"},
+                                         {&ReverbLevelCombo, 3, "Reverb level", "Level"},
+                                         {&ReverbDelayFeedbackCombo, 3, "Reverb delay feedback", "Delay Feedback"}})
+                       .first,
+                   0, Qt::AlignTop);
     top->addStretch(1);
     main->addLayout(top);
 
@@ -332,21 +333,14 @@ void frmPatch::BuildUi() {
     auto* bottom = new QHBoxLayout;
     bottom->setSpacing(8);
     {
-        auto [box, g] = frame("Rhythm Part");
-        PatchRhythmRhythmSetupCombo = MakeCombo(box, 16, "Rhythm setup");
-        PatchRhythmVoiceReserveCombo = MakeCombo(box, 2, "Rhythm voice reserve");
-        PatchRhythmReceiveChannelCombo = MakeCombo(box, 3, "Rhythm receive channel");
-        PatchRhythmLevelCombo = MakeCombo(box, 3, "Rhythm level");
-        PatchRhythmLevelBoostSwCombo = MakeCombo(box, 3, "Rhythm level boost switch");
-        PatchRhythmRxVolumeCombo = MakeCombo(box, 3, "Rhythm Rx volume");
-        PatchRhythmRxHoldCombo = MakeCombo(box, 3, "Rhythm Rx hold");
-        labelled(g, 0, "Rhythm Setup", PatchRhythmRhythmSetupCombo);
-        labelled(g, 1, "Voice", PatchRhythmVoiceReserveCombo);
-        labelled(g, 2, "Rx Ch", PatchRhythmReceiveChannelCombo);
-        labelled(g, 3, "Level", PatchRhythmLevelCombo);
-        labelled(g, 4, "Level Boost Sw.", PatchRhythmLevelBoostSwCombo);
-        labelled(g, 5, "Rx Vol.", PatchRhythmRxVolumeCombo);
-        labelled(g, 6, "Rx Hold", PatchRhythmRxHoldCombo);
+        auto [box, g] = fieldFrame("Rhythm Part",
+                                   {{&PatchRhythmRhythmSetupCombo, 16, "Rhythm setup", "Rhythm Setup"},
+                                    {&PatchRhythmVoiceReserveCombo, 2, "Rhythm voice reserve", "Voice"},
+                                    {&PatchRhythmReceiveChannelCombo, 3, "Rhythm receive channel", "Rx Ch"},
+                                    {&PatchRhythmLevelCombo, 3, "Rhythm level", "Level"},
+                                    {&PatchRhythmLevelBoostSwCombo, 3, "Rhythm level boost switch", "Level Boost Sw."},
+                                    {&PatchRhythmRxVolumeCombo, 3, "Rhythm Rx volume", "Rx Vol."},
+                                    {&PatchRhythmRxHoldCombo, 3, "Rhythm Rx hold", "Rx Hold"}});
         EditRhythmCommand = new QPushButton("Edit this Rhythm Set", box);
         EditRhythmCommand->setAutoDefault(false);
         g->addWidget(EditRhythmCommand, 1, 7);
@@ -439,7 +433,29 @@ void frmPatch::ConnectHandlers() {
             u220_.let(param, index, static_cast<int16_t>(selected));
         });
     };
-    const std::pair<QComboBox*, Param> common[] = {
+    for (const auto& [combo, param] : CommonLists()) bind(combo, param, 0);
+    for (const auto& [combo, param] : RhythmRowLists()) bind(combo, param, 0);
+
+    for (int p = 1; p <= 6; ++p) {
+        for (const auto& [combo, param] : PartLists(p)) bind(combo, param, p);
+        connect(EditTimbreCommand[p], &QPushButton::clicked, this, [this, p] { OnEditTimbre(p); });
+    }
+
+    // The voice reserve lists keep the shared 30-voice budget, also while the
+    // window fills itself (their write above is skipped then, not the limiting).
+    for (int p = 1; p <= 6; ++p)
+        connect(VoiceReserveCombo[p], &QComboBox::currentIndexChanged, this, [this] { LimitVoiceReserveLists(); });
+    connect(PatchRhythmVoiceReserveCombo, &QComboBox::currentIndexChanged, this, [this] { LimitVoiceReserveLists(); });
+
+    connect(PatchNameText, &QLineEdit::textChanged, this, &frmPatch::OnPatchNameEdited);
+    connect(EditRhythmCommand, &QPushButton::clicked, this, &frmPatch::OnEditRhythm);
+    connect(cmdShowKeyboard, &QPushButton::clicked, this, &frmPatch::OnShowKeyboard);
+    connect(EndCommand, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+std::vector<std::pair<QComboBox*, quorvane::Param>> frmPatch::CommonLists() const {
+    // In the order the lists are filled and refreshed.
+    return {
         {ChorusTypeCombo, Param::PatchCommonChorusType},
         {ChorusOutModeCombo, Param::PatchCommonChorusOutMode},
         {ChorusDelayCombo, Param::PatchCommonChorusDelay},
@@ -457,6 +473,12 @@ void frmPatch::ConnectHandlers() {
         {Param2ParamCombo, Param::PatchCommonParam2Param},
         {Param3Combo, Param::PatchCommonParam3},
         {Param3ParamCombo, Param::PatchCommonParam3Param},
+    };
+}
+
+std::vector<std::pair<QComboBox*, quorvane::Param>> frmPatch::RhythmRowLists() const {
+    // In the order the row is refreshed.
+    return {
         {PatchRhythmRhythmSetupCombo, Param::PatchRhythmRhythmSetup},
         {PatchRhythmVoiceReserveCombo, Param::PatchRhythmVoiceReserve},
         {PatchRhythmReceiveChannelCombo, Param::PatchRhythmReceiveChannel},
@@ -465,23 +487,6 @@ void frmPatch::ConnectHandlers() {
         {PatchRhythmRxVolumeCombo, Param::PatchRhythmRxVolume},
         {PatchRhythmRxHoldCombo, Param::PatchRhythmRxHold},
     };
-    for (const auto& [combo, param] : common) bind(combo, param, 0);
-
-    for (int p = 1; p <= 6; ++p) {
-        for (const auto& [combo, param] : PartLists(p)) bind(combo, param, p);
-        connect(EditTimbreCommand[p], &QPushButton::clicked, this, [this, p] { OnEditTimbre(p); });
-    }
-
-    // The voice reserve lists keep the shared 30-voice budget, also while the
-    // window fills itself (their write above is skipped then, not the limiting).
-    for (int p = 1; p <= 6; ++p)
-        connect(VoiceReserveCombo[p], &QComboBox::currentIndexChanged, this, [this] { LimitVoiceReserveLists(); });
-    connect(PatchRhythmVoiceReserveCombo, &QComboBox::currentIndexChanged, this, [this] { LimitVoiceReserveLists(); });
-
-    connect(PatchNameText, &QLineEdit::textChanged, this, &frmPatch::OnPatchNameEdited);
-    connect(EditRhythmCommand, &QPushButton::clicked, this, &frmPatch::OnEditRhythm);
-    connect(cmdShowKeyboard, &QPushButton::clicked, this, &frmPatch::OnShowKeyboard);
-    connect(EndCommand, &QPushButton::clicked, this, &QDialog::accept);
 }
 
 std::vector<std::pair<QComboBox*, quorvane::Param>> frmPatch::PartLists(int p) const {
@@ -527,9 +532,8 @@ void frmPatch::Activate() {
 
     // A read below may wait for the module while events run; a nested
     // activation (a child closing meanwhile) must not clear the flag early.
-    ++activationDepth_;
-    Updating = true;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    quorvane::ui::UpdatingGuard updating(Updating, activationDepth_);
+    quorvane::ui::WaitCursor hourglass;
 
     ResetVoiceReserveLists();
 
@@ -540,51 +544,13 @@ void frmPatch::Activate() {
         // the next activation reads again.
         PatchNameText->clear();
         for (QComboBox* c : findChildren<QComboBox*>()) c->setCurrentIndex(-1);
-        QApplication::restoreOverrideCursor();
-        if (--activationDepth_ == 0) Updating = false;
         return;
     }
     PatchNameText->setText(quorvane::ui::NameForDisplay(name));
 
-    const std::pair<QComboBox*, Param> common[] = {
-        {ChorusTypeCombo, Param::PatchCommonChorusType},
-        {ChorusOutModeCombo, Param::PatchCommonChorusOutMode},
-        {ChorusDelayCombo, Param::PatchCommonChorusDelay},
-        {ChorusLevelCombo, Param::PatchCommonChorusLevel},
-        {ChorusRateCombo, Param::PatchCommonChorusRate},
-        {ChorusDepthCombo, Param::PatchCommonChorusDepth},
-        {ChorusFeedbackCombo, Param::PatchCommonChorusFeedback},
-        {ReverbTypeCombo, Param::PatchCommonReverbType},
-        {ReverbTimeCombo, Param::PatchCommonReverbTime},
-        {ReverbLevelCombo, Param::PatchCommonReverbLevel},
-        {ReverbDelayFeedbackCombo, Param::PatchCommonReverbDelayFeedback},
-        {Param1Combo, Param::PatchCommonParam1},
-        {Param1ParamCombo, Param::PatchCommonParam1Param},
-        {Param2Combo, Param::PatchCommonParam2},
-        {Param2ParamCombo, Param::PatchCommonParam2Param},
-        {Param3Combo, Param::PatchCommonParam3},
-        {Param3ParamCombo, Param::PatchCommonParam3Param},
-    };
-    for (const auto& [combo, param] : common) lists::Select(combo, u220_.get(param, 0));
-
-    RefreshRhythmRow();
+    for (const auto& [combo, param] : CommonLists()) lists::Select(combo, u220_.get(param, 0));
+    for (const auto& [combo, param] : RhythmRowLists()) lists::Select(combo, u220_.get(param, 0));
     for (int p = 1; p <= 6; ++p) RefreshPartRow(p);
-
-    QApplication::restoreOverrideCursor();
-    if (--activationDepth_ == 0) Updating = false;
-}
-
-void frmPatch::RefreshRhythmRow() {
-    const std::pair<QComboBox*, Param> row[] = {
-        {PatchRhythmRhythmSetupCombo, Param::PatchRhythmRhythmSetup},
-        {PatchRhythmVoiceReserveCombo, Param::PatchRhythmVoiceReserve},
-        {PatchRhythmReceiveChannelCombo, Param::PatchRhythmReceiveChannel},
-        {PatchRhythmLevelCombo, Param::PatchRhythmLevel},
-        {PatchRhythmLevelBoostSwCombo, Param::PatchRhythmLevelBoostSw},
-        {PatchRhythmRxVolumeCombo, Param::PatchRhythmRxVolume},
-        {PatchRhythmRxHoldCombo, Param::PatchRhythmRxHold},
-    };
-    for (const auto& [combo, param] : row) lists::Select(combo, u220_.get(param, 0));
 }
 
 void frmPatch::RefreshPartRow(int p) {

@@ -115,13 +115,16 @@ private:
     void FillCommonLists();
     void FillRhythmRow();
     void FillPartRow(int p);
-    void RefreshRhythmRow();
     void RefreshPartRow(int p);
     void ConnectHandlers();
     void OnPatchNameEdited(const QString& text);
     void OnEditTimbre(int p);
     void OnEditRhythm();
     void OnShowKeyboard();
+    // The common lists and the rhythm part row's lists with their members,
+    // in refresh order.
+    std::vector<std::pair<QComboBox*, quorvane::Param>> CommonLists() const;
+    std::vector<std::pair<QComboBox*, quorvane::Param>> RhythmRowLists() const;
     // Row p's lists with their members, in refresh order.
     std::vector<std::pair<QComboBox*, quorvane::Param>> PartLists(int p) const;
     // The seven voice reserve lists: part rows 1 to 6, then the rhythm part.

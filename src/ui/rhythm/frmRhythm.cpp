@@ -12,24 +12,15 @@
 #include <QVBoxLayout>
 
 #include "device/clsU220.h"
+#include "ui/common/EditorControls.h"
 #include "ui/common/MainContext.h"
 #include "ui/common/ValueLists.h"
 #include "ui/common/NameField.h"
 
 using quorvane::Param;
+using quorvane::ui::MakeParamCombo;
+using quorvane::ui::UpdatingGuard;
 namespace lists = quorvane::ui::lists;
-
-namespace {
-
-QComboBox* MakeCombo(QWidget* parent, const QString& accessibleName) {
-    auto* c = new QComboBox(parent);
-    c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    c->setMaxVisibleItems(20);
-    c->setAccessibleName(accessibleName);
-    return c;
-}
-
-}  // namespace
 
 frmRhythm::frmRhythm(quorvane::ui::MainContext& ctx, QWidget* parent)
     : QDialog(parent), ctx_(ctx), u220_(ctx.U220()) {
@@ -51,7 +42,7 @@ void frmRhythm::showEvent(QShowEvent* event) {
 }
 
 void frmRhythm::Open() {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    quorvane::ui::WaitCursor hourglass;
     // Every opening starts at "B1", whichever instrument was shown last time.
     // When the module did not answer for the common values (the user gave
     // up), the instrument is not asked for as well.
@@ -62,7 +53,6 @@ void frmRhythm::Open() {
         else
             InstCombo->setCurrentIndex(0);  // runs OnInstChanged
     }
-    QApplication::restoreOverrideCursor();
 }
 
 void frmRhythm::BuildUi() {
@@ -81,9 +71,9 @@ void frmRhythm::BuildUi() {
         SetupNameText = new QLineEdit(box);
         SetupNameText->setAccessibleName("Rhythm setup name");
         quorvane::ui::MakeNameField(SetupNameText);
-        BenderRangeLowerCombo = MakeCombo(box, "Bender Range Lower");
+        BenderRangeLowerCombo = MakeParamCombo(box, "Bender Range Lower");
         lists::Fill(BenderRangeLowerCombo, lists::BendDown());
-        BenderRangeHigherCombo = MakeCombo(box, "Bender Range Upper");
+        BenderRangeHigherCombo = MakeParamCombo(box, "Bender Range Upper");
         lists::Fill(BenderRangeHigherCombo, lists::Numbers(0, 12));
         auto* lower = new QLabel("Bender Range Lower", box);
         lower->setBuddy(BenderRangeLowerCombo);
@@ -106,7 +96,7 @@ void frmRhythm::BuildUi() {
     g->setContentsMargins(6, 4, 6, 6);
     g->setHorizontalSpacing(8);
     g->setVerticalSpacing(3);
-    InstCombo = MakeCombo(box, "Instrument");
+    InstCombo = MakeParamCombo(box, "Instrument");
     lists::Fill(InstCombo, lists::RhythmKeyNames());
     g->addWidget(InstCombo, 0, 0, 1, 2, Qt::AlignLeft);
 
@@ -142,14 +132,8 @@ void frmRhythm::BuildUi() {
     constexpr int kPerColumn = 10;
     int i = 0;
     for (const Row& row : rows) {
-        *row.combo = MakeCombo(box, row.label);
-        lists::Fill(*row.combo, row.items);
-        auto* l = new QLabel(row.label, box);
-        l->setBuddy(*row.combo);
         const int col = (i / kPerColumn) * 3;  // label, list, gap
-        const int r = 1 + i % kPerColumn;
-        g->addWidget(l, r, col);
-        g->addWidget(*row.combo, r, col + 1);
+        *row.combo = quorvane::ui::AddParamRow(g, 1 + i % kPerColumn, col, row.label, row.items);
         instParams_.push_back({*row.combo, row.param});
         ++i;
     }
@@ -187,8 +171,7 @@ void frmRhythm::ConnectHandlers() {
 }
 
 bool frmRhythm::ReadCommon() {
-    ++updatingDepth_;
-    Updating = true;
+    UpdatingGuard guard(Updating, updatingDepth_);
     const std::string name = u220_.RhythmSeupCommonSetupName();
     const bool read = u220_.RhythmCommonLoaded();
     if (read) {
@@ -196,7 +179,6 @@ bool frmRhythm::ReadCommon() {
         lists::Select(BenderRangeLowerCombo, u220_.RhythmSetupCommonBenderRangeLower());
         lists::Select(BenderRangeHigherCombo, u220_.RhythmSetupCommonBenderRangeHigher());
     }
-    if (--updatingDepth_ == 0) Updating = false;
     return read;
 }
 
@@ -207,8 +189,7 @@ void frmRhythm::OnInstChanged(int index) {
     // if the user picks another instrument meanwhile, that newer change fills
     // the lists and this one stops, so no list shows the wrong instrument.
     const uint64_t generation = ++instGeneration_;
-    ++updatingDepth_;
-    Updating = true;
+    UpdatingGuard guard(Updating, updatingDepth_);
     for (const ParamCombo& pc : instParams_) {
         const int16_t value = u220_.get(pc.param, CurrentInstNo);
         if (generation != instGeneration_) break;
@@ -219,7 +200,6 @@ void frmRhythm::OnInstChanged(int index) {
         }
         lists::Select(pc.combo, value);
     }
-    if (--updatingDepth_ == 0) Updating = false;
 }
 
 void frmRhythm::OnInstParamChanged(Param param, QComboBox* combo) {

@@ -14,42 +14,20 @@
 #include <QVBoxLayout>
 
 #include "device/clsU220.h"
+#include "ui/common/EditorControls.h"
 #include "ui/common/MainContext.h"
 #include "ui/common/ValueLists.h"
 #include "ui/patch/frmPatch.h"
 #include "ui/common/NameField.h"
 
 using quorvane::Param;
+using quorvane::ui::MakeParamCombo;
+using quorvane::ui::UpdatingGuard;
 namespace lists = quorvane::ui::lists;
 
 namespace {
 
 QString Waveforms() { return "Tri,Sine,Square,SawUp,SawDwn,Randm1,Randm2,Randm3,Randm4"; }
-
-QComboBox* MakeCombo(QWidget* parent, const QString& accessibleName) {
-    auto* c = new QComboBox(parent);
-    c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    c->setMaxVisibleItems(20);
-    c->setAccessibleName(accessibleName);
-    return c;
-}
-
-// Sets a flag for the lifetime of the guard; nested guards keep it set until
-// the outermost one ends (a model read may wait and let other events run).
-class UpdatingGuard {
-public:
-    UpdatingGuard(bool& flag, int& depth) : flag_(flag), depth_(depth) {
-        ++depth_;
-        flag_ = true;
-    }
-    ~UpdatingGuard() {
-        if (--depth_ == 0) flag_ = false;
-    }
-
-private:
-    bool& flag_;
-    int& depth_;
-};
 
 }  // namespace
 
@@ -74,8 +52,8 @@ void frmTimbre::BuildUi() {
     TimbreTimbreNameText = new QLineEdit(this);
     TimbreTimbreNameText->setAccessibleName("Timbre name");
     quorvane::ui::MakeNameField(TimbreTimbreNameText);
-    ToneMediaCombo = MakeCombo(this, "Tone media");
-    ToneNumberCombo = MakeCombo(this, "Tone number");
+    ToneMediaCombo = MakeParamCombo(this, "Tone media");
+    ToneNumberCombo = MakeParamCombo(this, "Tone number");
     ToneNameText = new QLineEdit(this);
     ToneNameText->setReadOnly(true);
     ToneNameText->setFocusPolicy(Qt::NoFocus);
@@ -105,14 +83,8 @@ void frmTimbre::BuildUi() {
         g->setVerticalSpacing(3);
         int r = 0;
         for (const Row& row : rows) {
-            *row.combo = MakeCombo(box, row.label);
-            lists::Fill(*row.combo, row.items);
-            auto* l = new QLabel(row.label, box);
-            l->setBuddy(*row.combo);
-            g->addWidget(l, r, 0);
-            g->addWidget(*row.combo, r, 1);
+            *row.combo = quorvane::ui::AddParamRow(g, r++, 0, row.label, row.items);
             params_.push_back({*row.combo, row.param});
-            ++r;
         }
         g->setRowStretch(r, 1);
         frames->addWidget(box, 0, Qt::AlignTop);
@@ -192,7 +164,7 @@ void frmTimbre::showEvent(QShowEvent* event) {
 
 void frmTimbre::Activate() {
     if (gintPartNo < 1 || gintPartNo > 6) return;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    quorvane::ui::WaitCursor hourglass;
 
     const int16_t media = u220_.TimbreToneMedia(gintPartNo);
     if (!u220_.TimbreDataLoaded()) {
@@ -202,7 +174,6 @@ void frmTimbre::Activate() {
         TimbreTimbreNameText->clear();
         ToneNameText->clear();
         for (const ParamCombo& pc : params_) pc.combo->setCurrentIndex(-1);
-        QApplication::restoreOverrideCursor();
         return;
     }
     ShowToneName(media, u220_.TimbreToneNumber(gintPartNo));
@@ -212,8 +183,6 @@ void frmTimbre::Activate() {
         // A value outside a list's range leaves that list with no selection.
         for (const ParamCombo& pc : params_) lists::Select(pc.combo, u220_.get(pc.param, gintPartNo));
     }
-
-    QApplication::restoreOverrideCursor();
 }
 
 void frmTimbre::ShowToneName(int media, int number) {
