@@ -73,7 +73,9 @@ public:
     int deviceCount() const override;
     std::string deviceName(int index) const override;  // "" outside the list
     bool open(int index) override;
-    void close() override;  // sends what is still queued first
+    // Sends what is still queued first; on JACK the port then stays open until
+    // the last message has had time to leave (at most 200 ms after it was sent).
+    void close() override;
     bool isOpen() const override;
     void sendShort(uint8_t status, uint8_t data1) override;
     void sendSysEx(const Bytes& frame) override;
