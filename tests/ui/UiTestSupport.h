@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 #include <QWidget>
 
 #include <chrono>
@@ -223,6 +224,13 @@ inline bool ExecEnds(QDialog& dialog, int afterMs, const std::function<void()>& 
     rescue.start(5000);
     dialog.exec();
     return !rescued;
+}
+
+// One notch of the mouse wheel (towards the user) over `w`.
+inline void TurnWheel(QWidget* w) {
+    QWheelEvent wheel(QPointF(5, 5), w->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(w, &wheel);
 }
 
 // Shows a window as its opener does and lets its activation, which runs from

@@ -279,6 +279,10 @@ void tst_Main::masterSetupShownAndEachEditSendsOneBlock() {
     QCOMPARE(w->MIDIRxChCombo->itemText(16), QStringLiteral("Off"));
     QCOMPARE(w->LCDCombo->count(), 16);
     QCOMPARE(w->PaChCombo->itemText(5), QStringLiteral("Off"));
+    w->pnameListBox->setFocus();
+    TurnWheel(w->LCDCombo);  // the wheel over a list without the focus sends nothing
+    QCOMPARE(w->LCDCombo->currentText(), QStringLiteral("7"));
+    QVERIFY(DataSets(vm->received()).empty());
 
     struct Edit {
         const char* what;

@@ -155,9 +155,7 @@ private slots:
         QComboBox* c = win->LevelCombo[2];
         const int before = c->currentIndex();
         win->EndCommand->setFocus();
-        QWheelEvent wheel(QPointF(5, 5), c->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(c, &wheel);
+        quorvane::test::TurnWheel(c);
         QCOMPARE(c->currentIndex(), before);
         QVERIFY(sent().empty());
     }

@@ -126,6 +126,21 @@ private slots:
         QVERIFY(Sent().empty());
     }
 
+    // The wheel over a list without the focus edits nothing; with the focus it does.
+    void wheelEditsOnlyAFocusedList() {
+        OpenClean(2);
+        QComboBox* c = editor->RateCombo;
+        const int before = c->currentIndex();
+        editor->EndButton->setFocus();
+        TurnWheel(c);
+        QCOMPARE(c->currentIndex(), before);
+        QVERIFY(Sent().empty());
+        c->setFocus();
+        TurnWheel(c);
+        QCOMPARE(c->currentIndex(), before + 1);
+        QCOMPARE(Sent().size(), size_t(1));
+    }
+
     void syncOffWritesOnce() {
         OpenClean(2);
         editor->TimbreLevelCombo->setCurrentIndex(77);

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QEvent>
 #include <QGridLayout>
 #include <QLabel>
 #include <QString>
@@ -13,9 +14,34 @@
 
 namespace quorvane::ui {
 
+// The mouse wheel changes a list only while it has the focus: every change is
+// sent to the module at once, so turning the wheel over a window (to scroll
+// it, or by accident) must not edit it.
+class WheelGuard : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Wheel) {
+            auto* w = qobject_cast<QWidget*>(watched);
+            if (w && !w->hasFocus()) {
+                event->ignore();
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+inline void WheelOnlyWithFocus(QComboBox* combo) {
+    static WheelGuard* guard = new WheelGuard(qApp);
+    combo->setFocusPolicy(Qt::StrongFocus);  // the wheel does not take the focus either
+    combo->installEventFilter(guard);
+}
+
 // A drop-down list for one parameter, as wide as its longest entry.
 inline QComboBox* MakeParamCombo(QWidget* parent, const QString& accessibleName) {
     auto* c = new QComboBox(parent);
+    WheelOnlyWithFocus(c);
     c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     c->setMaxVisibleItems(20);
     c->setAccessibleName(accessibleName);

@@ -171,6 +171,7 @@ void frmMain::BuildWindow() {
     auto makeCombo = [this](const char* name) {
         auto* c = new QComboBox(MasterSetupFrame);
         c->setObjectName(QString::fromLatin1(name));
+        WheelOnlyWithFocus(c);  // each change sends the whole master setup block
         connect(c, &QComboBox::currentIndexChanged, this, [this, c](int i) { MasterCombo_Click(c, i); });
         return c;
     };

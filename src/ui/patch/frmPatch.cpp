@@ -56,34 +56,9 @@ QString Destinations() {
 // A drop-down list whose width is set by `chars` characters rather than by its
 // longest entry, so the rows stay compact and the window size is known before
 // the lists are filled.
-// The wheel only changes a list that has the focus: every change is sent to the
-// module, so turning the wheel over the window (to scroll it) must not edit.
-class WheelGuard : public QObject {
-public:
-    using QObject::QObject;
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Wheel) {
-            auto* w = qobject_cast<QWidget*>(watched);
-            if (w && !w->hasFocus()) {
-                event->ignore();
-                return true;
-            }
-        }
-        return false;
-    }
-};
-
 QComboBox* MakeCombo(QWidget* parent, int chars, const QString& accessibleName) {
-    // One guard per window, found by name on the window.
-    QWidget* window = parent->window();
-    QObject* guard = window->findChild<QObject*>("wheelGuard", Qt::FindDirectChildrenOnly);
-    if (!guard) {
-        guard = new WheelGuard(window);
-        guard->setObjectName("wheelGuard");
-    }
     auto* c = new QComboBox(parent);
-    c->setFocusPolicy(Qt::StrongFocus);
-    c->installEventFilter(guard);
+    quorvane::ui::WheelOnlyWithFocus(c);
     c->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     c->setMinimumContentsLength(chars);
     c->setMaxVisibleItems(20);
