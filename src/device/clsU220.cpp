@@ -442,7 +442,8 @@ bool clsU220::MasterSetupMTune(float hz) {
         lastError_ = "The master setup could not be read, so it was not written.";
         return false;
     }
-    mtune_ = hz;
+    // The module keeps tenths of a hertz: hold what it holds.
+    mtune_ = static_cast<float>(t / 10.0 + 427.4);
     SendMasterSetup();
     return true;
 }

@@ -63,6 +63,10 @@ TEST_F(ModelTest, MasterSetupWriteSendsTheWholeBlock) {
     sent = TakeSent();
     EXPECT_EQ(sent[0][16], 0x00);
     EXPECT_EQ(sent[0][17], 0x01);
+    // The model holds the tune the module holds: tenths of a hertz.
+    ASSERT_TRUE(model->MasterSetupMTune(441.53f));
+    EXPECT_FLOAT_EQ(model->MasterSetupMTune(), 441.5f);
+    TakeSent();
     // Out of range: refused, nothing sent.
     EXPECT_FALSE(model->MasterSetupMTune(453.0f));
     model->MasterSetupLCD(16);
