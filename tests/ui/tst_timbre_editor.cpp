@@ -126,6 +126,31 @@ private slots:
         QVERIFY(Sent().empty());
     }
 
+    // Typing while the opening for another part still waits for the module:
+    // the name box still shows the previous part's name, which must not be
+    // written to the part now opened.
+    void typingWhileOpeningWaitsWritesNothing() {
+        Open(1);
+        editor->EndButton->click();
+        rig->u220().InvalidateAll();
+        rig->vm->clearReceived();
+        SetAnswerDelay(*rig->vm, 300);
+        bool typedDuringWait = false;
+        QTimer::singleShot(100, editor.get(), [&] {
+            typedDuringWait = !rig->u220().TimbreDataLoaded();
+            TypeText(editor->TimbreTimbreNameText, "X");
+            editor->TimbreLevelCombo->setCurrentIndex(3);
+        });
+        editor->gintPartNo = 4;
+        QTimer::singleShot(1500, editor.get(), [&] { editor->EndButton->click(); });
+        editor->exec();
+        SetAnswerDelay(*rig->vm, 0);
+        QVERIFY(typedDuringWait);
+        QVERIFY(Sent().empty());
+        QCOMPARE(editor->TimbreTimbreNameText->text(), QString("PART FOUR"));
+        QCOMPARE(editor->TimbreLevelCombo->currentIndex(), 44);
+    }
+
     // The wheel over a list without the focus edits nothing; with the focus it does.
     void wheelEditsOnlyAFocusedList() {
         OpenClean(2);

@@ -165,24 +165,24 @@ void frmTimbre::showEvent(QShowEvent* event) {
 void frmTimbre::Activate() {
     if (gintPartNo < 1 || gintPartNo > 6) return;
     quorvane::ui::WaitCursor hourglass;
+    // Set from the first read on: while it waits, the controls still show the
+    // part edited last time, and an edit made then (the old name plus a typed
+    // character, say) must not be written to this part.
+    UpdatingGuard guard(Updating, updatingDepth_);
 
     const int16_t media = u220_.TimbreToneMedia(gintPartNo);
     if (!u220_.TimbreDataLoaded()) {
         // The module did not answer and the user gave up: show nothing rather
         // than another part's values, and ask no more for this opening.
-        UpdatingGuard guard(Updating, updatingDepth_);
         TimbreTimbreNameText->clear();
         ToneNameText->clear();
         for (const ParamCombo& pc : params_) pc.combo->setCurrentIndex(-1);
         return;
     }
     ShowToneName(media, u220_.TimbreToneNumber(gintPartNo));
-    {
-        UpdatingGuard guard(Updating, updatingDepth_);
-        TimbreTimbreNameText->setText(quorvane::ui::NameForDisplay(u220_.TimbreTimbreName(gintPartNo)));
-        // A value outside a list's range leaves that list with no selection.
-        for (const ParamCombo& pc : params_) lists::Select(pc.combo, u220_.get(pc.param, gintPartNo));
-    }
+    TimbreTimbreNameText->setText(quorvane::ui::NameForDisplay(u220_.TimbreTimbreName(gintPartNo)));
+    // A value outside a list's range leaves that list with no selection.
+    for (const ParamCombo& pc : params_) lists::Select(pc.combo, u220_.get(pc.param, gintPartNo));
 }
 
 void frmTimbre::ShowToneName(int media, int number) {
