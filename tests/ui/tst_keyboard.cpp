@@ -71,13 +71,17 @@ private slots:
         quorvane::test::SetAnswerDelay(*rig->vm, 300);
         frmKeyboard w(*ctx, *patch);
         bool pressedDuringWait = false;
+        bool handlesOffered = false;
         const bool ended = quorvane::test::ExecEnds(w, 100, [&] {
             pressedDuringWait = !rig->u220().PatchDataLoaded();
+            // No handle to drag before the ranges are read.
+            for (int p = 1; p <= 6; ++p) handlesOffered |= w.LeftHandle[p]->isVisible() || w.RightHandle[p]->isVisible();
             w.cmdDone->click();
         });
         quorvane::test::SetAnswerDelay(*rig->vm, 0);
         QVERIFY(pressedDuringWait);
         QVERIFY(ended);
+        QVERIFY(!handlesOffered);
         QVERIFY(sent().empty());
     }
 

@@ -172,6 +172,9 @@ frmKeyboard::frmKeyboard(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidge
         RightHandle[p]->setObjectName(QStringLiteral("RightHandle%1").arg(p));
         LeftHandle[p]->installEventFilter(this);
         RightHandle[p]->installEventFilter(this);
+        // Offered once activation has read the part's range and placed them.
+        LeftHandle[p]->hide();
+        RightHandle[p]->hide();
     }
 
     cmdDone = new QPushButton(QStringLiteral("Done"), this);
@@ -221,14 +224,14 @@ void frmKeyboard::Activate() {
             canvas_->update();
             break;
         }
-        LeftHandle[p]->show();
-        RightHandle[p]->show();
         const int low = std::clamp<int>(moduleLow, 0, 127);
         const int high = std::clamp<int>(u220_.PatchPartKeyRangeHi(static_cast<int16_t>(p)), 0, 127);
         RangeLow[p] = static_cast<int16_t>(low);
         // A high key below the low key cannot span a bar: draw it one key wide.
         RangeHigh[p] = static_cast<int16_t>(std::max(high, low));
         PlaceBar(p);
+        LeftHandle[p]->show();
+        RightHandle[p]->show();
     }
 }
 
