@@ -75,6 +75,11 @@ void tst_Setup::listsAndDefaults() {
     QCOMPARE(d.ComboMidiIn->currentIndex(), 0);
     QVERIFY(d.ComboMidiIn->isEnabled());
     QVERIFY(d.cmdOK->isEnabled());
+    if (ScreenshotsWanted()) {
+        QVERIFY(ShowAndActivate(d));
+        QVERIFY(SaveScreenshot(d, "midi-setup.png"));
+        d.hide();
+    }
 
     // Device IDs "1".."32", "17" (byte 16) chosen, written to the model.
     QStringList ids;
