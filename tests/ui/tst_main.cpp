@@ -125,6 +125,7 @@ private slots:
     void cancelledLoadingSendsNoWritesAndRetriesLater();
     void portErrorIsShown();
     void exitWhileLoadingStopsTheLoad();
+    void secondClickWhileTheEditorIsBuiltOpensNothing();
 };
 
 void tst_Main::startUpListsPatchesAndSelectsPatchOne() {
@@ -406,6 +407,21 @@ void tst_Main::exitWhileLoadingStopsTheLoad() {
     QVERIFY(!w->isVisible());
     QVERIFY(NameRequests(*vm) <= 11);  // the load stopped at the next name
     QVERIFY(ProgramChanges(vm->received()).empty());
+}
+
+// Building the patch editor lets events run while this window still takes
+// clicks: the second click of a double click builds and opens no second editor.
+void tst_Main::secondClickWhileTheEditorIsBuiltOpensNothing() {
+    auto vm = std::make_shared<midi::VirtualU220>();
+    auto w = MakeMain(vm);
+    QVERIFY(StartAndLoad(*w));
+    ModalCloser patch(*w, "frmPatch");
+    QTimer::singleShot(0, w.get(), [&] { w->cmdEditPatch->click(); });
+    w->cmdEditPatch->click();
+    QCOMPARE(patch.openings, 1);
+    QCOMPARE(w->findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly).size() -
+                 w->findChildren<frmMIDISetupForm*>(QString(), Qt::FindDirectChildrenOnly).size(),
+             qsizetype(1));
 }
 
 QTEST_MAIN(tst_Main)

@@ -460,11 +460,17 @@ void frmMain::RunModal(QDialog& dialog) {
 
 void frmMain::cmdEditPatch_Click() {
 #ifdef QUORVANE_HAVE_PATCH_EDITOR
+    // Building the editor lets events run (its progress shows here), while
+    // this window still takes clicks: the second click of a double click must
+    // not build or open a second editor.
+    if (editorOpening_) return;
+    editorOpening_ = true;
+    setCursor(Qt::WaitCursor);
     // Created on first use and kept, so its lists are filled once.
     if (!patchEditor_) patchEditor_ = new frmPatch(*this, this);
-    setCursor(Qt::WaitCursor);
     RunModal(*patchEditor_);
     unsetCursor();
+    editorOpening_ = false;
 #else
     QMessageBox::information(this, QApplication::applicationDisplayName(),
                              QStringLiteral("The patch editor is not available in this build."));

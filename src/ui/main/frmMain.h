@@ -150,6 +150,7 @@ private:
     float progress_ = 0.0f;  // the bar's value with its fractions
 
     bool activating_ = false;
+    bool editorOpening_ = false;  // the patch editor is being built or shown
     int activations_ = 0;
     int waits_ = 0;
     bool quitRequested_ = false;
