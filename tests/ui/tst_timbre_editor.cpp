@@ -160,7 +160,9 @@ private slots:
         TurnWheel(c);
         QCOMPARE(c->currentIndex(), before);
         QVERIFY(Sent().empty());
+        QApplication::setActiveWindow(editor.get());  // focus goes only to the active window
         c->setFocus();
+        QVERIFY(c->hasFocus());
         TurnWheel(c);
         QCOMPARE(c->currentIndex(), before + 1);
         QCOMPARE(Sent().size(), size_t(1));
