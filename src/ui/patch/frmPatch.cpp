@@ -518,7 +518,10 @@ void frmPatch::Activate() {
         // would ask again. Show nothing rather than another patch's values;
         // the next activation reads again.
         PatchNameText->clear();
-        for (QComboBox* c : findChildren<QComboBox*>()) c->setCurrentIndex(-1);
+        for (const auto& [combo, param] : CommonLists()) combo->setCurrentIndex(-1);
+        for (const auto& [combo, param] : RhythmRowLists()) combo->setCurrentIndex(-1);
+        for (int p = 1; p <= 6; ++p)
+            for (const auto& [combo, param] : PartLists(p)) combo->setCurrentIndex(-1);
         return;
     }
     PatchNameText->setText(quorvane::ui::NameForDisplay(name));
