@@ -512,6 +512,9 @@ constexpr auto kJackSettle = 150ms;
 // could be lost: the port stays open until this long after the last send (a few
 // periods of any usual buffer size).
 constexpr auto kJackDrain = 200ms;
+// How late a JACK process cycle may run (a server without realtime scheduling on
+// a busy machine): added to the period when pacing.
+constexpr double kJackCycleSlackMs = 3.0;
 
 struct RtMidiOutput::Impl {
     Impl(PostFn post, std::string clientName)
@@ -579,9 +582,14 @@ bool RtMidiOutput::open(int index) {
     d_->jack = entry.api == RtMidi::UNIX_JACK;
     // JACK passes messages on once a period: two messages handed over a gap
     // apart can reach the module up to a period closer, so the period is added
-    // to the gap.
+    // to the gap, with some slack for a process cycle that runs late.
     const auto readyAt = std::chrono::steady_clock::now() + (d_->jack ? kJackSettle : 0ms);
-    d_->granularityMs = d_->jack ? jackPeriodMs(d_->client + "-period") : 0.0;
+    if (d_->jack) {
+        const double period = jackPeriodMs(d_->client + "-period");
+        d_->granularityMs = period > 0 ? period + kJackCycleSlackMs : 0.0;
+    } else {
+        d_->granularityMs = 0;
+    }
     d_->lastSend.store({});
     RtMidiOut* out = d_->port.get();
     Impl* d = d_.get();

@@ -193,21 +193,50 @@ TEST(PacedSender, MergedStreamLeavesTheModuleAsTheFullStreamWould) {
     }
 }
 
-TEST(PacedSender, KeepsTheGapAfterEachMessageOnTheWire) {
-    Recorder r;
-    const int gap = 15;
+// The gap holds between a message leaving (sendNow has handed it over) and the
+// next one starting, with the output system's delivery interval added, and a
+// hold or a slow first hand-over never eats into it. Lower bounds only: a slow
+// machine makes gaps longer, never shorter.
+TEST(PacedSender, KeepsTheGapAsTheReceiverSeesIt) {
+    struct Case {
+        const char* name;
+        int gapMs;
+        double granularityMs;
+        int holdMs;             // holdUntil(now + holdMs) before the first message
+        int firstHandOverMs;    // the first sendNow takes this long (a connection settling)
+        double expectedGapMs;   // least time from one hand-over's end to the next start, less the wire time
+    };
+    const std::vector<Case> cases = {
+        {"gap alone", 15, 0, 0, 0, 15},
+        {"delivery interval added", 15, 10.7, 0, 0, 25.7},
+        {"gap 0: no pacing, no interval", 0, 10.7, 0, 0, 0},
+        {"a hold does not shorten the gap after the first message", 15, 0, 60, 0, 15},
+        {"a slow first hand-over does not count as gap", 15, 5, 0, 60, 20},
+    };
     Bytes big(100, 0x10);
     big.front() = 0xF0;
     big.back() = 0xF7;
-    {
-        PacedSender s([&](const Bytes& b) { r(b); });
-        s.setGapMs(gap);
-        for (int i = 0; i < 5; ++i) s.enqueue(big);  // not data sets: never merged
-    }  // the destructor sends what is queued
-    ASSERT_EQ(r.sent.size(), 5u);
-    for (size_t i = 1; i < r.times.size(); ++i) {
-        const double ms = std::chrono::duration<double, std::milli>(r.times[i] - r.times[i - 1]).count();
-        EXPECT_GE(ms, gap + PacedSender::wireMs(big.size()) - 0.5) << i;
+    for (const Case& c : cases) {
+        std::vector<Clock::time_point> starts, ends;
+        const auto t0 = Clock::now();
+        {
+            PacedSender s([&](const Bytes&) {
+                starts.push_back(Clock::now());
+                if (starts.size() == 1 && c.firstHandOverMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(c.firstHandOverMs));
+                ends.push_back(Clock::now());
+            });
+            s.setGapMs(c.gapMs);
+            s.setGranularityMs(c.granularityMs);
+            EXPECT_DOUBLE_EQ(s.granularityMs(), c.granularityMs) << c.name;
+            if (c.holdMs > 0) s.holdUntil(t0 + std::chrono::milliseconds(c.holdMs));
+            for (int i = 0; i < 4; ++i) s.enqueue(big);  // not data sets: never merged
+        }  // the destructor sends what is queued
+        ASSERT_EQ(starts.size(), 4u) << c.name;
+        EXPECT_GE(starts[0] - t0, std::chrono::milliseconds(c.holdMs)) << c.name;
+        for (size_t i = 1; i < starts.size(); ++i) {
+            const double ms = std::chrono::duration<double, std::milli>(starts[i] - ends[i - 1]).count();
+            EXPECT_GE(ms, c.expectedGapMs + (c.gapMs > 0 ? PacedSender::wireMs(big.size()) : 0) - 0.5) << c.name << ", message " << i;
+        }
     }
 }
 
