@@ -31,6 +31,8 @@
 #include "midi/VirtualU220.h"
 #include "ui/common/MainContext.h"
 #include "ui/common/QtHost.h"
+#include "ui/main/frmMain.h"
+#include "ui/setup/frmMIDISetupForm.h"
 
 namespace quorvane::test {
 
@@ -205,6 +207,34 @@ inline void SetAnswerDelay(midi::VirtualU220& vm, double ms) {
         e.setWireModel(w);
         return 0;
     });
+}
+
+// ---- a module at a real module's pace ------------------------------------------
+
+// A module on a real cable: answers come this long after each request, and a
+// message that starts sooner than the gap after the previous one is lost. The
+// windows keep the same gap between the messages they send.
+constexpr double kRealAnswerDelayMs = 400;
+constexpr double kRealMinGapMs = 20;
+constexpr int kRealSendGapMs = 20;
+
+// A main window on `vm` in realistic mode (see VirtualU220::setRealistic), its
+// output keeping a 20 ms gap as on a real port; the setup dialog is answered
+// with Ok. Start-up reads about 200 names one after the other: a test may start
+// with a short `answerDelayMs` and slow the module down once the names are in
+// (vm->setRealistic(kRealAnswerDelayMs, kRealMinGapMs)).
+inline std::unique_ptr<ui::frmMain> MakeRealisticMain(const std::shared_ptr<midi::VirtualU220>& vm,
+                                                      double answerDelayMs = kRealAnswerDelayMs) {
+    vm->setRealistic(answerDelayMs, kRealMinGapMs);
+    ui::frmMainOptions o;
+    o.virtualModule = vm;
+    o.runSetup = [](ui::frmMIDISetupForm& d) {
+        d.cmdOK->click();
+        return d.result();
+    };
+    auto w = std::make_unique<ui::frmMain>(o);
+    w->U220().MIDIOutput1->setSendGapMs(kRealSendGapMs);  // taken over when the dialog opens the port
+    return w;
 }
 
 // Runs dialog.exec(); `afterMs` into it runs `press` (say, a click on the

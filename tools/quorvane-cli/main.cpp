@@ -580,18 +580,19 @@ private:
         if (!n || *n < 1 || *n > 64) Fail(kExitUsage, "patch number '" + args[0] + "' is outside 1..64");
         Open();
         clsU220& u = *model_;
-        // The program change goes out on the module's Rx control channel, so that
-        // channel must be the module's.
-        const int channel = Ask([&] { return u.MasterSetupMIDIRxCh(); });
-        // With the channel "Off" the module takes no program change: saying the
-        // patch was changed would be false.
-        if (channel >= 16)
-            Fail(kExitFailure, "the module's Rx control channel is Off, so it takes no program change; "
-                               "set MasterSetupMIDIRxCh to a channel (0..15) first");
-        Ask([&] {
-            u.PatchChange(static_cast<int16_t>(*n));
-            return 0;
-        });
+        const PatchChangeResult result = Ask([&] { return u.PatchChange(static_cast<int16_t>(*n)); });
+        switch (result) {
+            case PatchChangeResult::Done: return kExitOk;
+            // With the channel "Off" the module takes no program change: saying the
+            // patch was changed would be false.
+            case PatchChangeResult::RxChannelOff:
+                Fail(kExitFailure, "the module's Rx control channel is Off, so it takes no program change; "
+                                   "set MasterSetupMIDIRxCh to a channel (0..15) first");
+            // It answered, but its working patch is not the one asked for.
+            case PatchChangeResult::OtherPatch: Fail(kExitFailure, u.LastError());
+            case PatchChangeResult::NoAnswer: NoAnswer("Patch Change");
+            case PatchChangeResult::Refused: Fail(kExitUsage, u.LastError());
+        }
         return kExitOk;
     }
 

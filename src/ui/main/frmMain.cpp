@@ -413,15 +413,105 @@ void frmMain::pnameListBox_Click() {
     if (Updating) return;
     const int row = pnameListBox->currentRow();
     if (row < 0 || row >= 64) return;
-    const auto n = static_cast<int16_t>(row + 1);
+    wantedPatch_ = row + 1;
+    cmdEditPatch->setText(QStringLiteral("Edit  ") +
+                          QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(static_cast<int16_t>(row + 1)))));
+    // While a patch change waits for the module, a pick (a key, a drag, a click)
+    // only records the target: the running change sends one program change for
+    // the newest target when its wait ends.
+    if (changeRuns_ > 0) return;
+    RunPatchChanges();
+}
+
+void frmMain::RunPatchChanges() {
+    ++changeRuns_;
     EnterWait();
     {
         WaitCursor hourglass;
-        cmdEditPatch->setText(QStringLiteral("Edit  ") +
-                              QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(n))));
-        u220_->PatchChange(n);
+        // The model knows which program change went out last, whichever call
+        // sent it: a change made from a nested call counts too.
+        while (!quitRequested_ && wantedPatch_ > 0 && wantedPatch_ != u220_->LastPatchSent()) {
+            const int n = wantedPatch_;
+            const PatchChangeResult result = u220_->PatchChange(static_cast<int16_t>(n));
+            PatchChangeDone(n, result);
+            if (result == PatchChangeResult::RxChannelOff) break;
+            // Not sent (no answer before the program change, or refused): no
+            // second try unless the user has picked another patch meanwhile.
+            if (result != PatchChangeResult::Done && result != PatchChangeResult::OtherPatch && wantedPatch_ == n) break;
+        }
     }
+    --changeRuns_;
     LeaveWait();
+}
+
+void frmMain::PatchChangeDone(int patchNo, PatchChangeResult result) {
+    const QString number = QStringLiteral("P-%1").arg(patchNo, 2, 10, QLatin1Char('0'));
+    // A later program change has gone out since: what this one found is history.
+    if (result != PatchChangeResult::RxChannelOff && u220_->LastPatchSent() != patchNo) return;
+    switch (result) {
+        case PatchChangeResult::Done:
+            modulePatch_ = patchNo;
+            if (patchStatus_) {
+                patchStatus_ = false;
+                statusLabel_->setText(QString());
+                statusLabel_->setVisible(false);
+            }
+            break;
+        case PatchChangeResult::OtherPatch:
+            modulePatch_ = 0;
+            ShowPatchStatus(QStringLiteral("The module did not switch to %1: its patch is now \"%2\" (it switched "
+                                           "elsewhere or not at all). Its Patch Change setting, %3 in Master Setup, "
+                                           "decides which patch a program change selects.")
+                                .arg(number,
+                                     QString::fromStdString(NameBytesToUtf8(u220_->PatchChangeWorkingName())).trimmed(),
+                                     PaChCombo->currentText()));
+            break;
+        case PatchChangeResult::RxChannelOff: {
+            // Nothing was sent: the list goes back to where the module is.
+            const int at = ModulePatch();
+            wantedPatch_ = at;
+            ShowPatch(at);
+            ShowPatchStatus(at > 0 ? QStringLiteral("The module ignores program changes while its Rx Control Ch is "
+                                                    "Off: it stays on P-%1.")
+                                         .arg(at, 2, 10, QLatin1Char('0'))
+                                   : QStringLiteral("The module ignores program changes while its Rx Control Ch is "
+                                                    "Off: it stays on its patch."));
+            break;
+        }
+        case PatchChangeResult::NoAnswer:
+            modulePatch_ = 0;
+            ShowPatchStatus(QStringLiteral("The module did not confirm the change to %1.").arg(number));
+            break;
+        case PatchChangeResult::Refused: break;
+    }
+}
+
+void frmMain::ShowPatch(int patchNo) {
+    Updating = true;
+    pnameListBox->setCurrentRow(patchNo - 1);  // -1: no selection
+    Updating = false;
+    cmdEditPatch->setText(patchNo > 0 ? QStringLiteral("Edit  ") + QString::fromStdString(NameBytesToUtf8(
+                                                                        u220_->MemoryPatchName(static_cast<int16_t>(patchNo))))
+                                      : QStringLiteral("Edit Patch"));
+}
+
+int frmMain::ModulePatch() {
+    if (modulePatch_ > 0) return modulePatch_;
+    const std::string working = u220_->PatchCommonPatchName();
+    if (!u220_->PatchDataLoaded()) return 0;
+    int found = 0;
+    for (int n = 1; n <= 64; ++n) {
+        if (!u220_->MemoryPatchNameLoaded(n) || u220_->MemoryPatchName(static_cast<int16_t>(n)) != working) continue;
+        if (found) return 0;  // two patches of that name
+        found = n;
+    }
+    return modulePatch_ = found;
+}
+
+void frmMain::ShowPatchStatus(const QString& text) {
+    patchStatus_ = true;
+    statusLabel_->setText(text);
+    statusLabel_->setVisible(true);
 }
 
 void frmMain::MasterCheck_Click(QCheckBox* box) {
@@ -466,6 +556,9 @@ void frmMain::cmdEditPatch_Click() {
     if (editorOpening_) return;
     editorOpening_ = true;
     setCursor(Qt::WaitCursor);
+    // A newer pick waiting behind a running patch change goes out now, so that
+    // the editor's reads (queued behind it) get the patch the list shows.
+    if (changeRuns_ > 0) RunPatchChanges();
     // Created on first use and kept, so its lists are filled once.
     if (!patchEditor_) patchEditor_ = new frmPatch(*this, this);
     RunModal(*patchEditor_);
