@@ -112,7 +112,9 @@ int main(int argc, char* argv[]) {
 
     QApplication app(argc, argv);
     SetNames();
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quorvane.png")));
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128, 256}) icon.addFile(QStringLiteral(":/icons/quorvane-%1.png").arg(size));
+    QApplication::setWindowIcon(icon);
 
     bool quitting = false;
     quorvane::ui::frmMainOptions options;
