@@ -8,6 +8,15 @@ namespace quorvane {
 namespace {
 constexpr int kPatchReplyBytes = 41 + 7 + 6 * 13;  // 126
 constexpr int kTimbreReplyBytes = 6 * 50;         // 300
+
+// What the inbound handler did with one message, from the counter it moved.
+MonitorEvent::Verdict VerdictOf(const InboundStats& before, const InboundStats& after) {
+    if (after.stored != before.stored) return MonitorEvent::Verdict::Stored;
+    if (after.malformed != before.malformed) return MonitorEvent::Verdict::Malformed;
+    if (after.foreign != before.foreign) return MonitorEvent::Verdict::Foreign;
+    if (after.unexpected != before.unexpected) return MonitorEvent::Verdict::Unexpected;
+    return MonitorEvent::Verdict::None;
+}
 }  // namespace
 
 clsU220::clsU220(Host& host, std::unique_ptr<midi::MIDIOutput> output, std::unique_ptr<midi::MIDIInput> input)
@@ -17,7 +26,14 @@ clsU220::clsU220(Host& host, std::unique_ptr<midi::MIDIOutput> output, std::uniq
         lastError_ = text;
         if (OnPortError) OnPortError(text);
     };
-    if (MIDIOutput1) MIDIOutput1->onError = onError;
+    if (MIDIOutput1) {
+        MIDIOutput1->onError = onError;
+        MIDIOutput1->onNotSent = [this](const Bytes& m, bool merged, const std::string& why) {
+            if (OnMessage)
+                OnMessage({merged ? MonitorEvent::Kind::Merged : MonitorEvent::Kind::Dropped, m,
+                           MonitorEvent::Verdict::None, why});
+        };
+    }
     if (MIDIInput1) {
         MIDIInput1->onError = onError;
         MIDIInput1->onSysExReceived = [this] { OnSysExReceived(); };
@@ -32,6 +48,7 @@ clsU220::~clsU220() {
     }
     if (MIDIOutput1) {
         MIDIOutput1->onError = nullptr;
+        MIDIOutput1->onNotSent = nullptr;
         if (MIDIOutput1->isOpen()) MIDIOutput1->flush();
         MIDIOutput1->close();
     }
@@ -157,7 +174,9 @@ void clsU220::OnSysExReceived() {
     while (MIDIInput1->messageCount() > 0) {
         Bytes message = MIDIInput1->receivedMessage();
         MIDIInput1->discard();
+        const InboundStats before = stats_;
         HandleMessage(message);
+        if (OnMessage) OnMessage({MonitorEvent::Kind::Received, std::move(message), VerdictOf(before, stats_)});
     }
     host_.notify();
 }
@@ -305,7 +324,9 @@ void clsU220::Complete(Request& r) {
 
 void clsU220::SendMessage(uint8_t command, Address address, const Bytes& data) {
     if (!MIDIOutput1) return;
-    MIDIOutput1->sendSysEx(BuildFrame(static_cast<uint8_t>(deviceId_), command, address, data));
+    const Bytes frame = BuildFrame(static_cast<uint8_t>(deviceId_), command, address, data);
+    if (OnMessage) OnMessage({MonitorEvent::Kind::Sent, frame});
+    MIDIOutput1->sendSysEx(frame);
 }
 
 void clsU220::SendMasterSetup() {
@@ -487,8 +508,11 @@ void clsU220::PatchChange(int16_t PatchNo) {
         // Channels 1..16 only: with the Rx control channel "Off" the module takes
         // no program change, so none is sent.
         const int channel = master_[static_cast<size_t>(MasterParam::MasterSetupMIDIRxCh)];
-        if (channel >= 0 && channel < 16 && MIDIOutput1)
-            MIDIOutput1->sendShort(static_cast<uint8_t>(0xC0 + channel), static_cast<uint8_t>(PatchNo - 1));
+        if (channel >= 0 && channel < 16 && MIDIOutput1) {
+            const Bytes pc{static_cast<uint8_t>(0xC0 + channel), static_cast<uint8_t>(PatchNo - 1)};
+            if (OnMessage) OnMessage({MonitorEvent::Kind::Sent, pc});
+            MIDIOutput1->sendShort(pc[0], pc[1]);
+        }
         patchChangeAck_ = false;
         const Clock::time_point deadline = Clock::now() + RequestTimeout;
         const uint64_t serial = nextSerial_;

@@ -42,6 +42,11 @@ void PacedSender::setErrorHandler(ErrorFn onError) {
     onError_ = std::move(onError);
 }
 
+void PacedSender::setQueueObserver(QueueObserverFn observer) {
+    std::lock_guard lock(mutex_);
+    observer_ = std::move(observer);
+}
+
 bool PacedSender::isDataSet(const Bytes& m) {
     return m.size() >= 10 && m[0] == 0xF0 && m[1] == 0x41 && m[3] == 0x2B && m[4] == 0x12;
 }
@@ -64,8 +69,11 @@ void PacedSender::enqueue(Bytes message) {
         for (auto it = queue_.rbegin(); it != queue_.rend(); ++it) {
             if (!isDataSet(*it)) break;  // never jump over a request or channel message
             if (it->size() == message.size() && std::equal(it->begin(), it->begin() + 8, message.begin())) {
-                *it = std::move(message);
+                Bytes replaced = std::exchange(*it, std::move(message));
                 ++coalesced_;
+                QueueObserverFn observer = observer_;
+                lock.unlock();
+                if (observer) observer(QueueEvent::Merged, replaced, {});
                 return;
             }
         }
@@ -86,11 +94,16 @@ void PacedSender::flush() {
 }
 
 void PacedSender::clear() {
+    std::deque<Bytes> dropped;
+    QueueObserverFn observer;
     {
         std::lock_guard lock(mutex_);
-        queue_.clear();
+        dropped.swap(queue_);
+        observer = observer_;
     }
     idle_.notify_all();
+    if (observer)
+        for (const Bytes& m : dropped) observer(QueueEvent::Dropped, m, "send queue cleared");
 }
 
 size_t PacedSender::pending() const {
@@ -120,15 +133,20 @@ void PacedSender::sendOne(const Bytes& m) {
         error = "MIDI output error";
     }
     ErrorFn onError;
+    QueueObserverFn observer;
     {
         std::lock_guard lock(mutex_);
         lastEnd_ = start + std::chrono::duration_cast<Clock::duration>(
                                std::chrono::duration<double, std::milli>(wireMs(m.size())));
         haveLast_ = true;
         if (error.empty()) ++sent_;
-        else onError = onError_;
+        else {
+            onError = onError_;
+            observer = observer_;
+        }
     }
     if (onError) onError(error);
+    if (observer) observer(QueueEvent::Dropped, m, error);
 }
 
 void PacedSender::run() {
