@@ -8,6 +8,15 @@ namespace quorvane {
 namespace {
 constexpr int kPatchReplyBytes = 41 + 7 + 6 * 13;  // 126
 constexpr int kTimbreReplyBytes = 6 * 50;         // 300
+
+// What the inbound handler did with one message, from the counter it moved.
+MonitorEvent::Verdict VerdictOf(const InboundStats& before, const InboundStats& after) {
+    if (after.stored != before.stored) return MonitorEvent::Verdict::Stored;
+    if (after.malformed != before.malformed) return MonitorEvent::Verdict::Malformed;
+    if (after.foreign != before.foreign) return MonitorEvent::Verdict::Foreign;
+    if (after.unexpected != before.unexpected) return MonitorEvent::Verdict::Unexpected;
+    return MonitorEvent::Verdict::None;
+}
 }  // namespace
 
 clsU220::clsU220(Host& host, std::unique_ptr<midi::MIDIOutput> output, std::unique_ptr<midi::MIDIInput> input)
@@ -17,7 +26,14 @@ clsU220::clsU220(Host& host, std::unique_ptr<midi::MIDIOutput> output, std::uniq
         lastError_ = text;
         if (OnPortError) OnPortError(text);
     };
-    if (MIDIOutput1) MIDIOutput1->onError = onError;
+    if (MIDIOutput1) {
+        MIDIOutput1->onError = onError;
+        MIDIOutput1->onNotSent = [this](const Bytes& m, bool merged, const std::string& why) {
+            if (OnMessage)
+                OnMessage({merged ? MonitorEvent::Kind::Merged : MonitorEvent::Kind::Dropped, m,
+                           MonitorEvent::Verdict::None, why});
+        };
+    }
     if (MIDIInput1) {
         MIDIInput1->onError = onError;
         MIDIInput1->onSysExReceived = [this] { OnSysExReceived(); };
@@ -32,6 +48,7 @@ clsU220::~clsU220() {
     }
     if (MIDIOutput1) {
         MIDIOutput1->onError = nullptr;
+        MIDIOutput1->onNotSent = nullptr;
         if (MIDIOutput1->isOpen()) MIDIOutput1->flush();
         MIDIOutput1->close();
     }
@@ -145,7 +162,11 @@ void clsU220::StartNext() {
         r->deadline = r->limit >= r->latest - now ? r->latest : now + r->limit;
         open_ = r;
         if (r->programChange >= 0) {
-            if (MIDIOutput1) MIDIOutput1->sendShort(static_cast<uint8_t>(r->programChange >> 8), static_cast<uint8_t>(r->programChange & 0xFF));
+            if (MIDIOutput1) {
+                const Bytes pc{static_cast<uint8_t>(r->programChange >> 8), static_cast<uint8_t>(r->programChange & 0xFF)};
+                if (OnMessage) OnMessage({MonitorEvent::Kind::Sent, pc});
+                MIDIOutput1->sendShort(pc[0], pc[1]);
+            }
             lastPatchSent_ = static_cast<int16_t>((r->programChange & 0x7F) + 1);
             // From here the module holds another patch: what was read of the old
             // one no longer holds, whether or not the module confirms.
@@ -224,7 +245,9 @@ void clsU220::OnSysExReceived() {
     while (MIDIInput1->messageCount() > 0) {
         Bytes message = MIDIInput1->receivedMessage();
         MIDIInput1->discard();
+        const InboundStats before = stats_;
         HandleMessage(message);
+        if (OnMessage) OnMessage({MonitorEvent::Kind::Received, std::move(message), VerdictOf(before, stats_)});
     }
     host_.notify();
 }
@@ -395,7 +418,9 @@ void clsU220::Complete(Request& r) {
 
 void clsU220::SendMessage(uint8_t command, Address address, const Bytes& data) {
     if (!MIDIOutput1) return;
-    MIDIOutput1->sendSysEx(BuildFrame(static_cast<uint8_t>(deviceId_), command, address, data));
+    const Bytes frame = BuildFrame(static_cast<uint8_t>(deviceId_), command, address, data);
+    if (OnMessage) OnMessage({MonitorEvent::Kind::Sent, frame});
+    MIDIOutput1->sendSysEx(frame);
 }
 
 void clsU220::SendMasterSetup() {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Host.h"
+#include "MonitorEvent.h"
 #include "ParamTable.h"
 #include "Protocol.h"
 #include "midi/MidiPorts.h"
@@ -62,6 +63,10 @@ public:
     std::function<void()> MemoryPatchNameOneReceived;
     std::function<void()> MemoryTimbreNameOneReceived;
     std::function<void()> MemoryRhythmNameOneReceived;
+    // Every message sent and received (with what the inbound handler did with
+    // it), and the send queue's merged and dropped messages. For watching only:
+    // it must not call back into the model.
+    std::function<void(const MonitorEvent&)> OnMessage;
 
     // Time limit of one block request (default 3 s).
     std::chrono::milliseconds RequestTimeout{3000};

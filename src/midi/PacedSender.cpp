@@ -65,6 +65,11 @@ void PacedSender::setErrorHandler(ErrorFn onError) {
     onError_ = std::move(onError);
 }
 
+void PacedSender::setQueueObserver(QueueObserverFn observer) {
+    std::lock_guard lock(mutex_);
+    observer_ = std::move(observer);
+}
+
 bool PacedSender::isDataSet(const Bytes& m) {
     return m.size() >= 10 && m[0] == 0xF0 && m[1] == 0x41 && m[3] == 0x2B && m[4] == 0x12;
 }
@@ -83,14 +88,34 @@ void PacedSender::enqueue(Bytes message) {
         wake_.notify_all();
         return;
     }
-    if (isDataSet(message) && coalesceLocked(message)) return;
+    if (isDataSet(message)) {
+        Bytes replaced;
+        const bool merged = coalesceLocked(message, replaced);
+        if (!replaced.empty()) {
+            QueueObserverFn observer = observer_;
+            if (merged) {
+                lock.unlock();
+                if (observer) observer(QueueEvent::Merged, replaced, {});
+                return;
+            }
+            if (observer) {
+                // Told outside the lock, after the newer one is queued.
+                queue_.push_back(std::move(message));
+                startThreadLocked();
+                lock.unlock();
+                wake_.notify_all();
+                observer(QueueEvent::Merged, replaced, {});
+                return;
+            }
+        }
+    }
     queue_.push_back(std::move(message));
     startThreadLocked();
     lock.unlock();
     wake_.notify_all();
 }
 
-bool PacedSender::coalesceLocked(Bytes& message) {
+bool PacedSender::coalesceLocked(Bytes& message, Bytes& replaced) {
     // Only the data sets after the last request or channel message: an older
     // value a request may read back, or one a program change overwrites, stays.
     for (auto it = queue_.end(); it != queue_.begin();) {
@@ -99,11 +124,12 @@ bool PacedSender::coalesceLocked(Bytes& message) {
         if (it->size() != message.size() || !std::equal(it->begin(), it->begin() + 8, message.begin())) continue;
         ++coalesced_;
         if (std::next(it) == queue_.end()) {  // nothing for another address after it
-            *it = std::move(message);
+            replaced = std::exchange(*it, std::move(message));
             return true;
         }
         // Data sets for other addresses follow: replacing in place would send the
         // newer value before them. The older one goes, the newer one is queued last.
+        replaced = std::move(*it);
         queue_.erase(it);
         return false;
     }
@@ -120,11 +146,16 @@ void PacedSender::flush() {
 }
 
 void PacedSender::clear() {
+    std::deque<Bytes> dropped;
+    QueueObserverFn observer;
     {
         std::lock_guard lock(mutex_);
-        queue_.clear();
+        dropped.swap(queue_);
+        observer = observer_;
     }
     idle_.notify_all();
+    if (observer)
+        for (const Bytes& m : dropped) observer(QueueEvent::Dropped, m, "send queue cleared");
 }
 
 size_t PacedSender::pending() const {
@@ -157,15 +188,20 @@ void PacedSender::sendOne(const Bytes& m) {
     // wait (say, for a new connection) must not count the wait as part of the gap.
     const auto left = Clock::now();
     ErrorFn onError;
+    QueueObserverFn observer;
     {
         std::lock_guard lock(mutex_);
         lastEnd_ = left + std::chrono::duration_cast<Clock::duration>(
                                std::chrono::duration<double, std::milli>(wireMs(m.size())));
         haveLast_ = true;
         if (error.empty()) ++sent_;
-        else onError = onError_;
+        else {
+            onError = onError_;
+            observer = observer_;
+        }
     }
     if (onError) onError(error);
+    if (observer) observer(QueueEvent::Dropped, m, error);
 }
 
 void PacedSender::run() {

@@ -47,6 +47,11 @@ public:
     // (taken just before the call), for receivers that model the wire.
     using TimedSendFn = std::function<void(const Bytes&, std::chrono::steady_clock::time_point start)>;
     using ErrorFn = std::function<void(const std::string&)>;
+    // A queued message that never reached the wire: replaced by a newer data set
+    // for the same address (Merged), or thrown away by clear() or lost because
+    // sendNow threw (Dropped, with the reason).
+    enum class QueueEvent : uint8_t { Merged, Dropped };
+    using QueueObserverFn = std::function<void(QueueEvent, const Bytes& message, const std::string& reason)>;
 
     explicit PacedSender(SendFn sendNow);
     explicit PacedSender(TimedSendFn sendNow);
@@ -65,6 +70,9 @@ public:
     void holdUntil(std::chrono::steady_clock::time_point t);
     // Set before the first enqueue; called when sendNow throws.
     void setErrorHandler(ErrorFn onError);
+    // Set before the first enqueue. Runs outside the lock, on the thread that
+    // enqueued (merged), cleared, or sent (a send that threw).
+    void setQueueObserver(QueueObserverFn observer);
 
     void enqueue(Bytes message);
     // Blocks until the queue is empty and no message is being handed over.
@@ -86,10 +94,11 @@ private:
     void run();
     void sendOne(const Bytes& m);  // calls sendNow_, catches, updates the pacing clock
     void startThreadLocked();
-    bool coalesceLocked(Bytes& message);  // true when `message` was queued by replacing one
+    bool coalesceLocked(Bytes& message, Bytes& replaced);  // true when `message` was queued by replacing one
 
     TimedSendFn sendNow_;
     ErrorFn onError_;
+    QueueObserverFn observer_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;   // sender thread: work, gap change or stop
     std::condition_variable idle_;   // flush(): queue empty and nothing in flight

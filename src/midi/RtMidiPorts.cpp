@@ -608,6 +608,13 @@ bool RtMidiOutput::open(int index) {
         }
     });
     d_->sender->setErrorHandler(d_->route.report);
+    d_->sender->setQueueObserver([events](PacedSender::QueueEvent ev, const Bytes& m, const std::string& why) {
+        events->run([events, merged = ev == PacedSender::QueueEvent::Merged, m, why] {
+            if (!events->owner) return;
+            auto handler = events->owner->onNotSent;
+            if (handler) handler(m, merged, why);
+        });
+    });
     d_->sender->setGapMs(d_->gapMs);
     d_->sender->setGranularityMs(d_->granularityMs);
     // Held in the queue (not inside a send) so that the gap after the first

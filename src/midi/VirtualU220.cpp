@@ -146,7 +146,13 @@ public:
     explicit VirtualOutputPort(std::shared_ptr<VirtualU220> module)
         : module_(std::move(module)), sender_(PacedSender::TimedSendFn([m = module_.get()](const Bytes& b, Clock::time_point start) {
               m->fromHost(b, start);
-          })) {}
+          })) {
+        // Merges and clears happen on the caller's (GUI) thread; the emulator
+        // never makes a send fail.
+        sender_.setQueueObserver([this](PacedSender::QueueEvent ev, const Bytes& m, const std::string& why) {
+            if (onNotSent) onNotSent(m, ev == PacedSender::QueueEvent::Merged, why);
+        });
+    }
     ~VirtualOutputPort() override { sender_.flush(); }
 
     int deviceCount() const override { return 0; }  // only device -1

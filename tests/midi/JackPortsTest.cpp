@@ -414,5 +414,34 @@ TEST_F(JackPorts, PacingHoldsAsTheModuleReceivesIt) {
             << "message " << i;
 }
 #endif
+// A fast run of data sets for one address: the ones merged in the send queue
+// are reported on the posting thread, and every other one reaches the far end.
+TEST_F(JackPorts, MergedDataSetsAreReportedAndTheRestArrive) {
+    auto ports = CreatePorts(post);
+    MIDIOutput& out = *ports.output;
+    const int o = find(out, 0, tag_ + ":in");
+    ASSERT_GE(o, 0);
+    ASSERT_TRUE(out.open(o));
+    out.setSendGapMs(50);
+    const auto guiThread = std::this_thread::get_id();
+    std::vector<Bytes> merged;
+    out.onNotSent = [&](const Bytes& m, bool isMerged, const std::string&) {
+        EXPECT_EQ(std::this_thread::get_id(), guiThread);
+        EXPECT_TRUE(isMerged);
+        merged.push_back(m);
+    };
+    std::vector<Bytes> sent;
+    for (uint8_t v = 1; v <= 5; ++v) {
+        sent.push_back({0xF0, 0x41, 0x10, 0x2B, 0x12, 0x10, 0x05, 0x19, v, static_cast<uint8_t>((128 - (0x2E + v) % 128) % 128), 0xF7});
+        out.sendSysEx(sent.back());
+    }
+    out.flush();
+    host.runFor(100ms);
+    ASSERT_GE(merged.size(), 1u);
+    const std::vector<Bytes> got = farReceived(5 - merged.size());
+    ASSERT_EQ(got.size() + merged.size(), 5u);
+    EXPECT_EQ(got.back(), sent.back());  // the last value always arrives
+    for (const Bytes& m : merged) EXPECT_EQ(std::count(got.begin(), got.end(), m), 0);
+}
 
 }  // namespace

@@ -31,6 +31,8 @@
 #include "ui/common/EditorControls.h"
 #include "ui/common/QtHost.h"
 #include "ui/common/ValueLists.h"
+#include "ui/monitor/MonitorLog.h"
+#include "ui/monitor/frmMonitor.h"
 #include "ui/setup/frmMIDISetupForm.h"
 
 #if __has_include("ui/patch/frmPatch.h")
@@ -70,6 +72,9 @@ frmMain::frmMain(frmMainOptions options, QWidget* parent)
     QtHost* host = host_.get();
     midi::Ports ports = midi::CreatePorts([host](std::function<void()> f) { host->post(std::move(f)); }, virtualModule_);
     u220_ = std::make_unique<quorvane::clsU220>(*host_, std::move(ports.output), std::move(ports.input));
+    // A child: destroyed after the model, which reports to it until then.
+    MIDIMonitorLog = new MonitorLog(this);
+    MIDIMonitorLog->attach(*u220_);
 
     u220_->OnNotResponding = [this](const std::string& what) { return AskRetry(what); };
     u220_->OnPortError = [this](const std::string& text) { ShowPortError(text); };
@@ -100,6 +105,10 @@ void frmMain::BuildWindow() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     mnuFileExit = file->addAction(QStringLiteral("E&xit"));
     mnuFileExit->setObjectName(QStringLiteral("mnuFileExit"));
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    mnuViewMIDIMonitor = view->addAction(QStringLiteral("MIDI &Monitor"));
+    mnuViewMIDIMonitor->setObjectName(QStringLiteral("mnuViewMIDIMonitor"));
+    connect(mnuViewMIDIMonitor, &QAction::triggered, this, [this] { mnuViewMIDIMonitor_Click(); });
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelpAbout = help->addAction(QStringLiteral("&About Quorvane"));
     mnuHelpAbout->setObjectName(QStringLiteral("mnuHelpAbout"));
@@ -628,5 +637,19 @@ void frmMain::ShowPortError(const std::string& text) {
     box.exec();
     QApplication::restoreOverrideCursor();
 }
+
+// Non-modal and kept: it can stay open beside any editor, also while a
+// modal window waits for the module.
+void frmMain::mnuViewMIDIMonitor_Click() {
+    if (!monitor_) {
+        monitor_ = new frmMonitor(*MIDIMonitorLog, this);
+        monitor_->setAttribute(Qt::WA_DeleteOnClose, false);
+    }
+    monitor_->show();
+    monitor_->raise();
+    monitor_->activateWindow();
+}
+
+frmMonitor* frmMain::MIDIMonitor() const { return monitor_; }
 
 }  // namespace quorvane::ui

@@ -34,6 +34,8 @@ namespace quorvane::ui {
 class QtHost;
 class UpDown;
 class frmMIDISetupForm;
+class frmMonitor;
+class MonitorLog;
 
 // How the main window starts; the defaults are what the program uses.
 struct frmMainOptions {
@@ -88,6 +90,12 @@ public:
     QAction* mnuFileExit = nullptr;
     QAction* mnuHelpAbout = nullptr;
     QAction* mnuHelpAboutMIDIIO = nullptr;
+    QAction* mnuViewMIDIMonitor = nullptr;
+    // Every message sent and received since start-up; the MIDI monitor shows it.
+    MonitorLog* MIDIMonitorLog = nullptr;
+    // The MIDI monitor window once opened (kept), else null.
+    frmMonitor* MIDIMonitor() const;
+    void mnuViewMIDIMonitor_Click();
 
     // Master setup panel.
     QGroupBox* MasterSetupFrame = nullptr;
@@ -156,6 +164,7 @@ private:
     QProgressBar* progressBar_ = nullptr;
     QPointer<frmMIDISetupForm> setup_;
     QPointer<QDialog> patchEditor_;
+    QPointer<frmMonitor> monitor_;
 
     int PatchNamesReceived = 0;
     int TimbreNamesReceived = 0;
