@@ -236,6 +236,39 @@ inline std::unique_ptr<ui::frmMain> MakeRealisticMain(const std::shared_ptr<midi
     w->U220().MIDIOutput1->setSendGapMs(kRealSendGapMs);  // taken over when the dialog opens the port
     return w;
 }
+// While it lives the virtual module keeps a real module's pace: it answers
+// `answerDelayMs` after each request, takes its time on the 31,250-baud wire
+// and loses a message that starts less than 20 ms after the previous one; the
+// model's output keeps a 20 ms gap, as it does on a real port.
+class RealModulePace {
+public:
+    explicit RealModulePace(VirtualRig& rig, double answerDelayMs = 400)
+        : rig_(rig), gap_(rig.u220().MIDIOutput1->sendGapMs()) {
+        rig.vm->withEmulator([answerDelayMs](auto& e) {
+            emulator::WireModel w;
+            w.enabled = true;
+            w.answerDelayMs = answerDelayMs;
+            w.minGapMs = 20;
+            e.setWireModel(w);
+            e.resetWire();
+            return 0;
+        });
+        rig.u220().MIDIOutput1->setSendGapMs(20);
+    }
+    ~RealModulePace() {
+        rig_.u220().MIDIOutput1->flush();
+        rig_.u220().MIDIOutput1->setSendGapMs(gap_);
+        SetAnswerDelay(*rig_.vm, 0);
+    }
+    // Messages the module lost because they came too close together.
+    uint64_t lost() const {
+        return rig_.vm->withEmulator([](auto& e) { return e.stats().lostToGap; });
+    }
+
+private:
+    VirtualRig& rig_;
+    int gap_;
+};
 
 // Runs dialog.exec(); `afterMs` into it runs `press` (say, a click on the
 // dialog's "Done" while its opening still waits for the module). True when

@@ -373,6 +373,32 @@ void tst_Main::masterTuneStepsFromTheTuneShown() {
     twoSteps(false, "427.4", 0, 1);
     QCOMPARE(w->UpDown->value(), frmMain::kTuneMin);
     QCOMPARE(w->U220().RejectedWrites(), uint64_t(0));
+
+    // The wheel over the arrows steps the tune only while they have the focus
+    // (a click on an arrow gives it, as a click gives a list the focus).
+    w->UpDown->setValue(4400);
+    QApplication::setActiveWindow(w.get());
+    struct Wheel {
+        const char* what;
+        std::function<void()> before;
+        QWidget* over;
+        int value, messages;
+    };
+    const std::vector<Wheel> wheels{
+        {"unfocused, over the control", [&] { w->pnameListBox->setFocus(); }, w->UpDown, 4400, 0},
+        {"unfocused, over the up arrow", [&] { w->pnameListBox->setFocus(); }, w->UpDown->upButton(), 4400, 0},
+        {"unfocused, over the down arrow", [&] { w->pnameListBox->setFocus(); }, w->UpDown->downButton(), 4400, 0},
+        {"after a click on an arrow", [&] { QTest::mouseClick(w->UpDown->upButton(), Qt::LeftButton); },
+         w->UpDown->upButton(), 4400, 1},
+        {"focused by the keyboard", [&] { w->UpDown->setFocus(Qt::TabFocusReason); }, w->UpDown, 4399, 1},
+    };
+    for (const Wheel& wh : wheels) {
+        wh.before();
+        vm->clearReceived();
+        TurnWheel(wh.over);  // one notch down
+        QVERIFY2(w->UpDown->value() == wh.value, wh.what);
+        QVERIFY2(int(DataSets(vm->received()).size()) == wh.messages, wh.what);
+    }
 }
 
 void tst_Main::silentModuleWhileLoadingAsksRetry() {
