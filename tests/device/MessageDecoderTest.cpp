@@ -163,6 +163,9 @@ TEST_F(ModelTest, MonitorSeesEveryMessageWithItsVerdict) {
     std::vector<MonitorEvent> seen;
     model->OnMessage = [&](const MonitorEvent& e) { seen.push_back(e); };
     Poke({0, 0, 0}, kMasterBlock);
+    const Bytes name = EncodeName("Strings");
+    Poke({0x03, 0x02, 0x40}, name);  // patch memory 3
+    Poke({0x10, 0x04, 0x00}, name);  // the working patch, once the module has switched
     ASSERT_EQ(model->MasterSetupMIDIRxCh(), 5);
     model->PatchChange(3);
     const Bytes good = Dt1({0x10, 0x04, 0x60}, Bytes(7, 1));
@@ -185,10 +188,11 @@ TEST_F(ModelTest, MonitorSeesEveryMessageWithItsVerdict) {
         {K::Sent, V::None, "request: master setup 00 00 00, 16 bytes"},
         {K::Received, V::Stored,
          "data: master setup 00 00 00, 16 bytes (tune 440.0 Hz, chorus off, reverb off, LCD 3, Rx channel 6)"},
+        {K::Sent, V::None, "request: patch memory 3 name 03 02 40, 24 bytes"},
+        {K::Received, V::Stored, "data: patch memory 3 name 03 02 40, 24 bytes: \"Strings\""},
         {K::Sent, V::None, "program change 3 on channel 6"},
-        {K::Sent, V::None, "request: master setup 00 00 00, 16 bytes"},
-        {K::Received, V::Stored,
-         "data: master setup 00 00 00, 16 bytes (tune 440.0 Hz, chorus off, reverb off, LCD 3, Rx channel 6)"},
+        {K::Sent, V::None, "request: patch data 10 04 00, 24 bytes"},
+        {K::Received, V::Stored, "Patch name = \"Strings\""},
         {K::Received, V::Malformed, "dropped: checksum (data: patch data (rhythm part) 10 04 60, 7 bytes)"},
         {K::Received, V::Foreign, "dropped: foreign, device ID 18 (data: patch data (rhythm part) 10 04 60, 7 bytes)"},
         {K::Received, V::Unexpected, "dropped: unexpected, not awaited (data: patch data (rhythm part) 10 04 60, 7 bytes)"},
@@ -202,10 +206,11 @@ TEST_F(ModelTest, MonitorSeesEveryMessageWithItsVerdict) {
     }
     // What the model reported sending is what went out, byte for byte.
     const std::vector<Bytes> sent = TakeSent();
-    ASSERT_EQ(sent.size(), 3u);
+    ASSERT_EQ(sent.size(), 4u);
     EXPECT_EQ(seen[0].message, sent[0]);
     EXPECT_EQ(seen[2].message, sent[1]);
-    EXPECT_EQ(seen[3].message, sent[2]);
+    EXPECT_EQ(seen[4].message, sent[2]);
+    EXPECT_EQ(seen[5].message, sent[3]);
 }
 
 // The send queue tells which messages never left and why.
