@@ -273,7 +273,7 @@ std::string DescribeEvent(const MonitorEvent& e, const ValueNamer& namer) {
 
     switch (e.kind) {
         case MonitorEvent::Kind::Sent: return text;
-        case MonitorEvent::Kind::Merged: return "merged: " + text + " (a newer value for the same address replaced it)";
+        case MonitorEvent::Kind::Merged: return "merged: " + text + " (replaced by a newer value before it left)";
         case MonitorEvent::Kind::Dropped:
             return "dropped before sending: " + text + (e.reason.empty() ? "" : " (" + e.reason + ")");
         case MonitorEvent::Kind::Received: break;

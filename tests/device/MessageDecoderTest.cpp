@@ -141,7 +141,7 @@ TEST(MessageDecoder, EventsSayWhatBecameOfTheMessage) {
          "dropped: foreign (System Exclusive of another maker or model, 6 bytes)"},
         {{K::Received, Rq1({0, 0, 0}, 16), V::Foreign}, "dropped: foreign, a request (request: master setup 00 00 00, 16 bytes)"},
         {{K::Received, pan, V::Unexpected}, "dropped: unexpected, not awaited (Patch part 2 pan = <2)"},
-        {{K::Merged, pan}, "merged: Patch part 2 pan = <2 (a newer value for the same address replaced it)"},
+        {{K::Merged, pan}, "merged: Patch part 2 pan = <2 (replaced by a newer value before it left)"},
         {{K::Dropped, {0xC0, 0}, V::None, "port vanished"}, "dropped before sending: program change 1 on channel 1 (port vanished)"},
     };
     // Stands in for the window's value lists: only the pan list is known here.

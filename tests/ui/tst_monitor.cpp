@@ -153,6 +153,11 @@ private slots:
             return win.MessageView->verticalScrollBar()->value() == win.MessageView->verticalScrollBar()->maximum();
         }, 2000));
         QVERIFY(!win.isModal());
+        // With QUORVANE_SCREENSHOT_DIR set, the window is saved there as midi-monitor.png (docs image).
+        if (ScreenshotsWanted()) {
+            win.resize(win.sizeHint());
+            QVERIFY(SaveScreenshot(win, "midi-monitor.png"));
+        }
     }
 
     // The latest lines are kept and the older ones counted; pause holds the
@@ -274,6 +279,12 @@ private slots:
         QCOMPARE(CountStarting(t, "request: timbre memory "), 128);
         QCOMPARE(CountStarting(t, "data: rhythm setup memory "), 4);
         QCOMPARE(w.MIDIMonitorLog->droppedLines(), quint64(0));
+        // The open window followed the load down to its last line.
+        QTableView* view = mon->MessageView;
+        QVERIFY(QTest::qWaitFor([&] {
+            const QModelIndex last = w.MIDIMonitorLog->index(w.MIDIMonitorLog->rowCount() - 1, 0);
+            return view->viewport()->rect().contains(view->visualRect(last));
+        }, 2000));
 
         QVERIFY(!mon->isModal());
         mon->activateWindow();
@@ -286,10 +297,6 @@ private slots:
         QVERIFY(mon->isVisible());
         const QSize s = mon->sizeHint();
         QVERIFY(s.width() >= 600 && s.width() <= 1366 && s.height() >= 300 && s.height() <= 768 - 60);
-        if (ScreenshotsWanted()) {
-            mon->resize(s);
-            QVERIFY(SaveScreenshot(*mon, "midi-monitor.png"));
-        }
     }
 
     // Every list of the three editors shows the value as the monitor names it:
