@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "device/Host.h"
+#include "device/MessageDecoder.h"
 #include "device/ParamTable.h"
 #include "device/Protocol.h"
 #include "device/clsU220.h"
@@ -366,6 +367,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // still lets the wait take all of it in, and ends it at once afterwards.
     u.RequestTimeout = std::chrono::milliseconds(0);
     u.OnNotResponding = [](const std::string&) { return false; };
+    // What the MIDI monitor sees: every message received comes with what became
+    // of it, and every message can be put into words.
+    uint64_t verdicts = 0;
+    u.OnMessage = [&](const MonitorEvent& e) {
+        FUZZ_CHECK(!DescribeEvent(e).empty(), "a message without words");
+        if (e.kind != MonitorEvent::Kind::Received) return;
+        FUZZ_CHECK(e.verdict != MonitorEvent::Verdict::None, "a received message without a verdict");
+        ++verdicts;
+    };
 
     Carried carried;
     uint64_t delivered = 0;
@@ -429,6 +439,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(st.stored + st.dropped() == delivered, "%llu messages delivered, %llu counted",
                static_cast<unsigned long long>(delivered), static_cast<unsigned long long>(st.stored + st.dropped()));
     FUZZ_CHECK(!u.RequestOpen(), "a request is still open");
+    FUZZ_CHECK(verdicts == delivered, "%llu messages delivered, %llu reported to the monitor",
+               static_cast<unsigned long long>(delivered), static_cast<unsigned long long>(verdicts));
 
     static const bool verbose = std::getenv("QUORVANE_FUZZ_VERBOSE") != nullptr;
     if (verbose)

@@ -273,9 +273,12 @@ std::string DescribeEvent(const MonitorEvent& e, const ValueNamer& namer) {
 
     switch (e.kind) {
         case MonitorEvent::Kind::Sent: return text;
-        case MonitorEvent::Kind::Merged: return "merged: " + text + " (a newer value for the same address replaced it)";
+        case MonitorEvent::Kind::Merged: return "merged: " + text + " (replaced by a newer value before it left)";
         case MonitorEvent::Kind::Dropped:
             return "dropped before sending: " + text + (e.reason.empty() ? "" : " (" + e.reason + ")");
+        case MonitorEvent::Kind::Lost:
+            return "lost by the MIDI input: " + e.reason + (e.reason == "1" ? " message" : " messages") +
+                   " (cut short or malformed, or the input queue was full)";
         case MonitorEvent::Kind::Received: break;
     }
     const ParsedMessage p = ParseMessage(e.message);
@@ -300,6 +303,8 @@ std::string DescribeEvent(const MonitorEvent& e, const ValueNamer& namer) {
     return "dropped: " + why + " (" + text + ")";
 }
 
-const char* DirectionOf(MonitorEvent::Kind k) { return k == MonitorEvent::Kind::Received ? "in" : "out"; }
+const char* DirectionOf(MonitorEvent::Kind k) {
+    return k == MonitorEvent::Kind::Received || k == MonitorEvent::Kind::Lost ? "in" : "out";
+}
 
 }  // namespace quorvane

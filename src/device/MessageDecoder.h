@@ -59,7 +59,7 @@ using ValueNamer = std::function<std::optional<std::string>(Param p, int value)>
 // the meaning, and for a received message that was not stored, why it was dropped.
 std::string DescribeEvent(const MonitorEvent& e, const ValueNamer& namer = {});
 
-// "out" for what the program sends (merged and dropped included), "in" for what it receives.
+// "out" for what the program sends (merged and dropped included), "in" for what it receives (or lost).
 const char* DirectionOf(MonitorEvent::Kind k);
 
 }  // namespace quorvane

@@ -16,6 +16,7 @@ struct MonitorEvent {
         Received,  // taken off the input port; `verdict` says what became of it
         Merged,    // a queued data set replaced by a newer one for the same address: never sent
         Dropped,   // a queued message that never left (queue cleared, port failure); `reason` says why
+        Lost,      // messages the input port could not deliver (cut short, or its queue full); `reason` is how many
     };
     // What the inbound handler did with a received message.
     enum class Verdict : uint8_t {

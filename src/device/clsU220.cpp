@@ -249,6 +249,11 @@ void clsU220::OnSysExReceived() {
         HandleMessage(message);
         if (OnMessage) OnMessage({MonitorEvent::Kind::Received, std::move(message), VerdictOf(before, stats_)});
     }
+    // Messages the input could not hand over (cut short, or its queue full).
+    const uint64_t lost = MIDIInput1->droppedCount();
+    if (lost > inputLost_ && OnMessage)
+        OnMessage({MonitorEvent::Kind::Lost, {}, MonitorEvent::Verdict::None, std::to_string(lost - inputLost_)});
+    inputLost_ = lost;
     host_.notify();
 }
 

@@ -251,6 +251,7 @@ private:
     InboundStats stats_;
     uint64_t timeouts_ = 0;
     uint64_t rejectedWrites_ = 0;
+    uint64_t inputLost_ = 0;  // the input's dropped count last reported to OnMessage
     std::string lastError_;
 
     // Master setup.

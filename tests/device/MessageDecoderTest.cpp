@@ -141,8 +141,9 @@ TEST(MessageDecoder, EventsSayWhatBecameOfTheMessage) {
          "dropped: foreign (System Exclusive of another maker or model, 6 bytes)"},
         {{K::Received, Rq1({0, 0, 0}, 16), V::Foreign}, "dropped: foreign, a request (request: master setup 00 00 00, 16 bytes)"},
         {{K::Received, pan, V::Unexpected}, "dropped: unexpected, not awaited (Patch part 2 pan = <2)"},
-        {{K::Merged, pan}, "merged: Patch part 2 pan = <2 (a newer value for the same address replaced it)"},
+        {{K::Merged, pan}, "merged: Patch part 2 pan = <2 (replaced by a newer value before it left)"},
         {{K::Dropped, {0xC0, 0}, V::None, "port vanished"}, "dropped before sending: program change 1 on channel 1 (port vanished)"},
+        {{K::Lost, {}, V::None, "1"}, "lost by the MIDI input: 1 message (cut short or malformed, or the input queue was full)"},
     };
     // Stands in for the window's value lists: only the pan list is known here.
     const ValueNamer namer = [](Param p, int value) -> std::optional<std::string> {
@@ -155,6 +156,7 @@ TEST(MessageDecoder, EventsSayWhatBecameOfTheMessage) {
     }
     EXPECT_EQ(DescribeEvent({K::Sent, pan}), "Patch part 2 pan = 9");  // no lists: the number
     EXPECT_STREQ(DirectionOf(K::Received), "in");
+    EXPECT_STREQ(DirectionOf(K::Lost), "in");
     for (K k : {K::Sent, K::Merged, K::Dropped}) EXPECT_STREQ(DirectionOf(k), "out");
 }
 
@@ -211,6 +213,32 @@ TEST_F(ModelTest, MonitorSeesEveryMessageWithItsVerdict) {
     EXPECT_EQ(seen[2].message, sent[1]);
     EXPECT_EQ(seen[4].message, sent[2]);
     EXPECT_EQ(seen[5].message, sent[3]);
+}
+
+// Messages the input port could not deliver are reported once, as many as there were.
+TEST_F(ModelTest, MonitorHearsOfMessagesTheInputLost) {
+    struct LossyInput : test::FakeInput {
+        using FakeInput::FakeInput;
+        uint64_t lost = 0;
+        uint64_t droppedCount() const override { return lost; }
+    };
+    auto w = std::make_shared<test::FakeWire>();
+    w->host = &host;
+    auto input = std::make_unique<LossyInput>(w);
+    LossyInput* lossy = input.get();
+    clsU220 m(host, std::make_unique<test::FakeOutput>(w), std::move(input));
+    std::vector<std::string> seen;
+    m.OnMessage = [&](const MonitorEvent& e) { seen.push_back(DescribeEvent(e)); };
+    const Bytes stray = Dt1(ParamAddress(Param::PatchPartPan, 1), {3});
+    for (uint64_t lost : {3, 4, 4}) {
+        lossy->lost = lost;
+        w->deliver({stray});
+        host.processPending();
+    }
+    const std::string strayLine = "dropped: unexpected, not awaited (Patch part 1 pan = 3)";
+    const std::string note = " (cut short or malformed, or the input queue was full)";
+    EXPECT_EQ(seen, (std::vector<std::string>{strayLine, "lost by the MIDI input: 3 messages" + note, strayLine,
+                                              "lost by the MIDI input: 1 message" + note, strayLine}));
 }
 
 // The send queue tells which messages never left and why.

@@ -104,7 +104,11 @@ private slots:
         SetFaults(rig, 0, 1);  // a foreign message before every answer
         QCOMPARE(int(rig.u220().MasterSetupLCD()), int(rig.vm->withEmulator([](auto& e) { return e.read({0, 0, 2}, 1)[0]; })));
         SetFaults(rig, 0, 0);
-        for (int16_t v = 1; v <= 9; ++v) rig.u220().PatchPartPan(2, v);  // a fast drag
+        // A fast drag, on an interface slow enough (1 s gap) that the values
+        // surely meet in the send queue however loaded the machine is.
+        rig.u220().MIDIOutput1->setSendGapMs(1000);
+        for (int16_t v = 1; v <= 9; ++v) rig.u220().PatchPartPan(2, v);
+        rig.u220().MIDIOutput1->setSendGapMs(20);
         const int rx = rig.u220().MasterSetupMIDIRxCh();
         rig.u220().PatchChange(5);
         rig.u220().RequestTimeout = std::chrono::milliseconds(1500);
@@ -119,8 +123,8 @@ private slots:
         QVERIFY2(t.size() >= 2 && t[0] == "request: master setup 00 00 00, 16 bytes", qPrintable(all));
         QVERIFY2(t[1].startsWith("dropped: foreign"), qPrintable(all));
         QVERIFY2(t[2].startsWith("data: master setup 00 00 00, 16 bytes (tune "), qPrintable(all));
-        // The first write leaves at once, the last one always reaches the module;
-        // those between are merged while they wait for the gap.
+        // The last write always reaches the module; those before it are merged
+        // while they wait for the gap.
         QVERIFY2(t.contains("Patch part 2 pan = 6>"), qPrintable(all));
         QVERIFY2(t.contains("Patch part 2 pan = <2"), qPrintable(all));
         QVERIFY2(CountStarting(t, "merged: Patch part 2 pan = ") >= 1, qPrintable(all));
@@ -153,6 +157,11 @@ private slots:
             return win.MessageView->verticalScrollBar()->value() == win.MessageView->verticalScrollBar()->maximum();
         }, 2000));
         QVERIFY(!win.isModal());
+        // With QUORVANE_SCREENSHOT_DIR set, the window is saved there as midi-monitor.png (docs image).
+        if (ScreenshotsWanted()) {
+            win.resize(win.sizeHint());
+            QVERIFY(SaveScreenshot(win, "midi-monitor.png"));
+        }
     }
 
     // The latest lines are kept and the older ones counted; pause holds the
@@ -274,6 +283,12 @@ private slots:
         QCOMPARE(CountStarting(t, "request: timbre memory "), 128);
         QCOMPARE(CountStarting(t, "data: rhythm setup memory "), 4);
         QCOMPARE(w.MIDIMonitorLog->droppedLines(), quint64(0));
+        // The open window followed the load down to its last line.
+        QTableView* view = mon->MessageView;
+        QVERIFY(QTest::qWaitFor([&] {
+            const QModelIndex last = w.MIDIMonitorLog->index(w.MIDIMonitorLog->rowCount() - 1, 0);
+            return view->viewport()->rect().contains(view->visualRect(last));
+        }, 2000));
 
         QVERIFY(!mon->isModal());
         mon->activateWindow();
@@ -286,10 +301,6 @@ private slots:
         QVERIFY(mon->isVisible());
         const QSize s = mon->sizeHint();
         QVERIFY(s.width() >= 600 && s.width() <= 1366 && s.height() >= 300 && s.height() <= 768 - 60);
-        if (ScreenshotsWanted()) {
-            mon->resize(s);
-            QVERIFY(SaveScreenshot(*mon, "midi-monitor.png"));
-        }
     }
 
     // Every list of the three editors shows the value as the monitor names it:

@@ -638,8 +638,8 @@ void frmMain::ShowPortError(const std::string& text) {
     QApplication::restoreOverrideCursor();
 }
 
-// Non-modal and kept: it can stay open beside any editor, also while a
-// modal window waits for the module.
+// Non-modal and kept: it stays open, and keeps showing what goes over the wire,
+// while the editors are open (they take the input while they are shown).
 void frmMain::mnuViewMIDIMonitor_Click() {
     if (!monitor_) {
         monitor_ = new frmMonitor(*MIDIMonitorLog, this);

@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QMutexLocker>
+#include <QPointer>
 #include <QSaveFile>
 #include <algorithm>
 
@@ -42,7 +43,10 @@ MonitorLog::MonitorLog(QObject* parent) : QAbstractTableModel(parent) {
 MonitorLog::~MonitorLog() = default;
 
 void MonitorLog::attach(clsU220& model) {
-    model.OnMessage = [this](const MonitorEvent& e) { add(e); };
+    // The model reports on the GUI thread; a log already gone is skipped.
+    model.OnMessage = [log = QPointer<MonitorLog>(this)](const MonitorEvent& e) {
+        if (log) log->add(e);
+    };
 }
 
 void MonitorLog::add(const MonitorEvent& e) {

@@ -40,7 +40,6 @@ public:
     ~MonitorLog() override;
 
     // Watches the model: every message it sends or receives becomes a line.
-    // The log must outlive the model.
     void attach(clsU220& model);
     // Takes one message. Callable from any thread; the line reaches the table
     // at the next flush.
