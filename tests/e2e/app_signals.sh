@@ -125,6 +125,7 @@ else fail "idle: the module got $(received sigfast) requests"; fi
 wait_for 10 has_editor_ports && pass "idle: the editor has its ports on JACK" || fail "idle: no editor port on JACK"
 sleep 1
 stop_editor idle INT
+idle_requests=$(received sigfast)
 
 # --- at a real module's pace, while a request waits for its answer ------------------
 # The signal comes while the editor waits for the slow module; a question the
@@ -153,5 +154,14 @@ wait_for 10 grep -q "no MIDI input port matches 'nosuchport'" "$WORK/missing.app
 sleep 1
 kill -0 "$EDITOR" 2>/dev/null && pass "missing: the setup dialog is open" || fail "missing: the editor ended by itself"
 stop_editor missing INT
+
+# --- a part of a name that fits two ports is refused, not guessed -------------------
+start_editor ambiguous --in sig --out sig
+wait_for 10 grep -q "'sig' fits more than one MIDI input port" "$WORK/ambiguous.app.log" \
+  && pass "ambiguous: says which ports fit" || fail "ambiguous: log [$(cat "$WORK/ambiguous.app.log")]"
+sleep 1
+if [ "$(received sigfast)" -eq "$idle_requests" ]; then pass "ambiguous: nothing was sent to a guessed port"
+else fail "ambiguous: the editor sent to sigfast"; fi
+stop_editor ambiguous TERM
 
 finish
