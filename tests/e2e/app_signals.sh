@@ -21,6 +21,15 @@ PIDS=()
 
 cleanup() {
   local p
+  # SIGTERM first: the simulators (and an editor left by a failed check) close
+  # their JACK clients, so the server stops at once.
+  for p in "${PIDS[@]}"; do kill -TERM "$p" 2>/dev/null; done
+  for _ in $(seq 1 50); do
+    local alive=0
+    for p in "${PIDS[@]}"; do kill -0 "$p" 2>/dev/null && alive=1; done
+    [ "$alive" -eq 0 ] && break
+    sleep 0.1
+  done
   for p in "${PIDS[@]}"; do kill -KILL "$p" 2>/dev/null; done
   for p in "${PIDS[@]}"; do wait "$p" 2>/dev/null; done
   if [ -n "$JACKD_PID" ]; then
@@ -40,13 +49,23 @@ die() {
 }
 
 command -v jackd >/dev/null || die "jackd is not installed (scripts/install-deps.sh installs jackd2)"
-jackd -n "$SERVER" --no-realtime -S -t 5000 -d dummy -r 48000 -p 512 >"$WORK/jackd.log" 2>&1 &
-JACKD_PID=$!
+# JACK allows a few servers per machine; when others' test servers fill them,
+# try again for a while before giving up.
 up=0
-for _ in $(seq 1 100); do
-  kill -0 "$JACKD_PID" 2>/dev/null || die "jackd exited at start"
-  if jack_lsp >/dev/null 2>&1; then up=1; break; fi
-  sleep 0.1
+for attempt in 1 2 3 4 5 6; do
+  jackd -n "$SERVER" --no-realtime -S -t 5000 -d dummy -r 48000 -p 512 >"$WORK/jackd.log" 2>&1 &
+  JACKD_PID=$!
+  for _ in $(seq 1 100); do
+    kill -0 "$JACKD_PID" 2>/dev/null || break
+    if jack_lsp >/dev/null 2>&1; then up=1; break; fi
+    sleep 0.1
+  done
+  [ "$up" -eq 1 ] && break
+  wait "$JACKD_PID" 2>/dev/null
+  JACKD_PID=""
+  grep -q "Too many servers" "$WORK/jackd.log" || die "jackd exited at start"
+  echo "     (every JACK server slot is taken; trying again in 10 s, attempt $attempt)"
+  sleep 10
 done
 [ "$up" -eq 1 ] || die "the JACK server '$SERVER' did not answer within 10 s"
 
