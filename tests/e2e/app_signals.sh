@@ -21,6 +21,15 @@ PIDS=()
 
 cleanup() {
   local p
+  # SIGTERM first: the simulators (and an editor left by a failed check) close
+  # their JACK clients, so the server stops at once.
+  for p in "${PIDS[@]}"; do kill -TERM "$p" 2>/dev/null; done
+  for _ in $(seq 1 50); do
+    local alive=0
+    for p in "${PIDS[@]}"; do kill -0 "$p" 2>/dev/null && alive=1; done
+    [ "$alive" -eq 0 ] && break
+    sleep 0.1
+  done
   for p in "${PIDS[@]}"; do kill -KILL "$p" 2>/dev/null; done
   for p in "${PIDS[@]}"; do wait "$p" 2>/dev/null; done
   if [ -n "$JACKD_PID" ]; then
@@ -40,13 +49,23 @@ die() {
 }
 
 command -v jackd >/dev/null || die "jackd is not installed (scripts/install-deps.sh installs jackd2)"
-jackd -n "$SERVER" --no-realtime -S -t 5000 -d dummy -r 48000 -p 512 >"$WORK/jackd.log" 2>&1 &
-JACKD_PID=$!
+# JACK allows a few servers per machine; when others' test servers fill them,
+# try again for a while before giving up.
 up=0
-for _ in $(seq 1 100); do
-  kill -0 "$JACKD_PID" 2>/dev/null || die "jackd exited at start"
-  if jack_lsp >/dev/null 2>&1; then up=1; break; fi
-  sleep 0.1
+for attempt in 1 2 3 4 5 6; do
+  jackd -n "$SERVER" --no-realtime -S -t 5000 -d dummy -r 48000 -p 512 >"$WORK/jackd.log" 2>&1 &
+  JACKD_PID=$!
+  for _ in $(seq 1 100); do
+    kill -0 "$JACKD_PID" 2>/dev/null || break
+    if jack_lsp >/dev/null 2>&1; then up=1; break; fi
+    sleep 0.1
+  done
+  [ "$up" -eq 1 ] && break
+  wait "$JACKD_PID" 2>/dev/null
+  JACKD_PID=""
+  grep -q "Too many servers" "$WORK/jackd.log" || die "jackd exited at start"
+  echo "     (every JACK server slot is taken; trying again in 10 s, attempt $attempt)"
+  sleep 10
 done
 [ "$up" -eq 1 ] || die "the JACK server '$SERVER' did not answer within 10 s"
 
@@ -125,6 +144,7 @@ else fail "idle: the module got $(received sigfast) requests"; fi
 wait_for 10 has_editor_ports && pass "idle: the editor has its ports on JACK" || fail "idle: no editor port on JACK"
 sleep 1
 stop_editor idle INT
+idle_requests=$(received sigfast)
 
 # --- at a real module's pace, while a request waits for its answer ------------------
 # The signal comes while the editor waits for the slow module; a question the
@@ -153,5 +173,14 @@ wait_for 10 grep -q "no MIDI input port matches 'nosuchport'" "$WORK/missing.app
 sleep 1
 kill -0 "$EDITOR" 2>/dev/null && pass "missing: the setup dialog is open" || fail "missing: the editor ended by itself"
 stop_editor missing INT
+
+# --- a part of a name that fits two ports is refused, not guessed -------------------
+start_editor ambiguous --in sig --out sig
+wait_for 10 grep -q "'sig' fits more than one MIDI input port" "$WORK/ambiguous.app.log" \
+  && pass "ambiguous: says which ports fit" || fail "ambiguous: log [$(cat "$WORK/ambiguous.app.log")]"
+sleep 1
+if [ "$(received sigfast)" -eq "$idle_requests" ]; then pass "ambiguous: nothing was sent to a guessed port"
+else fail "ambiguous: the editor sent to sigfast"; fi
+stop_editor ambiguous TERM
 
 finish
