@@ -223,6 +223,7 @@ void frmMain::BuildWindow() {
 
     statusLabel_ = new QLabel(QStringLiteral("Status Label"), central);
     statusLabel_->setObjectName(QStringLiteral("StatusLabel"));
+    statusLabel_->setWordWrap(true);  // a patch change message may be long: it wraps, the window keeps its width
     progressBar_ = new QProgressBar(central);
     progressBar_->setObjectName(QStringLiteral("ProgressBar"));
     progressBar_->setRange(0, 100);
