@@ -197,31 +197,3 @@ TEST_F(VirtualModuleTest, LateAnswersAreStillPlacedWithoutATimeOut) {
     EXPECT_EQ(model->TimeoutCount(), 0u);
 }
 
-// Realistic mode: answers take their time, and a message crowding the previous
-// one is lost unless the output keeps the gap.
-TEST_F(VirtualModuleTest, RealisticModeTakesItsTimeAndLosesCrowdedMessages) {
-    struct Case {
-        int sendGapMs;
-        bool lost;
-    };
-    for (const Case c : {Case{0, true}, Case{20, false}}) {
-        SCOPED_TRACE(c.sendGapMs);
-        vm = std::make_shared<midi::VirtualU220>();
-        Connect();
-        vm->setRealistic(400, 20);
-        EXPECT_TRUE(vm->realistic());
-        model->MIDIOutput1->setSendGapMs(c.sendGapMs);
-        const auto start = Clock::now();
-        EXPECT_EQ(model->MasterSetupLCD(), vm->withEmulator([](emulator::U220Emulator& e) {
-            return static_cast<int16_t>(e.peek({0, 0, 2}));
-        }));
-        EXPECT_GE(Clock::now() - start, 400ms);  // never sooner than the module answers
-        for (int i = 0; i < 5; ++i) model->PatchPartLevel(1 + i, static_cast<int16_t>(50 + i));
-        model->MIDIOutput1->flush();
-        EXPECT_EQ(vm->lostToGap() > 0, c.lost);
-        if (!c.lost)
-            for (int i = 0; i < 5; ++i) EXPECT_EQ(ModuleValue(Param::PatchPartLevel, 1 + i), 50 + i);
-    }
-    vm->setRealistic(0, 0);
-    EXPECT_FALSE(vm->realistic());
-}
