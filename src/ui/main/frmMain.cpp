@@ -447,8 +447,9 @@ void frmMain::RunPatchChanges() {
 
 void frmMain::PatchChangeDone(int patchNo, PatchChangeResult result) {
     const QString number = QStringLiteral("P-%1").arg(patchNo, 2, 10, QLatin1Char('0'));
-    // A later program change has gone out since: what this one found is history.
-    if (result != PatchChangeResult::RxChannelOff && u220_->LastPatchSent() != patchNo) return;
+    // A program change for a newer pick has gone out since: what this one found
+    // is history.
+    if (result != PatchChangeResult::RxChannelOff && u220_->LastPatchSent() != patchNo && wantedPatch_ != patchNo) return;
     switch (result) {
         case PatchChangeResult::Done:
             modulePatch_ = patchNo;
