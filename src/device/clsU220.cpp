@@ -141,10 +141,9 @@ clsU220::RequestPtr clsU220::Enqueue(Kind k, int index, Clock::duration limit, C
 }
 
 void clsU220::StartNext() {
-    // A send may run events (a port error is shown in a box), and they may queue
-    // or end requests: the outermost call does the work.
-    if (starting_) return;
-    starting_ = true;
+    // A send may run events (a port error is shown in a box) that end this
+    // request and start the next one from a nested call: the sends of a request
+    // stop as soon as it is no longer the open one.
     while (!open_ && !queue_.empty()) {
         RequestPtr r = queue_.front();
         queue_.pop_front();
@@ -177,7 +176,6 @@ void clsU220::StartNext() {
             SendMessage(sysex::kRQ1, s.address, {0x00, 0x00, static_cast<uint8_t>(s.size)});
         }
     }
-    starting_ = false;
     host_.notify();
 }
 
@@ -204,6 +202,8 @@ void clsU220::ExpireOverdue() {
 void clsU220::Await(const RequestPtr& r) {
     auto finished = [&] { return r->state == State::Answered || r->state == State::TimedOut; };
     while (!finished()) {
+        if (!open_) StartNext();
+        if (finished()) break;
         const uint64_t seen = open_ ? open_->serial : 0;
         // Wake for the open request's time limit (whoever owns it) and for our own.
         Clock::time_point wake = std::min(r->latest, Clock::now() + std::chrono::hours(1));

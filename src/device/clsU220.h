@@ -246,7 +246,6 @@ private:
     int16_t deviceId_ = 16;
     RequestPtr open_;
     std::deque<RequestPtr> queue_;
-    bool starting_ = false;  // StartNext is sending
     uint64_t nextSerial_ = 1;
     InboundStats stats_;
     uint64_t timeouts_ = 0;

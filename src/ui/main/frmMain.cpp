@@ -232,6 +232,7 @@ void frmMain::BuildWindow() {
 
     statusLabel_ = new QLabel(QStringLiteral("Status Label"), central);
     statusLabel_->setObjectName(QStringLiteral("StatusLabel"));
+    statusLabel_->setWordWrap(true);  // a patch change message may be long: it wraps, the window keeps its width
     progressBar_ = new QProgressBar(central);
     progressBar_->setObjectName(QStringLiteral("ProgressBar"));
     progressBar_->setRange(0, 100);
@@ -455,8 +456,9 @@ void frmMain::RunPatchChanges() {
 
 void frmMain::PatchChangeDone(int patchNo, PatchChangeResult result) {
     const QString number = QStringLiteral("P-%1").arg(patchNo, 2, 10, QLatin1Char('0'));
-    // A later program change has gone out since: what this one found is history.
-    if (result != PatchChangeResult::RxChannelOff && u220_->LastPatchSent() != patchNo) return;
+    // A program change for a newer pick has gone out since: what this one found
+    // is history.
+    if (result != PatchChangeResult::RxChannelOff && u220_->LastPatchSent() != patchNo && wantedPatch_ != patchNo) return;
     switch (result) {
         case PatchChangeResult::Done:
             modulePatch_ = patchNo;
