@@ -4,15 +4,23 @@
 # 20 ms after the end of the previous one. Prints, per kind of run, how many runs
 # succeeded and how many messages the simulator lost (its stop report).
 #
-#   bench/jack_pacing.sh CLI SIM [PERIOD_FRAMES] [REPEAT]
+#   bench/jack_pacing.sh CLI SIM [PERIOD_FRAMES] [REPEAT] [BURST_WRITES]
 #
 # e.g. bench/jack_pacing.sh build/tools/quorvane-cli/quorvane-cli \
-#        build/tools/quorvane-u220sim/quorvane-u220sim 512 20
+#        build/tools/quorvane-u220sim/quorvane-u220sim 512 20 build/bench/burst_writes
+if [ -n "$BURST" ]; then
+  sim_start
+  said=$("$BURST" pacing --count 198 2>&1 | tail -1)
+  sim_stop
+  printf '%-28s %s; %s\n' "burst of 198 writes" "$said" "$STATS"
+fi
+# BURST_WRITES (bench/burst_writes.cpp) adds 198 quick writes in one session.
 set -u
 CLI=${1:?usage: jack_pacing.sh CLI SIM [PERIOD_FRAMES] [REPEAT]}
 SIM=${2:?usage: jack_pacing.sh CLI SIM [PERIOD_FRAMES] [REPEAT]}
 PERIOD=${3:-512}
 REPEAT=${4:-20}
+BURST=${5:-}
 EXTRA=${CLI_OPTIONS:-}
 
 WORK=$(mktemp -d)
@@ -84,3 +92,9 @@ run "dump" 3 dump
 run "dump --retries 5" 3 --retries 5 dump
 run "names patches" 3 names patches
 writes
+if [ -n "$BURST" ]; then
+  sim_start
+  said=$("$BURST" pacing --count 198 2>&1 | tail -1)
+  sim_stop
+  printf '%-28s %s; %s\n' "burst of 198 writes" "$said" "$STATS"
+fi

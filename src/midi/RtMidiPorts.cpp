@@ -347,28 +347,44 @@ struct PortEntry {
     std::string label;  // the name shown in device lists
 };
 
-// Lists the ports of every API through one idle RtMidi object per API, kept for
-// the next listing (an API that failed to start is tried again next time).
+// Lists the ports of every API. While this direction has a port open on JACK,
+// JACK's ports are listed through that port's own client, so the program keeps
+// one JACK client per direction. Other listings go through an RtMidi object
+// without ports per API, kept for the next listing only while nothing is open:
+// opening a port drops them, and with a port open they last one listing.
 template <class T>
 class PortLister {
 public:
     explicit PortLister(std::string client) : client_(std::move(client)) {}
+
+    // The direction's open port (null when none), listed through where it can be.
+    void setOpen(T* port, Api api) {
+        open_ = port;
+        openApi_ = api;
+        if (open_) probes_.clear();
+    }
 
     std::vector<PortEntry> list() {
         std::vector<PortEntry> out;
         const auto apis = usableApis();
         const bool tagged = apis.size() > 1;
         for (Api api : apis) {
-            auto& probe = probes_[api];
-            if (!probe) probe = makeRt<T>(api, client_, nullptr, nullptr);
-            if (!probe) continue;
+            T* rt = nullptr;
+            if (open_ && api == openApi_ && api == RtMidi::UNIX_JACK) {
+                rt = open_;  // JACK's calls for listing are safe beside the port's own use
+            } else {
+                auto& probe = probes_[api];
+                if (!probe) probe = makeRt<T>(api, client_, nullptr, nullptr);
+                rt = probe.get();
+            }
+            if (!rt) continue;
             CaptureErrors quiet;
             try {
-                const unsigned n = probe->getPortCount();
+                const unsigned n = rt->getPortCount();
                 // A JACK probe made while no server ran connects when one appears.
-                if (quiet.empty()) probe.get_deleter().live = true;
+                if (quiet.empty() && rt != open_) probes_[api].get_deleter().live = true;
                 for (unsigned i = 0; i < n; ++i) {
-                    std::string name = probe->getPortName(i);
+                    std::string name = rt->getPortName(i);
                     if (name.empty()) continue;  // went away while listing
                     out.push_back({api, i, name, tagged ? apiLabel(api) + ": " + name : name});
                 }
@@ -376,12 +392,15 @@ public:
                 // An API that fails while listing contributes what it listed.
             }
         }
+        if (open_) probes_.clear();
         return out;
     }
 
 private:
     std::string client_;
     std::map<Api, RtPtr<T>> probes_;
+    T* open_ = nullptr;
+    Api openApi_ = RtMidi::UNSPECIFIED;
 };
 
 // The port number of `entry` on `rt` now: ports come and go, so the listed
@@ -455,15 +474,18 @@ std::string hex2(uint8_t b) {
     return buf;
 }
 
-// The ports of one direction as last listed; deviceCount() lists them again.
+// The ports of one direction as last listed; deviceCount() lists them again,
+// unless the last listing is only moments old (a dialog that asks for the count
+// at every step of a loop should not open and close a listing client each time).
 template <class T>
 class DeviceList {
 public:
     explicit DeviceList(std::string listClient) : lister_(std::move(listClient)) {}
     int count() {
-        refresh();
+        if (!listed_ || std::chrono::steady_clock::now() - listedAt_ > kFresh) refresh();
         return static_cast<int>(devices_.size());
     }
+    void setOpen(T* port, Api api) { lister_.setOpen(port, api); }
     // The entry of `index`, or null outside the list (listed first if never listed).
     const PortEntry* at(int index) {
         if (!listed_) refresh();
@@ -476,13 +498,16 @@ public:
     }
 
 private:
+    static constexpr auto kFresh = std::chrono::milliseconds(300);
     void refresh() {
         devices_ = lister_.list();
         listed_ = true;
+        listedAt_ = std::chrono::steady_clock::now();
     }
     PortLister<T> lister_;
     std::vector<PortEntry> devices_;
     bool listed_ = false;
+    std::chrono::steady_clock::time_point listedAt_;
 };
 
 // Failures the MIDI system reports while the port `label` is open, for the
@@ -575,6 +600,7 @@ bool RtMidiOutput::open(int index) {
     if (!rt) return openFailed(onError, failure.code, failure.text);
 
     d_->port = std::move(rt);
+    d_->devices.setOpen(d_->port.get(), entry.api);  // the listing clients go
     d_->events->resetReported();
     d_->notOpenReported = false;
     // JACK makes a new connection live at a later process cycle: a message sent
@@ -632,6 +658,7 @@ void RtMidiOutput::close() {
         const auto due = d_->lastSend.load() + kJackDrain;
         if (std::chrono::steady_clock::now() < due) std::this_thread::sleep_until(due);
     }
+    d_->devices.setOpen(nullptr, RtMidi::UNSPECIFIED);
     d_->port.reset();  // closes the port, quietly
 }
 
@@ -782,11 +809,13 @@ bool RtMidiInput::open(int index) {
         failure, kRtQueueLimit);
     if (!rt) return openFailed(onError, failure.code, failure.text);
     d_->port = std::move(rt);
+    d_->devices.setOpen(d_->port.get(), entry.api);  // the listing clients go
     events->resetReported();
     return true;
 }
 
 void RtMidiInput::close() {
+    d_->devices.setOpen(nullptr, RtMidi::UNSPECIFIED);
     d_->port.reset();  // closes the port; after this RtMidi's thread no longer calls onMidiIn
 }
 

@@ -335,6 +335,13 @@ public:
     }
     bool ok() const { return client_ != nullptr; }
     double periodMs() const { return periodMs_; }
+    // Whether a client of that name is on the server (ports or not).
+    bool hasClient(const std::string& name) const {
+        char* uuid = jack_get_uuid_for_client_name(client_, name.c_str());
+        if (!uuid) return false;
+        jack_free(uuid);
+        return true;
+    }
     // (arrival in ms on the server's clock, message) in order.
     std::vector<std::pair<double, Bytes>> received(size_t atLeast) {
         const auto deadline = std::chrono::steady_clock::now() + 5s;
@@ -412,6 +419,41 @@ TEST_F(JackPorts, PacingHoldsAsTheModuleReceivesIt) {
         EXPECT_GE(got[i].first - got[i - 1].first - emulator::U220Emulator::wireMs(got[i - 1].second.size()),
                   RtMidiOutput::kDefaultGapMs)
             << "message " << i;
+}
+
+// One JACK client per direction while the ports are open: the clients used for
+// listing go when a port opens, and listing then goes through the open port.
+TEST_F(JackPorts, OneClientPerDirectionWhileOpen) {
+    FrameStampedInput server(tag_ + "-watch");
+    ASSERT_TRUE(server.ok());
+    const std::string name = "qvc" + tag_;
+    RtMidiOutput out(post, name);
+    RtMidiInput in(post, name);
+    const int o = find(out, 0, tag_ + ":in");
+    const int i = find(in, 0, tag_ + "-out:out");
+    ASSERT_GE(o, 0);
+    ASSERT_GE(i, 0);
+    struct Expect {
+        const char* when;
+        bool list, inList, port, inPort;
+    };
+    auto check = [&](const Expect& e) {
+        const std::pair<std::string, bool> clients[] = {
+            {name + "-list", e.list}, {name + "-in-list", e.inList}, {name, e.port}, {name + "-in", e.inPort},
+            {name + "-period", false}};
+        for (const auto& [client, present] : clients) EXPECT_EQ(server.hasClient(client), present) << e.when << ": " << client;
+    };
+    check({"listed, nothing open", true, true, false, false});
+    ASSERT_TRUE(out.open(o));
+    ASSERT_TRUE(in.open(i));
+    check({"both open", false, false, true, true});
+    std::this_thread::sleep_for(400ms);  // past the reuse of the last listing
+    EXPECT_EQ(find(out, 0, tag_ + ":in"), o) << "listed through the open port";
+    EXPECT_EQ(find(in, 0, tag_ + "-out:out"), i);
+    check({"listed again while open", false, false, true, true});
+    out.close();
+    in.close();
+    check({"closed", false, false, false, false});
 }
 #endif
 // A fast run of data sets for one address: the ones merged in the send queue
