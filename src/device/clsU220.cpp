@@ -51,6 +51,7 @@ const char* clsU220::KindName(Kind k) {
         case Kind::TimbreName: return "Timbre Name in Memory";
         case Kind::RhythmName: return "Rhythm Name in Memory";
         case Kind::PatchChange: return "Patch Change";
+        case Kind::RawRange: return "Memory Data";
     }
     return "";
 }
@@ -78,6 +79,7 @@ std::vector<clsU220::Segment> clsU220::SegmentsOf(Kind k, int index) const {
         case Kind::PatchName: return {{PatchMemoryAddress(index), kName, kName}};
         case Kind::TimbreName: return {{TimbreMemoryAddress(index), kName, kName}};
         case Kind::RhythmName: return {{RhythmMemoryAddress(index), kName, kName}};
+        case Kind::RawRange: return rawSegments_;
     }
     return {};
 }
@@ -93,6 +95,7 @@ bool clsU220::IsLoaded(Kind k, int index) const {
         case Kind::TimbreName: return timbreNameLoaded_[index];
         case Kind::RhythmName: return rhythmNameLoaded_[index];
         case Kind::PatchChange: return patchChangeAck_;
+        case Kind::RawRange: return rawLoaded_;
     }
     return false;
 }
@@ -119,7 +122,10 @@ void clsU220::StartRequest(Kind k, int index, Clock::time_point deadline) {
     open_ = std::move(r);
     // Copy: a send may run events that close the request.
     const std::vector<Segment> segments = open_->segments;
-    for (const Segment& s : segments) SendMessage(sysex::kRQ1, s.address, {0x00, 0x00, static_cast<uint8_t>(s.size)});
+    for (const Segment& s : segments)
+        SendMessage(sysex::kRQ1, s.address,
+                    {static_cast<uint8_t>((s.size >> 14) & 0x7F), static_cast<uint8_t>((s.size >> 7) & 0x7F),
+                     static_cast<uint8_t>(s.size & 0x7F)});
 }
 
 void clsU220::CloseRequest() {
@@ -297,6 +303,10 @@ void clsU220::Complete(Request& r) {
             patchChangeAck_ = true;
             InvalidateAll();
             break;
+        case Kind::RawRange:
+            rawData_ = b;
+            rawLoaded_ = true;
+            break;
     }
 }
 
@@ -305,7 +315,15 @@ void clsU220::Complete(Request& r) {
 
 void clsU220::SendMessage(uint8_t command, Address address, const Bytes& data) {
     if (!MIDIOutput1) return;
-    MIDIOutput1->sendSysEx(BuildFrame(static_cast<uint8_t>(deviceId_), command, address, data));
+    const Bytes frame = BuildFrame(static_cast<uint8_t>(deviceId_), command, address, data);
+    // 10 bits a byte at 31250 baud, then the gap. Without a gap the port sends at
+    // once and nothing waits.
+    const auto wire = std::chrono::microseconds(static_cast<long long>(frame.size()) * 320) +
+                      std::chrono::milliseconds(MIDIOutput1->sendGapMs());
+    busyUntil_ = MIDIOutput1->sendGapMs() <= 0
+                     ? Clock::now()
+                     : std::max(busyUntil_, Clock::now()) + std::chrono::duration_cast<Clock::duration>(wire);
+    MIDIOutput1->sendSysEx(frame);
 }
 
 void clsU220::SendMasterSetup() {
@@ -502,6 +520,90 @@ void clsU220::PatchChange(int16_t PatchNo) {
     patchChangeAck_ = false;
     // Whether or not the module confirmed, the program change went out.
     InvalidateAll();
+}
+
+// ---------------------------------------------------------------------------
+// Raw memory
+
+bool clsU220::ReadRanges(const std::vector<std::pair<Address, int>>& pieces, Bytes& out, int quietRetries) {
+    out.clear();
+    for (const auto& [a, size] : pieces)
+        if (size < 1 || size > 128) return false;
+    size_t next = 0;  // first piece not yet in
+    int quiet = quietRetries;
+    while (next < pieces.size()) {
+        AcquireSlot();
+        rawSegments_.clear();
+        std::chrono::microseconds answerWire{0};
+        for (size_t i = next; i < pieces.size(); ++i) {
+            rawSegments_.push_back({pieces[i].first, pieces[i].second, 0});
+            answerWire += std::chrono::microseconds((pieces[i].second + 10) * 320);
+        }
+        rawLoaded_ = false;
+        // The time limit runs from when the requests can have left and counts
+        // the answers' own time on the wire.
+        const Clock::time_point deadline = std::max(Clock::now(), busyUntil_) + RequestTimeout +
+                                           std::chrono::duration_cast<Clock::duration>(answerWire);
+        const uint64_t serial = nextSerial_;
+        StartRequest(Kind::RawRange, 0, deadline);
+        host_.waitUntil([&] { return !open_ || open_->serial != serial; }, deadline);
+        if (rawLoaded_) {
+            out.insert(out.end(), rawData_.begin(), rawData_.end());
+            rawData_.clear();
+            rawLoaded_ = false;
+            return true;
+        }
+        size_t gained = 0;
+        if (open_ && open_->serial == serial) {
+            // Keep the pieces that came in whole; ask again for the rest.
+            gained = open_->segment;
+            out.insert(out.end(), open_->buffer.begin(), open_->buffer.end() - open_->filled);
+            CloseRequest();
+        }
+        next += gained;
+        ++timeouts_;
+        if (gained > 0) continue;
+        if (quiet > 0) {
+            --quiet;
+            continue;
+        }
+        if (!OnNotResponding || !OnNotResponding(KindName(Kind::RawRange))) {
+            out.clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool clsU220::ReadRange(Address address, int size, Bytes& out, int quietRetries) {
+    std::vector<std::pair<Address, int>> pieces;
+    for (int done = 0; done < size; done += 128) pieces.push_back({address.plus(done), std::min(128, size - done)});
+    if (pieces.empty()) {
+        out.clear();
+        return false;
+    }
+    return ReadRanges(pieces, out, quietRetries);
+}
+
+void clsU220::WriteRange(Address address, const Bytes& data) {
+    const int size = static_cast<int>(data.size());
+    for (int done = 0; done < size; done += 128) {
+        const auto from = data.begin() + done;
+        SendMessage(sysex::kDT1, address.plus(done), Bytes(from, from + std::min(128, size - done)));
+    }
+    // What the model read of the areas written no longer holds.
+    const int first = address.offset(), end = first + size;
+    auto forget = [&](auto& flags, int memorySize) {
+        for (int n = first / memorySize + 1; n <= (end - 1) / memorySize + 1 && n < static_cast<int>(flags.size()); ++n)
+            flags[n] = false;
+    };
+    switch (address.a1) {
+        case 0x00: masterLoaded_ = false; break;
+        case 0x02: forget(timbreNameLoaded_, 64); break;
+        case 0x03: forget(patchNameLoaded_, 160); break;
+        case 0x05: forget(rhythmNameLoaded_, 1568); break;
+        default: InvalidateAll(); break;
+    }
 }
 
 bool clsU220::Responding() {

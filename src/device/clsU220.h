@@ -160,6 +160,23 @@ public:
     // Forgets every block (not the memory names), so the next gets read again.
     void InvalidateAll();
 
+    // ---- raw memory (backup, restore, copy) -------------------------------------
+    // Reads pieces of at most 128 addresses each, as the module answers them, as
+    // one request through the same queue, reply checks and time limit as every
+    // read; `out` gets their bytes back to back. An answer that goes missing costs
+    // only the pieces not yet in: the rest is asked again, quietly up to
+    // `quietRetries` times without progress, then through OnNotResponding. False
+    // (and `out` empty) when it gave up or a piece is not 1..128 addresses.
+    bool ReadRanges(const std::vector<std::pair<Address, int>>& pieces, Bytes& out, int quietRetries = 0);
+    bool ReadRange(Address address, int size, Bytes& out, int quietRetries = 0);
+    // Sends `data` from `address` on as data sets of at most 128 bytes through
+    // the paced output, and forgets what was read of the blocks and memory names
+    // it touches.
+    void WriteRange(Address address, const Bytes& data);
+    // When what is queued on the output is expected to have left, by the wire's
+    // pace and the send gap.
+    Clock::time_point OutputBusyUntil() const { return busyUntil_; }
+
     // The inbound handler: takes every waiting message off the input. Runs on the
     // input's received event; tests and tools may call it directly.
     void OnSysExReceived();
@@ -170,7 +187,7 @@ private:
         int size;
         int nibbles;  // leading bytes of the segment that must be nibbles (0..15)
     };
-    enum class Kind { MasterSetup, PatchData, TimbreData, RhythmCommon, RhythmInst, PatchName, TimbreName, RhythmName, PatchChange };
+    enum class Kind { MasterSetup, PatchData, TimbreData, RhythmCommon, RhythmInst, PatchName, TimbreName, RhythmName, PatchChange, RawRange };
     struct Request {
         Kind kind;
         int index = 0;  // InstNo, or the memory number
@@ -227,6 +244,12 @@ private:
     std::array<bool, 65> patchNameLoaded_{};
     std::array<bool, 129> timbreNameLoaded_{};
     std::array<bool, 5> rhythmNameLoaded_{};
+
+    // Raw reads: the pieces of the open one, and what it received.
+    std::vector<Segment> rawSegments_;
+    Bytes rawData_;
+    bool rawLoaded_ = false;
+    Clock::time_point busyUntil_{};
 };
 
 }  // namespace quorvane
