@@ -199,4 +199,16 @@ std::vector<Range> Differences(const MemoryImage& want, const MemoryImage& have,
     return out;
 }
 
+std::vector<Range> DifferingAddresses(const MemoryImage& want, const MemoryImage& have, const std::vector<Range>& ranges) {
+    MemoryImage differ;
+    Bytes a, b;
+    for (const Range& r : ranges) {
+        for (int i = 0; i < r.size; ++i) {
+            const Range one{r.address.plus(i), 1};
+            if (want.get(one, a) && (!have.get(one, b) || a != b)) differ.put(one.address, a);
+        }
+    }
+    return differ.runs();
+}
+
 }  // namespace quorvane::library

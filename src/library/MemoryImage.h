@@ -80,5 +80,8 @@ std::string NameMemories(const Contents& c);
 // Where `want` and `have` differ (or `have` lacks an address of `want`): the
 // requests of `plan` whose addresses do not all match.
 std::vector<Range> Differences(const MemoryImage& want, const MemoryImage& have, const std::vector<Range>& plan);
+// The addresses inside `ranges` where they differ, as runs: to name exactly the
+// memories that differ.
+std::vector<Range> DifferingAddresses(const MemoryImage& want, const MemoryImage& have, const std::vector<Range>& ranges);
 
 }  // namespace quorvane::library

@@ -119,7 +119,7 @@ TransferReport Transfer::WriteVerified(const MemoryImage& image, bool verify) {
         std::vector<Range> differ = Differences(image, have, plan);
         if (differ.empty()) return report;
         if (round == maxResends) {
-            report.unverified = differ;
+            report.unverified = DifferingAddresses(image, have, differ);
             return report;
         }
         // A part's timbre number or the rhythm setup number written again makes

@@ -2,7 +2,6 @@
 // every kind of damaged file refused with its position, the summary in words,
 // the read plan, and the comparison.
 #include <gtest/gtest.h>
-#include <smf.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +9,7 @@
 
 #include "library/MemoryImage.h"
 #include "library/SysexFile.h"
+#include "MidiFileWriter.h"
 
 using namespace quorvane;
 using namespace quorvane::library;
@@ -49,30 +49,6 @@ Bytes Concat(const std::vector<Bytes>& messages) {
     return out;
 }
 
-// A Standard MIDI File written with libsmf: one System Exclusive event per
-// message, spread over `tracks` tracks.
-Bytes MidiFile(const std::vector<Bytes>& messages, int tracks = 1) {
-    smf_t* smf = smf_new();
-    std::vector<smf_track_t*> t;
-    for (int i = 0; i < tracks; ++i) {
-        t.push_back(smf_track_new());
-        smf_add_track(smf, t.back());
-    }
-    int pulses = 0;
-    for (size_t i = 0; i < messages.size(); ++i) {
-        Bytes copy = messages[i];
-        smf_event_t* e = smf_event_new_from_pointer(copy.data(), static_cast<int>(copy.size()));
-        smf_track_add_event_pulses(t[i % t.size()], e, pulses += 10);
-    }
-    const std::string path = (std::filesystem::temp_directory_path() / ("quorvane-test-" + std::to_string(::getpid()) + ".mid")).string();
-    EXPECT_EQ(smf_save(smf, path.c_str()), 0);
-    smf_delete(smf);
-    std::ifstream in(path, std::ios::binary);
-    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::filesystem::remove(path);
-    return bytes;
-}
-
 }  // namespace
 
 TEST(BackupFile, AnyChunkingDeviceIdAndFormatReadsTheSameImage) {
@@ -93,7 +69,7 @@ TEST(BackupFile, AnyChunkingDeviceIdAndFormatReadsTheSameImage) {
     };
     for (const Case& c : cases) {
         const std::vector<Bytes> messages = Chunked(image, c.sizes, c.id);
-        const Bytes file = c.midi ? MidiFile(messages, c.tracks) : Concat(messages);
+        const Bytes file = c.midi ? test::MidiFile(messages, c.tracks) : Concat(messages);
         const BackupFile f = ReadBackup(file);
         ASSERT_TRUE(f.ok) << c.name << ": " << f.error;
         EXPECT_EQ(f.midiFile, c.midi) << c.name;
@@ -156,7 +132,7 @@ TEST(BackupFile, DamagedOrForeignFilesAreRefusedNamingTheMessage) {
     // In a Standard MIDI File the position is the track and event.
     std::vector<Bytes> bad = good;
     bad[1][bad[1].size() - 2] ^= 1;
-    const BackupFile f = ReadBackup(MidiFile(bad, 2));
+    const BackupFile f = ReadBackup(test::MidiFile(bad, 2));
     EXPECT_FALSE(f.ok);
     EXPECT_NE(f.error.find("message 2 (track 2, event 1) is damaged: checksum error"), std::string::npos) << f.error;
 }
