@@ -23,6 +23,12 @@ bool InWorkingArea(const Range& r) { return r.address.a1 >= 0x10; }
 
 }  // namespace
 
+void LoadIntoVirtualModule(midi::VirtualU220& module, const MemoryImage& image) {
+    module.withEmulator([&](emulator::U220Emulator& e) {
+        for (const DataSet& d : image.dataSets()) e.load(d.address, d.data);
+    });
+}
+
 Range MemoryRange(MemoryKind kind, int number) {
     switch (kind) {
         case MemoryKind::Patch: return number >= 1 && number <= 64 ? Range{PatchMemoryAddress(number), 160} : Range{};
@@ -46,19 +52,44 @@ bool Transfer::Tell(const std::string& stage) {
     return !onProgress || onProgress(progress_);
 }
 
+// One request asks for a window of pieces; the module answers them one after
+// the other while the later requests are still going out. A short answer takes
+// less time on the wire than the request that asks for it (its 13 bytes plus the
+// send gap), so a window of short pieces alone would leave the answers waiting
+// for requests: each window takes long and short pieces in the proportion of the
+// whole plan, the long ones first, so the short ones' requests go out while the
+// long answers still fill the wire. The image is kept by address, so the order
+// of reading changes nothing in it.
 Outcome Transfer::Read(const std::vector<Range>& plan, MemoryImage& out) {
-    for (size_t i = 0; i < plan.size();) {
-        std::vector<std::pair<Address, int>> pieces;
-        const size_t first = i;
-        for (; i < plan.size() && pieces.size() < static_cast<size_t>(std::max(1, window)); ++i)
-            pieces.push_back({plan[i].address, plan[i].size});
+    const int gapMs = model_.MIDIOutput1 ? std::max(0, model_.MIDIOutput1->sendGapMs()) : 0;
+    const double slotMs = 13 * 0.32 + gapMs;  // 0.32 ms a byte at 31250 baud
+    std::vector<Range> longPieces, shortPieces;
+    for (const Range& r : plan) ((r.size + 10) * 0.32 >= slotMs ? longPieces : shortPieces).push_back(r);
+    const size_t perWindow = static_cast<size_t>(std::max(1, window));
+    const size_t windows = (plan.size() + perWindow - 1) / perWindow;
+    size_t nextLong = 0, nextShort = 0;
+    for (size_t w = 0; w < windows; ++w) {
+        // Short pieces due by the end of this window, spread evenly.
+        const size_t shortDue = shortPieces.size() * (w + 1) / windows;
+        std::vector<Range> pieces;
+        while (pieces.size() < perWindow && nextLong < longPieces.size() &&
+               pieces.size() + (shortDue - nextShort) < perWindow)
+            pieces.push_back(longPieces[nextLong++]);
+        while (pieces.size() < perWindow && nextShort < shortPieces.size()) pieces.push_back(shortPieces[nextShort++]);
+        while (pieces.size() < perWindow && nextLong < longPieces.size()) pieces.push_back(longPieces[nextLong++]);
+        if (w + 1 == windows) {  // whatever rounding left over
+            while (nextLong < longPieces.size()) pieces.push_back(longPieces[nextLong++]);
+            while (nextShort < shortPieces.size()) pieces.push_back(shortPieces[nextShort++]);
+        }
+        std::vector<std::pair<Address, int>> request;
+        for (const Range& r : pieces) request.push_back({r.address, r.size});
         Bytes bytes;
-        if (!model_.ReadRanges(pieces, bytes, quietRetries)) return Outcome::NoAnswer;
+        if (!model_.ReadRanges(request, bytes, quietRetries)) return Outcome::NoAnswer;
         size_t at = 0;
-        for (size_t k = first; k < i; ++k) {
-            out.put(plan[k].address, Bytes(bytes.begin() + at, bytes.begin() + at + plan[k].size));
-            at += plan[k].size;
-            progress_.done += plan[k].size;
+        for (const Range& r : pieces) {
+            out.put(r.address, Bytes(bytes.begin() + at, bytes.begin() + at + r.size));
+            at += r.size;
+            progress_.done += r.size;
         }
         if (!Tell(progress_.stage.empty() ? "Reading" : progress_.stage)) return Outcome::Cancelled;
     }

@@ -10,8 +10,13 @@
 
 #include "device/clsU220.h"
 #include "library/MemoryImage.h"
+#include "midi/VirtualU220.h"
 
 namespace quorvane::library {
+
+// Starts the virtual module from a backup: its memory takes every byte of the
+// image as it is; what the image lacks stays as the module had it.
+void LoadIntoVirtualModule(midi::VirtualU220& module, const MemoryImage& image);
 
 enum class MemoryKind { Patch, Timbre, Rhythm };
 // The addresses of one memory (number from 1); size 0 for a number out of range.
@@ -43,7 +48,7 @@ public:
     std::function<bool(const Progress&)> onProgress;
     int quietRetries = 2;  // a request asked again without asking the user
     int maxResends = 3;    // a range that differs is sent again at most this often
-    int window = 16;       // pieces read in one request
+    int window = 32;       // pieces read in one request
 
     // Reads the pieces of `plan` (each at most 128 addresses) into `out`.
     Outcome Read(const std::vector<Range>& plan, MemoryImage& out);
