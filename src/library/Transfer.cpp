@@ -107,9 +107,11 @@ bool Transfer::Write(const std::vector<DataSet>& sets) {
     return true;
 }
 
-TransferReport Transfer::BackUp(const std::string& path) {
+TransferReport Transfer::BackUp(const std::string& path, const std::vector<Range>& areas) {
     TransferReport report;
-    const std::vector<Range> plan = BackupPlan();
+    std::vector<Range> plan;
+    for (const Range& area : areas)
+        for (const Range& piece : Split(area)) plan.push_back(piece);
     progress_ = {};
     for (const Range& r : plan) progress_.total += r.size;
     progress_.stage = "Reading";

@@ -52,9 +52,10 @@ public:
 
     // Reads the pieces of `plan` (each at most 128 addresses) into `out`.
     Outcome Read(const std::vector<Range>& plan, MemoryImage& out);
-    // Reads the whole module and writes it to `path` as a .syx file for the
-    // model's device ID. Nothing is left under `path` unless it completed.
-    TransferReport BackUp(const std::string& path);
+    // Reads the whole module (or the given areas) and writes it to `path` as a
+    // .syx file for the model's device ID. Nothing is left under `path` unless it
+    // completed.
+    TransferReport BackUp(const std::string& path, const std::vector<Range>& areas = BackupAreas());
     // Writes every data set of `image` to the module in ascending address order,
     // then (with `verify`) reads it all back and sends what differs again.
     TransferReport Restore(const MemoryImage& image, bool verify = true);
