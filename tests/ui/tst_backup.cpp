@@ -5,6 +5,8 @@
 // and Swap with... from the patch list, Cancel during a back-up at a real
 // module's pace leaving no file, and a back-up opened in the virtual module.
 #include <QAction>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -17,6 +19,7 @@
 #include "ui/UiTestSupport.h"
 #include "ui/backup/BackupUi.h"
 #include "ui/main/frmMain.h"
+#include "ui/patch/frmPatch.h"
 #include "ui/setup/frmMIDISetupForm.h"
 
 using namespace quorvane;
@@ -93,6 +96,8 @@ private slots:
     void backUpRestoreCopyAndSwapFromTheMainWindow();
     void cancelDuringABackUpAtARealPaceLeavesNoFile();
     void aBackupOpensInTheVirtualModule();
+    void theSetupDialogOpensABackupInTheVirtualModule();
+    void thePatchEditorSavesAndLoadsTheWorkingPatch();
 };
 
 void tst_Backup::backUpRestoreCopyAndSwapFromTheMainWindow() {
@@ -238,6 +243,89 @@ void tst_Backup::aBackupOpensInTheVirtualModule() {
     QCOMPARE(ModuleRange(vm, PatchMemoryAddress(8), 160), untouched);
     QVERIFY(!ui::BackupUi::OpenBackupInVirtualModule(nullptr, vm, a.Prompts(), &summary));
     QVERIFY(a.told.value(0).contains("cannot be opened"));
+}
+
+void tst_Backup::theSetupDialogOpensABackupInTheVirtualModule() {
+    QTemporaryDir dir;
+    library::MemoryImage image;
+    image.put(PatchMemoryAddress(7), EncodeName("From a file "));
+    std::string error;
+    const QString path = dir.filePath("seven.syx");
+    QVERIFY(library::WriteFileAtomically(path.toStdString(), library::SyxBytes(image, 0x10), error));
+    auto vm = std::make_shared<midi::VirtualU220>();
+    Answers a;
+    a.open << path;
+    frmMainOptions o;
+    o.virtualModule = vm;
+    o.backupPrompts = a.Prompts();
+    QString status;
+    o.runSetup = [&](frmMIDISetupForm& d) {
+        auto* open = d.findChild<QPushButton*>("cmdOpenBackup");
+        if (!open) return 0;
+        open->click();
+        status = d.lblStatus->text();
+        d.cmdOK->click();
+        return d.result();
+    };
+    frmMain w(o);
+    QVERIFY(StartAndLoad(w));
+    QCOMPARE(status, QStringLiteral("The virtual U-220 holds the back-up: part of patch 7."));
+    QCOMPARE(ListName(w, 7), QStringLiteral("From a file "));
+    QVERIFY(ListName(w, 6) != ListName(w, 7));
+}
+
+void tst_Backup::thePatchEditorSavesAndLoadsTheWorkingPatch() {
+    QTemporaryDir dir;
+    VirtualRig rig;
+    TestContext ctx(rig.u220());
+    ::frmPatch editor(ctx);
+    Answers a;
+    ui::BackupUi backup(nullptr, rig.u220(), rig.host, a.Prompts());
+    int refreshed = 0;
+    backup.AddPatchFileButtons(editor, editor.EndCommand, [&] {
+        ++refreshed;
+        editor.Activate();
+    });
+    auto* save = editor.findChild<QPushButton*>("cmdSavePatchAs");
+    auto* load = editor.findChild<QPushButton*>("cmdLoadPatch");
+    QVERIFY(save && load);
+    editor.Activate();
+    const QString name = editor.PatchNameText->text();
+
+    const QString path = dir.filePath("patch.syx");
+    a.save << path;
+    save->click();
+    QCOMPARE(a.told.value(0), QStringLiteral("Backed up working area."));
+    const library::BackupFile file = library::ReadBackupFile(path.toStdString());
+    QVERIFY2(file.ok, file.error.c_str());
+    QCOMPARE(file.Summary(), std::string("working area"));
+
+    // Another patch played, then the saved one loaded back into the working area.
+    rig.u220().PatchChange(9);
+    editor.Activate();
+    QVERIFY(editor.PatchNameText->text() != name);
+    a.open << path;
+    load->click();
+    QCOMPARE(a.told.value(1), QStringLiteral("Restored working area; all verified."));
+    QCOMPARE(refreshed, 1);
+    QCOMPARE(editor.PatchNameText->text(), name);
+    for (const library::Range& r : file.image.runs()) {
+        Bytes want;
+        file.image.get(r, want);
+        QCOMPARE(ModuleRange(*rig.vm, r.address, r.size), want);
+    }
+
+    // A file with memories in it is not a patch: refused, nothing sent.
+    const QString full = dir.filePath("full.syx");
+    a.save << full;
+    a.numbers.clear();
+    QVERIFY(backup.BackUpModule());
+    const size_t sent = SentCount(*rig.vm);
+    a.open << full;
+    load->click();
+    QVERIFY2(a.told.last().contains("not only a patch"), qPrintable(a.told.last()));
+    QCOMPARE(SentCount(*rig.vm), sent);
+    QCOMPARE(refreshed, 1);
 }
 
 QTEST_MAIN(tst_Backup)

@@ -1,6 +1,11 @@
 #include "ui/backup/BackupUi.h"
 
 #include <QApplication>
+#include <QBoxLayout>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -12,6 +17,7 @@
 #include "library/Transfer.h"
 #include "midi/VirtualU220.h"
 #include "ui/common/QtHost.h"
+#include "ui/setup/frmMIDISetupForm.h"
 
 namespace quorvane::ui {
 
@@ -206,6 +212,54 @@ bool BackupUi::OpenBackupInVirtualModule(QWidget* parent, midi::VirtualU220& mod
     library::LoadIntoVirtualModule(module, file.image);
     if (summary) *summary = Q(file.Summary());
     return true;
+}
+
+void BackupUi::AddPatchFileButtons(QDialog& patchEditor, QPushButton* done, std::function<void()> refresh) {
+    if (!done) return;
+    QBoxLayout* column = nullptr;
+    for (QBoxLayout* l : patchEditor.findChildren<QBoxLayout*>())
+        if (l->indexOf(done) >= 0) column = l;
+    auto* save = new QPushButton(QStringLiteral("Save Patch As..."), done->parentWidget());
+    save->setObjectName(QStringLiteral("cmdSavePatchAs"));
+    auto* load = new QPushButton(QStringLiteral("Load Patch..."), done->parentWidget());
+    load->setObjectName(QStringLiteral("cmdLoadPatch"));
+    for (QPushButton* b : {save, load}) {
+        b->setAutoDefault(false);
+        if (column) column->insertWidget(column->indexOf(done), b, 0, Qt::AlignLeft);
+    }
+    QDialog* editor = &patchEditor;
+    connect(save, &QPushButton::clicked, this, [this, editor] {
+        QWidget* owner = parent_;
+        parent_ = editor;  // the dialogs sit over the editor
+        SaveWorkingPatchAs();
+        parent_ = owner;
+    });
+    connect(load, &QPushButton::clicked, this, [this, editor, refresh] {
+        QWidget* owner = parent_;
+        parent_ = editor;
+        const bool loaded = LoadWorkingPatch();
+        parent_ = owner;
+        if (loaded && refresh) refresh();
+    });
+}
+
+void BackupUi::AddOpenBackupButton(frmMIDISetupForm& setup, std::shared_ptr<midi::VirtualU220> module,
+                                   BackupPrompts prompts) {
+    auto* box = qobject_cast<QDialogButtonBox*>(setup.cmdOK ? setup.cmdOK->parentWidget() : nullptr);
+    auto* button = new QPushButton(QStringLiteral("Open a backup in the virtual U-220..."), &setup);
+    button->setObjectName(QStringLiteral("cmdOpenBackup"));
+    button->setAutoDefault(false);
+    if (box) box->addButton(button, QDialogButtonBox::ActionRole);
+    else if (setup.layout()) setup.layout()->addWidget(button);
+    frmMIDISetupForm* dialog = &setup;
+    QObject::connect(button, &QPushButton::clicked, dialog, [dialog, module, prompts] {
+        QString summary;
+        if (!module || !OpenBackupInVirtualModule(dialog, *module, prompts, &summary)) return;
+        // The back-up is in the virtual module: that is the one to talk to.
+        if (dialog->ComboMidiOut) dialog->ComboMidiOut->setCurrentIndex(0);
+        if (dialog->ComboMidiIn) dialog->ComboMidiIn->setCurrentIndex(0);
+        if (dialog->lblStatus) dialog->lblStatus->setText(QStringLiteral("The virtual U-220 holds the back-up: %1.").arg(summary));
+    });
 }
 
 }  // namespace quorvane::ui

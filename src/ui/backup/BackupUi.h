@@ -14,6 +14,8 @@
 #include "ui/backup/BackupPrompts.h"
 
 #include <QProgressDialog>
+class QDialog;
+class QPushButton;
 class QWidget;
 
 namespace quorvane {
@@ -30,6 +32,7 @@ struct TransferReport;
 namespace quorvane::ui {
 
 class QtHost;
+class frmMIDISetupForm;
 
 class BackupUi : public QObject {
     Q_OBJECT
@@ -55,11 +58,21 @@ public:
     // The progress dialog while a transfer runs, else null.
     QProgressDialog* Progress() const { return progress_; }
     bool Busy() const { return busy_; }
+    const BackupPrompts& Prompts() const { return prompts_; }
+
+    // Adds "Save Patch As..." and "Load Patch..." to the patch editor, above its
+    // `done` button; after a load, `refresh` fills the editor again.
+    void AddPatchFileButtons(QDialog& patchEditor, QPushButton* done, std::function<void()> refresh);
 
     // Asks for a back-up file and loads it into the virtual module. False when
     // cancelled or refused (the reason told). `summary` gets what it held.
     static bool OpenBackupInVirtualModule(QWidget* parent, midi::VirtualU220& module, const BackupPrompts& prompts,
                                           QString* summary = nullptr);
+
+    // Adds "Open a backup in the virtual U-220..." to the setup dialog's buttons:
+    // it loads a back-up into the virtual module and selects that module.
+    static void AddOpenBackupButton(frmMIDISetupForm& setup, std::shared_ptr<midi::VirtualU220> module,
+                                    BackupPrompts prompts);
 
 private:
     bool Run(const QString& title, const std::function<library::TransferReport(library::Transfer&)>& work,

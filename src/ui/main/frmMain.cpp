@@ -339,7 +339,10 @@ void frmMain::FillMasterSetupLists() {
 }
 
 bool frmMain::Load() {
-    if (!setup_) setup_ = new frmMIDISetupForm(*u220_, this);
+    if (!setup_) {
+        setup_ = new frmMIDISetupForm(*u220_, this);
+        BackupUi::AddOpenBackupButton(*setup_, virtualModule_, backup_->Prompts());
+    }
     const int result = options_.runSetup ? options_.runSetup(*setup_) : setup_->exec();
     if (result != QDialog::Accepted) return false;
 
@@ -535,7 +538,11 @@ void frmMain::cmdEditPatch_Click() {
     editorOpening_ = true;
     setCursor(Qt::WaitCursor);
     // Created on first use and kept, so its lists are filled once.
-    if (!patchEditor_) patchEditor_ = new frmPatch(*this, this);
+    if (!patchEditor_) {
+        auto* editor = new frmPatch(*this, this);
+        patchEditor_ = editor;
+        backup_->AddPatchFileButtons(*editor, editor->EndCommand, [editor] { editor->Activate(); });
+    }
     RunModal(*patchEditor_);
     unsetCursor();
     editorOpening_ = false;
