@@ -68,6 +68,7 @@ const char* clsU220::KindName(Kind k) {
         case Kind::TimbreName: return "Timbre Name in Memory";
         case Kind::RhythmName: return "Rhythm Name in Memory";
         case Kind::PatchChange: return "Patch Change";
+        case Kind::RawRange: return "Memory Data";
     }
     return "";
 }
@@ -97,6 +98,7 @@ std::vector<clsU220::Segment> clsU220::SegmentsOf(Kind k, int index) const {
         case Kind::PatchName: return {{PatchMemoryAddress(index), kName, kName}};
         case Kind::TimbreName: return {{TimbreMemoryAddress(index), kName, kName}};
         case Kind::RhythmName: return {{RhythmMemoryAddress(index), kName, kName}};
+        case Kind::RawRange: return {};  // given by the caller
     }
     return {};
 }
@@ -112,18 +114,19 @@ bool clsU220::IsLoaded(Kind k, int index) const {
         case Kind::TimbreName: return timbreNameLoaded_[index];
         case Kind::RhythmName: return rhythmNameLoaded_[index];
         case Kind::PatchChange: return false;
+        case Kind::RawRange: return false;  // asked again every time
     }
     return false;
 }
 
 clsU220::RequestPtr clsU220::Enqueue(Kind k, int index, Clock::duration limit, Clock::time_point latest, bool probe,
-                                     int programChange) {
+                                     int programChange, std::vector<Segment> segments) {
     auto r = std::make_shared<Request>();
     r->kind = k;
     r->index = index;
     r->probe = probe;
     r->programChange = programChange;
-    r->segments = SegmentsOf(k, index);
+    r->segments = segments.empty() ? SegmentsOf(k, index) : std::move(segments);
     int size = 0;
     for (const Segment& s : r->segments) {
         r->base.push_back(size);
@@ -173,7 +176,9 @@ void clsU220::StartNext() {
         }
         for (const Segment& s : r->segments) {
             if (open_ != r) break;  // ended by what ran during the send
-            SendMessage(sysex::kRQ1, s.address, {0x00, 0x00, static_cast<uint8_t>(s.size)});
+            SendMessage(sysex::kRQ1, s.address,
+                        {static_cast<uint8_t>((s.size >> 14) & 0x7F), static_cast<uint8_t>((s.size >> 7) & 0x7F),
+                         static_cast<uint8_t>(s.size & 0x7F)});
         }
     }
     host_.notify();
@@ -415,6 +420,8 @@ void clsU220::Complete(Request& r) {
         case Kind::PatchChange:
             workingName_ = DecodeName(b.data());
             break;
+        case Kind::RawRange:
+            break;  // the caller takes the bytes from its own request
     }
 }
 
@@ -425,6 +432,13 @@ void clsU220::SendMessage(uint8_t command, Address address, const Bytes& data) {
     if (!MIDIOutput1) return;
     const Bytes frame = BuildFrame(static_cast<uint8_t>(deviceId_), command, address, data);
     if (OnMessage) OnMessage({MonitorEvent::Kind::Sent, frame});
+    // 10 bits a byte at 31250 baud, then the gap. Without a gap the port sends at
+    // once and nothing waits.
+    const auto wire = std::chrono::microseconds(static_cast<long long>(frame.size()) * 320) +
+                      std::chrono::milliseconds(MIDIOutput1->sendGapMs());
+    busyUntil_ = MIDIOutput1->sendGapMs() <= 0
+                     ? Clock::now()
+                     : std::max(busyUntil_, Clock::now()) + std::chrono::duration_cast<Clock::duration>(wire);
     MIDIOutput1->sendSysEx(frame);
 }
 
@@ -634,6 +648,94 @@ PatchChangeResult clsU220::PatchChange(int16_t PatchNo) {
                  patchNames_[PatchNo] + "\": it switched elsewhere or not at all. Its Patch Change setting (" +
                  (mode >= 0 && mode < 6 ? kModes[mode] : "?") + ") decides which patch a program change selects.";
     return PatchChangeResult::OtherPatch;
+}
+
+// ---------------------------------------------------------------------------
+// Raw memory
+
+bool clsU220::ReadRanges(const std::vector<std::pair<Address, int>>& pieces, Bytes& out, int quietRetries) {
+    out.clear();
+    for (const auto& [a, size] : pieces)
+        if (size < 1 || size > 128) return false;
+    std::vector<Bytes> got(pieces.size());
+    std::vector<bool> done(pieces.size(), false);
+    size_t left = pieces.size();
+    int quiet = quietRetries;
+    while (left > 0) {
+        std::vector<Segment> segments;
+        std::vector<size_t> which;  // piece of each segment
+        std::chrono::microseconds wire{0};
+        const auto gap = std::chrono::milliseconds(MIDIOutput1 ? MIDIOutput1->sendGapMs() : 0);
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            if (done[i]) continue;
+            segments.push_back({pieces[i].first, pieces[i].second, 0});
+            which.push_back(i);
+            // The request's own time on the wire and its gap, and the answer's.
+            wire += std::chrono::microseconds((13 + pieces[i].second + 10) * 320) + gap;
+        }
+        // The time limit counts what is still queued on the output ahead of the
+        // requests and the wire time of requests and answers.
+        const Clock::time_point now = Clock::now();
+        const Clock::duration ahead = busyUntil_ > now ? busyUntil_ - now : Clock::duration::zero();
+        RequestPtr r = Enqueue(Kind::RawRange, 0, ahead + Clock::duration(RequestTimeout) +
+                                                      std::chrono::duration_cast<Clock::duration>(wire),
+                               Clock::time_point::max(), false, -1, std::move(segments));
+        Await(r);
+        // Keep every piece that came in whole, in whatever order; ask again for the rest.
+        size_t gained = 0;
+        for (size_t j = 0; j < which.size(); ++j) {
+            const auto from = r->buffer.begin() + r->base[j];
+            const auto haveFrom = r->have.begin() + r->base[j];
+            const int size = r->segments[j].size;
+            if (r->state != State::Answered && !std::all_of(haveFrom, haveFrom + size, [](bool b) { return b; }))
+                continue;
+            got[which[j]].assign(from, from + size);
+            done[which[j]] = true;
+            ++gained;
+        }
+        left -= gained;
+        if (left == 0) break;
+        ++timeouts_;
+        if (gained > 0) continue;
+        if (quiet > 0) {
+            --quiet;
+            continue;
+        }
+        if (!OnNotResponding || !OnNotResponding(KindName(Kind::RawRange))) return false;
+    }
+    for (const Bytes& b : got) out.insert(out.end(), b.begin(), b.end());
+    return true;
+}
+
+bool clsU220::ReadRange(Address address, int size, Bytes& out, int quietRetries) {
+    std::vector<std::pair<Address, int>> pieces;
+    for (int done = 0; done < size; done += 128) pieces.push_back({address.plus(done), std::min(128, size - done)});
+    if (pieces.empty()) {
+        out.clear();
+        return false;
+    }
+    return ReadRanges(pieces, out, quietRetries);
+}
+
+void clsU220::WriteRange(Address address, const Bytes& data) {
+    const int size = static_cast<int>(data.size());
+    for (int done = 0; done < size; done += 128) {
+        const auto from = data.begin() + done;
+        SendMessage(sysex::kDT1, address.plus(done), Bytes(from, from + std::min(128, size - done)));
+    }
+    // What the model read of the areas written no longer holds.
+    const int first = address.offset(), end = first + size;
+    auto forget = [&](auto& flags, int memorySize) {
+        for (int n = first / memorySize + 1; n <= (end - 1) / memorySize + 1 && n < static_cast<int>(flags.size()); ++n)
+            flags[n] = false;
+    };
+    switch (address.a1) {
+        case 0x00: masterLoaded_ = false; break;
+        case 0x02: forget(timbreNameLoaded_, 64); break;
+        case 0x03: forget(patchNameLoaded_, 160); break;
+        case 0x05: forget(rhythmNameLoaded_, 1568); break;
+        default: InvalidateAll(); break;
+    }
 }
 
 bool clsU220::Responding() {

@@ -185,6 +185,23 @@ public:
     // Forgets every block (not the memory names), so the next gets read again.
     void InvalidateAll();
 
+    // ---- raw memory (backup, restore, copy) -------------------------------------
+    // Reads pieces of at most 128 addresses each, as the module answers them, as
+    // one request through the same queue, reply checks and time limit as every
+    // read; `out` gets their bytes back to back. An answer that goes missing costs
+    // only the pieces not yet in: the rest is asked again, quietly up to
+    // `quietRetries` times without progress, then through OnNotResponding. False
+    // (and `out` empty) when it gave up or a piece is not 1..128 addresses.
+    bool ReadRanges(const std::vector<std::pair<Address, int>>& pieces, Bytes& out, int quietRetries = 0);
+    bool ReadRange(Address address, int size, Bytes& out, int quietRetries = 0);
+    // Sends `data` from `address` on as data sets of at most 128 bytes through
+    // the paced output, and forgets what was read of the blocks and memory names
+    // it touches.
+    void WriteRange(Address address, const Bytes& data);
+    // When what is queued on the output is expected to have left, by the wire's
+    // pace and the send gap.
+    Clock::time_point OutputBusyUntil() const { return busyUntil_; }
+
     // The inbound handler: takes every waiting message off the input. Runs on the
     // input's received event; tests and tools may call it directly.
     void OnSysExReceived();
@@ -195,7 +212,7 @@ private:
         int size;
         int nibbles;  // leading bytes of the segment that must be nibbles (0..15)
     };
-    enum class Kind { MasterSetup, PatchData, TimbreData, RhythmCommon, RhythmInst, PatchName, TimbreName, RhythmName, PatchChange };
+    enum class Kind { MasterSetup, PatchData, TimbreData, RhythmCommon, RhythmInst, PatchName, TimbreName, RhythmName, PatchChange, RawRange };
     enum class State { Queued, Open, Answered, TimedOut };
     // One request from the moment it is queued until its answer is complete or
     // its time is up. The caller that queued it holds it too and so learns what
@@ -225,8 +242,9 @@ private:
     // answer; on time-out asks OnNotResponding (unless `probe`). True when loaded.
     bool Fetch(Kind k, int index, bool probe = false, Clock::time_point latest = Clock::time_point::max());
     // Queues a request; requests are sent one at a time, in the order queued.
+    // `segments` replaces the kind's own stretches (raw reads name theirs).
     RequestPtr Enqueue(Kind k, int index, Clock::duration limit, Clock::time_point latest = Clock::time_point::max(),
-                       bool probe = false, int programChange = -1);
+                       bool probe = false, int programChange = -1, std::vector<Segment> segments = {});
     // Lets events run until `r` is answered or timed out. Whichever wait runs
     // innermost also ends the open request when its time is up, so the queue
     // moves on even while the wait that owns it lies further down the stack.
@@ -273,6 +291,9 @@ private:
     std::array<bool, 65> patchNameLoaded_{};
     std::array<bool, 129> timbreNameLoaded_{};
     std::array<bool, 5> rhythmNameLoaded_{};
+
+    // When what is queued on the output is expected to have left.
+    Clock::time_point busyUntil_{};
 };
 
 }  // namespace quorvane

@@ -22,6 +22,8 @@
 #include "device/NameCodec.h"
 #include "device/ParamTable.h"
 #include "device/clsU220.h"
+#include "library/SysexFile.h"
+#include "library/Transfer.h"
 #include "midi/PortSet.h"
 #include "midi/VirtualU220.h"
 
@@ -48,6 +50,7 @@ const char* const kUsage =
     "  --in PORT          MIDI input: an index or a case-insensitive part of its name\n"
     "  --out PORT         MIDI output: an index or a case-insensitive part of its name\n"
     "  --virtual          use the built-in virtual U-220 (the default without --in/--out)\n"
+    "  --virtual-from FILE  start the built-in virtual U-220 from a backup (.syx or .mid)\n"
     "  --device-id N      the module's device ID, 1..32 as the module shows it (default 17)\n"
     "  --timeout-ms MS    time limit of one request (default 3000)\n"
     "  --retries N        send a request again up to N times when it gets no answer (default 0)\n"
@@ -64,13 +67,19 @@ const char* const kUsage =
     "  names patches|timbres|rhythms  one line per memory: N<TAB>name\n"
     "  patch N                        switch the module to patch N (1..64)\n"
     "  dump                           every property of every block: Property[index] = value\n"
+    "  backup FILE                    save the module's whole memory to FILE (.syx)\n"
+    "  restore FILE [--no-verify]     write a .syx or .mid backup into the module, read it back\n"
+    "                                 and send what differs again\n"
+    "  copy-patch FROM TO             copy patch memory FROM to TO (1..64), verified\n"
+    "  swap-patch A B                 swap patch memories A and B (1..64), verified\n"
     "\n"
     "PROPERTY is a model property name such as PatchPartPan, TimbreTimbreName,\n"
     "MasterSetupMTune (hertz) or MemoryPatchName. INDEX is the part 1..6 for patch parts\n"
     "and timbres, the instrument 0..63 for rhythm instruments, the memory number for\n"
     "memory names. Values are list indexes (0 = first entry), names are text.\n"
     "\n"
-    "Exit codes: 0 done, 1 port failure, 2 bad input, 3 the module did not answer.\n";
+    "Exit codes: 0 done, 1 port failure (or a restore that could not be verified),\n"
+    "2 bad input (a file that cannot be restored), 3 the module did not answer.\n";
 
 // ---------------------------------------------------------------------------
 // Parsing helpers
@@ -290,6 +299,7 @@ std::string FormatTune(float hz) {
 struct Options {
     std::optional<std::string> in, out;
     bool useVirtual = false;
+    std::optional<std::string> virtualFrom;  // backup file the virtual module starts from
     int deviceId = 17;  // as the module shows it; the byte is one less
     int timeoutMs = 3000;
     bool timeoutGiven = false;
@@ -348,6 +358,9 @@ Options ParseOptions(int argc, char** argv) {
             o.out = optValue(a);
         } else if (a == "--virtual") {
             o.useVirtual = true;
+        } else if (a == "--virtual-from") {
+            o.virtualFrom = optValue(a);
+            o.useVirtual = true;
         } else if (a == "--verbose") {
             o.verbose = true;
         } else if (a == "--device-id") {
@@ -367,7 +380,8 @@ Options ParseOptions(int argc, char** argv) {
     }
     for (; i < argc; ++i) o.args.push_back(argv[i]);
     if (o.args.empty()) Fail(kExitUsage, "no command given (see --help)");
-    if (o.useVirtual && (o.in || o.out)) Fail(kExitUsage, "--virtual cannot be combined with --in or --out");
+    if (o.useVirtual && (o.in || o.out))
+        Fail(kExitUsage, std::string(o.virtualFrom ? "--virtual-from" : "--virtual") + " cannot be combined with --in or --out");
     if (o.in.has_value() != o.out.has_value())
         Fail(kExitUsage, std::string("give both --in and --out (only ") + (o.in ? "--in" : "--out") + " was given)");
     if (!o.in) o.useVirtual = true;
@@ -430,6 +444,7 @@ public:
     void CreatePorts() {
         if (options_.useVirtual)
             virtual_ = std::make_shared<midi::VirtualU220>(static_cast<uint8_t>(options_.deviceId - 1));
+        if (options_.virtualFrom) library::LoadIntoVirtualModule(*virtual_, ReadFile(*options_.virtualFrom).image);
         midi::Ports ports = midi::CreatePorts([this](std::function<void()> fn) { host_.post(std::move(fn)); }, virtual_);
         model_ = std::make_unique<clsU220>(host_, std::move(ports.output), std::move(ports.input));
         model_->DeviceID(static_cast<int16_t>(options_.deviceId - 1));
@@ -488,6 +503,10 @@ public:
         if (command == "names") return Names(args);
         if (command == "patch") return Patch(args);
         if (command == "dump") return Dump(args);
+        if (command == "backup") return Backup(args);
+        if (command == "restore") return Restore(args);
+        if (command == "copy-patch") return CopyPatch(args, false);
+        if (command == "swap-patch") return CopyPatch(args, true);
         Fail(kExitUsage, "unknown command '" + command + "' (see --help)");
     }
 
@@ -694,6 +713,62 @@ private:
             }
         }
         return kExitOk;
+    }
+
+    // A backup file, or exit 2 with the reason.
+    static library::BackupFile ReadFile(const std::string& path) {
+        library::BackupFile f = library::ReadBackupFile(path);
+        if (!f.ok) Fail(kExitUsage, path + ": " + f.error);
+        return f;
+    }
+
+    // Ends with the transfer's own words: exit 3 when the module stopped
+    // answering, 1 when something could not be saved or verified.
+    int Finish(const library::TransferReport& r) {
+        if (r.outcome == library::Outcome::NoAnswer) Fail(kExitNoAnswer, r.text);
+        if (!r.ok()) Fail(kExitFailure, r.text);
+        std::cout << r.text << "\n";
+        return kExitOk;
+    }
+
+    int Backup(const std::vector<std::string>& args) {
+        if (args.size() != 1) Fail(kExitUsage, "backup takes one file name");
+        Open();
+        library::Transfer t(*model_, host_);
+        return Finish(Ask([&] { return t.BackUp(args[0]); }));
+    }
+
+    int Restore(const std::vector<std::string>& args) {
+        std::vector<std::string> files;
+        bool verify = true;
+        for (const std::string& a : args) {
+            if (a == "--no-verify") verify = false;
+            else files.push_back(a);
+        }
+        if (files.size() != 1) Fail(kExitUsage, "restore takes one file name (and --no-verify)");
+        // The whole file is checked before anything is sent.
+        const library::BackupFile f = ReadFile(files[0]);
+        std::cerr << "quorvane-cli: " << files[0] << " holds " << f.Summary() << "\n";
+        Open();
+        library::Transfer t(*model_, host_);
+        return Finish(Ask([&] { return t.Restore(f.image, verify); }));
+    }
+
+    int CopyPatch(const std::vector<std::string>& args, bool swap) {
+        const std::string command = swap ? "swap-patch" : "copy-patch";
+        if (args.size() != 2) Fail(kExitUsage, command + " takes two patch numbers (1..64)");
+        int n[2];
+        for (int i = 0; i < 2; ++i) {
+            const auto v = ParseInt(args[i]);
+            if (!v || *v < 1 || *v > 64) Fail(kExitUsage, command + ": patch number '" + args[i] + "' is outside 1..64");
+            n[i] = static_cast<int>(*v);
+        }
+        if (n[0] == n[1]) Fail(kExitUsage, command + ": the two patch numbers are the same");
+        Open();
+        library::Transfer t(*model_, host_);
+        return Finish(Ask([&] {
+            return swap ? t.Swap(library::MemoryKind::Patch, n[0], n[1]) : t.Copy(library::MemoryKind::Patch, n[0], n[1]);
+        }));
     }
 
     const Options& options_;

@@ -28,6 +28,7 @@
 #include "device/clsU220.h"
 #include "midi/PortSet.h"
 #include "midi/VirtualU220.h"
+#include "ui/backup/BackupUi.h"
 #include "ui/common/EditorControls.h"
 #include "ui/common/QtHost.h"
 #include "ui/common/ValueLists.h"
@@ -103,6 +104,7 @@ void frmMain::BuildWindow() {
     setWindowTitle(QStringLiteral("Quorvane"));
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    BuildBackupMenus(file);
     mnuFileExit = file->addAction(QStringLiteral("E&xit"));
     mnuFileExit->setObjectName(QStringLiteral("mnuFileExit"));
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
@@ -133,6 +135,9 @@ void frmMain::BuildWindow() {
         pnameListBox->setMinimumHeight(fm.lineSpacing() * 20);
     }
     connect(pnameListBox, &QListWidget::currentRowChanged, this, [this](int) { pnameListBox_Click(); });
+    pnameListBox->setContextMenuPolicy(Qt::ActionsContextMenu);
+    pnameListBox->addAction(mnuEditCopyPatch);
+    pnameListBox->addAction(mnuEditSwapPatch);
 
     cmdEditPatch = new QPushButton(QStringLiteral("Edit Patch"), central);
     cmdEditPatch->setObjectName(QStringLiteral("cmdEditPatch"));
@@ -268,6 +273,69 @@ void frmMain::BuildWindow() {
     setTabOrder(RhChCombo, RInstChCombo);
 }
 
+// ---------------------------------------------------------------------------
+// Back-up commands
+
+void frmMain::BuildBackupMenus(QMenu* file) {
+    BackupPrompts prompts = BackupPrompts::Dialogs();
+    const BackupPrompts& given = options_.backupPrompts;
+    if (given.openFile) prompts.openFile = given.openFile;
+    if (given.saveFile) prompts.saveFile = given.saveFile;
+    if (given.ask) prompts.ask = given.ask;
+    if (given.number) prompts.number = given.number;
+    if (given.tell) prompts.tell = given.tell;
+    backup_ = new BackupUi(this, *u220_, *host_, prompts);
+    backup_->onMemoriesChanged = [this] { ReloadNames(); };
+
+    mnuFileBackUp = file->addAction(QStringLiteral("&Back Up Module..."));
+    mnuFileBackUp->setObjectName(QStringLiteral("mnuFileBackUp"));
+    mnuFileRestore = file->addAction(QStringLiteral("&Restore from File..."));
+    mnuFileRestore->setObjectName(QStringLiteral("mnuFileRestore"));
+    file->addSeparator();
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    mnuEditCopyPatch = edit->addAction(QStringLiteral("&Copy Patch to..."));
+    mnuEditCopyPatch->setObjectName(QStringLiteral("mnuEditCopyPatch"));
+    mnuEditSwapPatch = edit->addAction(QStringLiteral("&Swap with..."));
+    mnuEditSwapPatch->setObjectName(QStringLiteral("mnuEditSwapPatch"));
+    connect(mnuFileBackUp, &QAction::triggered, this, [this] { RunBackupCommand([this] { backup_->BackUpModule(); }); });
+    connect(mnuFileRestore, &QAction::triggered, this, [this] { RunBackupCommand([this] { backup_->RestoreFromFile(); }); });
+    connect(mnuEditCopyPatch, &QAction::triggered, this, [this] {
+        const int row = pnameListBox->currentRow();
+        if (row >= 0) RunBackupCommand([this, row] { backup_->CopyPatchTo(row + 1); });
+    });
+    connect(mnuEditSwapPatch, &QAction::triggered, this, [this] {
+        const int row = pnameListBox->currentRow();
+        if (row >= 0) RunBackupCommand([this, row] { backup_->SwapPatchWith(row + 1); });
+    });
+}
+
+// A back-up command waits for the module like a load: not while another one
+// runs, and a close meanwhile ends the program once it is done.
+void frmMain::RunBackupCommand(const std::function<void()>& command) {
+    if (activating_ || backup_->Busy() || quitRequested_) return;
+    EnterWait();
+    command();
+    LeaveWait();
+}
+
+void frmMain::ReloadNames() {
+    if (quitRequested_) return;
+    EnterWait();
+    {
+        WaitCursor hourglass;
+        bool ok = ShowMasterSetup();
+        for (int n = 1; ok && n <= pnameListBox->count() && !quitRequested_; ++n) {
+            const QString entry = PatchEntryText(n);
+            if (!u220_->MemoryPatchNameLoaded(n)) break;
+            Updating = true;
+            pnameListBox->item(n - 1)->setText(entry);
+            Updating = false;
+        }
+        if (ok && !quitRequested_) LoadOtherNames();
+    }
+    LeaveWait();
+}
+
 void frmMain::FillMasterSetupLists() {
     // Filling selects entries; nothing may reach the module.
     Updating = true;
@@ -281,7 +349,10 @@ void frmMain::FillMasterSetupLists() {
 }
 
 bool frmMain::Load() {
-    if (!setup_) setup_ = new frmMIDISetupForm(*u220_, this);
+    if (!setup_) {
+        setup_ = new frmMIDISetupForm(*u220_, this);
+        BackupUi::AddOpenBackupButton(*setup_, virtualModule_, backup_->Prompts());
+    }
     const int result = options_.runSetup ? options_.runSetup(*setup_) : setup_->exec();
     if (result != QDialog::Accepted) return false;
 
@@ -571,7 +642,11 @@ void frmMain::cmdEditPatch_Click() {
     // the editor's reads (queued behind it) get the patch the list shows.
     if (changeRuns_ > 0) RunPatchChanges();
     // Created on first use and kept, so its lists are filled once.
-    if (!patchEditor_) patchEditor_ = new frmPatch(*this, this);
+    if (!patchEditor_) {
+        auto* editor = new frmPatch(*this, this);
+        patchEditor_ = editor;
+        backup_->AddPatchFileButtons(*editor, editor->EndCommand, [editor] { editor->Activate(); });
+    }
     RunModal(*patchEditor_);
     unsetCursor();
     editorOpening_ = false;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "ui/backup/BackupPrompts.h"
 #include "ui/common/MainContext.h"
 
 class QAction;
@@ -18,6 +19,7 @@ class QDialog;
 class QGroupBox;
 class QLabel;
 class QListWidget;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 
@@ -31,6 +33,7 @@ class VirtualU220;
 
 namespace quorvane::ui {
 
+class BackupUi;
 class QtHost;
 class UpDown;
 class frmMIDISetupForm;
@@ -45,6 +48,8 @@ struct frmMainOptions {
     // Runs the setup dialog and returns its result (QDialog::Accepted to go on).
     // Default: shown modally. Tests press its buttons instead.
     std::function<int(frmMIDISetupForm&)> runSetup;
+    // What the back-up commands ask; empty members show the standard dialogs.
+    BackupPrompts backupPrompts;
 };
 
 class frmMain : public QMainWindow, public MainContext {
@@ -96,6 +101,15 @@ public:
     // The MIDI monitor window once opened (kept), else null.
     frmMonitor* MIDIMonitor() const;
     void mnuViewMIDIMonitor_Click();
+    // Back-up commands (File menu; Edit menu and the patch list's context menu).
+    QAction* mnuFileBackUp = nullptr;
+    QAction* mnuFileRestore = nullptr;
+    QAction* mnuEditCopyPatch = nullptr;
+    QAction* mnuEditSwapPatch = nullptr;
+    BackupUi* Backup() const { return backup_; }
+    // Reads the memory names and the master setup again after memories were
+    // written, and shows them.
+    void ReloadNames();
 
     // Master setup panel.
     QGroupBox* MasterSetupFrame = nullptr;
@@ -155,7 +169,11 @@ private:
     void EnterWait();
     void LeaveWait();
 
+    void BuildBackupMenus(QMenu* file);
+    void RunBackupCommand(const std::function<void()>& command);
+
     frmMainOptions options_;
+    BackupUi* backup_ = nullptr;
     std::unique_ptr<QtHost> host_;
     std::shared_ptr<midi::VirtualU220> virtualModule_;
     std::unique_ptr<quorvane::clsU220> u220_;
