@@ -13,9 +13,7 @@ SIM=${3:?usage: jack_window_e2e.sh path/to/tst_jack_window path/to/quorvane-cli 
 . "$(dirname "$0")/lib.sh"
 
 WORK=$(mktemp -d)
-SERVER="quorvane-win-$$"
 NAME="winsim$$"
-export JACK_NO_AUDIO_RESERVATION=1 JACK_NO_START_SERVER=1 JACK_DEFAULT_SERVER="$SERVER"
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 JACKD_PID=""
 SIM_PID=""
@@ -37,17 +35,9 @@ die() {
 
 command -v jackd >/dev/null || die "jackd is not installed (scripts/install-deps.sh installs jackd2)"
 
-# 512 frames at 48 kHz: JACK hands messages over every 10.7 ms, coarser than a
-# module's gap is fine, so the pacing has to allow for it.
-jackd -n "$SERVER" --no-realtime -S -t 5000 -d dummy -r 48000 -p 512 >"$WORK/jackd.log" 2>&1 &
-JACKD_PID=$!
-up=0
-for _ in $(seq 1 100); do
-  kill -0 "$JACKD_PID" 2>/dev/null || die "jackd exited at start"
-  if jack_lsp >/dev/null 2>&1; then up=1; break; fi
-  sleep 0.1
-done
-[ "$up" -eq 1 ] || die "the JACK server '$SERVER' did not answer within 10 s"
+# 512 frames at 48 kHz: JACK hands messages over once a period (10.7 ms), which
+# the editor's 20 ms pacing has to allow for.
+start_jackd "$WORK/jackd.log" || die "no JACK server came up"
 
 "$SIM" --api jack --name "$NAME" --wire --min-gap-ms 20 --answer-delay-ms "${QUORVANE_E2E_ANSWER_DELAY_MS:-5}" >"$WORK/sim.out" 2>"$WORK/sim.log" &
 SIM_PID=$!
