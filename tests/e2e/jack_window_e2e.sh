@@ -91,5 +91,7 @@ if [ -z "$lost" ]; then fail "the simulator's stop report names no loss count: [
 elif [ "$skipped" -gt 0 ] && [ "$lost" -gt 0 ]; then
   echo "SKIP - the simulator lost $lost of $received messages; see the known fault skipped above"
 else expect_eq "the simulator lost no message (of ${received:-?} received)" 0 "$lost"; fi
+# Every message was one the module takes: no foreign frame, wrong device ID or channel.
+expect_eq "the simulator ignored no message" 0 "$(printf '%s' "$report" | sed -n 's/.*ignored \([0-9]*\).*/\1/p')"
 
 finish

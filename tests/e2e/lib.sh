@@ -54,5 +54,9 @@ start_jackd() {
     wait "$JACKD_PID" 2>/dev/null
     JACKD_PID=""
   done
+  if grep -q 'Too many servers' "$log"; then
+    echo "every JACK server slot is taken; a slot of a server that died stays taken until a server" \
+      "of the same name starts (see the names in /dev/shm/jack-shm-registry)" >>"$log"
+  fi
   return 1
 }
