@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 ROOT=$PWD
 BUILD_DIR="${SANITIZE_BUILD_DIR:-build-asan}"
 
-export ASAN_OPTIONS="detect_leaks=1:check_initialization_order=1:strict_init_order=1"
+export ASAN_OPTIONS="detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1"
 export UBSAN_OPTIONS="halt_on_error=1:abort_on_error=1:print_stacktrace=1"
 export LSAN_OPTIONS="suppressions=$ROOT/tests/sanitizers/lsan.supp:print_suppressions=0"
 export QT_QPA_PLATFORM=offscreen
