@@ -253,6 +253,45 @@ private:
     bool happened_ = true;
 };
 
+// How often the JACK server passes MIDI on: one period (buffer size / sample
+// rate) in ms, 0 when no server answers. RtMidi keeps its JACK client to itself,
+// so a client of our own is opened just long enough to ask. Looked up at run
+// time like the functions above: JACK comes in with RtMidi when it was built
+// with it, and this file needs none of its headers.
+double jackPeriodMs(const std::string& client) {
+#if defined(_WIN32)
+    (void)client;
+    return 0;
+#else
+    using OpenFn = void* (*)(const char*, int, int*, ...);
+    using FramesFn = uint32_t (*)(void*);
+    using CloseFn = int (*)(void*);
+    const auto open = reinterpret_cast<OpenFn>(dlsym(RTLD_DEFAULT, "jack_client_open"));
+    const auto bufferSize = reinterpret_cast<FramesFn>(dlsym(RTLD_DEFAULT, "jack_get_buffer_size"));
+    const auto sampleRate = reinterpret_cast<FramesFn>(dlsym(RTLD_DEFAULT, "jack_get_sample_rate"));
+    const auto close = reinterpret_cast<CloseFn>(dlsym(RTLD_DEFAULT, "jack_client_close"));
+    if (!open || !bufferSize || !sampleRate || !close) return 0;
+    quietLibraries();
+    constexpr int kJackNoStartServer = 0x01;
+    void* jack = nullptr;
+    {
+        JackChange change(RtMidi::UNIX_JACK);
+        jack = open(client.c_str(), kJackNoStartServer, nullptr);
+        if (!jack) {
+            change.nothingHappened();
+            return 0;
+        }
+    }
+    const uint32_t frames = bufferSize(jack);
+    const uint32_t rate = sampleRate(jack);
+    {
+        JackChange change(RtMidi::UNIX_JACK);
+        close(jack);
+    }
+    return rate > 0 ? 1000.0 * frames / rate : 0;
+#endif
+}
+
 // Deletes an RtMidi object (closing its port and client) quietly and paced.
 struct RtDeleter {
     bool live = true;  // false: a JACK object that never reached a server
@@ -473,6 +512,9 @@ constexpr auto kJackSettle = 150ms;
 // could be lost: the port stays open until this long after the last send (a few
 // periods of any usual buffer size).
 constexpr auto kJackDrain = 200ms;
+// How late a JACK process cycle may run (a server without realtime scheduling on
+// a busy machine): added to the period when pacing.
+constexpr double kJackCycleSlackMs = 3.0;
 
 struct RtMidiOutput::Impl {
     Impl(PostFn post, std::string clientName)
@@ -488,8 +530,8 @@ struct RtMidiOutput::Impl {
     std::unique_ptr<PacedSender> sender;
     int gapMs = kDefaultGapMs;
     bool notOpenReported = false;
-    std::chrono::steady_clock::time_point readyAt;  // no message leaves before this
-    bool jack = false;                               // the open port is on JACK
+    bool jack = false;          // the open port is on JACK
+    double granularityMs = 0;   // the open port's delivery interval, added to the gap
     // When the last message was handed to the port; written by whichever thread
     // sends, read by close() once the sender has stopped.
     std::atomic<std::chrono::steady_clock::time_point> lastSend{};
@@ -538,12 +580,20 @@ bool RtMidiOutput::open(int index) {
     // JACK makes a new connection live at a later process cycle: a message sent
     // at once could leave before it and be lost. Hold the first ones back a little.
     d_->jack = entry.api == RtMidi::UNIX_JACK;
-    d_->readyAt = std::chrono::steady_clock::now() + (d_->jack ? kJackSettle : 0ms);
+    // JACK passes messages on once a period: two messages handed over a gap
+    // apart can reach the module up to a period closer, so the period is added
+    // to the gap, with some slack for a process cycle that runs late.
+    const auto readyAt = std::chrono::steady_clock::now() + (d_->jack ? kJackSettle : 0ms);
+    if (d_->jack) {
+        const double period = jackPeriodMs(d_->client + "-period");
+        d_->granularityMs = period > 0 ? period + kJackCycleSlackMs : 0.0;
+    } else {
+        d_->granularityMs = 0;
+    }
     d_->lastSend.store({});
     RtMidiOut* out = d_->port.get();
     Impl* d = d_.get();
     d_->sender = std::make_unique<PacedSender>([out, d, events](const Bytes& m) {
-        if (std::chrono::steady_clock::now() < d->readyAt) std::this_thread::sleep_until(d->readyAt);
         out->sendMessage(&m);
         d->lastSend = std::chrono::steady_clock::now();
         ++d->sent;
@@ -558,7 +608,18 @@ bool RtMidiOutput::open(int index) {
         }
     });
     d_->sender->setErrorHandler(d_->route.report);
+    d_->sender->setQueueObserver([events](PacedSender::QueueEvent ev, const Bytes& m, const std::string& why) {
+        events->run([events, merged = ev == PacedSender::QueueEvent::Merged, m, why] {
+            if (!events->owner) return;
+            auto handler = events->owner->onNotSent;
+            if (handler) handler(m, merged, why);
+        });
+    });
     d_->sender->setGapMs(d_->gapMs);
+    d_->sender->setGranularityMs(d_->granularityMs);
+    // Held in the queue (not inside a send) so that the gap after the first
+    // message counts from when it really left.
+    d_->sender->holdUntil(readyAt);
     return true;
 }
 
@@ -608,6 +669,8 @@ void RtMidiOutput::flush() {
 }
 
 uint64_t RtMidiOutput::sentCount() const { return d_->sent; }
+
+double RtMidiOutput::deliveryGranularityMs() const { return d_->port ? d_->granularityMs : 0.0; }
 
 // ---------------------------------------------------------------------------
 // Input

@@ -72,6 +72,8 @@ public:
     // Lists the ports again. Devices are 0 .. deviceCount()-1; there is no device -1.
     int deviceCount() const override;
     std::string deviceName(int index) const override;  // "" outside the list
+    // On JACK the first message leaves a short while after opening, once the
+    // new connection is live.
     bool open(int index) override;
     // Sends what is still queued first; on JACK the port then stays open until
     // the last message has had time to leave (at most 200 ms after it was sent).
@@ -84,6 +86,10 @@ public:
     void flush() override;
 
     uint64_t sentCount() const;
+    // How often the open port's MIDI system passes messages on (JACK: one
+    // period), added to the send gap; 0 where messages leave at once (ALSA) or
+    // nothing is open.
+    double deliveryGranularityMs() const;
 
 private:
     struct Impl;

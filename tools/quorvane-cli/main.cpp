@@ -53,6 +53,7 @@ const char* const kUsage =
     "  --retries N        send a request again up to N times when it gets no answer (default 0)\n"
     "  --gap-ms MS        least gap between two messages sent (default: the port's own)\n"
     "  --verbose          report on stderr what the module sent that was dropped\n"
+    "  --version          print the version and end\n"
     "  -h, --help         this text\n"
     "\n"
     "Commands:\n"
@@ -74,6 +75,8 @@ const char* const kUsage =
 // ---------------------------------------------------------------------------
 // Parsing helpers
 
+// Whole decimal numbers only: an optional sign and digits, nothing around them
+// (no blanks, no hex, no exponent).
 std::optional<long> ParseInt(const std::string& text) {
     long v = 0;
     const char* first = text.data();
@@ -84,12 +87,58 @@ std::optional<long> ParseInt(const std::string& text) {
     return v;
 }
 
+// A decimal number with an optional fraction: "440", "440.5", "-3". Blanks, hex,
+// exponents, "inf" and "nan" are refused; the C locale's point is the separator
+// whatever the user's locale says.
 std::optional<double> ParseNumber(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || !std::isfinite(v)) return std::nullopt;
+    size_t i = (!text.empty() && (text[0] == '+' || text[0] == '-')) ? 1 : 0;
+    const size_t intStart = i;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+    if (i == intStart) return std::nullopt;
+    if (i < text.size() && text[i] == '.') {
+        const size_t fracStart = ++i;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+        if (i == fracStart) return std::nullopt;
+    }
+    if (i != text.size()) return std::nullopt;
+    double v = 0;
+    const char* first = text.data() + (text[0] == '+' ? 1 : 0);
+    auto [ptr, ec] = std::from_chars(first, text.data() + text.size(), v, std::chars_format::fixed);
+    if (ec != std::errc() || ptr != text.data() + text.size() || !std::isfinite(v)) return std::nullopt;
     return v;
+}
+
+// Text from the command line as it may be put in a message: control bytes and
+// bytes that are not UTF-8 are shown as \xNN, so an error line never carries
+// escape sequences or broken text to the terminal.
+std::string Printable(const std::string& text) {
+    std::string out;
+    char buf[8];
+    for (size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        size_t len = b < 0x80 ? 1 : (b >= 0xC2 && b <= 0xDF) ? 2 : (b >= 0xE0 && b <= 0xEF) ? 3 : (b >= 0xF0 && b <= 0xF4) ? 4 : 0;
+        bool ok = len > 0 && i + len <= text.size();
+        for (size_t k = 1; ok && k < len; ++k) ok = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        if (ok && len == 3) {
+            const auto c = static_cast<unsigned char>(text[i + 1]);
+            ok = !(b == 0xE0 && c < 0xA0) && !(b == 0xED && c >= 0xA0);  // overlong, surrogate
+        }
+        if (ok && len == 4) {
+            const auto c = static_cast<unsigned char>(text[i + 1]);
+            ok = !(b == 0xF0 && c < 0x90) && !(b == 0xF4 && c >= 0x90);  // overlong, past U+10FFFF
+        }
+        if (ok && len == 2 && b == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) ok = false;  // C1 controls
+        if (ok && len == 1 && (b < 0x20 || b == 0x7F)) ok = false;
+        if (!ok) {
+            std::snprintf(buf, sizeof buf, "\\x%02X", b);
+            out += buf;
+            ++i;
+            continue;
+        }
+        out.append(text, i, len);
+        i += len;
+    }
+    return out;
 }
 
 std::string Lower(std::string s) {
@@ -186,7 +235,7 @@ Property FindProperty(const std::string& name) {
 int ParseIndex(const Property& p, const std::string& text) {
     const IndexRule rule = IndexRuleOf(p);
     const auto v = ParseInt(text);
-    if (!v) Fail(kExitUsage, p.name + ": index '" + text + "' is not a number");
+    if (!v) Fail(kExitUsage, p.name + ": " + rule.what + " '" + text + "' is not a number");
     if (*v < rule.min || *v > rule.max)
         Fail(kExitUsage, p.name + ": " + rule.what + " " + text + " is outside " + std::to_string(rule.min) + ".." +
                              std::to_string(rule.max));
@@ -205,16 +254,25 @@ Target ParseTarget(const std::vector<std::string>& args, size_t valueCount, cons
     const IndexRule rule = IndexRuleOf(t.property);
     const size_t expected = 1 + (rule.needed ? 1 : 0) + valueCount;
     if (args.size() < expected) {
-        if (rule.needed && args.size() < 2 + valueCount)
+        // "set PatchPartPan 2": a good index and no value says the value is missing;
+        // "set PatchPartPan" or "set PatchPartPan 9" says what the index is.
+        const bool indexGiven = rule.needed && args.size() >= 2 && ParseInt(args[1]) &&
+                                *ParseInt(args[1]) >= rule.min && *ParseInt(args[1]) <= rule.max;
+        if (rule.needed && !indexGiven)
             Fail(kExitUsage, t.property.name + " needs a " + rule.what + " (" + std::to_string(rule.min) + ".." +
                                  std::to_string(rule.max) + ")" + (valueCount ? " and a value" : ""));
-        Fail(kExitUsage, command + " " + t.property.name + ": the value is missing");
+        Fail(kExitUsage, command + " " + t.property.name + (rule.needed ? " " + args[1] : "") + ": the value is missing");
     }
     if (args.size() > expected)
         Fail(kExitUsage, command + " " + t.property.name + ": too many arguments" +
                              (rule.needed ? "" : " (this property has no index)"));
     if (rule.needed) t.index = ParseIndex(t.property, args[1]);
     return t;
+}
+
+[[noreturn]] void NotANumber(const std::string& property, const std::string& text, int listSize) {
+    Fail(kExitUsage, property + ": value '" + text + "' is not a number (0.." + std::to_string(listSize - 1) +
+                         ", the index of the list entry)");
 }
 
 std::string FormatTune(float hz) {
@@ -243,7 +301,10 @@ struct Options {
 
 int ParseIntOption(const std::string& option, const std::string& text, int min, int max) {
     const auto v = ParseInt(text);
-    if (!v || *v < min || *v > max)
+    if (!v)
+        Fail(kExitUsage, option + " takes a whole decimal number " + std::to_string(min) + ".." + std::to_string(max) +
+                             ", not '" + text + "'");
+    if (*v < min || *v > max)
         Fail(kExitUsage, option + " takes a number " + std::to_string(min) + ".." + std::to_string(max) + ", not '" +
                              text + "'");
     return static_cast<int>(*v);
@@ -277,6 +338,9 @@ Options ParseOptions(int argc, char** argv) {
         }
         if (a == "-h" || a == "--help") {
             std::cout << kUsage;
+            std::exit(kExitOk);
+        } else if (a == "--version") {
+            std::cout << "quorvane-cli " QUORVANE_VERSION "\n";
             std::exit(kExitOk);
         } else if (a == "--in") {
             o.in = optValue(a);
@@ -512,7 +576,8 @@ private:
             case Property::Kind::Value: {
                 const auto v = ParseInt(text);
                 const int size = Info(p.param).listSize;
-                if (!v || *v < 0 || *v >= size)
+                if (!v) NotANumber(p.name, text, size);
+                if (*v < 0 || *v >= size)
                     Fail(kExitUsage, p.name + ": value '" + text + "' is outside 0.." + std::to_string(size - 1) +
                                          " (the index of the list entry)");
                 Open();
@@ -522,7 +587,8 @@ private:
             case Property::Kind::Master: {
                 const auto v = ParseInt(text);
                 const int size = ListSizeOf(p.master);
-                if (!v || *v < 0 || *v >= size)
+                if (!v) NotANumber(p.name, text, size);
+                if (*v < 0 || *v >= size)
                     Fail(kExitUsage, p.name + ": value '" + text + "' is outside 0.." + std::to_string(size - 1) +
                                          " (the index of the list entry)");
                 Open();
@@ -534,9 +600,14 @@ private:
             }
             case Property::Kind::MasterTune: {
                 const auto hz = ParseNumber(text);
-                const long steps = hz ? std::lround((*hz - kMasterTuneMinHz) * 10.0) : -1;
-                if (!hz || steps < 0 || steps > 255)
+                if (!hz) Fail(kExitUsage, p.name + ": '" + text + "' is not a number (a tune in hertz such as 440 or 440.5)");
+                const long steps = std::lround((*hz - kMasterTuneMinHz) * 10.0);
+                if (steps < 0 || steps > 255)
                     Fail(kExitUsage, p.name + ": '" + text + "' is not a tune in hertz within 427.4..452.9");
+                // The module holds tenths of a hertz: a finer value would be changed
+                // without a word, so it is refused.
+                if (std::fabs(*hz * 10.0 - std::round(*hz * 10.0)) > 1e-6)
+                    Fail(kExitUsage, p.name + ": '" + text + "' is finer than the module's steps of 0.1 Hz");
                 Open();
                 Ask([&] { return u.MasterSetupMTune(); });
                 if (!Ask([&] { return u.MasterSetupMTune(static_cast<float>(*hz)); }))
@@ -577,21 +648,23 @@ private:
     int Patch(const std::vector<std::string>& args) {
         if (args.size() != 1) Fail(kExitUsage, "patch takes one patch number (1..64)");
         const auto n = ParseInt(args[0]);
-        if (!n || *n < 1 || *n > 64) Fail(kExitUsage, "patch number '" + args[0] + "' is outside 1..64");
+        if (!n) Fail(kExitUsage, "patch number '" + args[0] + "' is not a number (1..64)");
+        if (*n < 1 || *n > 64) Fail(kExitUsage, "patch number '" + args[0] + "' is outside 1..64");
         Open();
         clsU220& u = *model_;
-        // The program change goes out on the module's Rx control channel, so that
-        // channel must be the module's.
-        const int channel = Ask([&] { return u.MasterSetupMIDIRxCh(); });
-        // With the channel "Off" the module takes no program change: saying the
-        // patch was changed would be false.
-        if (channel >= 16)
-            Fail(kExitFailure, "the module's Rx control channel is Off, so it takes no program change; "
-                               "set MasterSetupMIDIRxCh to a channel (0..15) first");
-        Ask([&] {
-            u.PatchChange(static_cast<int16_t>(*n));
-            return 0;
-        });
+        const PatchChangeResult result = Ask([&] { return u.PatchChange(static_cast<int16_t>(*n)); });
+        switch (result) {
+            case PatchChangeResult::Done: return kExitOk;
+            // With the channel "Off" the module takes no program change: saying the
+            // patch was changed would be false.
+            case PatchChangeResult::RxChannelOff:
+                Fail(kExitFailure, "the module's Rx control channel is Off, so it takes no program change; "
+                                   "set MasterSetupMIDIRxCh to a channel (0..15) first");
+            // It answered, but its working patch is not the one asked for.
+            case PatchChangeResult::OtherPatch: Fail(kExitFailure, u.LastError());
+            case PatchChangeResult::NoAnswer: NoAnswer("Patch Change");
+            case PatchChangeResult::Refused: Fail(kExitUsage, u.LastError());
+        }
         return kExitOk;
     }
 
@@ -644,13 +717,13 @@ int main(int argc, char** argv) {
             code = session.Run();
         } catch (const CliError& e) {
             std::cout.flush();
-            std::cerr << "quorvane-cli: " << e.message << "\n";
+            std::cerr << "quorvane-cli: " << Printable(e.message) << "\n";
             code = e.code;
         }
         session.Flush();
         session.Report();
     } catch (const CliError& e) {
-        std::cerr << "quorvane-cli: " << e.message << "\n";
+        std::cerr << "quorvane-cli: " << Printable(e.message) << "\n";
         code = e.code;
     } catch (const std::exception& e) {
         std::cerr << "quorvane-cli: " << e.what() << "\n";

@@ -31,6 +31,8 @@
 #include "ui/common/EditorControls.h"
 #include "ui/common/QtHost.h"
 #include "ui/common/ValueLists.h"
+#include "ui/monitor/MonitorLog.h"
+#include "ui/monitor/frmMonitor.h"
 #include "ui/setup/frmMIDISetupForm.h"
 
 #if __has_include("ui/patch/frmPatch.h")
@@ -70,6 +72,9 @@ frmMain::frmMain(frmMainOptions options, QWidget* parent)
     QtHost* host = host_.get();
     midi::Ports ports = midi::CreatePorts([host](std::function<void()> f) { host->post(std::move(f)); }, virtualModule_);
     u220_ = std::make_unique<quorvane::clsU220>(*host_, std::move(ports.output), std::move(ports.input));
+    // A child: destroyed after the model, which reports to it until then.
+    MIDIMonitorLog = new MonitorLog(this);
+    MIDIMonitorLog->attach(*u220_);
 
     u220_->OnNotResponding = [this](const std::string& what) { return AskRetry(what); };
     u220_->OnPortError = [this](const std::string& text) { ShowPortError(text); };
@@ -100,6 +105,10 @@ void frmMain::BuildWindow() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     mnuFileExit = file->addAction(QStringLiteral("E&xit"));
     mnuFileExit->setObjectName(QStringLiteral("mnuFileExit"));
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    mnuViewMIDIMonitor = view->addAction(QStringLiteral("MIDI &Monitor"));
+    mnuViewMIDIMonitor->setObjectName(QStringLiteral("mnuViewMIDIMonitor"));
+    connect(mnuViewMIDIMonitor, &QAction::triggered, this, [this] { mnuViewMIDIMonitor_Click(); });
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelpAbout = help->addAction(QStringLiteral("&About Quorvane"));
     mnuHelpAbout->setObjectName(QStringLiteral("mnuHelpAbout"));
@@ -413,15 +422,105 @@ void frmMain::pnameListBox_Click() {
     if (Updating) return;
     const int row = pnameListBox->currentRow();
     if (row < 0 || row >= 64) return;
-    const auto n = static_cast<int16_t>(row + 1);
+    wantedPatch_ = row + 1;
+    cmdEditPatch->setText(QStringLiteral("Edit  ") +
+                          QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(static_cast<int16_t>(row + 1)))));
+    // While a patch change waits for the module, a pick (a key, a drag, a click)
+    // only records the target: the running change sends one program change for
+    // the newest target when its wait ends.
+    if (changeRuns_ > 0) return;
+    RunPatchChanges();
+}
+
+void frmMain::RunPatchChanges() {
+    ++changeRuns_;
     EnterWait();
     {
         WaitCursor hourglass;
-        cmdEditPatch->setText(QStringLiteral("Edit  ") +
-                              QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(n))));
-        u220_->PatchChange(n);
+        // The model knows which program change went out last, whichever call
+        // sent it: a change made from a nested call counts too.
+        while (!quitRequested_ && wantedPatch_ > 0 && wantedPatch_ != u220_->LastPatchSent()) {
+            const int n = wantedPatch_;
+            const PatchChangeResult result = u220_->PatchChange(static_cast<int16_t>(n));
+            PatchChangeDone(n, result);
+            if (result == PatchChangeResult::RxChannelOff) break;
+            // Not sent (no answer before the program change, or refused): no
+            // second try unless the user has picked another patch meanwhile.
+            if (result != PatchChangeResult::Done && result != PatchChangeResult::OtherPatch && wantedPatch_ == n) break;
+        }
     }
+    --changeRuns_;
     LeaveWait();
+}
+
+void frmMain::PatchChangeDone(int patchNo, PatchChangeResult result) {
+    const QString number = QStringLiteral("P-%1").arg(patchNo, 2, 10, QLatin1Char('0'));
+    // A later program change has gone out since: what this one found is history.
+    if (result != PatchChangeResult::RxChannelOff && u220_->LastPatchSent() != patchNo) return;
+    switch (result) {
+        case PatchChangeResult::Done:
+            modulePatch_ = patchNo;
+            if (patchStatus_) {
+                patchStatus_ = false;
+                statusLabel_->setText(QString());
+                statusLabel_->setVisible(false);
+            }
+            break;
+        case PatchChangeResult::OtherPatch:
+            modulePatch_ = 0;
+            ShowPatchStatus(QStringLiteral("The module did not switch to %1: its patch is now \"%2\" (it switched "
+                                           "elsewhere or not at all). Its Patch Change setting, %3 in Master Setup, "
+                                           "decides which patch a program change selects.")
+                                .arg(number,
+                                     QString::fromStdString(NameBytesToUtf8(u220_->PatchChangeWorkingName())).trimmed(),
+                                     PaChCombo->currentText()));
+            break;
+        case PatchChangeResult::RxChannelOff: {
+            // Nothing was sent: the list goes back to where the module is.
+            const int at = ModulePatch();
+            wantedPatch_ = at;
+            ShowPatch(at);
+            ShowPatchStatus(at > 0 ? QStringLiteral("The module ignores program changes while its Rx Control Ch is "
+                                                    "Off: it stays on P-%1.")
+                                         .arg(at, 2, 10, QLatin1Char('0'))
+                                   : QStringLiteral("The module ignores program changes while its Rx Control Ch is "
+                                                    "Off: it stays on its patch."));
+            break;
+        }
+        case PatchChangeResult::NoAnswer:
+            modulePatch_ = 0;
+            ShowPatchStatus(QStringLiteral("The module did not confirm the change to %1.").arg(number));
+            break;
+        case PatchChangeResult::Refused: break;
+    }
+}
+
+void frmMain::ShowPatch(int patchNo) {
+    Updating = true;
+    pnameListBox->setCurrentRow(patchNo - 1);  // -1: no selection
+    Updating = false;
+    cmdEditPatch->setText(patchNo > 0 ? QStringLiteral("Edit  ") + QString::fromStdString(NameBytesToUtf8(
+                                                                        u220_->MemoryPatchName(static_cast<int16_t>(patchNo))))
+                                      : QStringLiteral("Edit Patch"));
+}
+
+int frmMain::ModulePatch() {
+    if (modulePatch_ > 0) return modulePatch_;
+    const std::string working = u220_->PatchCommonPatchName();
+    if (!u220_->PatchDataLoaded()) return 0;
+    int found = 0;
+    for (int n = 1; n <= 64; ++n) {
+        if (!u220_->MemoryPatchNameLoaded(n) || u220_->MemoryPatchName(static_cast<int16_t>(n)) != working) continue;
+        if (found) return 0;  // two patches of that name
+        found = n;
+    }
+    return modulePatch_ = found;
+}
+
+void frmMain::ShowPatchStatus(const QString& text) {
+    patchStatus_ = true;
+    statusLabel_->setText(text);
+    statusLabel_->setVisible(true);
 }
 
 void frmMain::MasterCheck_Click(QCheckBox* box) {
@@ -466,6 +565,9 @@ void frmMain::cmdEditPatch_Click() {
     if (editorOpening_) return;
     editorOpening_ = true;
     setCursor(Qt::WaitCursor);
+    // A newer pick waiting behind a running patch change goes out now, so that
+    // the editor's reads (queued behind it) get the patch the list shows.
+    if (changeRuns_ > 0) RunPatchChanges();
     // Created on first use and kept, so its lists are filled once.
     if (!patchEditor_) patchEditor_ = new frmPatch(*this, this);
     RunModal(*patchEditor_);
@@ -535,5 +637,19 @@ void frmMain::ShowPortError(const std::string& text) {
     box.exec();
     QApplication::restoreOverrideCursor();
 }
+
+// Non-modal and kept: it can stay open beside any editor, also while a
+// modal window waits for the module.
+void frmMain::mnuViewMIDIMonitor_Click() {
+    if (!monitor_) {
+        monitor_ = new frmMonitor(*MIDIMonitorLog, this);
+        monitor_->setAttribute(Qt::WA_DeleteOnClose, false);
+    }
+    monitor_->show();
+    monitor_->raise();
+    monitor_->activateWindow();
+}
+
+frmMonitor* frmMain::MIDIMonitor() const { return monitor_; }
 
 }  // namespace quorvane::ui

@@ -23,6 +23,7 @@ class QPushButton;
 
 namespace quorvane {
 class clsU220;
+enum class PatchChangeResult;
 }
 namespace quorvane::midi {
 class VirtualU220;
@@ -33,6 +34,8 @@ namespace quorvane::ui {
 class QtHost;
 class UpDown;
 class frmMIDISetupForm;
+class frmMonitor;
+class MonitorLog;
 
 // How the main window starts; the defaults are what the program uses.
 struct frmMainOptions {
@@ -73,6 +76,9 @@ public:
     bool Activating() const { return activating_; }
     // Number of Activate runs that got past the guard.
     int ActivationCount() const { return activations_; }
+    // True while a patch change waits for the module; picks made meanwhile only
+    // record the newest target.
+    bool PatchChanging() const { return changeRuns_ > 0; }
 
     // True while the controls are being filled from the model; the handlers
     // write nothing while it is set.
@@ -84,6 +90,12 @@ public:
     QAction* mnuFileExit = nullptr;
     QAction* mnuHelpAbout = nullptr;
     QAction* mnuHelpAboutMIDIIO = nullptr;
+    QAction* mnuViewMIDIMonitor = nullptr;
+    // Every message sent and received since start-up; the MIDI monitor shows it.
+    MonitorLog* MIDIMonitorLog = nullptr;
+    // The MIDI monitor window once opened (kept), else null.
+    frmMonitor* MIDIMonitor() const;
+    void mnuViewMIDIMonitor_Click();
 
     // Master setup panel.
     QGroupBox* MasterSetupFrame = nullptr;
@@ -126,6 +138,15 @@ private:
     void UpDown_Change(int position);
     void RestoreTuneText();
     void NameReceived(int& counter, int limit, const char* text);
+    // Sends program changes until the module has been sent the newest pick.
+    void RunPatchChanges();
+    void PatchChangeDone(int patchNo, PatchChangeResult result);
+    // Puts the list and the button on a patch without sending anything (0: none).
+    void ShowPatch(int patchNo);
+    // The patch the module is on: the last one confirmed, else the one whose
+    // memory name the working patch carries (0 when that is not clear).
+    int ModulePatch();
+    void ShowPatchStatus(const QString& text);
     bool AskRetry(const std::string& what);
     void ShowPortError(const std::string& text);
     void RunModal(QDialog& dialog);
@@ -143,12 +164,17 @@ private:
     QProgressBar* progressBar_ = nullptr;
     QPointer<frmMIDISetupForm> setup_;
     QPointer<QDialog> patchEditor_;
+    QPointer<frmMonitor> monitor_;
 
     int PatchNamesReceived = 0;
     int TimbreNamesReceived = 0;
     int RhythmNamesReceived = 0;
     float progress_ = 0.0f;  // the bar's value with its fractions
 
+    int wantedPatch_ = 0;   // the newest pick, 1..64 (0 none)
+    int modulePatch_ = 0;   // the patch the module is known to be on (0 unknown)
+    int changeRuns_ = 0;    // RunPatchChanges calls running
+    bool patchStatus_ = false;  // the status line holds a patch change message
     bool activating_ = false;
     bool editorOpening_ = false;  // the patch editor is being built or shown
     int activations_ = 0;
