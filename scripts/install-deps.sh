@@ -13,6 +13,7 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   fonts-noto-cjk xvfb xauth
+  ccache desktop-file-utils appstream
 )
 missing=()
 for p in "${PKGS[@]}"; do
