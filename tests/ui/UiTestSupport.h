@@ -110,6 +110,20 @@ inline Bytes MasterBlock(midi::VirtualU220& vm) {
     return vm.withEmulator([](auto& e) { return e.read(Address{0, 0, 0}, 16); });
 }
 
+// `size` bytes of the module's memory from `a`.
+inline Bytes ModuleBytes(midi::VirtualU220& vm, Address a, int size) {
+    return vm.withEmulator([&](auto& e) { return e.read(a, size); });
+}
+
+// Ctrl+Z and Ctrl+Shift+Z pressed in `window` (made the active window first:
+// shortcuts work only there), into its focus widget when it has one.
+inline void PressUndo(QWidget* window, bool redo = false) {
+    QApplication::setActiveWindow(window);
+    QWidget* target = window->focusWidget() ? window->focusWidget() : window;
+    QTest::keyClick(target, Qt::Key_Z, redo ? Qt::ControlModifier | Qt::ShiftModifier : Qt::ControlModifier);
+}
+inline void PressRedo(QWidget* window) { PressUndo(window, true); }
+
 // ---- message boxes -----------------------------------------------------------
 
 // Watches for message boxes and answers each one: the decider sees the box and

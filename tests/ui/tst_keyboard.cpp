@@ -3,6 +3,7 @@
 // module while a handle is dragged.
 #include <QComboBox>
 #include <QDir>
+#include <QUndoStack>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
@@ -47,6 +48,7 @@ class tst_keyboard : public QObject {
         QApplication::sendEvent(w, &ev);
     }
     static int twips(int px) { return px * frmKeyboard::kTwipsPerPixel; }
+    static int kb(int twips) { return twips / frmKeyboard::kTwipsPerPixel; }  // pixels
     std::vector<ParsedMessage> sent() { return DataSets(rig->vm->received()); }
 
 private slots:
@@ -208,6 +210,40 @@ private slots:
             // The handle is drawn at its new key, still inside the window.
             QVERIFY2(h->parentWidget()->rect().contains(h->geometry()), qPrintable(what));
         }
+    }
+
+    // A whole drag is one undo step in the patch editor: Ctrl+Z there sends
+    // the key the drag started from; a drag back to its start leaves no step.
+    void aDragIsOneUndoStep() {
+        setRange(1, 60, 72);
+        patch->History()->Clear();
+        {
+            auto w = open();
+            QWidget* h = w->LeftHandle[1];
+            QTest::mousePress(h, Qt::LeftButton, {}, QPoint(2, 5));
+            for (int x : {20, 40, 60, 80}) move(h, 2 + x - (h->x() - kb(5520)), Qt::LeftButton);
+            QTest::mouseRelease(h, Qt::LeftButton, {}, QPoint(2, 5));
+            QVERIFY(w->RangeLow[1] > 62);
+            QVERIFY(sent().size() >= 3);
+
+            // Out and back again: nothing to undo for it.
+            h = w->RightHandle[1];
+            QTest::mousePress(h, Qt::LeftButton, {}, QPoint(2, 5));
+            move(h, 40, Qt::LeftButton);
+            move(h, 2 - (h->x() - kb(7350)), Qt::LeftButton);
+            QTest::mouseRelease(h, Qt::LeftButton, {}, QPoint(2, 5));
+            QCOMPARE(w->RangeHigh[1], int16_t(72));
+            w->cmdDone->click();
+        }
+        QCOMPARE(patch->History()->Stack()->count(), 1);
+        rig->vm->clearReceived();
+        quorvane::test::PressUndo(patch.get());
+        const auto ds = sent();
+        QCOMPARE(ds.size(), size_t(1));
+        QVERIFY(ds[0].address == ParamAddress(Param::PatchPartKeyRangeLow, 1));
+        QCOMPARE(ds[0].data, Bytes{60});
+        QCOMPARE(patch->KeyRangeLowCombo[1]->currentText(), QString("C4"));
+        QCOMPARE(rig->u220().PatchPartKeyRangeLow(1), int16_t(60));
     }
 
     void leftHandleDragToFarLeft() {

@@ -121,6 +121,7 @@ private slots:
     void patchPickAndReactivation();
     void masterSetupShownAndEachEditSendsOneBlock();
     void masterTuneStepsFromTheTuneShown();
+    void masterSetupEditsUndo();
     void silentModuleWhileLoadingAsksRetry();
     void cancelledLoadingSendsNoWritesAndRetriesLater();
     void portErrorIsShown();
@@ -364,6 +365,48 @@ void tst_Main::masterTuneStepsFromTheTuneShown() {
         QVERIFY2(w->UpDown->value() == wh.value, wh.what);
         QVERIFY2(int(DataSets(vm->received()).size()) == wh.messages, wh.what);
     }
+}
+
+// Edit > Undo in the main window takes back master setup edits: the module
+// gets its previous block and the panel shows it; steps of the tune arrows
+// that follow each other closely are one step.
+void tst_Main::masterSetupEditsUndo() {
+    auto vm = std::make_shared<midi::VirtualU220>();
+    PokeMasterSetup(*vm);  // 441.5 Hz, LCD 7, chorus on
+    auto w = MakeMain(vm);
+    QVERIFY(StartAndLoad(*w));
+    struct Case {
+        const char* what;
+        std::function<void()> edit;
+        std::function<QString()> shown;
+    };
+    const std::vector<Case> cases{
+        {"LCD pick", [&] { w->LCDCombo->setCurrentIndex(12); }, [&] { return w->LCDCombo->currentText(); }},
+        {"chorus", [&] { w->ChorusCheck->click(); }, [&] { return QString::number(w->ChorusCheck->isChecked()); }},
+        {"three tune steps", [&] {
+             for (int i = 0; i < 3; ++i) QTest::mouseClick(w->UpDown->upButton(), Qt::LeftButton);
+         }, [&] { return w->MTuneCombo->currentText() + QString::number(w->UpDown->value()); }},
+    };
+    for (const Case& c : cases) {
+        const Bytes before = MasterBlock(*vm);
+        const QString shownBefore = c.shown();
+        c.edit();
+        const Bytes after = MasterBlock(*vm);
+        const QString shownAfter = c.shown();
+        QVERIFY2(after != before, c.what);
+        vm->clearReceived();
+        PressUndo(w.get());
+        QVERIFY2(DataSets(vm->received()).size() == 1, c.what);
+        // The fields as before (a block write always sets the unused nibbles).
+        QVERIFY2(MasterBlock(*vm) == ExpectedBlock(before, [](Bytes&) {}), c.what);
+        QVERIFY2(c.shown() == shownBefore, c.what);
+        PressRedo(w.get());
+        QVERIFY2(MasterBlock(*vm) == after, c.what);
+        QVERIFY2(c.shown() == shownAfter, c.what);
+        PressUndo(w.get());
+    }
+    QCOMPARE(w->MTuneCombo->currentText(), QStringLiteral("441.5"));
+    QVERIFY(!w->Updating);
 }
 
 void tst_Main::silentModuleWhileLoadingAsksRetry() {

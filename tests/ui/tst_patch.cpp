@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QAction>
 #include <QLineEdit>
 #include <QPointer>
 #include <QProgressBar>
@@ -172,6 +173,86 @@ private slots:
         win->PatchRhythmRhythmSetupCombo->setCurrentIndex(3);
         expectOneWrite(Param::PatchRhythmRhythmSetup, 0, 3);
         QVERIFY(!m.RhythmCommonLoaded());
+    }
+
+    // Ctrl+Z sends the value an edit replaced and shows it, Ctrl+Shift+Z the
+    // edit again: a list pick is one step, the keystrokes of one name burst
+    // are one step, and a burst ends when the field is left.
+    void undoAndRedoSendThePreviousValue() {
+        using quorvane::test::ModuleBytes;
+        using quorvane::test::PressRedo;
+        using quorvane::test::PressUndo;
+        const Address common = BlockAddress(Block::PatchCommon);
+        const Address part2 = BlockAddress(Block::PatchPart, 2);
+        auto commonBytes = [&] { return ModuleBytes(*rig->vm, common, BlockSize(Block::PatchCommon)); };
+        auto part2Bytes = [&] { return ModuleBytes(*rig->vm, part2, BlockSize(Block::PatchPart)); };
+        const QString name0 = win->PatchNameText->text();
+        struct Case {
+            const char* what;
+            std::function<void()> edit;
+            int steps;                           // undo presses back to the start
+            std::function<Bytes()> memory;       // the module's block the edit changes
+            std::function<QString()> shown;      // what the window shows of it
+            size_t sentPerUndo;
+        };
+        const std::vector<Case> cases{
+            {"pan pick", [&] { win->PanCombo[2]->setCurrentIndex(9); }, 1, part2Bytes,
+             [&] { return win->PanCombo[2]->currentText(); }, 1},
+            {"two picks of one list", [&] { win->LevelCombo[2]->setCurrentIndex(3); win->LevelCombo[2]->setCurrentIndex(4); },
+             2, part2Bytes, [&] { return win->LevelCombo[2]->currentText(); }, 1},
+            {"a name burst", [&] {
+                 win->PatchNameText->setFocus();
+                 win->PatchNameText->end(false);
+                 QTest::keyClicks(win->PatchNameText, "XYZ");
+             }, 1, commonBytes, [&] { return win->PatchNameText->text(); }, 1},
+            {"two name bursts", [&] {
+                 win->PatchNameText->setFocus();
+                 win->PatchNameText->end(false);
+                 QTest::keyClicks(win->PatchNameText, "A");
+                 win->PanCombo[1]->setFocus();  // leaving the field ends the burst
+                 win->PatchNameText->setFocus();
+                 QTest::keyClicks(win->PatchNameText, "B");
+             }, 2, commonBytes, [&] { return win->PatchNameText->text(); }, 1},
+        };
+        for (const Case& c : cases) {
+            QApplication::setActiveWindow(win.get());
+            win->PatchNameText->setText(name0.left(8));  // room for the typing
+            win->History()->Clear();
+            win->EndCommand->setFocus();
+            const Bytes before = c.memory();
+            const QString shownBefore = c.shown();
+            c.edit();
+            const Bytes after = c.memory();
+            const QString shownAfter = c.shown();
+            QVERIFY2(after != before, c.what);
+            QVERIFY2(win->History()->UndoAction()->isEnabled(), c.what);
+            for (int i = 0; i < c.steps; ++i) {
+                rig->vm->clearReceived();
+                PressUndo(win.get());
+                QVERIFY2(sent().size() == c.sentPerUndo, c.what);
+            }
+            QVERIFY2(c.memory() == before, c.what);
+            QVERIFY2(c.shown() == shownBefore, c.what);
+            QVERIFY2(!win->History()->UndoAction()->isEnabled(), c.what);
+            rig->vm->clearReceived();
+            PressUndo(win.get());  // nothing left to undo
+            QVERIFY2(sent().empty(), c.what);
+            for (int i = 0; i < c.steps; ++i) PressRedo(win.get());
+            QVERIFY2(c.memory() == after, c.what);
+            QVERIFY2(c.shown() == shownAfter, c.what);
+            QVERIFY2(sent().size() == size_t(c.steps), c.what);
+            QVERIFY2(!win->Updating, c.what);
+        }
+
+        // Read afresh (another patch, say): the steps before are gone.
+        win->PanCombo[3]->setCurrentIndex(2);
+        QVERIFY(win->History()->UndoAction()->isEnabled());
+        rig->u220().InvalidateAll();
+        win->Activate();
+        QVERIFY(!win->History()->UndoAction()->isEnabled());
+        rig->vm->clearReceived();
+        PressUndo(win.get());
+        QVERIFY(sent().empty());
     }
 
     void nameSendsTwelveCharactersAtMost() {

@@ -67,6 +67,48 @@ private slots:
         QVERIFY(Sent().empty());
     }
 
+    // Undo sends the value an edit replaced and shows it; undoing the edit of
+    // an instrument not shown brings that instrument up first.
+    void undoShowsThePreviousValueAndItsInstrument() {
+        frmRhythm w(*ctx);
+        QVERIFY(ShowAndActivate(w));
+        QApplication::setActiveWindow(&w);
+        w.EndButton->setFocus();
+        const int bender0 = w.BenderRangeLowerCombo->currentIndex();
+        QVERIFY(bender0 >= 0);
+        w.SourceKeyCombo->setCurrentIndex(50);  // B1: 40 -> 50
+        w.InstCombo->setCurrentIndex(1);
+        w.SourceKeyCombo->setCurrentIndex(70);  // C2: 61 -> 70
+        w.BenderRangeLowerCombo->setCurrentIndex(bender0 == 2 ? 3 : 2);
+        struct Step {
+            const char* what;
+            Address address;
+            int instShown;
+            std::function<int()> shown;
+        };
+        const Step steps[] = {
+            {"bender", Address{0x11, 0x00, 0x18}, 1, [&] { return w.BenderRangeLowerCombo->currentIndex(); }},
+            {"C2 source key", InstAddress(1, 0x02), 1, [&] { return w.SourceKeyCombo->currentIndex(); }},
+            {"B1 source key", InstAddress(0, 0x02), 0, [&] { return w.SourceKeyCombo->currentIndex(); }},
+        };
+        const int expected[] = {bender0, 61, 40};
+        for (size_t i = 0; i < 3; ++i) {
+            const Step& st = steps[i];
+            rig->vm->clearReceived();
+            PressUndo(&w);
+            const auto sent = Sent();
+            QVERIFY2(sent.size() == 1 && sent[0].address == st.address, st.what);
+            QVERIFY2(w.CurrentInstNo == st.instShown, st.what);
+            QVERIFY2(st.shown() == expected[i], st.what);
+            QVERIFY2(ModuleBytes(*rig->vm, st.address, 1)[0] == expected[i], st.what);  // no bias
+        }
+        QVERIFY(!w.Updating);
+        rig->vm->clearReceived();
+        PressRedo(&w);
+        QCOMPARE(w.SourceKeyCombo->currentIndex(), 50);
+        QCOMPARE(Sent().size(), size_t(1));
+    }
+
     void picksWriteTheirIndex() {
         frmRhythm w(*ctx);
         QVERIFY(ShowAndActivate(w));

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QUndoStack>
 
 #include "UiTestSupport.h"
 #include "ui/patch/frmPatch.h"
@@ -243,6 +244,62 @@ private slots:
         sent = Sent();
         QCOMPARE(sent.size(), size_t(2));
         QCOMPARE(sent[1].address, TimbreAddress(2, 0x19));
+    }
+
+    // Undo of a synchronized edit sends every written part's previous value
+    // and shows the edited part's; a name burst is one step; opening for
+    // another part forgets the steps.
+    void undoRevertsEveryPartAnEditWrote() {
+        rig->vm->withEmulator([](auto& e) {
+            for (int p : {2, 5}) {
+                e.poke(TimbreAddress(p, 0x1E), 1);  // env decay rate -7
+                e.poke(TimbreAddress(p, 0x19), 0);  // tone number 001
+            }
+            return 0;
+        });
+        rig->u220().InvalidateAll();
+        SetPatchTimbres({0, 3, 7, 9, 4, 7, 5}, true);
+        OpenClean(2);
+        QApplication::setActiveWindow(editor.get());
+        QVERIFY(!editor->History()->UndoAction()->isEnabled());  // read afresh
+        auto timbres = [&] {
+            return std::pair{ModuleBytes(*rig->vm, TimbreAddress(2), 50), ModuleBytes(*rig->vm, TimbreAddress(5), 50)};
+        };
+        struct Case {
+            const char* what;
+            std::function<void()> edit;
+            std::function<QString()> shown;
+        };
+        const std::vector<Case> cases{
+            {"list", [&] { editor->EnvDecayRateCombo->setCurrentIndex(3); },
+             [&] { return editor->EnvDecayRateCombo->currentText(); }},
+            {"tone", [&] { editor->ToneNumberCombo->setCurrentIndex(9); },
+             [&] { return editor->ToneNumberCombo->currentText() + editor->ToneNameText->text(); }},
+            {"name burst", [&] {
+                 editor->TimbreTimbreNameText->setFocus();
+                 editor->TimbreTimbreNameText->end(false);
+                 TypeText(editor->TimbreTimbreNameText, "QRS");
+             }, [&] { return editor->TimbreTimbreNameText->text(); }},
+        };
+        for (const Case& c : cases) {
+            editor->EndButton->setFocus();
+            const auto before = timbres();
+            const QString shownBefore = c.shown();
+            c.edit();
+            const auto after = timbres();
+            QVERIFY2(after.first != before.first && after.second != before.second, c.what);
+            rig->vm->clearReceived();
+            PressUndo(editor.get());
+            QVERIFY2(timbres() == before, c.what);
+            QVERIFY2(c.shown() == shownBefore, c.what);
+            QVERIFY2(Sent().size() == 2, c.what);  // one data set for each part
+            PressRedo(editor.get());
+            QVERIFY2(timbres() == after, c.what);
+        }
+        QCOMPARE(editor->History()->Stack()->count(), 3);
+        editor->EndButton->click();
+        Open(3);
+        QVERIFY(!editor->History()->UndoAction()->isEnabled());
     }
 
     void typedNameWritesWholeTextPerKeystroke() {

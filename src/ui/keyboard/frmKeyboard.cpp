@@ -356,6 +356,8 @@ void frmKeyboard::OnHandlePress(int p, bool left, double localX, double canvasX)
     dragLeft_ = left;
     pressX_ = canvasX;
     dragStartKey_ = left ? RangeLow[p] : RangeHigh[p];
+    // Everything one drag selects in the patch editor is one undo step there.
+    patch_.BeginKeyRangeDrag();
     LightKeys(p);
 }
 
@@ -385,5 +387,6 @@ void frmKeyboard::OnRightHandleMove(int p, double canvasX) {
 
 void frmKeyboard::OnHandleRelease() {
     dragPart_ = 0;
+    patch_.EndKeyRangeDrag();
     RestoreKeyColors();
 }

@@ -100,6 +100,13 @@ void frmMain::BuildWindow() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     mnuFileExit = file->addAction(QStringLiteral("E&xit"));
     mnuFileExit->setObjectName(QStringLiteral("mnuFileExit"));
+    // Undo and redo of the master setup panel.
+    masterView_ = std::make_unique<EditViewFunctions>(
+        [this](const EditTarget& t, const EditValue& v) { ShowMasterEdit(t, v); },
+        [this] { return Updating || activating_; });
+    masterHistory_ = new EditHistory(*u220_, *masterView_, this);
+    tuneBurst_ = masterHistory_->NewBurst();
+    masterHistory_->AddActions(menuBar()->addMenu(QStringLiteral("&Edit")));
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelpAbout = help->addAction(QStringLiteral("&About Quorvane"));
     mnuHelpAbout->setObjectName(QStringLiteral("mnuHelpAbout"));
@@ -324,6 +331,8 @@ void frmMain::ClearMasterSetup() {
 
 bool frmMain::ShowMasterSetup() {
     Updating = true;
+    // Read afresh: steps recorded against the values before are forgotten.
+    if (!u220_->MasterSetupLoaded()) masterHistory_->Clear();
     const float tune = u220_->MasterSetupMTune();  // the first read fetches the block
     if (!u220_->MasterSetupLoaded()) {
         // Not answered: show nothing rather than zeros, and take no edits (a
@@ -428,26 +437,64 @@ void frmMain::MasterCheck_Click(QCheckBox* box) {
     if (Updating) return;
     const int16_t v = box->isChecked() ? 1 : 0;
     if (box == ChorusCheck)
-        u220_->MasterSetupChorus(v);
+        masterHistory_->Write(EditTarget::Of(MasterParam::MasterSetupChorus), v, QStringLiteral("Chorus"));
     else
-        u220_->MasterSetupReverb(v);
+        masterHistory_->Write(EditTarget::Of(MasterParam::MasterSetupReverb), v, QStringLiteral("Reverb"));
 }
+
+namespace {
+// The master setup lists and the fields they edit, with their step names.
+struct MasterList {
+    QComboBox* combo;
+    MasterParam param;
+    const char* what;
+};
+}  // namespace
 
 void frmMain::MasterCombo_Click(QComboBox* combo, int index) {
     if (Updating || index < 0) return;
-    const auto v = static_cast<int16_t>(index);
-    if (combo == LCDCombo) u220_->MasterSetupLCD(v);
-    else if (combo == MIDIRxChCombo) u220_->MasterSetupMIDIRxCh(v);
-    else if (combo == PaChCombo) u220_->MasterSetupPaCh(v);
-    else if (combo == TiChCombo) u220_->MasterSetupTiCh(v);
-    else if (combo == RhChCombo) u220_->MasterSetupRhCh(v);
-    else if (combo == RInstChCombo) u220_->MasterSetupRInstCh(v);
+    const MasterList lists[] = {
+        {LCDCombo, MasterParam::MasterSetupLCD, "LCD contrast"},
+        {MIDIRxChCombo, MasterParam::MasterSetupMIDIRxCh, "Rx control channel"},
+        {PaChCombo, MasterParam::MasterSetupPaCh, "Patch change"},
+        {TiChCombo, MasterParam::MasterSetupTiCh, "Timbre change"},
+        {RhChCombo, MasterParam::MasterSetupRhCh, "Rhythm change"},
+        {RInstChCombo, MasterParam::MasterSetupRInstCh, "Rhythm instrument assign"},
+    };
+    for (const MasterList& l : lists)
+        if (l.combo == combo) masterHistory_->Write(EditTarget::Of(l.param), index, QString::fromLatin1(l.what));
 }
 
 void frmMain::UpDown_Change(int position) {
     if (Updating) return;
     MTuneCombo->setEditText(QString::number(position / 10.0, 'f', 1));
-    u220_->MasterSetupMTune(static_cast<float>(position) / 10.0f);
+    // Steps that follow each other within a second (a held arrow) undo together.
+    masterHistory_->Write(EditTarget::Tune(), position, QStringLiteral("Master tune"),
+                          {tuneBurst_, std::chrono::seconds(1)});
+}
+
+void frmMain::ShowMasterEdit(const EditTarget& target, const EditValue& value) {
+    const int* v = std::get_if<int>(&value);
+    if (!v) return;
+    const bool was = Updating;
+    Updating = true;
+    if (target.kind == EditTarget::Kind::Tune) {
+        UpDown->setValue(*v);
+        MTuneCombo->setEditText(QString::number(*v / 10.0, 'f', 1));
+    } else if (target.kind == EditTarget::Kind::Master) {
+        switch (target.master()) {
+        case MasterParam::MasterSetupChorus: ChorusCheck->setChecked(*v != 0); break;
+        case MasterParam::MasterSetupReverb: ReverbCheck->setChecked(*v != 0); break;
+        case MasterParam::MasterSetupLCD: lists::Select(LCDCombo, *v); break;
+        case MasterParam::MasterSetupMIDIRxCh: lists::Select(MIDIRxChCombo, *v); break;
+        case MasterParam::MasterSetupPaCh: lists::Select(PaChCombo, *v); break;
+        case MasterParam::MasterSetupTiCh: lists::Select(TiChCombo, *v); break;
+        case MasterParam::MasterSetupRhCh: lists::Select(RhChCombo, *v); break;
+        case MasterParam::MasterSetupRInstCh: lists::Select(RInstChCombo, *v); break;
+        default: break;
+        }
+    }
+    Updating = was;
 }
 
 void frmMain::RunModal(QDialog& dialog) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "ui/common/EditHistory.h"
 #include "ui/common/MainContext.h"
 
 class QAction;
@@ -98,6 +99,9 @@ public:
     QComboBox* RhChCombo = nullptr;
     QComboBox* RInstChCombo = nullptr;
 
+    // Undo and redo of the master setup panel's edits (Edit menu).
+    EditHistory* MasterHistory() const { return masterHistory_; }
+
     static constexpr int kTuneMin = 4274;  // 427.4 Hz
     static constexpr int kTuneMax = 4529;  // 452.9 Hz
 
@@ -124,6 +128,7 @@ private:
     void MasterCheck_Click(QCheckBox* box);
     void MasterCombo_Click(QComboBox* combo, int index);
     void UpDown_Change(int position);
+    void ShowMasterEdit(const EditTarget& target, const EditValue& value);
     void RestoreTuneText();
     void NameReceived(int& counter, int limit, const char* text);
     bool AskRetry(const std::string& what);
@@ -143,6 +148,9 @@ private:
     QProgressBar* progressBar_ = nullptr;
     QPointer<frmMIDISetupForm> setup_;
     QPointer<QDialog> patchEditor_;
+    std::unique_ptr<EditViewFunctions> masterView_;
+    EditHistory* masterHistory_ = nullptr;
+    uint64_t tuneBurst_ = 0;
 
     int PatchNamesReceived = 0;
     int TimbreNamesReceived = 0;

@@ -9,6 +9,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -96,6 +98,7 @@ frmPatch::frmPatch(quorvane::ui::MainContext& ctx, QWidget* parent)
         LetEvents();
     };
 
+    history_ = new quorvane::ui::EditHistory(u220_, *this, this);
     BuildUi();
     showProgress(10, "Initializing Patch Editor...");
 
@@ -138,6 +141,9 @@ void frmPatch::BuildUi() {
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
+    MenuBar = new QMenuBar(this);
+    history_->AddActions(MenuBar->addMenu("&Edit"));
+    outer->setMenuBar(MenuBar);
     scroll_ = new QScrollArea(this);
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setWidgetResizable(true);
@@ -173,6 +179,7 @@ void frmPatch::BuildUi() {
         PatchNameText = new QLineEdit(content);
         PatchNameText->setAccessibleName("Patch name");
         quorvane::ui::MakeNameField(PatchNameText);
+        quorvane::ui::EditHistory::LeaveUndoToWindow(PatchNameText);
         PatchNoLabel = new QLabel("P-00", content);
         nameRow->addWidget(PatchNameText);
         nameRow->addWidget(PatchNoLabel);
@@ -402,10 +409,14 @@ void frmPatch::FillPartRow(int p) {
 void frmPatch::ConnectHandlers() {
     // Every list writes its selected index to its member, unless the window is
     // filling itself or the list shows no selection (a value outside the list).
+    // Each write is one undo step; during a key range drag the key lists'
+    // writes of one drag are one step together.
     auto bind = [this](QComboBox* combo, Param param, int index) {
-        connect(combo, &QComboBox::currentIndexChanged, this, [this, param, index](int selected) {
+        const bool keyRange = param == Param::PatchPartKeyRangeLow || param == Param::PatchPartKeyRangeHi;
+        connect(combo, &QComboBox::currentIndexChanged, this, [this, combo, param, index, keyRange](int selected) {
             if (Updating || selected < 0) return;
-            u220_.let(param, index, static_cast<int16_t>(selected));
+            history_->Write(quorvane::ui::EditTarget::Of(param, index), selected, combo->accessibleName(),
+                            {keyRange ? dragBurst_ : 0, {}});
         });
     };
     for (const auto& [combo, param] : CommonLists()) bind(combo, param, 0);
@@ -423,6 +434,9 @@ void frmPatch::ConnectHandlers() {
     connect(PatchRhythmVoiceReserveCombo, &QComboBox::currentIndexChanged, this, [this] { LimitVoiceReserveLists(); });
 
     connect(PatchNameText, &QLineEdit::textChanged, this, &frmPatch::OnPatchNameEdited);
+    // Leaving the name field (or Return) ends a typing burst.
+    nameBurst_ = history_->NewBurst();
+    connect(PatchNameText, &QLineEdit::editingFinished, this, [this] { nameBurst_ = history_->NewBurst(); });
     connect(EditRhythmCommand, &QPushButton::clicked, this, &frmPatch::OnEditRhythm);
     connect(cmdShowKeyboard, &QPushButton::clicked, this, &frmPatch::OnShowKeyboard);
     connect(EndCommand, &QPushButton::clicked, this, &QDialog::accept);
@@ -487,7 +501,32 @@ void frmPatch::OnPatchNameEdited(const QString& text) {
     if (Updating) return;
     // Only a byte read from the module that has no character can fail here
     // (typing is filtered): the module keeps its name until it is removed.
-    if (const auto bytes = quorvane::ui::NameToSend(PatchNameText, text)) u220_.PatchCommonPatchName(*bytes);
+    // The keystrokes of one burst (no pause over two seconds) undo as one step.
+    if (const auto bytes = quorvane::ui::NameToSend(PatchNameText, text))
+        history_->Write(quorvane::ui::EditTarget::Of(quorvane::NameParam::PatchCommonPatchName), *bytes, "Patch name",
+                        {nameBurst_, std::chrono::seconds(2)});
+}
+
+void frmPatch::BeginKeyRangeDrag() { dragBurst_ = history_->NewBurst(); }
+void frmPatch::EndKeyRangeDrag() { dragBurst_ = 0; }
+
+void frmPatch::ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) {
+    quorvane::ui::UpdatingGuard updating(Updating, activationDepth_);
+    if (target.kind == quorvane::ui::EditTarget::Kind::Name) {
+        if (const auto* bytes = std::get_if<std::string>(&value))
+            PatchNameText->setText(quorvane::ui::NameForDisplay(*bytes));
+        return;
+    }
+    const int* index = std::get_if<int>(&value);
+    if (target.kind != quorvane::ui::EditTarget::Kind::Param || !index) return;
+    auto show = [&](const std::vector<std::pair<QComboBox*, Param>>& lists, int at) {
+        if (target.index != at) return;
+        for (const auto& [combo, param] : lists)
+            if (param == target.param()) lists::Select(combo, *index);
+    };
+    show(CommonLists(), 0);
+    show(RhythmRowLists(), 0);
+    for (int p = 1; p <= 6; ++p) show(PartLists(p), p);
 }
 
 // ---------------------------------------------------------------------------
@@ -512,6 +551,9 @@ void frmPatch::Activate() {
 
     ResetVoiceReserveLists();
 
+    // Values read afresh (another patch, or a new read after a failed one):
+    // steps recorded against the values before can no longer be undone.
+    if (!u220_.PatchDataLoaded()) history_->Clear();
     const std::string name = u220_.PatchCommonPatchName();
     if (!u220_.PatchDataLoaded()) {
         // The module did not answer and the user gave up: every other read

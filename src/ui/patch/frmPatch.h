@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "ui/common/EditHistory.h"
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -29,9 +31,10 @@ namespace quorvane::ui {
 class MainContext;
 }
 
+class QMenuBar;
 class frmTimbre;
 
-class frmPatch : public QDialog {
+class frmPatch : public QDialog, public quorvane::ui::EditView {
     Q_OBJECT
 public:
     // Builds the window and fills every list (reading the timbre and rhythm
@@ -105,7 +108,19 @@ public:
 
     QPushButton* EndCommand = nullptr;
 
+    // "Edit" menu: undo and redo of this window's edits (key range drags included).
+    QMenuBar* MenuBar = nullptr;
+    quorvane::ui::EditHistory* History() const { return history_; }
+    // The key range editor brackets each drag with these: every key a drag
+    // selects in the key range lists is one undo step together.
+    void BeginKeyRangeDrag();
+    void EndKeyRangeDrag();
+
     QSize sizeHint() const override;
+
+    // EditView
+    void ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) override;
+    bool EditsBlocked() const override { return Updating; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -132,6 +147,9 @@ private:
 
     quorvane::ui::MainContext& ctx_;
     quorvane::clsU220& u220_;
+    quorvane::ui::EditHistory* history_ = nullptr;
+    uint64_t nameBurst_ = 0;
+    uint64_t dragBurst_ = 0;
     QScrollArea* scroll_ = nullptr;
     frmTimbre* timbreEditor_ = nullptr;  // kept between openings
     QSize sizeHintContent_;

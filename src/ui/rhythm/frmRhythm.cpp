@@ -7,6 +7,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
@@ -24,6 +26,7 @@ namespace lists = quorvane::ui::lists;
 
 frmRhythm::frmRhythm(quorvane::ui::MainContext& ctx, QWidget* parent)
     : QDialog(parent), ctx_(ctx), u220_(ctx.U220()) {
+    history_ = new quorvane::ui::EditHistory(u220_, *this, this);
     BuildUi();
     ConnectHandlers();
 }
@@ -61,6 +64,9 @@ void frmRhythm::BuildUi() {
     auto* main = new QVBoxLayout(this);
     main->setContentsMargins(8, 8, 8, 8);
     main->setSpacing(6);
+    MenuBar = new QMenuBar(this);
+    history_->AddActions(MenuBar->addMenu("&Edit"));
+    main->setMenuBar(MenuBar);
 
     // ---- "Setup": name and bender range ----
     {
@@ -71,6 +77,7 @@ void frmRhythm::BuildUi() {
         SetupNameText = new QLineEdit(box);
         SetupNameText->setAccessibleName("Rhythm setup name");
         quorvane::ui::MakeNameField(SetupNameText);
+        quorvane::ui::EditHistory::LeaveUndoToWindow(SetupNameText);
         BenderRangeLowerCombo = MakeParamCombo(box, "Bender Range Lower");
         lists::Fill(BenderRangeLowerCombo, lists::BendDown());
         BenderRangeHigherCombo = MakeParamCombo(box, "Bender Range Upper");
@@ -157,6 +164,9 @@ void frmRhythm::BuildUi() {
 
 void frmRhythm::ConnectHandlers() {
     connect(SetupNameText, &QLineEdit::textChanged, this, &frmRhythm::OnNameChanged);
+    // Leaving the name field (or Return) ends a typing burst.
+    nameBurst_ = history_->NewBurst();
+    connect(SetupNameText, &QLineEdit::editingFinished, this, [this] { nameBurst_ = history_->NewBurst(); });
     connect(BenderRangeLowerCombo, &QComboBox::currentIndexChanged, this,
             [this](int) { OnBenderChanged(Param::RhythmSetupCommonBenderRangeLower, BenderRangeLowerCombo); });
     connect(BenderRangeHigherCombo, &QComboBox::currentIndexChanged, this,
@@ -205,16 +215,43 @@ void frmRhythm::OnInstChanged(int index) {
 void frmRhythm::OnInstParamChanged(Param param, QComboBox* combo) {
     const int value = combo->currentIndex();
     if (Updating || value < 0) return;
-    u220_.let(param, CurrentInstNo, static_cast<int16_t>(value));
+    history_->Write(quorvane::ui::EditTarget::Of(param, CurrentInstNo), value,
+                    QString("%1 %2").arg(InstCombo->currentText(), combo->accessibleName()));
 }
 
 void frmRhythm::OnBenderChanged(Param param, QComboBox* combo) {
     const int value = combo->currentIndex();
     if (Updating || value < 0) return;
-    u220_.let(param, 0, static_cast<int16_t>(value));
+    history_->Write(quorvane::ui::EditTarget::Of(param), value, combo->accessibleName());
 }
 
 void frmRhythm::OnNameChanged(const QString& text) {
     if (Updating) return;
-    if (const auto bytes = quorvane::ui::NameToSend(SetupNameText, text)) u220_.RhythmSeupCommonSetupName(*bytes);
+    // The keystrokes of one burst (no pause over two seconds) undo as one step.
+    if (const auto bytes = quorvane::ui::NameToSend(SetupNameText, text))
+        history_->Write(quorvane::ui::EditTarget::Of(quorvane::NameParam::RhythmSeupCommonSetupName), *bytes,
+                        "Rhythm setup name", {nameBurst_, std::chrono::seconds(2)});
+}
+
+void frmRhythm::ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) {
+    if (target.kind == quorvane::ui::EditTarget::Kind::Name) {
+        UpdatingGuard guard(Updating, updatingDepth_);
+        if (const auto* bytes = std::get_if<std::string>(&value))
+            SetupNameText->setText(quorvane::ui::NameForDisplay(*bytes));
+        return;
+    }
+    const int* index = std::get_if<int>(&value);
+    if (target.kind != quorvane::ui::EditTarget::Kind::Param || !index) return;
+    const quorvane::Block block = quorvane::Info(target.param()).block;
+    if (block == quorvane::Block::RhythmInst && target.index != CurrentInstNo) {
+        // Show the instrument the step changed: its lists are read from the
+        // model, which holds the value just written.
+        InstCombo->setCurrentIndex(target.index);
+        return;
+    }
+    UpdatingGuard guard(Updating, updatingDepth_);
+    if (target.param() == Param::RhythmSetupCommonBenderRangeLower) lists::Select(BenderRangeLowerCombo, *index);
+    if (target.param() == Param::RhythmSetupCommonBenderRangeHigher) lists::Select(BenderRangeHigherCombo, *index);
+    for (const ParamCombo& pc : instParams_)
+        if (pc.param == target.param()) lists::Select(pc.combo, *index);
 }

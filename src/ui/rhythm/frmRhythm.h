@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "device/ParamTable.h"
+#include "ui/common/EditHistory.h"
 
 class QComboBox;
 class QLineEdit;
+class QMenuBar;
 class QPushButton;
 class QShowEvent;
 
@@ -25,7 +27,7 @@ namespace quorvane::ui {
 class MainContext;
 }
 
-class frmRhythm : public QDialog {
+class frmRhythm : public QDialog, public quorvane::ui::EditView {
     Q_OBJECT
 public:
     explicit frmRhythm(quorvane::ui::MainContext& ctx, QWidget* parent = nullptr);
@@ -67,6 +69,15 @@ public:
 
     QPushButton* EndButton = nullptr;
 
+    // "Edit" menu: undo and redo of this window's edits. Undoing an edit of
+    // another instrument shows that instrument.
+    QMenuBar* MenuBar = nullptr;
+    quorvane::ui::EditHistory* History() const { return history_; }
+
+    // EditView
+    void ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) override;
+    bool EditsBlocked() const override { return Updating; }
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -91,6 +102,8 @@ private:
     quorvane::clsU220& u220_;
     std::vector<ParamCombo> instParams_;  // the twenty instrument lists, in reading order
     int updatingDepth_ = 0;
+    quorvane::ui::EditHistory* history_ = nullptr;
+    uint64_t nameBurst_ = 0;
     uint64_t instGeneration_ = 0;
     bool opened_ = false;
 };

@@ -9,6 +9,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
@@ -33,6 +35,7 @@ QString Waveforms() { return "Tri,Sine,Square,SawUp,SawDwn,Randm1,Randm2,Randm3,
 
 frmTimbre::frmTimbre(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent)
     : QDialog(parent), ctx_(ctx), u220_(ctx.U220()), patch_(patch) {
+    history_ = new quorvane::ui::EditHistory(u220_, *this, this);
     BuildUi();
     ConnectHandlers();
 }
@@ -45,6 +48,9 @@ void frmTimbre::BuildUi() {
     auto* main = new QVBoxLayout(this);
     main->setContentsMargins(8, 8, 8, 8);
     main->setSpacing(6);
+    MenuBar = new QMenuBar(this);
+    history_->AddActions(MenuBar->addMenu("&Edit"));
+    main->setMenuBar(MenuBar);
 
     // Name and tone: [timbre name] [media] [number] [tone name]
     auto* toneRow = new QHBoxLayout;
@@ -52,6 +58,7 @@ void frmTimbre::BuildUi() {
     TimbreTimbreNameText = new QLineEdit(this);
     TimbreTimbreNameText->setAccessibleName("Timbre name");
     quorvane::ui::MakeNameField(TimbreTimbreNameText);
+    quorvane::ui::EditHistory::LeaveUndoToWindow(TimbreTimbreNameText);
     ToneMediaCombo = MakeParamCombo(this, "Tone media");
     ToneNumberCombo = MakeParamCombo(this, "Tone number");
     ToneNameText = new QLineEdit(this);
@@ -143,6 +150,9 @@ void frmTimbre::BuildUi() {
 
 void frmTimbre::ConnectHandlers() {
     connect(TimbreTimbreNameText, &QLineEdit::textChanged, this, &frmTimbre::OnNameChanged);
+    // Leaving the name field (or Return) ends a typing burst.
+    nameBurst_ = history_->NewBurst();
+    connect(TimbreTimbreNameText, &QLineEdit::editingFinished, this, [this] { nameBurst_ = history_->NewBurst(); });
     connect(ToneMediaCombo, &QComboBox::currentIndexChanged, this, &frmTimbre::OnToneMediaChanged);
     connect(ToneNumberCombo, &QComboBox::currentIndexChanged, this, &frmTimbre::OnToneNumberChanged);
     for (const ParamCombo& pc : params_) {
@@ -173,6 +183,10 @@ void frmTimbre::Activate() {
     // The first read waits for the module while the window is already up with
     // this part's caption: show nothing meanwhile, not the part edited last time.
     if (!u220_.TimbreDataLoaded()) ClearControls();
+    // Steps recorded for another part, or against values since read afresh,
+    // are not offered here any more.
+    if (!u220_.TimbreDataLoaded() || historyPart_ != gintPartNo) history_->Clear();
+    historyPart_ = gintPartNo;
     const int16_t media = u220_.TimbreToneMedia(gintPartNo);
     if (!u220_.TimbreDataLoaded()) {
         // The module did not answer and the user gave up: show nothing rather
@@ -198,46 +212,76 @@ void frmTimbre::ShowToneName(int media, int number) {
         u220_.ToneName(static_cast<int16_t>(media), static_cast<int16_t>(number))));
 }
 
-void frmTimbre::Sync(const std::function<void(int16_t)>& write) {
-    if (!patch_.SyncPartCheck || !patch_.SyncPartCheck->isChecked()) return;
+void frmTimbre::Sync(const QString& what, const std::function<void(int16_t)>& write, quorvane::ui::Burst burst) {
     if (gintPartNo < 1 || gintPartNo > 6) return;
-    // The patch editor's lists decide which parts play the same timbre. The
-    // edited part always matches itself (and so is written a second time); a
-    // part whose list shows nothing matches no other part.
-    const QComboBox* own = patch_.TimbreNumberCombo[gintPartNo];
-    const int timbre = own ? own->currentIndex() : -1;
-    UpdatingGuard guard(Updating, updatingDepth_);
-    for (int16_t p = 1; p <= 6; ++p) {
-        const QComboBox* c = patch_.TimbreNumberCombo[p];
-        if (p == gintPartNo || (timbre >= 0 && c && c->currentIndex() == timbre)) write(p);
+    history_->BeginStep(what, burst);
+    write(gintPartNo);
+    if (patch_.SyncPartCheck && patch_.SyncPartCheck->isChecked()) {
+        // The patch editor's lists decide which parts play the same timbre. The
+        // edited part always matches itself (and so is written a second time); a
+        // part whose list shows nothing matches no other part.
+        const QComboBox* own = patch_.TimbreNumberCombo[gintPartNo];
+        const int timbre = own ? own->currentIndex() : -1;
+        UpdatingGuard guard(Updating, updatingDepth_);
+        for (int16_t p = 1; p <= 6; ++p) {
+            const QComboBox* c = patch_.TimbreNumberCombo[p];
+            if (p == gintPartNo || (timbre >= 0 && c && c->currentIndex() == timbre)) write(p);
+        }
     }
+    history_->EndStep();
 }
 
 void frmTimbre::OnParamChanged(Param param, QComboBox* combo) {
     const int value = combo->currentIndex();
     if (Updating || value < 0) return;
-    u220_.let(param, gintPartNo, static_cast<int16_t>(value));
-    Sync([&](int16_t p) { u220_.let(param, p, static_cast<int16_t>(value)); });
+    Sync(combo->accessibleName(), [&](int16_t p) {
+        history_->Write(quorvane::ui::EditTarget::Of(param, p), value, combo->accessibleName());
+    });
 }
 
 void frmTimbre::OnToneMediaChanged(int index) {
     if (Updating || index < 0) return;
     ShowToneName(index, u220_.TimbreToneNumber(gintPartNo));
-    u220_.TimbreToneMedia(gintPartNo, static_cast<int16_t>(index));
-    Sync([&](int16_t p) { u220_.TimbreToneMedia(p, static_cast<int16_t>(index)); });
+    Sync("Tone media", [&](int16_t p) {
+        history_->Write(quorvane::ui::EditTarget::Of(Param::TimbreToneMedia, p), index, "Tone media");
+    });
 }
 
 void frmTimbre::OnToneNumberChanged(int index) {
     if (Updating || index < 0) return;
     ShowToneName(u220_.TimbreToneMedia(gintPartNo), index);
-    u220_.TimbreToneNumber(gintPartNo, static_cast<int16_t>(index));
-    Sync([&](int16_t p) { u220_.TimbreToneNumber(p, static_cast<int16_t>(index)); });
+    Sync("Tone number", [&](int16_t p) {
+        history_->Write(quorvane::ui::EditTarget::Of(Param::TimbreToneNumber, p), index, "Tone number");
+    });
 }
 
 void frmTimbre::OnNameChanged(const QString& text) {
     if (Updating) return;
     const auto bytes = quorvane::ui::NameToSend(TimbreTimbreNameText, text);
     if (!bytes) return;
-    u220_.TimbreTimbreName(gintPartNo, *bytes);
-    Sync([&](int16_t p) { u220_.TimbreTimbreName(p, *bytes); });
+    // The keystrokes of one burst (no pause over two seconds) undo as one step.
+    Sync(
+        "Timbre name",
+        [&](int16_t p) {
+            history_->Write(quorvane::ui::EditTarget::Of(quorvane::NameParam::TimbreTimbreName, p), *bytes,
+                            "Timbre name");
+        },
+        {nameBurst_, std::chrono::seconds(2)});
+}
+
+void frmTimbre::ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) {
+    // Only the part shown; a part written along by a synchronized edit is not.
+    if (target.index != gintPartNo) return;
+    UpdatingGuard guard(Updating, updatingDepth_);
+    if (target.kind == quorvane::ui::EditTarget::Kind::Name) {
+        if (const auto* bytes = std::get_if<std::string>(&value))
+            TimbreTimbreNameText->setText(quorvane::ui::NameForDisplay(*bytes));
+        return;
+    }
+    const int* index = std::get_if<int>(&value);
+    if (target.kind != quorvane::ui::EditTarget::Kind::Param || !index) return;
+    for (const ParamCombo& pc : params_)
+        if (pc.param == target.param()) lists::Select(pc.combo, *index);
+    if (target.param() == Param::TimbreToneMedia || target.param() == Param::TimbreToneNumber)
+        ShowToneName(u220_.TimbreToneMedia(gintPartNo), u220_.TimbreToneNumber(gintPartNo));
 }

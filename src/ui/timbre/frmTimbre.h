@@ -17,9 +17,11 @@
 #include <vector>
 
 #include "device/ParamTable.h"
+#include "ui/common/EditHistory.h"
 
 class QComboBox;
 class QLineEdit;
+class QMenuBar;
 class QPushButton;
 class QShowEvent;
 class frmPatch;
@@ -31,7 +33,7 @@ namespace quorvane::ui {
 class MainContext;
 }
 
-class frmTimbre : public QDialog {
+class frmTimbre : public QDialog, public quorvane::ui::EditView {
     Q_OBJECT
 public:
     frmTimbre(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent = nullptr);
@@ -84,6 +86,15 @@ public:
 
     QPushButton* EndButton = nullptr;
 
+    // "Edit" menu: undo and redo of this window's edits. The steps belong to
+    // the part shown: opening for another part (or reading afresh) forgets them.
+    QMenuBar* MenuBar = nullptr;
+    quorvane::ui::EditHistory* History() const { return history_; }
+
+    // EditView
+    void ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) override;
+    bool EditsBlocked() const override { return Updating; }
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -103,7 +114,9 @@ private:
     // Runs write(p) for every part whose timbre list in the patch editor shows
     // the same timbre as gintPartNo's (the edited part included), when the
     // patch editor's sync box is checked.
-    void Sync(const std::function<void(int16_t)>& write);
+    // All of it is one undo step named `what`.
+    void Sync(const QString& what, const std::function<void(int16_t)>& write,
+              quorvane::ui::Burst burst = {});
     void ShowToneName(int media, int number);
     // Empties the name boxes and every list (the Updating flag must be set).
     void ClearControls();
@@ -113,4 +126,7 @@ private:
     frmPatch& patch_;
     std::vector<ParamCombo> params_;  // tone media, tone number, then the 24 parameters
     int updatingDepth_ = 0;
+    quorvane::ui::EditHistory* history_ = nullptr;
+    int16_t historyPart_ = 0;  // the part the recorded steps belong to
+    uint64_t nameBurst_ = 0;
 };
