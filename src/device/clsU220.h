@@ -227,6 +227,14 @@ private:
     std::array<bool, 65> patchNameLoaded_{};
     std::array<bool, 129> timbreNameLoaded_{};
     std::array<bool, 5> rhythmNameLoaded_{};
+
+public:
+    // ---- test notes ------------------------------------------------------------
+    // A note on (velocity 1..127) or off for key 0..127 on MIDI channel 0..15,
+    // sent at once through the paced output like every other message; nothing
+    // waits for the module. Refused (false, nothing sent) outside those ranges.
+    bool SendNote(int16_t channel, int16_t key, int16_t velocity);
+    bool SendNoteOff(int16_t channel, int16_t key);
 };
 
 }  // namespace quorvane

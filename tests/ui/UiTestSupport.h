@@ -124,6 +124,25 @@ inline void PressUndo(QWidget* window, bool redo = false) {
 }
 inline void PressRedo(QWidget* window) { PressUndo(window, true); }
 
+// Every note on and note off, in order, as {status, key, velocity}.
+inline std::vector<Bytes> NoteMessages(const std::vector<Bytes>& log) {
+    std::vector<Bytes> out;
+    for (const auto& m : log)
+        if (m.size() == 3 && (m[0] & 0xE0) == 0x80) out.push_back(m);
+    return out;
+}
+inline Bytes NoteOn(int channel, int key) { return {uint8_t(0x90 + channel), uint8_t(key), 100}; }
+inline Bytes NoteOff(int channel, int key) { return {uint8_t(0x80 + channel), uint8_t(key), 0x40}; }
+
+// Sets a one-byte parameter in the module's memory (the model reads it afresh
+// after InvalidateAll).
+inline void PokeParam(midi::VirtualU220& vm, Param p, int index, int value) {
+    vm.withEmulator([&](auto& e) {
+        e.poke(ParamAddress(p, index), static_cast<uint8_t>(value + Info(p).bias));
+        return 0;
+    });
+}
+
 // ---- message boxes -----------------------------------------------------------
 
 // Watches for message boxes and answers each one: the decider sees the box and

@@ -246,6 +246,57 @@ private slots:
         QCOMPARE(rig->u220().PatchPartKeyRangeLow(1), int16_t(60));
     }
 
+    // A click on a key plays it on the channel of every part whose range
+    // holds it (once per channel, none for "Off"); the notes end by themselves
+    // or when the window closes.
+    void clickingAKeyPlaysItOnEveryPartThatHoldsIt() {
+        using namespace quorvane::test;
+        const int ranges[7][3] = {{}, {60, 72, 0}, {48, 60, 5}, {55, 65, 0}, {0, 127, 16}, {70, 80, 7}, {21, 30, 2}};
+        for (int p = 1; p <= 6; ++p) {
+            PokeParam(*rig->vm, Param::PatchPartReceiveChannel, p, ranges[p][2]);
+            setRange(p, ranges[p][0], ranges[p][1]);
+        }
+        struct Case {
+            QPoint px;  // on the drawing
+            int key;
+            std::vector<int> channels;
+        };
+        const Case cases[] = {
+            {{372, 80}, 60, {0, 5}},   // C4, lower part of the white key: parts 1, 2, 3
+            {{380, 30}, 61, {0}},      // C#4 (black, over C4 and D4): parts 1 and 3
+            {{2, 80}, 21, {2}},        // A0
+            {{830, 80}, 108, {}},      // C8: only part 4, which is "Off"
+            {{380, 100}, -1, {}},      // under the keys: nothing
+        };
+        RealModulePace pace(*rig);
+        auto w = open();
+        QWidget* canvas = w->LeftHandle[1]->parentWidget();
+        for (const Case& c : cases) {
+            const QString what = QString("key %1").arg(c.key);
+            QVERIFY2(frmKeyboard::KeyAt(c.px * frmKeyboard::kTwipsPerPixel) == c.key, qPrintable(what));
+            rig->vm->clearReceived();
+            QTest::mouseClick(canvas, Qt::LeftButton, {}, c.px);
+            QVERIFY2(w->Notes()->Sounding() == int(c.channels.size()), qPrintable(what));
+            std::vector<Bytes> expected;
+            for (int ch : c.channels) expected.push_back(NoteOn(ch, c.key));
+            for (int ch : c.channels) expected.push_back(NoteOff(ch, c.key));
+            QVERIFY2(WaitFor([&] { return NoteMessages(rig->vm->received()).size() == expected.size(); }),
+                     qPrintable(what));
+            QVERIFY2(WaitFor([&] { return w->Notes()->Sounding() == 0; }), qPrintable(what));
+            QVERIFY2(NoteMessages(rig->vm->received()) == expected, qPrintable(what));
+            QVERIFY2(sent().empty(), qPrintable(what));  // playing writes nothing
+        }
+        // Closed mid-note.
+        rig->vm->clearReceived();
+        QTest::mouseClick(canvas, Qt::LeftButton, {}, QPoint(372, 80));
+        w.reset();
+        rig->u220().MIDIOutput1->flush();
+        QVERIFY(WaitFor([&] { return NoteMessages(rig->vm->received()).size() == 4; }));
+        QCOMPARE(NoteMessages(rig->vm->received()),
+                 (std::vector<Bytes>{NoteOn(0, 60), NoteOn(5, 60), NoteOff(0, 60), NoteOff(5, 60)}));
+        QCOMPARE(pace.lost(), uint64_t(0));
+    }
+
     void leftHandleDragToFarLeft() {
         setRange(2, 60, 72);
         auto w = open();

@@ -255,6 +255,60 @@ private slots:
         QVERIFY(sent().empty());
     }
 
+    // "Play" sends middle C on the row's receive channel and, a moment later,
+    // its note off; a row set to "Off" cannot play; hiding the window mid-note
+    // sends the note off at once. At a real module's pace, nothing is lost.
+    void playSendsANoteAndItsNoteOff() {
+        using namespace quorvane::test;
+        const int channels[7] = {9, 0, 15, 16, 3, 3, 16};  // rhythm, parts 1..6 (16 = Off)
+        PokeParam(*rig->vm, Param::PatchRhythmReceiveChannel, 0, channels[0]);
+        for (int p = 1; p <= 6; ++p) PokeParam(*rig->vm, Param::PatchPartReceiveChannel, p, channels[p]);
+        rig->u220().InvalidateAll();
+        win->Activate();
+        RealModulePace pace(*rig);
+        QPushButton* play[7] = {win->PlayRhythmCommand};
+        for (int p = 1; p <= 6; ++p) play[p] = win->PlayCommand[p];
+        for (int p = 0; p <= 6; ++p) {
+            const QString what = QString("row %1").arg(p);
+            QVERIFY2(play[p]->isEnabled() == (channels[p] < 16), qPrintable(what));
+            if (channels[p] >= 16) continue;
+            rig->vm->clearReceived();
+            play[p]->click();
+            QVERIFY2(win->Notes()->Sounding() == 1, qPrintable(what));
+            QVERIFY2(WaitFor([&] { return NoteMessages(rig->vm->received()).size() == 2; }), qPrintable(what));
+            QVERIFY2(NoteMessages(rig->vm->received()) ==
+                         (std::vector<Bytes>{NoteOn(channels[p], 60), NoteOff(channels[p], 60)}),
+                     qPrintable(what));
+            QVERIFY2(win->Notes()->Sounding() == 0, qPrintable(what));
+        }
+        // A row switched to "Off" in its list can no longer play.
+        win->ReceiveChannelCombo[2]->setCurrentIndex(16);
+        QVERIFY(!win->PlayCommand[2]->isEnabled());
+        win->ReceiveChannelCombo[2]->setCurrentIndex(4);
+        QVERIFY(win->PlayCommand[2]->isEnabled());
+
+        // Closed mid-note: the note off goes out with the closing.
+        rig->vm->clearReceived();
+        win->PlayCommand[1]->click();
+        win->PlayCommand[5]->click();  // parts 5 and 6 share channel 4: one note each click
+        win->EndCommand->click();
+        QCOMPARE(win->Notes()->Sounding(), 0);
+        rig->u220().MIDIOutput1->flush();
+        QVERIFY(WaitFor([&] { return NoteMessages(rig->vm->received()).size() == 4; }));
+        const auto notes = NoteMessages(rig->vm->received());
+        QCOMPARE(notes, (std::vector<Bytes>{NoteOn(0, 60), NoteOn(3, 60), NoteOff(0, 60), NoteOff(3, 60)}));
+        QCOMPARE(pace.lost(), uint64_t(0));
+
+        // A channel or key outside MIDI's ranges is refused, not sent as another one.
+        rig->vm->clearReceived();
+        const uint64_t refused = rig->u220().RejectedWrites();
+        for (auto [channel, key] : {std::pair{16, 60}, {-1, 60}, {0, 128}, {0, -1}}) win->Notes()->Play(channel, key);
+        QCOMPARE(win->Notes()->Sounding(), 0);
+        QCOMPARE(rig->u220().RejectedWrites(), refused + 4);
+        rig->u220().MIDIOutput1->flush();
+        QVERIFY(rig->vm->received().empty());
+    }
+
     void nameSendsTwelveCharactersAtMost() {
         win->PatchNameText->setFocus();
         win->PatchNameText->selectAll();

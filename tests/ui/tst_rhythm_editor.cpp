@@ -109,6 +109,44 @@ private slots:
         QCOMPARE(Sent().size(), size_t(1));
     }
 
+    // "Play" sounds the instrument shown (its key, InstNo + 35) on the rhythm
+    // part's channel; a window destroyed mid-note sends the note off.
+    void playSoundsTheInstrumentShown() {
+        PokeParam(*rig->vm, Param::PatchRhythmReceiveChannel, 0, 9);
+        rig->u220().InvalidateAll();
+        rig->u220().PatchRhythmReceiveChannel();  // the patch editor behind has read the patch
+        RealModulePace pace(*rig);
+        {
+            frmRhythm w(*ctx);
+            QVERIFY(ShowAndActivate(w));
+            QVERIFY(WaitFor([&] { return !w.Updating && w.SourceKeyCombo->currentIndex() >= 0; }));
+            QVERIFY(w.PlayButton->isEnabled());
+            w.InstCombo->setCurrentIndex(1);  // C2, key 36
+            QVERIFY(WaitFor([&] { return !w.Updating; }));
+            rig->vm->clearReceived();
+            w.PlayButton->click();
+            QVERIFY(WaitFor([&] { return NoteMessages(rig->vm->received()).size() == 2; }));
+            QCOMPARE(NoteMessages(rig->vm->received()), (std::vector<Bytes>{NoteOn(9, 36), NoteOff(9, 36)}));
+            rig->vm->clearReceived();
+            w.InstCombo->setCurrentIndex(63);  // D7, key 98
+            QVERIFY(WaitFor([&] { return !w.Updating; }));
+            w.PlayButton->click();
+            QCOMPARE(w.Notes()->Sounding(), 1);
+        }  // destroyed mid-note
+        QVERIFY(WaitFor([&] { return NoteMessages(rig->vm->received()).size() == 2; }));
+        QCOMPARE(NoteMessages(rig->vm->received()), (std::vector<Bytes>{NoteOn(9, 98), NoteOff(9, 98)}));
+
+        // A rhythm part set to "Off" cannot play.
+        PokeParam(*rig->vm, Param::PatchRhythmReceiveChannel, 0, 16);
+        rig->u220().InvalidateAll();
+        QCOMPARE(rig->u220().PatchRhythmReceiveChannel(), int16_t(16));
+        frmRhythm w(*ctx);
+        QVERIFY(ShowAndActivate(w));
+        QVERIFY(WaitFor([&] { return !w.Updating && w.SourceKeyCombo->currentIndex() >= 0; }));
+        QVERIFY(!w.PlayButton->isEnabled());
+        QCOMPARE(pace.lost(), uint64_t(0));
+    }
+
     void picksWriteTheirIndex() {
         frmRhythm w(*ctx);
         QVERIFY(ShowAndActivate(w));

@@ -302,6 +302,33 @@ private slots:
         QVERIFY(!editor->History()->UndoAction()->isEnabled());
     }
 
+    // "Play" sounds middle C on the part's receive channel, switched off a
+    // moment later or when the window closes; a part set to "Off" cannot play.
+    void playSoundsTheParsChannelUntilClosed() {
+        PokeParam(*rig->vm, Param::PatchPartReceiveChannel, 2, 6);
+        PokeParam(*rig->vm, Param::PatchPartReceiveChannel, 3, 16);  // Off
+        rig->u220().InvalidateAll();
+        patch->Activate();
+        RealModulePace pace(*rig);
+        Open(3);
+        QVERIFY(!editor->PlayButton->isEnabled());
+        editor->EndButton->click();
+        Open(2);
+        QVERIFY(editor->PlayButton->isEnabled());
+        rig->vm->clearReceived();
+        editor->PlayButton->click();
+        QVERIFY(WaitFor([&] { return NoteMessages(rig->vm->received()).size() == 2; }));
+        QCOMPARE(NoteMessages(rig->vm->received()), (std::vector<Bytes>{NoteOn(6, 60), NoteOff(6, 60)}));
+
+        rig->vm->clearReceived();
+        editor->PlayButton->click();
+        editor->EndButton->click();  // mid-note
+        QCOMPARE(editor->Notes()->Sounding(), 0);
+        QVERIFY(WaitFor([&] { return NoteMessages(rig->vm->received()).size() == 2; }));
+        QCOMPARE(NoteMessages(rig->vm->received()), (std::vector<Bytes>{NoteOn(6, 60), NoteOff(6, 60)}));
+        QCOMPARE(pace.lost(), uint64_t(0));
+    }
+
     void typedNameWritesWholeTextPerKeystroke() {
         OpenClean(2);
         editor->TimbreTimbreNameText->setText("ABCDEFGHIJ");

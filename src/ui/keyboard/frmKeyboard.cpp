@@ -155,6 +155,13 @@ protected:
         }
     }
 
+    void mousePressEvent(QMouseEvent* e) override {
+        if (e->button() != Qt::LeftButton) return QWidget::mousePressEvent(e);
+        const QPointF at = e->position() * frmKeyboard::kTwipsPerPixel;
+        const int k = frmKeyboard::KeyAt(QPoint(static_cast<int>(at.x()), static_cast<int>(at.y())));
+        if (k >= 0) owner_->PlayKey(k);
+    }
+
 private:
     frmKeyboard* owner_;
 };
@@ -207,8 +214,38 @@ QColor frmKeyboard::PartColor(int p) {
     return p >= 1 && p <= 6 ? colors[p] : QColor();
 }
 
+int frmKeyboard::KeyAt(QPoint t) {
+    auto inside = [&](int k, int width, int height) {
+        return t.y() >= 0 && t.y() < height && t.x() >= KeyLeft(k) && t.x() < KeyLeft(k) + width;
+    };
+    for (int k = kFirstKey; k <= kLastKey; ++k)
+        if (IsBlackKey(k) && inside(k, kb::kBlackWidth, kb::kBlackHeight)) return k;
+    for (int k = kFirstKey; k <= kLastKey; ++k)
+        if (!IsBlackKey(k) && inside(k, kb::kWhiteWidth, kb::kWhiteHeight)) return k;
+    return -1;
+}
+
+void frmKeyboard::PlayKey(int k) {
+    if (k < 0 || k > 127 || !u220_.PatchDataLoaded()) return;
+    std::vector<int> channels;
+    for (int p = 1; p <= 6; ++p) {
+        if (LeftHandle[p]->isHidden() || k < RangeLow[p] || k > RangeHigh[p]) continue;
+        const auto channel = quorvane::ui::TestNotes::Channel(u220_.PatchPartReceiveChannel(static_cast<int16_t>(p)));
+        if (channel && std::find(channels.begin(), channels.end(), *channel) == channels.end())
+            channels.push_back(*channel);
+    }
+    for (int channel : channels) notes_->Play(channel, k);
+}
+
+void frmKeyboard::hideEvent(QHideEvent* event) {
+    // A test note still sounding is switched off with the window.
+    notes_->StopAll();
+    QDialog::hideEvent(event);
+}
+
 frmKeyboard::frmKeyboard(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent)
     : QDialog(parent), u220_(ctx.U220()), patch_(patch) {
+    notes_ = new quorvane::ui::TestNotes(u220_, this);
     setWindowTitle(QStringLiteral("Quorvane / Key Range Editor"));
 
     // The drawing stands on the window background, which is white like the keys.

@@ -24,7 +24,10 @@
 #include <array>
 #include <cstdint>
 
+#include "ui/common/TestNotes.h"
+
 class QPushButton;
+class QHideEvent;
 class QShowEvent;
 class frmPatch;
 
@@ -59,6 +62,14 @@ public:
     // Bar colour of part p (1..6).
     static QColor PartColor(int p);
 
+    // The key drawn at `twips` (a point on the drawing), -1 for none: black
+    // keys lie over the white ones.
+    static int KeyAt(QPoint twips);
+    // A click on a key plays it, briefly, on the receive channel of every part
+    // whose range holds it (once per channel; parts set to "Off" are skipped).
+    void PlayKey(int k);
+    quorvane::ui::TestNotes* Notes() const { return notes_; }
+
     // Reads the six key ranges from the model and places the bars and handles.
     // Runs from the event queue each time the window is shown.
     void Activate();
@@ -83,6 +94,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -97,6 +109,7 @@ private:
 
     quorvane::clsU220& u220_;
     frmPatch& patch_;
+    quorvane::ui::TestNotes* notes_ = nullptr;
     quorvane::ui::keyboard::KeyboardCanvas* canvas_ = nullptr;
     std::array<QColor, 129> keyColor_{};
     std::array<QColor, 129> savedKeyColor_{};

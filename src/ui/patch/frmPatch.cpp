@@ -99,6 +99,7 @@ frmPatch::frmPatch(quorvane::ui::MainContext& ctx, QWidget* parent)
     };
 
     history_ = new quorvane::ui::EditHistory(u220_, *this, this);
+    notes_ = new quorvane::ui::TestNotes(u220_, this);
     BuildUi();
     showProgress(10, "Initializing Patch Editor...");
 
@@ -271,7 +272,15 @@ void frmPatch::BuildUi() {
                             VeloLevelCombo[p],    LevelCombo[p],        OutputAssignCombo[p],   PanCombo[p],
                             RxVolumeCombo[p],     RxPanCombo[p],        RxHoldCombo[p]};
         for (int i = 0; i < 11; ++i) grid->addWidget(upper[i], r + 1, firstCol + i);
-        grid->addWidget(EditTimbreCommand[p], r + 2, firstCol, Qt::AlignLeft);
+        PlayCommand[p] = new QPushButton("Play", partsWidget);
+        PlayCommand[p]->setAutoDefault(false);
+        PlayCommand[p]->setAccessibleName(part + "play");
+        PlayCommand[p]->setToolTip(QString("Plays a short middle C (C4) on part %1's receive channel").arg(p));
+        auto* buttons = new QHBoxLayout;
+        buttons->setSpacing(4);
+        buttons->addWidget(EditTimbreCommand[p]);
+        buttons->addWidget(PlayCommand[p]);
+        grid->addLayout(buttons, r + 2, firstCol, Qt::AlignLeft);
         grid->addWidget(KeyRangeHiCombo[p], r + 2, firstCol + 3);
         grid->addWidget(VeloThresholdCombo[p], r + 2, firstCol + 4);
     }
@@ -326,6 +335,11 @@ void frmPatch::BuildUi() {
         EditRhythmCommand = new QPushButton("Edit this Rhythm Set", box);
         EditRhythmCommand->setAutoDefault(false);
         g->addWidget(EditRhythmCommand, 1, 7);
+        PlayRhythmCommand = new QPushButton("Play", box);
+        PlayRhythmCommand->setAutoDefault(false);
+        PlayRhythmCommand->setAccessibleName("Rhythm part play");
+        PlayRhythmCommand->setToolTip("Plays a short middle C (C4) on the rhythm part's receive channel");
+        g->addWidget(PlayRhythmCommand, 1, 8);
         bottom->addWidget(box, 0, Qt::AlignTop);
     }
     bottom->addStretch(1);
@@ -344,7 +358,8 @@ void frmPatch::BuildUi() {
 }
 
 QSize frmPatch::sizeHint() const {
-    if (sizeHintContent_.isValid()) return sizeHintContent_ + QSize(2, 2);
+    if (sizeHintContent_.isValid())
+        return sizeHintContent_ + QSize(2, 2 + (MenuBar ? MenuBar->sizeHint().height() : 0));
     return QDialog::sizeHint();
 }
 
@@ -438,6 +453,13 @@ void frmPatch::ConnectHandlers() {
     nameBurst_ = history_->NewBurst();
     connect(PatchNameText, &QLineEdit::editingFinished, this, [this] { nameBurst_ = history_->NewBurst(); });
     connect(EditRhythmCommand, &QPushButton::clicked, this, &frmPatch::OnEditRhythm);
+    for (int p = 1; p <= 6; ++p) {
+        connect(PlayCommand[p], &QPushButton::clicked, this, [this, p] { OnPlay(p); });
+        connect(ReceiveChannelCombo[p], &QComboBox::currentIndexChanged, this, [this] { UpdatePlayButtons(); });
+    }
+    connect(PlayRhythmCommand, &QPushButton::clicked, this, [this] { OnPlay(0); });
+    connect(PatchRhythmReceiveChannelCombo, &QComboBox::currentIndexChanged, this, [this] { UpdatePlayButtons(); });
+    UpdatePlayButtons();
     connect(cmdShowKeyboard, &QPushButton::clicked, this, &frmPatch::OnShowKeyboard);
     connect(EndCommand, &QPushButton::clicked, this, &QDialog::accept);
 }
@@ -538,6 +560,28 @@ void frmPatch::showEvent(QShowEvent* event) {
     // modal loop of exec() is running: a "Done" pressed during that wait must
     // end exec(), which it cannot do while exec() is still inside show().
     if (!event->spontaneous()) QMetaObject::invokeMethod(this, [this] { Activate(); }, Qt::QueuedConnection);
+}
+
+void frmPatch::hideEvent(QHideEvent* event) {
+    // A test note still sounding is switched off with the window.
+    notes_->StopAll();
+    QDialog::hideEvent(event);
+}
+
+void frmPatch::UpdatePlayButtons() {
+    // The lists show the module's receive channels; one showing nothing or
+    // "Off" (index 16) has no channel to play on.
+    for (int p = 1; p <= 6; ++p)
+        PlayCommand[p]->setEnabled(quorvane::ui::TestNotes::Channel(ReceiveChannelCombo[p]->currentIndex()).has_value());
+    PlayRhythmCommand->setEnabled(
+        quorvane::ui::TestNotes::Channel(PatchRhythmReceiveChannelCombo->currentIndex()).has_value());
+}
+
+void frmPatch::OnPlay(int p) {
+    if (!u220_.PatchDataLoaded()) return;  // no channel known without waiting
+    const int rx = p == 0 ? u220_.PatchRhythmReceiveChannel() : u220_.PatchPartReceiveChannel(static_cast<int16_t>(p));
+    if (const auto channel = quorvane::ui::TestNotes::Channel(rx))
+        notes_->Play(*channel, quorvane::ui::TestNotes::kMiddleC);
 }
 
 void frmPatch::Activate() {

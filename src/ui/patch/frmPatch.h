@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ui/common/EditHistory.h"
+#include "ui/common/TestNotes.h"
 
 class QCheckBox;
 class QComboBox;
@@ -21,6 +22,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QScrollArea;
+class QHideEvent;
 class QShowEvent;
 
 namespace quorvane {
@@ -93,6 +95,8 @@ public:
     std::array<QComboBox*, 7> RxPanCombo{};
     std::array<QComboBox*, 7> RxHoldCombo{};
     std::array<QPushButton*, 7> EditTimbreCommand{};
+    // "Play": a short middle C on the part's receive channel (disabled for "Off").
+    std::array<QPushButton*, 7> PlayCommand{};
     QCheckBox* SyncPartCheck = nullptr;
     QPushButton* cmdShowKeyboard = nullptr;
 
@@ -105,6 +109,7 @@ public:
     QComboBox* PatchRhythmRxVolumeCombo = nullptr;
     QComboBox* PatchRhythmRxHoldCombo = nullptr;
     QPushButton* EditRhythmCommand = nullptr;
+    QPushButton* PlayRhythmCommand = nullptr;  // middle C on the rhythm part's channel
 
     QPushButton* EndCommand = nullptr;
 
@@ -122,8 +127,11 @@ public:
     void ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) override;
     bool EditsBlocked() const override { return Updating; }
 
+    quorvane::ui::TestNotes* Notes() const { return notes_; }
+
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void BuildUi();
@@ -136,6 +144,10 @@ private:
     void OnEditTimbre(int p);
     void OnEditRhythm();
     void OnShowKeyboard();
+    // Enables each "Play" whose part receives on a channel.
+    void UpdatePlayButtons();
+    // Plays middle C on the receive channel of part p (1..6; 0 = the rhythm part).
+    void OnPlay(int p);
     // The common lists and the rhythm part row's lists with their members,
     // in refresh order.
     std::vector<std::pair<QComboBox*, quorvane::Param>> CommonLists() const;
@@ -148,6 +160,7 @@ private:
     quorvane::ui::MainContext& ctx_;
     quorvane::clsU220& u220_;
     quorvane::ui::EditHistory* history_ = nullptr;
+    quorvane::ui::TestNotes* notes_ = nullptr;
     uint64_t nameBurst_ = 0;
     uint64_t dragBurst_ = 0;
     QScrollArea* scroll_ = nullptr;

@@ -27,6 +27,7 @@ namespace lists = quorvane::ui::lists;
 frmRhythm::frmRhythm(quorvane::ui::MainContext& ctx, QWidget* parent)
     : QDialog(parent), ctx_(ctx), u220_(ctx.U220()) {
     history_ = new quorvane::ui::EditHistory(u220_, *this, this);
+    notes_ = new quorvane::ui::TestNotes(u220_, this);
     BuildUi();
     ConnectHandlers();
 }
@@ -44,7 +45,19 @@ void frmRhythm::showEvent(QShowEvent* event) {
     QMetaObject::invokeMethod(this, [this] { Open(); }, Qt::QueuedConnection);
 }
 
+void frmRhythm::hideEvent(QHideEvent* event) {
+    // A test note still sounding is switched off with the window.
+    notes_->StopAll();
+    QDialog::hideEvent(event);
+}
+
+std::optional<int> frmRhythm::RhythmChannel() const {
+    if (!u220_.PatchDataLoaded()) return std::nullopt;
+    return quorvane::ui::TestNotes::Channel(u220_.PatchRhythmReceiveChannel());
+}
+
 void frmRhythm::Open() {
+    PlayButton->setEnabled(RhythmChannel().has_value());
     quorvane::ui::WaitCursor hourglass;
     // Every opening starts at "B1", whichever instrument was shown last time.
     // When the module did not answer for the common values (the user gave
@@ -149,6 +162,11 @@ void frmRhythm::BuildUi() {
     main->addWidget(box);
 
     auto* buttons = new QHBoxLayout;
+    PlayButton = new QPushButton("Play", this);
+    PlayButton->setAutoDefault(false);
+    PlayButton->setToolTip("Plays the instrument shown, a short note on its key, on the rhythm part's receive channel");
+    PlayButton->setEnabled(false);  // until the rhythm part's channel is known
+    buttons->addWidget(PlayButton);
     buttons->addStretch(1);
     EndButton = new QPushButton("Done", this);
     EndButton->setDefault(true);
@@ -175,6 +193,9 @@ void frmRhythm::ConnectHandlers() {
     for (const ParamCombo& pc : instParams_)
         connect(pc.combo, &QComboBox::currentIndexChanged, this,
                 [this, pc](int) { OnInstParamChanged(pc.param, pc.combo); });
+    connect(PlayButton, &QPushButton::clicked, this, [this] {
+        if (const auto channel = RhythmChannel()) notes_->Play(*channel, CurrentInstNo + 35);
+    });
     // "Done" closes the window; the opener destroys it, so the next opening
     // starts afresh at "B1".
     connect(EndButton, &QPushButton::clicked, this, &QDialog::accept);

@@ -9,15 +9,18 @@
 
 #include <QDialog>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "device/ParamTable.h"
 #include "ui/common/EditHistory.h"
+#include "ui/common/TestNotes.h"
 
 class QComboBox;
 class QLineEdit;
 class QMenuBar;
 class QPushButton;
+class QHideEvent;
 class QShowEvent;
 
 namespace quorvane {
@@ -68,6 +71,10 @@ public:
     QComboBox* PanCombo = nullptr;
 
     QPushButton* EndButton = nullptr;
+    // "Play": a short note of the instrument shown (its key, InstNo + 35) on
+    // the rhythm part's receive channel (disabled for "Off").
+    QPushButton* PlayButton = nullptr;
+    quorvane::ui::TestNotes* Notes() const { return notes_; }
 
     // "Edit" menu: undo and redo of this window's edits. Undoing an edit of
     // another instrument shows that instrument.
@@ -80,6 +87,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     struct ParamCombo {
@@ -97,12 +105,15 @@ private:
     void OnInstParamChanged(quorvane::Param param, QComboBox* combo);
     void OnBenderChanged(quorvane::Param param, QComboBox* combo);
     void OnNameChanged(const QString& text);
+    // The rhythm part's MIDI channel, when the patch is loaded and it has one.
+    std::optional<int> RhythmChannel() const;
 
     quorvane::ui::MainContext& ctx_;
     quorvane::clsU220& u220_;
     std::vector<ParamCombo> instParams_;  // the twenty instrument lists, in reading order
     int updatingDepth_ = 0;
     quorvane::ui::EditHistory* history_ = nullptr;
+    quorvane::ui::TestNotes* notes_ = nullptr;
     uint64_t nameBurst_ = 0;
     uint64_t instGeneration_ = 0;
     bool opened_ = false;

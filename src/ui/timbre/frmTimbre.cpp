@@ -36,6 +36,7 @@ QString Waveforms() { return "Tri,Sine,Square,SawUp,SawDwn,Randm1,Randm2,Randm3,
 frmTimbre::frmTimbre(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent)
     : QDialog(parent), ctx_(ctx), u220_(ctx.U220()), patch_(patch) {
     history_ = new quorvane::ui::EditHistory(u220_, *this, this);
+    notes_ = new quorvane::ui::TestNotes(u220_, this);
     BuildUi();
     ConnectHandlers();
 }
@@ -136,6 +137,11 @@ void frmTimbre::BuildUi() {
                  });
 
     auto* buttons = new QHBoxLayout;
+    PlayButton = new QPushButton("Play", this);
+    PlayButton->setAutoDefault(false);
+    PlayButton->setToolTip("Plays a short middle C (C4) on this part's receive channel");
+    PlayButton->setEnabled(false);  // until the part's channel is known
+    buttons->addWidget(PlayButton);
     buttons->addStretch(1);
     EndButton = new QPushButton("Done", this);
     EndButton->setDefault(true);
@@ -160,6 +166,9 @@ void frmTimbre::ConnectHandlers() {
         connect(pc.combo, &QComboBox::currentIndexChanged, this,
                 [this, pc](int) { OnParamChanged(pc.param, pc.combo); });
     }
+    connect(PlayButton, &QPushButton::clicked, this, [this] {
+        if (const auto channel = PartChannel()) notes_->Play(*channel, quorvane::ui::TestNotes::kMiddleC);
+    });
     // "Done" only hides the window; it is kept for the next opening.
     connect(EndButton, &QPushButton::clicked, this, &QDialog::accept);
 }
@@ -172,7 +181,19 @@ void frmTimbre::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) QMetaObject::invokeMethod(this, [this] { Activate(); }, Qt::QueuedConnection);
 }
 
+void frmTimbre::hideEvent(QHideEvent* event) {
+    // A test note still sounding is switched off with the window.
+    notes_->StopAll();
+    QDialog::hideEvent(event);
+}
+
+std::optional<int> frmTimbre::PartChannel() const {
+    if (gintPartNo < 1 || gintPartNo > 6 || !u220_.PatchDataLoaded()) return std::nullopt;
+    return quorvane::ui::TestNotes::Channel(u220_.PatchPartReceiveChannel(gintPartNo));
+}
+
 void frmTimbre::Activate() {
+    PlayButton->setEnabled(PartChannel().has_value());
     if (gintPartNo < 1 || gintPartNo > 6) return;
     quorvane::ui::WaitCursor hourglass;
     // Set from the first read on: while it waits, the controls still show the

@@ -14,15 +14,18 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "device/ParamTable.h"
 #include "ui/common/EditHistory.h"
+#include "ui/common/TestNotes.h"
 
 class QComboBox;
 class QLineEdit;
 class QMenuBar;
 class QPushButton;
+class QHideEvent;
 class QShowEvent;
 class frmPatch;
 
@@ -85,6 +88,9 @@ public:
     QComboBox* VibratoPolyAfterSensCombo = nullptr;
 
     QPushButton* EndButton = nullptr;
+    // "Play": a short middle C on the part's receive channel (disabled for "Off").
+    QPushButton* PlayButton = nullptr;
+    quorvane::ui::TestNotes* Notes() const { return notes_; }
 
     // "Edit" menu: undo and redo of this window's edits. The steps belong to
     // the part shown: opening for another part (or reading afresh) forgets them.
@@ -97,6 +103,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     // One parameter list and the model member it edits.
@@ -120,6 +127,8 @@ private:
     void ShowToneName(int media, int number);
     // Empties the name boxes and every list (the Updating flag must be set).
     void ClearControls();
+    // The MIDI channel part gintPartNo receives on, when the patch is loaded and it has one.
+    std::optional<int> PartChannel() const;
 
     quorvane::ui::MainContext& ctx_;
     quorvane::clsU220& u220_;
@@ -127,6 +136,7 @@ private:
     std::vector<ParamCombo> params_;  // tone media, tone number, then the 24 parameters
     int updatingDepth_ = 0;
     quorvane::ui::EditHistory* history_ = nullptr;
+    quorvane::ui::TestNotes* notes_ = nullptr;
     int16_t historyPart_ = 0;  // the part the recorded steps belong to
     uint64_t nameBurst_ = 0;
 };
