@@ -7,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QLabel>
@@ -141,6 +142,19 @@ inline void PokeParam(midi::VirtualU220& vm, Param p, int index, int value) {
         e.poke(ParamAddress(p, index), static_cast<uint8_t>(value + Info(p).bias));
         return 0;
     });
+}
+
+// Every list in `window` has a tooltip that names its first entry (its
+// range's start), and every label naming a list has the list's tooltip.
+// Returns the first fault found, empty when there is none.
+inline QString ListTipFault(QWidget* window) {
+    for (QComboBox* c : window->findChildren<QComboBox*>()) {
+        const QString first = c->itemText(0).section(' ', 0, 0);
+        if (c->count() > 0 && !c->toolTip().contains(first)) return c->accessibleName() + ": " + c->toolTip();
+    }
+    for (QLabel* l : window->findChildren<QLabel*>())
+        if (l->buddy() && l->toolTip() != l->buddy()->toolTip()) return l->text() + ": " + l->toolTip();
+    return {};
 }
 
 // ---- message boxes -----------------------------------------------------------

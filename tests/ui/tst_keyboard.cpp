@@ -297,6 +297,30 @@ private slots:
         QCOMPARE(pace.lost(), uint64_t(0));
     }
 
+    // Each bar carries its part's number: drawn in another colour than the
+    // bar, inside it where there is room, else just beside it.
+    void barsCarryTheirPartNumber() {
+        const int ranges[7][2] = {{}, {21, 59}, {60, 108}, {61, 61}, {48, 72}, {0, 127}, {110, 127}};
+        for (int p = 1; p <= 6; ++p) setRange(p, ranges[p][0], ranges[p][1]);
+        auto w = open();
+        QWidget* canvas = w->LeftHandle[1]->parentWidget();
+        for (QWidget* h : canvas->findChildren<QWidget*>()) h->hide();  // the drawing alone
+        const QImage picture = canvas->grab().toImage();
+        for (int p = 1; p <= 6; ++p) {
+            const QRect bar = QRect(w->KeyRange[p].topLeft() / 15, w->KeyRange[p].size() / 15);
+            // Ink: pixels on the bar's line, beside or in the bar, that are neither
+            // the bar's colour nor the white background.
+            int ink = 0;
+            const int from = std::max(0, bar.left() - 16), to = std::min(picture.width() - 1, bar.right() + 16);
+            for (int x = from; x <= to; ++x)
+                for (int y = bar.top() + 1; y < bar.bottom(); ++y) {
+                    const QColor c = picture.pixelColor(x, y);
+                    ink += c != frmKeyboard::PartColor(p) && c != QColor(Qt::white);
+                }
+            QVERIFY2(ink > 4, qPrintable(QString("part %1").arg(p)));
+        }
+    }
+
     void leftHandleDragToFarLeft() {
         setRange(2, 60, 72);
         auto w = open();

@@ -281,6 +281,12 @@ void tst_Main::masterSetupShownAndEachEditSendsOneBlock() {
     QCOMPARE(w->MIDIRxChCombo->itemText(16), QStringLiteral("Off"));
     QCOMPARE(w->LCDCombo->count(), 16);
     QCOMPARE(w->PaChCombo->itemText(5), QStringLiteral("Off"));
+    // The short labels and entries are explained where they stand.
+    QCOMPARE(ListTipFault(w->MasterSetupFrame), QString());
+    for (QComboBox* c : {w->PaChCombo, w->TiChCombo, w->RhChCombo, w->RInstChCombo})
+        for (const char* word : {"Dir", "Map 1..Map 4", "Off"})
+            QVERIFY2(c->toolTip().contains(QLatin1String(word)), qPrintable(c->toolTip()));
+    QVERIFY(w->UpDown->toolTip().contains(QStringLiteral("427.4..452.9 Hz")));
     w->pnameListBox->setFocus();
     TurnWheel(w->LCDCombo);  // the wheel over a list without the focus sends nothing
     QCOMPARE(w->LCDCombo->currentText(), QStringLiteral("7"));

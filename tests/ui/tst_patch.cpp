@@ -15,6 +15,7 @@
 #include "device/NameCodec.h"
 #include "device/ParamTable.h"
 #include "ui/UiTestSupport.h"
+#include "ui/keyboard/frmKeyboard.h"
 #include "ui/patch/frmPatch.h"
 
 using namespace quorvane;
@@ -307,6 +308,54 @@ private slots:
         QCOMPARE(rig->u220().RejectedWrites(), refused + 4);
         rig->u220().MIDIOutput1->flush();
         QVERIFY(rig->vm->received().empty());
+    }
+
+    // Every short label says what it means and its range: the column
+    // headings, the labelled lists and the lists under them; each row shows
+    // its part's key range colour.
+    void shortLabelsExplainThemselves() {
+        struct Tip {
+            const char* label;
+            std::vector<const char*> says;
+        };
+        const Tip tips[] = {
+            {"Voice\nReserve", {"0..30", "30 voices"}},
+            {"Rx Ch", {"01..16", "Off"}},
+            {"Key Low\nHi", {"C-1..G9"}},
+            {"Velo. Level\nVelo. Thresh", {"Above", "Below", "1..127"}},
+            {"Output\nAssign", {"Dry", "Dir2"}},
+            {"Pan", {"7>", "<7", "Rnd"}},
+            {"Rx Vol.", {"volume", "Off or On"}},
+            {"Rx Pan", {"pan", "controller 10"}},
+            {"Rx Hold", {"hold pedal"}},
+            {"OutMode", {"Pre Rev", "Post Rev"}},
+            {"Delay Feedback", {"0..31"}},
+            {"Level Boost Sw.", {"Off or On"}},
+            {"Voice", {"0..30"}},
+        };
+        const auto labels = win->findChildren<QLabel*>();
+        for (const Tip& t : tips) {
+            const QString text = QString::fromUtf8(t.label);
+            int found = 0;
+            for (QLabel* l : labels) {
+                if (l->text() != text) continue;
+                ++found;
+                for (const char* word : t.says)
+                    QVERIFY2(l->toolTip().contains(QString::fromUtf8(word)), qPrintable(text + ": " + l->toolTip()));
+            }
+            QVERIFY2(found > 0, qPrintable(text));
+        }
+        // The lists say the same as their labels, and each names its own first entry.
+        const auto combos = win->findChildren<QComboBox*>();
+        QCOMPARE(combos.size(), 17 + 7 + 6 * 13);
+        for (QComboBox* c : combos) {
+            const QString first = c->itemText(0).section(' ', 0, 0);
+            QVERIFY2(c->toolTip().contains(first), qPrintable(c->accessibleName() + ": " + c->toolTip()));
+        }
+        for (int p = 1; p <= 6; ++p) {
+            QCOMPARE(win->PartColorStrip[p]->palette().color(QPalette::Window), frmKeyboard::PartColor(p));
+            QVERIFY(win->PartColorStrip[p]->isVisible());
+        }
     }
 
     void nameSendsTwelveCharactersAtMost() {

@@ -147,6 +147,15 @@ private slots:
         QCOMPARE(pace.lost(), uint64_t(0));
     }
 
+    // Short labels say what they mean and their range.
+    void listsExplainThemselves() {
+        frmRhythm w(*ctx);
+        QCOMPARE(ListTipFault(&w), QString());
+        QVERIFY(w.MuteInstCombo->toolTip().contains("B1..D7"));
+        QVERIFY(w.EnvModeCombo->toolTip().contains("No Sustain"));
+        QVERIFY(w.OutputAssignCombo->toolTip().contains("Dir1"));
+    }
+
     void picksWriteTheirIndex() {
         frmRhythm w(*ctx);
         QVERIFY(ShowAndActivate(w));

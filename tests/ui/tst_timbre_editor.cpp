@@ -2,6 +2,7 @@
 // change sends, and the synchronized writes through the patch editor's lists.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -327,6 +328,22 @@ private slots:
         QVERIFY(WaitFor([&] { return NoteMessages(rig->vm->received()).size() == 2; }));
         QCOMPARE(NoteMessages(rig->vm->received()), (std::vector<Bytes>{NoteOn(6, 60), NoteOff(6, 60)}));
         QCOMPARE(pace.lost(), uint64_t(0));
+    }
+
+    // Short labels say what they mean and their range.
+    void listsExplainThemselves() {
+        QCOMPARE(ListTipFault(editor.get()), QString());
+        const std::pair<QWidget*, QStringList> says[] = {
+            {editor->ChannelPressSensCombo, {"aftertouch", "-7..7"}},
+            {editor->PitchPolyAfterSensCombo, {"aftertouch", "-36..12"}},
+            {editor->WaveformCombo, {"Tri", "Randm1..4"}},
+            {editor->ToneMediaCombo, {"internal", "01..31"}},
+        };
+        for (const auto& [w, words] : says)
+            for (const QString& word : words) QVERIFY2(w->toolTip().contains(word), qPrintable(w->toolTip()));
+        bool vibrato = false;
+        for (QGroupBox* box : editor->findChildren<QGroupBox*>()) vibrato |= box->title() == "Vib" && box->toolTip() == "Vibrato";
+        QVERIFY(vibrato);
     }
 
     void typedNameWritesWholeTextPerKeystroke() {

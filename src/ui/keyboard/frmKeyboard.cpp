@@ -149,9 +149,31 @@ protected:
                        Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, text);
         }
 
+        // Each bar carries its part's number: inside, just after its left
+        // handle, where there is room; else beside it.
+        QFont small = font();
+        small.setPixelSize(Px(kBarHeight) - 1);
+        small.setBold(true);
+        p.setFont(small);
         for (int part = 1; part <= 6; ++part) {
             const QRect bar = owner_->KeyRange[part];
-            if (bar.width() > 0) p.fillRect(Px(bar), frmKeyboard::PartColor(part));
+            if (bar.width() <= 0) continue;
+            const QRect r = Px(bar);
+            p.fillRect(r, frmKeyboard::PartColor(part));
+            const QString number = QString::number(part);
+            const int textWidth = p.fontMetrics().horizontalAdvance(number);
+            const int handle = Px(kHandleWidth);
+            int x = r.left() + handle + 2;  // inside the bar
+            const QColor c = frmKeyboard::PartColor(part);
+            const int luma = (299 * c.red() + 587 * c.green() + 114 * c.blue()) / 1000;
+            QColor ink = luma < 128 ? Qt::white : Qt::black;
+            if (x + textWidth > r.right() - 1) {
+                ink = Qt::black;
+                x = r.right() + 1 + handle + 2;                                     // right of the right handle
+                if (x + textWidth > width()) x = r.left() - textWidth - 2;          // or left of the left one
+            }
+            p.setPen(ink);
+            p.drawText(QRect(x, r.top(), textWidth + 1, r.height()), Qt::AlignLeft | Qt::AlignVCenter, number);
         }
     }
 

@@ -30,6 +30,7 @@
 #include "midi/VirtualU220.h"
 #include "ui/common/EditorControls.h"
 #include "ui/common/QtHost.h"
+#include "ui/common/Tooltips.h"
 #include "ui/common/ValueLists.h"
 #include "ui/setup/frmMIDISetupForm.h"
 
@@ -217,6 +218,28 @@ void frmMain::BuildWindow() {
     addRow("Timbre Change", TiChCombo, TiChCombo);
     addRow("Rhythm Change", RhChCombo, RhChCombo);
     addRow("R.Inst Assign", RInstChCombo, RInstChCombo);
+    {
+        const QString modes = QStringLiteral(
+            ": Dir (program change n selects number n directly), Map 1..Map 4 (through one of the module's four "
+            "program change maps) or Off (program changes are ignored).");
+        ApplyTips(MasterSetupFrame,
+                  {{UpDown, QStringLiteral("Master tune: the pitch of A4, 427.4..452.9 Hz in steps of 0.1 Hz.")},
+                   {MTuneCombo, QStringLiteral("Master tune: the pitch of A4, 427.4..452.9 Hz; the arrows beside it "
+                                               "change it.")},
+                   {ChorusCheck, QStringLiteral("Chorus: the module's chorus effect on or off.")},
+                   {ReverbCheck, QStringLiteral("Reverb: the module's reverb effect on or off.")},
+                   {LCDCombo, QStringLiteral("LCD contrast of the module's display: 0..15.")},
+                   {MIDIRxChCombo, QStringLiteral("Rx control channel: the MIDI channel on which the module takes "
+                                                  "patch changes, 1..16, or Off.")},
+                   {PaChCombo, QStringLiteral("Patch change: how a program change on the control channel selects a "
+                                              "patch") + modes},
+                   {TiChCombo, QStringLiteral("Timbre change: how a program change on a part's channel selects a "
+                                              "timbre") + modes},
+                   {RhChCombo, QStringLiteral("Rhythm change: how a program change on the rhythm part's channel "
+                                              "selects a rhythm setup") + modes},
+                   {RInstChCombo, QStringLiteral("R.Inst Assign (rhythm instrument assign): how a program change "
+                                                 "assigns a rhythm instrument") + modes}});
+    }
     grid->setRowStretch(row, 1);
     grid->setColumnStretch(1, 1);
 

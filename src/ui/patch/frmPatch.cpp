@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -24,6 +25,7 @@
 #include "ui/common/EditorControls.h"
 #include "ui/common/MainContext.h"
 #include "ui/common/NameField.h"
+#include "ui/common/Tooltips.h"
 #include "ui/common/ValueLists.h"
 
 #include "ui/keyboard/frmKeyboard.h"
@@ -241,14 +243,28 @@ void frmPatch::BuildUi() {
         auto* h = new QLabel(headings[i], partsWidget);
         h->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
         grid->addWidget(h, 0, firstCol + i, Qt::AlignBottom);
+        columnHeadings_.push_back(h);
     }
-    grid->setColumnMinimumWidth(0, 4);
+    grid->setColumnMinimumWidth(0, 14);  // the part's colour strip
     grid->setColumnMinimumWidth(lastCol + 1, 4);
     const int titleHeight = fontMetrics().height();
     for (int p = 1; p <= 6; ++p) {
         const int r = 1 + (p - 1) * 4;  // frame title, upper line, lower line, bottom margin
         auto* box = new QGroupBox(QString("Part %1").arg(p), partsWidget);
         grid->addWidget(box, r, 0, 4, lastCol + 2);
+        // The part's colour, as its bar has it in the key range editor.
+        PartColorStrip[p] = new QFrame(partsWidget);
+        PartColorStrip[p]->setFixedWidth(8);
+        PartColorStrip[p]->setFrameShape(QFrame::Box);
+        PartColorStrip[p]->setAutoFillBackground(true);
+        {
+            QPalette pal = PartColorStrip[p]->palette();
+            pal.setColor(QPalette::Window, frmKeyboard::PartColor(p));
+            pal.setColor(QPalette::WindowText, Qt::darkGray);
+            PartColorStrip[p]->setPalette(pal);
+        }
+        PartColorStrip[p]->setToolTip(QString("Part %1's colour in the key range editor").arg(p));
+        grid->addWidget(PartColorStrip[p], r + 1, 0, 2, 1, Qt::AlignRight);
         grid->setRowMinimumHeight(r, titleHeight);
         grid->setRowMinimumHeight(r + 3, 3);
         const QString part = QString("Part %1 ").arg(p);
@@ -350,11 +366,84 @@ void frmPatch::BuildUi() {
     setTabOrder(SyncPartCheck, cmdShowKeyboard);
     setTabOrder(cmdShowKeyboard, EndCommand);
 
+    ApplyTooltips();
+
     scroll_->setWidget(content);
     // Without this the scroll area would ask for a small default size.
     const QSize want = content->sizeHint();
     scroll_->setMinimumSize(std::min(want.width(), 400), std::min(want.height(), 300));
     sizeHintContent_ = want;
+}
+
+void frmPatch::ApplyTooltips() {
+    const QString reserve = "Voice reserve: voices kept for this part whatever the others play, 0..30. The six parts "
+                            "and the rhythm part share the module's 30 voices, so each list offers only what the "
+                            "others leave free.";
+    const QString rxCh = "Receive channel: the MIDI channel the part plays from, 01..16, or Off (plays nothing).";
+    const QString rxVol = "Receive volume: whether the part follows MIDI volume messages (controller 7), Off or On.";
+    const QString rxHold = "Receive hold: whether the part follows the hold pedal (controller 64), Off or On.";
+    // One tip per column heading, given to the heading and to that column's lists.
+    const QString columns[] = {
+        "The timbre the part plays: one of the 128 timbre memories, T-001..T-128.",
+        reserve,
+        rxCh,
+        "Key range: the part plays the keys from Low up to Hi, C-1..G9 (C4 is middle C). The key range "
+        "editor drags them on a keyboard.",
+        "Velocity switch: with Above the part plays only notes struck at least as hard as the threshold, with "
+        "Below only softer ones. Velo. Thresh: the threshold, 1..127.",
+        "Part level: 0..127.",
+        "Output assign: where the part's sound goes: Dry (no effect), Rev (through the reverb), Cho (through "
+        "the chorus), Dir1 or Dir2 (direct outputs).",
+        "Pan: the part's place in the stereo image, 7> .. >< (centre) .. <7, or Rnd (a random place for each "
+        "note).",
+        rxVol,
+        "Receive pan: whether the part follows MIDI pan messages (controller 10), Off or On.",
+        rxHold,
+    };
+    for (size_t i = 0; i < columnHeadings_.size() && i < std::size(columns); ++i) columnHeadings_[i]->setToolTip(columns[i]);
+    quorvane::ui::ControlTips tips;
+    for (int p = 1; p <= 6; ++p) {
+        QWidget* column[][2] = {{TimbreNumberCombo[p], nullptr}, {VoiceReserveCombo[p], nullptr},
+                                {ReceiveChannelCombo[p], nullptr}, {KeyRangeLowCombo[p], KeyRangeHiCombo[p]},
+                                {VeloLevelCombo[p], VeloThresholdCombo[p]}, {LevelCombo[p], nullptr},
+                                {OutputAssignCombo[p], nullptr}, {PanCombo[p], nullptr},
+                                {RxVolumeCombo[p], nullptr}, {RxPanCombo[p], nullptr},
+                                {RxHoldCombo[p], nullptr}};
+        for (size_t i = 0; i < std::size(column); ++i)
+            for (QWidget* w : column[i])
+                if (w) tips.push_back({w, columns[i]});
+    }
+    const QString fx32 = " 0..31.";
+    tips.insert(tips.end(), {
+        {ChorusTypeCombo, "Chorus type: Chorus1, Chorus2, FB-Chorus (chorus with feedback), Flanger or Short Delay."},
+        {ChorusOutModeCombo, "Chorus output mode: Pre Rev (the chorus goes on into the reverb) or Post Rev (it "
+                             "joins after the reverb)."},
+        {ChorusDelayCombo, "Chorus delay time:" + fx32},
+        {ChorusLevelCombo, "Chorus level:" + fx32},
+        {ChorusRateCombo, "Chorus rate (speed of the modulation):" + fx32},
+        {ChorusDepthCombo, "Chorus depth (amount of the modulation):" + fx32},
+        {ChorusFeedbackCombo, "Chorus feedback: -31..31 (negative values feed back inverted)."},
+        {ReverbTypeCombo, "Reverb type: Room1..3, Hall1, Hall2, Gate, Delay or CrossDelay."},
+        {ReverbTimeCombo, "Reverb time:" + fx32},
+        {ReverbLevelCombo, "Reverb level:" + fx32},
+        {ReverbDelayFeedbackCombo, "Delay feedback: how much of the echo is repeated, for the Delay and "
+                                   "CrossDelay types," + fx32},
+        {PatchRhythmRhythmSetupCombo, "The rhythm setup the rhythm part plays: R-1..R-4."},
+        {PatchRhythmVoiceReserveCombo, reserve},
+        {PatchRhythmReceiveChannelCombo, rxCh},
+        {PatchRhythmLevelCombo, "Rhythm part level: 0..127."},
+        {PatchRhythmLevelBoostSwCombo, "Level boost switch: On makes the rhythm part louder; Off or On."},
+        {PatchRhythmRxVolumeCombo, rxVol},
+        {PatchRhythmRxHoldCombo, rxHold},
+    });
+    const QString controller = "Controller: the MIDI control change number (00..05, 07..31, 64..95) that drives the "
+                               "destination beside it, or off.";
+    const QString destination = "Destination: the value the controller beside it changes, Timbre Level .. Delay "
+                                "Feedback (Env: envelope, A.Bend: auto bend, Vib: vibrato, Chrs: chorus, Rev: "
+                                "reverb).";
+    for (QComboBox* c : {Param1Combo, Param2Combo, Param3Combo}) tips.push_back({c, controller});
+    for (QComboBox* c : {Param1ParamCombo, Param2ParamCombo, Param3ParamCombo}) tips.push_back({c, destination});
+    quorvane::ui::ApplyTips(this, tips);
 }
 
 QSize frmPatch::sizeHint() const {

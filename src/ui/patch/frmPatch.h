@@ -18,6 +18,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -97,6 +98,8 @@ public:
     std::array<QPushButton*, 7> EditTimbreCommand{};
     // "Play": a short middle C on the part's receive channel (disabled for "Off").
     std::array<QPushButton*, 7> PlayCommand{};
+    // A strip in the part's key range editor colour at the start of each row.
+    std::array<QFrame*, 7> PartColorStrip{};
     QCheckBox* SyncPartCheck = nullptr;
     QPushButton* cmdShowKeyboard = nullptr;
 
@@ -135,6 +138,7 @@ protected:
 
 private:
     void BuildUi();
+    void ApplyTooltips();
     void FillCommonLists();
     void FillRhythmRow();
     void FillPartRow(int p);
@@ -164,6 +168,7 @@ private:
     uint64_t nameBurst_ = 0;
     uint64_t dragBurst_ = 0;
     QScrollArea* scroll_ = nullptr;
+    std::vector<QLabel*> columnHeadings_;  // above the part rows, left to right
     frmTimbre* timbreEditor_ = nullptr;  // kept between openings
     QSize sizeHintContent_;
     int activationDepth_ = 0;

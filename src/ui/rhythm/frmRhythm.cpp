@@ -18,6 +18,7 @@
 #include "ui/common/MainContext.h"
 #include "ui/common/ValueLists.h"
 #include "ui/common/NameField.h"
+#include "ui/common/Tooltips.h"
 
 using quorvane::Param;
 using quorvane::ui::MakeParamCombo;
@@ -178,6 +179,42 @@ void frmRhythm::BuildUi() {
     BenderRangeLowerCombo->setCurrentIndex(-1);
     BenderRangeHigherCombo->setCurrentIndex(-1);
     for (const ParamCombo& pc : instParams_) pc.combo->setCurrentIndex(-1);
+
+    const QString sixteenth = ", 0..15.";
+    const QString rate = " rate: a change of the instrument's envelope, -7..7 (negative is slower).";
+    quorvane::ui::ApplyTips(this, {
+        {SetupNameText, "Rhythm setup name: up to 12 characters the module can show."},
+        {BenderRangeLowerCombo, "Bender range lower: how far the pitch bender lowers the pitch, -36..0 semitones."},
+        {BenderRangeHigherCombo, "Bender range upper: how far the pitch bender raises the pitch, 0..12 semitones."},
+        {InstCombo, "Instrument: the key it plays on, B1..D7 (MIDI keys 35..98)."},
+        {ToneMediaCombo, "Tone media: I (the module's internal tones) or a card slot 01..31."},
+        {ToneNumberCombo, "Tone number: the tone the instrument sounds, 001..128 on its media."},
+        {SourceKeyCombo, "Source key: the key (0..127) of the tone that sounds, so its pitch."},
+        {MuteInstCombo, "Mute instrument: the instrument this one cuts off when it sounds (an open hi-hat closed "
+                        "by the closed one), B1..D7, or Off."},
+        {InstLevelCombo, "Instrument level: 0..31."},
+        {VelocitySensCombo, "Velocity sensitivity: how much the level follows how hard a key is struck, -7..7."},
+        {EnvModeCombo, "Envelope mode: Sustain (the sound lasts while the key is held) or No Sustain (it dies "
+                       "away by itself)."},
+        {EnvAttackRateCombo, "Envelope attack" + rate},
+        {EnvDecayRateCombo, "Envelope decay" + rate},
+        {EnvReleaseRateCombo, "Envelope release" + rate},
+        {PitchShiftCoarseCombo, "Pitch shift coarse: -36..12 semitones."},
+        {PitchShiftFineCombo, "Pitch shift fine: -50..50 cents (hundredths of a semitone)."},
+        {ChannelAfterSensCombo, "Channel aftertouch sensitivity: the pitch change by channel aftertouch, -36..12 "
+                                "semitones."},
+        {PolyAfterSensCombo, "Polyphonic aftertouch sensitivity: the pitch change by key pressure, -36..12 "
+                             "semitones."},
+        {RandomCombo, "Random pitch: how much the pitch varies from note to note, 00..15."},
+        {AutoBendDepthCombo, "Auto bend depth: the pitch a note starts from and glides to its own, -36..12 "
+                             "semitones."},
+        {AutoBendRateCombo, "Auto bend rate: the speed of that glide" + sixteenth},
+        {DetuneDepthCombo, "Detune depth" + sixteenth},
+        {OutputAssignCombo, "Output assign: where the instrument's sound goes: Dry (no effect), Rev (through the "
+                            "reverb), Cho (through the chorus) or Dir1 (direct output)."},
+        {PanCombo, "Pan: the instrument's place in the stereo image, 7> .. >< (centre) .. <7, or Rnd (a random "
+                   "place for each note)."},
+    });
 }
 
 void frmRhythm::ConnectHandlers() {

@@ -21,6 +21,7 @@
 #include "ui/common/ValueLists.h"
 #include "ui/patch/frmPatch.h"
 #include "ui/common/NameField.h"
+#include "ui/common/Tooltips.h"
 
 using quorvane::Param;
 using quorvane::ui::MakeParamCombo;
@@ -85,6 +86,7 @@ void frmTimbre::BuildUi() {
     };
     auto frame = [&](const QString& title, std::initializer_list<Row> rows) {
         auto* box = new QGroupBox(title, this);
+        if (title == "Vib") box->setToolTip("Vibrato");
         auto* g = new QGridLayout(box);
         g->setContentsMargins(6, 4, 6, 6);
         g->setHorizontalSpacing(8);
@@ -152,6 +154,43 @@ void frmTimbre::BuildUi() {
     // A filled list would show its first entry; until activation selects the
     // module's values, the lists show nothing.
     for (const ParamCombo& pc : params_) pc.combo->setCurrentIndex(-1);
+
+    const QString rate = " rate: a change of the timbre's envelope, -7..7 (negative is slower).";
+    const QString sixteenth = ", 0..15.";
+    quorvane::ui::ApplyTips(this, {
+        {TimbreTimbreNameText, "Timbre name: up to 12 characters the module can show."},
+        {ToneMediaCombo, "Tone media: I (the module's internal tones) or a card slot 01..31."},
+        {ToneNumberCombo, "Tone number: the tone the timbre sounds, 001..128 on its media."},
+        {TimbreLevelCombo, "Timbre level: 0..127."},
+        {VelocitySensCombo, "Velocity sensitivity: how much the level follows how hard a key is struck, -7..7."},
+        {ChannelPressSensCombo, "Channel aftertouch sensitivity: how much pressing a held key harder raises the "
+                                "level, -7..7."},
+        {EnvAttackRateCombo, "Envelope attack" + rate},
+        {EnvDecayRateCombo, "Envelope decay" + rate},
+        {EnvSustainLevelCombo, "Envelope sustain level: a change of the level held while a key is down, -7..7."},
+        {EnvReleaseRateCombo, "Envelope release" + rate},
+        {PitchShiftCoarseCombo, "Pitch shift coarse: -24..24 semitones."},
+        {PitchShiftFineCombo, "Pitch shift fine: -50..50 cents (hundredths of a semitone)."},
+        {BendRangeLowerCombo, "Bender range down: how far the pitch bender lowers the pitch, -36..0 semitones."},
+        {BendRangeUpperCombo, "Bender range up: how far the pitch bender raises the pitch, 00..12 semitones."},
+        {PitchChAfterSensCombo, "Channel aftertouch to pitch: the pitch change by channel aftertouch, -36..12 "
+                                "semitones."},
+        {PitchPolyAfterSensCombo, "Polyphonic aftertouch to pitch: the pitch change by key pressure, -36..12 "
+                                  "semitones."},
+        {AutoBendDepthCombo, "Auto bend depth: the pitch a note starts from and glides to its own, -36..12 "
+                             "semitones."},
+        {AutoBendRateCombo, "Auto bend rate: the speed of that glide" + sixteenth},
+        {DetuneDepthCombo, "Detune depth" + sixteenth},
+        {RateCombo, "Vibrato rate: its speed, 0..63."},
+        {WaveformCombo, "Vibrato waveform: Tri (triangle), Sine, Square, SawUp, SawDwn (sawtooth up or down), "
+                        "Randm1..4 (random)."},
+        {DepthCombo, "Vibrato depth" + sixteenth},
+        {DelayCombo, "Vibrato delay: the time before the vibrato starts" + sixteenth},
+        {RiseTimeCombo, "Vibrato rise time: the time it takes to reach its depth" + sixteenth},
+        {ModulationDepthCombo, "Modulation depth: the vibrato the modulation wheel adds" + sixteenth},
+        {VibratoChAfterSensCombo, "Channel aftertouch to vibrato: the vibrato channel aftertouch adds" + sixteenth},
+        {VibratoPolyAfterSensCombo, "Polyphonic aftertouch to vibrato: the vibrato key pressure adds" + sixteenth},
+    });
 }
 
 void frmTimbre::ConnectHandlers() {
