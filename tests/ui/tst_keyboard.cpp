@@ -244,6 +244,19 @@ private slots:
         QCOMPARE(ds[0].data, Bytes{60});
         QCOMPARE(patch->KeyRangeLowCombo[1]->currentText(), QString("C4"));
         QCOMPARE(rig->u220().PatchPartKeyRangeLow(1), int16_t(60));
+
+        // A drag cut short by closing the window ends its step there: a later
+        // pick of the same key in the patch editor is a step of its own.
+        patch->History()->Clear();
+        {
+            auto w = open();
+            QWidget* h = w->LeftHandle[1];
+            QTest::mousePress(h, Qt::LeftButton, {}, QPoint(2, 5));
+            move(h, 40, Qt::LeftButton);
+            w->cmdDone->click();
+        }
+        patch->KeyRangeLowCombo[1]->setCurrentIndex(40);
+        QCOMPARE(patch->History()->Stack()->count(), 2);
     }
 
     // A click on a key plays it on the channel of every part whose range

@@ -260,8 +260,10 @@ void frmKeyboard::PlayKey(int k) {
 }
 
 void frmKeyboard::hideEvent(QHideEvent* event) {
-    // A test note still sounding is switched off with the window.
+    // A test note still sounding is switched off with the window, and a drag
+    // cut short by the closing ends its undo step.
     notes_->StopAll();
+    if (dragPart_ != 0) OnHandleRelease();
     QDialog::hideEvent(event);
 }
 
@@ -312,7 +314,9 @@ frmKeyboard::frmKeyboard(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidge
     savedKeyColor_ = keyColor_;
 }
 
-frmKeyboard::~frmKeyboard() = default;
+frmKeyboard::~frmKeyboard() {
+    if (dragPart_ != 0) patch_.EndKeyRangeDrag();
+}
 
 void frmKeyboard::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
