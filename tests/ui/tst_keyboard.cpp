@@ -183,7 +183,7 @@ private slots:
             {0, 127, true, {1, 2, -1, -2, 8, -30}, 9, 21},      // C-1 onto A0
             {0, 127, false, {-1, -2, 1, 2, -8, 30}, -9, 107},   // G9 onto B7 (a drag's highest)
             {110, 127, true, {-2, 2, -8}, -9, 108},             // D8 onto C8
-            {0, 10, false, {2, -2, 8}, 9, 20},                  // A#-1 to G#0, ending where A0 starts
+            {0, 10, false, {2, -2, 8}, 9, 21},                  // A#-1 onto A0
             {60, 72, true, {1, 2, -1, -2, 5}, 6, 61},           // C4: C#4 is 10 px away
             {60, 72, false, {1, 2, -1, -2, -5}, -6, 71},        // C5 to B4: their ends are 10 px apart
             {48, 108, false, {-2, 2, -8}, -9, 107},

@@ -65,18 +65,18 @@ int BarRight(int low, int high) {
 }
 
 // Positions the drag snaps between, in twips: the left edge of each low key a
-// drag can give (A0..C8) and the end of each high key (G#0, ending where A0
+// drag can give (A0..C8) and the end of each high key (A0, ending where A#0
 // starts, .. B7, ending where C8 starts). A key outside the keyboard, which a
-// handle may hold from the module, lies a white key beyond the edge.
+// handle may hold from the module, lies a white key beyond the edge's key.
 constexpr int kFirstDragLow = frmKeyboard::kFirstKey, kLastDragLow = frmKeyboard::kLastKey;
-constexpr int kFirstDragHigh = frmKeyboard::kFirstKey - 1, kLastDragHigh = frmKeyboard::kLastKey - 1;
+constexpr int kFirstDragHigh = frmKeyboard::kFirstKey, kLastDragHigh = frmKeyboard::kLastKey - 1;
 int LowSnap(int low) {
     if (BelowKeyboard(low)) return -kWhiteStep;
     if (AboveKeyboard(low)) return kKeysEnd;
     return frmKeyboard::KeyLeft(low);
 }
 int HighSnap(int high) {
-    if (high < kFirstDragHigh) return -kWhiteStep;
+    if (high < kFirstDragHigh) return frmKeyboard::KeyLeft(kFirstDragHigh + 1) - kWhiteStep;
     if (high > kLastDragHigh) return kKeysEnd;
     return frmKeyboard::KeyLeft(high + 1);
 }

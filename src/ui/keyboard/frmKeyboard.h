@@ -8,7 +8,7 @@
 // edge, so every handle stays in the window and can be grabbed; a handle moves
 // to another key only once the pointer has gone half the way there, so the
 // small wiggle of a press changes nothing. A drag gives low keys A0..C8 and
-// high keys G#0..B7 (the right handle's left edge marks where the range ends).
+// high keys A0..B7 (the right handle's left edge marks where the range ends).
 //
 // Geometry is kept in twips (1/1440 inch) as the layout was designed, and drawn
 // at 15 twips to a device-independent pixel: every position used here is a
