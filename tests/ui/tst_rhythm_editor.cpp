@@ -220,6 +220,7 @@ private slots:
     // Fits a 1366x768 screen; with QUORVANE_SCREENSHOT_DIR set the window is
     // also saved there as rhythm-editor.png.
     void fitsTheScreenAndScreenshot() {
+        rig->u220().PatchRhythmReceiveChannel();  // as behind the patch editor: the patch is read
         frmRhythm w(*ctx);
         QVERIFY(ShowAndActivate(w));
         const QSize hint = w.sizeHint();

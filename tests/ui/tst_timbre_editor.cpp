@@ -401,6 +401,7 @@ private slots:
     // Fits a 1366x768 screen; with QUORVANE_SCREENSHOT_DIR set the window is
     // also saved there as timbre-editor.png.
     void fitsTheScreenAndScreenshot() {
+        patch->Activate();  // the patch editor behind has read the patch
         Open(2);
         const QSize hint = editor->sizeHint();
         QVERIFY2(hint.width() <= 1366 && hint.height() <= 700, qPrintable(QString("%1x%2").arg(hint.width()).arg(hint.height())));
