@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "ui/backup/BackupPrompts.h"
+#include "ui/common/EditHistory.h"
 #include "ui/common/MainContext.h"
 
 class QAction;
@@ -124,6 +125,9 @@ public:
     QComboBox* RhChCombo = nullptr;
     QComboBox* RInstChCombo = nullptr;
 
+    // Undo and redo of the master setup panel's edits (Edit menu).
+    EditHistory* MasterHistory() const { return masterHistory_; }
+
     static constexpr int kTuneMin = 4274;  // 427.4 Hz
     static constexpr int kTuneMax = 4529;  // 452.9 Hz
 
@@ -150,6 +154,7 @@ private:
     void MasterCheck_Click(QCheckBox* box);
     void MasterCombo_Click(QComboBox* combo, int index);
     void UpDown_Change(int position);
+    void ShowMasterEdit(const EditTarget& target, const EditValue& value);
     void RestoreTuneText();
     void NameReceived(int& counter, int limit, const char* text);
     // Sends program changes until the module has been sent the newest pick.
@@ -169,7 +174,7 @@ private:
     void EnterWait();
     void LeaveWait();
 
-    void BuildBackupMenus(QMenu* file);
+    void BuildBackupMenus(QMenu* file, QMenu* edit);
     void RunBackupCommand(const std::function<void()>& command);
 
     frmMainOptions options_;
@@ -183,6 +188,9 @@ private:
     QPointer<frmMIDISetupForm> setup_;
     QPointer<QDialog> patchEditor_;
     QPointer<frmMonitor> monitor_;
+    std::unique_ptr<EditViewFunctions> masterView_;
+    EditHistory* masterHistory_ = nullptr;
+    uint64_t tuneBurst_ = 0;
 
     int PatchNamesReceived = 0;
     int TimbreNamesReceived = 0;
