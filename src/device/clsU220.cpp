@@ -534,16 +534,18 @@ bool clsU220::ReadRanges(const std::vector<std::pair<Address, int>>& pieces, Byt
     while (next < pieces.size()) {
         AcquireSlot();
         rawSegments_.clear();
-        std::chrono::microseconds answerWire{0};
+        // Wire time of the requests (13 bytes and the gap each) and their answers.
+        const auto gap = std::chrono::milliseconds(MIDIOutput1 ? std::max(0, MIDIOutput1->sendGapMs()) : 0);
+        std::chrono::microseconds wire{0};
         for (size_t i = next; i < pieces.size(); ++i) {
             rawSegments_.push_back({pieces[i].first, pieces[i].second, 0});
-            answerWire += std::chrono::microseconds((pieces[i].second + 10) * 320);
+            wire += std::chrono::microseconds((13 + pieces[i].second + 10) * 320) + gap;
         }
         rawLoaded_ = false;
-        // The time limit runs from when the requests can have left and counts
-        // the answers' own time on the wire.
+        // The time limit runs from when what is queued before the requests can
+        // have left, and counts the requests' and answers' own time on the wire.
         const Clock::time_point deadline = std::max(Clock::now(), busyUntil_) + RequestTimeout +
-                                           std::chrono::duration_cast<Clock::duration>(answerWire);
+                                           std::chrono::duration_cast<Clock::duration>(wire);
         const uint64_t serial = nextSerial_;
         StartRequest(Kind::RawRange, 0, deadline);
         host_.waitUntil([&] { return !open_ || open_->serial != serial; }, deadline);
