@@ -132,7 +132,7 @@ void tst_Backup::backUpRestoreCopyAndSwapFromTheMainWindow() {
     QCOMPARE(a.asked.size(), 2);
     QVERIFY(a.asked[0].contains("Back up what the U-220 holds now"));
     QVERIFY2(a.asked[1].contains("holds master setup, 64 patches, 128 timbres, 4 rhythm setups, working area") &&
-                 a.asked[1].contains("device ID 17"),
+                 a.asked[1].contains("device ID 17") && a.asked[1].contains("saved for device ID 4; it is sent for 17"),
              qPrintable(a.asked[1]));
     QCOMPARE(a.told.value(1), QStringLiteral("Restored master setup, 64 patches, 128 timbres, 4 rhythm setups, working area; all verified."));
     QVERIFY(FileBytes(before) == FileBytes(saved));  // what the module held, kept
