@@ -30,6 +30,7 @@ cleanup() {
   rm -rf "$WORK"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM
 die() {
   echo "FATAL: $*" >&2
   local f
