@@ -140,6 +140,17 @@ void tst_Backup::backUpRestoreCopyAndSwapFromTheMainWindow() {
     QCOMPARE(ListName(*w, 5), QStringLiteral("Restored P5 "));
     QCOMPARE(ModuleRange(*vm, PatchMemoryAddress(5), 24), EncodeName("Restored P5 "));
 
+    // The back-up first may not go over the file to restore.
+    a.told.clear();
+    a.open << editedPath;
+    a.save << editedPath;
+    a.buttons << QMessageBox::Yes;
+    const size_t sentBeforeSameName = SentCount(*vm);
+    w->mnuFileRestore->trigger();
+    QVERIFY2(a.told.value(0).contains("needs another name"), qPrintable(a.told.value(0)));
+    QCOMPARE(SentCount(*vm), sentBeforeSameName);
+    QVERIFY(library::ReadBackupFile(editedPath.toStdString()).image == edited);
+
     // Refused files: told why, nothing asked, nothing sent.
     QFile bad(dir.filePath("bad.syx"));
     QVERIFY(bad.open(QIODevice::WriteOnly));

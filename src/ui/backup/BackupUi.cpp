@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QProgressDialog>
 
@@ -145,7 +146,14 @@ bool BackupUi::RestoreFromFile() {
     if (first == QMessageBox::Cancel) return false;
     if (first == QMessageBox::Yes) {
         const QString keep = prompts_.saveFile(parent_, QStringLiteral("Back Up Module"), QStringLiteral("U-220 before restore.syx"));
-        if (keep.isEmpty() || !BackUpTo(keep)) return false;
+        if (keep.isEmpty()) return false;
+        // Saving over the file about to be restored would lose it.
+        if (QFileInfo(keep).absoluteFilePath() == QFileInfo(path).absoluteFilePath()) {
+            lastResult_ = QStringLiteral("%1 is the file to restore: the back-up needs another name.").arg(path);
+            prompts_.tell(parent_, title, lastResult_, true);
+            return false;
+        }
+        if (!BackUpTo(keep)) return false;
     }
     QString ids;
     for (uint8_t id : file.deviceIds)
