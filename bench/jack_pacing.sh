@@ -42,16 +42,22 @@ for _ in $(seq 1 100); do jack_lsp >/dev/null 2>&1 && break; sleep 0.1; done
 sim_start() {
   "$SIM" --api jack --name pacing --wire --min-gap-ms 20 "$@" >"$WORK/sim.out" 2>"$WORK/sim.log" &
   SIM_PID=$!
+  XRUNS_BEFORE=$(xruns)
   for _ in $(seq 1 100); do grep -q '^ready$' "$WORK/sim.out" 2>/dev/null && return 0; sleep 0.1; done
   echo "simulator not ready" >&2
   exit 1
 }
-# Stops the simulator with SIGINT; STATS becomes "received N, lost M".
+# Stops the simulator with SIGINT; STATS becomes "received N, lost M, server
+# late K times" (cycles the JACK server ran late meanwhile: what was sent then
+# arrives bunched whatever the pacing, so a loss beside them says little).
+XRUNS_BEFORE=0
+xruns() { grep -c 'XRun' "$WORK/jackd.log"; }
 sim_stop() {
   kill -INT "$SIM_PID"
   wait "$SIM_PID" 2>/dev/null
   SIM_PID=""
   STATS=$(sed -n 's/.*; received \([0-9]*\),.* lost to gap \([0-9]*\);.*/received \1, lost \2/p' "$WORK/sim.log")
+  STATS="$STATS, server late $(( $(xruns) - XRUNS_BEFORE )) times"
 }
 cli() { timeout 120 "$CLI" --in pacing --out pacing $EXTRA "$@" >/dev/null 2>&1; }
 

@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <type_traits>
 
 #include "midi/PacedSender.h"
 
@@ -292,12 +293,32 @@ double jackPeriodMs(const std::string& client) {
 #endif
 }
 
+// RtMidi's JACK output frees its message buffer before it closes its client,
+// while the client's process callback may still be reading that buffer: a
+// callback that passed its "port still open" check just before the port was
+// closed, and was then held up (a busy machine, short periods), reads freed
+// memory and the program crashes on closing. Closing the port first and
+// letting the callbacks in flight end before the object is deleted avoids it:
+// once the port is closed, every new callback returns at once.
+constexpr auto kJackOutputQuiesce = std::chrono::milliseconds(100);
+
 // Deletes an RtMidi object (closing its port and client) quietly and paced.
 struct RtDeleter {
     bool live = true;  // false: a JACK object that never reached a server
     template <class T>
     void operator()(T* p) const {
-        JackChange change(p->getCurrentApi(), live);
+        const Api api = p->getCurrentApi();
+        if constexpr (std::is_same_v<T, RtMidiOut>) {
+            if (live && api == RtMidi::UNIX_JACK) {
+                {
+                    JackChange change(api);
+                    CaptureErrors quiet;
+                    p->closePort();  // does nothing when no port is open
+                }
+                std::this_thread::sleep_for(kJackOutputQuiesce);
+            }
+        }
+        JackChange change(api, live);
         CaptureErrors quiet;
         delete p;
     }

@@ -90,8 +90,8 @@ public:
 
     uint64_t sentCount() const;
     // How often the open port's MIDI system passes messages on (JACK: one
-    // period), added to the send gap; 0 where messages leave at once (ALSA) or
-    // nothing is open.
+    // period, plus a few ms for a cycle that runs late), added to the send gap;
+    // 0 where messages leave at once (ALSA) or nothing is open.
     double deliveryGranularityMs() const;
 
 private:

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -48,7 +49,11 @@ std::string findProgram(const std::string& name) {
 }
 
 // One JACK server for the whole suite, named after this process so that
-// parallel test runs do not meet.
+// parallel test runs do not meet. Synchronous (-S): in its default asynchronous
+// mode the server goes on without a client whose process cycle has not ended,
+// and what that client had to send in the cycle is lost; on a busy machine
+// (no realtime scheduling) that dropped a message now and then and failed the
+// cases here. A client is given 5 s (-t) before it counts as gone.
 class JackServer {
 public:
     bool start(std::string& why) {
@@ -61,8 +66,8 @@ public:
             setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
             freopen(log_.c_str(), "w", stdout);
             freopen(log_.c_str(), "a", stderr);
-            execl(jackd_.c_str(), "jackd", "-n", name_.c_str(), "--no-realtime", "-d", "dummy", "-r", "48000", "-p",
-                  "512", static_cast<char*>(nullptr));
+            execl(jackd_.c_str(), "jackd", "-n", name_.c_str(), "--no-realtime", "-S", "-t", "5000", "-d", "dummy", "-r",
+                  "48000", "-p", "512", static_cast<char*>(nullptr));
             _exit(127);
         }
         if (pid_ < 0) {
@@ -339,7 +344,7 @@ public:
         if (!client_) return;
         port_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
         if (!port_ || jack_set_process_callback(client_, &FrameStampedInput::process, this) != 0 ||
-            jack_activate(client_) != 0) {
+            jack_set_xrun_callback(client_, &FrameStampedInput::xrun, this) != 0 || jack_activate(client_) != 0) {
             jack_client_close(client_);
             client_ = nullptr;
             return;
@@ -361,6 +366,14 @@ public:
         if (!uuid) return false;
         jack_free(uuid);
         return true;
+    }
+    // Cycles the server ran late since the last clear(): the messages of such a
+    // cycle reach the far end later than their turn, and the next ones catch up.
+    int xruns() const { return xruns_; }
+    void clear() {
+        std::lock_guard lock(mutex_);
+        got_.clear();
+        xruns_ = 0;
     }
     // (arrival in ms on the server's clock, message) in order.
     std::vector<std::pair<double, Bytes>> received(size_t atLeast) {
@@ -390,8 +403,14 @@ private:
         return 0;
     }
 
+    static int xrun(void* arg) {
+        ++static_cast<FrameStampedInput*>(arg)->xruns_;
+        return 0;
+    }
+
     jack_client_t* client_ = nullptr;
     jack_port_t* port_ = nullptr;
+    std::atomic<int> xruns_{0};
     double rate_ = 48000, periodMs_ = 0;
     std::mutex mutex_;
     std::vector<std::pair<double, Bytes>> got_;
@@ -400,7 +419,10 @@ private:
 // A module that loses every message starting less than 20 ms after the end of
 // the previous one, fed with arrival times on the server's clock: a burst of
 // data sets for different addresses, requests and program changes, sent right
-// after opening the port with the default gap, loses nothing.
+// after opening the port with the default gap, loses nothing. A server without
+// realtime scheduling on a busy machine now and then runs a cycle late (an
+// xrun), and whatever was sent meanwhile then arrives bunched, whatever the
+// pacing: such an attempt is not judged, and another is made.
 TEST_F(JackPorts, PacingHoldsAsTheModuleReceivesIt) {
     FrameStampedInput far(tag_ + "-frames");
     ASSERT_TRUE(far.ok());
@@ -411,34 +433,44 @@ TEST_F(JackPorts, PacingHoldsAsTheModuleReceivesIt) {
         else if (i % 7 == 6) burst.push_back({0xC0, static_cast<uint8_t>(i)});
         else burst.push_back(BuildDT1(0x10, a, {static_cast<uint8_t>(i), static_cast<uint8_t>(2 * i)}));
     }
-    std::vector<std::pair<double, Bytes>> got;
-    {
-        RtMidiOutput out(post);
-        const int o = find(out, 0, tag_ + "-frames:in");
-        ASSERT_GE(o, 0);
-        ASSERT_TRUE(out.open(o));
-        EXPECT_EQ(out.sendGapMs(), RtMidiOutput::kDefaultGapMs);
-        EXPECT_GE(out.deliveryGranularityMs(), far.periodMs() - 0.01) << "one JACK period is counted into the gap";
-        for (const Bytes& m : burst) m[0] == 0xF0 ? out.sendSysEx(m) : out.sendShort(m[0], m[1]);
-        out.flush();
-        got = far.received(burst.size());
+    constexpr int kAttempts = 6;
+    int lateAttempts = 0;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        far.clear();
+        std::vector<std::pair<double, Bytes>> got;
+        {
+            RtMidiOutput out(post);
+            const int o = find(out, 0, tag_ + "-frames:in");
+            ASSERT_GE(o, 0);
+            ASSERT_TRUE(out.open(o));
+            EXPECT_EQ(out.sendGapMs(), RtMidiOutput::kDefaultGapMs);
+            EXPECT_GE(out.deliveryGranularityMs(), far.periodMs() - 0.01) << "one JACK period is counted into the gap";
+            for (const Bytes& m : burst) m[0] == 0xF0 ? out.sendSysEx(m) : out.sendShort(m[0], m[1]);
+            out.flush();
+            got = far.received(burst.size());
+        }
+        std::vector<Bytes> messages;
+        for (const auto& g : got) messages.push_back(g.second);
+        ASSERT_EQ(messages, burst) << "all sent, whole and in order";
+        if (far.xruns() > 0) {
+            ++lateAttempts;
+            continue;
+        }
+        emulator::U220Emulator module;
+        emulator::WireModel wire;
+        wire.enabled = true;
+        wire.minGapMs = RtMidiOutput::kDefaultGapMs;
+        module.setWireModel(wire);
+        for (const auto& [ms, m] : got) module.receive(m, ms);
+        EXPECT_EQ(module.stats().lostToGap, 0u) << "attempt " << attempt;
+        for (size_t i = 1; i < got.size(); ++i)
+            EXPECT_GE(got[i].first - got[i - 1].first - emulator::U220Emulator::wireMs(got[i - 1].second.size()),
+                      RtMidiOutput::kDefaultGapMs)
+                << "message " << i;
+        return;
     }
-    std::vector<Bytes> messages;
-    emulator::U220Emulator module;
-    emulator::WireModel wire;
-    wire.enabled = true;
-    wire.minGapMs = RtMidiOutput::kDefaultGapMs;
-    module.setWireModel(wire);
-    for (const auto& [ms, m] : got) {
-        messages.push_back(m);
-        module.receive(m, ms);
-    }
-    EXPECT_EQ(messages, burst) << "all sent, whole and in order";
-    EXPECT_EQ(module.stats().lostToGap, 0u);
-    for (size_t i = 1; i < got.size(); ++i)
-        EXPECT_GE(got[i].first - got[i - 1].first - emulator::U220Emulator::wireMs(got[i - 1].second.size()),
-                  RtMidiOutput::kDefaultGapMs)
-            << "message " << i;
+    GTEST_SKIP() << "the JACK server ran late during each of " << lateAttempts
+                 << " attempts: arrival times say nothing about the pacing on this machine now";
 }
 
 // One JACK client per direction while the ports are open: the clients used for
