@@ -149,6 +149,14 @@ void clsU220::InvalidateAll() {
     instLoaded_.fill(false);
 }
 
+void clsU220::ForgetModule() {
+    InvalidateAll();
+    masterLoaded_ = false;
+    patchNameLoaded_.fill(false);
+    timbreNameLoaded_.fill(false);
+    rhythmNameLoaded_.fill(false);
+}
+
 // ---------------------------------------------------------------------------
 // Inbound
 

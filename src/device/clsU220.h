@@ -159,6 +159,10 @@ public:
 
     // Forgets every block (not the memory names), so the next gets read again.
     void InvalidateAll();
+    // Forgets everything read from the module, the master setup and the memory
+    // names included: after a switch to other ports or another device ID the
+    // next gets read the module that is there now.
+    void ForgetModule();
 
     // The inbound handler: takes every waiting message off the input. Runs on the
     // input's received event; tests and tools may call it directly.

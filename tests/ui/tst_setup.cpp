@@ -54,9 +54,10 @@ void tst_Setup::listsAndDefaults() {
     VirtualRig rig(false);
     frmMIDISetupForm d(rig.u220());
     QCOMPARE(d.windowTitle(), QStringLiteral("Quorvane / MIDI Setup"));
-    QVERIFY(HasLabel(d, "MIDI In Device"));
-    QVERIFY(HasLabel(d, "MIDI Out Device"));
-    QVERIFY(HasLabel(d, "U-220 Device ID"));
+    // Each label underlines a letter that moves to its field.
+    QVERIFY(HasLabel(d, "MIDI &In Device"));
+    QVERIFY(HasLabel(d, "MIDI &Out Device"));
+    QVERIFY(HasLabel(d, "U-220 &Device ID"));
     QCOMPARE(d.cmdOK->text(), QStringLiteral("Ok"));
     QCOMPARE(d.CmdCancel->text(), QStringLiteral("Cancel"));
     QCOMPARE(d.lblStatus->text(), QString());

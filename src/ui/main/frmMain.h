@@ -24,15 +24,15 @@ class QPushButton;
 namespace quorvane {
 class clsU220;
 }
-namespace quorvane::midi {
-class VirtualU220;
-}
+#include "midi/PortSet.h"
 
 namespace quorvane::ui {
 
 class QtHost;
 class UpDown;
 class frmMIDISetupForm;
+class ConnectionKeeper;
+struct PortChoice;
 
 // How the main window starts; the defaults are what the program uses.
 struct frmMainOptions {
@@ -42,6 +42,9 @@ struct frmMainOptions {
     // Runs the setup dialog and returns its result (QDialog::Accepted to go on).
     // Default: shown modally. Tests press its buttons instead.
     std::function<int(frmMIDISetupForm&)> runSetup;
+    // Makes the model's ports from the virtual module and the wake-up poster.
+    // Default: the built-in module and the machine's MIDI system (RtMidi).
+    std::function<midi::Ports(std::shared_ptr<midi::VirtualU220>, midi::PostFn)> makePorts;
 };
 
 class frmMain : public QMainWindow, public MainContext {
@@ -69,6 +72,11 @@ public:
 
     QtHost& Host() { return *host_; }
     frmMIDISetupForm* SetupDialog() const;
+    // Watches the ports in use and reopens them when they come back.
+    ConnectionKeeper& Connection() { return *keeper_; }
+    // Tells the window which ports the model has just opened (a start that
+    // connects without the setup dialog calls it too).
+    void ConnectionOpened(const PortChoice& c);
     // True while Activate is running (waiting for the module included).
     bool Activating() const { return activating_; }
     // Number of Activate runs that got past the guard.
@@ -81,6 +89,8 @@ public:
     QListWidget* pnameListBox = nullptr;
     QPushButton* cmdEditPatch = nullptr;
     QLabel* lblAbout = nullptr;
+    QAction* mnuFileReload = nullptr;     // F5: loads what is missing
+    QAction* mnuFileMIDISetup = nullptr;  // the setup dialog again: other ports or device ID
     QAction* mnuFileExit = nullptr;
     QAction* mnuHelpAbout = nullptr;
     QAction* mnuHelpAboutMIDIIO = nullptr;
@@ -103,6 +113,8 @@ public:
 
     void pnameListBox_Click();
     void cmdEditPatch_Click();
+    void mnuFileReload_Click();
+    void mnuFileMIDISetup_Click();
     void mnuFileExit_Click();
     void mnuHelpAbout_Click();
     void mnuHelpAboutMIDIIO_Click();
@@ -126,6 +138,17 @@ private:
     void UpDown_Change(int position);
     void RestoreTuneText();
     void NameReceived(int& counter, int limit, const char* text);
+    void SyncNameProgress();
+    // After a load: a line saying it stopped and how to go on, or that line cleared.
+    void ShowLoadOutcome(bool complete);
+    // One line of news in the status line; empty hides it.
+    void ShowStatus(const QString& text);
+    // The ports came back: what was read may be stale, read it again.
+    void Reconnected();
+    void MidiSystemStopped(const QString& text);
+    // Another module (or the same anew): forget what was read and load again.
+    void StartOver();
+    bool Busy() const;
     bool AskRetry(const std::string& what);
     void ShowPortError(const std::string& text);
     void RunModal(QDialog& dialog);
@@ -142,6 +165,7 @@ private:
     QLabel* statusLabel_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     QPointer<frmMIDISetupForm> setup_;
+    ConnectionKeeper* keeper_ = nullptr;
     QPointer<QDialog> patchEditor_;
 
     int PatchNamesReceived = 0;
