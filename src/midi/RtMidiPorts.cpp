@@ -265,8 +265,14 @@ private:
 // Deletes an RtMidi object (closing its port and client) quietly and paced.
 struct RtDeleter {
     bool live = true;  // false: a JACK object that never reached a server
+    // A JACK client whose server connection broke after it was made is left
+    // alone: closing it then crashes inside JACK's client library now and then
+    // (its own threads are still taking the client down). That costs the few
+    // kilobytes of a client each time a server goes away.
+    uint64_t failuresAtStart = gSystemFailures.load();
     template <class T>
     void operator()(T* p) const {
+        if (p->getCurrentApi() == RtMidi::UNIX_JACK && live && gSystemFailures.load() != failuresAtStart) return;
         JackChange change(p->getCurrentApi(), live);
         CaptureErrors quiet;
         delete p;

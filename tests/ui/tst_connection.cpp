@@ -4,6 +4,7 @@
 // places remembered, and (on a JACK server of its own, when jackd is there) the
 // real MIDI system: a simulator restarted and a server stopped under the editor.
 #include <QAction>
+#include <QFileInfo>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -311,8 +312,151 @@ void tst_Connection::windowPlacesAreRememberedOnScreen() {
     }
 }
 
+namespace {
+
+// A JACK server of this test's own (dummy driver) and the simulator on it.
+// Processes are ended by their own handles only.
+class JackBench {
+public:
+    JackBench() : server_(QStringLiteral("quorvane-tst-%1").arg(QCoreApplication::applicationPid())) {
+        qputenv("JACK_DEFAULT_SERVER", server_.toLocal8Bit());
+        qputenv("JACK_NO_START_SERVER", "1");
+        qputenv("JACK_NO_AUDIO_RESERVATION", "1");
+        const QString here = QCoreApplication::applicationDirPath();
+        sim_ = qEnvironmentVariable("QUORVANE_U220SIM", here + "/../tools/quorvane-u220sim/quorvane-u220sim");
+        jackd_ = QStandardPaths::findExecutable(QStringLiteral("jackd"));
+    }
+    ~JackBench() {
+        stop(simulator_);
+        stop(server);
+    }
+    bool usable() const { return !jackd_.isEmpty() && QFileInfo(sim_).isExecutable(); }
+
+    bool startServer() {
+        server.setProgram(jackd_);
+        server.setArguments({"-n", server_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "512"});
+        server.setProcessChannelMode(QProcess::MergedChannels);
+        server.start();
+        return server.waitForStarted(10000);
+    }
+    // Starts the simulator (retrying while the server comes up) at a module's pace.
+    bool startSimulator() {
+        for (int attempt = 0; attempt < 40; ++attempt) {
+            simulator_.setProgram(sim_);
+            // Answers at a cable's pace. (No loss below a minimum gap here: what
+            // is tested is the reconnection, not the pacing on JACK.)
+            simulator_.setArguments({"--api", "jack", "--wire", "--answer-delay-ms", "5"});
+            simulator_.start();
+            if (!simulator_.waitForStarted(10000)) return false;
+            const bool ready = WaitFor(
+                [&] {
+                    return simulator_.state() != QProcess::Running ||
+                           simulator_.readAllStandardOutput().contains("ready");
+                },
+                10000);
+            if (ready && simulator_.state() == QProcess::Running) return true;
+            simulator_.waitForFinished(2000);
+            QTest::qWait(250);
+        }
+        return false;
+    }
+    void stopSimulator() { stop(simulator_); }
+    void stopServer() { stop(server); }
+
+    QProcess server;
+
+private:
+    static void stop(QProcess& p) {
+        if (p.state() == QProcess::NotRunning) return;
+        p.terminate();
+        if (!p.waitForFinished(10000)) {
+            p.kill();
+            p.waitForFinished(5000);
+        }
+    }
+    QString server_, sim_, jackd_;
+    QProcess simulator_;
+};
+
+}  // namespace
+
 void tst_Connection::jackSimulatorRestartAndServerStop() {
-    QSKIP("not written yet");
+    JackBench bench;
+    if (!bench.usable()) QSKIP("jackd or the simulator is not there");
+    QVERIFY(bench.startServer());
+    QVERIFY(bench.startSimulator());
+
+    QStringList seen;  // every status line, in order
+    // A request lost on a busy machine is asked again, as a user would.
+    MessageBoxWatcher::Decider decide = [](QMessageBox& b) {
+        for (QMessageBox::StandardButton x : {QMessageBox::Close, QMessageBox::Retry})
+            if (b.button(x)) return x;
+        return QMessageBox::NoButton;
+    };
+    QList<QStringList> offered;
+    MessageBoxWatcher boxes([&](QMessageBox& b) {
+        QStringList caps;
+        for (QAbstractButton* x : b.buttons()) caps << x->text();
+        offered << caps;
+        return decide(b);
+    });
+    frmMainOptions o;
+    o.runSetup = [](frmMIDISetupForm& d) {
+        for (QComboBox* c : {d.ComboMidiIn, d.ComboMidiOut}) {
+            const QString want = c == d.ComboMidiIn ? QStringLiteral("u220sim-out:out") : QStringLiteral("u220sim:in");
+            for (int i = 0; i < c->count(); ++i)
+                if (c->itemText(i).endsWith(want)) c->setCurrentIndex(i);
+        }
+        d.cmdOK->click();
+        return d.result();
+    };
+    auto w = std::make_unique<frmMain>(o);
+    w->Connection().setInterval(200);
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&] {
+        const QString t = w->StatusLabel()->isVisible() ? w->StatusLabel()->text() : QString();
+        if (!t.isEmpty() && (seen.isEmpty() || seen.back() != t)) seen << t;
+    });
+    watch.start(20);
+    QVERIFY(w->Load());
+    QVERIFY(w->Connection().connection().real());
+    w->show();
+    QVERIFY2(WaitFor([&] { return w->cmdEditPatch->isVisible() && !w->Activating(); }, 120000),
+             qPrintable(boxes.texts.join('|') + " / " + seen.join('|')));
+    const qsizetype retries = boxes.texts.size();
+
+    auto readsAgain = [&] {
+        w->U220().InvalidateAll();
+        w->U220().PatchPartLevel(1);
+        return w->U220().PatchDataLoaded();
+    };
+    auto said = [&](const QString& part) {
+        return WaitFor([&] { return !seen.isEmpty() && seen.back().contains(part); }, 20000);
+    };
+
+    // The simulator goes away and comes back under the same names.
+    bench.stopSimulator();
+    QVERIFY2(said("gone. Quorvane reconnects"), qPrintable(seen.join('|')));
+    QVERIFY(bench.startSimulator());
+    QVERIFY2(said("Reconnected to"), qPrintable(seen.join('|')));
+    QVERIFY(readsAgain());
+    QCOMPARE(boxes.texts.size(), retries);
+
+    // The server stops: the window stays, says so and offers the setup dialog.
+    bench.stopSimulator();
+    bench.stopServer();
+    QVERIFY2(said("MIDI system"), qPrintable(seen.join('|')));
+    QVERIFY(seen.back().contains("JACK"));
+    QVERIFY(w->isVisible());
+    QVERIFY(WaitFor([&] { return !offered.isEmpty(); }, 10000));
+    QVERIFY2(offered.back().contains("&MIDI Setup..."), qPrintable(offered.back().join('|')));
+
+    // A server and a simulator again: connected again, answering.
+    QVERIFY(bench.startServer());
+    QVERIFY(bench.startSimulator());
+    QVERIFY2(said("Reconnected to"), qPrintable(seen.join('|')));
+    QVERIFY(readsAgain());
+    w->close();
 }
 
 QTEST_MAIN(tst_Connection)
