@@ -161,6 +161,7 @@ void tst_Connection::reloadAfterAStoppedLoadCompletesTheList() {
     }
     QVERIFY(rig.w->Load());
     rig.w->show();
+    const int width = rig.w->width();
     QVERIFY(WaitFor([&] { return rig.w->ActivationCount() == 1 && !rig.w->Activating(); }, 60000));
 
     // Stopped: a line that says so and how to go on; no bar left behind.
@@ -175,6 +176,9 @@ void tst_Connection::reloadAfterAStoppedLoadCompletesTheList() {
     QCOMPARE(rig.w->pnameListBox->count(), std::min(stopAfter, 64));
     QVERIFY(rig.w->mnuFileReload->isEnabled());
     QCOMPARE(rig.w->mnuFileReload->shortcut(), QKeySequence(QKeySequence::Refresh));
+    // The line fits the window as it was laid out: it wraps, it does not widen it.
+    QCOMPARE(rig.w->width(), width);
+    if (!paced) QVERIFY(SaveScreenshot(*rig.w, "main-window-load-stopped.png"));
 
     // Reload loads the rest: each name asked once more only where it was lost.
     SetSilent(*rig.vm, false);
@@ -258,11 +262,13 @@ void tst_Connection::vanishedPortsAreReconnected() {
     QVERIFY(rig.start());
     QVERIFY(rig.w->Connection().checking());
     const int opens = rig.sys->opens;
+    const int width = rig.w->width();
 
     if (!quick) {
         rig.sys->unplug();
         QVERIFY(WaitFor([&] { return rig.w->Connection().portsGone(); }, 5000));
         QCOMPARE(rig.status(), texts::PortGone({"Interface In", "Interface Out"}));
+        QCOMPARE(rig.w->width(), width);  // a long line wraps
         QVERIFY(rig.status().contains("\"Interface Out\" are gone"));
         rig.sys->plugIn();  // listed first now: found by name
         QVERIFY(WaitFor([&] { return !rig.w->Connection().portsGone(); }, 5000));

@@ -242,6 +242,7 @@ void frmMain::BuildWindow() {
 
     statusLabel_ = new QLabel(QStringLiteral("Status Label"), central);
     statusLabel_->setObjectName(QStringLiteral("StatusLabel"));
+    statusLabel_->setWordWrap(true);  // a long line wraps instead of widening the window
     progressBar_ = new QProgressBar(central);
     progressBar_->setObjectName(QStringLiteral("ProgressBar"));
     progressBar_->setRange(0, 100);
