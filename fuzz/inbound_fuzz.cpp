@@ -10,6 +10,8 @@
 //
 // Checked for every input:
 // - no crash, no sanitizer report;
+// - a patch change counts as confirmed only when the working patch's name came
+//   whole from well-formed data sets and equals the asked patch's memory name;
 // - every message delivered is counted exactly once (stored, malformed,
 //   foreign or unexpected), and no request is left open;
 // - a block flag is set only for the block asked for, and when it is set every
@@ -29,6 +31,7 @@
 #include <vector>
 
 #include "device/Host.h"
+#include "device/MessageDecoder.h"
 #include "device/ParamTable.h"
 #include "device/Protocol.h"
 #include "device/clsU220.h"
@@ -129,8 +132,9 @@ struct Stretch {
 std::vector<Stretch> StretchesOf(Kind k, int index) {
     constexpr int kName = static_cast<int>(sysex::kNameBytes);
     switch (k) {
-        case Kind::Master:
-        case Kind::PatchChange: return {{BlockAddress(Block::MasterSetup), 16, 16}};
+        case Kind::Master: return {{BlockAddress(Block::MasterSetup), 16, 16}};
+        // A patch change is confirmed by the working patch's name.
+        case Kind::PatchChange: return {{BlockAddress(Block::PatchCommon), kName, kName}};
         case Kind::Patch: {
             std::vector<Stretch> s{{BlockAddress(Block::PatchCommon), 41, kName}, {BlockAddress(Block::PatchRhythm), 7, 0}};
             for (int p = 1; p <= 6; ++p) s.push_back({BlockAddress(Block::PatchPart, p), 13, 0});
@@ -363,25 +367,42 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // still lets the wait take all of it in, and ends it at once afterwards.
     u.RequestTimeout = std::chrono::milliseconds(0);
     u.OnNotResponding = [](const std::string&) { return false; };
+    // What the MIDI monitor sees: every message received comes with what became
+    // of it, and every message can be put into words.
+    uint64_t verdicts = 0;
+    u.OnMessage = [&](const MonitorEvent& e) {
+        FUZZ_CHECK(!DescribeEvent(e).empty(), "a message without words");
+        if (e.kind != MonitorEvent::Kind::Received) return;
+        FUZZ_CHECK(e.verdict != MonitorEvent::Verdict::None, "a received message without a verdict");
+        ++verdicts;
+    };
 
     Carried carried;
     uint64_t delivered = 0;
+    std::string askedName;  // PatchChange: the memory name of the patch asked for
     if (kind == Kind::PatchChange) {
-        // A patch change reads the master setup first when it has not been read:
-        // that read gets one well-formed answer, so that the scripted answer
-        // meets the patch change's own request.
-        const Bytes master = Frame(kDeviceId, sysex::kDT1, BlockAddress(Block::MasterSetup), std::vector<uint8_t>(16, 0));
-        Judge(master, carried);
-        ++delivered;
-        bool primed = false;
+        // A patch change reads the master setup and the asked patch's memory name
+        // first when they have not been read: those reads get one well-formed
+        // answer each, so that the scripted answer meets the patch change's own
+        // request (the working patch's name).
+        std::vector<uint8_t> name(sysex::kNameBytes);
+        for (size_t i = 0; i < name.size(); ++i) name[i] = static_cast<uint8_t>((i * 7 + index) & 0x0F);
+        std::deque<Bytes> primes{Frame(kDeviceId, sysex::kDT1, BlockAddress(Block::MasterSetup), std::vector<uint8_t>(16, 0)),
+                                 Frame(kDeviceId, sysex::kDT1, PatchMemoryAddress(index), name)};
+        for (const Bytes& m : primes) {
+            Judge(m, carried);
+            ++delivered;
+        }
         fout->onRequest = [&] {
-            if (primed) return;
-            primed = true;
-            fin->groups.push_back({master});
+            if (primes.empty()) return;
+            fin->groups.push_back({primes.front()});
+            primes.pop_front();
             host.post([fin] { fin->arrive(); });
         };
         u.MasterSetupLCD();
-        FUZZ_CHECK(u.MasterSetupLoaded(), "the master setup was not read from a well-formed answer");
+        askedName = u.MemoryPatchName(static_cast<int16_t>(index));
+        FUZZ_CHECK(u.MasterSetupLoaded() && u.MemoryPatchNameLoaded(index),
+                   "the master setup or the patch name was not read from a well-formed answer");
     }
 
     // The answer, and what its well-formed messages carried.
@@ -399,6 +420,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (size_t g = 0; g < fin->groups.size(); ++g) host.post([fin] { fin->arrive(); });
     };
 
+    PatchChangeResult changeResult = PatchChangeResult::Refused;
     switch (kind) {
         case Kind::Master: u.MasterSetupLCD(); break;
         case Kind::Patch: u.PatchCommonChorusType(); break;
@@ -408,7 +430,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case Kind::PatchName: u.MemoryPatchName(static_cast<int16_t>(index)); break;
         case Kind::TimbreName: u.MemoryTimbreName(static_cast<int16_t>(index)); break;
         case Kind::RhythmName: u.MemoryRhythmName(static_cast<int16_t>(index)); break;
-        case Kind::PatchChange: u.PatchChange(static_cast<int16_t>(index)); break;
+        case Kind::PatchChange: changeResult = u.PatchChange(static_cast<int16_t>(index)); break;
         case Kind::Count: break;
     }
     host.processPending();  // messages that came after the reply was complete
@@ -417,6 +439,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(st.stored + st.dropped() == delivered, "%llu messages delivered, %llu counted",
                static_cast<unsigned long long>(delivered), static_cast<unsigned long long>(st.stored + st.dropped()));
     FUZZ_CHECK(!u.RequestOpen(), "a request is still open");
+    FUZZ_CHECK(verdicts == delivered, "%llu messages delivered, %llu reported to the monitor",
+               static_cast<unsigned long long>(delivered), static_cast<unsigned long long>(verdicts));
 
     static const bool verbose = std::getenv("QUORVANE_FUZZ_VERBOSE") != nullptr;
     if (verbose)
@@ -436,11 +460,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(!patch || kind == Kind::Patch, "patch data flag set");
     FUZZ_CHECK(!timbre || kind == Kind::Timbre, "timbre data flag set");
     FUZZ_CHECK(!rhythm || kind == Kind::RhythmCommon, "rhythm common flag set");
-    FUZZ_CHECK(!u.PatchChangeAcknowledged(), "patch change acknowledgement left set");
+    if (kind == Kind::PatchChange) {
+        // Confirmed only by a name that came whole from well-formed data sets,
+        // and only when it is the asked patch's name.
+        const bool answered = changeResult == PatchChangeResult::Done || changeResult == PatchChangeResult::OtherPatch;
+        FUZZ_CHECK(answered || changeResult == PatchChangeResult::NoAnswer, "patch change result %d", static_cast<int>(changeResult));
+        if (answered) Checker{u, carried}.MemoryName(u.PatchChangeWorkingName(), BlockAddress(Block::PatchCommon), true);
+        else FUZZ_CHECK(u.PatchChangeWorkingName().empty(), "working name stored without a complete answer");
+        FUZZ_CHECK((changeResult == PatchChangeResult::Done) == (answered && u.PatchChangeWorkingName() == askedName),
+                   "patch change confirmed against another name");
+    }
     for (int i = 0; i <= 64; ++i)
         FUZZ_CHECK(!u.RhythmInstLoaded(i) || (kind == Kind::RhythmInst && i == index), "instrument %d flag set", i);
     for (int n = 1; n <= 128; ++n) {
-        FUZZ_CHECK(!u.MemoryPatchNameLoaded(n) || (kind == Kind::PatchName && n == index), "patch name %d flag", n);
+        FUZZ_CHECK(!u.MemoryPatchNameLoaded(n) || ((kind == Kind::PatchName || kind == Kind::PatchChange) && n == index),
+                   "patch name %d flag", n);
         FUZZ_CHECK(!u.MemoryTimbreNameLoaded(n) || (kind == Kind::TimbreName && n == index), "timbre name %d flag", n);
         FUZZ_CHECK(!u.MemoryRhythmNameLoaded(n) || (kind == Kind::RhythmName && n == index), "rhythm name %d flag", n);
     }

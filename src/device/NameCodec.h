@@ -13,10 +13,16 @@ namespace quorvane {
 std::string NameBytesToUtf8(const std::string& bytes);
 
 // UTF-8 -> module bytes. Returns nullopt and fills `error` when a character has no
-// one-byte code on the module (or the text is not valid UTF-8).
+// one-byte code on the module, or the text is not well-formed UTF-8 (a broken or
+// overlong sequence, a surrogate). The error never holds the offending bytes as
+// they are: broken sequences are shown in hex, controls as U+XXXX.
 std::optional<std::string> Utf8ToNameBytes(const std::string& utf8, std::string* error = nullptr);
 
 // True when the Unicode code point has a one-byte code on the module.
 bool HasModuleCode(char32_t cp);
+
+// A character for a message: `"ü" (U+00FC)`, or only `U+0007` for a control or
+// an invisible or line-changing mark that must not be printed as it is.
+std::string DescribeCharacter(char32_t cp);
 
 }  // namespace quorvane

@@ -8,6 +8,15 @@ namespace quorvane {
 namespace {
 constexpr int kPatchReplyBytes = 41 + 7 + 6 * 13;  // 126
 constexpr int kTimbreReplyBytes = 6 * 50;         // 300
+
+// What the inbound handler did with one message, from the counter it moved.
+MonitorEvent::Verdict VerdictOf(const InboundStats& before, const InboundStats& after) {
+    if (after.stored != before.stored) return MonitorEvent::Verdict::Stored;
+    if (after.malformed != before.malformed) return MonitorEvent::Verdict::Malformed;
+    if (after.foreign != before.foreign) return MonitorEvent::Verdict::Foreign;
+    if (after.unexpected != before.unexpected) return MonitorEvent::Verdict::Unexpected;
+    return MonitorEvent::Verdict::None;
+}
 }  // namespace
 
 clsU220::clsU220(Host& host, std::unique_ptr<midi::MIDIOutput> output, std::unique_ptr<midi::MIDIInput> input)
@@ -17,7 +26,14 @@ clsU220::clsU220(Host& host, std::unique_ptr<midi::MIDIOutput> output, std::uniq
         lastError_ = text;
         if (OnPortError) OnPortError(text);
     };
-    if (MIDIOutput1) MIDIOutput1->onError = onError;
+    if (MIDIOutput1) {
+        MIDIOutput1->onError = onError;
+        MIDIOutput1->onNotSent = [this](const Bytes& m, bool merged, const std::string& why) {
+            if (OnMessage)
+                OnMessage({merged ? MonitorEvent::Kind::Merged : MonitorEvent::Kind::Dropped, m,
+                           MonitorEvent::Verdict::None, why});
+        };
+    }
     if (MIDIInput1) {
         MIDIInput1->onError = onError;
         MIDIInput1->onSysExReceived = [this] { OnSysExReceived(); };
@@ -32,6 +48,7 @@ clsU220::~clsU220() {
     }
     if (MIDIOutput1) {
         MIDIOutput1->onError = nullptr;
+        MIDIOutput1->onNotSent = nullptr;
         if (MIDIOutput1->isOpen()) MIDIOutput1->flush();
         MIDIOutput1->close();
     }
@@ -51,6 +68,7 @@ const char* clsU220::KindName(Kind k) {
         case Kind::TimbreName: return "Timbre Name in Memory";
         case Kind::RhythmName: return "Rhythm Name in Memory";
         case Kind::PatchChange: return "Patch Change";
+        case Kind::RawRange: return "Memory Data";
     }
     return "";
 }
@@ -61,8 +79,10 @@ std::vector<clsU220::Segment> clsU220::SegmentsOf(Kind k, int index) const {
     using sysex::kNameBytes;
     constexpr int kName = static_cast<int>(kNameBytes);
     switch (k) {
-        case Kind::MasterSetup:
-        case Kind::PatchChange: return {{BlockAddress(Block::MasterSetup), 16, 16}};
+        case Kind::MasterSetup: return {{BlockAddress(Block::MasterSetup), 16, 16}};
+        // After the program change: the working patch's name, to compare with the
+        // memory name of the patch asked for.
+        case Kind::PatchChange: return {{BlockAddress(Block::PatchCommon), kName, kName}};
         case Kind::PatchData: {
             std::vector<Segment> s{{BlockAddress(Block::PatchCommon), 41, kName}, {BlockAddress(Block::PatchRhythm), 7, 0}};
             for (int p = 1; p <= 6; ++p) s.push_back({BlockAddress(Block::PatchPart, p), 13, 0});
@@ -78,6 +98,7 @@ std::vector<clsU220::Segment> clsU220::SegmentsOf(Kind k, int index) const {
         case Kind::PatchName: return {{PatchMemoryAddress(index), kName, kName}};
         case Kind::TimbreName: return {{TimbreMemoryAddress(index), kName, kName}};
         case Kind::RhythmName: return {{RhythmMemoryAddress(index), kName, kName}};
+        case Kind::RawRange: return {};  // given by the caller
     }
     return {};
 }
@@ -92,54 +113,126 @@ bool clsU220::IsLoaded(Kind k, int index) const {
         case Kind::PatchName: return patchNameLoaded_[index];
         case Kind::TimbreName: return timbreNameLoaded_[index];
         case Kind::RhythmName: return rhythmNameLoaded_[index];
-        case Kind::PatchChange: return patchChangeAck_;
+        case Kind::PatchChange: return false;
+        case Kind::RawRange: return false;  // asked again every time
     }
     return false;
 }
 
-// Waits until no request is open. A request whose time limit has passed is
-// closed here, so a read that queued behind it is not held up by it; the read
-// that owned it sees the time-out when its own wait returns.
-void clsU220::AcquireSlot() {
-    while (open_) {
-        const uint64_t serial = open_->serial;
-        const Clock::time_point deadline = open_->deadline;
-        host_.waitUntil([&] { return !open_ || open_->serial != serial; }, deadline);
-        if (open_ && open_->serial == serial && Clock::now() >= deadline) CloseRequest();
+clsU220::RequestPtr clsU220::Enqueue(Kind k, int index, Clock::duration limit, Clock::time_point latest, bool probe,
+                                     int programChange, std::vector<Segment> segments) {
+    auto r = std::make_shared<Request>();
+    r->kind = k;
+    r->index = index;
+    r->probe = probe;
+    r->programChange = programChange;
+    r->segments = segments.empty() ? SegmentsOf(k, index) : std::move(segments);
+    int size = 0;
+    for (const Segment& s : r->segments) {
+        r->base.push_back(size);
+        size += s.size;
     }
+    r->buffer.assign(static_cast<size_t>(size), 0);
+    r->have.assign(static_cast<size_t>(size), false);
+    r->missing = size;
+    r->serial = nextSerial_++;
+    r->limit = limit;
+    r->latest = latest;
+    queue_.push_back(r);
+    StartNext();
+    return r;
 }
 
-void clsU220::StartRequest(Kind k, int index, Clock::time_point deadline) {
-    Request r;
-    r.kind = k;
-    r.index = index;
-    r.segments = SegmentsOf(k, index);
-    r.serial = nextSerial_++;
-    r.deadline = deadline;
-    open_ = std::move(r);
-    // Copy: a send may run events that close the request.
-    const std::vector<Segment> segments = open_->segments;
-    for (const Segment& s : segments) SendMessage(sysex::kRQ1, s.address, {0x00, 0x00, static_cast<uint8_t>(s.size)});
-}
-
-void clsU220::CloseRequest() {
-    open_.reset();
+void clsU220::StartNext() {
+    // A send may run events (a port error is shown in a box) that end this
+    // request and start the next one from a nested call: the sends of a request
+    // stop as soon as it is no longer the open one.
+    while (!open_ && !queue_.empty()) {
+        RequestPtr r = queue_.front();
+        queue_.pop_front();
+        const Clock::time_point now = Clock::now();
+        if (now >= r->latest) {
+            r->state = State::TimedOut;
+            continue;
+        }
+        // A read queued behind another read of the same block needs no second answer.
+        if (!r->probe && IsLoaded(r->kind, r->index)) {
+            r->state = State::Answered;
+            continue;
+        }
+        r->state = State::Open;
+        r->deadline = r->limit >= r->latest - now ? r->latest : now + r->limit;
+        open_ = r;
+        if (r->programChange >= 0) {
+            if (MIDIOutput1) {
+                const Bytes pc{static_cast<uint8_t>(r->programChange >> 8), static_cast<uint8_t>(r->programChange & 0xFF)};
+                if (OnMessage) OnMessage({MonitorEvent::Kind::Sent, pc});
+                MIDIOutput1->sendShort(pc[0], pc[1]);
+            }
+            lastPatchSent_ = static_cast<int16_t>((r->programChange & 0x7F) + 1);
+            // From here the module holds another patch: what was read of the old
+            // one no longer holds, whether or not the module confirms.
+            InvalidateAll();
+        }
+        for (const Segment& s : r->segments) {
+            if (open_ != r) break;  // ended by what ran during the send
+            SendMessage(sysex::kRQ1, s.address,
+                        {static_cast<uint8_t>((s.size >> 14) & 0x7F), static_cast<uint8_t>((s.size >> 7) & 0x7F),
+                         static_cast<uint8_t>(s.size & 0x7F)});
+        }
+    }
     host_.notify();
 }
 
-bool clsU220::Fetch(Kind k, int index, bool probe, Clock::duration limit) {
+void clsU220::ExpireOverdue() {
+    const Clock::time_point now = Clock::now();
+    bool changed = false;
+    if (open_ && now >= open_->deadline) {
+        open_->state = State::TimedOut;  // no complete answer in time
+        open_.reset();
+        changed = true;
+    }
+    for (auto it = queue_.begin(); it != queue_.end();) {
+        if (now >= (*it)->latest) {
+            (*it)->state = State::TimedOut;
+            it = queue_.erase(it);
+            changed = true;
+        } else {
+            ++it;
+        }
+    }
+    if (changed) StartNext();
+}
+
+void clsU220::Await(const RequestPtr& r) {
+    auto finished = [&] { return r->state == State::Answered || r->state == State::TimedOut; };
+    while (!finished()) {
+        if (!open_) StartNext();
+        if (finished()) break;
+        const uint64_t seen = open_ ? open_->serial : 0;
+        // Wake for the open request's time limit (whoever owns it) and for our own.
+        Clock::time_point wake = std::min(r->latest, Clock::now() + std::chrono::hours(1));
+        if (open_) wake = std::min(wake, open_->deadline);
+        host_.waitUntil([&] { return finished() || (open_ ? open_->serial : 0) != seen; }, wake);
+        ExpireOverdue();
+    }
+}
+
+bool clsU220::Fetch(Kind k, int index, bool probe, Clock::time_point latest) {
     for (;;) {
         if (!probe && IsLoaded(k, index)) return true;
-        AcquireSlot();
-        if (!probe && IsLoaded(k, index)) return true;
-        const Clock::time_point deadline = Clock::now() + (probe ? limit : Clock::duration(RequestTimeout));
-        const uint64_t serial = nextSerial_;
-        StartRequest(k, index, deadline);
-        host_.waitUntil([&] { return !open_ || open_->serial != serial; }, deadline);
-        if (open_ && open_->serial == serial) CloseRequest();  // no complete answer in time
+        RequestPtr r = Enqueue(k, index, probe ? latest - Clock::now() : Clock::duration(RequestTimeout), latest, probe);
+        Await(r);
+        if (probe) {
+            if (r->state == State::Answered) return true;
+            ++timeouts_;
+            return false;
+        }
         if (IsLoaded(k, index)) return true;
+        // Answered, but forgotten again before this wait got back (a patch change
+        // went out meanwhile): what came is stale, so ask again.
+        if (r->state == State::Answered) continue;
         ++timeouts_;
-        if (probe) return false;
         if (!OnNotResponding || !OnNotResponding(KindName(k))) return false;
     }
 }
@@ -155,6 +248,7 @@ void clsU220::ForgetModule() {
     patchNameLoaded_.fill(false);
     timbreNameLoaded_.fill(false);
     rhythmNameLoaded_.fill(false);
+    lastPatchSent_ = 0;  // nothing sent to this module yet
 }
 
 // ---------------------------------------------------------------------------
@@ -165,15 +259,26 @@ void clsU220::OnSysExReceived() {
     while (MIDIInput1->messageCount() > 0) {
         Bytes message = MIDIInput1->receivedMessage();
         MIDIInput1->discard();
+        const InboundStats before = stats_;
         HandleMessage(message);
+        if (OnMessage) OnMessage({MonitorEvent::Kind::Received, std::move(message), VerdictOf(before, stats_)});
     }
+    // Messages the input could not hand over (cut short, or its queue full).
+    const uint64_t lost = MIDIInput1->droppedCount();
+    if (lost > inputLost_ && OnMessage)
+        OnMessage({MonitorEvent::Kind::Lost, {}, MonitorEvent::Verdict::None, std::to_string(lost - inputLost_)});
+    inputLost_ = lost;
     host_.notify();
 }
 
-// Stores a message only when it is a well-formed data set from this module that
-// carries the next stretch of the open request; everything else is dropped and
-// counted. Replies are placed by address, and a block's fields are written only
-// when all of its bytes are in, so a block is stored whole or not at all.
+// Stores a message only when it is a well-formed data set from this module whose
+// whole stretch lies inside a segment of the open request that is not complete
+// yet; everything else is dropped and counted. Each message is placed by its
+// address, so the segments and the parts of a split segment may come in any
+// order (a late part included). A message that carries a whole segment is its
+// answer and replaces whatever stray parts came before it; a segment once
+// complete takes nothing more. A block's fields are written only when every byte
+// of the request is in, so a block is stored whole or not at all.
 void clsU220::HandleMessage(const Bytes& message) {
     const bool otherMaker = message.size() >= 4 && (message[1] != sysex::kManufacturer || message[3] != sysex::kModel);
     ParsedMessage m = ParseMessage(message);
@@ -190,35 +295,57 @@ void clsU220::HandleMessage(const Bytes& message) {
         return;
     }
     Request& r = *open_;
-    const Segment& seg = r.segments[r.segment];
     const int len = static_cast<int>(m.data.size());
-    // A message at the start of the stretch being filled begins it again: what
-    // came before it was not the answer to this request.
-    if (r.filled > 0 && m.address == seg.address && len <= seg.size) {
-        r.buffer.resize(r.buffer.size() - r.filled);
-        r.filled = 0;
+    size_t seg = r.segments.size();
+    int off = 0;
+    for (size_t i = 0; i < r.segments.size() && len > 0; ++i) {
+        const Segment& s = r.segments[i];
+        const int from = m.address.offset() - s.address.offset();
+        if (m.address.a1 == s.address.a1 && from >= 0 && from + len <= s.size) {
+            seg = i;
+            off = from;
+            break;
+        }
     }
-    if (!(m.address == seg.address.plus(r.filled)) || len > seg.size - r.filled) {
+    if (seg == r.segments.size()) {
         ++stats_.unexpected;
         return;
     }
+    const Segment& s = r.segments[seg];
     for (int i = 0; i < len; ++i) {
-        if (r.filled + i < seg.nibbles && m.data[i] > 0x0F) {
+        if (off + i < s.nibbles && m.data[i] > 0x0F) {
             ++stats_.malformed;
             return;
         }
     }
-    ++stats_.stored;
-    r.buffer.insert(r.buffer.end(), m.data.begin(), m.data.end());
-    r.filled += len;
-    if (r.filled == seg.size) {
-        ++r.segment;
-        r.filled = 0;
+    const auto first = r.have.begin() + r.base[seg];
+    if (std::find(first, first + s.size, false) == first + s.size) {
+        ++stats_.unexpected;  // that segment is complete: a repeat or a stray
+        return;
     }
-    if (r.segment == r.segments.size()) {
-        Request done = std::move(r);
+    ++stats_.stored;
+    if (len == s.size) {
+        // The whole segment: it replaces stray parts that came before it.
+        for (int i = 0; i < s.size; ++i)
+            if (first[i]) {
+                first[i] = false;
+                ++r.missing;
+            }
+    }
+    const size_t at = static_cast<size_t>(r.base[seg] + off);
+    for (int i = 0; i < len; ++i) {
+        r.buffer[at + i] = m.data[i];
+        if (!r.have[at + i]) {
+            r.have[at + i] = true;
+            --r.missing;
+        }
+    }
+    if (r.missing == 0) {
+        RequestPtr done = open_;
         open_.reset();
-        Complete(done);
+        Complete(*done);
+        done->state = State::Answered;
+        StartNext();
         host_.notify();
     }
 }
@@ -300,11 +427,10 @@ void clsU220::Complete(Request& r) {
             if (MemoryRhythmNameOneReceived) MemoryRhythmNameOneReceived();
             break;
         case Kind::PatchChange:
-            // The module has taken the program change: what was read of the old
-            // patch no longer holds.
-            patchChangeAck_ = true;
-            InvalidateAll();
+            workingName_ = DecodeName(b.data());
             break;
+        case Kind::RawRange:
+            break;  // the caller takes the bytes from its own request
     }
 }
 
@@ -313,7 +439,16 @@ void clsU220::Complete(Request& r) {
 
 void clsU220::SendMessage(uint8_t command, Address address, const Bytes& data) {
     if (!MIDIOutput1) return;
-    MIDIOutput1->sendSysEx(BuildFrame(static_cast<uint8_t>(deviceId_), command, address, data));
+    const Bytes frame = BuildFrame(static_cast<uint8_t>(deviceId_), command, address, data);
+    if (OnMessage) OnMessage({MonitorEvent::Kind::Sent, frame});
+    // 10 bits a byte at 31250 baud, then the gap. Without a gap the port sends at
+    // once and nothing waits.
+    const auto wire = std::chrono::microseconds(static_cast<long long>(frame.size()) * 320) +
+                      std::chrono::milliseconds(MIDIOutput1->sendGapMs());
+    busyUntil_ = MIDIOutput1->sendGapMs() <= 0
+                     ? Clock::now()
+                     : std::max(busyUntil_, Clock::now()) + std::chrono::duration_cast<Clock::duration>(wire);
+    MIDIOutput1->sendSysEx(frame);
 }
 
 void clsU220::SendMasterSetup() {
@@ -477,48 +612,144 @@ std::string clsU220::MemoryRhythmName(int16_t RhythmNo) {
 // ---------------------------------------------------------------------------
 // Patch change and probe
 
-void clsU220::PatchChange(int16_t PatchNo) {
+PatchChangeResult clsU220::PatchChange(int16_t PatchNo) {
     if (PatchNo < 1 || PatchNo > 64) {
         ++rejectedWrites_;
         lastError_ = "Patch number " + std::to_string(PatchNo) + " is outside 1..64.";
-        return;
+        return PatchChangeResult::Refused;
     }
     // The program change goes out on the module's Rx control channel: a channel
-    // never read from the module would be a guess that the module may ignore
-    // while its answer to the request below still looks like a confirmation.
+    // never read from the module would be a guess that the module may ignore.
     if (!Fetch(Kind::MasterSetup, 0)) {
         lastError_ = "The master setup could not be read, so no patch change was sent.";
-        return;
+        return PatchChangeResult::NoAnswer;
+    }
+    // Channels 1..16 only: with the Rx control channel "Off" the module takes no
+    // program change, so none is sent.
+    const int channel = master_[static_cast<size_t>(MasterParam::MasterSetupMIDIRxCh)];
+    if (channel < 0 || channel >= 16) {
+        lastError_ = "The module's Rx control channel is Off, so it takes no program change.";
+        return PatchChangeResult::RxChannelOff;
+    }
+    // What the working patch must be called once the module has switched.
+    if (!Fetch(Kind::PatchName, PatchNo)) {
+        lastError_ = "The name of patch " + std::to_string(PatchNo) + " could not be read, so no patch change was sent.";
+        return PatchChangeResult::NoAnswer;
     }
     for (;;) {
-        AcquireSlot();
-        // Channels 1..16 only: with the Rx control channel "Off" the module takes
-        // no program change, so none is sent.
-        const int channel = master_[static_cast<size_t>(MasterParam::MasterSetupMIDIRxCh)];
-        if (channel >= 0 && channel < 16 && MIDIOutput1)
-            MIDIOutput1->sendShort(static_cast<uint8_t>(0xC0 + channel), static_cast<uint8_t>(PatchNo - 1));
-        patchChangeAck_ = false;
-        const Clock::time_point deadline = Clock::now() + RequestTimeout;
-        const uint64_t serial = nextSerial_;
-        StartRequest(Kind::PatchChange, 0, deadline);
-        host_.waitUntil([&] { return !open_ || open_->serial != serial; }, deadline);
-        if (open_ && open_->serial == serial) CloseRequest();
-        if (patchChangeAck_) break;
+        // Forgotten now too: a read queued after this point waits behind the
+        // program change and gets the new patch.
+        InvalidateAll();
+        RequestPtr r = Enqueue(Kind::PatchChange, PatchNo, RequestTimeout, Clock::time_point::max(), false,
+                               (0xC0 + channel) * 256 + (PatchNo - 1));
+        Await(r);
+        if (r->state == State::Answered) break;
         ++timeouts_;
-        if (!OnNotResponding || !OnNotResponding(KindName(Kind::PatchChange))) break;
+        if (!OnNotResponding || !OnNotResponding(KindName(Kind::PatchChange))) {
+            lastError_ = "The module did not answer after the change to patch " + std::to_string(PatchNo) + ".";
+            return PatchChangeResult::NoAnswer;
+        }
     }
-    patchChangeAck_ = false;
-    // Whether or not the module confirmed, the program change went out.
-    InvalidateAll();
+    if (workingName_ == patchNames_[PatchNo]) return PatchChangeResult::Done;
+    static const char* const kModes[] = {"Map 1", "Map 2", "Map 3", "Map 4", "Dir", "Off"};
+    const int mode = master_[static_cast<size_t>(MasterParam::MasterSetupPaCh)];
+    lastError_ = "The module's patch is \"" + workingName_ + "\", not patch " + std::to_string(PatchNo) + " \"" +
+                 patchNames_[PatchNo] + "\": it switched elsewhere or not at all. Its Patch Change setting (" +
+                 (mode >= 0 && mode < 6 ? kModes[mode] : "?") + ") decides which patch a program change selects.";
+    return PatchChangeResult::OtherPatch;
+}
+
+// ---------------------------------------------------------------------------
+// Raw memory
+
+bool clsU220::ReadRanges(const std::vector<std::pair<Address, int>>& pieces, Bytes& out, int quietRetries) {
+    out.clear();
+    for (const auto& [a, size] : pieces)
+        if (size < 1 || size > 128) return false;
+    std::vector<Bytes> got(pieces.size());
+    std::vector<bool> done(pieces.size(), false);
+    size_t left = pieces.size();
+    int quiet = quietRetries;
+    while (left > 0) {
+        std::vector<Segment> segments;
+        std::vector<size_t> which;  // piece of each segment
+        std::chrono::microseconds wire{0};
+        const auto gap = std::chrono::milliseconds(MIDIOutput1 ? MIDIOutput1->sendGapMs() : 0);
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            if (done[i]) continue;
+            segments.push_back({pieces[i].first, pieces[i].second, 0});
+            which.push_back(i);
+            // The request's own time on the wire and its gap, and the answer's.
+            wire += std::chrono::microseconds((13 + pieces[i].second + 10) * 320) + gap;
+        }
+        // The time limit counts what is still queued on the output ahead of the
+        // requests and the wire time of requests and answers.
+        const Clock::time_point now = Clock::now();
+        const Clock::duration ahead = busyUntil_ > now ? busyUntil_ - now : Clock::duration::zero();
+        RequestPtr r = Enqueue(Kind::RawRange, 0, ahead + Clock::duration(RequestTimeout) +
+                                                      std::chrono::duration_cast<Clock::duration>(wire),
+                               Clock::time_point::max(), false, -1, std::move(segments));
+        Await(r);
+        // Keep every piece that came in whole, in whatever order; ask again for the rest.
+        size_t gained = 0;
+        for (size_t j = 0; j < which.size(); ++j) {
+            const auto from = r->buffer.begin() + r->base[j];
+            const auto haveFrom = r->have.begin() + r->base[j];
+            const int size = r->segments[j].size;
+            if (r->state != State::Answered && !std::all_of(haveFrom, haveFrom + size, [](bool b) { return b; }))
+                continue;
+            got[which[j]].assign(from, from + size);
+            done[which[j]] = true;
+            ++gained;
+        }
+        left -= gained;
+        if (left == 0) break;
+        ++timeouts_;
+        if (gained > 0) continue;
+        if (quiet > 0) {
+            --quiet;
+            continue;
+        }
+        if (!OnNotResponding || !OnNotResponding(KindName(Kind::RawRange))) return false;
+    }
+    for (const Bytes& b : got) out.insert(out.end(), b.begin(), b.end());
+    return true;
+}
+
+bool clsU220::ReadRange(Address address, int size, Bytes& out, int quietRetries) {
+    std::vector<std::pair<Address, int>> pieces;
+    for (int done = 0; done < size; done += 128) pieces.push_back({address.plus(done), std::min(128, size - done)});
+    if (pieces.empty()) {
+        out.clear();
+        return false;
+    }
+    return ReadRanges(pieces, out, quietRetries);
+}
+
+void clsU220::WriteRange(Address address, const Bytes& data) {
+    const int size = static_cast<int>(data.size());
+    for (int done = 0; done < size; done += 128) {
+        const auto from = data.begin() + done;
+        SendMessage(sysex::kDT1, address.plus(done), Bytes(from, from + std::min(128, size - done)));
+    }
+    // What the model read of the areas written no longer holds.
+    const int first = address.offset(), end = first + size;
+    auto forget = [&](auto& flags, int memorySize) {
+        for (int n = first / memorySize + 1; n <= (end - 1) / memorySize + 1 && n < static_cast<int>(flags.size()); ++n)
+            flags[n] = false;
+    };
+    switch (address.a1) {
+        case 0x00: masterLoaded_ = false; break;
+        case 0x02: forget(timbreNameLoaded_, 64); break;
+        case 0x03: forget(patchNameLoaded_, 160); break;
+        case 0x05: forget(rhythmNameLoaded_, 1568); break;
+        default: InvalidateAll(); break;
+    }
 }
 
 bool clsU220::Responding() {
     patchLoaded_ = false;
-    const Clock::time_point start = Clock::now();
-    AcquireSlot();
-    const Clock::duration left = std::chrono::seconds(3) - (Clock::now() - start);
-    if (left <= Clock::duration::zero()) return false;
-    return Fetch(Kind::PatchData, 0, true, left);
+    return Fetch(Kind::PatchData, 0, true, Clock::now() + std::chrono::seconds(3));
 }
 
 }  // namespace quorvane

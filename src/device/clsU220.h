@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "Host.h"
+#include "MonitorEvent.h"
 #include "ParamTable.h"
 #include "Protocol.h"
 #include "midi/MidiPorts.h"
@@ -20,6 +22,16 @@
 namespace quorvane {
 
 // Counters of what the inbound handler did with each received message.
+// What became of a patch change.
+enum class PatchChangeResult {
+    Done,          // the module's working patch now carries the name of the patch asked for
+    OtherPatch,    // it answered, but its working patch has another name: the module
+                   // switched elsewhere or not at all (its Patch Change setting decides)
+    RxChannelOff,  // its Rx control channel is Off: it takes no program change, none was sent
+    NoAnswer,      // the module did not answer (the program change may have gone out)
+    Refused,       // patch number outside 1..64: nothing sent
+};
+
 struct InboundStats {
     uint64_t stored = 0;      // data sets that became part of a reply
     uint64_t malformed = 0;   // not a well-formed frame or wrong checksum
@@ -51,6 +63,10 @@ public:
     std::function<void()> MemoryPatchNameOneReceived;
     std::function<void()> MemoryTimbreNameOneReceived;
     std::function<void()> MemoryRhythmNameOneReceived;
+    // Every message sent and received (with what the inbound handler did with
+    // it), and the send queue's merged and dropped messages. For watching only:
+    // it must not call back into the model.
+    std::function<void(const MonitorEvent&)> OnMessage;
 
     // Time limit of one block request (default 3 s).
     std::chrono::milliseconds RequestTimeout{3000};
@@ -131,10 +147,18 @@ public:
     void ToneName(int16_t, int16_t, const std::string&) {}
 
     // Switches the module to patch PatchNo (1..64) with a program change on the
-    // stored Rx control channel (none when that is "Off"), waits for the module
-    // to confirm, and forgets the patch, timbre and rhythm data. Reads the master
-    // setup first when it has not been read; when that fails nothing is sent.
-    void PatchChange(int16_t PatchNo);
+    // module's Rx control channel, then reads the working patch's name and
+    // compares it with the memory name of the patch asked for. Reads the master
+    // setup and that memory name first when they have not been read; when that
+    // fails nothing is sent. The patch, timbre and rhythm data are forgotten when
+    // the change is queued and again when the program change goes out, so a read
+    // made meanwhile waits behind it and gets the new patch. With the Rx control
+    // channel "Off" nothing is sent. Anything but Done leaves a text in LastError().
+    PatchChangeResult PatchChange(int16_t PatchNo);
+    // The working patch's name as read after the last patch change ("" before).
+    const std::string& PatchChangeWorkingName() const { return workingName_; }
+    // The patch (1..64) of the last program change that went out, 0 before any.
+    int16_t LastPatchSent() const { return lastPatchSent_; }
 
     // True when the module answers the patch data request within 3 s.
     bool Responding();
@@ -148,10 +172,11 @@ public:
     bool MemoryPatchNameLoaded(int n) const { return n >= 1 && n <= 64 && patchNameLoaded_[n]; }
     bool MemoryTimbreNameLoaded(int n) const { return n >= 1 && n <= 128 && timbreNameLoaded_[n]; }
     bool MemoryRhythmNameLoaded(int n) const { return n >= 1 && n <= 4 && rhythmNameLoaded_[n]; }
-    bool PatchChangeAcknowledged() const { return patchChangeAck_; }
     // Kind of reply awaited ("" when no request is open).
     std::string ExpectedReply() const;
-    bool RequestOpen() const { return open_.has_value(); }
+    bool RequestOpen() const { return open_ != nullptr; }
+    // Requests waiting behind the open one.
+    size_t RequestsQueued() const { return queue_.size(); }
     const InboundStats& Stats() const { return stats_; }
     uint64_t TimeoutCount() const { return timeouts_; }
     uint64_t RejectedWrites() const { return rejectedWrites_; }
@@ -164,6 +189,23 @@ public:
     // next gets read the module that is there now.
     void ForgetModule();
 
+    // ---- raw memory (backup, restore, copy) -------------------------------------
+    // Reads pieces of at most 128 addresses each, as the module answers them, as
+    // one request through the same queue, reply checks and time limit as every
+    // read; `out` gets their bytes back to back. An answer that goes missing costs
+    // only the pieces not yet in: the rest is asked again, quietly up to
+    // `quietRetries` times without progress, then through OnNotResponding. False
+    // (and `out` empty) when it gave up or a piece is not 1..128 addresses.
+    bool ReadRanges(const std::vector<std::pair<Address, int>>& pieces, Bytes& out, int quietRetries = 0);
+    bool ReadRange(Address address, int size, Bytes& out, int quietRetries = 0);
+    // Sends `data` from `address` on as data sets of at most 128 bytes through
+    // the paced output, and forgets what was read of the blocks and memory names
+    // it touches.
+    void WriteRange(Address address, const Bytes& data);
+    // When what is queued on the output is expected to have left, by the wire's
+    // pace and the send gap.
+    Clock::time_point OutputBusyUntil() const { return busyUntil_; }
+
     // The inbound handler: takes every waiting message off the input. Runs on the
     // input's received event; tests and tools may call it directly.
     void OnSysExReceived();
@@ -174,27 +216,46 @@ private:
         int size;
         int nibbles;  // leading bytes of the segment that must be nibbles (0..15)
     };
-    enum class Kind { MasterSetup, PatchData, TimbreData, RhythmCommon, RhythmInst, PatchName, TimbreName, RhythmName, PatchChange };
+    enum class Kind { MasterSetup, PatchData, TimbreData, RhythmCommon, RhythmInst, PatchName, TimbreName, RhythmName, PatchChange, RawRange };
+    enum class State { Queued, Open, Answered, TimedOut };
+    // One request from the moment it is queued until its answer is complete or
+    // its time is up. The caller that queued it holds it too and so learns what
+    // became of its own request, whatever else ran during its wait.
     struct Request {
         Kind kind;
         int index = 0;  // InstNo, or the memory number
+        bool probe = false;
+        int programChange = -1;  // status byte * 256 + data byte, sent before the data requests
         std::vector<Segment> segments;
-        size_t segment = 0;
-        int filled = 0;  // bytes of the current segment received
-        Bytes buffer;    // every byte received so far, in address order
+        std::vector<int> base;    // where each segment starts in `buffer`
+        Bytes buffer;             // the segments' bytes, in segment order, placed by address
+        std::vector<bool> have;   // which bytes of `buffer` have arrived
+        int missing = 0;
+        State state = State::Queued;
         uint64_t serial = 0;
-        Clock::time_point deadline;
+        Clock::duration limit{};                        // time for the answer once sent
+        Clock::time_point deadline{};                   // set when sent
+        Clock::time_point latest = Clock::time_point::max();  // no later than this, sent or not
     };
+    using RequestPtr = std::shared_ptr<Request>;
 
     static const char* KindName(Kind k);
     std::vector<Segment> SegmentsOf(Kind k, int index) const;
     bool IsLoaded(Kind k, int index) const;
-    // Runs one request to completion: waits for a free slot, sends, waits for the
-    // reply; on time-out asks OnNotResponding (unless `probe`). True when loaded.
-    bool Fetch(Kind k, int index, bool probe = false, Clock::duration limit = {});
-    void AcquireSlot();
-    void StartRequest(Kind k, int index, Clock::time_point deadline);
-    void CloseRequest();
+    // Runs one block read to completion: queues the request, waits for its
+    // answer; on time-out asks OnNotResponding (unless `probe`). True when loaded.
+    bool Fetch(Kind k, int index, bool probe = false, Clock::time_point latest = Clock::time_point::max());
+    // Queues a request; requests are sent one at a time, in the order queued.
+    // `segments` replaces the kind's own stretches (raw reads name theirs).
+    RequestPtr Enqueue(Kind k, int index, Clock::duration limit, Clock::time_point latest = Clock::time_point::max(),
+                       bool probe = false, int programChange = -1, std::vector<Segment> segments = {});
+    // Lets events run until `r` is answered or timed out. Whichever wait runs
+    // innermost also ends the open request when its time is up, so the queue
+    // moves on even while the wait that owns it lies further down the stack.
+    void Await(const RequestPtr& r);
+    void ExpireOverdue();
+    // Sends the next queued request when none is open.
+    void StartNext();
     void HandleMessage(const Bytes& message);
     void Complete(Request& r);
 
@@ -205,11 +266,13 @@ private:
 
     Host& host_;
     int16_t deviceId_ = 16;
-    std::optional<Request> open_;
+    RequestPtr open_;
+    std::deque<RequestPtr> queue_;
     uint64_t nextSerial_ = 1;
     InboundStats stats_;
     uint64_t timeouts_ = 0;
     uint64_t rejectedWrites_ = 0;
+    uint64_t inputLost_ = 0;  // the input's dropped count last reported to OnMessage
     std::string lastError_;
 
     // Master setup.
@@ -226,11 +289,15 @@ private:
     std::array<std::string, 5> rhythmNames_{};
 
     bool masterLoaded_ = false, patchLoaded_ = false, timbreLoaded_ = false, rhythmCommonLoaded_ = false;
-    bool patchChangeAck_ = false;
+    std::string workingName_;
+    int16_t lastPatchSent_ = 0;
     std::array<bool, 65> instLoaded_{};
     std::array<bool, 65> patchNameLoaded_{};
     std::array<bool, 129> timbreNameLoaded_{};
     std::array<bool, 5> rhythmNameLoaded_{};
+
+    // When what is queued on the output is expected to have left.
+    Clock::time_point busyUntil_{};
 };
 
 }  // namespace quorvane

@@ -296,6 +296,7 @@ std::vector<Outgoing> U220Emulator::receive(const Bytes& message, double startMs
 uint8_t U220Emulator::peek(Address a) const { return impl_->peek(a); }
 void U220Emulator::poke(Address a, uint8_t v) { impl_->poke(a, v); }
 Bytes U220Emulator::read(Address a, int size) const { return impl_->read(a, size); }
+void U220Emulator::load(Address a, const Bytes& data) { impl_->write(a, data); }
 
 int U220Emulator::currentPatch() const { return impl_->currentPatch; }
 const std::vector<Bytes>& U220Emulator::log() const { return impl_->log; }

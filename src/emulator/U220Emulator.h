@@ -74,6 +74,10 @@ public:
     uint8_t peek(Address a) const;
     void poke(Address a, uint8_t v);
     Bytes read(Address a, int size) const;
+    // Stores bytes as the memory holds them (a backup loaded at start), without
+    // what a data set would do besides (no timbre or rhythm setup loaded).
+    // Addresses the module does not have are skipped.
+    void load(Address a, const Bytes& data);
 
     // Current patch (1..64) after the last program change, 0 before any.
     int currentPatch() const;

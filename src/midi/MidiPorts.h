@@ -45,6 +45,10 @@ public:
 
     ErrorHandler onError;
     std::function<void()> onOutputDone;
+    // A message handed to sendShort/sendSysEx that never left: merged into a
+    // newer data set for the same address, or dropped (with the reason). On the
+    // GUI thread. For watching only.
+    std::function<void(const Bytes& message, bool merged, const std::string& reason)> onNotSent;
 };
 
 class MIDIInput {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <iterator>
 #include <utility>
 
 namespace quorvane::midi {
@@ -37,9 +38,36 @@ int PacedSender::gapMs() const {
     return gapMs_;
 }
 
+void PacedSender::setGranularityMs(double ms) {
+    {
+        std::lock_guard lock(mutex_);
+        granularity_ = ms > 0 ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms))
+                              : Clock::duration::zero();
+    }
+    wake_.notify_all();
+}
+
+double PacedSender::granularityMs() const {
+    std::lock_guard lock(mutex_);
+    return std::chrono::duration<double, std::milli>(granularity_).count();
+}
+
+void PacedSender::holdUntil(Clock::time_point t) {
+    {
+        std::lock_guard lock(mutex_);
+        holdUntil_ = t;
+    }
+    wake_.notify_all();
+}
+
 void PacedSender::setErrorHandler(ErrorFn onError) {
     std::lock_guard lock(mutex_);
     onError_ = std::move(onError);
+}
+
+void PacedSender::setQueueObserver(QueueObserverFn observer) {
+    std::lock_guard lock(mutex_);
+    observer_ = std::move(observer);
 }
 
 bool PacedSender::isDataSet(const Bytes& m) {
@@ -48,7 +76,7 @@ bool PacedSender::isDataSet(const Bytes& m) {
 
 void PacedSender::enqueue(Bytes message) {
     std::unique_lock lock(mutex_);
-    if (gapMs_ == 0 && queue_.empty() && !inFlight_ && !stopping_) {
+    if (gapMs_ == 0 && queue_.empty() && !inFlight_ && !stopping_ && Clock::now() >= holdUntil_) {
         // Nothing to keep order with and no pacing: send on the caller's thread.
         inFlight_ = true;
         lock.unlock();
@@ -61,11 +89,22 @@ void PacedSender::enqueue(Bytes message) {
         return;
     }
     if (isDataSet(message)) {
-        for (auto it = queue_.rbegin(); it != queue_.rend(); ++it) {
-            if (!isDataSet(*it)) break;  // never jump over a request or channel message
-            if (it->size() == message.size() && std::equal(it->begin(), it->begin() + 8, message.begin())) {
-                *it = std::move(message);
-                ++coalesced_;
+        Bytes replaced;
+        const bool merged = coalesceLocked(message, replaced);
+        if (!replaced.empty()) {
+            QueueObserverFn observer = observer_;
+            if (merged) {
+                lock.unlock();
+                if (observer) observer(QueueEvent::Merged, replaced, {});
+                return;
+            }
+            if (observer) {
+                // Told outside the lock, after the newer one is queued.
+                queue_.push_back(std::move(message));
+                startThreadLocked();
+                lock.unlock();
+                wake_.notify_all();
+                observer(QueueEvent::Merged, replaced, {});
                 return;
             }
         }
@@ -74,6 +113,27 @@ void PacedSender::enqueue(Bytes message) {
     startThreadLocked();
     lock.unlock();
     wake_.notify_all();
+}
+
+bool PacedSender::coalesceLocked(Bytes& message, Bytes& replaced) {
+    // Only the data sets after the last request or channel message: an older
+    // value a request may read back, or one a program change overwrites, stays.
+    for (auto it = queue_.end(); it != queue_.begin();) {
+        --it;
+        if (!isDataSet(*it)) return false;
+        if (it->size() != message.size() || !std::equal(it->begin(), it->begin() + 8, message.begin())) continue;
+        ++coalesced_;
+        if (std::next(it) == queue_.end()) {  // nothing for another address after it
+            replaced = std::exchange(*it, std::move(message));
+            return true;
+        }
+        // Data sets for other addresses follow: replacing in place would send the
+        // newer value before them. The older one goes, the newer one is queued last.
+        replaced = std::move(*it);
+        queue_.erase(it);
+        return false;
+    }
+    return false;
 }
 
 void PacedSender::startThreadLocked() {
@@ -86,11 +146,16 @@ void PacedSender::flush() {
 }
 
 void PacedSender::clear() {
+    std::deque<Bytes> dropped;
+    QueueObserverFn observer;
     {
         std::lock_guard lock(mutex_);
-        queue_.clear();
+        dropped.swap(queue_);
+        observer = observer_;
     }
     idle_.notify_all();
+    if (observer)
+        for (const Bytes& m : dropped) observer(QueueEvent::Dropped, m, "send queue cleared");
 }
 
 size_t PacedSender::pending() const {
@@ -119,16 +184,24 @@ void PacedSender::sendOne(const Bytes& m) {
     } catch (...) {
         error = "MIDI output error";
     }
+    // The message has left once sendNow has handed it over: a send that had to
+    // wait (say, for a new connection) must not count the wait as part of the gap.
+    const auto left = Clock::now();
     ErrorFn onError;
+    QueueObserverFn observer;
     {
         std::lock_guard lock(mutex_);
-        lastEnd_ = start + std::chrono::duration_cast<Clock::duration>(
+        lastEnd_ = left + std::chrono::duration_cast<Clock::duration>(
                                std::chrono::duration<double, std::milli>(wireMs(m.size())));
         haveLast_ = true;
         if (error.empty()) ++sent_;
-        else onError = onError_;
+        else {
+            onError = onError_;
+            observer = observer_;
+        }
     }
     if (onError) onError(error);
+    if (observer) observer(QueueEvent::Dropped, m, error);
 }
 
 void PacedSender::run() {
@@ -140,14 +213,13 @@ void PacedSender::run() {
             idle_.wait(lock, [&] { return !inFlight_; });
             continue;
         }
-        if (haveLast_ && gapMs_ > 0) {
-            const auto due = lastEnd_ + std::chrono::milliseconds(gapMs_);
-            if (Clock::now() < due) {
-                // Woken early by a new message or a gap change: recompute. The
-                // front message stays queued so a newer data set can replace it.
-                wake_.wait_until(lock, due);
-                continue;
-            }
+        auto due = holdUntil_;
+        if (haveLast_ && gapMs_ > 0) due = std::max(due, lastEnd_ + std::chrono::milliseconds(gapMs_) + granularity_);
+        if (Clock::now() < due) {
+            // Woken early by a new message or a gap change: recompute. The
+            // front message stays queued so a newer data set can replace it.
+            wake_.wait_until(lock, due);
+            continue;
         }
         Bytes m = std::move(queue_.front());
         queue_.pop_front();

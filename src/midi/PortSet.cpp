@@ -56,6 +56,9 @@ public:
             p->onOutputDone = [this] {
                 if (onOutputDone) onOutputDone();
             };
+            p->onNotSent = [this](const Bytes& m, bool merged, const std::string& why) {
+                if (onNotSent) onNotSent(m, merged, why);
+            };
         }
     }
     ~CompositeOutput() override { close(); }

@@ -262,6 +262,45 @@ private:
     bool happened_ = true;
 };
 
+// How often the JACK server passes MIDI on: one period (buffer size / sample
+// rate) in ms, 0 when no server answers. RtMidi keeps its JACK client to itself,
+// so a client of our own is opened just long enough to ask. Looked up at run
+// time like the functions above: JACK comes in with RtMidi when it was built
+// with it, and this file needs none of its headers.
+double jackPeriodMs(const std::string& client) {
+#if defined(_WIN32)
+    (void)client;
+    return 0;
+#else
+    using OpenFn = void* (*)(const char*, int, int*, ...);
+    using FramesFn = uint32_t (*)(void*);
+    using CloseFn = int (*)(void*);
+    const auto open = reinterpret_cast<OpenFn>(dlsym(RTLD_DEFAULT, "jack_client_open"));
+    const auto bufferSize = reinterpret_cast<FramesFn>(dlsym(RTLD_DEFAULT, "jack_get_buffer_size"));
+    const auto sampleRate = reinterpret_cast<FramesFn>(dlsym(RTLD_DEFAULT, "jack_get_sample_rate"));
+    const auto close = reinterpret_cast<CloseFn>(dlsym(RTLD_DEFAULT, "jack_client_close"));
+    if (!open || !bufferSize || !sampleRate || !close) return 0;
+    quietLibraries();
+    constexpr int kJackNoStartServer = 0x01;
+    void* jack = nullptr;
+    {
+        JackChange change(RtMidi::UNIX_JACK);
+        jack = open(client.c_str(), kJackNoStartServer, nullptr);
+        if (!jack) {
+            change.nothingHappened();
+            return 0;
+        }
+    }
+    const uint32_t frames = bufferSize(jack);
+    const uint32_t rate = sampleRate(jack);
+    {
+        JackChange change(RtMidi::UNIX_JACK);
+        close(jack);
+    }
+    return rate > 0 ? 1000.0 * frames / rate : 0;
+#endif
+}
+
 // Deletes an RtMidi object (closing its port and client) quietly and paced.
 struct RtDeleter {
     bool live = true;  // false: a JACK object that never reached a server
@@ -323,12 +362,24 @@ struct PortEntry {
     std::string label;  // the name shown in device lists
 };
 
-// Lists the ports of every API through one idle RtMidi object per API, kept for
-// the next listing (an API that failed to start is tried again next time).
+// Lists the ports of every API. While this direction has a port open on JACK,
+// JACK's ports are listed through that port's own client, so the program keeps
+// one JACK client per direction. Other listings go through an RtMidi object
+// without ports per API, kept for the next listing only while nothing is open:
+// opening a port drops them, and with a port open they last one listing.
 template <class T>
 class PortLister {
 public:
     explicit PortLister(std::string client) : client_(std::move(client)) {}
+
+    // The direction's open port (null when none), listed through where it can be.
+    void setOpen(T* port, Api api) {
+        open_ = port;
+        openApi_ = api;
+        openStale_ = false;
+        failuresSeen_ = gSystemFailures.load();
+        if (open_) probes_.clear();
+    }
 
     std::vector<PortEntry> list() {
         std::vector<PortEntry> out;
@@ -338,20 +389,27 @@ public:
         if (const uint64_t failures = gSystemFailures.load(); failures != failuresSeen_) {
             probes_.clear();
             failuresSeen_ = failures;
+            openStale_ = open_ != nullptr;
         }
         const auto apis = usableApis();
         const bool tagged = apis.size() > 1;
         for (Api api : apis) {
-            auto& probe = probes_[api];
-            if (!probe) probe = makeRt<T>(api, client_, nullptr, nullptr);
-            if (!probe) continue;
+            T* rt = nullptr;
+            if (open_ && !openStale_ && api == openApi_ && api == RtMidi::UNIX_JACK) {
+                rt = open_;  // JACK's calls for listing are safe beside the port's own use
+            } else {
+                auto& probe = probes_[api];
+                if (!probe) probe = makeRt<T>(api, client_, nullptr, nullptr);
+                rt = probe.get();
+            }
+            if (!rt) continue;
             CaptureErrors quiet;
             try {
-                const unsigned n = probe->getPortCount();
+                const unsigned n = rt->getPortCount();
                 // A JACK probe made while no server ran connects when one appears.
-                if (quiet.empty()) probe.get_deleter().live = true;
+                if (quiet.empty() && rt != open_) probes_[api].get_deleter().live = true;
                 for (unsigned i = 0; i < n; ++i) {
-                    std::string name = probe->getPortName(i);
+                    std::string name = rt->getPortName(i);
                     if (name.empty()) continue;  // went away while listing
                     out.push_back({api, i, name, tagged ? apiLabel(api) + ": " + name : name});
                 }
@@ -359,6 +417,7 @@ public:
                 // An API that fails while listing contributes what it listed.
             }
         }
+        if (open_) probes_.clear();
         return out;
     }
 
@@ -366,6 +425,9 @@ private:
     std::string client_;
     std::map<Api, RtPtr<T>> probes_;
     uint64_t failuresSeen_ = gSystemFailures.load();
+    T* open_ = nullptr;
+    Api openApi_ = RtMidi::UNSPECIFIED;
+    bool openStale_ = false;  // the open port's client lost its server: it lists what it last saw
 };
 
 // The port number of `entry` on `rt` now: ports come and go, so the listed
@@ -439,15 +501,18 @@ std::string hex2(uint8_t b) {
     return buf;
 }
 
-// The ports of one direction as last listed; deviceCount() lists them again.
+// The ports of one direction as last listed; deviceCount() lists them again,
+// unless the last listing is only moments old (a dialog that asks for the count
+// at every step of a loop should not open and close a listing client each time).
 template <class T>
 class DeviceList {
 public:
     explicit DeviceList(std::string listClient) : lister_(std::move(listClient)) {}
     int count() {
-        refresh();
+        if (!listed_ || std::chrono::steady_clock::now() - listedAt_ > kFresh) refresh();
         return static_cast<int>(devices_.size());
     }
+    void setOpen(T* port, Api api) { lister_.setOpen(port, api); }
     // The entry of `index`, or null outside the list (listed first if never listed).
     const PortEntry* at(int index) {
         if (!listed_) refresh();
@@ -460,13 +525,16 @@ public:
     }
 
 private:
+    static constexpr auto kFresh = std::chrono::milliseconds(300);
     void refresh() {
         devices_ = lister_.list();
         listed_ = true;
+        listedAt_ = std::chrono::steady_clock::now();
     }
     PortLister<T> lister_;
     std::vector<PortEntry> devices_;
     bool listed_ = false;
+    std::chrono::steady_clock::time_point listedAt_;
 };
 
 // Failures the MIDI system reports while the port `label` is open, for the
@@ -496,6 +564,9 @@ constexpr auto kJackSettle = 150ms;
 // could be lost: the port stays open until this long after the last send (a few
 // periods of any usual buffer size).
 constexpr auto kJackDrain = 200ms;
+// How late a JACK process cycle may run (a server without realtime scheduling on
+// a busy machine): added to the period when pacing.
+constexpr double kJackCycleSlackMs = 3.0;
 
 struct RtMidiOutput::Impl {
     Impl(PostFn post, std::string clientName)
@@ -511,8 +582,8 @@ struct RtMidiOutput::Impl {
     std::unique_ptr<PacedSender> sender;
     int gapMs = kDefaultGapMs;
     bool notOpenReported = false;
-    std::chrono::steady_clock::time_point readyAt;  // no message leaves before this
-    bool jack = false;                               // the open port is on JACK
+    bool jack = false;          // the open port is on JACK
+    double granularityMs = 0;   // the open port's delivery interval, added to the gap
     // When the last message was handed to the port; written by whichever thread
     // sends, read by close() once the sender has stopped.
     std::atomic<std::chrono::steady_clock::time_point> lastSend{};
@@ -556,17 +627,26 @@ bool RtMidiOutput::open(int index) {
     if (!rt) return openFailed(onError, failure.code, failure.text);
 
     d_->port = std::move(rt);
+    d_->devices.setOpen(d_->port.get(), entry.api);  // the listing clients go
     d_->events->resetReported();
     d_->notOpenReported = false;
     // JACK makes a new connection live at a later process cycle: a message sent
     // at once could leave before it and be lost. Hold the first ones back a little.
     d_->jack = entry.api == RtMidi::UNIX_JACK;
-    d_->readyAt = std::chrono::steady_clock::now() + (d_->jack ? kJackSettle : 0ms);
+    // JACK passes messages on once a period: two messages handed over a gap
+    // apart can reach the module up to a period closer, so the period is added
+    // to the gap, with some slack for a process cycle that runs late.
+    const auto readyAt = std::chrono::steady_clock::now() + (d_->jack ? kJackSettle : 0ms);
+    if (d_->jack) {
+        const double period = jackPeriodMs(d_->client + "-period");
+        d_->granularityMs = period > 0 ? period + kJackCycleSlackMs : 0.0;
+    } else {
+        d_->granularityMs = 0;
+    }
     d_->lastSend.store({});
     RtMidiOut* out = d_->port.get();
     Impl* d = d_.get();
     d_->sender = std::make_unique<PacedSender>([out, d, events](const Bytes& m) {
-        if (std::chrono::steady_clock::now() < d->readyAt) std::this_thread::sleep_until(d->readyAt);
         out->sendMessage(&m);
         d->lastSend = std::chrono::steady_clock::now();
         ++d->sent;
@@ -581,7 +661,18 @@ bool RtMidiOutput::open(int index) {
         }
     });
     d_->sender->setErrorHandler(d_->route.report);
+    d_->sender->setQueueObserver([events](PacedSender::QueueEvent ev, const Bytes& m, const std::string& why) {
+        events->run([events, merged = ev == PacedSender::QueueEvent::Merged, m, why] {
+            if (!events->owner) return;
+            auto handler = events->owner->onNotSent;
+            if (handler) handler(m, merged, why);
+        });
+    });
     d_->sender->setGapMs(d_->gapMs);
+    d_->sender->setGranularityMs(d_->granularityMs);
+    // Held in the queue (not inside a send) so that the gap after the first
+    // message counts from when it really left.
+    d_->sender->holdUntil(readyAt);
     return true;
 }
 
@@ -594,6 +685,7 @@ void RtMidiOutput::close() {
         const auto due = d_->lastSend.load() + kJackDrain;
         if (std::chrono::steady_clock::now() < due) std::this_thread::sleep_until(due);
     }
+    d_->devices.setOpen(nullptr, RtMidi::UNSPECIFIED);
     d_->port.reset();  // closes the port, quietly
 }
 
@@ -631,6 +723,8 @@ void RtMidiOutput::flush() {
 }
 
 uint64_t RtMidiOutput::sentCount() const { return d_->sent; }
+
+double RtMidiOutput::deliveryGranularityMs() const { return d_->port ? d_->granularityMs : 0.0; }
 
 // ---------------------------------------------------------------------------
 // Input
@@ -742,11 +836,13 @@ bool RtMidiInput::open(int index) {
         failure, kRtQueueLimit);
     if (!rt) return openFailed(onError, failure.code, failure.text);
     d_->port = std::move(rt);
+    d_->devices.setOpen(d_->port.get(), entry.api);  // the listing clients go
     events->resetReported();
     return true;
 }
 
 void RtMidiInput::close() {
+    d_->devices.setOpen(nullptr, RtMidi::UNSPECIFIED);
     d_->port.reset();  // closes the port; after this RtMidi's thread no longer calls onMidiIn
 }
 

@@ -64,14 +64,18 @@ public:
 
     // `post` runs the error and output-done events on the GUI thread.
     // `clientName` names this program to the MIDI system: the open port is
-    // "<clientName>:out" (the input's is "<clientName>-in:in"); listing uses an
-    // idle client "<clientName>-list" without ports.
+    // "<clientName>:out" (the input's is "<clientName>-in:in"). Listing goes
+    // through the open port's client on JACK; otherwise through a client
+    // "<clientName>-list" without ports, kept only while no port is open.
     explicit RtMidiOutput(PostFn post, std::string clientName = "Quorvane");
     ~RtMidiOutput() override;
 
-    // Lists the ports again. Devices are 0 .. deviceCount()-1; there is no device -1.
+    // Lists the ports again (a listing less than 0.3 s old is reused). Devices
+    // are 0 .. deviceCount()-1; there is no device -1.
     int deviceCount() const override;
     std::string deviceName(int index) const override;  // "" outside the list
+    // On JACK the first message leaves a short while after opening, once the
+    // new connection is live.
     bool open(int index) override;
     // Sends what is still queued first; on JACK the port then stays open until
     // the last message has had time to leave (at most 200 ms after it was sent).
@@ -84,6 +88,10 @@ public:
     void flush() override;
 
     uint64_t sentCount() const;
+    // How often the open port's MIDI system passes messages on (JACK: one
+    // period), added to the send gap; 0 where messages leave at once (ALSA) or
+    // nothing is open.
+    double deliveryGranularityMs() const;
 
 private:
     struct Impl;

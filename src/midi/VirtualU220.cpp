@@ -1,5 +1,6 @@
 #include "midi/VirtualU220.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -145,7 +146,13 @@ public:
     explicit VirtualOutputPort(std::shared_ptr<VirtualU220> module)
         : module_(std::move(module)), sender_(PacedSender::TimedSendFn([m = module_.get()](const Bytes& b, Clock::time_point start) {
               m->fromHost(b, start);
-          })) {}
+          })) {
+        // Merges and clears happen on the caller's (GUI) thread; the emulator
+        // never makes a send fail.
+        sender_.setQueueObserver([this](PacedSender::QueueEvent ev, const Bytes& m, const std::string& why) {
+            if (onNotSent) onNotSent(m, ev == PacedSender::QueueEvent::Merged, why);
+        });
+    }
     ~VirtualOutputPort() override { sender_.flush(); }
 
     int deviceCount() const override { return 0; }  // only device -1
@@ -247,6 +254,25 @@ VirtualU220::VirtualU220(uint8_t deviceId) : emulator_(deviceId), delivery_(std:
 
 VirtualU220::~VirtualU220() = default;
 
+void VirtualU220::setRealistic(double answerDelayMs, double minGapMs) {
+    std::lock_guard lock(mutex_);
+    emulator::WireModel w;
+    w.enabled = answerDelayMs > 0 || minGapMs > 0;
+    w.answerDelayMs = std::max(0.0, answerDelayMs);
+    w.minGapMs = std::max(0.0, minGapMs);
+    emulator_.setWireModel(w);
+}
+
+bool VirtualU220::realistic() const {
+    std::lock_guard lock(mutex_);
+    return emulator_.wireModel().enabled;
+}
+
+uint64_t VirtualU220::lostToGap() const {
+    std::lock_guard lock(mutex_);
+    return emulator_.stats().lostToGap;
+}
+
 std::vector<Bytes> VirtualU220::received() const {
     std::lock_guard lock(mutex_);
     return emulator_.log();
@@ -277,8 +303,10 @@ void VirtualU220::fromHost(const Bytes& message, Clock::time_point sentAt) {
         // time the message took to get here.
         double start = std::min(now, std::chrono::duration<double, std::milli>(sentAt - delivery_->epoch).count());
         if (emulator_.wireModel().enabled) {
-            // One wire: a message starts when the previous one has left.
-            start = std::max(now, delivery_->hostWireEnd);
+            // One wire: a message starts when the previous one has left. The
+            // sender's stamp, not the time it got here: a sender thread held up
+            // on a busy machine must not make well-paced messages look too close.
+            start = std::max(start, delivery_->hostWireEnd);
             delivery_->hostWireEnd = start + emulator::U220Emulator::wireMs(message.size());
         }
         answers = emulator_.receive(message, start);

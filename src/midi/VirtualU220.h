@@ -26,6 +26,16 @@ public:
         std::lock_guard lock(mutex_);
         return fn(emulator_);
     }
+    // Realistic mode: the module behaves like one on a real cable. Every message
+    // takes its time on a 31,250-baud wire, each answer starts `answerDelayMs`
+    // after its request has arrived, and a message that starts less than
+    // `minGapMs` after the end of the previous one is lost (counted in the
+    // emulator's lostToGap). setRealistic(0, 0) turns it off again: answers at once.
+    void setRealistic(double answerDelayMs, double minGapMs);
+    bool realistic() const;
+    // Messages lost because they followed the previous one too closely.
+    uint64_t lostToGap() const;
+
     // Copy of every message the module has taken in, in order.
     std::vector<Bytes> received() const;
     void clearReceived();

@@ -24,7 +24,7 @@ bad "instrument 64" "outside 0..63" --virtual get RhythmSetupInstPan 64
 bad "index on a property without one" "too many arguments" --virtual get PatchCommonChorusType 1
 bad "value past the list" "outside 0..15" --virtual set PatchPartPan 2 16
 bad "negative value" "outside 0..4" --virtual set PatchCommonChorusType -1
-bad "value that is no number" "outside 0..127" --virtual set PatchPartLevel 1 loud
+bad "value that is no number" "not a number (0..127" --virtual set PatchPartLevel 1 loud
 bad "master value past the list" "outside 0..15" --virtual set MasterSetupLCD 16
 bad "tune out of range" "427.4..452.9" --virtual set MasterSetupMTune 453
 bad "name with a character the module lacks" "cannot be stored" --virtual set PatchCommonPatchName "Café"

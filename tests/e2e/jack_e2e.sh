@@ -8,8 +8,6 @@ SIM=${2:?usage: jack_e2e.sh path/to/quorvane-cli path/to/quorvane-u220sim}
 . "$(dirname "$0")/lib.sh"
 
 WORK=$(mktemp -d)
-SERVER="quorvane-e2e-$$"
-export JACK_NO_AUDIO_RESERVATION=1 JACK_NO_START_SERVER=1 JACK_DEFAULT_SERVER="$SERVER"
 JACKD_PID=""
 SIM_PIDS=()
 
@@ -37,16 +35,8 @@ command -v jackd >/dev/null || die "jackd is not installed (scripts/install-deps
 
 # --- the JACK server ------------------------------------------------------------
 # Small periods keep a request's round trip short.
-jackd -n "$SERVER" --no-realtime -S -t 5000 -d dummy -r 48000 -p 512 >"$WORK/jackd.log" 2>&1 &
-JACKD_PID=$!
-up=0
-for _ in $(seq 1 100); do
-  kill -0 "$JACKD_PID" 2>/dev/null || die "jackd exited at start"
-  if jack_lsp >/dev/null 2>&1; then up=1; break; fi
-  sleep 0.1
-done
-[ "$up" -eq 1 ] || die "the JACK server '$SERVER' did not answer within 10 s"
-pass "JACK server '$SERVER' is up"
+start_jackd "$WORK/jackd.log" || die "no JACK server came up"
+pass "JACK server '$JACK_DEFAULT_SERVER' is up"
 
 # start_sim NAME [SIM OPTIONS]: starts a simulator and waits for its "ready".
 start_sim() {

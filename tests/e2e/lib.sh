@@ -23,3 +23,40 @@ finish() {
   echo "$PASSED passed, $FAILED failed"
   [ "$FAILED" -eq 0 ]
 }
+
+# start_jackd LOGFILE: starts a private JACK server (dummy driver, 512 frames at
+# 48 kHz) and waits until it answers; sets JACKD_PID and exports
+# JACK_DEFAULT_SERVER. Returns 1 when no server came up.
+#
+# The name comes from a small pool rather than from the process ID: the JACK
+# library keeps a fixed number of server slots and reclaims the slot of a dead
+# server only for a new server of the same name, so unique names would use the
+# slots up one crash at a time ("Too many servers already active"). A name in
+# use by a live server is refused at once, and the next one is tried.
+start_jackd() {
+  local log=$1 i name
+  export JACK_NO_AUDIO_RESERVATION=1 JACK_NO_START_SERVER=1
+  for i in $(seq 0 15); do
+    name="quorvane-e2e-$i"
+    jackd -n "$name" --no-realtime -S -t 5000 -d dummy -r 48000 -p 512 >"$log" 2>&1 &
+    JACKD_PID=$!
+    export JACK_DEFAULT_SERVER="$name"
+    for _ in $(seq 1 100); do
+      kill -0 "$JACKD_PID" 2>/dev/null || break
+      jack_lsp >/dev/null 2>&1 && return 0
+      sleep 0.1
+    done
+    if kill -0 "$JACKD_PID" 2>/dev/null; then
+      kill -TERM "$JACKD_PID"; wait "$JACKD_PID" 2>/dev/null
+      JACKD_PID=""
+      return 1  # started but never answered: not a matter of names
+    fi
+    wait "$JACKD_PID" 2>/dev/null
+    JACKD_PID=""
+  done
+  if grep -q 'Too many servers' "$log"; then
+    echo "every JACK server slot is taken; a slot of a server that died stays taken until a server" \
+      "of the same name starts (see the names in /dev/shm/jack-shm-registry)" >>"$log"
+  fi
+  return 1
+}

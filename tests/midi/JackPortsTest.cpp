@@ -20,8 +20,15 @@
 #include <vector>
 
 #include "device/Host.h"
+#include "device/Protocol.h"
+#include "emulator/U220Emulator.h"
 #include "midi/PortSet.h"
 #include "midi/RtMidiPorts.h"
+
+#if QUORVANE_TEST_JACK_CLIENT
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#endif
 
 using namespace quorvane;
 using namespace quorvane::midi;
@@ -299,6 +306,184 @@ TEST_F(JackPorts, APortThatVanishedAfterListingIsReportedNotOpened) {
     EXPECT_EQ(errors[0].first, kErrDeviceGone);
     EXPECT_NE(errors[0].second.find(tag_ + ":in"), std::string::npos) << errors[0].second;
     EXPECT_EQ(errors[1].first, kErrDeviceGone);
+}
+
+#if QUORVANE_TEST_JACK_CLIENT
+// A MIDI input of our own on the server, stamping each message with the frame
+// time of the cycle that brought it: the time a MIDI interface would put it on
+// the cable, whatever the scheduling of the processes around it.
+class FrameStampedInput {
+public:
+    explicit FrameStampedInput(const std::string& name) {
+        client_ = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+        if (!client_) return;
+        port_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        if (!port_ || jack_set_process_callback(client_, &FrameStampedInput::process, this) != 0 ||
+            jack_activate(client_) != 0) {
+            jack_client_close(client_);
+            client_ = nullptr;
+            return;
+        }
+        rate_ = jack_get_sample_rate(client_);
+        periodMs_ = 1000.0 * jack_get_buffer_size(client_) / rate_;
+    }
+    ~FrameStampedInput() {
+        if (!client_) return;
+        std::this_thread::sleep_for(100ms);  // lets the server's notifications of the last change settle
+        jack_deactivate(client_);
+        jack_client_close(client_);
+    }
+    bool ok() const { return client_ != nullptr; }
+    double periodMs() const { return periodMs_; }
+    // Whether a client of that name is on the server (ports or not).
+    bool hasClient(const std::string& name) const {
+        char* uuid = jack_get_uuid_for_client_name(client_, name.c_str());
+        if (!uuid) return false;
+        jack_free(uuid);
+        return true;
+    }
+    // (arrival in ms on the server's clock, message) in order.
+    std::vector<std::pair<double, Bytes>> received(size_t atLeast) {
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        for (;;) {
+            {
+                std::lock_guard lock(mutex_);
+                if (got_.size() >= atLeast || std::chrono::steady_clock::now() > deadline) return got_;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+
+private:
+    static int process(jack_nframes_t frames, void* arg) {
+        auto* self = static_cast<FrameStampedInput*>(arg);
+        void* buffer = jack_port_get_buffer(self->port_, frames);
+        const jack_nframes_t cycle = jack_last_frame_time(self->client_);
+        const uint32_t count = jack_midi_get_event_count(buffer);
+        for (uint32_t i = 0; i < count; ++i) {
+            jack_midi_event_t e;
+            if (jack_midi_event_get(&e, buffer, i) != 0) continue;
+            const double ms = 1000.0 * (static_cast<double>(cycle) + e.time) / self->rate_;
+            std::lock_guard lock(self->mutex_);
+            self->got_.emplace_back(ms, Bytes(e.buffer, e.buffer + e.size));
+        }
+        return 0;
+    }
+
+    jack_client_t* client_ = nullptr;
+    jack_port_t* port_ = nullptr;
+    double rate_ = 48000, periodMs_ = 0;
+    std::mutex mutex_;
+    std::vector<std::pair<double, Bytes>> got_;
+};
+
+// A module that loses every message starting less than 20 ms after the end of
+// the previous one, fed with arrival times on the server's clock: a burst of
+// data sets for different addresses, requests and program changes, sent right
+// after opening the port with the default gap, loses nothing.
+TEST_F(JackPorts, PacingHoldsAsTheModuleReceivesIt) {
+    FrameStampedInput far(tag_ + "-frames");
+    ASSERT_TRUE(far.ok());
+    std::vector<Bytes> burst;
+    for (int i = 0; i < 16; ++i) {
+        const Address a = Address::linear(0x10, 0x04 * 128 + 5 * i);
+        if (i % 5 == 4) burst.push_back(BuildRQ1(0x10, a, 8));
+        else if (i % 7 == 6) burst.push_back({0xC0, static_cast<uint8_t>(i)});
+        else burst.push_back(BuildDT1(0x10, a, {static_cast<uint8_t>(i), static_cast<uint8_t>(2 * i)}));
+    }
+    std::vector<std::pair<double, Bytes>> got;
+    {
+        RtMidiOutput out(post);
+        const int o = find(out, 0, tag_ + "-frames:in");
+        ASSERT_GE(o, 0);
+        ASSERT_TRUE(out.open(o));
+        EXPECT_EQ(out.sendGapMs(), RtMidiOutput::kDefaultGapMs);
+        EXPECT_GE(out.deliveryGranularityMs(), far.periodMs() - 0.01) << "one JACK period is counted into the gap";
+        for (const Bytes& m : burst) m[0] == 0xF0 ? out.sendSysEx(m) : out.sendShort(m[0], m[1]);
+        out.flush();
+        got = far.received(burst.size());
+    }
+    std::vector<Bytes> messages;
+    emulator::U220Emulator module;
+    emulator::WireModel wire;
+    wire.enabled = true;
+    wire.minGapMs = RtMidiOutput::kDefaultGapMs;
+    module.setWireModel(wire);
+    for (const auto& [ms, m] : got) {
+        messages.push_back(m);
+        module.receive(m, ms);
+    }
+    EXPECT_EQ(messages, burst) << "all sent, whole and in order";
+    EXPECT_EQ(module.stats().lostToGap, 0u);
+    for (size_t i = 1; i < got.size(); ++i)
+        EXPECT_GE(got[i].first - got[i - 1].first - emulator::U220Emulator::wireMs(got[i - 1].second.size()),
+                  RtMidiOutput::kDefaultGapMs)
+            << "message " << i;
+}
+
+// One JACK client per direction while the ports are open: the clients used for
+// listing go when a port opens, and listing then goes through the open port.
+TEST_F(JackPorts, OneClientPerDirectionWhileOpen) {
+    FrameStampedInput server(tag_ + "-watch");
+    ASSERT_TRUE(server.ok());
+    const std::string name = "qvc" + tag_;
+    RtMidiOutput out(post, name);
+    RtMidiInput in(post, name);
+    const int o = find(out, 0, tag_ + ":in");
+    const int i = find(in, 0, tag_ + "-out:out");
+    ASSERT_GE(o, 0);
+    ASSERT_GE(i, 0);
+    struct Expect {
+        const char* when;
+        bool list, inList, port, inPort;
+    };
+    auto check = [&](const Expect& e) {
+        const std::pair<std::string, bool> clients[] = {
+            {name + "-list", e.list}, {name + "-in-list", e.inList}, {name, e.port}, {name + "-in", e.inPort},
+            {name + "-period", false}};
+        for (const auto& [client, present] : clients) EXPECT_EQ(server.hasClient(client), present) << e.when << ": " << client;
+    };
+    check({"listed, nothing open", true, true, false, false});
+    ASSERT_TRUE(out.open(o));
+    ASSERT_TRUE(in.open(i));
+    check({"both open", false, false, true, true});
+    std::this_thread::sleep_for(400ms);  // past the reuse of the last listing
+    EXPECT_EQ(find(out, 0, tag_ + ":in"), o) << "listed through the open port";
+    EXPECT_EQ(find(in, 0, tag_ + "-out:out"), i);
+    check({"listed again while open", false, false, true, true});
+    out.close();
+    in.close();
+    check({"closed", false, false, false, false});
+}
+#endif
+// A fast run of data sets for one address: the ones merged in the send queue
+// are reported on the posting thread, and every other one reaches the far end.
+TEST_F(JackPorts, MergedDataSetsAreReportedAndTheRestArrive) {
+    auto ports = CreatePorts(post);
+    MIDIOutput& out = *ports.output;
+    const int o = find(out, 0, tag_ + ":in");
+    ASSERT_GE(o, 0);
+    ASSERT_TRUE(out.open(o));
+    out.setSendGapMs(1000);  // the run surely meets in the queue, however loaded the machine
+    const auto guiThread = std::this_thread::get_id();
+    std::vector<Bytes> merged;
+    out.onNotSent = [&](const Bytes& m, bool isMerged, const std::string&) {
+        EXPECT_EQ(std::this_thread::get_id(), guiThread);
+        EXPECT_TRUE(isMerged);
+        merged.push_back(m);
+    };
+    std::vector<Bytes> sent;
+    for (uint8_t v = 1; v <= 5; ++v) {
+        sent.push_back({0xF0, 0x41, 0x10, 0x2B, 0x12, 0x10, 0x05, 0x19, v, static_cast<uint8_t>((128 - (0x2E + v) % 128) % 128), 0xF7});
+        out.sendSysEx(sent.back());
+    }
+    out.flush();
+    host.runFor(100ms);
+    ASSERT_GE(merged.size(), 1u);
+    const std::vector<Bytes> got = farReceived(5 - merged.size());
+    ASSERT_EQ(got.size() + merged.size(), 5u);
+    EXPECT_EQ(got.back(), sent.back());  // the last value always arrives
+    for (const Bytes& m : merged) EXPECT_EQ(std::count(got.begin(), got.end(), m), 0);
 }
 
 }  // namespace

@@ -34,6 +34,8 @@
 #include "midi/VirtualU220.h"
 #include "ui/common/MainContext.h"
 #include "ui/common/QtHost.h"
+#include "ui/main/frmMain.h"
+#include "ui/setup/frmMIDISetupForm.h"
 
 namespace quorvane::test {
 
@@ -222,6 +224,67 @@ inline void SetAnswerDelay(midi::VirtualU220& vm, double ms) {
         return 0;
     });
 }
+
+// ---- a module at a real module's pace ------------------------------------------
+
+// A module on a real cable: answers come this long after each request, and a
+// message that starts sooner than the gap after the previous one is lost. The
+// windows keep the same gap between the messages they send.
+constexpr double kRealAnswerDelayMs = 400;
+constexpr double kRealMinGapMs = 20;
+constexpr int kRealSendGapMs = 20;
+
+// A main window on `vm` in realistic mode (see VirtualU220::setRealistic), its
+// output keeping a 20 ms gap as on a real port; the setup dialog is answered
+// with Ok. Start-up reads about 200 names one after the other: a test may start
+// with a short `answerDelayMs` and slow the module down once the names are in
+// (vm->setRealistic(kRealAnswerDelayMs, kRealMinGapMs)).
+inline std::unique_ptr<ui::frmMain> MakeRealisticMain(const std::shared_ptr<midi::VirtualU220>& vm,
+                                                      double answerDelayMs = kRealAnswerDelayMs) {
+    vm->setRealistic(answerDelayMs, kRealMinGapMs);
+    ui::frmMainOptions o;
+    o.virtualModule = vm;
+    o.runSetup = [](ui::frmMIDISetupForm& d) {
+        d.cmdOK->click();
+        return d.result();
+    };
+    auto w = std::make_unique<ui::frmMain>(o);
+    w->U220().MIDIOutput1->setSendGapMs(kRealSendGapMs);  // taken over when the dialog opens the port
+    return w;
+}
+// While it lives the virtual module keeps a real module's pace: it answers
+// `answerDelayMs` after each request, takes its time on the 31,250-baud wire
+// and loses a message that starts less than 20 ms after the previous one; the
+// model's output keeps a 20 ms gap, as it does on a real port.
+class RealModulePace {
+public:
+    explicit RealModulePace(VirtualRig& rig, double answerDelayMs = 400)
+        : rig_(rig), gap_(rig.u220().MIDIOutput1->sendGapMs()) {
+        rig.vm->withEmulator([answerDelayMs](auto& e) {
+            emulator::WireModel w;
+            w.enabled = true;
+            w.answerDelayMs = answerDelayMs;
+            w.minGapMs = 20;
+            e.setWireModel(w);
+            e.resetWire();
+            return 0;
+        });
+        rig.u220().MIDIOutput1->setSendGapMs(20);
+    }
+    ~RealModulePace() {
+        rig_.u220().MIDIOutput1->flush();
+        rig_.u220().MIDIOutput1->setSendGapMs(gap_);
+        SetAnswerDelay(*rig_.vm, 0);
+    }
+    // Messages the module lost because they came too close together.
+    uint64_t lost() const {
+        return rig_.vm->withEmulator([](auto& e) { return e.stats().lostToGap; });
+    }
+
+private:
+    VirtualRig& rig_;
+    int gap_;
+};
 
 // Runs dialog.exec(); `afterMs` into it runs `press` (say, a click on the
 // dialog's "Done" while its opening still waits for the module). True when

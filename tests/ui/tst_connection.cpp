@@ -48,10 +48,12 @@ void RenamePatch(midi::VirtualU220& vm, int n, const std::string& name) {
     });
 }
 
-// Name requests (24 bytes) sent to `vm`.
+// Requests for memory names (24 bytes in the timbre, patch or rhythm memories)
+// sent to `vm`; the working patch's name read after a patch change is not one.
 int NameRequests(midi::VirtualU220& vm) {
     int n = 0;
-    for (const auto& r : Requests(vm.received())) n += r.size == 24;
+    for (const auto& r : Requests(vm.received()))
+        n += r.size == 24 && (r.address.a1 == 0x02 || r.address.a1 == 0x03 || r.address.a1 == 0x05);
     return n;
 }
 
@@ -88,6 +90,7 @@ struct Rig {
             d.cmdOK->click();
             return d.result();
         };
+        o.runSetupAgain = o.runSetup;
         w = std::make_unique<frmMain>(o);
         w->Connection().setInterval(50);
     }

@@ -121,18 +121,93 @@ private slots:
         QCOMPARE(twips(w->RightHandle[1]->x()), 7350);
         QCOMPARE(twips(w->LeftHandle[1]->y()), 1440);
 
-        QCOMPARE(w->KeyRange[2], QRect(-300, 1680, 12960 + 300, 180));
-        QCOMPARE(twips(w->LeftHandle[2]->x()), -300);
-        QCOMPARE(twips(w->RightHandle[2]->x()), 12960);
-        QWidget* canvas = w->LeftHandle[2]->parentWidget();
-        QVERIFY(!canvas->rect().intersects(w->LeftHandle[2]->geometry()));
-        QVERIFY(!canvas->rect().intersects(w->RightHandle[2]->geometry()));
+        // C-1..G9 is drawn across the whole keyboard, its handles at the edges.
+        QCOMPARE(w->KeyRange[2], QRect(0, 1680, 12495, 180));
+        QCOMPARE(twips(w->LeftHandle[2]->x()), 0);
+        QCOMPARE(twips(w->RightHandle[2]->x()), 12480);
 
         // One key wide at the low key, never a negative width.
         QCOMPARE(w->RangeLow[3], int16_t(70));
         QCOMPARE(w->RangeHigh[3], int16_t(70));
         QCOMPARE(w->KeyRange[3].left(), frmKeyboard::KeyLeft(70));
         QCOMPARE(w->KeyRange[3].width(), frmKeyboard::KeyLeft(71) - frmKeyboard::KeyLeft(70));
+    }
+
+    // Keys outside A0..C8 (the module allows C-1..G9): every bar is drawn
+    // inside the window, at the keyboard's edge, with both handles where a
+    // press finds them.
+    void rangesBeyondTheKeyboardAreDrawnAtItsEdges() {
+        struct Case {
+            int low, high;
+            QRect bar;  // twips
+            int rightHandle;
+        };
+        const Case cases[] = {
+            {0, 127, {0, 1440, 12495, 180}, 12480},        // the factory patch's C-1..G9
+            {0, 60, {0, 1440, 5670, 180}, 5670},           // from below A0 to C4
+            {60, 127, {5520, 1440, 12495 - 5520, 180}, 12480},
+            {108, 108, {12240, 1440, 255, 180}, 12480},    // C8 alone
+            {110, 127, {12315, 1440, 180, 180}, 12480},    // wholly above C8: a short bar at the edge
+            {0, 10, {0, 1440, 90, 180}, 90},               // wholly below A0
+            {20, 21, {0, 1440, 150, 180}, 150},
+        };
+        for (const Case& c : cases) {
+            const QString what = QString("%1..%2").arg(c.low).arg(c.high);
+            setRange(1, c.low, c.high);
+            auto w = open();
+            QCOMPARE(w->KeyRange[1], c.bar);
+            QWidget* canvas = w->LeftHandle[1]->parentWidget();
+            QCOMPARE(twips(w->LeftHandle[1]->x()), c.bar.left());
+            QCOMPARE(twips(w->RightHandle[1]->x()), c.rightHandle);
+            for (QWidget* h : {w->LeftHandle[1], w->RightHandle[1]}) {
+                QVERIFY2(canvas->rect().contains(h->geometry()), qPrintable(what));
+                QVERIFY2(canvas->childAt(h->geometry().center()) == h, qPrintable(what));
+            }
+            QVERIFY2(sent().empty(), qPrintable(what));
+        }
+    }
+
+    // A drag changes a key only once the pointer has gone past half the way
+    // to the next key; from a key beyond the keyboard, only when dragged onto
+    // a key. Offsets are pixels from where the button went down.
+    void dragChangesAKeyOnlyPastHalfAKey() {
+        struct Case {
+            int low, high;
+            bool leftHandle;
+            std::vector<int> wiggle;  // none of these changes anything
+            int to, expected;         // then the pointer at `to` gives `expected`
+        };
+        const Case cases[] = {
+            {0, 127, true, {1, 2, -1, -2, 8, -30}, 9, 21},      // C-1 onto A0
+            {0, 127, false, {-1, -2, 1, 2, -8, 30}, -9, 107},   // G9 onto B7 (a drag's highest)
+            {110, 127, true, {-2, 2, -8}, -9, 108},             // D8 onto C8
+            {0, 10, false, {2, -2, 8}, 9, 20},                  // A#-1 to G#0, ending where A0 starts
+            {60, 72, true, {1, 2, -1, -2, 5}, 6, 61},           // C4: C#4 is 10 px away
+            {60, 72, false, {1, 2, -1, -2, -5}, -6, 71},        // C5 to B4: their ends are 10 px apart
+            {48, 108, false, {-2, 2, -8}, -9, 107},
+        };
+        for (const Case& c : cases) {
+            const QString what = QString("%1..%2 %3").arg(c.low).arg(c.high).arg(c.leftHandle ? "left" : "right");
+            setRange(3, c.low, c.high);
+            auto w = open();
+            QWidget* h = c.leftHandle ? w->LeftHandle[3] : w->RightHandle[3];
+            const int pressX = h->x() + 2;
+            auto pointerAt = [&](int offset) { move(h, pressX + offset - h->x(), Qt::LeftButton); };
+            QTest::mousePress(h, Qt::LeftButton, {}, QPoint(2, 5));
+            for (int offset : c.wiggle) pointerAt(offset);
+            QVERIFY2(w->RangeLow[3] == c.low && w->RangeHigh[3] == c.high, qPrintable(what));
+            QVERIFY2(sent().empty(), qPrintable(what));
+            pointerAt(c.to);
+            QTest::mouseRelease(h, Qt::LeftButton, {}, QPoint(2, 5));
+            QVERIFY2((c.leftHandle ? w->RangeLow[3] : w->RangeHigh[3]) == c.expected, qPrintable(what));
+            const auto ds = sent();
+            QVERIFY2(ds.size() == 1, qPrintable(what));
+            QVERIFY2(ds[0].address == ParamAddress(c.leftHandle ? Param::PatchPartKeyRangeLow : Param::PatchPartKeyRangeHi, 3),
+                     qPrintable(what));
+            QVERIFY2(ds[0].data == Bytes{uint8_t(c.expected)}, qPrintable(what));
+            // The handle is drawn at its new key, still inside the window.
+            QVERIFY2(h->parentWidget()->rect().contains(h->geometry()), qPrintable(what));
+        }
     }
 
     void leftHandleDragToFarLeft() {
@@ -175,11 +250,13 @@ private slots:
         auto w = open();
         QWidget* h = w->LeftHandle[1];
         QTest::mousePress(h, Qt::LeftButton, {}, QPoint(2, 5));
-        move(h, 2, Qt::LeftButton);  // at the grab point: the next key edge to the right
+        move(h, 2, Qt::LeftButton);  // at the grab point: unchanged
+        QCOMPARE(w->RangeLow[1], int16_t(60));
+        move(h, 8, Qt::LeftButton);  // 90 twips right: past half the way to C#4 (5670)
         QCOMPARE(w->RangeLow[1], int16_t(61));
-        move(h, 1, Qt::LeftButton);  // 15 twips left of the handle (now at 5670): C#4 again
+        move(h, 1, Qt::LeftButton);  // handle now at 5670, pointer 15 twips left of it: C#4 still
         QCOMPARE(w->RangeLow[1], int16_t(61));
-        move(h, -20, Qt::LeftButton);  // 5670 - 330: between B3 and C4, snaps to C4
+        move(h, -10, Qt::LeftButton);  // 5670 - 180: nearer C4 (5520) than B3 or C#4
         QCOMPARE(w->RangeLow[1], int16_t(60));
         QCOMPARE(patch->KeyRangeLowCombo[1]->currentText(), QString("C4"));
         QTest::mouseRelease(h, Qt::LeftButton, {}, QPoint(2, 5));

@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QToolButton>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
@@ -18,6 +19,7 @@
 #include "ui/UiTestSupport.h"
 #include "ui/main/UpDown.h"
 #include "ui/main/frmMain.h"
+#include "ui/patch/frmPatch.h"
 #include "ui/setup/frmMIDISetupForm.h"
 
 using namespace quorvane;
@@ -82,9 +84,10 @@ bool StartAndLoad(frmMain& w) {
     return WaitFor([&] { return Loaded(w); }, 30000);
 }
 
+// Memory name requests (not the working patch's name read after a patch change).
 int NameRequests(midi::VirtualU220& vm) {
     int n = 0;
-    for (const auto& r : Requests(vm.received())) n += r.size == 24;
+    for (const auto& r : Requests(vm.received())) n += r.size == 24 && r.address.a1 != 0x10;
     return n;
 }
 
@@ -111,6 +114,34 @@ private:
     QTimer timer_;
 };
 
+int ModuleCurrentPatch(midi::VirtualU220& vm) {
+    return vm.withEmulator([](auto& e) { return e.currentPatch(); });
+}
+
+// Nothing waits for the module and nothing is queued for it.
+bool Idle(frmMain& w) {
+    return !w.PatchChanging() && !w.Activating() && !w.U220().RequestOpen() && w.U220().RequestsQueued() == 0;
+}
+
+// Puts the list on `row` (a patch change) and lets it finish.
+bool PickAndSettle(frmMain& w, int row) {
+    w.pnameListBox->setCurrentRow(row);
+    return WaitFor([&] { return Idle(w); }, 20000);
+}
+
+QPoint RowCentre(QListWidget* list, int row) {
+    list->scrollToItem(list->item(row));
+    return list->visualItemRect(list->item(row)).center();
+}
+
+// A mouse move over the list's viewport with the left button held.
+void DragTo(QListWidget* list, int row) {
+    const QPoint pos = RowCentre(list, row);
+    QMouseEvent move(QEvent::MouseMove, pos, list->viewport()->mapToGlobal(pos), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(list->viewport(), &move);
+}
+
 }  // namespace
 
 class tst_Main : public QObject {
@@ -126,6 +157,9 @@ private slots:
     void portErrorIsShown();
     void exitWhileLoadingStopsTheLoad();
     void secondClickWhileTheEditorIsBuiltOpensNothing();
+    void fastPicksAtAModulesPaceEndOnTheNewestPatch();
+    void editorOpenedDuringAPatchChangeShowsTheNewPatch();
+    void statusLineSaysWhenTheModuleDidNotSwitch();
 };
 
 void tst_Main::startUpListsPatchesAndSelectsPatchOne() {
@@ -143,17 +177,18 @@ void tst_Main::startUpListsPatchesAndSelectsPatchOne() {
     const auto log = vm->received();
     QCOMPARE(ProgramChanges(log), std::vector<int>{0});  // exactly one, for patch 1
     QVERIFY(DataSets(log).empty());                      // filling writes nothing
-    // Order: master setup, 64 patch names, the program change (confirmed by a
-    // master setup request), 128 timbre names, 4 rhythm setup names.
+    // Order: master setup, 64 patch names, the program change (confirmed by
+    // reading the working patch's name), 128 timbre names, 4 rhythm setup names.
     std::string order;
     for (const auto& m : log) {
         if (IsProgramChange(m)) order += 'C';
         if (!IsCommand(m, sysex::kRQ1)) continue;
         const ParsedMessage p = ParseMessage(m);
-        if (p.size == 24) order += p.address.a1 == 0x03 ? 'P' : p.address.a1 == 0x02 ? 'T' : 'R';
+        if (p.address == Address{0x10, 0x04, 0x00} && p.size == 24) order += 'W';
+        else if (p.size == 24) order += p.address.a1 == 0x03 ? 'P' : p.address.a1 == 0x02 ? 'T' : 'R';
         else if (p.address == Address{0, 0, 0}) order += 'M';
     }
-    QCOMPARE(order, "M" + std::string(64, 'P') + "CM" + std::string(128, 'T') + std::string(4, 'R'));
+    QCOMPARE(order, "M" + std::string(64, 'P') + "CW" + std::string(128, 'T') + std::string(4, 'R'));
 
     QVERIFY(!w->StatusLabel()->isVisible());
     QVERIFY(!w->ProgressBar()->isVisible());
@@ -338,6 +373,32 @@ void tst_Main::masterTuneStepsFromTheTuneShown() {
     twoSteps(false, "427.4", 0, 1);
     QCOMPARE(w->UpDown->value(), frmMain::kTuneMin);
     QCOMPARE(w->U220().RejectedWrites(), uint64_t(0));
+
+    // The wheel over the arrows steps the tune only while they have the focus
+    // (a click on an arrow gives it, as a click gives a list the focus).
+    w->UpDown->setValue(4400);
+    QApplication::setActiveWindow(w.get());
+    struct Wheel {
+        const char* what;
+        std::function<void()> before;
+        QWidget* over;
+        int value, messages;
+    };
+    const std::vector<Wheel> wheels{
+        {"unfocused, over the control", [&] { w->pnameListBox->setFocus(); }, w->UpDown, 4400, 0},
+        {"unfocused, over the up arrow", [&] { w->pnameListBox->setFocus(); }, w->UpDown->upButton(), 4400, 0},
+        {"unfocused, over the down arrow", [&] { w->pnameListBox->setFocus(); }, w->UpDown->downButton(), 4400, 0},
+        {"after a click on an arrow", [&] { QTest::mouseClick(w->UpDown->upButton(), Qt::LeftButton); },
+         w->UpDown->upButton(), 4400, 1},
+        {"focused by the keyboard", [&] { w->UpDown->setFocus(Qt::TabFocusReason); }, w->UpDown, 4399, 1},
+    };
+    for (const Wheel& wh : wheels) {
+        wh.before();
+        vm->clearReceived();
+        TurnWheel(wh.over);  // one notch down
+        QVERIFY2(w->UpDown->value() == wh.value, wh.what);
+        QVERIFY2(int(DataSets(vm->received()).size()) == wh.messages, wh.what);
+    }
 }
 
 void tst_Main::silentModuleWhileLoadingAsksRetry() {
@@ -422,6 +483,221 @@ void tst_Main::secondClickWhileTheEditorIsBuiltOpensNothing() {
     QCOMPARE(w->findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly).size() -
                  w->findChildren<frmMIDISetupForm*>(QString(), Qt::FindDirectChildrenOnly).size(),
              qsizetype(1));
+}
+
+// At a real module's pace (answers 400 ms late, 20 ms between messages) picks
+// come faster than the module answers. While a patch change waits, a pick only
+// records the target; one program change then goes out for the newest one.
+void tst_Main::fastPicksAtAModulesPaceEndOnTheNewestPatch() {
+    auto vm = std::make_shared<midi::VirtualU220>();
+    auto w = MakeRealisticMain(vm, 5);
+    QVERIFY(StartAndLoad(*w));
+    vm->setRealistic(kRealAnswerDelayMs, kRealMinGapMs);
+    QListWidget* list = w->pnameListBox;
+    list->setFocus();
+
+    struct Case {
+        const char* what;
+        int from;               // row the list starts on
+        int stepMs;             // between two steps
+        std::vector<int> rows;  // row each step picks
+        std::function<void(int step, int row)> act;
+    };
+    const std::vector<Case> cases{
+        {"ten Down presses 40 ms apart", 2, 40, {3, 4, 5, 6, 7, 8, 9, 10, 11, 12},
+         [&](int, int) { QTest::keyClick(list, Qt::Key_Down); }},
+        {"a burst of clicks", 20, 30, {25, 31, 22, 40, 37},
+         [&](int, int row) { QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, RowCentre(list, row)); }},
+        {"a drag down the list", 44, 30, {45, 46, 47, 48, 49, 50},
+         [&](int step, int row) {
+             if (step == 0) QTest::mousePress(list->viewport(), Qt::LeftButton, {}, RowCentre(list, row));
+             else DragTo(list, row);
+             if (step == 5) QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, RowCentre(list, row));
+         }},
+    };
+    for (const Case& c : cases) {
+        QVERIFY2(PickAndSettle(*w, c.from), c.what);
+        vm->clearReceived();
+        MessageBoxWatcher boxes;
+        // Each step is recorded with what was waiting when it came.
+        std::vector<int> sentBefore;
+        bool firstChangeRunning = true;
+        int done = 0;
+        for (size_t i = 0; i < c.rows.size(); ++i)
+            QTimer::singleShot(int(i) * c.stepMs, w.get(), [&, i] {
+                if (i > 0) firstChangeRunning = firstChangeRunning && w->PatchChanging() &&
+                                                 w->U220().LastPatchSent() == c.rows[0] + 1;
+                c.act(int(i), c.rows[i]);
+                ++done;
+            });
+        QVERIFY2(WaitFor([&] { return done == int(c.rows.size()) && Idle(*w); }, 30000), c.what);
+
+        const int last = c.rows.back();
+        QVERIFY2(boxes.texts.isEmpty(), c.what);
+        QCOMPARE(list->currentRow(), last);
+        QCOMPARE(w->cmdEditPatch->text(), "Edit  " + ModulePatchName(*vm, last + 1));
+        QCOMPARE(ModuleCurrentPatch(*vm), last + 1);
+        // Program changes: the first pick, then only targets that were the newest
+        // when a wait ended, in the order picked, and the last pick at the end.
+        const std::vector<int> sent = ProgramChanges(vm->received());
+        QVERIFY2(!sent.empty() && sent.front() == c.rows.front() && sent.back() == last, c.what);
+        size_t at = 0;
+        for (int pc : sent) {
+            while (at < c.rows.size() && c.rows[at] != pc) ++at;
+            QVERIFY2(at < c.rows.size(), c.what);  // in pick order, none stale
+        }
+        // On a machine that kept up, every later step came while the first change
+        // waited: then exactly two program changes went out.
+        if (firstChangeRunning) QCOMPARE(sent, (std::vector<int>{c.rows.front(), last}));
+        QCOMPARE(vm->lostToGap(), uint64_t(0));
+        QCOMPARE(w->U220().TimeoutCount(), uint64_t(0));
+    }
+}
+
+// The patch editor opened while a patch change waits (a double click on the new
+// patch, or Edit after a further pick) reads the patch the list shows.
+void tst_Main::editorOpenedDuringAPatchChangeShowsTheNewPatch() {
+    auto vm = std::make_shared<midi::VirtualU220>();
+    auto w = MakeRealisticMain(vm, 5);
+    QVERIFY(StartAndLoad(*w));
+    vm->setRealistic(kRealAnswerDelayMs, kRealMinGapMs);
+    QListWidget* list = w->pnameListBox;
+
+    // What the editor showed once its reads were done; then it is closed.
+    struct Seen {
+        int openings = 0;
+        QString number, name;
+        bool changeWaiting = false;  // it opened while a patch change waited
+    } seen;
+    QTimer inspect;
+    connect(&inspect, &QTimer::timeout, this, [&] {
+        auto* e = qobject_cast<::frmPatch*>(QApplication::activeModalWidget());
+        if (!e || !e->isVisible()) return;
+        if (seen.openings == 0 && w->PatchChanging()) seen.changeWaiting = true;
+        // Done reading: nothing open or queued (the change it opened during may
+        // still lie further down the stack).
+        if (e->Updating || w->U220().RequestOpen() || w->U220().RequestsQueued() > 0 || !w->U220().PatchDataLoaded()) return;
+        ++seen.openings;
+        seen.number = e->PatchNoLabel->text();
+        seen.name = e->PatchNameText->text();
+        e->reject();
+    });
+    inspect.start(20);
+
+    struct Case {
+        const char* what;
+        std::vector<int> picks;  // rows clicked 50 ms apart, then the editor opened
+        bool doubleClick;        // opened by a double click on the last pick
+    };
+    const Case cases[] = {
+        {"double click on P-05", {4}, true},
+        {"P-07 picked while P-05 waits, then Edit", {4, 6}, false},
+    };
+    for (const Case& c : cases) {
+        // First open and close the editor on P-03.
+        QVERIFY(PickAndSettle(*w, 2));
+        seen = Seen{};
+        w->cmdEditPatch->click();
+        QVERIFY2(WaitFor([&] { return seen.openings == 1 && Idle(*w); }, 20000), c.what);
+        QCOMPARE(seen.number, QStringLiteral("P-03"));
+        vm->clearReceived();
+        seen = Seen{};
+        MessageBoxWatcher boxes;
+
+        int step = 0;
+        for (size_t i = 0; i < c.picks.size(); ++i)
+            QTimer::singleShot(50 * int(i), w.get(), [&, i] {
+                QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, RowCentre(list, c.picks[i]));
+                ++step;
+            });
+        QTimer::singleShot(50 * int(c.picks.size()), w.get(), [&] {
+            if (c.doubleClick) QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, RowCentre(list, c.picks.back()));
+            else w->cmdEditPatch->click();
+            ++step;
+        });
+        QVERIFY2(WaitFor([&] { return step == int(c.picks.size()) + 1 && seen.openings == 1 && Idle(*w); }, 30000),
+                 c.what);
+        const int patch = c.picks.back() + 1;
+        QVERIFY2(seen.changeWaiting, c.what);  // the case really opened it during a change
+        QCOMPARE(seen.number, QStringLiteral("P-%1").arg(patch, 2, 10, QLatin1Char('0')));
+        QCOMPARE(seen.name.trimmed(), ModulePatchName(*vm, patch).trimmed());
+        QCOMPARE(ModuleCurrentPatch(*vm), patch);
+        QCOMPARE(list->currentRow(), c.picks.back());
+        std::vector<int> rows;
+        for (int r : c.picks) rows.push_back(r);
+        QCOMPARE(ProgramChanges(vm->received()), rows);
+        QVERIFY2(boxes.texts.isEmpty(), c.what);
+    }
+}
+
+// A pick the module does not follow is told in the status line in words.
+void tst_Main::statusLineSaysWhenTheModuleDidNotSwitch() {
+    auto vm = std::make_shared<midi::VirtualU220>();
+    auto w = MakeRealisticMain(vm, 5);
+    QVERIFY(StartAndLoad(*w));
+    vm->setRealistic(kRealAnswerDelayMs, kRealMinGapMs);
+    QListWidget* list = w->pnameListBox;
+    QVERIFY(PickAndSettle(*w, 5));  // the module is on P-06
+    const QString p06 = "Edit  " + ModulePatchName(*vm, 6);
+
+    struct Case {
+        const char* what;
+        std::function<void()> before;
+        int pick;                 // row picked
+        std::vector<int> sent;    // program changes that go out
+        int listAfter;            // row the list ends on
+        int modulePatch;          // patch the module ends on
+        const char* status;       // in the status line ("" hidden)
+        int boxes = 0;            // "not responding" boxes answered with Cancel
+    };
+    const Case cases[] = {
+        {"Rx control channel Off", [&] { w->MIDIRxChCombo->setCurrentIndex(16); }, 9, {}, 5, 6,
+         "ignores program changes while its Rx Control Ch is Off: it stays on P-06"},
+        {"a key press with the channel Off", [&] { list->setFocus(); }, -1, {}, 5, 6, "it stays on P-06"},
+        {"the channel back on, a pick works and clears the line", [&] { w->MIDIRxChCombo->setCurrentIndex(0); }, 7, {7},
+         7, 8, ""},
+        // The module's patch 12 is renamed behind the editor's back: after the
+        // switch its working patch is not called what the list says.
+        {"the module ends on a patch of another name",
+         [&] {
+             const Bytes other = EncodeName("Elsewhere");
+             vm->withEmulator([&](auto& e) {
+                 for (size_t i = 0; i < other.size(); ++i) e.poke(PatchMemoryAddress(12).plus(int(i)), other[i]);
+                 return 0;
+             });
+         },
+         11, {11}, 11, 12, "did not switch to P-12: its patch is now \"Elsewhere\""},
+        // Silent after the program change: Cancel in the box that asks.
+        {"no answer after the change, then Cancel",
+         [&] {
+             w->U220().RequestTimeout = std::chrono::milliseconds(300);
+             SetSilent(*vm, true);
+         },
+         3, {3}, 3, 4, "did not confirm the change to P-04", 1},
+    };
+    for (const Case& c : cases) {
+        c.before();
+        QVERIFY2(WaitFor([&] { return Idle(*w); }), c.what);
+        vm->clearReceived();
+        MessageBoxWatcher boxes([](QMessageBox&) { return QMessageBox::Cancel; });
+        if (c.pick >= 0) QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, RowCentre(list, c.pick));
+        else QTest::keyClick(list, Qt::Key_Down);
+        QVERIFY2(WaitFor([&] { return Idle(*w); }, 20000), c.what);
+        QCOMPARE(ProgramChanges(vm->received()), c.sent);
+        QCOMPARE(list->currentRow(), c.listAfter);
+        QCOMPARE(ModuleCurrentPatch(*vm), c.modulePatch);
+        if (c.listAfter == 5) QCOMPARE(w->cmdEditPatch->text(), p06);
+        if (*c.status) {
+            QVERIFY2(w->StatusLabel()->isVisible(), c.what);
+            QVERIFY2(w->StatusLabel()->text().contains(QString::fromLatin1(c.status)), qPrintable(w->StatusLabel()->text()));
+        } else {
+            QVERIFY2(!w->StatusLabel()->isVisible(), c.what);
+        }
+        QCOMPARE(int(boxes.texts.size()), c.boxes);
+        if (c.pick == 11)  // The module's Patch Change setting is named, as the panel shows it.
+            QVERIFY(w->StatusLabel()->text().contains("Patch Change setting, " + w->PaChCombo->currentText() +
+                                                      " in Master Setup"));
+    }
 }
 
 QTEST_MAIN(tst_Main)

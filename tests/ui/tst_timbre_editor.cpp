@@ -151,6 +151,52 @@ private slots:
         QCOMPARE(editor->TimbreLevelCombo->currentIndex(), 44);
     }
 
+    // Opened for another part while a module at a real pace is still reading:
+    // under the new caption every control is empty until the answer comes,
+    // then the new part's values show; no message is lost on the way.
+    void waitingForAnotherPartShowsNothingStale() {
+        Open(1);
+        QCOMPARE(editor->TimbreLevelCombo->currentIndex(), 11);
+        editor->EndButton->click();
+        rig->u220().InvalidateAll();
+        RealModulePace pace(*rig);
+        struct Seen {
+            bool waiting = false;
+            QString caption, name, tone;
+            std::vector<int> lists;
+        } seen;
+        QTimer::singleShot(150, editor.get(), [&] {
+            seen.waiting = !rig->u220().TimbreDataLoaded();
+            seen.caption = editor->windowTitle();
+            seen.name = editor->TimbreTimbreNameText->text();
+            seen.tone = editor->ToneNameText->text();
+            for (QComboBox* c : editor->findChildren<QComboBox*>()) seen.lists.push_back(c->currentIndex());
+        });
+        bool loaded = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, editor.get(), [&] {
+            if (!rig->u220().TimbreDataLoaded() || editor->Updating) return;
+            loaded = true;
+            poll.stop();
+            editor->EndButton->click();
+        });
+        poll.start(20);
+        QTimer::singleShot(8000, editor.get(), [&] { editor->EndButton->click(); });
+        editor->gintPartNo = 4;
+        editor->setWindowTitle("Timbre for Patch Part 4");
+        editor->exec();
+        QVERIFY(seen.waiting);
+        QCOMPARE(seen.caption, QString("Timbre for Patch Part 4"));
+        QCOMPARE(seen.name, QString());
+        QCOMPARE(seen.tone, QString());
+        QCOMPARE(seen.lists.size(), size_t(26));
+        for (int index : seen.lists) QCOMPARE(index, -1);
+        QVERIFY(loaded);
+        QCOMPARE(editor->TimbreTimbreNameText->text(), QString("PART FOUR"));
+        QCOMPARE(editor->TimbreLevelCombo->currentIndex(), 44);
+        QCOMPARE(pace.lost(), uint64_t(0));
+    }
+
     // The wheel over a list without the focus edits nothing; with the focus it does.
     void wheelEditsOnlyAFocusedList() {
         OpenClean(2);

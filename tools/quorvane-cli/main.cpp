@@ -22,6 +22,8 @@
 #include "device/NameCodec.h"
 #include "device/ParamTable.h"
 #include "device/clsU220.h"
+#include "library/SysexFile.h"
+#include "library/Transfer.h"
 #include "midi/PortSet.h"
 #include "midi/VirtualU220.h"
 
@@ -48,11 +50,13 @@ const char* const kUsage =
     "  --in PORT          MIDI input: an index or a case-insensitive part of its name\n"
     "  --out PORT         MIDI output: an index or a case-insensitive part of its name\n"
     "  --virtual          use the built-in virtual U-220 (the default without --in/--out)\n"
+    "  --virtual-from FILE  start the built-in virtual U-220 from a backup (.syx or .mid)\n"
     "  --device-id N      the module's device ID, 1..32 as the module shows it (default 17)\n"
     "  --timeout-ms MS    time limit of one request (default 3000)\n"
     "  --retries N        send a request again up to N times when it gets no answer (default 0)\n"
     "  --gap-ms MS        least gap between two messages sent (default: the port's own)\n"
     "  --verbose          report on stderr what the module sent that was dropped\n"
+    "  --version          print the version and end\n"
     "  -h, --help         this text\n"
     "\n"
     "Commands:\n"
@@ -63,17 +67,25 @@ const char* const kUsage =
     "  names patches|timbres|rhythms  one line per memory: N<TAB>name\n"
     "  patch N                        switch the module to patch N (1..64)\n"
     "  dump                           every property of every block: Property[index] = value\n"
+    "  backup FILE                    save the module's whole memory to FILE (.syx)\n"
+    "  restore FILE [--no-verify]     write a .syx or .mid backup into the module, read it back\n"
+    "                                 and send what differs again\n"
+    "  copy-patch FROM TO             copy patch memory FROM to TO (1..64), verified\n"
+    "  swap-patch A B                 swap patch memories A and B (1..64), verified\n"
     "\n"
     "PROPERTY is a model property name such as PatchPartPan, TimbreTimbreName,\n"
     "MasterSetupMTune (hertz) or MemoryPatchName. INDEX is the part 1..6 for patch parts\n"
     "and timbres, the instrument 0..63 for rhythm instruments, the memory number for\n"
     "memory names. Values are list indexes (0 = first entry), names are text.\n"
     "\n"
-    "Exit codes: 0 done, 1 port failure, 2 bad input, 3 the module did not answer.\n";
+    "Exit codes: 0 done, 1 port failure (or a restore that could not be verified),\n"
+    "2 bad input (a file that cannot be restored), 3 the module did not answer.\n";
 
 // ---------------------------------------------------------------------------
 // Parsing helpers
 
+// Whole decimal numbers only: an optional sign and digits, nothing around them
+// (no blanks, no hex, no exponent).
 std::optional<long> ParseInt(const std::string& text) {
     long v = 0;
     const char* first = text.data();
@@ -84,12 +96,58 @@ std::optional<long> ParseInt(const std::string& text) {
     return v;
 }
 
+// A decimal number with an optional fraction: "440", "440.5", "-3". Blanks, hex,
+// exponents, "inf" and "nan" are refused; the C locale's point is the separator
+// whatever the user's locale says.
 std::optional<double> ParseNumber(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || !std::isfinite(v)) return std::nullopt;
+    size_t i = (!text.empty() && (text[0] == '+' || text[0] == '-')) ? 1 : 0;
+    const size_t intStart = i;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+    if (i == intStart) return std::nullopt;
+    if (i < text.size() && text[i] == '.') {
+        const size_t fracStart = ++i;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+        if (i == fracStart) return std::nullopt;
+    }
+    if (i != text.size()) return std::nullopt;
+    double v = 0;
+    const char* first = text.data() + (text[0] == '+' ? 1 : 0);
+    auto [ptr, ec] = std::from_chars(first, text.data() + text.size(), v, std::chars_format::fixed);
+    if (ec != std::errc() || ptr != text.data() + text.size() || !std::isfinite(v)) return std::nullopt;
     return v;
+}
+
+// Text from the command line as it may be put in a message: control bytes and
+// bytes that are not UTF-8 are shown as \xNN, so an error line never carries
+// escape sequences or broken text to the terminal.
+std::string Printable(const std::string& text) {
+    std::string out;
+    char buf[8];
+    for (size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        size_t len = b < 0x80 ? 1 : (b >= 0xC2 && b <= 0xDF) ? 2 : (b >= 0xE0 && b <= 0xEF) ? 3 : (b >= 0xF0 && b <= 0xF4) ? 4 : 0;
+        bool ok = len > 0 && i + len <= text.size();
+        for (size_t k = 1; ok && k < len; ++k) ok = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        if (ok && len == 3) {
+            const auto c = static_cast<unsigned char>(text[i + 1]);
+            ok = !(b == 0xE0 && c < 0xA0) && !(b == 0xED && c >= 0xA0);  // overlong, surrogate
+        }
+        if (ok && len == 4) {
+            const auto c = static_cast<unsigned char>(text[i + 1]);
+            ok = !(b == 0xF0 && c < 0x90) && !(b == 0xF4 && c >= 0x90);  // overlong, past U+10FFFF
+        }
+        if (ok && len == 2 && b == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) ok = false;  // C1 controls
+        if (ok && len == 1 && (b < 0x20 || b == 0x7F)) ok = false;
+        if (!ok) {
+            std::snprintf(buf, sizeof buf, "\\x%02X", b);
+            out += buf;
+            ++i;
+            continue;
+        }
+        out.append(text, i, len);
+        i += len;
+    }
+    return out;
 }
 
 std::string Lower(std::string s) {
@@ -186,7 +244,7 @@ Property FindProperty(const std::string& name) {
 int ParseIndex(const Property& p, const std::string& text) {
     const IndexRule rule = IndexRuleOf(p);
     const auto v = ParseInt(text);
-    if (!v) Fail(kExitUsage, p.name + ": index '" + text + "' is not a number");
+    if (!v) Fail(kExitUsage, p.name + ": " + rule.what + " '" + text + "' is not a number");
     if (*v < rule.min || *v > rule.max)
         Fail(kExitUsage, p.name + ": " + rule.what + " " + text + " is outside " + std::to_string(rule.min) + ".." +
                              std::to_string(rule.max));
@@ -205,16 +263,25 @@ Target ParseTarget(const std::vector<std::string>& args, size_t valueCount, cons
     const IndexRule rule = IndexRuleOf(t.property);
     const size_t expected = 1 + (rule.needed ? 1 : 0) + valueCount;
     if (args.size() < expected) {
-        if (rule.needed && args.size() < 2 + valueCount)
+        // "set PatchPartPan 2": a good index and no value says the value is missing;
+        // "set PatchPartPan" or "set PatchPartPan 9" says what the index is.
+        const bool indexGiven = rule.needed && args.size() >= 2 && ParseInt(args[1]) &&
+                                *ParseInt(args[1]) >= rule.min && *ParseInt(args[1]) <= rule.max;
+        if (rule.needed && !indexGiven)
             Fail(kExitUsage, t.property.name + " needs a " + rule.what + " (" + std::to_string(rule.min) + ".." +
                                  std::to_string(rule.max) + ")" + (valueCount ? " and a value" : ""));
-        Fail(kExitUsage, command + " " + t.property.name + ": the value is missing");
+        Fail(kExitUsage, command + " " + t.property.name + (rule.needed ? " " + args[1] : "") + ": the value is missing");
     }
     if (args.size() > expected)
         Fail(kExitUsage, command + " " + t.property.name + ": too many arguments" +
                              (rule.needed ? "" : " (this property has no index)"));
     if (rule.needed) t.index = ParseIndex(t.property, args[1]);
     return t;
+}
+
+[[noreturn]] void NotANumber(const std::string& property, const std::string& text, int listSize) {
+    Fail(kExitUsage, property + ": value '" + text + "' is not a number (0.." + std::to_string(listSize - 1) +
+                         ", the index of the list entry)");
 }
 
 std::string FormatTune(float hz) {
@@ -232,6 +299,7 @@ std::string FormatTune(float hz) {
 struct Options {
     std::optional<std::string> in, out;
     bool useVirtual = false;
+    std::optional<std::string> virtualFrom;  // backup file the virtual module starts from
     int deviceId = 17;  // as the module shows it; the byte is one less
     int timeoutMs = 3000;
     bool timeoutGiven = false;
@@ -243,7 +311,10 @@ struct Options {
 
 int ParseIntOption(const std::string& option, const std::string& text, int min, int max) {
     const auto v = ParseInt(text);
-    if (!v || *v < min || *v > max)
+    if (!v)
+        Fail(kExitUsage, option + " takes a whole decimal number " + std::to_string(min) + ".." + std::to_string(max) +
+                             ", not '" + text + "'");
+    if (*v < min || *v > max)
         Fail(kExitUsage, option + " takes a number " + std::to_string(min) + ".." + std::to_string(max) + ", not '" +
                              text + "'");
     return static_cast<int>(*v);
@@ -278,11 +349,17 @@ Options ParseOptions(int argc, char** argv) {
         if (a == "-h" || a == "--help") {
             std::cout << kUsage;
             std::exit(kExitOk);
+        } else if (a == "--version") {
+            std::cout << "quorvane-cli " QUORVANE_VERSION "\n";
+            std::exit(kExitOk);
         } else if (a == "--in") {
             o.in = optValue(a);
         } else if (a == "--out") {
             o.out = optValue(a);
         } else if (a == "--virtual") {
+            o.useVirtual = true;
+        } else if (a == "--virtual-from") {
+            o.virtualFrom = optValue(a);
             o.useVirtual = true;
         } else if (a == "--verbose") {
             o.verbose = true;
@@ -303,7 +380,8 @@ Options ParseOptions(int argc, char** argv) {
     }
     for (; i < argc; ++i) o.args.push_back(argv[i]);
     if (o.args.empty()) Fail(kExitUsage, "no command given (see --help)");
-    if (o.useVirtual && (o.in || o.out)) Fail(kExitUsage, "--virtual cannot be combined with --in or --out");
+    if (o.useVirtual && (o.in || o.out))
+        Fail(kExitUsage, std::string(o.virtualFrom ? "--virtual-from" : "--virtual") + " cannot be combined with --in or --out");
     if (o.in.has_value() != o.out.has_value())
         Fail(kExitUsage, std::string("give both --in and --out (only ") + (o.in ? "--in" : "--out") + " was given)");
     if (!o.in) o.useVirtual = true;
@@ -366,6 +444,7 @@ public:
     void CreatePorts() {
         if (options_.useVirtual)
             virtual_ = std::make_shared<midi::VirtualU220>(static_cast<uint8_t>(options_.deviceId - 1));
+        if (options_.virtualFrom) library::LoadIntoVirtualModule(*virtual_, ReadFile(*options_.virtualFrom).image);
         midi::Ports ports = midi::CreatePorts([this](std::function<void()> fn) { host_.post(std::move(fn)); }, virtual_);
         model_ = std::make_unique<clsU220>(host_, std::move(ports.output), std::move(ports.input));
         model_->DeviceID(static_cast<int16_t>(options_.deviceId - 1));
@@ -424,6 +503,10 @@ public:
         if (command == "names") return Names(args);
         if (command == "patch") return Patch(args);
         if (command == "dump") return Dump(args);
+        if (command == "backup") return Backup(args);
+        if (command == "restore") return Restore(args);
+        if (command == "copy-patch") return CopyPatch(args, false);
+        if (command == "swap-patch") return CopyPatch(args, true);
         Fail(kExitUsage, "unknown command '" + command + "' (see --help)");
     }
 
@@ -512,7 +595,8 @@ private:
             case Property::Kind::Value: {
                 const auto v = ParseInt(text);
                 const int size = Info(p.param).listSize;
-                if (!v || *v < 0 || *v >= size)
+                if (!v) NotANumber(p.name, text, size);
+                if (*v < 0 || *v >= size)
                     Fail(kExitUsage, p.name + ": value '" + text + "' is outside 0.." + std::to_string(size - 1) +
                                          " (the index of the list entry)");
                 Open();
@@ -522,7 +606,8 @@ private:
             case Property::Kind::Master: {
                 const auto v = ParseInt(text);
                 const int size = ListSizeOf(p.master);
-                if (!v || *v < 0 || *v >= size)
+                if (!v) NotANumber(p.name, text, size);
+                if (*v < 0 || *v >= size)
                     Fail(kExitUsage, p.name + ": value '" + text + "' is outside 0.." + std::to_string(size - 1) +
                                          " (the index of the list entry)");
                 Open();
@@ -534,9 +619,14 @@ private:
             }
             case Property::Kind::MasterTune: {
                 const auto hz = ParseNumber(text);
-                const long steps = hz ? std::lround((*hz - kMasterTuneMinHz) * 10.0) : -1;
-                if (!hz || steps < 0 || steps > 255)
+                if (!hz) Fail(kExitUsage, p.name + ": '" + text + "' is not a number (a tune in hertz such as 440 or 440.5)");
+                const long steps = std::lround((*hz - kMasterTuneMinHz) * 10.0);
+                if (steps < 0 || steps > 255)
                     Fail(kExitUsage, p.name + ": '" + text + "' is not a tune in hertz within 427.4..452.9");
+                // The module holds tenths of a hertz: a finer value would be changed
+                // without a word, so it is refused.
+                if (std::fabs(*hz * 10.0 - std::round(*hz * 10.0)) > 1e-6)
+                    Fail(kExitUsage, p.name + ": '" + text + "' is finer than the module's steps of 0.1 Hz");
                 Open();
                 Ask([&] { return u.MasterSetupMTune(); });
                 if (!Ask([&] { return u.MasterSetupMTune(static_cast<float>(*hz)); }))
@@ -577,21 +667,23 @@ private:
     int Patch(const std::vector<std::string>& args) {
         if (args.size() != 1) Fail(kExitUsage, "patch takes one patch number (1..64)");
         const auto n = ParseInt(args[0]);
-        if (!n || *n < 1 || *n > 64) Fail(kExitUsage, "patch number '" + args[0] + "' is outside 1..64");
+        if (!n) Fail(kExitUsage, "patch number '" + args[0] + "' is not a number (1..64)");
+        if (*n < 1 || *n > 64) Fail(kExitUsage, "patch number '" + args[0] + "' is outside 1..64");
         Open();
         clsU220& u = *model_;
-        // The program change goes out on the module's Rx control channel, so that
-        // channel must be the module's.
-        const int channel = Ask([&] { return u.MasterSetupMIDIRxCh(); });
-        // With the channel "Off" the module takes no program change: saying the
-        // patch was changed would be false.
-        if (channel >= 16)
-            Fail(kExitFailure, "the module's Rx control channel is Off, so it takes no program change; "
-                               "set MasterSetupMIDIRxCh to a channel (0..15) first");
-        Ask([&] {
-            u.PatchChange(static_cast<int16_t>(*n));
-            return 0;
-        });
+        const PatchChangeResult result = Ask([&] { return u.PatchChange(static_cast<int16_t>(*n)); });
+        switch (result) {
+            case PatchChangeResult::Done: return kExitOk;
+            // With the channel "Off" the module takes no program change: saying the
+            // patch was changed would be false.
+            case PatchChangeResult::RxChannelOff:
+                Fail(kExitFailure, "the module's Rx control channel is Off, so it takes no program change; "
+                                   "set MasterSetupMIDIRxCh to a channel (0..15) first");
+            // It answered, but its working patch is not the one asked for.
+            case PatchChangeResult::OtherPatch: Fail(kExitFailure, u.LastError());
+            case PatchChangeResult::NoAnswer: NoAnswer("Patch Change");
+            case PatchChangeResult::Refused: Fail(kExitUsage, u.LastError());
+        }
         return kExitOk;
     }
 
@@ -623,6 +715,62 @@ private:
         return kExitOk;
     }
 
+    // A backup file, or exit 2 with the reason.
+    static library::BackupFile ReadFile(const std::string& path) {
+        library::BackupFile f = library::ReadBackupFile(path);
+        if (!f.ok) Fail(kExitUsage, path + ": " + f.error);
+        return f;
+    }
+
+    // Ends with the transfer's own words: exit 3 when the module stopped
+    // answering, 1 when something could not be saved or verified.
+    int Finish(const library::TransferReport& r) {
+        if (r.outcome == library::Outcome::NoAnswer) Fail(kExitNoAnswer, r.text);
+        if (!r.ok()) Fail(kExitFailure, r.text);
+        std::cout << r.text << "\n";
+        return kExitOk;
+    }
+
+    int Backup(const std::vector<std::string>& args) {
+        if (args.size() != 1) Fail(kExitUsage, "backup takes one file name");
+        Open();
+        library::Transfer t(*model_, host_);
+        return Finish(Ask([&] { return t.BackUp(args[0]); }));
+    }
+
+    int Restore(const std::vector<std::string>& args) {
+        std::vector<std::string> files;
+        bool verify = true;
+        for (const std::string& a : args) {
+            if (a == "--no-verify") verify = false;
+            else files.push_back(a);
+        }
+        if (files.size() != 1) Fail(kExitUsage, "restore takes one file name (and --no-verify)");
+        // The whole file is checked before anything is sent.
+        const library::BackupFile f = ReadFile(files[0]);
+        std::cerr << "quorvane-cli: " << files[0] << " holds " << f.Summary() << "\n";
+        Open();
+        library::Transfer t(*model_, host_);
+        return Finish(Ask([&] { return t.Restore(f.image, verify); }));
+    }
+
+    int CopyPatch(const std::vector<std::string>& args, bool swap) {
+        const std::string command = swap ? "swap-patch" : "copy-patch";
+        if (args.size() != 2) Fail(kExitUsage, command + " takes two patch numbers (1..64)");
+        int n[2];
+        for (int i = 0; i < 2; ++i) {
+            const auto v = ParseInt(args[i]);
+            if (!v || *v < 1 || *v > 64) Fail(kExitUsage, command + ": patch number '" + args[i] + "' is outside 1..64");
+            n[i] = static_cast<int>(*v);
+        }
+        if (n[0] == n[1]) Fail(kExitUsage, command + ": the two patch numbers are the same");
+        Open();
+        library::Transfer t(*model_, host_);
+        return Finish(Ask([&] {
+            return swap ? t.Swap(library::MemoryKind::Patch, n[0], n[1]) : t.Copy(library::MemoryKind::Patch, n[0], n[1]);
+        }));
+    }
+
     const Options& options_;
     SimpleHost host_;
     std::shared_ptr<midi::VirtualU220> virtual_;
@@ -644,13 +792,13 @@ int main(int argc, char** argv) {
             code = session.Run();
         } catch (const CliError& e) {
             std::cout.flush();
-            std::cerr << "quorvane-cli: " << e.message << "\n";
+            std::cerr << "quorvane-cli: " << Printable(e.message) << "\n";
             code = e.code;
         }
         session.Flush();
         session.Report();
     } catch (const CliError& e) {
-        std::cerr << "quorvane-cli: " << e.message << "\n";
+        std::cerr << "quorvane-cli: " << Printable(e.message) << "\n";
         code = e.code;
     } catch (const std::exception& e) {
         std::cerr << "quorvane-cli: " << e.what() << "\n";

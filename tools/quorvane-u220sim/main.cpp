@@ -54,6 +54,7 @@ const char* const kUsage =
     "  --drop P  --delay P  --delay-ms MS  --damage P  --foreign P  --seed N\n"
     "Other:\n"
     "  --verbose              log every message to stderr\n"
+    "  --version              print the version and end\n"
     "  -h, --help             this text\n";
 
 [[noreturn]] void Usage(const std::string& message) {
@@ -61,16 +62,39 @@ const char* const kUsage =
     std::exit(2);
 }
 
+// Plain decimal text only ("17", "0.25"): strtod alone would also take blanks,
+// hex ("0x11" as 17), exponents and "inf".
+bool PlainDecimal(const std::string& text) {
+    size_t i = (!text.empty() && (text[0] == '+' || text[0] == '-')) ? 1 : 0;
+    size_t digits = 0, points = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] >= '0' && text[i] <= '9') ++digits;
+        else if (text[i] == '.' && points == 0) ++points;
+        else return false;
+    }
+    return digits > 0;
+}
+
 double ParseDouble(const std::string& option, const std::string& text, double min, double max) {
     char* end = nullptr;
     const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(v) || v < min || v > max)
+    if (!PlainDecimal(text) || end != text.c_str() + text.size() || !std::isfinite(v) || v < min || v > max)
     {
         std::ostringstream range;
         range << std::fixed << std::setprecision(min == std::floor(min) && max == std::floor(max) ? 0 : 1) << min << ".." << max;
         Usage(option + " takes a number " + range.str() + ", not '" + text + "'");
     }
     return v;
+}
+
+// A client or port name: other programs list it and pick it by name, so it must
+// not be empty, nor hold control characters that would break those lists.
+std::string PortName(const std::string& option, const std::string& text) {
+    if (text.empty() || text.find_first_not_of(' ') == std::string::npos)
+        Usage(option + " takes a name that is not empty");
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7F) Usage(option + " takes a name without control characters");
+    return text;
 }
 
 struct Options {
@@ -92,9 +116,12 @@ Options ParseOptions(int argc, char** argv) {
         if (a == "-h" || a == "--help") {
             std::cout << kUsage;
             std::exit(0);
-        } else if (a == "--name") o.name = value();
-        else if (a == "--in-port") o.inPort = value();
-        else if (a == "--out-port") o.outPort = value();
+        } else if (a == "--version") {
+            std::cout << "quorvane-u220sim " QUORVANE_VERSION "\n";
+            std::exit(0);
+        } else if (a == "--name") o.name = PortName(a, value());
+        else if (a == "--in-port") o.inPort = PortName(a, value());
+        else if (a == "--out-port") o.outPort = PortName(a, value());
         else if (a == "--api") {
             o.api = value();
             if (o.api != "jack" && o.api != "alsa" && o.api != "all") Usage("--api takes jack, alsa or all");

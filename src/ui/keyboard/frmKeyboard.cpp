@@ -29,6 +29,14 @@ constexpr int kOffRight = 12900;    // keys above C8
 constexpr int kEndOfRange = 12960;  // "key" 128, the end of a range ending at 127
 constexpr int kBarTop = 1440, kBarStep = 240, kBarHeight = 180;
 constexpr int kHandleWidth = 75;
+// The drawn keyboard ends at the right edge of C8.
+constexpr int kKeysEnd = 12240 + kWhiteWidth;
+// A range that lies beyond an end of the keyboard is drawn as a short bar at
+// that edge, wide enough to show between its two handles.
+constexpr int kOffRightBarWidth = 180;
+constexpr int kOffLeftBarWidth = 90;
+// The right handle stands just right of its bar, but never beyond the window.
+constexpr int kLastHandleLeft = frmKeyboard::kClientWidth - kHandleWidth;
 constexpr int kLabelTop = 1080, kLabelLeft = 510, kLabelStep = 1680, kLabelSize = 255;
 constexpr int kCanvasHeight = 3120;  // the button row starts here
 constexpr int kDoneWidth = 1215, kDoneHeight = 495;
@@ -39,6 +47,52 @@ constexpr int Px(int twips) { return twips / frmKeyboard::kTwipsPerPixel; }
 QRect Px(const QRect& r) { return {Px(r.x()), Px(r.y()), Px(r.width()), Px(r.height())}; }
 
 int BarTop(int p) { return kBarTop + kBarStep * (p - 1); }
+
+bool BelowKeyboard(int k) { return k < frmKeyboard::kFirstKey; }
+bool AboveKeyboard(int k) { return k > frmKeyboard::kLastKey; }
+
+// Where a bar starts and ends as drawn: a key outside A0..C8 is drawn at the
+// keyboard's edge, so its handle stays in the window and can be grabbed.
+int BarLeft(int low) {
+    if (BelowKeyboard(low)) return 0;
+    if (AboveKeyboard(low)) return kKeysEnd - kOffRightBarWidth;
+    return frmKeyboard::KeyLeft(low);
+}
+int BarRight(int low, int high) {
+    int right = high >= frmKeyboard::kLastKey ? kKeysEnd : frmKeyboard::KeyLeft(high + 1);
+    if (BelowKeyboard(low) && BelowKeyboard(high)) right = kOffLeftBarWidth;
+    return std::max(right, BarLeft(low) + 1);
+}
+
+// Positions the drag snaps between, in twips: the left edge of each low key a
+// drag can give (A0..C8) and the end of each high key (G#0, ending where A0
+// starts, .. B7, ending where C8 starts). A key outside the keyboard, which a
+// handle may hold from the module, lies a white key beyond the edge.
+constexpr int kFirstDragLow = frmKeyboard::kFirstKey, kLastDragLow = frmKeyboard::kLastKey;
+constexpr int kFirstDragHigh = frmKeyboard::kFirstKey - 1, kLastDragHigh = frmKeyboard::kLastKey - 1;
+int LowSnap(int low) {
+    if (BelowKeyboard(low)) return -kWhiteStep;
+    if (AboveKeyboard(low)) return kKeysEnd;
+    return frmKeyboard::KeyLeft(low);
+}
+int HighSnap(int high) {
+    if (high < kFirstDragHigh) return -kWhiteStep;
+    if (high > kLastDragHigh) return kKeysEnd;
+    return frmKeyboard::KeyLeft(high + 1);
+}
+
+// The key whose snap position lies nearest `pos`; the key the drag started
+// from wins a tie, so the value changes only once the pointer has gone past
+// half the way to the next key.
+int NearestKey(double pos, int startKey, int first, int last, int (*snap)(int)) {
+    int best = startKey;
+    double bestDistance = std::abs(pos - snap(startKey));
+    for (int k = first; k <= last; ++k) {
+        const double d = std::abs(pos - snap(k));
+        if (d < bestDistance) best = k, bestDistance = d;
+    }
+    return best;
+}
 
 std::array<int, 129> MakeKeyLefts() {
     std::array<int, 129> lefts{};
@@ -236,12 +290,12 @@ void frmKeyboard::Activate() {
 }
 
 void frmKeyboard::PlaceBar(int p) {
-    const int left = KeyLeft(RangeLow[p]);
-    const int right = KeyLeft(RangeHigh[p] + 1);
+    const int left = kb::BarLeft(RangeLow[p]);
+    const int right = kb::BarRight(RangeLow[p], RangeHigh[p]);
     KeyRange[p] = QRect(left, kb::BarTop(p), right - left, kb::kBarHeight);
     // The left handle covers the start of the bar, the right one stands just after it.
     LeftHandle[p]->move(kb::Px(left), kb::Px(kb::BarTop(p)));
-    RightHandle[p]->move(kb::Px(right), kb::Px(kb::BarTop(p)));
+    RightHandle[p]->move(kb::Px(std::min(right, kb::kLastHandleLeft)), kb::Px(kb::BarTop(p)));
     canvas_->update();
 }
 
@@ -252,7 +306,8 @@ void frmKeyboard::RestoreKeyColors() {
 
 void frmKeyboard::LightKeys(int p) {
     keyColor_ = savedKeyColor_;
-    for (int k = RangeLow[p]; k <= RangeHigh[p]; ++k) keyColor_[static_cast<size_t>(k)] = PartColor(p);
+    for (int k = std::max<int>(RangeLow[p], 0); k <= std::min<int>(RangeHigh[p], 128); ++k)
+        keyColor_[static_cast<size_t>(k)] = PartColor(p);
     canvas_->update();
 }
 
@@ -271,16 +326,18 @@ bool frmKeyboard::eventFilter(QObject* watched, QEvent* event) {
 
     auto* me = static_cast<QMouseEvent*>(event);
     const double x = me->position().x();
+    // The pointer on the drawing, in twips: the handle itself moves during a drag.
+    const double canvasX = (static_cast<QWidget*>(watched)->x() + x) * kTwipsPerPixel;
     switch (type) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
-        OnHandlePress(part, x);
+        OnHandlePress(part, left, x, canvasX);
         break;
     case QEvent::MouseMove:
         // A drag is the left button alone; any other state of the buttons is ignored.
-        if (me->buttons() == Qt::LeftButton) {
-            if (left) OnLeftHandleMove(part, x);
-            else OnRightHandleMove(part, x);
+        if (me->buttons() == Qt::LeftButton && dragPart_ == part && dragLeft_ == left) {
+            if (left) OnLeftHandleMove(part, canvasX);
+            else OnRightHandleMove(part, canvasX);
         }
         break;
     default:
@@ -290,23 +347,21 @@ bool frmKeyboard::eventFilter(QObject* watched, QEvent* event) {
     return true;
 }
 
-void frmKeyboard::OnHandlePress(int p, double localX) {
+void frmKeyboard::OnHandlePress(int p, bool left, double localX, double canvasX) {
     DragOffset = static_cast<int16_t>(std::lround(localX * kTwipsPerPixel));
+    // A drag moves the handle by as much as the pointer moved since the press,
+    // from where the key it holds lies (which, for a key beyond the keyboard,
+    // is not where its handle is drawn).
+    dragPart_ = p;
+    dragLeft_ = left;
+    pressX_ = canvasX;
+    dragStartKey_ = left ? RangeLow[p] : RangeHigh[p];
     LightKeys(p);
 }
 
-void frmKeyboard::OnLeftHandleMove(int p, double localX) {
-    // Where the handle's left edge would be if it followed the mouse.
-    const float pos = static_cast<float>(KeyLeft(RangeLow[p])) + static_cast<float>(localX * kTwipsPerPixel) -
-                      static_cast<float>(DragOffset);
-    int low = RangeLow[p];
-    // Snap to the first key edge strictly right of pos.
-    for (int k = 20; k <= 109; ++k) {
-        if (pos < static_cast<float>(KeyLeft(k + 1))) {
-            low = k + 1;
-            break;
-        }
-    }
+void frmKeyboard::OnLeftHandleMove(int p, double canvasX) {
+    const double pos = kb::LowSnap(dragStartKey_) + (canvasX - pressX_);
+    int low = kb::NearestKey(pos, dragStartKey_, kb::kFirstDragLow, kb::kLastDragLow, kb::LowSnap);
     // The handle stops at the high key: a part never ends below where it starts.
     low = std::min(low, static_cast<int>(RangeHigh[p]));
     RangeLow[p] = static_cast<int16_t>(low);
@@ -316,17 +371,9 @@ void frmKeyboard::OnLeftHandleMove(int p, double localX) {
     if (combo && low < combo->count() && combo->currentIndex() != low) quorvane::ui::lists::Select(combo, low);
 }
 
-void frmKeyboard::OnRightHandleMove(int p, double localX) {
-    const float pos = static_cast<float>(KeyLeft(RangeHigh[p] + 1)) +
-                      static_cast<float>(localX * kTwipsPerPixel) - static_cast<float>(DragOffset);
-    int high = RangeHigh[p];
-    // The handle marks the end of the range: snap to the key edge at or before pos.
-    for (int k = 20; k <= 109; ++k) {
-        if (pos < static_cast<float>(KeyLeft(k + 1))) {
-            high = k - 1;
-            break;
-        }
-    }
+void frmKeyboard::OnRightHandleMove(int p, double canvasX) {
+    const double pos = kb::HighSnap(dragStartKey_) + (canvasX - pressX_);
+    int high = kb::NearestKey(pos, dragStartKey_, kb::kFirstDragHigh, kb::kLastDragHigh, kb::HighSnap);
     // The handle stops at the low key.
     high = std::max(high, static_cast<int>(RangeLow[p]));
     RangeHigh[p] = static_cast<int16_t>(high);
@@ -336,4 +383,7 @@ void frmKeyboard::OnRightHandleMove(int p, double localX) {
     if (combo && high < combo->count() && combo->currentIndex() != high) quorvane::ui::lists::Select(combo, high);
 }
 
-void frmKeyboard::OnHandleRelease() { RestoreKeyColors(); }
+void frmKeyboard::OnHandleRelease() {
+    dragPart_ = 0;
+    RestoreKeyColors();
+}

@@ -4,6 +4,12 @@
 // list of that part, whose selection handler writes the model, so the module
 // follows while the mouse moves.
 //
+// A key outside the 88 (the module allows C-1..G9) is drawn at the keyboard's
+// edge, so every handle stays in the window and can be grabbed; a handle moves
+// to another key only once the pointer has gone half the way there, so the
+// small wiggle of a press changes nothing. A drag gives low keys A0..C8 and
+// high keys G#0..B7 (the right handle's left edge marks where the range ends).
+//
 // Geometry is kept in twips (1/1440 inch) as the layout was designed, and drawn
 // at 15 twips to a device-independent pixel: every position used here is a
 // multiple of 15, so the picture stays sharp at any screen scale.
@@ -64,7 +70,7 @@ public:
     std::array<int16_t, 7> RangeHigh{};
     // Where inside the handle (twips) the button went down; shared by all handles.
     int16_t DragOffset = 0;
-    // Bars as drawn, in twips.
+    // Bars as drawn, in twips (a key beyond the keyboard drawn at its edge).
     std::array<QRect, 7> KeyRange{};
     // The drag handles (children of the keyboard drawing; geometry in pixels).
     std::array<QWidget*, 7> LeftHandle{};
@@ -83,9 +89,10 @@ private:
     void PlaceBar(int p);
     void RestoreKeyColors();
     void LightKeys(int p);
-    void OnHandlePress(int p, double localX);
-    void OnLeftHandleMove(int p, double localX);
-    void OnRightHandleMove(int p, double localX);
+    // canvasX: the pointer's position on the drawing, in twips.
+    void OnHandlePress(int p, bool left, double localX, double canvasX);
+    void OnLeftHandleMove(int p, double canvasX);
+    void OnRightHandleMove(int p, double canvasX);
     void OnHandleRelease();
 
     quorvane::clsU220& u220_;
@@ -93,4 +100,10 @@ private:
     quorvane::ui::keyboard::KeyboardCanvas* canvas_ = nullptr;
     std::array<QColor, 129> keyColor_{};
     std::array<QColor, 129> savedKeyColor_{};
+    // The drag under way: part (0 for none), which handle, where the pointer
+    // went down (twips on the drawing) and the key the handle held then.
+    int dragPart_ = 0;
+    bool dragLeft_ = false;
+    double pressX_ = 0;
+    int dragStartKey_ = 0;
 };

@@ -14,6 +14,9 @@ UpDown::UpDown(QWidget* parent) : QWidget(parent), up_(new QToolButton(this)), d
         b->setAutoRepeat(true);
         b->setFocusPolicy(Qt::NoFocus);
         b->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+        // The arrows take no focus of their own; a click on one focuses the
+        // control, as a click focuses a list.
+        b->installEventFilter(this);
     }
     up_->setArrowType(Qt::UpArrow);
     down_->setArrowType(Qt::DownArrow);
@@ -67,7 +70,27 @@ void UpDown::keyPressEvent(QKeyEvent* e) {
     e->accept();
 }
 
+bool UpDown::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == up_ || watched == down_) {
+        if (e->type() == QEvent::MouseButtonPress && focusPolicy() != Qt::NoFocus) setFocus(Qt::MouseFocusReason);
+        // The wheel over an arrow is the wheel over the control: taken here
+        // (whatever way the event came), it follows the same focus rule.
+        if (e->type() == QEvent::Wheel && hasFocus()) {
+            wheelEvent(static_cast<QWheelEvent*>(e));
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, e);
+}
+
 void UpDown::wheelEvent(QWheelEvent* e) {
+    // Each step is sent to the module at once: like the lists, the control
+    // follows the wheel only while it has the focus, so turning the wheel over
+    // the window (to scroll it, or by accident) changes nothing.
+    if (!hasFocus()) {
+        e->ignore();
+        return;
+    }
     const int dy = e->angleDelta().y();
     if (dy > 0) stepUp();
     else if (dy < 0) stepDown();

@@ -30,9 +30,12 @@
 #include "device/clsU220.h"
 #include "midi/PortSet.h"
 #include "midi/VirtualU220.h"
+#include "ui/backup/BackupUi.h"
 #include "ui/common/EditorControls.h"
 #include "ui/common/QtHost.h"
 #include "ui/common/ValueLists.h"
+#include "ui/monitor/MonitorLog.h"
+#include "ui/monitor/frmMonitor.h"
 #include "ui/setup/frmMIDISetupForm.h"
 
 #if __has_include("ui/patch/frmPatch.h")
@@ -73,6 +76,9 @@ frmMain::frmMain(frmMainOptions options, QWidget* parent)
     midi::PostFn post = [host](std::function<void()> f) { host->post(std::move(f)); };
     midi::Ports ports = options_.makePorts ? options_.makePorts(virtualModule_, post) : midi::CreatePorts(post, virtualModule_);
     u220_ = std::make_unique<quorvane::clsU220>(*host_, std::move(ports.output), std::move(ports.input));
+    // A child: destroyed after the model, which reports to it until then.
+    MIDIMonitorLog = new MonitorLog(this);
+    MIDIMonitorLog->attach(*u220_);
 
     u220_->OnNotResponding = [this](const std::string& what) { return AskRetry(what); };
     u220_->OnPortError = [this](const std::string& text) { ShowPortError(text); };
@@ -117,8 +123,13 @@ void frmMain::BuildWindow() {
     mnuFileMIDISetup->setObjectName(QStringLiteral("mnuFileMIDISetup"));
     connect(mnuFileMIDISetup, &QAction::triggered, this, [this] { mnuFileMIDISetup_Click(); });
     file->addSeparator();
+    BuildBackupMenus(file);
     mnuFileExit = file->addAction(QStringLiteral("E&xit"));
     mnuFileExit->setObjectName(QStringLiteral("mnuFileExit"));
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    mnuViewMIDIMonitor = view->addAction(QStringLiteral("MIDI &Monitor"));
+    mnuViewMIDIMonitor->setObjectName(QStringLiteral("mnuViewMIDIMonitor"));
+    connect(mnuViewMIDIMonitor, &QAction::triggered, this, [this] { mnuViewMIDIMonitor_Click(); });
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelpAbout = help->addAction(QStringLiteral("&About Quorvane"));
     mnuHelpAbout->setObjectName(QStringLiteral("mnuHelpAbout"));
@@ -143,6 +154,9 @@ void frmMain::BuildWindow() {
         pnameListBox->setMinimumHeight(fm.lineSpacing() * 20);
     }
     connect(pnameListBox, &QListWidget::currentRowChanged, this, [this](int) { pnameListBox_Click(); });
+    pnameListBox->setContextMenuPolicy(Qt::ActionsContextMenu);
+    pnameListBox->addAction(mnuEditCopyPatch);
+    pnameListBox->addAction(mnuEditSwapPatch);
 
     cmdEditPatch = new QPushButton(QStringLiteral("Edit Patch"), central);
     cmdEditPatch->setObjectName(QStringLiteral("cmdEditPatch"));
@@ -242,7 +256,7 @@ void frmMain::BuildWindow() {
 
     statusLabel_ = new QLabel(QStringLiteral("Status Label"), central);
     statusLabel_->setObjectName(QStringLiteral("StatusLabel"));
-    statusLabel_->setWordWrap(true);  // a long line wraps instead of widening the window
+    statusLabel_->setWordWrap(true);  // a patch change message may be long: it wraps, the window keeps its width
     progressBar_ = new QProgressBar(central);
     progressBar_->setObjectName(QStringLiteral("ProgressBar"));
     progressBar_->setRange(0, 100);
@@ -278,6 +292,69 @@ void frmMain::BuildWindow() {
     setTabOrder(RhChCombo, RInstChCombo);
 }
 
+// ---------------------------------------------------------------------------
+// Back-up commands
+
+void frmMain::BuildBackupMenus(QMenu* file) {
+    BackupPrompts prompts = BackupPrompts::Dialogs();
+    const BackupPrompts& given = options_.backupPrompts;
+    if (given.openFile) prompts.openFile = given.openFile;
+    if (given.saveFile) prompts.saveFile = given.saveFile;
+    if (given.ask) prompts.ask = given.ask;
+    if (given.number) prompts.number = given.number;
+    if (given.tell) prompts.tell = given.tell;
+    backup_ = new BackupUi(this, *u220_, *host_, prompts);
+    backup_->onMemoriesChanged = [this] { ReloadNames(); };
+
+    mnuFileBackUp = file->addAction(QStringLiteral("&Back Up Module..."));
+    mnuFileBackUp->setObjectName(QStringLiteral("mnuFileBackUp"));
+    mnuFileRestore = file->addAction(QStringLiteral("&Restore from File..."));
+    mnuFileRestore->setObjectName(QStringLiteral("mnuFileRestore"));
+    file->addSeparator();
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    mnuEditCopyPatch = edit->addAction(QStringLiteral("&Copy Patch to..."));
+    mnuEditCopyPatch->setObjectName(QStringLiteral("mnuEditCopyPatch"));
+    mnuEditSwapPatch = edit->addAction(QStringLiteral("&Swap with..."));
+    mnuEditSwapPatch->setObjectName(QStringLiteral("mnuEditSwapPatch"));
+    connect(mnuFileBackUp, &QAction::triggered, this, [this] { RunBackupCommand([this] { backup_->BackUpModule(); }); });
+    connect(mnuFileRestore, &QAction::triggered, this, [this] { RunBackupCommand([this] { backup_->RestoreFromFile(); }); });
+    connect(mnuEditCopyPatch, &QAction::triggered, this, [this] {
+        const int row = pnameListBox->currentRow();
+        if (row >= 0) RunBackupCommand([this, row] { backup_->CopyPatchTo(row + 1); });
+    });
+    connect(mnuEditSwapPatch, &QAction::triggered, this, [this] {
+        const int row = pnameListBox->currentRow();
+        if (row >= 0) RunBackupCommand([this, row] { backup_->SwapPatchWith(row + 1); });
+    });
+}
+
+// A back-up command waits for the module like a load: not while another one
+// runs, and a close meanwhile ends the program once it is done.
+void frmMain::RunBackupCommand(const std::function<void()>& command) {
+    if (activating_ || backup_->Busy() || quitRequested_) return;
+    EnterWait();
+    command();
+    LeaveWait();
+}
+
+void frmMain::ReloadNames() {
+    if (quitRequested_) return;
+    EnterWait();
+    {
+        WaitCursor hourglass;
+        bool ok = ShowMasterSetup();
+        for (int n = 1; ok && n <= pnameListBox->count() && !quitRequested_; ++n) {
+            const QString entry = PatchEntryText(n);
+            if (!u220_->MemoryPatchNameLoaded(n)) break;
+            Updating = true;
+            pnameListBox->item(n - 1)->setText(entry);
+            Updating = false;
+        }
+        if (ok && !quitRequested_) LoadOtherNames();
+    }
+    LeaveWait();
+}
+
 void frmMain::FillMasterSetupLists() {
     // Filling selects entries; nothing may reach the module.
     Updating = true;
@@ -291,7 +368,10 @@ void frmMain::FillMasterSetupLists() {
 }
 
 bool frmMain::Load() {
-    if (!setup_) setup_ = new frmMIDISetupForm(*u220_, this);
+    if (!setup_) {
+        setup_ = new frmMIDISetupForm(*u220_, this);
+        BackupUi::AddOpenBackupButton(*setup_, virtualModule_, backup_->Prompts());
+    }
     const int result = options_.runSetup ? options_.runSetup(*setup_) : setup_->exec();
     if (result != QDialog::Accepted) return false;
     ConnectionOpened(setup_->Chosen());
@@ -371,6 +451,7 @@ void frmMain::ShowLoadOutcome(bool complete) {
 }
 
 void frmMain::ShowStatus(const QString& text) {
+    patchStatus_ = false;  // a patch change message, if one was there, has been replaced
     statusLabel_->setText(text);
     statusLabel_->setVisible(!text.isEmpty());
 }
@@ -408,6 +489,8 @@ void frmMain::StartOver() {
     // The kept patch editor lists the old module's names: built anew when next opened.
     if (patchEditor_ && !patchEditor_->isVisible() && !editorOpening_) delete patchEditor_;
     u220_->ForgetModule();
+    // Which patch the module is on is not known on the new connection.
+    wantedPatch_ = modulePatch_ = 0;
     Updating = true;
     pnameListBox->clear();
     Updating = false;
@@ -434,7 +517,7 @@ void frmMain::mnuFileMIDISetup_Click() {
     setup_->ShowChoice(before);  // lists the ports there are now
     setup_->setResult(QDialog::Rejected);  // not the last run's Ok
     EnterWait();
-    const int result = options_.runSetup ? options_.runSetup(*setup_) : setup_->exec();
+    const int result = options_.runSetupAgain ? options_.runSetupAgain(*setup_) : setup_->exec();
     LeaveWait();
     if (quitRequested_) return;
     if (result == QDialog::Accepted) {
@@ -555,15 +638,106 @@ void frmMain::pnameListBox_Click() {
     if (Updating) return;
     const int row = pnameListBox->currentRow();
     if (row < 0 || row >= 64) return;
-    const auto n = static_cast<int16_t>(row + 1);
+    wantedPatch_ = row + 1;
+    cmdEditPatch->setText(QStringLiteral("Edit  ") +
+                          QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(static_cast<int16_t>(row + 1)))));
+    // While a patch change waits for the module, a pick (a key, a drag, a click)
+    // only records the target: the running change sends one program change for
+    // the newest target when its wait ends.
+    if (changeRuns_ > 0) return;
+    RunPatchChanges();
+}
+
+void frmMain::RunPatchChanges() {
+    ++changeRuns_;
     EnterWait();
     {
         WaitCursor hourglass;
-        cmdEditPatch->setText(QStringLiteral("Edit  ") +
-                              QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(n))));
-        u220_->PatchChange(n);
+        // The model knows which program change went out last, whichever call
+        // sent it: a change made from a nested call counts too.
+        while (!quitRequested_ && wantedPatch_ > 0 && wantedPatch_ != u220_->LastPatchSent()) {
+            const int n = wantedPatch_;
+            const PatchChangeResult result = u220_->PatchChange(static_cast<int16_t>(n));
+            PatchChangeDone(n, result);
+            if (result == PatchChangeResult::RxChannelOff) break;
+            // Not sent (no answer before the program change, or refused): no
+            // second try unless the user has picked another patch meanwhile.
+            if (result != PatchChangeResult::Done && result != PatchChangeResult::OtherPatch && wantedPatch_ == n) break;
+        }
     }
+    --changeRuns_;
     LeaveWait();
+}
+
+void frmMain::PatchChangeDone(int patchNo, PatchChangeResult result) {
+    const QString number = QStringLiteral("P-%1").arg(patchNo, 2, 10, QLatin1Char('0'));
+    // A program change for a newer pick has gone out since: what this one found
+    // is history.
+    if (result != PatchChangeResult::RxChannelOff && u220_->LastPatchSent() != patchNo && wantedPatch_ != patchNo) return;
+    switch (result) {
+        case PatchChangeResult::Done:
+            modulePatch_ = patchNo;
+            if (patchStatus_) {
+                patchStatus_ = false;
+                statusLabel_->setText(QString());
+                statusLabel_->setVisible(false);
+            }
+            break;
+        case PatchChangeResult::OtherPatch:
+            modulePatch_ = 0;
+            ShowPatchStatus(QStringLiteral("The module did not switch to %1: its patch is now \"%2\" (it switched "
+                                           "elsewhere or not at all). Its Patch Change setting, %3 in Master Setup, "
+                                           "decides which patch a program change selects.")
+                                .arg(number,
+                                     QString::fromStdString(NameBytesToUtf8(u220_->PatchChangeWorkingName())).trimmed(),
+                                     PaChCombo->currentText()));
+            break;
+        case PatchChangeResult::RxChannelOff: {
+            // Nothing was sent: the list goes back to where the module is.
+            const int at = ModulePatch();
+            wantedPatch_ = at;
+            ShowPatch(at);
+            ShowPatchStatus(at > 0 ? QStringLiteral("The module ignores program changes while its Rx Control Ch is "
+                                                    "Off: it stays on P-%1.")
+                                         .arg(at, 2, 10, QLatin1Char('0'))
+                                   : QStringLiteral("The module ignores program changes while its Rx Control Ch is "
+                                                    "Off: it stays on its patch."));
+            break;
+        }
+        case PatchChangeResult::NoAnswer:
+            modulePatch_ = 0;
+            ShowPatchStatus(QStringLiteral("The module did not confirm the change to %1.").arg(number));
+            break;
+        case PatchChangeResult::Refused: break;
+    }
+}
+
+void frmMain::ShowPatch(int patchNo) {
+    Updating = true;
+    pnameListBox->setCurrentRow(patchNo - 1);  // -1: no selection
+    Updating = false;
+    cmdEditPatch->setText(patchNo > 0 ? QStringLiteral("Edit  ") + QString::fromStdString(NameBytesToUtf8(
+                                                                        u220_->MemoryPatchName(static_cast<int16_t>(patchNo))))
+                                      : QStringLiteral("Edit Patch"));
+}
+
+int frmMain::ModulePatch() {
+    if (modulePatch_ > 0) return modulePatch_;
+    const std::string working = u220_->PatchCommonPatchName();
+    if (!u220_->PatchDataLoaded()) return 0;
+    int found = 0;
+    for (int n = 1; n <= 64; ++n) {
+        if (!u220_->MemoryPatchNameLoaded(n) || u220_->MemoryPatchName(static_cast<int16_t>(n)) != working) continue;
+        if (found) return 0;  // two patches of that name
+        found = n;
+    }
+    return modulePatch_ = found;
+}
+
+void frmMain::ShowPatchStatus(const QString& text) {
+    patchStatus_ = true;
+    statusLabel_->setText(text);
+    statusLabel_->setVisible(true);
 }
 
 void frmMain::MasterCheck_Click(QCheckBox* box) {
@@ -608,8 +782,15 @@ void frmMain::cmdEditPatch_Click() {
     if (editorOpening_) return;
     editorOpening_ = true;
     setCursor(Qt::WaitCursor);
+    // A newer pick waiting behind a running patch change goes out now, so that
+    // the editor's reads (queued behind it) get the patch the list shows.
+    if (changeRuns_ > 0) RunPatchChanges();
     // Created on first use and kept, so its lists are filled once.
-    if (!patchEditor_) patchEditor_ = new frmPatch(*this, this);
+    if (!patchEditor_) {
+        auto* editor = new frmPatch(*this, this);
+        patchEditor_ = editor;
+        backup_->AddPatchFileButtons(*editor, editor->EndCommand, [editor] { editor->Activate(); });
+    }
     RunModal(*patchEditor_);
     unsetCursor();
     editorOpening_ = false;
@@ -687,5 +868,19 @@ void frmMain::ShowPortError(const std::string& text) {
     box.exec();
     QApplication::restoreOverrideCursor();
 }
+
+// Non-modal and kept: it stays open, and keeps showing what goes over the wire,
+// while the editors are open (they take the input while they are shown).
+void frmMain::mnuViewMIDIMonitor_Click() {
+    if (!monitor_) {
+        monitor_ = new frmMonitor(*MIDIMonitorLog, this);
+        monitor_->setAttribute(Qt::WA_DeleteOnClose, false);
+    }
+    monitor_->show();
+    monitor_->raise();
+    monitor_->activateWindow();
+}
+
+frmMonitor* frmMain::MIDIMonitor() const { return monitor_; }
 
 }  // namespace quorvane::ui

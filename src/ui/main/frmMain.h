@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "ui/backup/BackupPrompts.h"
 #include "ui/common/MainContext.h"
 
 class QAction;
@@ -18,21 +19,26 @@ class QDialog;
 class QGroupBox;
 class QLabel;
 class QListWidget;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 
 namespace quorvane {
 class clsU220;
+enum class PatchChangeResult;
 }
 #include "midi/PortSet.h"
 
 namespace quorvane::ui {
 
+class BackupUi;
 class QtHost;
 class UpDown;
 class frmMIDISetupForm;
 class ConnectionKeeper;
 struct PortChoice;
+class frmMonitor;
+class MonitorLog;
 
 // How the main window starts; the defaults are what the program uses.
 struct frmMainOptions {
@@ -42,9 +48,14 @@ struct frmMainOptions {
     // Runs the setup dialog and returns its result (QDialog::Accepted to go on).
     // Default: shown modally. Tests press its buttons instead.
     std::function<int(frmMIDISetupForm&)> runSetup;
+    // The same for File > MIDI Setup... later on (a start-up hook may connect
+    // without showing the dialog; the menu always asks). Default: shown modally.
+    std::function<int(frmMIDISetupForm&)> runSetupAgain;
     // Makes the model's ports from the virtual module and the wake-up poster.
     // Default: the built-in module and the machine's MIDI system (RtMidi).
     std::function<midi::Ports(std::shared_ptr<midi::VirtualU220>, midi::PostFn)> makePorts;
+    // What the back-up commands ask; empty members show the standard dialogs.
+    BackupPrompts backupPrompts;
 };
 
 class frmMain : public QMainWindow, public MainContext {
@@ -81,6 +92,9 @@ public:
     bool Activating() const { return activating_; }
     // Number of Activate runs that got past the guard.
     int ActivationCount() const { return activations_; }
+    // True while a patch change waits for the module; picks made meanwhile only
+    // record the newest target.
+    bool PatchChanging() const { return changeRuns_ > 0; }
 
     // True while the controls are being filled from the model; the handlers
     // write nothing while it is set.
@@ -94,6 +108,21 @@ public:
     QAction* mnuFileExit = nullptr;
     QAction* mnuHelpAbout = nullptr;
     QAction* mnuHelpAboutMIDIIO = nullptr;
+    QAction* mnuViewMIDIMonitor = nullptr;
+    // Every message sent and received since start-up; the MIDI monitor shows it.
+    MonitorLog* MIDIMonitorLog = nullptr;
+    // The MIDI monitor window once opened (kept), else null.
+    frmMonitor* MIDIMonitor() const;
+    void mnuViewMIDIMonitor_Click();
+    // Back-up commands (File menu; Edit menu and the patch list's context menu).
+    QAction* mnuFileBackUp = nullptr;
+    QAction* mnuFileRestore = nullptr;
+    QAction* mnuEditCopyPatch = nullptr;
+    QAction* mnuEditSwapPatch = nullptr;
+    BackupUi* Backup() const { return backup_; }
+    // Reads the memory names and the master setup again after memories were
+    // written, and shows them.
+    void ReloadNames();
 
     // Master setup panel.
     QGroupBox* MasterSetupFrame = nullptr;
@@ -149,6 +178,15 @@ private:
     // Another module (or the same anew): forget what was read and load again.
     void StartOver();
     bool Busy() const;
+    // Sends program changes until the module has been sent the newest pick.
+    void RunPatchChanges();
+    void PatchChangeDone(int patchNo, PatchChangeResult result);
+    // Puts the list and the button on a patch without sending anything (0: none).
+    void ShowPatch(int patchNo);
+    // The patch the module is on: the last one confirmed, else the one whose
+    // memory name the working patch carries (0 when that is not clear).
+    int ModulePatch();
+    void ShowPatchStatus(const QString& text);
     bool AskRetry(const std::string& what);
     void ShowPortError(const std::string& text);
     void RunModal(QDialog& dialog);
@@ -157,7 +195,11 @@ private:
     void EnterWait();
     void LeaveWait();
 
+    void BuildBackupMenus(QMenu* file);
+    void RunBackupCommand(const std::function<void()>& command);
+
     frmMainOptions options_;
+    BackupUi* backup_ = nullptr;
     std::unique_ptr<QtHost> host_;
     std::shared_ptr<midi::VirtualU220> virtualModule_;
     std::unique_ptr<quorvane::clsU220> u220_;
@@ -167,12 +209,17 @@ private:
     QPointer<frmMIDISetupForm> setup_;
     ConnectionKeeper* keeper_ = nullptr;
     QPointer<QDialog> patchEditor_;
+    QPointer<frmMonitor> monitor_;
 
     int PatchNamesReceived = 0;
     int TimbreNamesReceived = 0;
     int RhythmNamesReceived = 0;
     float progress_ = 0.0f;  // the bar's value with its fractions
 
+    int wantedPatch_ = 0;   // the newest pick, 1..64 (0 none)
+    int modulePatch_ = 0;   // the patch the module is known to be on (0 unknown)
+    int changeRuns_ = 0;    // RunPatchChanges calls running
+    bool patchStatus_ = false;  // the status line holds a patch change message
     bool activating_ = false;
     bool editorOpening_ = false;  // the patch editor is being built or shown
     int activations_ = 0;

@@ -170,19 +170,26 @@ void frmTimbre::Activate() {
     // character, say) must not be written to this part.
     UpdatingGuard guard(Updating, updatingDepth_);
 
+    // The first read waits for the module while the window is already up with
+    // this part's caption: show nothing meanwhile, not the part edited last time.
+    if (!u220_.TimbreDataLoaded()) ClearControls();
     const int16_t media = u220_.TimbreToneMedia(gintPartNo);
     if (!u220_.TimbreDataLoaded()) {
         // The module did not answer and the user gave up: show nothing rather
         // than another part's values, and ask no more for this opening.
-        TimbreTimbreNameText->clear();
-        ToneNameText->clear();
-        for (const ParamCombo& pc : params_) pc.combo->setCurrentIndex(-1);
+        ClearControls();
         return;
     }
     ShowToneName(media, u220_.TimbreToneNumber(gintPartNo));
     TimbreTimbreNameText->setText(quorvane::ui::NameForDisplay(u220_.TimbreTimbreName(gintPartNo)));
     // A value outside a list's range leaves that list with no selection.
     for (const ParamCombo& pc : params_) lists::Select(pc.combo, u220_.get(pc.param, gintPartNo));
+}
+
+void frmTimbre::ClearControls() {
+    TimbreTimbreNameText->clear();
+    ToneNameText->clear();
+    for (const ParamCombo& pc : params_) pc.combo->setCurrentIndex(-1);
 }
 
 void frmTimbre::ShowToneName(int media, int number) {

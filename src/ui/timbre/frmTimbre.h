@@ -105,6 +105,8 @@ private:
     // patch editor's sync box is checked.
     void Sync(const std::function<void(int16_t)>& write);
     void ShowToneName(int media, int number);
+    // Empties the name boxes and every list (the Updating flag must be set).
+    void ClearControls();
 
     quorvane::ui::MainContext& ctx_;
     quorvane::clsU220& u220_;

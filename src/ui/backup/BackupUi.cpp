@@ -1,0 +1,265 @@
+#include "ui/backup/BackupUi.h"
+
+#include <QApplication>
+#include <QBoxLayout>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QProgressDialog>
+
+#include "device/NameCodec.h"
+#include "device/clsU220.h"
+#include "library/SysexFile.h"
+#include "library/Transfer.h"
+#include "midi/VirtualU220.h"
+#include "ui/common/QtHost.h"
+#include "ui/setup/frmMIDISetupForm.h"
+
+namespace quorvane::ui {
+
+namespace {
+
+const QString kFilter = QStringLiteral("System Exclusive files (*.syx *.mid *.midi);;All files (*)");
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// The working area: patch, its six timbres and the rhythm setup.
+std::vector<library::Range> WorkingAreas() {
+    std::vector<library::Range> out;
+    for (const library::Range& r : library::BackupAreas())
+        if (r.address.a1 >= 0x10) out.push_back(r);
+    return out;
+}
+
+bool OnlyWorkingArea(const library::MemoryImage& image) {
+    for (const library::Range& r : image.runs())
+        if (r.address.a1 < 0x10) return false;
+    return true;
+}
+
+QString TimeLeft(qint64 elapsedMs, size_t done, size_t total) {
+    if (done == 0 || done >= total || elapsedMs < 500) return QString();
+    const qint64 left = elapsedMs * static_cast<qint64>(total - done) / static_cast<qint64>(done) / 1000;
+    if (left >= 60) return QStringLiteral("about %1 min %2 s left").arg(left / 60).arg(left % 60);
+    return QStringLiteral("about %1 s left").arg(std::max<qint64>(1, left));
+}
+
+}  // namespace
+
+BackupPrompts BackupPrompts::Dialogs() {
+    BackupPrompts p;
+    p.openFile = [](QWidget* parent, const QString& title) {
+        return QFileDialog::getOpenFileName(parent, title, QString(), kFilter);
+    };
+    p.saveFile = [](QWidget* parent, const QString& title, const QString& suggested) {
+        return QFileDialog::getSaveFileName(parent, title, suggested, kFilter);
+    };
+    p.ask = [](QWidget* parent, const QString& title, const QString& text, QMessageBox::StandardButtons buttons) {
+        return QMessageBox::question(parent, title, text, buttons);
+    };
+    p.number = [](QWidget* parent, const QString& title, const QString& label, int value, int min, int max) {
+        bool ok = false;
+        const int n = QInputDialog::getInt(parent, title, label, value, min, max, 1, &ok);
+        return ok ? n : 0;
+    };
+    p.tell = [](QWidget* parent, const QString& title, const QString& text, bool warning) {
+        if (warning) QMessageBox::warning(parent, title, text);
+        else QMessageBox::information(parent, title, text);
+    };
+    return p;
+}
+
+BackupUi::BackupUi(QWidget* parent, quorvane::clsU220& model, QtHost& host, BackupPrompts prompts)
+    : QObject(parent), parent_(parent), model_(model), host_(host), prompts_(std::move(prompts)) {}
+
+BackupUi::~BackupUi() = default;
+
+// Runs one transfer with a progress dialog: the bar, the time left and Cancel.
+// The transfer waits with the event loop running, so the dialog stays live.
+bool BackupUi::Run(const QString& title, const std::function<library::TransferReport(library::Transfer&)>& work,
+                   bool memoriesChanged, bool workingChanged) {
+    if (busy_) return false;
+    busy_ = true;
+    auto* dialog = new QProgressDialog(title, QStringLiteral("Cancel"), 0, 1000, parent_);
+    dialog->setObjectName(QStringLiteral("backupProgress"));
+    dialog->setWindowTitle(title);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->setMinimumDuration(0);
+    dialog->setAutoClose(false);
+    dialog->setAutoReset(false);
+    dialog->setValue(0);
+    progress_ = dialog;
+    QElapsedTimer clock;
+    clock.start();
+
+    library::Transfer transfer(model_, host_);
+    transfer.onProgress = [&](const library::Progress& p) {
+        if (!progress_) return false;
+        const int value = p.total ? static_cast<int>(1000.0 * static_cast<double>(p.done) / static_cast<double>(p.total)) : 0;
+        const QString left = TimeLeft(clock.elapsed(), p.done, p.total);
+        progress_->setLabelText(Q(p.stage) + QStringLiteral("...") + (left.isEmpty() ? QString() : QStringLiteral("  ") + left));
+        progress_->setValue(std::min(value, 999));
+        return !progress_->wasCanceled();
+    };
+    const library::TransferReport report = work(transfer);
+    delete progress_.data();
+    busy_ = false;
+
+    lastResult_ = Q(report.text);
+    if (memoriesChanged && onMemoriesChanged && report.outcome != library::Outcome::Failed) onMemoriesChanged();
+    if (workingChanged && onWorkingAreaChanged && report.outcome != library::Outcome::Failed) onWorkingAreaChanged();
+    prompts_.tell(parent_, title, lastResult_, !report.ok());
+    return report.ok();
+}
+
+bool BackupUi::BackUpTo(const QString& path) {
+    const std::string file = path.toStdString();
+    return Run(QStringLiteral("Back Up Module"), [&](library::Transfer& t) { return t.BackUp(file); }, false, false);
+}
+
+bool BackupUi::BackUpModule() {
+    const QString path = prompts_.saveFile(parent_, QStringLiteral("Back Up Module"), QStringLiteral("U-220 backup.syx"));
+    if (path.isEmpty()) return false;
+    return BackUpTo(path);
+}
+
+bool BackupUi::RestoreFromFile() {
+    const QString title = QStringLiteral("Restore from File");
+    const QString path = prompts_.openFile(parent_, title);
+    if (path.isEmpty()) return false;
+    // The whole file is checked before anything is sent.
+    const library::BackupFile file = library::ReadBackupFile(path.toStdString());
+    if (!file.ok) {
+        lastResult_ = QStringLiteral("%1 cannot be restored: %2").arg(path, Q(file.error));
+        prompts_.tell(parent_, title, lastResult_, true);
+        return false;
+    }
+    // Nothing is lost by a mistaken restore: offer to keep what the module holds.
+    const auto first = prompts_.ask(parent_, title,
+                                    QStringLiteral("Back up what the U-220 holds now before it is overwritten?"),
+                                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    if (first == QMessageBox::Cancel) return false;
+    if (first == QMessageBox::Yes) {
+        const QString keep = prompts_.saveFile(parent_, QStringLiteral("Back Up Module"), QStringLiteral("U-220 before restore.syx"));
+        if (keep.isEmpty() || !BackUpTo(keep)) return false;
+    }
+    const QString text = QStringLiteral("%1 holds %2.\n\nWrite it to the U-220 (device ID %3)? What the U-220 holds there now is replaced.")
+                             .arg(path, Q(file.Summary()))
+                             .arg(model_.DeviceID() + 1);
+    if (prompts_.ask(parent_, title, text, QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok) return false;
+    const bool working = !file.image.runs().empty() && file.image.runs().back().address.a1 >= 0x10;
+    return Run(title, [&](library::Transfer& t) { return t.Restore(file.image, true); }, true, working);
+}
+
+bool BackupUi::CopyPatchTo(int fromPatch) {
+    if (fromPatch < 1 || fromPatch > 64) return false;
+    const QString title = QStringLiteral("Copy Patch to");
+    const int to = prompts_.number(parent_, title, QStringLiteral("Copy patch %1 to patch:").arg(fromPatch),
+                                   fromPatch == 64 ? 1 : fromPatch + 1, 1, 64);
+    if (to == 0 || to == fromPatch) return false;
+    return Run(title, [&](library::Transfer& t) { return t.Copy(library::MemoryKind::Patch, fromPatch, to); }, true, false);
+}
+
+bool BackupUi::SwapPatchWith(int patch) {
+    if (patch < 1 || patch > 64) return false;
+    const QString title = QStringLiteral("Swap with");
+    const int other = prompts_.number(parent_, title, QStringLiteral("Swap patch %1 with patch:").arg(patch),
+                                      patch == 64 ? 1 : patch + 1, 1, 64);
+    if (other == 0 || other == patch) return false;
+    return Run(title, [&](library::Transfer& t) { return t.Swap(library::MemoryKind::Patch, patch, other); }, true, false);
+}
+
+bool BackupUi::SaveWorkingPatchAs() {
+    const QString title = QStringLiteral("Save Patch As");
+    const QString path = prompts_.saveFile(parent_, title, QStringLiteral("patch.syx"));
+    if (path.isEmpty()) return false;
+    const std::string file = path.toStdString();
+    return Run(title, [&](library::Transfer& t) { return t.BackUp(file, WorkingAreas()); }, false, false);
+}
+
+bool BackupUi::LoadWorkingPatch() {
+    const QString title = QStringLiteral("Load Patch");
+    const QString path = prompts_.openFile(parent_, title);
+    if (path.isEmpty()) return false;
+    const library::BackupFile file = library::ReadBackupFile(path.toStdString());
+    QString refusal;
+    if (!file.ok) refusal = Q(file.error);
+    else if (!OnlyWorkingArea(file.image))
+        refusal = QStringLiteral("it holds %1, not only a patch: use File > Restore from File... for memories")
+                      .arg(Q(file.Summary()));
+    if (!refusal.isEmpty()) {
+        lastResult_ = QStringLiteral("%1 cannot be loaded: %2").arg(path, refusal);
+        prompts_.tell(parent_, title, lastResult_, true);
+        return false;
+    }
+    return Run(title, [&](library::Transfer& t) { return t.Restore(file.image, true); }, false, true);
+}
+
+bool BackupUi::OpenBackupInVirtualModule(QWidget* parent, midi::VirtualU220& module, const BackupPrompts& prompts,
+                                         QString* summary) {
+    const QString title = QStringLiteral("Open a backup in the virtual U-220");
+    const QString path = prompts.openFile(parent, title);
+    if (path.isEmpty()) return false;
+    const library::BackupFile file = library::ReadBackupFile(path.toStdString());
+    if (!file.ok) {
+        prompts.tell(parent, title, QStringLiteral("%1 cannot be opened: %2").arg(path, Q(file.error)), true);
+        return false;
+    }
+    library::LoadIntoVirtualModule(module, file.image);
+    if (summary) *summary = Q(file.Summary());
+    return true;
+}
+
+void BackupUi::AddPatchFileButtons(QDialog& patchEditor, QPushButton* done, std::function<void()> refresh) {
+    if (!done) return;
+    QBoxLayout* column = nullptr;
+    for (QBoxLayout* l : patchEditor.findChildren<QBoxLayout*>())
+        if (l->indexOf(done) >= 0) column = l;
+    auto* save = new QPushButton(QStringLiteral("Save Patch As..."), done->parentWidget());
+    save->setObjectName(QStringLiteral("cmdSavePatchAs"));
+    auto* load = new QPushButton(QStringLiteral("Load Patch..."), done->parentWidget());
+    load->setObjectName(QStringLiteral("cmdLoadPatch"));
+    for (QPushButton* b : {save, load}) {
+        b->setAutoDefault(false);
+        if (column) column->insertWidget(column->indexOf(done), b, 0, Qt::AlignLeft);
+    }
+    QDialog* editor = &patchEditor;
+    connect(save, &QPushButton::clicked, this, [this, editor] {
+        QWidget* owner = parent_;
+        parent_ = editor;  // the dialogs sit over the editor
+        SaveWorkingPatchAs();
+        parent_ = owner;
+    });
+    connect(load, &QPushButton::clicked, this, [this, editor, refresh] {
+        QWidget* owner = parent_;
+        parent_ = editor;
+        const bool loaded = LoadWorkingPatch();
+        parent_ = owner;
+        if (loaded && refresh) refresh();
+    });
+}
+
+void BackupUi::AddOpenBackupButton(frmMIDISetupForm& setup, std::shared_ptr<midi::VirtualU220> module,
+                                   BackupPrompts prompts) {
+    auto* box = qobject_cast<QDialogButtonBox*>(setup.cmdOK ? setup.cmdOK->parentWidget() : nullptr);
+    auto* button = new QPushButton(QStringLiteral("Open a backup in the virtual U-220..."), &setup);
+    button->setObjectName(QStringLiteral("cmdOpenBackup"));
+    button->setAutoDefault(false);
+    if (box) box->addButton(button, QDialogButtonBox::ActionRole);
+    else if (setup.layout()) setup.layout()->addWidget(button);
+    frmMIDISetupForm* dialog = &setup;
+    QObject::connect(button, &QPushButton::clicked, dialog, [dialog, module, prompts] {
+        QString summary;
+        if (!module || !OpenBackupInVirtualModule(dialog, *module, prompts, &summary)) return;
+        // The back-up is in the virtual module: that is the one to talk to.
+        if (dialog->ComboMidiOut) dialog->ComboMidiOut->setCurrentIndex(0);
+        if (dialog->ComboMidiIn) dialog->ComboMidiIn->setCurrentIndex(0);
+        if (dialog->lblStatus) dialog->lblStatus->setText(QStringLiteral("The virtual U-220 holds the back-up: %1.").arg(summary));
+    });
+}
+
+}  // namespace quorvane::ui

@@ -1,0 +1,91 @@
+// The back-up commands of the windows: back up the module to a file, restore a
+// file into it (offering a back-up of what it holds first, and saying what the
+// file holds before anything is sent), copy and swap patch memories, save and
+// load the working patch, and open a back-up in the virtual module. Each
+// transfer shows a progress dialog with the time left and Cancel.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <memory>
+
+#include "ui/backup/BackupPrompts.h"
+
+#include <QProgressDialog>
+class QDialog;
+class QPushButton;
+class QWidget;
+
+namespace quorvane {
+class clsU220;
+}
+namespace quorvane::midi {
+class VirtualU220;
+}
+namespace quorvane::library {
+class Transfer;
+struct TransferReport;
+}  // namespace quorvane::library
+
+namespace quorvane::ui {
+
+class QtHost;
+class frmMIDISetupForm;
+
+class BackupUi : public QObject {
+    Q_OBJECT
+public:
+    BackupUi(QWidget* parent, quorvane::clsU220& model, QtHost& host, BackupPrompts prompts = BackupPrompts::Dialogs());
+    ~BackupUi() override;
+
+    // After memories were written: the names to read again.
+    std::function<void()> onMemoriesChanged;
+    // After the working area was written: the open editors to fill again.
+    std::function<void()> onWorkingAreaChanged;
+
+    // Each returns true when it completed (verified where it verifies).
+    bool BackUpModule();
+    bool RestoreFromFile();
+    bool CopyPatchTo(int fromPatch);   // asks for the patch to copy to
+    bool SwapPatchWith(int patch);     // asks for the other patch
+    bool SaveWorkingPatchAs();         // patch, its six timbres, rhythm setup
+    bool LoadWorkingPatch();
+
+    // What the last command reported ("Restored ...; all verified.").
+    const QString& LastResult() const { return lastResult_; }
+    // The progress dialog while a transfer runs, else null.
+    QProgressDialog* Progress() const { return progress_; }
+    bool Busy() const { return busy_; }
+    const BackupPrompts& Prompts() const { return prompts_; }
+
+    // Adds "Save Patch As..." and "Load Patch..." to the patch editor, above its
+    // `done` button; after a load, `refresh` fills the editor again.
+    void AddPatchFileButtons(QDialog& patchEditor, QPushButton* done, std::function<void()> refresh);
+
+    // Asks for a back-up file and loads it into the virtual module. False when
+    // cancelled or refused (the reason told). `summary` gets what it held.
+    static bool OpenBackupInVirtualModule(QWidget* parent, midi::VirtualU220& module, const BackupPrompts& prompts,
+                                          QString* summary = nullptr);
+
+    // Adds "Open a backup in the virtual U-220..." to the setup dialog's buttons:
+    // it loads a back-up into the virtual module and selects that module.
+    static void AddOpenBackupButton(frmMIDISetupForm& setup, std::shared_ptr<midi::VirtualU220> module,
+                                    BackupPrompts prompts);
+
+private:
+    bool Run(const QString& title, const std::function<library::TransferReport(library::Transfer&)>& work,
+             bool memoriesChanged, bool workingChanged);
+    bool BackUpTo(const QString& path);
+
+    QWidget* parent_;
+    quorvane::clsU220& model_;
+    QtHost& host_;
+    BackupPrompts prompts_;
+    QPointer<QProgressDialog> progress_;
+    QString lastResult_;
+    bool busy_ = false;
+};
+
+}  // namespace quorvane::ui

@@ -1,0 +1,332 @@
+// Back-up commands of the main window against the built-in virtual module: File >
+// Back Up Module... and Restore from File... (a back-up of what the module holds
+// offered first, the file described before anything is sent, the names shown
+// again afterwards), a damaged file refused with nothing sent, Copy Patch to...
+// and Swap with... from the patch list, Cancel during a back-up at a real
+// module's pace leaving no file, and a back-up opened in the virtual module.
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "device/NameCodec.h"
+#include "library/SysexFile.h"
+#include "ui/UiTestSupport.h"
+#include "ui/backup/BackupUi.h"
+#include "ui/main/frmMain.h"
+#include "ui/patch/frmPatch.h"
+#include "ui/setup/frmMIDISetupForm.h"
+
+using namespace quorvane;
+using namespace quorvane::test;
+using quorvane::ui::BackupPrompts;
+using quorvane::ui::frmMain;
+using quorvane::ui::frmMainOptions;
+using quorvane::ui::frmMIDISetupForm;
+
+namespace {
+
+// Answers the back-up dialogs from queues and keeps what was asked and told.
+struct Answers {
+    QStringList open, save;           // file names, in turn
+    QList<QMessageBox::StandardButton> buttons;
+    QList<int> numbers;
+    QStringList asked, told;
+    QList<bool> warnings;
+
+    BackupPrompts Prompts() {
+        BackupPrompts p;
+        p.openFile = [this](QWidget*, const QString&) { return open.isEmpty() ? QString() : open.takeFirst(); };
+        p.saveFile = [this](QWidget*, const QString&, const QString&) { return save.isEmpty() ? QString() : save.takeFirst(); };
+        p.ask = [this](QWidget*, const QString&, const QString& text, QMessageBox::StandardButtons) {
+            asked << text;
+            return buttons.isEmpty() ? QMessageBox::Cancel : buttons.takeFirst();
+        };
+        p.number = [this](QWidget*, const QString&, const QString&, int, int, int) {
+            return numbers.isEmpty() ? 0 : numbers.takeFirst();
+        };
+        p.tell = [this](QWidget*, const QString&, const QString& text, bool warning) {
+            told << text;
+            warnings << warning;
+        };
+        return p;
+    }
+};
+
+std::unique_ptr<frmMain> MakeMain(std::shared_ptr<midi::VirtualU220> vm, Answers& answers) {
+    frmMainOptions o;
+    o.virtualModule = vm;
+    o.runSetup = [](frmMIDISetupForm& d) {
+        d.cmdOK->click();
+        return d.result();
+    };
+    o.backupPrompts = answers.Prompts();
+    return std::make_unique<frmMain>(o);
+}
+
+bool StartAndLoad(frmMain& w) {
+    if (!w.Load()) return false;
+    w.show();
+    return WaitFor([&] { return w.cmdEditPatch->isVisible() && !w.Activating(); }, 30000);
+}
+
+QString ListName(frmMain& w, int patchNo) { return w.pnameListBox->item(patchNo - 1)->text().mid(7); }
+
+Bytes ModuleRange(midi::VirtualU220& vm, Address a, int size) {
+    return vm.withEmulator([&](emulator::U220Emulator& e) { return e.read(a, size); });
+}
+
+Bytes FileBytes(const QString& path) {
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    const QByteArray b = f.readAll();
+    return Bytes(b.begin(), b.end());
+}
+
+}  // namespace
+
+class tst_Backup : public QObject {
+    Q_OBJECT
+private slots:
+    void backUpRestoreCopyAndSwapFromTheMainWindow();
+    void cancelDuringABackUpAtARealPaceLeavesNoFile();
+    void aBackupOpensInTheVirtualModule();
+    void theSetupDialogOpensABackupInTheVirtualModule();
+    void thePatchEditorSavesAndLoadsTheWorkingPatch();
+};
+
+void tst_Backup::backUpRestoreCopyAndSwapFromTheMainWindow() {
+    QTemporaryDir dir;
+    auto vm = std::make_shared<midi::VirtualU220>();
+    Answers a;
+    auto w = MakeMain(vm, a);
+    QVERIFY(StartAndLoad(*w));
+    QVERIFY(w->pnameListBox->actions().contains(w->mnuEditCopyPatch));
+    QVERIFY(w->pnameListBox->actions().contains(w->mnuEditSwapPatch));
+
+    // Back up.
+    const QString saved = dir.filePath("module.syx");
+    a.save << saved;
+    w->mnuFileBackUp->trigger();
+    QCOMPARE(a.told.value(0), QStringLiteral("Backed up master setup, 64 patches, 128 timbres, 4 rhythm setups, working area."));
+    const library::BackupFile file = library::ReadBackupFile(saved.toStdString());
+    QVERIFY2(file.ok, file.error.c_str());
+
+    // A copy of it with patch 5 renamed, restored: a back-up of the module first.
+    library::MemoryImage edited = file.image;
+    edited.put(PatchMemoryAddress(5), EncodeName("Restored P5 "));
+    std::string error;
+    const QString editedPath = dir.filePath("edited.syx");
+    QVERIFY(library::WriteFileAtomically(editedPath.toStdString(), library::SyxBytes(edited, 0x03), error));
+    const QString before = dir.filePath("before.syx");
+    a.open << editedPath;
+    a.save << before;
+    a.buttons << QMessageBox::Yes << QMessageBox::Ok;
+    a.told.clear();
+    w->mnuFileRestore->trigger();
+    QCOMPARE(a.asked.size(), 2);
+    QVERIFY(a.asked[0].contains("Back up what the U-220 holds now"));
+    QVERIFY2(a.asked[1].contains("holds master setup, 64 patches, 128 timbres, 4 rhythm setups, working area") &&
+                 a.asked[1].contains("device ID 17"),
+             qPrintable(a.asked[1]));
+    QCOMPARE(a.told.value(1), QStringLiteral("Restored master setup, 64 patches, 128 timbres, 4 rhythm setups, working area; all verified."));
+    QVERIFY(FileBytes(before) == FileBytes(saved));  // what the module held, kept
+    QCOMPARE(ListName(*w, 5), QStringLiteral("Restored P5 "));
+    QCOMPARE(ModuleRange(*vm, PatchMemoryAddress(5), 24), EncodeName("Restored P5 "));
+
+    // Refused files: told why, nothing asked, nothing sent.
+    QFile bad(dir.filePath("bad.syx"));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    Bytes damaged = library::SyxBytes(edited, 0x10);
+    damaged[20] ^= 1;
+    bad.write(reinterpret_cast<const char*>(damaged.data()), static_cast<qint64>(damaged.size()));
+    bad.close();
+    const size_t sent = SentCount(*vm);
+    for (const QString& path : {bad.fileName(), dir.filePath("missing.syx")}) {
+        a.asked.clear();
+        a.told.clear();
+        a.open << path;
+        w->mnuFileRestore->trigger();
+        QVERIFY(a.asked.isEmpty());
+        QVERIFY2(a.told.value(0).contains("cannot be restored"), qPrintable(a.told.value(0)));
+        QCOMPARE(a.warnings.last(), true);
+    }
+    QCOMPARE(SentCount(*vm), sent);
+
+    // Copy patch 3 to 10, then swap 1 and 2, from the selected patch.
+    const QString name1 = ListName(*w, 1), name2 = ListName(*w, 2), name3 = ListName(*w, 3);
+    const Bytes p3 = ModuleRange(*vm, PatchMemoryAddress(3), 160);
+    w->pnameListBox->setCurrentRow(2);
+    QVERIFY(WaitFor([&] { return !w->U220().RequestOpen(); }));
+    a.numbers << 10;
+    a.told.clear();
+    w->mnuEditCopyPatch->trigger();
+    QCOMPARE(a.told.value(0), QStringLiteral("Copied patch 3 to patch 10; verified."));
+    QCOMPARE(ModuleRange(*vm, PatchMemoryAddress(10), 160), p3);
+    QCOMPARE(ListName(*w, 10), name3);
+    w->pnameListBox->setCurrentRow(0);
+    QVERIFY(WaitFor([&] { return !w->U220().RequestOpen(); }));
+    a.numbers << 2;
+    w->mnuEditSwapPatch->trigger();
+    QCOMPARE(a.told.value(1), QStringLiteral("Swapped patch 1 with patch 2; verified."));
+    QCOMPARE(ListName(*w, 1), name2);
+    QCOMPARE(ListName(*w, 2), name1);
+    // Cancelled at the number: nothing sent.
+    const size_t sentBefore = SentCount(*vm);
+    w->mnuEditCopyPatch->trigger();
+    QCOMPARE(SentCount(*vm), sentBefore);
+}
+
+void tst_Backup::cancelDuringABackUpAtARealPaceLeavesNoFile() {
+    QTemporaryDir dir;
+    auto vm = std::make_shared<midi::VirtualU220>();
+    Answers a;
+    auto w = MakeMain(vm, a);
+    QVERIFY(StartAndLoad(*w));
+    vm->withEmulator([](emulator::U220Emulator& e) {
+        emulator::WireModel wire;
+        wire.enabled = true;
+        wire.answerDelayMs = 400;
+        wire.minGapMs = 20;
+        e.setWireModel(wire);
+    });
+    w->U220().MIDIOutput1->setSendGapMs(20);
+    const QString path = dir.filePath("cancelled.syx");
+    a.save << path;
+    // Cancel once the bar has moved, as a user would.
+    bool pressed = false;
+    QString label;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QProgressDialog* p = w->Backup()->Progress();
+        if (!pressed && p && p->value() > 0) {
+            label = p->labelText();
+            pressed = true;
+            p->cancel();
+        }
+    });
+    poll.start(20);
+    w->mnuFileBackUp->trigger();
+    poll.stop();
+    QVERIFY(pressed);
+    QVERIFY2(label.startsWith("Reading..."), qPrintable(label));
+    QCOMPARE(a.told.value(0), QStringLiteral("Back-up cancelled; no file was written."));
+    QVERIFY(a.warnings.value(0));
+    QVERIFY(!QFile::exists(path));
+    QVERIFY(!QFile::exists(path + ".part"));
+    QVERIFY(!w->Backup()->Busy());
+    QCOMPARE(vm->withEmulator([](emulator::U220Emulator& e) { return e.stats().lostToGap; }), uint64_t{0});
+}
+
+void tst_Backup::aBackupOpensInTheVirtualModule() {
+    QTemporaryDir dir;
+    library::MemoryImage image;
+    image.put(PatchMemoryAddress(7), EncodeName("From a file "));
+    image.put({0x10, 0x04, 0x00}, EncodeName("Working one "));
+    std::string error;
+    const QString path = dir.filePath("partial.syx");
+    QVERIFY(library::WriteFileAtomically(path.toStdString(), library::SyxBytes(image, 0x1F), error));
+    midi::VirtualU220 vm;
+    const Bytes untouched = ModuleRange(vm, PatchMemoryAddress(8), 160);
+    Answers a;
+    a.open << path << dir.filePath("none.syx");
+    QString summary;
+    QVERIFY(ui::BackupUi::OpenBackupInVirtualModule(nullptr, vm, a.Prompts(), &summary));
+    QCOMPARE(summary, QStringLiteral("part of patch 7, working area"));
+    QCOMPARE(ModuleRange(vm, PatchMemoryAddress(7), 24), EncodeName("From a file "));
+    QCOMPARE(ModuleRange(vm, {0x10, 0x04, 0x00}, 24), EncodeName("Working one "));
+    QCOMPARE(ModuleRange(vm, PatchMemoryAddress(8), 160), untouched);
+    QVERIFY(!ui::BackupUi::OpenBackupInVirtualModule(nullptr, vm, a.Prompts(), &summary));
+    QVERIFY(a.told.value(0).contains("cannot be opened"));
+}
+
+void tst_Backup::theSetupDialogOpensABackupInTheVirtualModule() {
+    QTemporaryDir dir;
+    library::MemoryImage image;
+    image.put(PatchMemoryAddress(7), EncodeName("From a file "));
+    std::string error;
+    const QString path = dir.filePath("seven.syx");
+    QVERIFY(library::WriteFileAtomically(path.toStdString(), library::SyxBytes(image, 0x10), error));
+    auto vm = std::make_shared<midi::VirtualU220>();
+    Answers a;
+    a.open << path;
+    frmMainOptions o;
+    o.virtualModule = vm;
+    o.backupPrompts = a.Prompts();
+    QString status;
+    o.runSetup = [&](frmMIDISetupForm& d) {
+        auto* open = d.findChild<QPushButton*>("cmdOpenBackup");
+        if (!open) return 0;
+        open->click();
+        status = d.lblStatus->text();
+        d.cmdOK->click();
+        return d.result();
+    };
+    frmMain w(o);
+    QVERIFY(StartAndLoad(w));
+    QCOMPARE(status, QStringLiteral("The virtual U-220 holds the back-up: part of patch 7."));
+    QCOMPARE(ListName(w, 7), QStringLiteral("From a file "));
+    QVERIFY(ListName(w, 6) != ListName(w, 7));
+}
+
+void tst_Backup::thePatchEditorSavesAndLoadsTheWorkingPatch() {
+    QTemporaryDir dir;
+    VirtualRig rig;
+    TestContext ctx(rig.u220());
+    ::frmPatch editor(ctx);
+    Answers a;
+    ui::BackupUi backup(nullptr, rig.u220(), rig.host, a.Prompts());
+    int refreshed = 0;
+    backup.AddPatchFileButtons(editor, editor.EndCommand, [&] {
+        ++refreshed;
+        editor.Activate();
+    });
+    auto* save = editor.findChild<QPushButton*>("cmdSavePatchAs");
+    auto* load = editor.findChild<QPushButton*>("cmdLoadPatch");
+    QVERIFY(save && load);
+    editor.Activate();
+    const QString name = editor.PatchNameText->text();
+
+    const QString path = dir.filePath("patch.syx");
+    a.save << path;
+    save->click();
+    QCOMPARE(a.told.value(0), QStringLiteral("Backed up working area."));
+    const library::BackupFile file = library::ReadBackupFile(path.toStdString());
+    QVERIFY2(file.ok, file.error.c_str());
+    QCOMPARE(file.Summary(), std::string("working area"));
+
+    // Another patch played, then the saved one loaded back into the working area.
+    rig.u220().PatchChange(9);
+    editor.Activate();
+    QVERIFY(editor.PatchNameText->text() != name);
+    a.open << path;
+    load->click();
+    QCOMPARE(a.told.value(1), QStringLiteral("Restored working area; all verified."));
+    QCOMPARE(refreshed, 1);
+    QCOMPARE(editor.PatchNameText->text(), name);
+    for (const library::Range& r : file.image.runs()) {
+        Bytes want;
+        file.image.get(r, want);
+        QCOMPARE(ModuleRange(*rig.vm, r.address, r.size), want);
+    }
+
+    // A file with memories in it is not a patch: refused, nothing sent.
+    const QString full = dir.filePath("full.syx");
+    a.save << full;
+    a.numbers.clear();
+    QVERIFY(backup.BackUpModule());
+    const size_t sent = SentCount(*rig.vm);
+    a.open << full;
+    load->click();
+    QVERIFY2(a.told.last().contains("not only a patch"), qPrintable(a.told.last()));
+    QCOMPARE(SentCount(*rig.vm), sent);
+    QCOMPARE(refreshed, 1);
+}
+
+QTEST_MAIN(tst_Backup)
+#include "tst_backup.moc"
