@@ -752,4 +752,37 @@ bool clsU220::Responding() {
     return Fetch(Kind::PatchData, 0, true, Clock::now() + std::chrono::seconds(3));
 }
 
+// ---------------------------------------------------------------------------
+// Test notes
+
+bool clsU220::SendNote(int16_t channel, int16_t key, int16_t velocity) {
+    if (channel < 0 || channel > 15 || key < 0 || key > 127 || velocity < 1 || velocity > 127) {
+        ++rejectedWrites_;
+        lastError_ = "Note " + std::to_string(key) + " on channel " + std::to_string(channel + 1) + " with velocity " +
+                     std::to_string(velocity) + " is outside the MIDI ranges.";
+        return false;
+    }
+    if (!MIDIOutput1) return false;
+    SendChannel({static_cast<uint8_t>(0x90 + channel), static_cast<uint8_t>(key), static_cast<uint8_t>(velocity)});
+    return true;
+}
+
+bool clsU220::SendNoteOff(int16_t channel, int16_t key) {
+    if (channel < 0 || channel > 15 || key < 0 || key > 127) {
+        ++rejectedWrites_;
+        lastError_ = "Note off " + std::to_string(key) + " on channel " + std::to_string(channel + 1) +
+                     " is outside the MIDI ranges.";
+        return false;
+    }
+    if (!MIDIOutput1) return false;
+    // Release velocity 64, the usual value for keyboards that sense none.
+    SendChannel({static_cast<uint8_t>(0x80 + channel), static_cast<uint8_t>(key), 0x40});
+    return true;
+}
+
+void clsU220::SendChannel(const Bytes& m) {
+    if (OnMessage) OnMessage({MonitorEvent::Kind::Sent, m});
+    MIDIOutput1->sendChannel(m[0], m[1], m[2]);
+}
+
 }  // namespace quorvane

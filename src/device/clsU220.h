@@ -298,6 +298,17 @@ private:
 
     // When what is queued on the output is expected to have left.
     Clock::time_point busyUntil_{};
+
+public:
+    // ---- test notes ------------------------------------------------------------
+    // A note on (velocity 1..127) or off for key 0..127 on MIDI channel 0..15,
+    // sent at once through the paced output like every other message; nothing
+    // waits for the module. Refused (false, nothing sent) outside those ranges.
+    bool SendNote(int16_t channel, int16_t key, int16_t velocity);
+    bool SendNoteOff(int16_t channel, int16_t key);
+
+private:
+    void SendChannel(const Bytes& threeBytes);  // reported to OnMessage, then sent
 };
 
 }  // namespace quorvane

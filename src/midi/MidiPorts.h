@@ -36,6 +36,13 @@ public:
     virtual void sendShort(uint8_t status, uint8_t data1) = 0;
     // One complete System Exclusive frame, F0 .. F7.
     virtual void sendSysEx(const Bytes& frame) = 0;
+    // A three-byte channel message (Note On 90h+channel, Note Off 80h+channel:
+    // key, velocity), queued and paced like every other message. A back end
+    // that cannot send one says so through onError.
+    virtual void sendChannel(uint8_t status, uint8_t data1, uint8_t data2) {
+        (void)status, (void)data1, (void)data2;
+        if (onError) onError(6, "This MIDI output cannot send notes.");
+    }
     // Least time between the end of one message on the wire and the start of the
     // next. A data set still waiting for the same address is replaced by a newer one.
     virtual void setSendGapMs(int ms) = 0;

@@ -81,6 +81,9 @@ public:
     bool isOpen() const override { return active_ && active_->isOpen(); }
     // With nothing open the real back end reports that nothing can be sent.
     void sendShort(uint8_t status, uint8_t data1) override { current()->sendShort(status, data1); }
+    void sendChannel(uint8_t status, uint8_t data1, uint8_t data2) override {
+        current()->sendChannel(status, data1, data2);
+    }
     void sendSysEx(const Bytes& frame) override { current()->sendSysEx(frame); }
     void setSendGapMs(int ms) override {
         gap_ = ms < 0 ? 0 : ms;

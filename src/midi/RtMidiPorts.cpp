@@ -701,6 +701,18 @@ void RtMidiOutput::sendShort(uint8_t status, uint8_t data1) {
     d_->sender->enqueue(Bytes{status, data1});
 }
 
+void RtMidiOutput::sendChannel(uint8_t status, uint8_t data1, uint8_t data2) {
+    // Three-byte channel messages: note off/on, poly pressure, control change, pitch bend.
+    const bool threeBytes = (status >= 0x80 && status <= 0xBF) || (status >= 0xE0 && status <= 0xEF);
+    if (!threeBytes || data1 >= 0x80 || data2 >= 0x80) {
+        d_->events->error(kErrBadMessage, "Refused to send an invalid three-byte MIDI message (" + hex2(status) + " " +
+                                              hex2(data1) + " " + hex2(data2) + ").");
+        return;
+    }
+    if (!d_->canSend()) return;
+    d_->sender->enqueue(Bytes{status, data1, data2});
+}
+
 void RtMidiOutput::sendSysEx(const Bytes& frame) {
     if (!validSysEx(frame)) {
         d_->events->error(kErrBadMessage, "Refused to send a malformed System Exclusive message (" +

@@ -82,6 +82,7 @@ public:
     void close() override;
     bool isOpen() const override;
     void sendShort(uint8_t status, uint8_t data1) override;
+    void sendChannel(uint8_t status, uint8_t data1, uint8_t data2) override;
     void sendSysEx(const Bytes& frame) override;
     void setSendGapMs(int ms) override;
     int sendGapMs() const override;

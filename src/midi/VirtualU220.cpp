@@ -171,6 +171,7 @@ public:
     }
     bool isOpen() const override { return open_; }
     void sendShort(uint8_t status, uint8_t data1) override { send(Bytes{status, data1}); }
+    void sendChannel(uint8_t status, uint8_t data1, uint8_t data2) override { send(Bytes{status, data1, data2}); }
     void sendSysEx(const Bytes& frame) override { send(frame); }
     void setSendGapMs(int ms) override { sender_.setGapMs(ms); }
     int sendGapMs() const override { return sender_.gapMs(); }

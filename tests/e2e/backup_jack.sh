@@ -9,10 +9,9 @@ set -u
 CLI=$(realpath "${1:?usage: backup_jack.sh path/to/quorvane-cli path/to/quorvane-u220sim}")
 SIM=$(realpath "${2:?usage: backup_jack.sh path/to/quorvane-cli path/to/quorvane-u220sim}")
 . "$(dirname "$0")/lib.sh"
-# Send gap of the tool. JACK hands messages over once a period (512 frames at
-# 48 kHz, 10.7 ms), so two messages 20 ms apart can arrive closer than that;
-# QUORVANE_E2E_GAP_MS=20 tests the bare gap.
-GAP=${QUORVANE_E2E_GAP_MS:-32}
+# Send gap of the tool: the default a real port keeps (the output counts the JACK
+# period into it, so the module sees at least this much).
+GAP=${QUORVANE_E2E_GAP_MS:-20}
 
 WORK=$(mktemp -d)
 SERVER="quorvane-backup-$$"
@@ -30,6 +29,7 @@ cleanup() {
   rm -rf "$WORK"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM
 die() {
   echo "FATAL: $*" >&2
   local f
@@ -40,15 +40,24 @@ die() {
 command -v jackd >/dev/null || die "jackd is not installed (scripts/install-deps.sh installs jackd2)"
 cd "$WORK" || exit 1
 
-jackd -n "$SERVER" --no-realtime -S -t 5000 -d dummy -r 48000 -p 512 >"$WORK/jackd.log" 2>&1 &
-JACKD_PID=$!
+# JACK allows only a few servers on one machine: while others' tests hold them
+# all, wait for one to end (up to two minutes).
 up=0
-for _ in $(seq 1 100); do
-  kill -0 "$JACKD_PID" 2>/dev/null || die "jackd exited at start"
-  if jack_lsp >/dev/null 2>&1; then up=1; break; fi
-  sleep 0.1
+for _ in $(seq 1 60); do
+  jackd -n "$SERVER" --no-realtime -S -t 5000 -d dummy -r 48000 -p 512 >"$WORK/jackd.log" 2>&1 &
+  JACKD_PID=$!
+  for _ in $(seq 1 100); do
+    kill -0 "$JACKD_PID" 2>/dev/null || break
+    if jack_lsp >/dev/null 2>&1; then up=1; break; fi
+    sleep 0.1
+  done
+  [ "$up" -eq 1 ] && break
+  wait "$JACKD_PID" 2>/dev/null
+  JACKD_PID=""
+  grep -q 'Too many servers' "$WORK/jackd.log" || die "jackd exited at start"
+  sleep 2
 done
-[ "$up" -eq 1 ] || die "the JACK server '$SERVER' did not answer within 10 s"
+[ "$up" -eq 1 ] || die "the JACK server '$SERVER' could not be started"
 
 # start_sim NAME [SIM OPTIONS]: starts a simulator (logging what it takes in) and waits for "ready".
 start_sim() {
@@ -117,10 +126,8 @@ stats=$(grep 'stopped by' "$WORK/bklossy.log")
 dropped=$(printf '%s' "$stats" | sed -n 's/.*dropped \([0-9]*\).*/\1/p')
 lost=$(printf '%s' "$stats" | sed -n 's/.*lost to gap \([0-9]*\).*/\1/p')
 if [ "${dropped:-0}" -gt 0 ]; then pass "answers were dropped on the way ($stats)"; else fail "no answer was dropped: [$stats]"; fi
-echo "     (messages lost to the gap on the lossy module: ${lost:-?})"
+expect_eq "the lossy module lost no message to the gap" "0" "${lost:-?}"
 stop_sim bkclean
-# Losses to the gap come from the JACK period: the messages of one period reach
-# the simulator together. Reported, not asserted: verification covers them.
 clean_lost=$(grep 'stopped by' "$WORK/bkclean.log" | sed -n 's/.*lost to gap \([0-9]*\).*/\1/p')
-echo "     (messages lost to the gap on the clean wire: ${clean_lost:-?})"
+expect_eq "the clean module lost no message to the gap" "0" "${clean_lost:-?}"
 finish

@@ -251,6 +251,26 @@ TEST_F(JackPorts, CloseRightAfterASendStillDeliversTheLastMessage) {
     }
 }
 
+// Test notes: three-byte channel messages leave through the paced queue in
+// order with the others; bytes that are no such message are refused, said.
+TEST_F(JackPorts, NotesArriveInOrderAndMalformedOnesAreRefused) {
+    RtMidiOutput out(post);
+    std::vector<std::string> errors;
+    out.onError = [&](int, const std::string& t) { errors.push_back(t); };
+    const int o = find(out, 0, tag_ + ":in");
+    ASSERT_GE(o, 0);
+    ASSERT_TRUE(out.open(o));
+    const Bytes bad[] = {{0xC0, 1, 2}, {0xF0, 1, 2}, {0x90, 0x80, 1}, {0x90, 60, 0x80}, {0x7F, 1, 1}};
+    for (const Bytes& m : bad) out.sendChannel(m[0], m[1], m[2]);
+    EXPECT_TRUE(host.waitUntil([&] { return errors.size() >= std::size(bad); }, Clock::now() + 3s));
+    EXPECT_EQ(errors.size(), std::size(bad));
+    out.sendChannel(0x93, 60, 100);
+    out.sendShort(0xC3, 7);
+    out.sendChannel(0x83, 60, 64);
+    out.flush();
+    EXPECT_EQ(farReceived(3), (std::vector<Bytes>{{0x93, 60, 100}, {0xC3, 7}, {0x83, 60, 64}}));
+}
+
 TEST_F(JackPorts, PortSetOffersTheVirtualModuleFirstAndRealPortsAfter) {
     auto ports = CreatePorts(post);
     MIDIOutput& out = *ports.output;

@@ -7,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QLabel>
@@ -126,6 +127,52 @@ inline size_t SentCount(const midi::VirtualU220& vm) { return vm.received().size
 // The module's 16-nibble master setup block.
 inline Bytes MasterBlock(midi::VirtualU220& vm) {
     return vm.withEmulator([](auto& e) { return e.read(Address{0, 0, 0}, 16); });
+}
+
+// `size` bytes of the module's memory from `a`.
+inline Bytes ModuleBytes(midi::VirtualU220& vm, Address a, int size) {
+    return vm.withEmulator([&](auto& e) { return e.read(a, size); });
+}
+
+// Ctrl+Z and Ctrl+Shift+Z pressed in `window` (made the active window first:
+// shortcuts work only there), into its focus widget when it has one.
+inline void PressUndo(QWidget* window, bool redo = false) {
+    QApplication::setActiveWindow(window);
+    QWidget* target = window->focusWidget() ? window->focusWidget() : window;
+    QTest::keyClick(target, Qt::Key_Z, redo ? Qt::ControlModifier | Qt::ShiftModifier : Qt::ControlModifier);
+}
+inline void PressRedo(QWidget* window) { PressUndo(window, true); }
+
+// Every note on and note off, in order, as {status, key, velocity}.
+inline std::vector<Bytes> NoteMessages(const std::vector<Bytes>& log) {
+    std::vector<Bytes> out;
+    for (const auto& m : log)
+        if (m.size() == 3 && (m[0] & 0xE0) == 0x80) out.push_back(m);
+    return out;
+}
+inline Bytes NoteOn(int channel, int key) { return {uint8_t(0x90 + channel), uint8_t(key), 100}; }
+inline Bytes NoteOff(int channel, int key) { return {uint8_t(0x80 + channel), uint8_t(key), 0x40}; }
+
+// Sets a one-byte parameter in the module's memory (the model reads it afresh
+// after InvalidateAll).
+inline void PokeParam(midi::VirtualU220& vm, Param p, int index, int value) {
+    vm.withEmulator([&](auto& e) {
+        e.poke(ParamAddress(p, index), static_cast<uint8_t>(value + Info(p).bias));
+        return 0;
+    });
+}
+
+// Every list in `window` has a tooltip that names its first entry (its
+// range's start), and every label naming a list has the list's tooltip.
+// Returns the first fault found, empty when there is none.
+inline QString ListTipFault(QWidget* window) {
+    for (QComboBox* c : window->findChildren<QComboBox*>()) {
+        const QString first = c->itemText(0).section(' ', 0, 0);
+        if (c->count() > 0 && !c->toolTip().contains(first)) return c->accessibleName() + ": " + c->toolTip();
+    }
+    for (QLabel* l : window->findChildren<QLabel*>())
+        if (l->buddy() && l->toolTip() != l->buddy()->toolTip()) return l->text() + ": " + l->toolTip();
+    return {};
 }
 
 // ---- message boxes -----------------------------------------------------------

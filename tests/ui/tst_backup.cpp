@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -132,12 +133,23 @@ void tst_Backup::backUpRestoreCopyAndSwapFromTheMainWindow() {
     QCOMPARE(a.asked.size(), 2);
     QVERIFY(a.asked[0].contains("Back up what the U-220 holds now"));
     QVERIFY2(a.asked[1].contains("holds master setup, 64 patches, 128 timbres, 4 rhythm setups, working area") &&
-                 a.asked[1].contains("device ID 17"),
+                 a.asked[1].contains("device ID 17") && a.asked[1].contains("saved for device ID 4; it is sent for 17"),
              qPrintable(a.asked[1]));
     QCOMPARE(a.told.value(1), QStringLiteral("Restored master setup, 64 patches, 128 timbres, 4 rhythm setups, working area; all verified."));
     QVERIFY(FileBytes(before) == FileBytes(saved));  // what the module held, kept
     QCOMPARE(ListName(*w, 5), QStringLiteral("Restored P5 "));
     QCOMPARE(ModuleRange(*vm, PatchMemoryAddress(5), 24), EncodeName("Restored P5 "));
+
+    // The back-up first may not go over the file to restore.
+    a.told.clear();
+    a.open << editedPath;
+    a.save << editedPath;
+    a.buttons << QMessageBox::Yes;
+    const size_t sentBeforeSameName = SentCount(*vm);
+    w->mnuFileRestore->trigger();
+    QVERIFY2(a.told.value(0).contains("needs another name"), qPrintable(a.told.value(0)));
+    QCOMPARE(SentCount(*vm), sentBeforeSameName);
+    QVERIFY(library::ReadBackupFile(editedPath.toStdString()).image == edited);
 
     // Refused files: told why, nothing asked, nothing sent.
     QFile bad(dir.filePath("bad.syx"));
@@ -204,9 +216,11 @@ void tst_Backup::cancelDuringABackUpAtARealPaceLeavesNoFile() {
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         QProgressDialog* p = w->Backup()->Progress();
-        if (!pressed && p && p->value() > 0) {
+        // Once the bar has moved and the time left is known.
+        if (!pressed && p && p->value() > 0 && p->labelText().contains("left")) {
             label = p->labelText();
             pressed = true;
+            SaveScreenshot(*p, "backup-progress.png");
             p->cancel();
         }
     });
@@ -214,7 +228,7 @@ void tst_Backup::cancelDuringABackUpAtARealPaceLeavesNoFile() {
     w->mnuFileBackUp->trigger();
     poll.stop();
     QVERIFY(pressed);
-    QVERIFY2(label.startsWith("Reading..."), qPrintable(label));
+    QVERIFY2(QRegularExpression("^Reading\\.\\.\\.  about \\d+ s left$").match(label).hasMatch(), qPrintable(label));
     QCOMPARE(a.told.value(0), QStringLiteral("Back-up cancelled; no file was written."));
     QVERIFY(a.warnings.value(0));
     QVERIFY(!QFile::exists(path));

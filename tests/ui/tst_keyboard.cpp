@@ -3,6 +3,7 @@
 // module while a handle is dragged.
 #include <QComboBox>
 #include <QDir>
+#include <QUndoStack>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
@@ -47,6 +48,7 @@ class tst_keyboard : public QObject {
         QApplication::sendEvent(w, &ev);
     }
     static int twips(int px) { return px * frmKeyboard::kTwipsPerPixel; }
+    static int kb(int twips) { return twips / frmKeyboard::kTwipsPerPixel; }  // pixels
     std::vector<ParsedMessage> sent() { return DataSets(rig->vm->received()); }
 
 private slots:
@@ -181,7 +183,7 @@ private slots:
             {0, 127, true, {1, 2, -1, -2, 8, -30}, 9, 21},      // C-1 onto A0
             {0, 127, false, {-1, -2, 1, 2, -8, 30}, -9, 107},   // G9 onto B7 (a drag's highest)
             {110, 127, true, {-2, 2, -8}, -9, 108},             // D8 onto C8
-            {0, 10, false, {2, -2, 8}, 9, 20},                  // A#-1 to G#0, ending where A0 starts
+            {0, 10, false, {2, -2, 8}, 9, 21},                  // A#-1 onto A0
             {60, 72, true, {1, 2, -1, -2, 5}, 6, 61},           // C4: C#4 is 10 px away
             {60, 72, false, {1, 2, -1, -2, -5}, -6, 71},        // C5 to B4: their ends are 10 px apart
             {48, 108, false, {-2, 2, -8}, -9, 107},
@@ -207,6 +209,128 @@ private slots:
             QVERIFY2(ds[0].data == Bytes{uint8_t(c.expected)}, qPrintable(what));
             // The handle is drawn at its new key, still inside the window.
             QVERIFY2(h->parentWidget()->rect().contains(h->geometry()), qPrintable(what));
+        }
+    }
+
+    // A whole drag is one undo step in the patch editor: Ctrl+Z there sends
+    // the key the drag started from; a drag back to its start leaves no step.
+    void aDragIsOneUndoStep() {
+        setRange(1, 60, 72);
+        patch->History()->Clear();
+        {
+            auto w = open();
+            QWidget* h = w->LeftHandle[1];
+            QTest::mousePress(h, Qt::LeftButton, {}, QPoint(2, 5));
+            for (int x : {20, 40, 60, 80}) move(h, 2 + x - (h->x() - kb(5520)), Qt::LeftButton);
+            QTest::mouseRelease(h, Qt::LeftButton, {}, QPoint(2, 5));
+            QVERIFY(w->RangeLow[1] > 62);
+            QVERIFY(sent().size() >= 3);
+
+            // Out and back again: nothing to undo for it.
+            h = w->RightHandle[1];
+            QTest::mousePress(h, Qt::LeftButton, {}, QPoint(2, 5));
+            move(h, 40, Qt::LeftButton);
+            move(h, 2 - (h->x() - kb(7350)), Qt::LeftButton);
+            QTest::mouseRelease(h, Qt::LeftButton, {}, QPoint(2, 5));
+            QCOMPARE(w->RangeHigh[1], int16_t(72));
+            w->cmdDone->click();
+        }
+        QCOMPARE(patch->History()->Stack()->count(), 1);
+        rig->vm->clearReceived();
+        quorvane::test::PressUndo(patch.get());
+        const auto ds = sent();
+        QCOMPARE(ds.size(), size_t(1));
+        QVERIFY(ds[0].address == ParamAddress(Param::PatchPartKeyRangeLow, 1));
+        QCOMPARE(ds[0].data, Bytes{60});
+        QCOMPARE(patch->KeyRangeLowCombo[1]->currentText(), QString("C4"));
+        QCOMPARE(rig->u220().PatchPartKeyRangeLow(1), int16_t(60));
+
+        // A drag cut short by closing the window ends its step there: a later
+        // pick of the same key in the patch editor is a step of its own.
+        patch->History()->Clear();
+        {
+            auto w = open();
+            QWidget* h = w->LeftHandle[1];
+            QTest::mousePress(h, Qt::LeftButton, {}, QPoint(2, 5));
+            move(h, 40, Qt::LeftButton);
+            w->cmdDone->click();
+        }
+        patch->KeyRangeLowCombo[1]->setCurrentIndex(40);
+        QCOMPARE(patch->History()->Stack()->count(), 2);
+    }
+
+    // A click on a key plays it on the channel of every part whose range
+    // holds it (once per channel, none for "Off"); the notes end by themselves
+    // or when the window closes.
+    void clickingAKeyPlaysItOnEveryPartThatHoldsIt() {
+        using namespace quorvane::test;
+        const int ranges[7][3] = {{}, {60, 72, 0}, {48, 60, 5}, {55, 65, 0}, {0, 127, 16}, {70, 80, 7}, {21, 30, 2}};
+        for (int p = 1; p <= 6; ++p) {
+            PokeParam(*rig->vm, Param::PatchPartReceiveChannel, p, ranges[p][2]);
+            setRange(p, ranges[p][0], ranges[p][1]);
+        }
+        struct Case {
+            QPoint px;  // on the drawing
+            int key;
+            std::vector<int> channels;
+        };
+        const Case cases[] = {
+            {{372, 80}, 60, {0, 5}},   // C4, lower part of the white key: parts 1, 2, 3
+            {{380, 30}, 61, {0}},      // C#4 (black, over C4 and D4): parts 1 and 3
+            {{2, 80}, 21, {2}},        // A0
+            {{830, 80}, 108, {}},      // C8: only part 4, which is "Off"
+            {{380, 100}, -1, {}},      // under the keys: nothing
+        };
+        RealModulePace pace(*rig);
+        auto w = open();
+        QWidget* canvas = w->LeftHandle[1]->parentWidget();
+        for (const Case& c : cases) {
+            const QString what = QString("key %1").arg(c.key);
+            QVERIFY2(frmKeyboard::KeyAt(c.px * frmKeyboard::kTwipsPerPixel) == c.key, qPrintable(what));
+            rig->vm->clearReceived();
+            QTest::mouseClick(canvas, Qt::LeftButton, {}, c.px);
+            QVERIFY2(w->Notes()->Sounding() == int(c.channels.size()), qPrintable(what));
+            std::vector<Bytes> expected;
+            for (int ch : c.channels) expected.push_back(NoteOn(ch, c.key));
+            for (int ch : c.channels) expected.push_back(NoteOff(ch, c.key));
+            QVERIFY2(WaitFor([&] { return NoteMessages(rig->vm->received()).size() == expected.size(); }),
+                     qPrintable(what));
+            QVERIFY2(WaitFor([&] { return w->Notes()->Sounding() == 0; }), qPrintable(what));
+            QVERIFY2(NoteMessages(rig->vm->received()) == expected, qPrintable(what));
+            QVERIFY2(sent().empty(), qPrintable(what));  // playing writes nothing
+        }
+        // Closed mid-note.
+        rig->vm->clearReceived();
+        QTest::mouseClick(canvas, Qt::LeftButton, {}, QPoint(372, 80));
+        w.reset();
+        rig->u220().MIDIOutput1->flush();
+        QVERIFY(WaitFor([&] { return NoteMessages(rig->vm->received()).size() == 4; }));
+        QCOMPARE(NoteMessages(rig->vm->received()),
+                 (std::vector<Bytes>{NoteOn(0, 60), NoteOn(5, 60), NoteOff(0, 60), NoteOff(5, 60)}));
+        QCOMPARE(pace.lost(), uint64_t(0));
+    }
+
+    // Each bar carries its part's number: drawn in another colour than the
+    // bar, inside it where there is room, else just beside it.
+    void barsCarryTheirPartNumber() {
+        const int ranges[7][2] = {{}, {21, 59}, {60, 108}, {61, 61}, {48, 72}, {0, 127}, {110, 127}};
+        for (int p = 1; p <= 6; ++p) setRange(p, ranges[p][0], ranges[p][1]);
+        auto w = open();
+        QWidget* canvas = w->LeftHandle[1]->parentWidget();
+        for (QWidget* h : canvas->findChildren<QWidget*>()) h->hide();  // the drawing alone
+        const QImage picture = canvas->grab().toImage();
+        for (int p = 1; p <= 6; ++p) {
+            const QRect bar = QRect(w->KeyRange[p].topLeft() / 15, w->KeyRange[p].size() / 15);
+            // Ink: pixels on the bar's line, beside or in the bar, that are neither
+            // the bar's colour nor the white background.
+            int ink = 0;
+            const int from = std::max(0, bar.left() - 16), to = std::min(picture.width() - 1, bar.right() + 16);
+            for (int x = from; x <= to; ++x)
+                for (int y = bar.top() + 1; y < bar.bottom(); ++y) {
+                    const QColor c = picture.pixelColor(x, y);
+                    ink += c != frmKeyboard::PartColor(p) && c != QColor(Qt::white);
+                }
+            QVERIFY2(ink > 4, qPrintable(QString("part %1").arg(p)));
         }
     }
 

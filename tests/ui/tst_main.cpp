@@ -152,6 +152,7 @@ private slots:
     void patchPickAndReactivation();
     void masterSetupShownAndEachEditSendsOneBlock();
     void masterTuneStepsFromTheTuneShown();
+    void masterSetupEditsUndo();
     void silentModuleWhileLoadingAsksRetry();
     void cancelledLoadingSendsNoWritesAndRetriesLater();
     void portErrorIsShown();
@@ -315,6 +316,12 @@ void tst_Main::masterSetupShownAndEachEditSendsOneBlock() {
     QCOMPARE(w->MIDIRxChCombo->itemText(16), QStringLiteral("Off"));
     QCOMPARE(w->LCDCombo->count(), 16);
     QCOMPARE(w->PaChCombo->itemText(5), QStringLiteral("Off"));
+    // The short labels and entries are explained where they stand.
+    QCOMPARE(ListTipFault(w->MasterSetupFrame), QString());
+    for (QComboBox* c : {w->PaChCombo, w->TiChCombo, w->RhChCombo, w->RInstChCombo})
+        for (const char* word : {"Dir", "Map 1..Map 4", "Off"})
+            QVERIFY2(c->toolTip().contains(QLatin1String(word)), qPrintable(c->toolTip()));
+    QVERIFY(w->UpDown->toolTip().contains(QStringLiteral("427.4..452.9 Hz")));
     w->pnameListBox->setFocus();
     TurnWheel(w->LCDCombo);  // the wheel over a list without the focus sends nothing
     QCOMPARE(w->LCDCombo->currentText(), QStringLiteral("7"));
@@ -399,6 +406,48 @@ void tst_Main::masterTuneStepsFromTheTuneShown() {
         QVERIFY2(w->UpDown->value() == wh.value, wh.what);
         QVERIFY2(int(DataSets(vm->received()).size()) == wh.messages, wh.what);
     }
+}
+
+// Edit > Undo in the main window takes back master setup edits: the module
+// gets its previous block and the panel shows it; steps of the tune arrows
+// that follow each other closely are one step.
+void tst_Main::masterSetupEditsUndo() {
+    auto vm = std::make_shared<midi::VirtualU220>();
+    PokeMasterSetup(*vm);  // 441.5 Hz, LCD 7, chorus on
+    auto w = MakeMain(vm);
+    QVERIFY(StartAndLoad(*w));
+    struct Case {
+        const char* what;
+        std::function<void()> edit;
+        std::function<QString()> shown;
+    };
+    const std::vector<Case> cases{
+        {"LCD pick", [&] { w->LCDCombo->setCurrentIndex(12); }, [&] { return w->LCDCombo->currentText(); }},
+        {"chorus", [&] { w->ChorusCheck->click(); }, [&] { return QString::number(w->ChorusCheck->isChecked()); }},
+        {"three tune steps", [&] {
+             for (int i = 0; i < 3; ++i) QTest::mouseClick(w->UpDown->upButton(), Qt::LeftButton);
+         }, [&] { return w->MTuneCombo->currentText() + QString::number(w->UpDown->value()); }},
+    };
+    for (const Case& c : cases) {
+        const Bytes before = MasterBlock(*vm);
+        const QString shownBefore = c.shown();
+        c.edit();
+        const Bytes after = MasterBlock(*vm);
+        const QString shownAfter = c.shown();
+        QVERIFY2(after != before, c.what);
+        vm->clearReceived();
+        PressUndo(w.get());
+        QVERIFY2(DataSets(vm->received()).size() == 1, c.what);
+        // The fields as before (a block write always sets the unused nibbles).
+        QVERIFY2(MasterBlock(*vm) == ExpectedBlock(before, [](Bytes&) {}), c.what);
+        QVERIFY2(c.shown() == shownBefore, c.what);
+        PressRedo(w.get());
+        QVERIFY2(MasterBlock(*vm) == after, c.what);
+        QVERIFY2(c.shown() == shownAfter, c.what);
+        PressUndo(w.get());
+    }
+    QCOMPARE(w->MTuneCombo->currentText(), QStringLiteral("441.5"));
+    QVERIFY(!w->Updating);
 }
 
 void tst_Main::silentModuleWhileLoadingAsksRetry() {

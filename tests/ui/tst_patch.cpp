@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QAction>
 #include <QLineEdit>
 #include <QPointer>
 #include <QProgressBar>
@@ -14,6 +15,7 @@
 #include "device/NameCodec.h"
 #include "device/ParamTable.h"
 #include "ui/UiTestSupport.h"
+#include "ui/keyboard/frmKeyboard.h"
 #include "ui/patch/frmPatch.h"
 
 using namespace quorvane;
@@ -172,6 +174,188 @@ private slots:
         win->PatchRhythmRhythmSetupCombo->setCurrentIndex(3);
         expectOneWrite(Param::PatchRhythmRhythmSetup, 0, 3);
         QVERIFY(!m.RhythmCommonLoaded());
+    }
+
+    // Ctrl+Z sends the value an edit replaced and shows it, Ctrl+Shift+Z the
+    // edit again: a list pick is one step, the keystrokes of one name burst
+    // are one step, and a burst ends when the field is left.
+    void undoAndRedoSendThePreviousValue() {
+        using quorvane::test::ModuleBytes;
+        using quorvane::test::PressRedo;
+        using quorvane::test::PressUndo;
+        const Address common = BlockAddress(Block::PatchCommon);
+        const Address part2 = BlockAddress(Block::PatchPart, 2);
+        auto commonBytes = [&] { return ModuleBytes(*rig->vm, common, BlockSize(Block::PatchCommon)); };
+        auto part2Bytes = [&] { return ModuleBytes(*rig->vm, part2, BlockSize(Block::PatchPart)); };
+        const QString name0 = win->PatchNameText->text();
+        struct Case {
+            const char* what;
+            std::function<void()> edit;
+            int steps;                           // undo presses back to the start
+            std::function<Bytes()> memory;       // the module's block the edit changes
+            std::function<QString()> shown;      // what the window shows of it
+            size_t sentPerUndo;
+        };
+        const std::vector<Case> cases{
+            {"pan pick", [&] { win->PanCombo[2]->setCurrentIndex(9); }, 1, part2Bytes,
+             [&] { return win->PanCombo[2]->currentText(); }, 1},
+            {"two picks of one list", [&] { win->LevelCombo[2]->setCurrentIndex(3); win->LevelCombo[2]->setCurrentIndex(4); },
+             2, part2Bytes, [&] { return win->LevelCombo[2]->currentText(); }, 1},
+            {"a name burst", [&] {
+                 win->PatchNameText->setFocus();
+                 win->PatchNameText->end(false);
+                 QTest::keyClicks(win->PatchNameText, "XYZ");
+             }, 1, commonBytes, [&] { return win->PatchNameText->text(); }, 1},
+            {"two name bursts", [&] {
+                 win->PatchNameText->setFocus();
+                 win->PatchNameText->end(false);
+                 QTest::keyClicks(win->PatchNameText, "A");
+                 win->PanCombo[1]->setFocus();  // leaving the field ends the burst
+                 win->PatchNameText->setFocus();
+                 QTest::keyClicks(win->PatchNameText, "B");
+             }, 2, commonBytes, [&] { return win->PatchNameText->text(); }, 1},
+        };
+        for (const Case& c : cases) {
+            QApplication::setActiveWindow(win.get());
+            win->PatchNameText->setText(name0.left(8));  // room for the typing
+            win->History()->Clear();
+            win->EndCommand->setFocus();
+            const Bytes before = c.memory();
+            const QString shownBefore = c.shown();
+            c.edit();
+            const Bytes after = c.memory();
+            const QString shownAfter = c.shown();
+            QVERIFY2(after != before, c.what);
+            QVERIFY2(win->History()->UndoAction()->isEnabled(), c.what);
+            for (int i = 0; i < c.steps; ++i) {
+                rig->vm->clearReceived();
+                PressUndo(win.get());
+                QVERIFY2(sent().size() == c.sentPerUndo, c.what);
+            }
+            QVERIFY2(c.memory() == before, c.what);
+            QVERIFY2(c.shown() == shownBefore, c.what);
+            QVERIFY2(!win->History()->UndoAction()->isEnabled(), c.what);
+            rig->vm->clearReceived();
+            PressUndo(win.get());  // nothing left to undo
+            QVERIFY2(sent().empty(), c.what);
+            for (int i = 0; i < c.steps; ++i) PressRedo(win.get());
+            QVERIFY2(c.memory() == after, c.what);
+            QVERIFY2(c.shown() == shownAfter, c.what);
+            QVERIFY2(sent().size() == size_t(c.steps), c.what);
+            QVERIFY2(!win->Updating, c.what);
+        }
+
+        // Read afresh (another patch, say): the steps before are gone.
+        win->PanCombo[3]->setCurrentIndex(2);
+        QVERIFY(win->History()->UndoAction()->isEnabled());
+        rig->u220().InvalidateAll();
+        win->Activate();
+        QVERIFY(!win->History()->UndoAction()->isEnabled());
+        rig->vm->clearReceived();
+        PressUndo(win.get());
+        QVERIFY(sent().empty());
+    }
+
+    // "Play" sends middle C on the row's receive channel and, a moment later,
+    // its note off; a row set to "Off" cannot play; hiding the window mid-note
+    // sends the note off at once. At a real module's pace, nothing is lost.
+    void playSendsANoteAndItsNoteOff() {
+        using namespace quorvane::test;
+        const int channels[7] = {9, 0, 15, 16, 3, 3, 16};  // rhythm, parts 1..6 (16 = Off)
+        PokeParam(*rig->vm, Param::PatchRhythmReceiveChannel, 0, channels[0]);
+        for (int p = 1; p <= 6; ++p) PokeParam(*rig->vm, Param::PatchPartReceiveChannel, p, channels[p]);
+        rig->u220().InvalidateAll();
+        win->Activate();
+        RealModulePace pace(*rig);
+        QPushButton* play[7] = {win->PlayRhythmCommand};
+        for (int p = 1; p <= 6; ++p) play[p] = win->PlayCommand[p];
+        for (int p = 0; p <= 6; ++p) {
+            const QString what = QString("row %1").arg(p);
+            QVERIFY2(play[p]->isEnabled() == (channels[p] < 16), qPrintable(what));
+            if (channels[p] >= 16) continue;
+            rig->vm->clearReceived();
+            play[p]->click();
+            QVERIFY2(win->Notes()->Sounding() == 1, qPrintable(what));
+            QVERIFY2(WaitFor([&] { return NoteMessages(rig->vm->received()).size() == 2; }), qPrintable(what));
+            QVERIFY2(NoteMessages(rig->vm->received()) ==
+                         (std::vector<Bytes>{NoteOn(channels[p], 60), NoteOff(channels[p], 60)}),
+                     qPrintable(what));
+            QVERIFY2(win->Notes()->Sounding() == 0, qPrintable(what));
+        }
+        // A row switched to "Off" in its list can no longer play.
+        win->ReceiveChannelCombo[2]->setCurrentIndex(16);
+        QVERIFY(!win->PlayCommand[2]->isEnabled());
+        win->ReceiveChannelCombo[2]->setCurrentIndex(4);
+        QVERIFY(win->PlayCommand[2]->isEnabled());
+
+        // Closed mid-note: the note off goes out with the closing.
+        rig->vm->clearReceived();
+        win->PlayCommand[1]->click();
+        win->PlayCommand[5]->click();  // parts 5 and 6 share channel 4: one note each click
+        win->EndCommand->click();
+        QCOMPARE(win->Notes()->Sounding(), 0);
+        rig->u220().MIDIOutput1->flush();
+        QVERIFY(WaitFor([&] { return NoteMessages(rig->vm->received()).size() == 4; }));
+        const auto notes = NoteMessages(rig->vm->received());
+        QCOMPARE(notes, (std::vector<Bytes>{NoteOn(0, 60), NoteOn(3, 60), NoteOff(0, 60), NoteOff(3, 60)}));
+        QCOMPARE(pace.lost(), uint64_t(0));
+
+        // A channel or key outside MIDI's ranges is refused, not sent as another one.
+        rig->vm->clearReceived();
+        const uint64_t refused = rig->u220().RejectedWrites();
+        for (auto [channel, key] : {std::pair{16, 60}, {-1, 60}, {0, 128}, {0, -1}}) win->Notes()->Play(channel, key);
+        QCOMPARE(win->Notes()->Sounding(), 0);
+        QCOMPARE(rig->u220().RejectedWrites(), refused + 4);
+        rig->u220().MIDIOutput1->flush();
+        QVERIFY(rig->vm->received().empty());
+    }
+
+    // Every short label says what it means and its range: the column
+    // headings, the labelled lists and the lists under them; each row shows
+    // its part's key range colour.
+    void shortLabelsExplainThemselves() {
+        struct Tip {
+            const char* label;
+            std::vector<const char*> says;
+        };
+        const Tip tips[] = {
+            {"Voice\nReserve", {"0..30", "30 voices"}},
+            {"Rx Ch", {"01..16", "Off"}},
+            {"Key Low\nHi", {"C-1..G9"}},
+            {"Velo. Level\nVelo. Thresh", {"Above", "Below", "1..127"}},
+            {"Output\nAssign", {"Dry", "Dir2"}},
+            {"Pan", {"7>", "<7", "Rnd"}},
+            {"Rx Vol.", {"volume", "Off or On"}},
+            {"Rx Pan", {"pan", "controller 10"}},
+            {"Rx Hold", {"hold pedal"}},
+            {"OutMode", {"Pre Rev", "Post Rev"}},
+            {"Delay Feedback", {"0..31"}},
+            {"Level Boost Sw.", {"Off or On"}},
+            {"Voice", {"0..30"}},
+        };
+        const auto labels = win->findChildren<QLabel*>();
+        for (const Tip& t : tips) {
+            const QString text = QString::fromUtf8(t.label);
+            int found = 0;
+            for (QLabel* l : labels) {
+                if (l->text() != text) continue;
+                ++found;
+                for (const char* word : t.says)
+                    QVERIFY2(l->toolTip().contains(QString::fromUtf8(word)), qPrintable(text + ": " + l->toolTip()));
+            }
+            QVERIFY2(found > 0, qPrintable(text));
+        }
+        // The lists say the same as their labels, and each names its own first entry.
+        const auto combos = win->findChildren<QComboBox*>();
+        QCOMPARE(combos.size(), 17 + 7 + 6 * 13);
+        for (QComboBox* c : combos) {
+            const QString first = c->itemText(0).section(' ', 0, 0);
+            QVERIFY2(c->toolTip().contains(first), qPrintable(c->accessibleName() + ": " + c->toolTip()));
+        }
+        for (int p = 1; p <= 6; ++p) {
+            QCOMPARE(win->PartColorStrip[p]->palette().color(QPalette::Window), frmKeyboard::PartColor(p));
+            QVERIFY(win->PartColorStrip[p]->isVisible());
+        }
     }
 
     void nameSendsTwelveCharactersAtMost() {

@@ -67,6 +67,95 @@ private slots:
         QVERIFY(Sent().empty());
     }
 
+    // Undo sends the value an edit replaced and shows it; undoing the edit of
+    // an instrument not shown brings that instrument up first.
+    void undoShowsThePreviousValueAndItsInstrument() {
+        frmRhythm w(*ctx);
+        QVERIFY(ShowAndActivate(w));
+        QApplication::setActiveWindow(&w);
+        w.EndButton->setFocus();
+        const int bender0 = w.BenderRangeLowerCombo->currentIndex();
+        QVERIFY(bender0 >= 0);
+        w.SourceKeyCombo->setCurrentIndex(50);  // B1: 40 -> 50
+        w.InstCombo->setCurrentIndex(1);
+        w.SourceKeyCombo->setCurrentIndex(70);  // C2: 61 -> 70
+        w.BenderRangeLowerCombo->setCurrentIndex(bender0 == 2 ? 3 : 2);
+        struct Step {
+            const char* what;
+            Address address;
+            int instShown;
+            std::function<int()> shown;
+        };
+        const Step steps[] = {
+            {"bender", Address{0x11, 0x00, 0x18}, 1, [&] { return w.BenderRangeLowerCombo->currentIndex(); }},
+            {"C2 source key", InstAddress(1, 0x02), 1, [&] { return w.SourceKeyCombo->currentIndex(); }},
+            {"B1 source key", InstAddress(0, 0x02), 0, [&] { return w.SourceKeyCombo->currentIndex(); }},
+        };
+        const int expected[] = {bender0, 61, 40};
+        for (size_t i = 0; i < 3; ++i) {
+            const Step& st = steps[i];
+            rig->vm->clearReceived();
+            PressUndo(&w);
+            const auto sent = Sent();
+            QVERIFY2(sent.size() == 1 && sent[0].address == st.address, st.what);
+            QVERIFY2(w.CurrentInstNo == st.instShown, st.what);
+            QVERIFY2(st.shown() == expected[i], st.what);
+            QVERIFY2(ModuleBytes(*rig->vm, st.address, 1)[0] == expected[i], st.what);  // no bias
+        }
+        QVERIFY(!w.Updating);
+        rig->vm->clearReceived();
+        PressRedo(&w);
+        QCOMPARE(w.SourceKeyCombo->currentIndex(), 50);
+        QCOMPARE(Sent().size(), size_t(1));
+    }
+
+    // "Play" sounds the instrument shown (its key, InstNo + 35) on the rhythm
+    // part's channel; a window destroyed mid-note sends the note off.
+    void playSoundsTheInstrumentShown() {
+        PokeParam(*rig->vm, Param::PatchRhythmReceiveChannel, 0, 9);
+        rig->u220().InvalidateAll();
+        rig->u220().PatchRhythmReceiveChannel();  // the patch editor behind has read the patch
+        RealModulePace pace(*rig);
+        {
+            frmRhythm w(*ctx);
+            QVERIFY(ShowAndActivate(w));
+            QVERIFY(WaitFor([&] { return !w.Updating && w.SourceKeyCombo->currentIndex() >= 0; }));
+            QVERIFY(w.PlayButton->isEnabled());
+            w.InstCombo->setCurrentIndex(1);  // C2, key 36
+            QVERIFY(WaitFor([&] { return !w.Updating; }));
+            rig->vm->clearReceived();
+            w.PlayButton->click();
+            QVERIFY(WaitFor([&] { return NoteMessages(rig->vm->received()).size() == 2; }));
+            QCOMPARE(NoteMessages(rig->vm->received()), (std::vector<Bytes>{NoteOn(9, 36), NoteOff(9, 36)}));
+            rig->vm->clearReceived();
+            w.InstCombo->setCurrentIndex(63);  // D7, key 98
+            QVERIFY(WaitFor([&] { return !w.Updating; }));
+            w.PlayButton->click();
+            QCOMPARE(w.Notes()->Sounding(), 1);
+        }  // destroyed mid-note
+        QVERIFY(WaitFor([&] { return NoteMessages(rig->vm->received()).size() == 2; }));
+        QCOMPARE(NoteMessages(rig->vm->received()), (std::vector<Bytes>{NoteOn(9, 98), NoteOff(9, 98)}));
+
+        // A rhythm part set to "Off" cannot play.
+        PokeParam(*rig->vm, Param::PatchRhythmReceiveChannel, 0, 16);
+        rig->u220().InvalidateAll();
+        QCOMPARE(rig->u220().PatchRhythmReceiveChannel(), int16_t(16));
+        frmRhythm w(*ctx);
+        QVERIFY(ShowAndActivate(w));
+        QVERIFY(WaitFor([&] { return !w.Updating && w.SourceKeyCombo->currentIndex() >= 0; }));
+        QVERIFY(!w.PlayButton->isEnabled());
+        QCOMPARE(pace.lost(), uint64_t(0));
+    }
+
+    // Short labels say what they mean and their range.
+    void listsExplainThemselves() {
+        frmRhythm w(*ctx);
+        QCOMPARE(ListTipFault(&w), QString());
+        QVERIFY(w.MuteInstCombo->toolTip().contains("B1..D7"));
+        QVERIFY(w.EnvModeCombo->toolTip().contains("No Sustain"));
+        QVERIFY(w.OutputAssignCombo->toolTip().contains("Dir1"));
+    }
+
     void picksWriteTheirIndex() {
         frmRhythm w(*ctx);
         QVERIFY(ShowAndActivate(w));
@@ -131,6 +220,7 @@ private slots:
     // Fits a 1366x768 screen; with QUORVANE_SCREENSHOT_DIR set the window is
     // also saved there as rhythm-editor.png.
     void fitsTheScreenAndScreenshot() {
+        rig->u220().PatchRhythmReceiveChannel();  // as behind the patch editor: the patch is read
         frmRhythm w(*ctx);
         QVERIFY(ShowAndActivate(w));
         const QSize hint = w.sizeHint();

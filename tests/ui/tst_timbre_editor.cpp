@@ -2,11 +2,13 @@
 // change sends, and the synchronized writes through the patch editor's lists.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QUndoStack>
 
 #include "UiTestSupport.h"
 #include "ui/patch/frmPatch.h"
@@ -245,6 +247,105 @@ private slots:
         QCOMPARE(sent[1].address, TimbreAddress(2, 0x19));
     }
 
+    // Undo of a synchronized edit sends every written part's previous value
+    // and shows the edited part's; a name burst is one step; opening for
+    // another part forgets the steps.
+    void undoRevertsEveryPartAnEditWrote() {
+        rig->vm->withEmulator([](auto& e) {
+            for (int p : {2, 5}) {
+                e.poke(TimbreAddress(p, 0x1E), 1);  // env decay rate -7
+                e.poke(TimbreAddress(p, 0x19), 0);  // tone number 001
+            }
+            return 0;
+        });
+        rig->u220().InvalidateAll();
+        SetPatchTimbres({0, 3, 7, 9, 4, 7, 5}, true);
+        OpenClean(2);
+        QApplication::setActiveWindow(editor.get());
+        QVERIFY(!editor->History()->UndoAction()->isEnabled());  // read afresh
+        auto timbres = [&] {
+            return std::pair{ModuleBytes(*rig->vm, TimbreAddress(2), 50), ModuleBytes(*rig->vm, TimbreAddress(5), 50)};
+        };
+        struct Case {
+            const char* what;
+            std::function<void()> edit;
+            std::function<QString()> shown;
+        };
+        const std::vector<Case> cases{
+            {"list", [&] { editor->EnvDecayRateCombo->setCurrentIndex(3); },
+             [&] { return editor->EnvDecayRateCombo->currentText(); }},
+            {"tone", [&] { editor->ToneNumberCombo->setCurrentIndex(9); },
+             [&] { return editor->ToneNumberCombo->currentText() + editor->ToneNameText->text(); }},
+            {"name burst", [&] {
+                 editor->TimbreTimbreNameText->setFocus();
+                 editor->TimbreTimbreNameText->end(false);
+                 TypeText(editor->TimbreTimbreNameText, "QRS");
+             }, [&] { return editor->TimbreTimbreNameText->text(); }},
+        };
+        for (const Case& c : cases) {
+            editor->EndButton->setFocus();
+            const auto before = timbres();
+            const QString shownBefore = c.shown();
+            c.edit();
+            const auto after = timbres();
+            QVERIFY2(after.first != before.first && after.second != before.second, c.what);
+            rig->vm->clearReceived();
+            PressUndo(editor.get());
+            QVERIFY2(timbres() == before, c.what);
+            QVERIFY2(c.shown() == shownBefore, c.what);
+            QVERIFY2(Sent().size() == 2, c.what);  // one data set for each part
+            PressRedo(editor.get());
+            QVERIFY2(timbres() == after, c.what);
+        }
+        QCOMPARE(editor->History()->Stack()->count(), 3);
+        editor->EndButton->click();
+        Open(3);
+        QVERIFY(!editor->History()->UndoAction()->isEnabled());
+    }
+
+    // "Play" sounds middle C on the part's receive channel, switched off a
+    // moment later or when the window closes; a part set to "Off" cannot play.
+    void playSoundsTheParsChannelUntilClosed() {
+        PokeParam(*rig->vm, Param::PatchPartReceiveChannel, 2, 6);
+        PokeParam(*rig->vm, Param::PatchPartReceiveChannel, 3, 16);  // Off
+        rig->u220().InvalidateAll();
+        patch->Activate();
+        RealModulePace pace(*rig);
+        Open(3);
+        QVERIFY(!editor->PlayButton->isEnabled());
+        editor->EndButton->click();
+        Open(2);
+        QVERIFY(editor->PlayButton->isEnabled());
+        rig->vm->clearReceived();
+        editor->PlayButton->click();
+        QVERIFY(WaitFor([&] { return NoteMessages(rig->vm->received()).size() == 2; }));
+        QCOMPARE(NoteMessages(rig->vm->received()), (std::vector<Bytes>{NoteOn(6, 60), NoteOff(6, 60)}));
+
+        rig->vm->clearReceived();
+        editor->PlayButton->click();
+        editor->EndButton->click();  // mid-note
+        QCOMPARE(editor->Notes()->Sounding(), 0);
+        QVERIFY(WaitFor([&] { return NoteMessages(rig->vm->received()).size() == 2; }));
+        QCOMPARE(NoteMessages(rig->vm->received()), (std::vector<Bytes>{NoteOn(6, 60), NoteOff(6, 60)}));
+        QCOMPARE(pace.lost(), uint64_t(0));
+    }
+
+    // Short labels say what they mean and their range.
+    void listsExplainThemselves() {
+        QCOMPARE(ListTipFault(editor.get()), QString());
+        const std::pair<QWidget*, QStringList> says[] = {
+            {editor->ChannelPressSensCombo, {"aftertouch", "-7..7"}},
+            {editor->PitchPolyAfterSensCombo, {"aftertouch", "-36..12"}},
+            {editor->WaveformCombo, {"Tri", "Randm1..4"}},
+            {editor->ToneMediaCombo, {"internal", "01..31"}},
+        };
+        for (const auto& [w, words] : says)
+            for (const QString& word : words) QVERIFY2(w->toolTip().contains(word), qPrintable(w->toolTip()));
+        bool vibrato = false;
+        for (QGroupBox* box : editor->findChildren<QGroupBox*>()) vibrato |= box->title() == "Vib" && box->toolTip() == "Vibrato";
+        QVERIFY(vibrato);
+    }
+
     void typedNameWritesWholeTextPerKeystroke() {
         OpenClean(2);
         editor->TimbreTimbreNameText->setText("ABCDEFGHIJ");
@@ -300,6 +401,7 @@ private slots:
     // Fits a 1366x768 screen; with QUORVANE_SCREENSHOT_DIR set the window is
     // also saved there as timbre-editor.png.
     void fitsTheScreenAndScreenshot() {
+        patch->Activate();  // the patch editor behind has read the patch
         Open(2);
         const QSize hint = editor->sizeHint();
         QVERIFY2(hint.width() <= 1366 && hint.height() <= 700, qPrintable(QString("%1x%2").arg(hint.width()).arg(hint.height())));

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QProgressDialog>
 
@@ -145,11 +146,23 @@ bool BackupUi::RestoreFromFile() {
     if (first == QMessageBox::Cancel) return false;
     if (first == QMessageBox::Yes) {
         const QString keep = prompts_.saveFile(parent_, QStringLiteral("Back Up Module"), QStringLiteral("U-220 before restore.syx"));
-        if (keep.isEmpty() || !BackUpTo(keep)) return false;
+        if (keep.isEmpty()) return false;
+        // Saving over the file about to be restored would lose it.
+        if (QFileInfo(keep).absoluteFilePath() == QFileInfo(path).absoluteFilePath()) {
+            lastResult_ = QStringLiteral("%1 is the file to restore: the back-up needs another name.").arg(path);
+            prompts_.tell(parent_, title, lastResult_, true);
+            return false;
+        }
+        if (!BackUpTo(keep)) return false;
     }
-    const QString text = QStringLiteral("%1 holds %2.\n\nWrite it to the U-220 (device ID %3)? What the U-220 holds there now is replaced.")
-                             .arg(path, Q(file.Summary()))
-                             .arg(model_.DeviceID() + 1);
+    QString ids;
+    for (uint8_t id : file.deviceIds)
+        if (id != model_.DeviceID()) ids += (ids.isEmpty() ? QString() : QStringLiteral(", ")) + QString::number(id + 1);
+    const QString text =
+        QStringLiteral("%1 holds %2.\n\nWrite it to the U-220 (device ID %3)? What the U-220 holds there now is replaced.")
+            .arg(path, Q(file.Summary()))
+            .arg(model_.DeviceID() + 1) +
+        (ids.isEmpty() ? QString() : QStringLiteral("\n(The file was saved for device ID %1; it is sent for %2.)").arg(ids).arg(model_.DeviceID() + 1));
     if (prompts_.ask(parent_, title, text, QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok) return false;
     const bool working = !file.image.runs().empty() && file.image.runs().back().address.a1 >= 0x10;
     return Run(title, [&](library::Transfer& t) { return t.Restore(file.image, true); }, true, working);

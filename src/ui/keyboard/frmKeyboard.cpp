@@ -65,18 +65,18 @@ int BarRight(int low, int high) {
 }
 
 // Positions the drag snaps between, in twips: the left edge of each low key a
-// drag can give (A0..C8) and the end of each high key (G#0, ending where A0
+// drag can give (A0..C8) and the end of each high key (A0, ending where A#0
 // starts, .. B7, ending where C8 starts). A key outside the keyboard, which a
-// handle may hold from the module, lies a white key beyond the edge.
+// handle may hold from the module, lies a white key beyond the edge's key.
 constexpr int kFirstDragLow = frmKeyboard::kFirstKey, kLastDragLow = frmKeyboard::kLastKey;
-constexpr int kFirstDragHigh = frmKeyboard::kFirstKey - 1, kLastDragHigh = frmKeyboard::kLastKey - 1;
+constexpr int kFirstDragHigh = frmKeyboard::kFirstKey, kLastDragHigh = frmKeyboard::kLastKey - 1;
 int LowSnap(int low) {
     if (BelowKeyboard(low)) return -kWhiteStep;
     if (AboveKeyboard(low)) return kKeysEnd;
     return frmKeyboard::KeyLeft(low);
 }
 int HighSnap(int high) {
-    if (high < kFirstDragHigh) return -kWhiteStep;
+    if (high < kFirstDragHigh) return frmKeyboard::KeyLeft(kFirstDragHigh + 1) - kWhiteStep;
     if (high > kLastDragHigh) return kKeysEnd;
     return frmKeyboard::KeyLeft(high + 1);
 }
@@ -149,10 +149,39 @@ protected:
                        Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, text);
         }
 
+        // Each bar carries its part's number: inside, just after its left
+        // handle, where there is room; else beside it.
+        QFont small = font();
+        small.setPixelSize(Px(kBarHeight) - 1);
+        small.setBold(true);
+        p.setFont(small);
         for (int part = 1; part <= 6; ++part) {
             const QRect bar = owner_->KeyRange[part];
-            if (bar.width() > 0) p.fillRect(Px(bar), frmKeyboard::PartColor(part));
+            if (bar.width() <= 0) continue;
+            const QRect r = Px(bar);
+            p.fillRect(r, frmKeyboard::PartColor(part));
+            const QString number = QString::number(part);
+            const int textWidth = p.fontMetrics().horizontalAdvance(number);
+            const int handle = Px(kHandleWidth);
+            int x = r.left() + handle + 2;  // inside the bar
+            const QColor c = frmKeyboard::PartColor(part);
+            const int luma = (299 * c.red() + 587 * c.green() + 114 * c.blue()) / 1000;
+            QColor ink = luma < 128 ? Qt::white : Qt::black;
+            if (x + textWidth > r.right() - 1) {
+                ink = Qt::black;
+                x = r.right() + 1 + handle + 2;                                     // right of the right handle
+                if (x + textWidth > width()) x = r.left() - textWidth - 2;          // or left of the left one
+            }
+            p.setPen(ink);
+            p.drawText(QRect(x, r.top(), textWidth + 1, r.height()), Qt::AlignLeft | Qt::AlignVCenter, number);
         }
+    }
+
+    void mousePressEvent(QMouseEvent* e) override {
+        if (e->button() != Qt::LeftButton) return QWidget::mousePressEvent(e);
+        const QPointF at = e->position() * frmKeyboard::kTwipsPerPixel;
+        const int k = frmKeyboard::KeyAt(QPoint(static_cast<int>(at.x()), static_cast<int>(at.y())));
+        if (k >= 0) owner_->PlayKey(k);
     }
 
 private:
@@ -207,8 +236,40 @@ QColor frmKeyboard::PartColor(int p) {
     return p >= 1 && p <= 6 ? colors[p] : QColor();
 }
 
+int frmKeyboard::KeyAt(QPoint t) {
+    auto inside = [&](int k, int width, int height) {
+        return t.y() >= 0 && t.y() < height && t.x() >= KeyLeft(k) && t.x() < KeyLeft(k) + width;
+    };
+    for (int k = kFirstKey; k <= kLastKey; ++k)
+        if (IsBlackKey(k) && inside(k, kb::kBlackWidth, kb::kBlackHeight)) return k;
+    for (int k = kFirstKey; k <= kLastKey; ++k)
+        if (!IsBlackKey(k) && inside(k, kb::kWhiteWidth, kb::kWhiteHeight)) return k;
+    return -1;
+}
+
+void frmKeyboard::PlayKey(int k) {
+    if (k < 0 || k > 127 || !u220_.PatchDataLoaded()) return;
+    std::vector<int> channels;
+    for (int p = 1; p <= 6; ++p) {
+        if (LeftHandle[p]->isHidden() || k < RangeLow[p] || k > RangeHigh[p]) continue;
+        const auto channel = quorvane::ui::TestNotes::Channel(u220_.PatchPartReceiveChannel(static_cast<int16_t>(p)));
+        if (channel && std::find(channels.begin(), channels.end(), *channel) == channels.end())
+            channels.push_back(*channel);
+    }
+    for (int channel : channels) notes_->Play(channel, k);
+}
+
+void frmKeyboard::hideEvent(QHideEvent* event) {
+    // A test note still sounding is switched off with the window, and a drag
+    // cut short by the closing ends its undo step.
+    notes_->StopAll();
+    if (dragPart_ != 0) OnHandleRelease();
+    QDialog::hideEvent(event);
+}
+
 frmKeyboard::frmKeyboard(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent)
     : QDialog(parent), u220_(ctx.U220()), patch_(patch) {
+    notes_ = new quorvane::ui::TestNotes(u220_, this);
     setWindowTitle(QStringLiteral("Quorvane / Key Range Editor"));
 
     // The drawing stands on the window background, which is white like the keys.
@@ -253,7 +314,9 @@ frmKeyboard::frmKeyboard(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidge
     savedKeyColor_ = keyColor_;
 }
 
-frmKeyboard::~frmKeyboard() = default;
+frmKeyboard::~frmKeyboard() {
+    if (dragPart_ != 0) patch_.EndKeyRangeDrag();
+}
 
 void frmKeyboard::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
@@ -356,6 +419,8 @@ void frmKeyboard::OnHandlePress(int p, bool left, double localX, double canvasX)
     dragLeft_ = left;
     pressX_ = canvasX;
     dragStartKey_ = left ? RangeLow[p] : RangeHigh[p];
+    // Everything one drag selects in the patch editor is one undo step there.
+    patch_.BeginKeyRangeDrag();
     LightKeys(p);
 }
 
@@ -385,5 +450,6 @@ void frmKeyboard::OnRightHandleMove(int p, double canvasX) {
 
 void frmKeyboard::OnHandleRelease() {
     dragPart_ = 0;
+    patch_.EndKeyRangeDrag();
     RestoreKeyColors();
 }

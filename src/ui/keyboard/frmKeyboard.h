@@ -8,7 +8,7 @@
 // edge, so every handle stays in the window and can be grabbed; a handle moves
 // to another key only once the pointer has gone half the way there, so the
 // small wiggle of a press changes nothing. A drag gives low keys A0..C8 and
-// high keys G#0..B7 (the right handle's left edge marks where the range ends).
+// high keys A0..B7 (the right handle's left edge marks where the range ends).
 //
 // Geometry is kept in twips (1/1440 inch) as the layout was designed, and drawn
 // at 15 twips to a device-independent pixel: every position used here is a
@@ -24,7 +24,10 @@
 #include <array>
 #include <cstdint>
 
+#include "ui/common/TestNotes.h"
+
 class QPushButton;
+class QHideEvent;
 class QShowEvent;
 class frmPatch;
 
@@ -59,6 +62,14 @@ public:
     // Bar colour of part p (1..6).
     static QColor PartColor(int p);
 
+    // The key drawn at `twips` (a point on the drawing), -1 for none: black
+    // keys lie over the white ones.
+    static int KeyAt(QPoint twips);
+    // A click on a key plays it, briefly, on the receive channel of every part
+    // whose range holds it (once per channel; parts set to "Off" are skipped).
+    void PlayKey(int k);
+    quorvane::ui::TestNotes* Notes() const { return notes_; }
+
     // Reads the six key ranges from the model and places the bars and handles.
     // Runs from the event queue each time the window is shown.
     void Activate();
@@ -83,6 +94,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -97,6 +109,7 @@ private:
 
     quorvane::clsU220& u220_;
     frmPatch& patch_;
+    quorvane::ui::TestNotes* notes_ = nullptr;
     quorvane::ui::keyboard::KeyboardCanvas* canvas_ = nullptr;
     std::array<QColor, 129> keyColor_{};
     std::array<QColor, 129> savedKeyColor_{};

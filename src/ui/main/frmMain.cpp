@@ -33,6 +33,7 @@
 #include "ui/backup/BackupUi.h"
 #include "ui/common/EditorControls.h"
 #include "ui/common/QtHost.h"
+#include "ui/common/Tooltips.h"
 #include "ui/common/ValueLists.h"
 #include "ui/monitor/MonitorLog.h"
 #include "ui/monitor/frmMonitor.h"
@@ -123,7 +124,16 @@ void frmMain::BuildWindow() {
     mnuFileMIDISetup->setObjectName(QStringLiteral("mnuFileMIDISetup"));
     connect(mnuFileMIDISetup, &QAction::triggered, this, [this] { mnuFileMIDISetup_Click(); });
     file->addSeparator();
-    BuildBackupMenus(file);
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    // Undo and redo of the master setup panel.
+    masterView_ = std::make_unique<EditViewFunctions>(
+        [this](const EditTarget& t, const EditValue& v) { ShowMasterEdit(t, v); },
+        [this] { return Updating || activating_; });
+    masterHistory_ = new EditHistory(*u220_, *masterView_, this);
+    tuneBurst_ = masterHistory_->NewBurst();
+    masterHistory_->AddActions(edit);
+    edit->addSeparator();
+    BuildBackupMenus(file, edit);
     mnuFileExit = file->addAction(QStringLiteral("E&xit"));
     mnuFileExit->setObjectName(QStringLiteral("mnuFileExit"));
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
@@ -243,6 +253,28 @@ void frmMain::BuildWindow() {
     addRow("Timbre Change", TiChCombo, TiChCombo);
     addRow("Rhythm Change", RhChCombo, RhChCombo);
     addRow("R.Inst Assign", RInstChCombo, RInstChCombo);
+    {
+        const QString modes = QStringLiteral(
+            ": Dir (program change n selects number n directly), Map 1..Map 4 (through one of the module's four "
+            "program change maps) or Off (program changes are ignored).");
+        ApplyTips(MasterSetupFrame,
+                  {{UpDown, QStringLiteral("Master tune: the pitch of A4, 427.4..452.9 Hz in steps of 0.1 Hz.")},
+                   {MTuneCombo, QStringLiteral("Master tune: the pitch of A4, 427.4..452.9 Hz; the arrows beside it "
+                                               "change it.")},
+                   {ChorusCheck, QStringLiteral("Chorus: the module's chorus effect on or off.")},
+                   {ReverbCheck, QStringLiteral("Reverb: the module's reverb effect on or off.")},
+                   {LCDCombo, QStringLiteral("LCD contrast of the module's display: 0..15.")},
+                   {MIDIRxChCombo, QStringLiteral("Rx control channel: the MIDI channel on which the module takes "
+                                                  "patch changes, 1..16, or Off.")},
+                   {PaChCombo, QStringLiteral("Patch change: how a program change on the control channel selects a "
+                                              "patch") + modes},
+                   {TiChCombo, QStringLiteral("Timbre change: how a program change on a part's channel selects a "
+                                              "timbre") + modes},
+                   {RhChCombo, QStringLiteral("Rhythm change: how a program change on the rhythm part's channel "
+                                              "selects a rhythm setup") + modes},
+                   {RInstChCombo, QStringLiteral("R.Inst Assign (rhythm instrument assign): how a program change "
+                                                 "assigns a rhythm instrument") + modes}});
+    }
     grid->setRowStretch(row, 1);
     grid->setColumnStretch(1, 1);
 
@@ -295,7 +327,7 @@ void frmMain::BuildWindow() {
 // ---------------------------------------------------------------------------
 // Back-up commands
 
-void frmMain::BuildBackupMenus(QMenu* file) {
+void frmMain::BuildBackupMenus(QMenu* file, QMenu* edit) {
     BackupPrompts prompts = BackupPrompts::Dialogs();
     const BackupPrompts& given = options_.backupPrompts;
     if (given.openFile) prompts.openFile = given.openFile;
@@ -311,7 +343,6 @@ void frmMain::BuildBackupMenus(QMenu* file) {
     mnuFileRestore = file->addAction(QStringLiteral("&Restore from File..."));
     mnuFileRestore->setObjectName(QStringLiteral("mnuFileRestore"));
     file->addSeparator();
-    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
     mnuEditCopyPatch = edit->addAction(QStringLiteral("&Copy Patch to..."));
     mnuEditCopyPatch->setObjectName(QStringLiteral("mnuEditCopyPatch"));
     mnuEditSwapPatch = edit->addAction(QStringLiteral("&Swap with..."));
@@ -552,6 +583,8 @@ void frmMain::ClearMasterSetup() {
 
 bool frmMain::ShowMasterSetup() {
     Updating = true;
+    // Read afresh: steps recorded against the values before are forgotten.
+    if (!u220_->MasterSetupLoaded()) masterHistory_->Clear();
     const float tune = u220_->MasterSetupMTune();  // the first read fetches the block
     if (!u220_->MasterSetupLoaded()) {
         // Not answered: show nothing rather than zeros, and take no edits (a
@@ -744,26 +777,64 @@ void frmMain::MasterCheck_Click(QCheckBox* box) {
     if (Updating) return;
     const int16_t v = box->isChecked() ? 1 : 0;
     if (box == ChorusCheck)
-        u220_->MasterSetupChorus(v);
+        masterHistory_->Write(EditTarget::Of(MasterParam::MasterSetupChorus), v, QStringLiteral("Chorus"));
     else
-        u220_->MasterSetupReverb(v);
+        masterHistory_->Write(EditTarget::Of(MasterParam::MasterSetupReverb), v, QStringLiteral("Reverb"));
 }
+
+namespace {
+// The master setup lists and the fields they edit, with their step names.
+struct MasterList {
+    QComboBox* combo;
+    MasterParam param;
+    const char* what;
+};
+}  // namespace
 
 void frmMain::MasterCombo_Click(QComboBox* combo, int index) {
     if (Updating || index < 0) return;
-    const auto v = static_cast<int16_t>(index);
-    if (combo == LCDCombo) u220_->MasterSetupLCD(v);
-    else if (combo == MIDIRxChCombo) u220_->MasterSetupMIDIRxCh(v);
-    else if (combo == PaChCombo) u220_->MasterSetupPaCh(v);
-    else if (combo == TiChCombo) u220_->MasterSetupTiCh(v);
-    else if (combo == RhChCombo) u220_->MasterSetupRhCh(v);
-    else if (combo == RInstChCombo) u220_->MasterSetupRInstCh(v);
+    const MasterList lists[] = {
+        {LCDCombo, MasterParam::MasterSetupLCD, "LCD contrast"},
+        {MIDIRxChCombo, MasterParam::MasterSetupMIDIRxCh, "Rx control channel"},
+        {PaChCombo, MasterParam::MasterSetupPaCh, "Patch change"},
+        {TiChCombo, MasterParam::MasterSetupTiCh, "Timbre change"},
+        {RhChCombo, MasterParam::MasterSetupRhCh, "Rhythm change"},
+        {RInstChCombo, MasterParam::MasterSetupRInstCh, "Rhythm instrument assign"},
+    };
+    for (const MasterList& l : lists)
+        if (l.combo == combo) masterHistory_->Write(EditTarget::Of(l.param), index, QString::fromLatin1(l.what));
 }
 
 void frmMain::UpDown_Change(int position) {
     if (Updating) return;
     MTuneCombo->setEditText(QString::number(position / 10.0, 'f', 1));
-    u220_->MasterSetupMTune(static_cast<float>(position) / 10.0f);
+    // Steps that follow each other within a second (a held arrow) undo together.
+    masterHistory_->Write(EditTarget::Tune(), position, QStringLiteral("Master tune"),
+                          {tuneBurst_, std::chrono::seconds(1)});
+}
+
+void frmMain::ShowMasterEdit(const EditTarget& target, const EditValue& value) {
+    const int* v = std::get_if<int>(&value);
+    if (!v) return;
+    const bool was = Updating;
+    Updating = true;
+    if (target.kind == EditTarget::Kind::Tune) {
+        UpDown->setValue(*v);
+        MTuneCombo->setEditText(QString::number(*v / 10.0, 'f', 1));
+    } else if (target.kind == EditTarget::Kind::Master) {
+        switch (target.master()) {
+        case MasterParam::MasterSetupChorus: ChorusCheck->setChecked(*v != 0); break;
+        case MasterParam::MasterSetupReverb: ReverbCheck->setChecked(*v != 0); break;
+        case MasterParam::MasterSetupLCD: lists::Select(LCDCombo, *v); break;
+        case MasterParam::MasterSetupMIDIRxCh: lists::Select(MIDIRxChCombo, *v); break;
+        case MasterParam::MasterSetupPaCh: lists::Select(PaChCombo, *v); break;
+        case MasterParam::MasterSetupTiCh: lists::Select(TiChCombo, *v); break;
+        case MasterParam::MasterSetupRhCh: lists::Select(RhChCombo, *v); break;
+        case MasterParam::MasterSetupRInstCh: lists::Select(RInstChCombo, *v); break;
+        default: break;
+        }
+    }
+    Updating = was;
 }
 
 void frmMain::RunModal(QDialog& dialog) {

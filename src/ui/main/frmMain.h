@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "ui/backup/BackupPrompts.h"
+#include "ui/common/EditHistory.h"
 #include "ui/common/MainContext.h"
 
 class QAction;
@@ -137,6 +138,9 @@ public:
     QComboBox* RhChCombo = nullptr;
     QComboBox* RInstChCombo = nullptr;
 
+    // Undo and redo of the master setup panel's edits (Edit menu).
+    EditHistory* MasterHistory() const { return masterHistory_; }
+
     static constexpr int kTuneMin = 4274;  // 427.4 Hz
     static constexpr int kTuneMax = 4529;  // 452.9 Hz
 
@@ -165,6 +169,7 @@ private:
     void MasterCheck_Click(QCheckBox* box);
     void MasterCombo_Click(QComboBox* combo, int index);
     void UpDown_Change(int position);
+    void ShowMasterEdit(const EditTarget& target, const EditValue& value);
     void RestoreTuneText();
     void NameReceived(int& counter, int limit, const char* text);
     void SyncNameProgress();
@@ -195,7 +200,7 @@ private:
     void EnterWait();
     void LeaveWait();
 
-    void BuildBackupMenus(QMenu* file);
+    void BuildBackupMenus(QMenu* file, QMenu* edit);
     void RunBackupCommand(const std::function<void()>& command);
 
     frmMainOptions options_;
@@ -210,6 +215,9 @@ private:
     ConnectionKeeper* keeper_ = nullptr;
     QPointer<QDialog> patchEditor_;
     QPointer<frmMonitor> monitor_;
+    std::unique_ptr<EditViewFunctions> masterView_;
+    EditHistory* masterHistory_ = nullptr;
+    uint64_t tuneBurst_ = 0;
 
     int PatchNamesReceived = 0;
     int TimbreNamesReceived = 0;

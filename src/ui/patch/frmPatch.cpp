@@ -4,11 +4,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -22,6 +25,7 @@
 #include "ui/common/EditorControls.h"
 #include "ui/common/MainContext.h"
 #include "ui/common/NameField.h"
+#include "ui/common/Tooltips.h"
 #include "ui/common/ValueLists.h"
 
 #include "ui/keyboard/frmKeyboard.h"
@@ -96,6 +100,8 @@ frmPatch::frmPatch(quorvane::ui::MainContext& ctx, QWidget* parent)
         LetEvents();
     };
 
+    history_ = new quorvane::ui::EditHistory(u220_, *this, this);
+    notes_ = new quorvane::ui::TestNotes(u220_, this);
     BuildUi();
     showProgress(10, "Initializing Patch Editor...");
 
@@ -138,6 +144,9 @@ void frmPatch::BuildUi() {
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
+    MenuBar = new QMenuBar(this);
+    history_->AddActions(MenuBar->addMenu("&Edit"));
+    outer->setMenuBar(MenuBar);
     scroll_ = new QScrollArea(this);
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setWidgetResizable(true);
@@ -173,6 +182,7 @@ void frmPatch::BuildUi() {
         PatchNameText = new QLineEdit(content);
         PatchNameText->setAccessibleName("Patch name");
         quorvane::ui::MakeNameField(PatchNameText);
+        quorvane::ui::EditHistory::LeaveUndoToWindow(PatchNameText);
         PatchNoLabel = new QLabel("P-00", content);
         nameRow->addWidget(PatchNameText);
         nameRow->addWidget(PatchNoLabel);
@@ -233,14 +243,28 @@ void frmPatch::BuildUi() {
         auto* h = new QLabel(headings[i], partsWidget);
         h->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
         grid->addWidget(h, 0, firstCol + i, Qt::AlignBottom);
+        columnHeadings_.push_back(h);
     }
-    grid->setColumnMinimumWidth(0, 4);
+    grid->setColumnMinimumWidth(0, 14);  // the part's colour strip
     grid->setColumnMinimumWidth(lastCol + 1, 4);
     const int titleHeight = fontMetrics().height();
     for (int p = 1; p <= 6; ++p) {
         const int r = 1 + (p - 1) * 4;  // frame title, upper line, lower line, bottom margin
         auto* box = new QGroupBox(QString("Part %1").arg(p), partsWidget);
         grid->addWidget(box, r, 0, 4, lastCol + 2);
+        // The part's colour, as its bar has it in the key range editor.
+        PartColorStrip[p] = new QFrame(partsWidget);
+        PartColorStrip[p]->setFixedWidth(8);
+        PartColorStrip[p]->setFrameShape(QFrame::Box);
+        PartColorStrip[p]->setAutoFillBackground(true);
+        {
+            QPalette pal = PartColorStrip[p]->palette();
+            pal.setColor(QPalette::Window, frmKeyboard::PartColor(p));
+            pal.setColor(QPalette::WindowText, Qt::darkGray);
+            PartColorStrip[p]->setPalette(pal);
+        }
+        PartColorStrip[p]->setToolTip(QString("Part %1's colour in the key range editor").arg(p));
+        grid->addWidget(PartColorStrip[p], r + 1, 0, 2, 1, Qt::AlignRight);
         grid->setRowMinimumHeight(r, titleHeight);
         grid->setRowMinimumHeight(r + 3, 3);
         const QString part = QString("Part %1 ").arg(p);
@@ -264,7 +288,15 @@ void frmPatch::BuildUi() {
                             VeloLevelCombo[p],    LevelCombo[p],        OutputAssignCombo[p],   PanCombo[p],
                             RxVolumeCombo[p],     RxPanCombo[p],        RxHoldCombo[p]};
         for (int i = 0; i < 11; ++i) grid->addWidget(upper[i], r + 1, firstCol + i);
-        grid->addWidget(EditTimbreCommand[p], r + 2, firstCol, Qt::AlignLeft);
+        PlayCommand[p] = new QPushButton("Play", partsWidget);
+        PlayCommand[p]->setAutoDefault(false);
+        PlayCommand[p]->setAccessibleName(part + "play");
+        PlayCommand[p]->setToolTip(QString("Plays a short middle C (C4) on part %1's receive channel").arg(p));
+        auto* buttons = new QHBoxLayout;
+        buttons->setSpacing(4);
+        buttons->addWidget(EditTimbreCommand[p]);
+        buttons->addWidget(PlayCommand[p]);
+        grid->addLayout(buttons, r + 2, firstCol, Qt::AlignLeft);
         grid->addWidget(KeyRangeHiCombo[p], r + 2, firstCol + 3);
         grid->addWidget(VeloThresholdCombo[p], r + 2, firstCol + 4);
     }
@@ -319,6 +351,11 @@ void frmPatch::BuildUi() {
         EditRhythmCommand = new QPushButton("Edit this Rhythm Set", box);
         EditRhythmCommand->setAutoDefault(false);
         g->addWidget(EditRhythmCommand, 1, 7);
+        PlayRhythmCommand = new QPushButton("Play", box);
+        PlayRhythmCommand->setAutoDefault(false);
+        PlayRhythmCommand->setAccessibleName("Rhythm part play");
+        PlayRhythmCommand->setToolTip("Plays a short middle C (C4) on the rhythm part's receive channel");
+        g->addWidget(PlayRhythmCommand, 1, 8);
         bottom->addWidget(box, 0, Qt::AlignTop);
     }
     bottom->addStretch(1);
@@ -329,6 +366,8 @@ void frmPatch::BuildUi() {
     setTabOrder(SyncPartCheck, cmdShowKeyboard);
     setTabOrder(cmdShowKeyboard, EndCommand);
 
+    ApplyTooltips();
+
     scroll_->setWidget(content);
     // Without this the scroll area would ask for a small default size.
     const QSize want = content->sizeHint();
@@ -336,8 +375,80 @@ void frmPatch::BuildUi() {
     sizeHintContent_ = want;
 }
 
+void frmPatch::ApplyTooltips() {
+    const QString reserve = "Voice reserve: voices kept for this part whatever the others play, 0..30. The six parts "
+                            "and the rhythm part share the module's 30 voices, so each list offers only what the "
+                            "others leave free.";
+    const QString rxCh = "Receive channel: the MIDI channel the part plays from, 01..16, or Off (plays nothing).";
+    const QString rxVol = "Receive volume: whether the part follows MIDI volume messages (controller 7), Off or On.";
+    const QString rxHold = "Receive hold: whether the part follows the hold pedal (controller 64), Off or On.";
+    // One tip per column heading, given to the heading and to that column's lists.
+    const QString columns[] = {
+        "The timbre the part plays: one of the 128 timbre memories, T-001..T-128.",
+        reserve,
+        rxCh,
+        "Key range: the part plays the keys from Low up to Hi, C-1..G9 (C4 is middle C). The key range "
+        "editor drags them on a keyboard.",
+        "Velocity switch: with Above the part plays only notes struck at least as hard as the threshold, with "
+        "Below only softer ones. Velo. Thresh: the threshold, 1..127.",
+        "Part level: 0..127.",
+        "Output assign: where the part's sound goes: Dry (no effect), Rev (through the reverb), Cho (through "
+        "the chorus), Dir1 or Dir2 (direct outputs).",
+        "Pan: the part's place in the stereo image, 7> .. >< (centre) .. <7, or Rnd (a random place for each "
+        "note).",
+        rxVol,
+        "Receive pan: whether the part follows MIDI pan messages (controller 10), Off or On.",
+        rxHold,
+    };
+    for (size_t i = 0; i < columnHeadings_.size() && i < std::size(columns); ++i) columnHeadings_[i]->setToolTip(columns[i]);
+    quorvane::ui::ControlTips tips;
+    for (int p = 1; p <= 6; ++p) {
+        QWidget* column[][2] = {{TimbreNumberCombo[p], nullptr}, {VoiceReserveCombo[p], nullptr},
+                                {ReceiveChannelCombo[p], nullptr}, {KeyRangeLowCombo[p], KeyRangeHiCombo[p]},
+                                {VeloLevelCombo[p], VeloThresholdCombo[p]}, {LevelCombo[p], nullptr},
+                                {OutputAssignCombo[p], nullptr}, {PanCombo[p], nullptr},
+                                {RxVolumeCombo[p], nullptr}, {RxPanCombo[p], nullptr},
+                                {RxHoldCombo[p], nullptr}};
+        for (size_t i = 0; i < std::size(column); ++i)
+            for (QWidget* w : column[i])
+                if (w) tips.push_back({w, columns[i]});
+    }
+    const QString fx32 = " 0..31.";
+    tips.insert(tips.end(), {
+        {ChorusTypeCombo, "Chorus type: Chorus1, Chorus2, FB-Chorus (chorus with feedback), Flanger or Short Delay."},
+        {ChorusOutModeCombo, "Chorus output mode: Pre Rev (the chorus goes on into the reverb) or Post Rev (it "
+                             "joins after the reverb)."},
+        {ChorusDelayCombo, "Chorus delay time:" + fx32},
+        {ChorusLevelCombo, "Chorus level:" + fx32},
+        {ChorusRateCombo, "Chorus rate (speed of the modulation):" + fx32},
+        {ChorusDepthCombo, "Chorus depth (amount of the modulation):" + fx32},
+        {ChorusFeedbackCombo, "Chorus feedback: -31..31 (negative values feed back inverted)."},
+        {ReverbTypeCombo, "Reverb type: Room1..3, Hall1, Hall2, Gate, Delay or CrossDelay."},
+        {ReverbTimeCombo, "Reverb time:" + fx32},
+        {ReverbLevelCombo, "Reverb level:" + fx32},
+        {ReverbDelayFeedbackCombo, "Delay feedback: how much of the echo is repeated, for the Delay and "
+                                   "CrossDelay types," + fx32},
+        {PatchRhythmRhythmSetupCombo, "The rhythm setup the rhythm part plays: R-1..R-4."},
+        {PatchRhythmVoiceReserveCombo, reserve},
+        {PatchRhythmReceiveChannelCombo, rxCh},
+        {PatchRhythmLevelCombo, "Rhythm part level: 0..127."},
+        {PatchRhythmLevelBoostSwCombo, "Level boost switch: On makes the rhythm part louder; Off or On."},
+        {PatchRhythmRxVolumeCombo, rxVol},
+        {PatchRhythmRxHoldCombo, rxHold},
+    });
+    const QString controller = "Controller: the MIDI control change number (00..05, 07..31, 64..95) that drives the "
+                               "destination beside it, or off.";
+    const QString destination = "Destination: the value the controller beside it changes, Timbre Level .. Delay "
+                                "Feedback (Env: envelope, A.Bend: auto bend, Vib: vibrato, Chrs: chorus, Rev: "
+                                "reverb).";
+    for (QComboBox* c : {Param1Combo, Param2Combo, Param3Combo}) tips.push_back({c, controller});
+    for (QComboBox* c : {Param1ParamCombo, Param2ParamCombo, Param3ParamCombo}) tips.push_back({c, destination});
+    quorvane::ui::ApplyTips(this, tips);
+}
+
 QSize frmPatch::sizeHint() const {
-    if (sizeHintContent_.isValid()) return sizeHintContent_ + QSize(2, 2);
+    if (sizeHintContent_.isValid())
+        return sizeHintContent_ + QSize(2, 2 + (MenuBar ? MenuBar->sizeHint().height() : 0));
     return QDialog::sizeHint();
 }
 
@@ -402,10 +513,14 @@ void frmPatch::FillPartRow(int p) {
 void frmPatch::ConnectHandlers() {
     // Every list writes its selected index to its member, unless the window is
     // filling itself or the list shows no selection (a value outside the list).
+    // Each write is one undo step; during a key range drag the key lists'
+    // writes of one drag are one step together.
     auto bind = [this](QComboBox* combo, Param param, int index) {
-        connect(combo, &QComboBox::currentIndexChanged, this, [this, param, index](int selected) {
+        const bool keyRange = param == Param::PatchPartKeyRangeLow || param == Param::PatchPartKeyRangeHi;
+        connect(combo, &QComboBox::currentIndexChanged, this, [this, combo, param, index, keyRange](int selected) {
             if (Updating || selected < 0) return;
-            u220_.let(param, index, static_cast<int16_t>(selected));
+            history_->Write(quorvane::ui::EditTarget::Of(param, index), selected, combo->accessibleName(),
+                            {keyRange ? dragBurst_ : 0, {}});
         });
     };
     for (const auto& [combo, param] : CommonLists()) bind(combo, param, 0);
@@ -423,7 +538,17 @@ void frmPatch::ConnectHandlers() {
     connect(PatchRhythmVoiceReserveCombo, &QComboBox::currentIndexChanged, this, [this] { LimitVoiceReserveLists(); });
 
     connect(PatchNameText, &QLineEdit::textChanged, this, &frmPatch::OnPatchNameEdited);
+    // Leaving the name field (or Return) ends a typing burst.
+    nameBurst_ = history_->NewBurst();
+    connect(PatchNameText, &QLineEdit::editingFinished, this, [this] { nameBurst_ = history_->NewBurst(); });
     connect(EditRhythmCommand, &QPushButton::clicked, this, &frmPatch::OnEditRhythm);
+    for (int p = 1; p <= 6; ++p) {
+        connect(PlayCommand[p], &QPushButton::clicked, this, [this, p] { OnPlay(p); });
+        connect(ReceiveChannelCombo[p], &QComboBox::currentIndexChanged, this, [this] { UpdatePlayButtons(); });
+    }
+    connect(PlayRhythmCommand, &QPushButton::clicked, this, [this] { OnPlay(0); });
+    connect(PatchRhythmReceiveChannelCombo, &QComboBox::currentIndexChanged, this, [this] { UpdatePlayButtons(); });
+    UpdatePlayButtons();
     connect(cmdShowKeyboard, &QPushButton::clicked, this, &frmPatch::OnShowKeyboard);
     connect(EndCommand, &QPushButton::clicked, this, &QDialog::accept);
 }
@@ -487,7 +612,32 @@ void frmPatch::OnPatchNameEdited(const QString& text) {
     if (Updating) return;
     // Only a byte read from the module that has no character can fail here
     // (typing is filtered): the module keeps its name until it is removed.
-    if (const auto bytes = quorvane::ui::NameToSend(PatchNameText, text)) u220_.PatchCommonPatchName(*bytes);
+    // The keystrokes of one burst (no pause over two seconds) undo as one step.
+    if (const auto bytes = quorvane::ui::NameToSend(PatchNameText, text))
+        history_->Write(quorvane::ui::EditTarget::Of(quorvane::NameParam::PatchCommonPatchName), *bytes, "Patch name",
+                        {nameBurst_, std::chrono::seconds(2)});
+}
+
+void frmPatch::BeginKeyRangeDrag() { dragBurst_ = history_->NewBurst(); }
+void frmPatch::EndKeyRangeDrag() { dragBurst_ = 0; }
+
+void frmPatch::ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) {
+    quorvane::ui::UpdatingGuard updating(Updating, activationDepth_);
+    if (target.kind == quorvane::ui::EditTarget::Kind::Name) {
+        if (const auto* bytes = std::get_if<std::string>(&value))
+            PatchNameText->setText(quorvane::ui::NameForDisplay(*bytes));
+        return;
+    }
+    const int* index = std::get_if<int>(&value);
+    if (target.kind != quorvane::ui::EditTarget::Kind::Param || !index) return;
+    auto show = [&](const std::vector<std::pair<QComboBox*, Param>>& lists, int at) {
+        if (target.index != at) return;
+        for (const auto& [combo, param] : lists)
+            if (param == target.param()) lists::Select(combo, *index);
+    };
+    show(CommonLists(), 0);
+    show(RhythmRowLists(), 0);
+    for (int p = 1; p <= 6; ++p) show(PartLists(p), p);
 }
 
 // ---------------------------------------------------------------------------
@@ -501,6 +651,28 @@ void frmPatch::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) QMetaObject::invokeMethod(this, [this] { Activate(); }, Qt::QueuedConnection);
 }
 
+void frmPatch::hideEvent(QHideEvent* event) {
+    // A test note still sounding is switched off with the window.
+    notes_->StopAll();
+    QDialog::hideEvent(event);
+}
+
+void frmPatch::UpdatePlayButtons() {
+    // The lists show the module's receive channels; one showing nothing or
+    // "Off" (index 16) has no channel to play on.
+    for (int p = 1; p <= 6; ++p)
+        PlayCommand[p]->setEnabled(quorvane::ui::TestNotes::Channel(ReceiveChannelCombo[p]->currentIndex()).has_value());
+    PlayRhythmCommand->setEnabled(
+        quorvane::ui::TestNotes::Channel(PatchRhythmReceiveChannelCombo->currentIndex()).has_value());
+}
+
+void frmPatch::OnPlay(int p) {
+    if (!u220_.PatchDataLoaded()) return;  // no channel known without waiting
+    const int rx = p == 0 ? u220_.PatchRhythmReceiveChannel() : u220_.PatchPartReceiveChannel(static_cast<int16_t>(p));
+    if (const auto channel = quorvane::ui::TestNotes::Channel(rx))
+        notes_->Play(*channel, quorvane::ui::TestNotes::kMiddleC);
+}
+
 void frmPatch::Activate() {
     const int selected = ctx_.SelectedPatchIndex();
     PatchNoLabel->setText(QString("P-%1").arg(selected + 1, 2, 10, QChar('0')));
@@ -512,6 +684,9 @@ void frmPatch::Activate() {
 
     ResetVoiceReserveLists();
 
+    // Values read afresh (another patch, or a new read after a failed one):
+    // steps recorded against the values before can no longer be undone.
+    if (!u220_.PatchDataLoaded()) history_->Clear();
     const std::string name = u220_.PatchCommonPatchName();
     if (!u220_.PatchDataLoaded()) {
         // The module did not answer and the user gave up: every other read

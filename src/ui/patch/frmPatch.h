@@ -13,12 +13,17 @@
 #include <utility>
 #include <vector>
 
+#include "ui/common/EditHistory.h"
+#include "ui/common/TestNotes.h"
+
 class QCheckBox;
 class QComboBox;
+class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QScrollArea;
+class QHideEvent;
 class QShowEvent;
 
 namespace quorvane {
@@ -29,9 +34,10 @@ namespace quorvane::ui {
 class MainContext;
 }
 
+class QMenuBar;
 class frmTimbre;
 
-class frmPatch : public QDialog {
+class frmPatch : public QDialog, public quorvane::ui::EditView {
     Q_OBJECT
 public:
     // Builds the window and fills every list (reading the timbre and rhythm
@@ -90,6 +96,10 @@ public:
     std::array<QComboBox*, 7> RxPanCombo{};
     std::array<QComboBox*, 7> RxHoldCombo{};
     std::array<QPushButton*, 7> EditTimbreCommand{};
+    // "Play": a short middle C on the part's receive channel (disabled for "Off").
+    std::array<QPushButton*, 7> PlayCommand{};
+    // A strip in the part's key range editor colour at the start of each row.
+    std::array<QFrame*, 7> PartColorStrip{};
     QCheckBox* SyncPartCheck = nullptr;
     QPushButton* cmdShowKeyboard = nullptr;
 
@@ -102,16 +112,33 @@ public:
     QComboBox* PatchRhythmRxVolumeCombo = nullptr;
     QComboBox* PatchRhythmRxHoldCombo = nullptr;
     QPushButton* EditRhythmCommand = nullptr;
+    QPushButton* PlayRhythmCommand = nullptr;  // middle C on the rhythm part's channel
 
     QPushButton* EndCommand = nullptr;
 
+    // "Edit" menu: undo and redo of this window's edits (key range drags included).
+    QMenuBar* MenuBar = nullptr;
+    quorvane::ui::EditHistory* History() const { return history_; }
+    // The key range editor brackets each drag with these: every key a drag
+    // selects in the key range lists is one undo step together.
+    void BeginKeyRangeDrag();
+    void EndKeyRangeDrag();
+
     QSize sizeHint() const override;
+
+    // EditView
+    void ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) override;
+    bool EditsBlocked() const override { return Updating; }
+
+    quorvane::ui::TestNotes* Notes() const { return notes_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void BuildUi();
+    void ApplyTooltips();
     void FillCommonLists();
     void FillRhythmRow();
     void FillPartRow(int p);
@@ -121,6 +148,10 @@ private:
     void OnEditTimbre(int p);
     void OnEditRhythm();
     void OnShowKeyboard();
+    // Enables each "Play" whose part receives on a channel.
+    void UpdatePlayButtons();
+    // Plays middle C on the receive channel of part p (1..6; 0 = the rhythm part).
+    void OnPlay(int p);
     // The common lists and the rhythm part row's lists with their members,
     // in refresh order.
     std::vector<std::pair<QComboBox*, quorvane::Param>> CommonLists() const;
@@ -132,7 +163,12 @@ private:
 
     quorvane::ui::MainContext& ctx_;
     quorvane::clsU220& u220_;
+    quorvane::ui::EditHistory* history_ = nullptr;
+    quorvane::ui::TestNotes* notes_ = nullptr;
+    uint64_t nameBurst_ = 0;
+    uint64_t dragBurst_ = 0;
     QScrollArea* scroll_ = nullptr;
+    std::vector<QLabel*> columnHeadings_;  // above the part rows, left to right
     frmTimbre* timbreEditor_ = nullptr;  // kept between openings
     QSize sizeHintContent_;
     int activationDepth_ = 0;

@@ -7,6 +7,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
@@ -16,6 +18,7 @@
 #include "ui/common/MainContext.h"
 #include "ui/common/ValueLists.h"
 #include "ui/common/NameField.h"
+#include "ui/common/Tooltips.h"
 
 using quorvane::Param;
 using quorvane::ui::MakeParamCombo;
@@ -24,6 +27,8 @@ namespace lists = quorvane::ui::lists;
 
 frmRhythm::frmRhythm(quorvane::ui::MainContext& ctx, QWidget* parent)
     : QDialog(parent), ctx_(ctx), u220_(ctx.U220()) {
+    history_ = new quorvane::ui::EditHistory(u220_, *this, this);
+    notes_ = new quorvane::ui::TestNotes(u220_, this);
     BuildUi();
     ConnectHandlers();
 }
@@ -41,7 +46,19 @@ void frmRhythm::showEvent(QShowEvent* event) {
     QMetaObject::invokeMethod(this, [this] { Open(); }, Qt::QueuedConnection);
 }
 
+void frmRhythm::hideEvent(QHideEvent* event) {
+    // A test note still sounding is switched off with the window.
+    notes_->StopAll();
+    QDialog::hideEvent(event);
+}
+
+std::optional<int> frmRhythm::RhythmChannel() const {
+    if (!u220_.PatchDataLoaded()) return std::nullopt;
+    return quorvane::ui::TestNotes::Channel(u220_.PatchRhythmReceiveChannel());
+}
+
 void frmRhythm::Open() {
+    PlayButton->setEnabled(RhythmChannel().has_value());
     quorvane::ui::WaitCursor hourglass;
     // Every opening starts at "B1", whichever instrument was shown last time.
     // When the module did not answer for the common values (the user gave
@@ -61,6 +78,9 @@ void frmRhythm::BuildUi() {
     auto* main = new QVBoxLayout(this);
     main->setContentsMargins(8, 8, 8, 8);
     main->setSpacing(6);
+    MenuBar = new QMenuBar(this);
+    history_->AddActions(MenuBar->addMenu("&Edit"));
+    main->setMenuBar(MenuBar);
 
     // ---- "Setup": name and bender range ----
     {
@@ -71,6 +91,7 @@ void frmRhythm::BuildUi() {
         SetupNameText = new QLineEdit(box);
         SetupNameText->setAccessibleName("Rhythm setup name");
         quorvane::ui::MakeNameField(SetupNameText);
+        quorvane::ui::EditHistory::LeaveUndoToWindow(SetupNameText);
         BenderRangeLowerCombo = MakeParamCombo(box, "Bender Range Lower");
         lists::Fill(BenderRangeLowerCombo, lists::BendDown());
         BenderRangeHigherCombo = MakeParamCombo(box, "Bender Range Upper");
@@ -142,6 +163,11 @@ void frmRhythm::BuildUi() {
     main->addWidget(box);
 
     auto* buttons = new QHBoxLayout;
+    PlayButton = new QPushButton("Play", this);
+    PlayButton->setAutoDefault(false);
+    PlayButton->setToolTip("Plays the instrument shown, a short note on its key, on the rhythm part's receive channel");
+    PlayButton->setEnabled(false);  // until the rhythm part's channel is known
+    buttons->addWidget(PlayButton);
     buttons->addStretch(1);
     EndButton = new QPushButton("Done", this);
     EndButton->setDefault(true);
@@ -153,10 +179,49 @@ void frmRhythm::BuildUi() {
     BenderRangeLowerCombo->setCurrentIndex(-1);
     BenderRangeHigherCombo->setCurrentIndex(-1);
     for (const ParamCombo& pc : instParams_) pc.combo->setCurrentIndex(-1);
+
+    const QString sixteenth = ", 0..15.";
+    const QString rate = " rate: a change of the instrument's envelope, -7..7 (negative is slower).";
+    quorvane::ui::ApplyTips(this, {
+        {SetupNameText, "Rhythm setup name: up to 12 characters the module can show."},
+        {BenderRangeLowerCombo, "Bender range lower: how far the pitch bender lowers the pitch, -36..0 semitones."},
+        {BenderRangeHigherCombo, "Bender range upper: how far the pitch bender raises the pitch, 0..12 semitones."},
+        {InstCombo, "Instrument: the key it plays on, B1..D7 (MIDI keys 35..98)."},
+        {ToneMediaCombo, "Tone media: I (the module's internal tones) or a card slot 01..31."},
+        {ToneNumberCombo, "Tone number: the tone the instrument sounds, 001..128 on its media."},
+        {SourceKeyCombo, "Source key: the key (0..127) of the tone that sounds, so its pitch."},
+        {MuteInstCombo, "Mute instrument: the instrument this one cuts off when it sounds (an open hi-hat closed "
+                        "by the closed one), B1..D7, or Off."},
+        {InstLevelCombo, "Instrument level: 0..31."},
+        {VelocitySensCombo, "Velocity sensitivity: how much the level follows how hard a key is struck, -7..7."},
+        {EnvModeCombo, "Envelope mode: Sustain (the sound lasts while the key is held) or No Sustain (it dies "
+                       "away by itself)."},
+        {EnvAttackRateCombo, "Envelope attack" + rate},
+        {EnvDecayRateCombo, "Envelope decay" + rate},
+        {EnvReleaseRateCombo, "Envelope release" + rate},
+        {PitchShiftCoarseCombo, "Pitch shift coarse: -36..12 semitones."},
+        {PitchShiftFineCombo, "Pitch shift fine: -50..50 cents (hundredths of a semitone)."},
+        {ChannelAfterSensCombo, "Channel aftertouch sensitivity: the pitch change by channel aftertouch, -36..12 "
+                                "semitones."},
+        {PolyAfterSensCombo, "Polyphonic aftertouch sensitivity: the pitch change by key pressure, -36..12 "
+                             "semitones."},
+        {RandomCombo, "Random pitch: how much the pitch varies from note to note, 00..15."},
+        {AutoBendDepthCombo, "Auto bend depth: the pitch a note starts from and glides to its own, -36..12 "
+                             "semitones."},
+        {AutoBendRateCombo, "Auto bend rate: the speed of that glide" + sixteenth},
+        {DetuneDepthCombo, "Detune depth" + sixteenth},
+        {OutputAssignCombo, "Output assign: where the instrument's sound goes: Dry (no effect), Rev (through the "
+                            "reverb), Cho (through the chorus) or Dir1 (direct output)."},
+        {PanCombo, "Pan: the instrument's place in the stereo image, 7> .. >< (centre) .. <7, or Rnd (a random "
+                   "place for each note)."},
+    });
 }
 
 void frmRhythm::ConnectHandlers() {
     connect(SetupNameText, &QLineEdit::textChanged, this, &frmRhythm::OnNameChanged);
+    // Leaving the name field (or Return) ends a typing burst.
+    nameBurst_ = history_->NewBurst();
+    connect(SetupNameText, &QLineEdit::editingFinished, this, [this] { nameBurst_ = history_->NewBurst(); });
     connect(BenderRangeLowerCombo, &QComboBox::currentIndexChanged, this,
             [this](int) { OnBenderChanged(Param::RhythmSetupCommonBenderRangeLower, BenderRangeLowerCombo); });
     connect(BenderRangeHigherCombo, &QComboBox::currentIndexChanged, this,
@@ -165,6 +230,9 @@ void frmRhythm::ConnectHandlers() {
     for (const ParamCombo& pc : instParams_)
         connect(pc.combo, &QComboBox::currentIndexChanged, this,
                 [this, pc](int) { OnInstParamChanged(pc.param, pc.combo); });
+    connect(PlayButton, &QPushButton::clicked, this, [this] {
+        if (const auto channel = RhythmChannel()) notes_->Play(*channel, CurrentInstNo + 35);
+    });
     // "Done" closes the window; the opener destroys it, so the next opening
     // starts afresh at "B1".
     connect(EndButton, &QPushButton::clicked, this, &QDialog::accept);
@@ -205,16 +273,43 @@ void frmRhythm::OnInstChanged(int index) {
 void frmRhythm::OnInstParamChanged(Param param, QComboBox* combo) {
     const int value = combo->currentIndex();
     if (Updating || value < 0) return;
-    u220_.let(param, CurrentInstNo, static_cast<int16_t>(value));
+    history_->Write(quorvane::ui::EditTarget::Of(param, CurrentInstNo), value,
+                    QString("%1 %2").arg(InstCombo->currentText(), combo->accessibleName()));
 }
 
 void frmRhythm::OnBenderChanged(Param param, QComboBox* combo) {
     const int value = combo->currentIndex();
     if (Updating || value < 0) return;
-    u220_.let(param, 0, static_cast<int16_t>(value));
+    history_->Write(quorvane::ui::EditTarget::Of(param), value, combo->accessibleName());
 }
 
 void frmRhythm::OnNameChanged(const QString& text) {
     if (Updating) return;
-    if (const auto bytes = quorvane::ui::NameToSend(SetupNameText, text)) u220_.RhythmSeupCommonSetupName(*bytes);
+    // The keystrokes of one burst (no pause over two seconds) undo as one step.
+    if (const auto bytes = quorvane::ui::NameToSend(SetupNameText, text))
+        history_->Write(quorvane::ui::EditTarget::Of(quorvane::NameParam::RhythmSeupCommonSetupName), *bytes,
+                        "Rhythm setup name", {nameBurst_, std::chrono::seconds(2)});
+}
+
+void frmRhythm::ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) {
+    if (target.kind == quorvane::ui::EditTarget::Kind::Name) {
+        UpdatingGuard guard(Updating, updatingDepth_);
+        if (const auto* bytes = std::get_if<std::string>(&value))
+            SetupNameText->setText(quorvane::ui::NameForDisplay(*bytes));
+        return;
+    }
+    const int* index = std::get_if<int>(&value);
+    if (target.kind != quorvane::ui::EditTarget::Kind::Param || !index) return;
+    const quorvane::Block block = quorvane::Info(target.param()).block;
+    if (block == quorvane::Block::RhythmInst && target.index != CurrentInstNo) {
+        // Show the instrument the step changed: its lists are read from the
+        // model, which holds the value just written.
+        InstCombo->setCurrentIndex(target.index);
+        return;
+    }
+    UpdatingGuard guard(Updating, updatingDepth_);
+    if (target.param() == Param::RhythmSetupCommonBenderRangeLower) lists::Select(BenderRangeLowerCombo, *index);
+    if (target.param() == Param::RhythmSetupCommonBenderRangeHigher) lists::Select(BenderRangeHigherCombo, *index);
+    for (const ParamCombo& pc : instParams_)
+        if (pc.param == target.param()) lists::Select(pc.combo, *index);
 }

@@ -9,13 +9,18 @@
 
 #include <QDialog>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "device/ParamTable.h"
+#include "ui/common/EditHistory.h"
+#include "ui/common/TestNotes.h"
 
 class QComboBox;
 class QLineEdit;
+class QMenuBar;
 class QPushButton;
+class QHideEvent;
 class QShowEvent;
 
 namespace quorvane {
@@ -25,7 +30,7 @@ namespace quorvane::ui {
 class MainContext;
 }
 
-class frmRhythm : public QDialog {
+class frmRhythm : public QDialog, public quorvane::ui::EditView {
     Q_OBJECT
 public:
     explicit frmRhythm(quorvane::ui::MainContext& ctx, QWidget* parent = nullptr);
@@ -66,9 +71,23 @@ public:
     QComboBox* PanCombo = nullptr;
 
     QPushButton* EndButton = nullptr;
+    // "Play": a short note of the instrument shown (its key, InstNo + 35) on
+    // the rhythm part's receive channel (disabled for "Off").
+    QPushButton* PlayButton = nullptr;
+    quorvane::ui::TestNotes* Notes() const { return notes_; }
+
+    // "Edit" menu: undo and redo of this window's edits. Undoing an edit of
+    // another instrument shows that instrument.
+    QMenuBar* MenuBar = nullptr;
+    quorvane::ui::EditHistory* History() const { return history_; }
+
+    // EditView
+    void ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) override;
+    bool EditsBlocked() const override { return Updating; }
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     struct ParamCombo {
@@ -86,11 +105,16 @@ private:
     void OnInstParamChanged(quorvane::Param param, QComboBox* combo);
     void OnBenderChanged(quorvane::Param param, QComboBox* combo);
     void OnNameChanged(const QString& text);
+    // The rhythm part's MIDI channel, when the patch is loaded and it has one.
+    std::optional<int> RhythmChannel() const;
 
     quorvane::ui::MainContext& ctx_;
     quorvane::clsU220& u220_;
     std::vector<ParamCombo> instParams_;  // the twenty instrument lists, in reading order
     int updatingDepth_ = 0;
+    quorvane::ui::EditHistory* history_ = nullptr;
+    quorvane::ui::TestNotes* notes_ = nullptr;
+    uint64_t nameBurst_ = 0;
     uint64_t instGeneration_ = 0;
     bool opened_ = false;
 };

@@ -9,6 +9,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
@@ -19,6 +21,7 @@
 #include "ui/common/ValueLists.h"
 #include "ui/patch/frmPatch.h"
 #include "ui/common/NameField.h"
+#include "ui/common/Tooltips.h"
 
 using quorvane::Param;
 using quorvane::ui::MakeParamCombo;
@@ -33,6 +36,8 @@ QString Waveforms() { return "Tri,Sine,Square,SawUp,SawDwn,Randm1,Randm2,Randm3,
 
 frmTimbre::frmTimbre(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent)
     : QDialog(parent), ctx_(ctx), u220_(ctx.U220()), patch_(patch) {
+    history_ = new quorvane::ui::EditHistory(u220_, *this, this);
+    notes_ = new quorvane::ui::TestNotes(u220_, this);
     BuildUi();
     ConnectHandlers();
 }
@@ -45,6 +50,9 @@ void frmTimbre::BuildUi() {
     auto* main = new QVBoxLayout(this);
     main->setContentsMargins(8, 8, 8, 8);
     main->setSpacing(6);
+    MenuBar = new QMenuBar(this);
+    history_->AddActions(MenuBar->addMenu("&Edit"));
+    main->setMenuBar(MenuBar);
 
     // Name and tone: [timbre name] [media] [number] [tone name]
     auto* toneRow = new QHBoxLayout;
@@ -52,6 +60,7 @@ void frmTimbre::BuildUi() {
     TimbreTimbreNameText = new QLineEdit(this);
     TimbreTimbreNameText->setAccessibleName("Timbre name");
     quorvane::ui::MakeNameField(TimbreTimbreNameText);
+    quorvane::ui::EditHistory::LeaveUndoToWindow(TimbreTimbreNameText);
     ToneMediaCombo = MakeParamCombo(this, "Tone media");
     ToneNumberCombo = MakeParamCombo(this, "Tone number");
     ToneNameText = new QLineEdit(this);
@@ -77,6 +86,7 @@ void frmTimbre::BuildUi() {
     };
     auto frame = [&](const QString& title, std::initializer_list<Row> rows) {
         auto* box = new QGroupBox(title, this);
+        if (title == "Vib") box->setToolTip("Vibrato");
         auto* g = new QGridLayout(box);
         g->setContentsMargins(6, 4, 6, 6);
         g->setHorizontalSpacing(8);
@@ -129,6 +139,11 @@ void frmTimbre::BuildUi() {
                  });
 
     auto* buttons = new QHBoxLayout;
+    PlayButton = new QPushButton("Play", this);
+    PlayButton->setAutoDefault(false);
+    PlayButton->setToolTip("Plays a short middle C (C4) on this part's receive channel");
+    PlayButton->setEnabled(false);  // until the part's channel is known
+    buttons->addWidget(PlayButton);
     buttons->addStretch(1);
     EndButton = new QPushButton("Done", this);
     EndButton->setDefault(true);
@@ -139,10 +154,50 @@ void frmTimbre::BuildUi() {
     // A filled list would show its first entry; until activation selects the
     // module's values, the lists show nothing.
     for (const ParamCombo& pc : params_) pc.combo->setCurrentIndex(-1);
+
+    const QString rate = " rate: a change of the timbre's envelope, -7..7 (negative is slower).";
+    const QString sixteenth = ", 0..15.";
+    quorvane::ui::ApplyTips(this, {
+        {TimbreTimbreNameText, "Timbre name: up to 12 characters the module can show."},
+        {ToneMediaCombo, "Tone media: I (the module's internal tones) or a card slot 01..31."},
+        {ToneNumberCombo, "Tone number: the tone the timbre sounds, 001..128 on its media."},
+        {TimbreLevelCombo, "Timbre level: 0..127."},
+        {VelocitySensCombo, "Velocity sensitivity: how much the level follows how hard a key is struck, -7..7."},
+        {ChannelPressSensCombo, "Channel aftertouch sensitivity: how much pressing a held key harder raises the "
+                                "level, -7..7."},
+        {EnvAttackRateCombo, "Envelope attack" + rate},
+        {EnvDecayRateCombo, "Envelope decay" + rate},
+        {EnvSustainLevelCombo, "Envelope sustain level: a change of the level held while a key is down, -7..7."},
+        {EnvReleaseRateCombo, "Envelope release" + rate},
+        {PitchShiftCoarseCombo, "Pitch shift coarse: -24..24 semitones."},
+        {PitchShiftFineCombo, "Pitch shift fine: -50..50 cents (hundredths of a semitone)."},
+        {BendRangeLowerCombo, "Bender range down: how far the pitch bender lowers the pitch, -36..0 semitones."},
+        {BendRangeUpperCombo, "Bender range up: how far the pitch bender raises the pitch, 00..12 semitones."},
+        {PitchChAfterSensCombo, "Channel aftertouch to pitch: the pitch change by channel aftertouch, -36..12 "
+                                "semitones."},
+        {PitchPolyAfterSensCombo, "Polyphonic aftertouch to pitch: the pitch change by key pressure, -36..12 "
+                                  "semitones."},
+        {AutoBendDepthCombo, "Auto bend depth: the pitch a note starts from and glides to its own, -36..12 "
+                             "semitones."},
+        {AutoBendRateCombo, "Auto bend rate: the speed of that glide" + sixteenth},
+        {DetuneDepthCombo, "Detune depth" + sixteenth},
+        {RateCombo, "Vibrato rate: its speed, 0..63."},
+        {WaveformCombo, "Vibrato waveform: Tri (triangle), Sine, Square, SawUp, SawDwn (sawtooth up or down), "
+                        "Randm1..4 (random)."},
+        {DepthCombo, "Vibrato depth" + sixteenth},
+        {DelayCombo, "Vibrato delay: the time before the vibrato starts" + sixteenth},
+        {RiseTimeCombo, "Vibrato rise time: the time it takes to reach its depth" + sixteenth},
+        {ModulationDepthCombo, "Modulation depth: the vibrato the modulation wheel adds" + sixteenth},
+        {VibratoChAfterSensCombo, "Channel aftertouch to vibrato: the vibrato channel aftertouch adds" + sixteenth},
+        {VibratoPolyAfterSensCombo, "Polyphonic aftertouch to vibrato: the vibrato key pressure adds" + sixteenth},
+    });
 }
 
 void frmTimbre::ConnectHandlers() {
     connect(TimbreTimbreNameText, &QLineEdit::textChanged, this, &frmTimbre::OnNameChanged);
+    // Leaving the name field (or Return) ends a typing burst.
+    nameBurst_ = history_->NewBurst();
+    connect(TimbreTimbreNameText, &QLineEdit::editingFinished, this, [this] { nameBurst_ = history_->NewBurst(); });
     connect(ToneMediaCombo, &QComboBox::currentIndexChanged, this, &frmTimbre::OnToneMediaChanged);
     connect(ToneNumberCombo, &QComboBox::currentIndexChanged, this, &frmTimbre::OnToneNumberChanged);
     for (const ParamCombo& pc : params_) {
@@ -150,6 +205,9 @@ void frmTimbre::ConnectHandlers() {
         connect(pc.combo, &QComboBox::currentIndexChanged, this,
                 [this, pc](int) { OnParamChanged(pc.param, pc.combo); });
     }
+    connect(PlayButton, &QPushButton::clicked, this, [this] {
+        if (const auto channel = PartChannel()) notes_->Play(*channel, quorvane::ui::TestNotes::kMiddleC);
+    });
     // "Done" only hides the window; it is kept for the next opening.
     connect(EndButton, &QPushButton::clicked, this, &QDialog::accept);
 }
@@ -162,7 +220,19 @@ void frmTimbre::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) QMetaObject::invokeMethod(this, [this] { Activate(); }, Qt::QueuedConnection);
 }
 
+void frmTimbre::hideEvent(QHideEvent* event) {
+    // A test note still sounding is switched off with the window.
+    notes_->StopAll();
+    QDialog::hideEvent(event);
+}
+
+std::optional<int> frmTimbre::PartChannel() const {
+    if (gintPartNo < 1 || gintPartNo > 6 || !u220_.PatchDataLoaded()) return std::nullopt;
+    return quorvane::ui::TestNotes::Channel(u220_.PatchPartReceiveChannel(gintPartNo));
+}
+
 void frmTimbre::Activate() {
+    PlayButton->setEnabled(PartChannel().has_value());
     if (gintPartNo < 1 || gintPartNo > 6) return;
     quorvane::ui::WaitCursor hourglass;
     // Set from the first read on: while it waits, the controls still show the
@@ -173,6 +243,10 @@ void frmTimbre::Activate() {
     // The first read waits for the module while the window is already up with
     // this part's caption: show nothing meanwhile, not the part edited last time.
     if (!u220_.TimbreDataLoaded()) ClearControls();
+    // Steps recorded for another part, or against values since read afresh,
+    // are not offered here any more.
+    if (!u220_.TimbreDataLoaded() || historyPart_ != gintPartNo) history_->Clear();
+    historyPart_ = gintPartNo;
     const int16_t media = u220_.TimbreToneMedia(gintPartNo);
     if (!u220_.TimbreDataLoaded()) {
         // The module did not answer and the user gave up: show nothing rather
@@ -198,46 +272,76 @@ void frmTimbre::ShowToneName(int media, int number) {
         u220_.ToneName(static_cast<int16_t>(media), static_cast<int16_t>(number))));
 }
 
-void frmTimbre::Sync(const std::function<void(int16_t)>& write) {
-    if (!patch_.SyncPartCheck || !patch_.SyncPartCheck->isChecked()) return;
+void frmTimbre::Sync(const QString& what, const std::function<void(int16_t)>& write, quorvane::ui::Burst burst) {
     if (gintPartNo < 1 || gintPartNo > 6) return;
-    // The patch editor's lists decide which parts play the same timbre. The
-    // edited part always matches itself (and so is written a second time); a
-    // part whose list shows nothing matches no other part.
-    const QComboBox* own = patch_.TimbreNumberCombo[gintPartNo];
-    const int timbre = own ? own->currentIndex() : -1;
-    UpdatingGuard guard(Updating, updatingDepth_);
-    for (int16_t p = 1; p <= 6; ++p) {
-        const QComboBox* c = patch_.TimbreNumberCombo[p];
-        if (p == gintPartNo || (timbre >= 0 && c && c->currentIndex() == timbre)) write(p);
+    history_->BeginStep(what, burst);
+    write(gintPartNo);
+    if (patch_.SyncPartCheck && patch_.SyncPartCheck->isChecked()) {
+        // The patch editor's lists decide which parts play the same timbre. The
+        // edited part always matches itself (and so is written a second time); a
+        // part whose list shows nothing matches no other part.
+        const QComboBox* own = patch_.TimbreNumberCombo[gintPartNo];
+        const int timbre = own ? own->currentIndex() : -1;
+        UpdatingGuard guard(Updating, updatingDepth_);
+        for (int16_t p = 1; p <= 6; ++p) {
+            const QComboBox* c = patch_.TimbreNumberCombo[p];
+            if (p == gintPartNo || (timbre >= 0 && c && c->currentIndex() == timbre)) write(p);
+        }
     }
+    history_->EndStep();
 }
 
 void frmTimbre::OnParamChanged(Param param, QComboBox* combo) {
     const int value = combo->currentIndex();
     if (Updating || value < 0) return;
-    u220_.let(param, gintPartNo, static_cast<int16_t>(value));
-    Sync([&](int16_t p) { u220_.let(param, p, static_cast<int16_t>(value)); });
+    Sync(combo->accessibleName(), [&](int16_t p) {
+        history_->Write(quorvane::ui::EditTarget::Of(param, p), value, combo->accessibleName());
+    });
 }
 
 void frmTimbre::OnToneMediaChanged(int index) {
     if (Updating || index < 0) return;
     ShowToneName(index, u220_.TimbreToneNumber(gintPartNo));
-    u220_.TimbreToneMedia(gintPartNo, static_cast<int16_t>(index));
-    Sync([&](int16_t p) { u220_.TimbreToneMedia(p, static_cast<int16_t>(index)); });
+    Sync("Tone media", [&](int16_t p) {
+        history_->Write(quorvane::ui::EditTarget::Of(Param::TimbreToneMedia, p), index, "Tone media");
+    });
 }
 
 void frmTimbre::OnToneNumberChanged(int index) {
     if (Updating || index < 0) return;
     ShowToneName(u220_.TimbreToneMedia(gintPartNo), index);
-    u220_.TimbreToneNumber(gintPartNo, static_cast<int16_t>(index));
-    Sync([&](int16_t p) { u220_.TimbreToneNumber(p, static_cast<int16_t>(index)); });
+    Sync("Tone number", [&](int16_t p) {
+        history_->Write(quorvane::ui::EditTarget::Of(Param::TimbreToneNumber, p), index, "Tone number");
+    });
 }
 
 void frmTimbre::OnNameChanged(const QString& text) {
     if (Updating) return;
     const auto bytes = quorvane::ui::NameToSend(TimbreTimbreNameText, text);
     if (!bytes) return;
-    u220_.TimbreTimbreName(gintPartNo, *bytes);
-    Sync([&](int16_t p) { u220_.TimbreTimbreName(p, *bytes); });
+    // The keystrokes of one burst (no pause over two seconds) undo as one step.
+    Sync(
+        "Timbre name",
+        [&](int16_t p) {
+            history_->Write(quorvane::ui::EditTarget::Of(quorvane::NameParam::TimbreTimbreName, p), *bytes,
+                            "Timbre name");
+        },
+        {nameBurst_, std::chrono::seconds(2)});
+}
+
+void frmTimbre::ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) {
+    // Only the part shown; a part written along by a synchronized edit is not.
+    if (target.index != gintPartNo) return;
+    UpdatingGuard guard(Updating, updatingDepth_);
+    if (target.kind == quorvane::ui::EditTarget::Kind::Name) {
+        if (const auto* bytes = std::get_if<std::string>(&value))
+            TimbreTimbreNameText->setText(quorvane::ui::NameForDisplay(*bytes));
+        return;
+    }
+    const int* index = std::get_if<int>(&value);
+    if (target.kind != quorvane::ui::EditTarget::Kind::Param || !index) return;
+    for (const ParamCombo& pc : params_)
+        if (pc.param == target.param()) lists::Select(pc.combo, *index);
+    if (target.param() == Param::TimbreToneMedia || target.param() == Param::TimbreToneNumber)
+        ShowToneName(u220_.TimbreToneMedia(gintPartNo), u220_.TimbreToneNumber(gintPartNo));
 }

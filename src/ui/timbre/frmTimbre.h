@@ -14,13 +14,18 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "device/ParamTable.h"
+#include "ui/common/EditHistory.h"
+#include "ui/common/TestNotes.h"
 
 class QComboBox;
 class QLineEdit;
+class QMenuBar;
 class QPushButton;
+class QHideEvent;
 class QShowEvent;
 class frmPatch;
 
@@ -31,7 +36,7 @@ namespace quorvane::ui {
 class MainContext;
 }
 
-class frmTimbre : public QDialog {
+class frmTimbre : public QDialog, public quorvane::ui::EditView {
     Q_OBJECT
 public:
     frmTimbre(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent = nullptr);
@@ -83,9 +88,22 @@ public:
     QComboBox* VibratoPolyAfterSensCombo = nullptr;
 
     QPushButton* EndButton = nullptr;
+    // "Play": a short middle C on the part's receive channel (disabled for "Off").
+    QPushButton* PlayButton = nullptr;
+    quorvane::ui::TestNotes* Notes() const { return notes_; }
+
+    // "Edit" menu: undo and redo of this window's edits. The steps belong to
+    // the part shown: opening for another part (or reading afresh) forgets them.
+    QMenuBar* MenuBar = nullptr;
+    quorvane::ui::EditHistory* History() const { return history_; }
+
+    // EditView
+    void ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) override;
+    bool EditsBlocked() const override { return Updating; }
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     // One parameter list and the model member it edits.
@@ -103,14 +121,22 @@ private:
     // Runs write(p) for every part whose timbre list in the patch editor shows
     // the same timbre as gintPartNo's (the edited part included), when the
     // patch editor's sync box is checked.
-    void Sync(const std::function<void(int16_t)>& write);
+    // All of it is one undo step named `what`.
+    void Sync(const QString& what, const std::function<void(int16_t)>& write,
+              quorvane::ui::Burst burst = {});
     void ShowToneName(int media, int number);
     // Empties the name boxes and every list (the Updating flag must be set).
     void ClearControls();
+    // The MIDI channel part gintPartNo receives on, when the patch is loaded and it has one.
+    std::optional<int> PartChannel() const;
 
     quorvane::ui::MainContext& ctx_;
     quorvane::clsU220& u220_;
     frmPatch& patch_;
     std::vector<ParamCombo> params_;  // tone media, tone number, then the 24 parameters
     int updatingDepth_ = 0;
+    quorvane::ui::EditHistory* history_ = nullptr;
+    quorvane::ui::TestNotes* notes_ = nullptr;
+    int16_t historyPart_ = 0;  // the part the recorded steps belong to
+    uint64_t nameBurst_ = 0;
 };

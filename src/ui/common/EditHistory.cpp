@@ -1,0 +1,240 @@
+#include "ui/common/EditHistory.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QUndoStack>
+#include <algorithm>
+#include <cmath>
+
+#include "device/clsU220.h"
+
+namespace quorvane::ui {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Names are compared and restored as the module holds them: 12 bytes, blank padded.
+EditValue Normalized(const EditTarget& t, EditValue v) {
+    if (t.kind == EditTarget::Kind::Name) {
+        if (auto* s = std::get_if<std::string>(&v)) {
+            s->resize(sysex::kNameChars, ' ');
+        }
+    }
+    return v;
+}
+
+// One undo step: the writes of one edit (several for a synchronized edit),
+// each with the value it replaced.
+class EditCommand : public QUndoCommand {
+public:
+    EditCommand(EditHistory& history, std::vector<EditWrite> writes, const QString& text, Burst burst)
+        : history_(history), writes_(std::move(writes)), burst_(burst), time_(Clock::now()) {
+        setText(text);
+    }
+
+    int id() const override { return 0x4544; }
+
+    // The edit itself has already been written when the step is recorded;
+    // only a later redo writes again.
+    void redo() override {
+        if (fresh_) {
+            fresh_ = false;
+            return;
+        }
+        for (const EditWrite& w : writes_) Apply(w.target, w.after);
+    }
+    void undo() override {
+        for (auto it = writes_.rbegin(); it != writes_.rend(); ++it) Apply(it->target, it->before);
+    }
+
+    bool mergeWith(const QUndoCommand* other) override {
+        const auto* o = static_cast<const EditCommand*>(other);
+        if (burst_.token == 0 || o->burst_.token != burst_.token) return false;
+        if (burst_.maxPause.count() > 0 && o->time_ - time_ > burst_.maxPause) return false;
+        if (o->writes_.size() != writes_.size()) return false;
+        for (size_t i = 0; i < writes_.size(); ++i)
+            if (!(writes_[i].target == o->writes_[i].target)) return false;
+        bool unchanged = true;
+        for (size_t i = 0; i < writes_.size(); ++i) {
+            writes_[i].after = o->writes_[i].after;
+            unchanged = unchanged && writes_[i].after == writes_[i].before;
+        }
+        time_ = o->time_;
+        // A burst that ended where it began is no step at all.
+        setObsolete(unchanged);
+        return true;
+    }
+
+private:
+    void Apply(const EditTarget& t, const EditValue& v) {
+        history_.Send(t, v);
+        history_.Show(t, v);
+    }
+
+    EditHistory& history_;
+    std::vector<EditWrite> writes_;
+    Burst burst_;
+    Clock::time_point time_;
+    bool fresh_ = true;
+};
+
+// Keeps a name field's own undo keys from it, so they reach the window's actions.
+class UndoKeysToWindow : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            const QKeySequence shiftZ(Qt::CTRL | Qt::SHIFT | Qt::Key_Z);
+            if (key->matches(QKeySequence::Undo) || key->matches(QKeySequence::Redo) ||
+                QKeySequence(key->keyCombination()) == shiftZ) {
+                // Not the field's: left unaccepted, the override lets the
+                // window's shortcut take the keys.
+                event->ignore();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+}  // namespace
+
+EditHistory::EditHistory(quorvane::clsU220& model, EditView& view, QObject* parent)
+    : QObject(parent), model_(model), view_(view), stack_(new QUndoStack(this)) {
+    stack_->setUndoLimit(500);
+}
+
+EditHistory::~EditHistory() = default;
+
+std::optional<EditValue> EditHistory::Current(const EditTarget& t) const {
+    auto loaded = [this](Block b, int index) {
+        switch (b) {
+        case Block::MasterSetup: return model_.MasterSetupLoaded();
+        case Block::PatchCommon:
+        case Block::PatchRhythm:
+        case Block::PatchPart: return model_.PatchDataLoaded();
+        case Block::Timbre: return model_.TimbreDataLoaded();
+        case Block::RhythmCommon: return model_.RhythmCommonLoaded();
+        case Block::RhythmInst: return model_.RhythmInstLoaded(index);
+        }
+        return false;
+    };
+    // Only values the model holds: reading an unloaded block would wait for the
+    // module in the middle of an edit.
+    switch (t.kind) {
+    case EditTarget::Kind::Param:
+        if (!loaded(Info(t.param()).block, t.index)) return std::nullopt;
+        return EditValue{int(model_.get(t.param(), t.index))};
+    case EditTarget::Kind::Name:
+        if (!loaded(BlockOf(t.name()), t.index)) return std::nullopt;
+        return Normalized(t, model_.getName(t.name(), t.index));
+    case EditTarget::Kind::Master:
+        if (!model_.MasterSetupLoaded()) return std::nullopt;
+        return EditValue{int(model_.getMaster(t.master()))};
+    case EditTarget::Kind::Tune:
+        if (!model_.MasterSetupLoaded()) return std::nullopt;
+        return EditValue{int(std::lround(static_cast<double>(model_.MasterSetupMTune()) * 10.0))};
+    }
+    return std::nullopt;
+}
+
+bool EditHistory::Send(const EditTarget& t, const EditValue& v) {
+    const int* number = std::get_if<int>(&v);
+    const std::string* bytes = std::get_if<std::string>(&v);
+    switch (t.kind) {
+    case EditTarget::Kind::Param:
+        return number && model_.let(t.param(), t.index, static_cast<int16_t>(*number));
+    case EditTarget::Kind::Name:
+        if (!bytes) return false;
+        model_.letName(t.name(), t.index, *bytes);
+        return true;
+    case EditTarget::Kind::Master:
+        return number && model_.letMaster(t.master(), static_cast<int16_t>(*number));
+    case EditTarget::Kind::Tune:
+        return number && model_.MasterSetupMTune(static_cast<float>(*number) / 10.0f);
+    }
+    return false;
+}
+
+void EditHistory::Show(const EditTarget& t, const EditValue& v) { view_.ShowEdit(t, v); }
+
+void EditHistory::Write(const EditTarget& target, const EditValue& value, const QString& what, Burst burst) {
+    const std::optional<EditValue> before = Current(target);
+    if (!Send(target, value) || !before || replaying_) return;
+    const EditValue after = Normalized(target, value);
+    if (stepDepth_ > 0) {
+        auto same = [&](const EditWrite& w) { return w.target == target; };
+        auto it = std::find_if(stepWrites_.begin(), stepWrites_.end(), same);
+        if (it != stepWrites_.end()) it->after = after;
+        else stepWrites_.push_back({target, *before, after});
+        return;
+    }
+    if (*before == after) return;
+    stack_->push(new EditCommand(*this, {{target, *before, after}}, what, burst));
+}
+
+void EditHistory::BeginStep(const QString& what, Burst burst) {
+    if (stepDepth_++ > 0) return;
+    stepText_ = what;
+    stepBurst_ = burst;
+    stepWrites_.clear();
+}
+
+void EditHistory::EndStep() {
+    if (stepDepth_ == 0 || --stepDepth_ > 0) return;
+    std::vector<EditWrite> writes;
+    for (const EditWrite& w : stepWrites_)
+        if (!(w.before == w.after)) writes.push_back(w);
+    stepWrites_.clear();
+    if (!writes.empty()) stack_->push(new EditCommand(*this, std::move(writes), stepText_, stepBurst_));
+}
+
+void EditHistory::Clear() { stack_->clear(); }
+
+void EditHistory::Undo() {
+    if (replaying_ || view_.EditsBlocked() || !stack_->canUndo()) return;
+    replaying_ = true;
+    stack_->undo();
+    replaying_ = false;
+}
+
+void EditHistory::Redo() {
+    if (replaying_ || view_.EditsBlocked() || !stack_->canRedo()) return;
+    replaying_ = true;
+    stack_->redo();
+    replaying_ = false;
+}
+
+void EditHistory::AddActions(QMenu* menu) {
+    undoAction_ = menu->addAction(tr("&Undo"));
+    undoAction_->setShortcut(QKeySequence::Undo);
+    redoAction_ = menu->addAction(tr("&Redo"));
+    QList<QKeySequence> redoKeys{QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)};
+    for (const QKeySequence& k : QKeySequence::keyBindings(QKeySequence::Redo))
+        if (!redoKeys.contains(k)) redoKeys << k;
+    redoAction_->setShortcuts(redoKeys);
+    undoAction_->setEnabled(false);
+    redoAction_->setEnabled(false);
+    connect(undoAction_, &QAction::triggered, this, [this] { Undo(); });
+    connect(redoAction_, &QAction::triggered, this, [this] { Redo(); });
+    connect(stack_, &QUndoStack::canUndoChanged, undoAction_, &QAction::setEnabled);
+    connect(stack_, &QUndoStack::canRedoChanged, redoAction_, &QAction::setEnabled);
+    connect(stack_, &QUndoStack::undoTextChanged, undoAction_, [this](const QString& text) {
+        undoAction_->setText(text.isEmpty() ? tr("&Undo") : tr("&Undo %1").arg(text));
+    });
+    connect(stack_, &QUndoStack::redoTextChanged, redoAction_, [this](const QString& text) {
+        redoAction_->setText(text.isEmpty() ? tr("&Redo") : tr("&Redo %1").arg(text));
+    });
+}
+
+void EditHistory::LeaveUndoToWindow(QLineEdit* edit) {
+    static UndoKeysToWindow* filter = new UndoKeysToWindow(qApp);
+    edit->installEventFilter(filter);
+}
+
+}  // namespace quorvane::ui
