@@ -242,6 +242,15 @@ void clsU220::InvalidateAll() {
     instLoaded_.fill(false);
 }
 
+void clsU220::ForgetModule() {
+    InvalidateAll();
+    masterLoaded_ = false;
+    patchNameLoaded_.fill(false);
+    timbreNameLoaded_.fill(false);
+    rhythmNameLoaded_.fill(false);
+    lastPatchSent_ = 0;  // nothing sent to this module yet
+}
+
 // ---------------------------------------------------------------------------
 // Inbound
 

@@ -184,6 +184,10 @@ public:
 
     // Forgets every block (not the memory names), so the next gets read again.
     void InvalidateAll();
+    // Forgets everything read from the module, the master setup and the memory
+    // names included: after a switch to other ports or another device ID the
+    // next gets read the module that is there now.
+    void ForgetModule();
 
     // ---- raw memory (backup, restore, copy) -------------------------------------
     // Reads pieces of at most 128 addresses each, as the module answers them, as

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <iostream>
 #include <map>
@@ -90,8 +91,16 @@ using Api = RtMidi::Api;
 // set (which is only possible after construction). A desktop program has no
 // console worth writing to, and an API without a server just lists no ports.
 
+// Times a client of ours lost its MIDI system (see MidiSystemFailures).
+std::atomic<uint64_t> gSystemFailures{0};
+
 #if !defined(_WIN32)
 void silentJack(const char*) {}
+// JACK's client library says so (once per client) when the server connection
+// of a client breaks: the server stopped, or it threw the client out.
+void jackErrors(const char* text) {
+    if (text && std::strstr(text, "read fail")) ++gSystemFailures;
+}
 void silentAlsa(const char*, int, const char*, int, const char*, ...) {}
 #endif
 
@@ -103,7 +112,7 @@ void quietLibraries() {
         // built with them, and this file needs neither's headers.
         using JackFn = void (*)(void (*)(const char*));
         using AlsaFn = int (*)(void (*)(const char*, int, const char*, int, const char*, ...));
-        if (auto f = reinterpret_cast<JackFn>(dlsym(RTLD_DEFAULT, "jack_set_error_function"))) f(silentJack);
+        if (auto f = reinterpret_cast<JackFn>(dlsym(RTLD_DEFAULT, "jack_set_error_function"))) f(jackErrors);
         if (auto f = reinterpret_cast<JackFn>(dlsym(RTLD_DEFAULT, "jack_set_info_function"))) f(silentJack);
         if (auto f = reinterpret_cast<AlsaFn>(dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler"))) f(silentAlsa);
 #endif
@@ -305,9 +314,15 @@ constexpr auto kJackOutputQuiesce = std::chrono::milliseconds(100);
 // Deletes an RtMidi object (closing its port and client) quietly and paced.
 struct RtDeleter {
     bool live = true;  // false: a JACK object that never reached a server
+    // A JACK client whose server connection broke after it was made is left
+    // alone: closing it then crashes inside JACK's client library now and then
+    // (its own threads are still taking the client down). That costs the few
+    // kilobytes of a client each time a server goes away.
+    uint64_t failuresAtStart = gSystemFailures.load();
     template <class T>
     void operator()(T* p) const {
         const Api api = p->getCurrentApi();
+        if (api == RtMidi::UNIX_JACK && live && gSystemFailures.load() != failuresAtStart) return;
         if constexpr (std::is_same_v<T, RtMidiOut>) {
             if (live && api == RtMidi::UNIX_JACK) {
                 {
@@ -382,16 +397,26 @@ public:
     void setOpen(T* port, Api api) {
         open_ = port;
         openApi_ = api;
+        openStale_ = false;
+        failuresSeen_ = gSystemFailures.load();
         if (open_) probes_.clear();
     }
 
     std::vector<PortEntry> list() {
         std::vector<PortEntry> out;
+        // A client whose server went away goes on listing the ports it last saw:
+        // start afresh, so the lists show what is there now (and a server that
+        // comes back is found).
+        if (const uint64_t failures = gSystemFailures.load(); failures != failuresSeen_) {
+            probes_.clear();
+            failuresSeen_ = failures;
+            openStale_ = open_ != nullptr;
+        }
         const auto apis = usableApis();
         const bool tagged = apis.size() > 1;
         for (Api api : apis) {
             T* rt = nullptr;
-            if (open_ && api == openApi_ && api == RtMidi::UNIX_JACK) {
+            if (open_ && !openStale_ && api == openApi_ && api == RtMidi::UNIX_JACK) {
                 rt = open_;  // JACK's calls for listing are safe beside the port's own use
             } else {
                 auto& probe = probes_[api];
@@ -420,8 +445,10 @@ public:
 private:
     std::string client_;
     std::map<Api, RtPtr<T>> probes_;
+    uint64_t failuresSeen_ = gSystemFailures.load();
     T* open_ = nullptr;
     Api openApi_ = RtMidi::UNSPECIFIED;
+    bool openStale_ = false;  // the open port's client lost its server: it lists what it last saw
 };
 
 // The port number of `entry` on `rt` now: ports come and go, so the listed
@@ -875,6 +902,35 @@ void RtMidiInput::discard() {
 uint64_t RtMidiInput::droppedCount() const { return overflowCount() + incompleteCount(); }
 uint64_t RtMidiInput::overflowCount() const { return d_->queue->overflow; }
 uint64_t RtMidiInput::incompleteCount() const { return d_->queue->incomplete; }
+
+uint64_t MidiSystemFailures() { return gSystemFailures.load(); }
+
+namespace {
+
+// The API whose device list shows `deviceLabel`: named by its prefix when
+// several APIs are compiled in, else the only one.
+std::optional<Api> apiOfLabel(const std::string& deviceLabel) {
+    const auto apis = usableApis();
+    if (apis.size() == 1) return apis.front();
+    for (Api api : apis)
+        if (deviceLabel.rfind(apiLabel(api) + ": ", 0) == 0) return api;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string MidiSystemName(const std::string& deviceLabel) {
+    const auto api = apiOfLabel(deviceLabel);
+    return api ? apiLabel(*api) : std::string();
+}
+
+bool MidiSystemRunning(const std::string& deviceLabel) {
+    const auto api = apiOfLabel(deviceLabel);
+    if (!api) return true;  // not a port of ours to judge
+    std::string warning;
+    auto probe = makeRt<RtMidiOut>(*api, "Quorvane-check", nullptr, &warning);
+    return probe && warning.empty();
+}
 
 std::vector<std::string> RtMidiApiNames() {
     std::vector<std::string> names;

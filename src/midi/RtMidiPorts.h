@@ -125,6 +125,16 @@ private:
     std::unique_ptr<Impl> d_;
 };
 
+// How many times a MIDI system client of this program lost its server (JACK:
+// the server stopped or dropped the client). Only grows; any thread. Device
+// lists made after a change start with fresh clients.
+uint64_t MidiSystemFailures();
+// Whether the MIDI system behind the port listed as `deviceLabel` runs now (a
+// short-lived client finds out; true for a name of no API). Its name ("JACK"),
+// "" when unknown.
+bool MidiSystemRunning(const std::string& deviceLabel);
+std::string MidiSystemName(const std::string& deviceLabel);
+
 // Names of the APIs compiled into RtMidi, e.g. {"ALSA", "JACK"}.
 std::vector<std::string> RtMidiApiNames();
 

@@ -15,6 +15,9 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -38,6 +41,19 @@
 namespace quorvane::test {
 
 using Bytes = std::vector<uint8_t>;
+
+// Window tests never read or write the user's settings: each test program
+// starts with none, in a folder of its own that goes when it ends.
+inline QTemporaryDir& TestSettingsDir() {
+    static QTemporaryDir dir;
+    return dir;
+}
+inline const bool kPrivateSettings = [] {
+    QStandardPaths::setTestModeEnabled(true);
+    for (QSettings::Format f : {QSettings::NativeFormat, QSettings::IniFormat})
+        QSettings::setPath(f, QSettings::UserScope, TestSettingsDir().path());
+    return true;
+}();
 
 // A model connected to the built-in virtual module, both ports open.
 // Members are destroyed in reverse order: the model (closing its ports) before
@@ -362,6 +378,130 @@ inline bool SaveScreenshot(QWidget& window, const QString& file) {
     if (!ScreenshotsWanted()) return true;
     QTest::qWait(100);
     return window.grab().save(QDir(QString::fromLocal8Bit(qgetenv("QUORVANE_SCREENSHOT_DIR"))).filePath(file));
+}
+
+// ---- a MIDI system with named ports -----------------------------------------
+
+// Stands in for the MIDI system of the machine: a few named ports, two of which
+// ("Interface In" / "Interface Out") reach a second module, `module`. The
+// interface can be unplugged (its ports leave the lists and the module hears
+// nothing) and plugged in again; a connection made before a replug stays dead
+// until the port is opened again, as on JACK or ALSA.
+struct NamedMidiSystem {
+    std::shared_ptr<midi::VirtualU220> module = std::make_shared<midi::VirtualU220>();
+    std::vector<std::string> outs{"Thru Out", "Interface Out"};
+    std::vector<std::string> ins{"Thru In", "Interface In"};
+    std::string moduleOut = "Interface Out", moduleIn = "Interface In";
+    int generation = 0;  // goes up at each replug
+    bool plugged = true;
+    int opens = 0;       // successful opens of either direction
+
+    void unplug() {
+        plugged = false;
+        ++generation;
+        std::erase(outs, moduleOut);
+        std::erase(ins, moduleIn);
+    }
+    void plugIn(bool atTheFront = true) {
+        plugged = true;
+        ++generation;
+        // Listed again, maybe under another number.
+        outs.insert(atTheFront ? outs.begin() : outs.end(), moduleOut);
+        ins.insert(atTheFront ? ins.begin() : ins.end(), moduleIn);
+    }
+    // A quick restart: the names never leave the lists, the connections break.
+    void restart() { ++generation; }
+};
+
+class NamedOutput : public midi::MIDIOutput {
+public:
+    explicit NamedOutput(std::shared_ptr<NamedMidiSystem> sys) : sys_(std::move(sys)), inner_(sys_->module->makeOutput()) {}
+    int deviceCount() const override { return static_cast<int>(sys_->outs.size()); }
+    std::string deviceName(int i) const override { return i >= 0 && i < deviceCount() ? sys_->outs[i] : std::string(); }
+    bool open(int i) override {
+        close();
+        if (i < 0 || i >= deviceCount()) {
+            if (onError) onError(3, "The MIDI Out device number " + std::to_string(i) + " is no longer available.");
+            return false;
+        }
+        open_ = true;
+        toModule_ = sys_->outs[i] == sys_->moduleOut;
+        generation_ = sys_->generation;
+        ++sys_->opens;
+        if (toModule_) inner_->open(-1);
+        return true;
+    }
+    void close() override {
+        inner_->close();
+        open_ = toModule_ = false;
+    }
+    bool isOpen() const override { return open_; }
+    void sendShort(uint8_t st, uint8_t d) override {
+        if (live()) inner_->sendShort(st, d);
+    }
+    void sendSysEx(const midi::Bytes& f) override {
+        if (live()) inner_->sendSysEx(f);
+    }
+    void setSendGapMs(int ms) override { gap_ = ms; }
+    int sendGapMs() const override { return gap_; }
+
+private:
+    bool live() const { return open_ && toModule_ && sys_->plugged && generation_ == sys_->generation; }
+    std::shared_ptr<NamedMidiSystem> sys_;
+    std::unique_ptr<midi::MIDIOutput> inner_;
+    bool open_ = false, toModule_ = false;
+    int generation_ = 0, gap_ = 0;
+};
+
+class NamedInput : public midi::MIDIInput {
+public:
+    NamedInput(std::shared_ptr<NamedMidiSystem> sys, midi::PostFn post)
+        : sys_(std::move(sys)), inner_(sys_->module->makeInput(std::move(post))) {
+        inner_->onSysExReceived = [this] {
+            if (onSysExReceived) onSysExReceived();
+        };
+    }
+    int deviceCount() const override { return static_cast<int>(sys_->ins.size()); }
+    std::string deviceName(int i) const override { return i >= 0 && i < deviceCount() ? sys_->ins[i] : std::string(); }
+    bool open(int i) override {
+        close();
+        if (i < 0 || i >= deviceCount()) {
+            if (onError) onError(3, "The MIDI In device number " + std::to_string(i) + " is no longer available.");
+            return false;
+        }
+        open_ = true;
+        generation_ = sys_->generation;
+        ++sys_->opens;
+        if (sys_->ins[i] == sys_->moduleIn) inner_->open(0);
+        return true;
+    }
+    void close() override {
+        inner_->close();
+        open_ = false;
+    }
+    bool isOpen() const override { return open_; }
+    // A broken connection hears nothing: what arrives is thrown away.
+    int messageCount() const override {
+        if (!live())
+            while (inner_->messageCount() > 0) inner_->discard();
+        return inner_->messageCount();
+    }
+    midi::Bytes receivedMessage() const override { return live() ? inner_->receivedMessage() : midi::Bytes{}; }
+    void discard() override { inner_->discard(); }
+
+private:
+    bool live() const { return open_ && sys_->plugged && generation_ == sys_->generation; }
+    std::shared_ptr<NamedMidiSystem> sys_;
+    std::unique_ptr<midi::MIDIInput> inner_;
+    bool open_ = false;
+    int generation_ = 0;
+};
+
+// Ports for a model: the built-in module `vm` first, then the named system.
+inline midi::Ports NamedPorts(std::shared_ptr<midi::VirtualU220> vm, std::shared_ptr<NamedMidiSystem> sys,
+                              midi::PostFn post) {
+    return midi::CombinePorts(vm->makeOutput(), vm->makeInput(post), std::make_unique<NamedOutput>(sys),
+                              std::make_unique<NamedInput>(sys, post));
 }
 
 // Runs events until pred holds or `ms` pass; true when it holds.

@@ -5,7 +5,11 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QSpinBox>
+
 #include "ui/UiTestSupport.h"
+#include "ui/setup/AppSettings.h"
+#include "ui/setup/PortChoice.h"
 #include "ui/setup/frmMIDISetupForm.h"
 
 using namespace quorvane;
@@ -48,15 +52,18 @@ private slots:
     void noInputDevice();
     void silentModuleAsksAndAllowsAnotherTry();
     void cancelEndsEvenDuringTheProbe();
+    void remembersTheLastWorkingChoiceByName_data();
+    void remembersTheLastWorkingChoiceByName();
 };
 
 void tst_Setup::listsAndDefaults() {
     VirtualRig rig(false);
     frmMIDISetupForm d(rig.u220());
     QCOMPARE(d.windowTitle(), QStringLiteral("Quorvane / MIDI Setup"));
-    QVERIFY(HasLabel(d, "MIDI In Device"));
-    QVERIFY(HasLabel(d, "MIDI Out Device"));
-    QVERIFY(HasLabel(d, "U-220 Device ID"));
+    // Each label underlines a letter that moves to its field.
+    QVERIFY(HasLabel(d, "MIDI &In Device"));
+    QVERIFY(HasLabel(d, "MIDI &Out Device"));
+    QVERIFY(HasLabel(d, "U-220 &Device ID"));
     QCOMPARE(d.cmdOK->text(), QStringLiteral("Ok"));
     QCOMPARE(d.CmdCancel->text(), QStringLiteral("Cancel"));
     QCOMPARE(d.lblStatus->text(), QString());
@@ -156,6 +163,72 @@ void tst_Setup::cancelEndsEvenDuringTheProbe() {
     QCOMPARE(d.result(), int(QDialog::Rejected));
     QVERIFY(boxes.texts.isEmpty());
     QVERIFY(!d.isVisible());
+}
+
+void tst_Setup::remembersTheLastWorkingChoiceByName_data() {
+    QTest::addColumn<bool>("saved");       // a choice is remembered
+    QTest::addColumn<bool>("moved");       // its ports are listed under other numbers now
+    QTest::addColumn<bool>("gone");        // its ports are not listed at all
+    QTest::addColumn<QString>("inShown");  // what the dialog then selects
+    QTest::addColumn<QString>("idShown");
+    QTest::addColumn<int>("gapShown");
+    const QString builtIn = QString::fromLatin1(midi::VirtualU220::kDeviceName);
+    QTest::newRow("nothing remembered") << false << false << false << builtIn << "17" << 20;
+    QTest::newRow("same ports, other numbers") << true << true << false << "Interface In" << "5" << 45;
+    QTest::newRow("ports gone: the built-in module") << true << false << true << builtIn << "5" << 45;
+}
+
+void tst_Setup::remembersTheLastWorkingChoiceByName() {
+    QFETCH(bool, saved);
+    QFETCH(bool, moved);
+    QFETCH(bool, gone);
+    QFETCH(QString, inShown);
+    QFETCH(QString, idShown);
+    QFETCH(int, gapShown);
+    ui::AppSettings()->clear();
+    auto sys = std::make_shared<NamedMidiSystem>();
+    sys->module->withEmulator([](auto& e) {
+        e.setDeviceId(4);
+        return 0;
+    });
+    VirtualRig rig(false);
+    {
+        // A first start: the interface, device ID 5, 45 ms between messages; Ok.
+        auto ports = NamedPorts(rig.vm, sys, [&](std::function<void()> f) { rig.host.post(std::move(f)); });
+        clsU220 model(rig.host, std::move(ports.output), std::move(ports.input));
+        frmMIDISetupForm d(model);
+        d.ComboMidiIn->setCurrentIndex(d.ComboMidiIn->findText("Interface In"));
+        d.ComboMidiOut->setCurrentIndex(d.ComboMidiOut->findText("Interface Out"));
+        d.comboDeviceID->setCurrentIndex(4);
+        d.spinSendGap->setValue(45);
+        if (!saved) SetSilent(*sys->module, true);  // no answer: nothing is remembered
+        MessageBoxWatcher boxes;
+        d.show();
+        d.cmdOK->click();
+        QCOMPARE(d.result(), int(saved ? QDialog::Accepted : QDialog::Rejected));
+        QCOMPARE(model.MIDIOutput1->sendGapMs(), 45);  // the real port keeps the pause chosen
+        SetSilent(*sys->module, false);
+    }
+    if (moved) {
+        sys->unplug();
+        sys->plugIn(true);  // listed first now
+    }
+    if (gone) sys->unplug();
+
+    // The next start.
+    auto ports = NamedPorts(rig.vm, sys, [&](std::function<void()> f) { rig.host.post(std::move(f)); });
+    clsU220 model(rig.host, std::move(ports.output), std::move(ports.input));
+    frmMIDISetupForm d(model);
+    QCOMPARE(d.ComboMidiIn->currentText(), inShown);
+    QCOMPARE(d.ComboMidiOut->currentText(),
+             inShown == "Interface In" ? QStringLiteral("Interface Out") : QString::fromLatin1(midi::VirtualU220::kDeviceName));
+    QCOMPARE(d.comboDeviceID->currentText(), idShown);
+    QCOMPARE(model.DeviceID(), int16_t(idShown.toInt() - 1));
+    QCOMPARE(d.spinSendGap->value(), gapShown);
+    QCOMPARE(d.spinSendGap->minimum(), 0);
+    QCOMPARE(d.spinSendGap->maximum(), 200);
+    QVERIFY(HasLabel(d, "&Pause between messages"));
+    if (moved) QCOMPARE(d.ComboMidiIn->currentIndex(), 1);  // right after the built-in module
 }
 
 QTEST_MAIN(tst_Setup)

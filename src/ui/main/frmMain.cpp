@@ -23,7 +23,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "Connection.h"
 #include "UpDown.h"
+#include "WindowPlacement.h"
 #include "device/NameCodec.h"
 #include "device/clsU220.h"
 #include "midi/PortSet.h"
@@ -72,7 +74,8 @@ frmMain::frmMain(frmMainOptions options, QWidget* parent)
     : QMainWindow(parent), options_(std::move(options)), host_(std::make_unique<QtHost>()) {
     virtualModule_ = options_.virtualModule ? options_.virtualModule : std::make_shared<midi::VirtualU220>();
     QtHost* host = host_.get();
-    midi::Ports ports = midi::CreatePorts([host](std::function<void()> f) { host->post(std::move(f)); }, virtualModule_);
+    midi::PostFn post = [host](std::function<void()> f) { host->post(std::move(f)); };
+    midi::Ports ports = options_.makePorts ? options_.makePorts(virtualModule_, post) : midi::CreatePorts(post, virtualModule_);
     u220_ = std::make_unique<quorvane::clsU220>(*host_, std::move(ports.output), std::move(ports.input));
     // A child: destroyed after the model, which reports to it until then.
     MIDIMonitorLog = new MonitorLog(this);
@@ -92,6 +95,13 @@ frmMain::frmMain(frmMainOptions options, QWidget* parent)
 
     BuildWindow();
     FillMasterSetupLists();
+
+    WindowPlacement::Install();  // this window and the editors open where they were
+
+    keeper_ = new ConnectionKeeper(*u220_, this);
+    connect(keeper_, &ConnectionKeeper::news, this, [this](const QString& text) { ShowStatus(text); });
+    connect(keeper_, &ConnectionKeeper::reconnected, this, [this] { Reconnected(); });
+    connect(keeper_, &ConnectionKeeper::midiSystemStopped, this, [this](const QString& text) { MidiSystemStopped(text); });
 }
 
 frmMain::~frmMain() {
@@ -105,6 +115,15 @@ void frmMain::BuildWindow() {
     setWindowTitle(QStringLiteral("Quorvane"));
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    mnuFileReload = file->addAction(QStringLiteral("&Reload"));
+    mnuFileReload->setObjectName(QStringLiteral("mnuFileReload"));
+    mnuFileReload->setShortcut(QKeySequence::Refresh);
+    mnuFileReload->setStatusTip(QStringLiteral("Loads what is missing from the module"));
+    connect(mnuFileReload, &QAction::triggered, this, [this] { mnuFileReload_Click(); });
+    mnuFileMIDISetup = file->addAction(QStringLiteral("&MIDI Setup..."));
+    mnuFileMIDISetup->setObjectName(QStringLiteral("mnuFileMIDISetup"));
+    connect(mnuFileMIDISetup, &QAction::triggered, this, [this] { mnuFileMIDISetup_Click(); });
+    file->addSeparator();
     QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
     // Undo and redo of the master setup panel.
     masterView_ = std::make_unique<EditViewFunctions>(
@@ -386,6 +405,7 @@ bool frmMain::Load() {
     }
     const int result = options_.runSetup ? options_.runSetup(*setup_) : setup_->exec();
     if (result != QDialog::Accepted) return false;
+    ConnectionOpened(setup_->Chosen());
 
     adjustSize();
     if (QScreen* s = screen()) {
@@ -416,15 +436,142 @@ void frmMain::Activate() {
     activating_ = true;
     ++activations_;
     EnterWait();
+    SyncNameProgress();
+    // Neither another load nor a switch of ports while this one waits.
+    mnuFileReload->setEnabled(false);
+    mnuFileMIDISetup->setEnabled(false);
+    bool ok = false;
     {
         WaitCursor hourglass;
-        bool ok = ShowMasterSetup();
+        ok = ShowMasterSetup();
         if (ok && !quitRequested_) ok = LoadPatchList();
         if (ok && !quitRequested_) ok = LoadOtherNames();
         if (ok && !quitRequested_) cmdEditPatch->setVisible(true);
     }
+    if (!quitRequested_) ShowLoadOutcome(ok);
+    mnuFileReload->setEnabled(true);
+    mnuFileMIDISetup->setEnabled(true);
     activating_ = false;
     LeaveWait();
+}
+
+void frmMain::SyncNameProgress() {
+    // Each counter goes on from the names already held, so that it reaches its
+    // limit (and the bar goes away) when the last missing name arrives.
+    auto held = [](int limit, auto loaded) {
+        int n = 0;
+        for (int i = 1; i <= limit; ++i) n += loaded(i) ? 1 : 0;
+        return n >= limit ? 0 : n;
+    };
+    PatchNamesReceived = held(64, [this](int i) { return u220_->MemoryPatchNameLoaded(i); });
+    TimbreNamesReceived = held(128, [this](int i) { return u220_->MemoryTimbreNameLoaded(i); });
+    RhythmNamesReceived = held(4, [this](int i) { return u220_->MemoryRhythmNameLoaded(i); });
+}
+
+void frmMain::ShowLoadOutcome(bool complete) {
+    if (complete) {
+        // Everything is there: a "loading stopped" line has had its day.
+        if (statusLabel_->text() == texts::LoadStopped()) ShowStatus(QString());
+        return;
+    }
+    // A stopped load leaves no bar behind, only what happened and how to go on.
+    progress_ = 0.0f;
+    progressBar_->setValue(0);
+    progressBar_->setVisible(false);
+    ShowStatus(texts::LoadStopped());
+}
+
+void frmMain::ShowStatus(const QString& text) {
+    patchStatus_ = false;  // a patch change message, if one was there, has been replaced
+    statusLabel_->setText(text);
+    statusLabel_->setVisible(!text.isEmpty());
+}
+
+void frmMain::ConnectionOpened(const PortChoice& c) {
+    PortChoice now = c;
+    now.deviceId = u220_->DeviceID();
+    keeper_->setConnection(now);
+}
+
+bool frmMain::Busy() const { return activating_ || waits_ > 0 || host_->activeWaits() > 0; }
+
+void frmMain::Reconnected() {
+    // A module that was away may have been switched off or restarted: what was
+    // read from its temporary areas is read again when next needed.
+    if (!u220_->RequestOpen()) u220_->InvalidateAll();
+    if (!Busy() && isVisible()) Activate();
+}
+
+void frmMain::MidiSystemStopped(const QString& text) {
+    ShowStatus(text);
+    // Offer the setup dialog, unless an editor or a wait is in the way: the
+    // status line says it all then, and the File menu has the dialog.
+    if (Busy() || QApplication::activeModalWidget() || !isVisible()) return;
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::Close, this);
+    QPushButton* setup = box.addButton(QStringLiteral("&MIDI Setup..."), QMessageBox::AcceptRole);
+    box.setDefaultButton(setup);
+    box.exec();
+    QApplication::restoreOverrideCursor();
+    if (box.clickedButton() == setup) mnuFileMIDISetup_Click();
+}
+
+void frmMain::StartOver() {
+    // The kept patch editor lists the old module's names: built anew when next opened.
+    if (patchEditor_ && !patchEditor_->isVisible() && !editorOpening_) delete patchEditor_;
+    u220_->ForgetModule();
+    // Which patch the module is on is not known on the new connection.
+    wantedPatch_ = modulePatch_ = 0;
+    Updating = true;
+    pnameListBox->clear();
+    Updating = false;
+    cmdEditPatch->setVisible(false);
+    cmdEditPatch->setText(QStringLiteral("Edit Patch"));
+    FillMasterSetupLists();
+    ShowStatus(QString());
+    Activate();
+}
+
+void frmMain::mnuFileMIDISetup_Click() {
+    // Ports are not switched under a wait (a load, a patch change, an editor):
+    // the menu is reachable while names load.
+    if (Busy()) {
+        ShowStatus(QStringLiteral("MIDI Setup is available once loading has ended (or been cancelled)."));
+        return;
+    }
+    const PortChoice before = [this] {
+        PortChoice c = keeper_->connection();
+        c.deviceId = u220_->DeviceID();
+        return c;
+    }();
+    if (!setup_) setup_ = new frmMIDISetupForm(*u220_, this);
+    setup_->ShowChoice(before);  // lists the ports there are now
+    setup_->setResult(QDialog::Rejected);  // not the last run's Ok
+    EnterWait();
+    const int result = options_.runSetupAgain ? options_.runSetupAgain(*setup_) : setup_->exec();
+    LeaveWait();
+    if (quitRequested_) return;
+    if (result == QDialog::Accepted) {
+        ConnectionOpened(setup_->Chosen());
+        StartOver();
+        return;
+    }
+    // Cancelled: back to the ports and device ID in use before, in case an Ok
+    // that found no module had opened others.
+    if (setup_->PortsOpened()) {
+        QString error;
+        if (!OpenChoice(*u220_, before, &error) && !error.isEmpty()) ShowStatus(error);
+        keeper_->setConnection(before);
+    }
+    u220_->DeviceID(static_cast<int16_t>(before.deviceId));
+}
+
+void frmMain::mnuFileReload_Click() {
+    // Loads what is missing: the master setup when it was never read, and the
+    // names after the last one held. Nothing loaded already is asked again.
+    if (activating_) return;
+    ShowStatus(QString());
+    Activate();
 }
 
 void frmMain::ClearMasterSetup() {
@@ -471,12 +618,10 @@ QString frmMain::PatchEntryText(int patchNo) {
 
 bool frmMain::LoadPatchList() {
     if (pnameListBox->count() >= 64) return true;
-    // An earlier run that was cancelled left part of the list: build it afresh
-    // (the names it already has are held by the model and not asked again).
-    Updating = true;
-    pnameListBox->clear();
-    Updating = false;
-    for (int n = 1; n <= 64; ++n) {
+    // Entries are added in patch order as their names arrive, so an earlier run
+    // that stopped left patches 1..count: go on after them. The selection (the
+    // patch the module is on) stays as it is.
+    for (int n = pnameListBox->count() + 1; n <= 64; ++n) {
         const QString entry = PatchEntryText(n);  // waits for this name's reply
         if (quitRequested_) return false;
         if (!u220_->MemoryPatchNameLoaded(n)) return false;  // the user gave up on the module
@@ -516,9 +661,8 @@ void frmMain::NameReceived(int& counter, int limit, const char* text) {
     }
     progressBar_->setVisible(true);
     statusLabel_->setVisible(true);
-    // Other windows move the bar too: continue from where it stands.
-    if (static_cast<int>(progress_) != progressBar_->value()) progress_ = static_cast<float>(progressBar_->value());
-    progress_ += 100.0f / static_cast<float>(limit);
+    // From the count, not by steps: a reload after a stop goes on where it was.
+    progress_ = 100.0f * static_cast<float>(counter) / static_cast<float>(limit);
     progressBar_->setValue(std::clamp(static_cast<int>(progress_), 0, 100));
     statusLabel_->setText(QString::fromLatin1(text));
 }
@@ -764,18 +908,28 @@ void frmMain::LeaveWait() {
         QTimer::singleShot(0, qApp, [] { QCoreApplication::quit(); });
 }
 
-bool frmMain::AskRetry(const std::string& /*what*/) {
+bool frmMain::AskRetry(const std::string& what) {
     if (quitRequested_) return false;
+    // A port that has gone or a MIDI system that stopped is the likelier cause.
+    keeper_->check();
+    PortChoice now = keeper_->connection();
+    now.deviceId = u220_->DeviceID();
     // The hourglass is up during waits; the question needs the normal pointer.
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(),
                     QString::fromLatin1(kNotRespondingText), QMessageBox::Retry | QMessageBox::Cancel,
                     FrontWindow(this));
+    box.setInformativeText(keeper_->systemStopped() || keeper_->portsGone() ? statusLabel_->text()
+                                                                            : NotRespondingAdvice(now, what));
     box.setDefaultButton(QMessageBox::Retry);
     box.setEscapeButton(QMessageBox::Cancel);
     const int answer = box.exec();
     QApplication::restoreOverrideCursor();
-    return answer == QMessageBox::Retry && !quitRequested_;
+    const bool retry = answer == QMessageBox::Retry && !quitRequested_;
+    // The module's ports may have gone and come back between two looks at the
+    // lists (a quick restart): the request goes out on them opened afresh.
+    if (retry && now.real() && !keeper_->portsGone()) keeper_->reopen();
+    return retry;
 }
 
 void frmMain::ShowPortError(const std::string& text) {

@@ -28,9 +28,7 @@ namespace quorvane {
 class clsU220;
 enum class PatchChangeResult;
 }
-namespace quorvane::midi {
-class VirtualU220;
-}
+#include "midi/PortSet.h"
 
 namespace quorvane::ui {
 
@@ -38,6 +36,8 @@ class BackupUi;
 class QtHost;
 class UpDown;
 class frmMIDISetupForm;
+class ConnectionKeeper;
+struct PortChoice;
 class frmMonitor;
 class MonitorLog;
 
@@ -49,6 +49,12 @@ struct frmMainOptions {
     // Runs the setup dialog and returns its result (QDialog::Accepted to go on).
     // Default: shown modally. Tests press its buttons instead.
     std::function<int(frmMIDISetupForm&)> runSetup;
+    // The same for File > MIDI Setup... later on (a start-up hook may connect
+    // without showing the dialog; the menu always asks). Default: shown modally.
+    std::function<int(frmMIDISetupForm&)> runSetupAgain;
+    // Makes the model's ports from the virtual module and the wake-up poster.
+    // Default: the built-in module and the machine's MIDI system (RtMidi).
+    std::function<midi::Ports(std::shared_ptr<midi::VirtualU220>, midi::PostFn)> makePorts;
     // What the back-up commands ask; empty members show the standard dialogs.
     BackupPrompts backupPrompts;
 };
@@ -78,6 +84,11 @@ public:
 
     QtHost& Host() { return *host_; }
     frmMIDISetupForm* SetupDialog() const;
+    // Watches the ports in use and reopens them when they come back.
+    ConnectionKeeper& Connection() { return *keeper_; }
+    // Tells the window which ports the model has just opened (a start that
+    // connects without the setup dialog calls it too).
+    void ConnectionOpened(const PortChoice& c);
     // True while Activate is running (waiting for the module included).
     bool Activating() const { return activating_; }
     // Number of Activate runs that got past the guard.
@@ -93,6 +104,8 @@ public:
     QListWidget* pnameListBox = nullptr;
     QPushButton* cmdEditPatch = nullptr;
     QLabel* lblAbout = nullptr;
+    QAction* mnuFileReload = nullptr;     // F5: loads what is missing
+    QAction* mnuFileMIDISetup = nullptr;  // the setup dialog again: other ports or device ID
     QAction* mnuFileExit = nullptr;
     QAction* mnuHelpAbout = nullptr;
     QAction* mnuHelpAboutMIDIIO = nullptr;
@@ -133,6 +146,8 @@ public:
 
     void pnameListBox_Click();
     void cmdEditPatch_Click();
+    void mnuFileReload_Click();
+    void mnuFileMIDISetup_Click();
     void mnuFileExit_Click();
     void mnuHelpAbout_Click();
     void mnuHelpAboutMIDIIO_Click();
@@ -157,6 +172,17 @@ private:
     void ShowMasterEdit(const EditTarget& target, const EditValue& value);
     void RestoreTuneText();
     void NameReceived(int& counter, int limit, const char* text);
+    void SyncNameProgress();
+    // After a load: a line saying it stopped and how to go on, or that line cleared.
+    void ShowLoadOutcome(bool complete);
+    // One line of news in the status line; empty hides it.
+    void ShowStatus(const QString& text);
+    // The ports came back: what was read may be stale, read it again.
+    void Reconnected();
+    void MidiSystemStopped(const QString& text);
+    // Another module (or the same anew): forget what was read and load again.
+    void StartOver();
+    bool Busy() const;
     // Sends program changes until the module has been sent the newest pick.
     void RunPatchChanges();
     void PatchChangeDone(int patchNo, PatchChangeResult result);
@@ -186,6 +212,7 @@ private:
     QLabel* statusLabel_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     QPointer<frmMIDISetupForm> setup_;
+    ConnectionKeeper* keeper_ = nullptr;
     QPointer<QDialog> patchEditor_;
     QPointer<frmMonitor> monitor_;
     std::unique_ptr<EditViewFunctions> masterView_;

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "device/clsU220.h"
@@ -23,6 +24,15 @@ frmMIDISetupForm::frmMIDISetupForm(quorvane::clsU220& u220, QWidget* parent) : Q
     ComboMidiOut->setObjectName(QStringLiteral("ComboMidiOut"));
     comboDeviceID = new QComboBox(this);
     comboDeviceID->setObjectName(QStringLiteral("comboDeviceID"));
+    spinSendGap = new QSpinBox(this);
+    spinSendGap->setObjectName(QStringLiteral("spinSendGap"));
+    spinSendGap->setRange(0, kMaxSendGapMs);
+    spinSendGap->setSuffix(QStringLiteral(" ms"));
+    spinSendGap->setValue(kDefaultSendGapMs);
+    spinSendGap->setToolTip(QStringLiteral("Least pause between two messages sent to a MIDI port (0 to %1 ms; "
+                                           "%2 ms suits the module, more helps slow interfaces)")
+                                .arg(kMaxSendGapMs)
+                                .arg(kDefaultSendGapMs));
     lblStatus = new QLabel(this);
     lblStatus->setObjectName(QStringLiteral("lblStatus"));
     cmdOK = new QPushButton(QStringLiteral("Ok"), this);
@@ -37,15 +47,17 @@ frmMIDISetupForm::frmMIDISetupForm(quorvane::clsU220& u220, QWidget* parent) : Q
     }
 
     auto* grid = new QGridLayout;
-    auto addRow = [&](int row, const QString& text, QComboBox* combo) {
+    // Alt plus the underlined letter moves to the field.
+    auto addRow = [&](int row, const QString& text, QWidget* field) {
         auto* label = new QLabel(text, this);
-        label->setBuddy(combo);
+        label->setBuddy(field);
         grid->addWidget(label, row, 0);
-        grid->addWidget(combo, row, 1);
+        grid->addWidget(field, row, 1);
     };
-    addRow(0, QStringLiteral("MIDI In Device"), ComboMidiIn);
-    addRow(1, QStringLiteral("MIDI Out Device"), ComboMidiOut);
-    addRow(2, QStringLiteral("U-220 Device ID"), comboDeviceID);
+    addRow(0, QStringLiteral("MIDI &In Device"), ComboMidiIn);
+    addRow(1, QStringLiteral("MIDI &Out Device"), ComboMidiOut);
+    addRow(2, QStringLiteral("U-220 &Device ID"), comboDeviceID);
+    addRow(3, QStringLiteral("&Pause between messages"), spinSendGap);
     grid->setColumnStretch(1, 1);
 
     auto* buttons = new QDialogButtonBox(this);
@@ -62,9 +74,18 @@ frmMIDISetupForm::frmMIDISetupForm(quorvane::clsU220& u220, QWidget* parent) : Q
     connect(CmdCancel, &QPushButton::clicked, this, [this] { CmdCancel_Click(); });
     setTabOrder(ComboMidiIn, ComboMidiOut);
     setTabOrder(ComboMidiOut, comboDeviceID);
-    setTabOrder(comboDeviceID, cmdOK);
+    setTabOrder(comboDeviceID, spinSendGap);
+    setTabOrder(spinSendGap, cmdOK);
     setTabOrder(cmdOK, CmdCancel);
 
+    connect(comboDeviceID, &QComboBox::currentIndexChanged, this, [this](int i) { comboDeviceID_Click(i); });
+    for (int id = 1; id <= 32; ++id) comboDeviceID->addItem(QString::number(id));
+    ShowChoice(LoadLastChoice());
+}
+
+void frmMIDISetupForm::FillDevices() {
+    ComboMidiOut->clear();
+    ComboMidiIn->clear();
     // Output devices from -1 (listed first) upwards; entry i is device i - 1.
     midi::MIDIOutput& out = *U220.MIDIOutput1;
     for (int i = -1; i < out.deviceCount(); ++i)
@@ -74,17 +95,40 @@ frmMIDISetupForm::frmMIDISetupForm(quorvane::clsU220& u220, QWidget* parent) : Q
     midi::MIDIInput& in = *U220.MIDIInput1;
     const int inputs = in.deviceCount();
     for (int i = 0; i < inputs; ++i) ComboMidiIn->addItem(QString::fromStdString(in.deviceName(i)));
-    if (inputs > 0) {
-        ComboMidiIn->setCurrentIndex(0);
-    } else {
-        ComboMidiIn->setEnabled(false);
-        cmdOK->setEnabled(false);
-        lblStatus->setText(QStringLiteral("No MIDI In Device is available."));
-    }
+    const bool any = inputs > 0;
+    ComboMidiIn->setCurrentIndex(any ? 0 : -1);
+    ComboMidiIn->setEnabled(any);
+    cmdOK->setEnabled(any);
+    lblStatus->setText(any ? QString() : QStringLiteral("No MIDI In Device is available."));
+}
 
-    connect(comboDeviceID, &QComboBox::currentIndexChanged, this, [this](int i) { comboDeviceID_Click(i); });
-    for (int id = 1; id <= 32; ++id) comboDeviceID->addItem(QString::number(id));
-    comboDeviceID->setCurrentIndex(16);  // "17": device ID byte 16
+void frmMIDISetupForm::ShowChoice(const PortChoice& c) {
+    opened_ = false;
+    FillDevices();
+    // By name: a port listed under another number is still found; one that is
+    // gone leaves the built-in module (entry 0 of both lists) selected.
+    if (!c.virtualIn && ComboMidiIn->count() > 1) {
+        const int i = ComboMidiIn->findText(c.in, Qt::MatchExactly);
+        if (i > 0) ComboMidiIn->setCurrentIndex(i);
+    }
+    if (!c.virtualOut && ComboMidiOut->count() > 1) {
+        const int o = ComboMidiOut->findText(c.out, Qt::MatchExactly);
+        if (o > 0) ComboMidiOut->setCurrentIndex(o);
+    }
+    comboDeviceID->setCurrentIndex(c.deviceId >= 0 && c.deviceId <= 31 ? c.deviceId : 16);
+    comboDeviceID_Click(comboDeviceID->currentIndex());  // also when the entry was already selected
+    spinSendGap->setValue(c.sendGapMs);
+}
+
+PortChoice frmMIDISetupForm::Chosen() const {
+    PortChoice c;
+    c.in = ComboMidiIn->currentText();
+    c.out = ComboMidiOut->currentText();
+    c.virtualIn = ComboMidiIn->currentIndex() <= 0;
+    c.virtualOut = ComboMidiOut->currentIndex() <= 0;
+    c.deviceId = comboDeviceID->currentIndex() >= 0 ? comboDeviceID->currentIndex() : 16;
+    c.sendGapMs = spinSendGap->value();
+    return c;
 }
 
 frmMIDISetupForm::~frmMIDISetupForm() = default;
@@ -102,6 +146,8 @@ void frmMIDISetupForm::MIDIInOpen() {
 void frmMIDISetupForm::MIDIOutOpen() {
     midi::MIDIOutput& out = *U220.MIDIOutput1;
     if (out.isOpen()) out.close();
+    // The built-in module needs no pause; a real port gets the one chosen.
+    if (ComboMidiOut->currentIndex() > 0) out.setSendGapMs(spinSendGap->value());
     out.open(ComboMidiOut->currentIndex() - 1);
 }
 
@@ -114,6 +160,7 @@ void frmMIDISetupForm::cmdOK_Click() {
     cmdOK->setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
 
+    opened_ = true;
     MIDIInOpen();
     MIDIOutOpen();
     lblStatus->setText(QStringLiteral("Please wait..."));
@@ -129,11 +176,14 @@ void frmMIDISetupForm::cmdOK_Click() {
     if (rejected_) return;
 
     if (answering) {
+        // The next start offers this choice first.
+        SaveLastChoice(Chosen());
         accept();
         return;
     }
     QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(),
                     QString::fromLatin1(kNotRespondingText), QMessageBox::Ok, this);
+    box.setInformativeText(NotRespondingAdvice(Chosen()));
     box.exec();
 }
 

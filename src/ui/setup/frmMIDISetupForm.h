@@ -1,14 +1,18 @@
-// The MIDI setup dialog shown once at start-up: the user picks the MIDI input
-// and output devices and the module's device ID; Ok opens both ports and checks
-// that the module answers. Only then does start-up go on; Cancel (or closing the
-// dialog) ends the program.
+// The MIDI setup dialog shown at start-up (and again from the main window's
+// File menu): the user picks the MIDI input and output devices, the module's
+// device ID and the pause between messages; Ok opens both ports and checks that
+// the module answers, and remembers the choice for the next start. At start-up
+// Cancel (or closing the dialog) ends the program.
 #pragma once
 
 #include <QDialog>
 
+#include "PortChoice.h"
+
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QSpinBox;
 
 namespace quorvane {
 class clsU220;
@@ -22,20 +26,32 @@ inline constexpr const char* kNotRespondingText = "U-220 is not responding.  Pls
 class frmMIDISetupForm : public QDialog {
     Q_OBJECT
 public:
-    // Fills the device lists from the model's ports and selects device ID 17
-    // (byte 16), which writes the model's DeviceID.
+    // Fills the device lists from the model's ports and selects the ports (by
+    // name) and device ID of the last start with which the module answered; a
+    // port no longer listed falls back to the built-in module, and with nothing
+    // remembered device ID 17 (byte 16) is chosen. Selecting the device ID
+    // writes the model's DeviceID.
     explicit frmMIDISetupForm(quorvane::clsU220& u220, QWidget* parent = nullptr);
     ~frmMIDISetupForm() override;
 
     QComboBox* ComboMidiIn = nullptr;    // entry i: input device i
     QComboBox* ComboMidiOut = nullptr;   // entry i: output device i - 1
     QComboBox* comboDeviceID = nullptr;  // "1".."32": entry i is device ID byte i
+    QSpinBox* spinSendGap = nullptr;     // pause between messages on a real port, ms
     QLabel* lblStatus = nullptr;
     QPushButton* cmdOK = nullptr;
     QPushButton* CmdCancel = nullptr;
 
     // True while Ok is waiting for the module's answer.
     bool Probing() const { return probing_; }
+
+    // Lists the devices again (ports come and go) and selects `c` by name,
+    // falling back to the built-in module for a port that is not listed.
+    void ShowChoice(const PortChoice& c);
+    // What the lists, the device ID and the pause say now.
+    PortChoice Chosen() const;
+    // True when Ok has opened ports since the choice was last shown.
+    bool PortsOpened() const { return opened_; }
 
     void cmdOK_Click();
     void CmdCancel_Click();
@@ -45,12 +61,14 @@ protected:
 
 private:
     void comboDeviceID_Click(int index);
+    void FillDevices();
     void MIDIInOpen();
     void MIDIOutOpen();
 
     quorvane::clsU220& U220;
     bool probing_ = false;
     bool rejected_ = false;
+    bool opened_ = false;
 };
 
 }  // namespace quorvane::ui
