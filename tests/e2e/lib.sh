@@ -31,13 +31,20 @@ finish() {
 # The name comes from a small pool rather than from the process ID: the JACK
 # library keeps a fixed number of server slots and reclaims the slot of a dead
 # server only for a new server of the same name, so unique names would use the
-# slots up one crash at a time ("Too many servers already active"). A name in
-# use by a live server is refused at once, and the next one is tried.
+# slots up one crash at a time ("Too many servers already active"). A name is
+# taken under a lock file that the server inherits, so two runs never share a
+# server (a client asking for a name reaches whichever server has it); a name
+# a live server already uses is skipped.
 start_jackd() {
   local log=$1 i name
   export JACK_NO_AUDIO_RESERVATION=1 JACK_NO_START_SERVER=1
   for i in $(seq 0 15); do
     name="quorvane-e2e-$i"
+    exec {JACK_LOCK_FD}>"${TMPDIR:-/tmp}/$name.lock" || continue
+    if ! flock -n "$JACK_LOCK_FD" || JACK_DEFAULT_SERVER="$name" jack_lsp >/dev/null 2>&1; then
+      exec {JACK_LOCK_FD}>&-
+      continue
+    fi
     jackd -n "$name" --no-realtime -S -t 5000 -d dummy -r 48000 -p 512 >"$log" 2>&1 &
     JACKD_PID=$!
     export JACK_DEFAULT_SERVER="$name"
@@ -49,10 +56,12 @@ start_jackd() {
     if kill -0 "$JACKD_PID" 2>/dev/null; then
       kill -TERM "$JACKD_PID"; wait "$JACKD_PID" 2>/dev/null
       JACKD_PID=""
+      exec {JACK_LOCK_FD}>&-
       return 1  # started but never answered: not a matter of names
     fi
     wait "$JACKD_PID" 2>/dev/null
     JACKD_PID=""
+    exec {JACK_LOCK_FD}>&-
   done
   if grep -q 'Too many servers' "$log"; then
     echo "every JACK server slot is taken; a slot of a server that died stays taken until a server" \

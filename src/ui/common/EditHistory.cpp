@@ -224,11 +224,16 @@ void EditHistory::AddActions(QMenu* menu) {
     connect(redoAction_, &QAction::triggered, this, [this] { Redo(); });
     connect(stack_, &QUndoStack::canUndoChanged, undoAction_, &QAction::setEnabled);
     connect(stack_, &QUndoStack::canRedoChanged, redoAction_, &QAction::setEnabled);
-    connect(stack_, &QUndoStack::undoTextChanged, undoAction_, [this](const QString& text) {
-        undoAction_->setText(text.isEmpty() ? tr("&Undo") : tr("&Undo %1").arg(text));
+    // The stack announces its emptying when it is destroyed, as a child of this
+    // object, after this object's own destructor has run: the handlers must not
+    // touch this object, only the actions they are tied to.
+    QAction* undo = undoAction_;
+    QAction* redo = redoAction_;
+    connect(stack_, &QUndoStack::undoTextChanged, undo, [undo](const QString& text) {
+        undo->setText(text.isEmpty() ? tr("&Undo") : tr("&Undo %1").arg(text));
     });
-    connect(stack_, &QUndoStack::redoTextChanged, redoAction_, [this](const QString& text) {
-        redoAction_->setText(text.isEmpty() ? tr("&Redo") : tr("&Redo %1").arg(text));
+    connect(stack_, &QUndoStack::redoTextChanged, redo, [redo](const QString& text) {
+        redo->setText(text.isEmpty() ? tr("&Redo") : tr("&Redo %1").arg(text));
     });
 }
 

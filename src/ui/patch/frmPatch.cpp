@@ -136,7 +136,12 @@ frmPatch::frmPatch(quorvane::ui::MainContext& ctx, QWidget* parent)
     ConnectHandlers();
 }
 
-frmPatch::~frmPatch() = default;
+frmPatch::~frmPatch() {
+    // QDialog's destructor hides the window, which takes the focus from a text
+    // field and makes it report "editing finished"; by then this window is no
+    // longer whole, so nothing of its own may hear the controls any more.
+    for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
+}
 
 void frmPatch::BuildUi() {
     setWindowTitle("Quorvane / Patch Editor");

@@ -33,7 +33,12 @@ frmRhythm::frmRhythm(quorvane::ui::MainContext& ctx, QWidget* parent)
     ConnectHandlers();
 }
 
-frmRhythm::~frmRhythm() = default;
+frmRhythm::~frmRhythm() {
+    // QDialog's destructor hides the window, which takes the focus from a text
+    // field and makes it report "editing finished"; by then this window is no
+    // longer whole, so nothing of its own may hear the controls any more.
+    for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
+}
 
 void frmRhythm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);

@@ -42,7 +42,12 @@ frmTimbre::frmTimbre(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* p
     ConnectHandlers();
 }
 
-frmTimbre::~frmTimbre() = default;
+frmTimbre::~frmTimbre() {
+    // QDialog's destructor hides the window, which takes the focus from a text
+    // field and makes it report "editing finished"; by then this window is no
+    // longer whole, so nothing of its own may hear the controls any more.
+    for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
+}
 
 void frmTimbre::BuildUi() {
     setWindowTitle("Timbre for Patch Part 1");
