@@ -762,11 +762,24 @@ void frmPatch::LimitVoiceReserveLists() {
 
 void frmPatch::OnEditTimbre(int p) {
     if (Updating) return;
+    // The editor closed while its read still waited for the module is hidden
+    // but still in exec() until that wait ends, and this window takes clicks
+    // again. A part picked then is opened once the running exec() has
+    // returned (a second exec() of the same window cannot run, and its part
+    // must not change under the read).
+    timbrePending_ = p;
+    if (timbreRunning_) return;
+    timbreRunning_ = true;
     setCursor(Qt::WaitCursor);
     if (!timbreEditor_) timbreEditor_ = new frmTimbre(ctx_, *this, this);
-    timbreEditor_->gintPartNo = static_cast<int16_t>(p);
-    timbreEditor_->setWindowTitle(QString("Timbre for Patch Part %1").arg(timbreEditor_->gintPartNo));
-    timbreEditor_->exec();
+    do {
+        timbreEditor_->gintPartNo = static_cast<int16_t>(timbrePending_);
+        timbrePending_ = 0;
+        timbreEditor_->setWindowTitle(QString("Timbre for Patch Part %1").arg(timbreEditor_->gintPartNo));
+        timbreEditor_->exec();
+    } while (timbrePending_ > 0 && isVisible());  // not once this window has closed too
+    timbrePending_ = 0;
+    timbreRunning_ = false;
     unsetCursor();
     Activate();
 }
