@@ -158,6 +158,7 @@ private slots:
     void portErrorIsShown();
     void exitWhileLoadingStopsTheLoad();
     void secondClickWhileTheEditorIsBuiltOpensNothing();
+    void editReopensTheEditorClosedWhileItRead();
     void fastPicksAtAModulesPaceEndOnTheNewestPatch();
     void editorOpenedDuringAPatchChangeShowsTheNewPatch();
     void statusLineSaysWhenTheModuleDidNotSwitch();
@@ -532,6 +533,42 @@ void tst_Main::secondClickWhileTheEditorIsBuiltOpensNothing() {
     QCOMPARE(w->findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly).size() -
                  w->findChildren<frmMIDISetupForm*>(QString(), Qt::FindDirectChildrenOnly).size(),
              qsizetype(1));
+}
+
+// At a real module's pace: the patch editor closed (Escape) while its opening
+// still reads the patch stays in exec() until that read ends; Edit clicked
+// meanwhile opens it again once it has, instead of being lost.
+void tst_Main::editReopensTheEditorClosedWhileItRead() {
+    auto vm = std::make_shared<midi::VirtualU220>();
+    auto w = MakeRealisticMain(vm, 5);
+    QVERIFY(StartAndLoad(*w));
+    vm->setRealistic(kRealAnswerDelayMs, kRealMinGapMs);
+    QVERIFY(PickAndSettle(*w, 4));  // the editor's opening reads P-05 afresh
+    int shown = 0, closedReading = 0, seenDone = 0;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&] {
+        auto* e = qobject_cast<::frmPatch*>(QApplication::activeModalWidget());
+        if (!e || !e->isVisible()) return;
+        if (shown == 0) {
+            ++shown;
+            if (!w->U220().PatchDataLoaded()) ++closedReading;
+            e->reject();  // Escape while it reads
+            QTimer::singleShot(50, w.get(), [&] { w->cmdEditPatch->click(); });
+        } else if (!e->Updating && w->Host().activeWaits() == 0) {
+            ++seenDone;
+            if (e->PatchNoLabel->text() == QStringLiteral("P-05")) ++shown;
+            e->reject();
+        }
+    });
+    watch.start(20);
+    w->cmdEditPatch->click();
+    QVERIFY(WaitFor([&] { return seenDone > 0 && Idle(*w) && !QApplication::activeModalWidget(); }, 20000));
+    QTest::qWait(300);
+    QCOMPARE(closedReading, 1);
+    QCOMPARE(seenDone, 1);
+    QCOMPARE(shown, 2);
+    QVERIFY(w->isVisible());
+    QCOMPARE(vm->lostToGap(), uint64_t(0));
 }
 
 // At a real module's pace (answers 400 ms late, 20 ms between messages) picks

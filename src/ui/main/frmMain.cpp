@@ -706,7 +706,13 @@ void frmMain::cmdEditPatch_Click() {
     // Building the editor lets events run (its progress shows here), while
     // this window still takes clicks: the second click of a double click must
     // not build or open a second editor.
-    if (editorOpening_) return;
+    if (editorOpening_) {
+        // The editor closed while its opening still waits for the module stays
+        // in exec() until that wait ends: open it again then, rather than lose
+        // the click.
+        if (patchEditor_ && editorShown_ && !patchEditor_->isVisible()) editorAgain_ = true;
+        return;
+    }
     editorOpening_ = true;
     setCursor(Qt::WaitCursor);
     // A newer pick waiting behind a running patch change goes out now, so that
@@ -718,7 +724,12 @@ void frmMain::cmdEditPatch_Click() {
         patchEditor_ = editor;
         backup_->AddPatchFileButtons(*editor, editor->EndCommand, [editor] { editor->Activate(); });
     }
-    RunModal(*patchEditor_);
+    do {
+        editorAgain_ = false;
+        editorShown_ = true;
+        RunModal(*patchEditor_);
+        editorShown_ = false;
+    } while (editorAgain_ && isVisible() && !quitRequested_);
     unsetCursor();
     editorOpening_ = false;
 #else
