@@ -159,6 +159,7 @@ private slots:
     void exitWhileLoadingStopsTheLoad();
     void secondClickWhileTheEditorIsBuiltOpensNothing();
     void editReopensTheEditorClosedWhileItRead();
+    void clickedPatchIsHighlightedWhileTheModuleSwitches();
     void fastPicksAtAModulesPaceEndOnTheNewestPatch();
     void editorOpenedDuringAPatchChangeShowsTheNewPatch();
     void statusLineSaysWhenTheModuleDidNotSwitch();
@@ -569,6 +570,29 @@ void tst_Main::editReopensTheEditorClosedWhileItRead() {
     QCOMPARE(shown, 2);
     QVERIFY(w->isVisible());
     QCOMPARE(vm->lostToGap(), uint64_t(0));
+}
+
+// At a real module's pace: the patch clicked is highlighted at once, not only
+// once the module has confirmed the change (the wait runs inside the click).
+void tst_Main::clickedPatchIsHighlightedWhileTheModuleSwitches() {
+    auto vm = std::make_shared<midi::VirtualU220>();
+    auto w = MakeRealisticMain(vm, 5);
+    QVERIFY(StartAndLoad(*w));
+    vm->setRealistic(kRealAnswerDelayMs, kRealMinGapMs);
+    QListWidget* list = w->pnameListBox;
+    for (int row : {6, 3, 9}) {
+        bool changing = false;
+        QList<int> highlighted;
+        QTimer::singleShot(150, w.get(), [&] {
+            changing = w->PatchChanging();
+            for (QListWidgetItem* i : list->selectedItems()) highlighted << list->row(i);
+        });
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, RowCentre(list, row));
+        QVERIFY(WaitFor([&] { return Idle(*w); }, 20000));
+        QVERIFY(changing);
+        QCOMPARE(highlighted, QList<int>{row});
+        QCOMPARE(ModuleCurrentPatch(*vm), row + 1);
+    }
 }
 
 // At a real module's pace (answers 400 ms late, 20 ms between messages) picks

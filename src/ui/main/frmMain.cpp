@@ -9,6 +9,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -534,6 +535,11 @@ void frmMain::pnameListBox_Click() {
     // only records the target: the running change sends one program change for
     // the newest target when its wait ends.
     if (changeRuns_ > 0) return;
+    // A mouse press makes the row current first and selects it only once this
+    // returns: highlight it now, or the old patch stays highlighted while the
+    // module switches.
+    pnameListBox->selectionModel()->select(pnameListBox->model()->index(row, 0),
+                                           QItemSelectionModel::ClearAndSelect);
     RunPatchChanges();
 }
 
