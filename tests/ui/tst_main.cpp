@@ -450,6 +450,35 @@ void tst_Main::masterSetupEditsUndo() {
     }
     QCOMPARE(w->MTuneCombo->currentText(), QStringLiteral("441.5"));
     QVERIFY(!w->Updating);
+
+    // While the names still load (the panel already takes edits), undo and
+    // redo work too: they are not silently refused until the load ends.
+    auto vm2 = std::make_shared<midi::VirtualU220>();
+    PokeMasterSetup(*vm2);
+    const Bytes start = MasterBlock(*vm2);
+    auto w2 = MakeRealisticMain(vm2, 5);
+    QVERIFY(w2->Load());
+    QString during;  // tune shown after step, undo, redo
+    bool loading = false;
+    QTimer act;
+    connect(&act, &QTimer::timeout, this, [&] {
+        if (!during.isEmpty() || !w2->MasterSetupFrame->isEnabled() || !w2->Activating()) return;
+        loading = w2->pnameListBox->count() < 64;
+        QTest::mouseClick(w2->UpDown->upButton(), Qt::LeftButton);
+        during = w2->MTuneCombo->currentText();
+        PressUndo(w2.get());
+        during += " " + w2->MTuneCombo->currentText();
+        PressRedo(w2.get());
+        during += " " + w2->MTuneCombo->currentText();
+        PressUndo(w2.get());
+        during += " " + w2->MTuneCombo->currentText();
+    });
+    act.start(20);
+    w2->show();
+    QVERIFY(WaitFor([&] { return Loaded(*w2); }, 30000));
+    QVERIFY(loading);
+    QCOMPARE(during, QStringLiteral("441.6 441.5 441.6 441.5"));
+    QVERIFY(WaitFor([&] { return MasterBlock(*vm2) == ExpectedBlock(start, [](Bytes&) {}); }));
 }
 
 void tst_Main::silentModuleWhileLoadingAsksRetry() {

@@ -110,7 +110,9 @@ void frmMain::BuildWindow() {
     // Undo and redo of the master setup panel.
     masterView_ = std::make_unique<EditViewFunctions>(
         [this](const EditTarget& t, const EditValue& v) { ShowMasterEdit(t, v); },
-        [this] { return Updating || activating_; });
+        // Not while the panel is filled from the module, nor while it shows
+        // nothing; the names loading after it does not stop undo.
+        [this] { return Updating || !MasterSetupFrame->isEnabled(); });
     masterHistory_ = new EditHistory(*u220_, *masterView_, this);
     tuneBurst_ = masterHistory_->NewBurst();
     masterHistory_->AddActions(edit);
