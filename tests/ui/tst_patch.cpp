@@ -589,6 +589,37 @@ private slots:
         QVERIFY(inFront);
     }
 
+    // At a real module's pace, an opening on another patch shows nothing while
+    // it reads (not the values of the patch shown before under the new
+    // number), then the new patch's values.
+    void openingOnAnotherPatchShowsNothingWhileItReads() {
+        const int level1 = win->LevelCombo[1]->currentIndex();
+        const QString name1 = win->PatchNameText->text();
+        QVERIFY(level1 >= 0 && !name1.isEmpty());
+        rig->u220().PatchChange(2);  // the module on another patch: its data is read afresh
+        quorvane::test::RealModulePace pace(*rig);
+        struct During {
+            bool reading = false;
+            QString name;
+            std::vector<int> shown;
+        } during;
+        QTimer::singleShot(100, this, [&] {
+            during.reading = win->Updating && !rig->u220().PatchDataLoaded();
+            during.name = win->PatchNameText->text();
+            for (QComboBox* c : {win->LevelCombo[1], win->ChorusTypeCombo, win->PatchRhythmLevelCombo,
+                                 win->TimbreNumberCombo[6], win->VoiceReserveCombo[3]})
+                during.shown.push_back(c->currentIndex());
+        });
+        win->Activate();
+        QVERIFY(during.reading);
+        QCOMPARE(during.name, QString());
+        QCOMPARE(during.shown, (std::vector<int>(5, -1)));
+        QCOMPARE(win->LevelCombo[1]->currentIndex(), int(rig->u220().PatchPartLevel(1)));
+        QCOMPARE(win->PatchNameText->text(), quorvane::ui::NameForDisplay(rig->u220().PatchCommonPatchName()));
+        QVERIFY(!win->Updating);
+        QVERIFY(sent().empty());
+    }
+
     // At a real module's pace: a timbre editor closed while it still reads
     // (Escape at once), then "Edit this Timbre" of another part: the editor
     // opens for that part, once, with that part's values; nothing is written.

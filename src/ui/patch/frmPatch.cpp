@@ -686,17 +686,26 @@ void frmPatch::Activate() {
 
     // Values read afresh (another patch, or a new read after a failed one):
     // steps recorded against the values before can no longer be undone.
-    if (!u220_.PatchDataLoaded()) history_->Clear();
-    const std::string name = u220_.PatchCommonPatchName();
-    if (!u220_.PatchDataLoaded()) {
-        // The module did not answer and the user gave up: every other read
-        // would ask again. Show nothing rather than another patch's values;
-        // the next activation reads again.
+    auto showNothing = [this] {
         PatchNameText->clear();
         for (const auto& [combo, param] : CommonLists()) combo->setCurrentIndex(-1);
         for (const auto& [combo, param] : RhythmRowLists()) combo->setCurrentIndex(-1);
         for (int p = 1; p <= 6; ++p)
             for (const auto& [combo, param] : PartLists(p)) combo->setCurrentIndex(-1);
+    };
+    if (!u220_.PatchDataLoaded()) {
+        history_->Clear();
+        // The read below waits for the module while the window already shows
+        // the new patch number: show nothing meanwhile, not the values of the
+        // patch shown at the last opening.
+        showNothing();
+    }
+    const std::string name = u220_.PatchCommonPatchName();
+    if (!u220_.PatchDataLoaded()) {
+        // The module did not answer and the user gave up: every other read
+        // would ask again. Show nothing rather than another patch's values;
+        // the next activation reads again.
+        showNothing();
         return;
     }
     PatchNameText->setText(quorvane::ui::NameForDisplay(name));
