@@ -158,6 +158,8 @@ private slots:
     void portErrorIsShown();
     void exitWhileLoadingStopsTheLoad();
     void secondClickWhileTheEditorIsBuiltOpensNothing();
+    void editReopensTheEditorClosedWhileItRead();
+    void clickedPatchIsHighlightedWhileTheModuleSwitches();
     void fastPicksAtAModulesPaceEndOnTheNewestPatch();
     void editorOpenedDuringAPatchChangeShowsTheNewPatch();
     void statusLineSaysWhenTheModuleDidNotSwitch();
@@ -448,6 +450,35 @@ void tst_Main::masterSetupEditsUndo() {
     }
     QCOMPARE(w->MTuneCombo->currentText(), QStringLiteral("441.5"));
     QVERIFY(!w->Updating);
+
+    // While the names still load (the panel already takes edits), undo and
+    // redo work too: they are not silently refused until the load ends.
+    auto vm2 = std::make_shared<midi::VirtualU220>();
+    PokeMasterSetup(*vm2);
+    const Bytes start = MasterBlock(*vm2);
+    auto w2 = MakeRealisticMain(vm2, 5);
+    QVERIFY(w2->Load());
+    QString during;  // tune shown after step, undo, redo
+    bool loading = false;
+    QTimer act;
+    connect(&act, &QTimer::timeout, this, [&] {
+        if (!during.isEmpty() || !w2->MasterSetupFrame->isEnabled() || !w2->Activating()) return;
+        loading = w2->pnameListBox->count() < 64;
+        QTest::mouseClick(w2->UpDown->upButton(), Qt::LeftButton);
+        during = w2->MTuneCombo->currentText();
+        PressUndo(w2.get());
+        during += " " + w2->MTuneCombo->currentText();
+        PressRedo(w2.get());
+        during += " " + w2->MTuneCombo->currentText();
+        PressUndo(w2.get());
+        during += " " + w2->MTuneCombo->currentText();
+    });
+    act.start(20);
+    w2->show();
+    QVERIFY(WaitFor([&] { return Loaded(*w2); }, 30000));
+    QVERIFY(loading);
+    QCOMPARE(during, QStringLiteral("441.6 441.5 441.6 441.5"));
+    QVERIFY(WaitFor([&] { return MasterBlock(*vm2) == ExpectedBlock(start, [](Bytes&) {}); }));
 }
 
 void tst_Main::silentModuleWhileLoadingAsksRetry() {
@@ -532,6 +563,65 @@ void tst_Main::secondClickWhileTheEditorIsBuiltOpensNothing() {
     QCOMPARE(w->findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly).size() -
                  w->findChildren<frmMIDISetupForm*>(QString(), Qt::FindDirectChildrenOnly).size(),
              qsizetype(1));
+}
+
+// At a real module's pace: the patch editor closed (Escape) while its opening
+// still reads the patch stays in exec() until that read ends; Edit clicked
+// meanwhile opens it again once it has, instead of being lost.
+void tst_Main::editReopensTheEditorClosedWhileItRead() {
+    auto vm = std::make_shared<midi::VirtualU220>();
+    auto w = MakeRealisticMain(vm, 5);
+    QVERIFY(StartAndLoad(*w));
+    vm->setRealistic(kRealAnswerDelayMs, kRealMinGapMs);
+    QVERIFY(PickAndSettle(*w, 4));  // the editor's opening reads P-05 afresh
+    int shown = 0, closedReading = 0, seenDone = 0;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&] {
+        auto* e = qobject_cast<::frmPatch*>(QApplication::activeModalWidget());
+        if (!e || !e->isVisible()) return;
+        if (shown == 0) {
+            ++shown;
+            if (!w->U220().PatchDataLoaded()) ++closedReading;
+            e->reject();  // Escape while it reads
+            QTimer::singleShot(50, w.get(), [&] { w->cmdEditPatch->click(); });
+        } else if (!e->Updating && w->Host().activeWaits() == 0) {
+            ++seenDone;
+            if (e->PatchNoLabel->text() == QStringLiteral("P-05")) ++shown;
+            e->reject();
+        }
+    });
+    watch.start(20);
+    w->cmdEditPatch->click();
+    QVERIFY(WaitFor([&] { return seenDone > 0 && Idle(*w) && !QApplication::activeModalWidget(); }, 20000));
+    QTest::qWait(300);
+    QCOMPARE(closedReading, 1);
+    QCOMPARE(seenDone, 1);
+    QCOMPARE(shown, 2);
+    QVERIFY(w->isVisible());
+    QCOMPARE(vm->lostToGap(), uint64_t(0));
+}
+
+// At a real module's pace: the patch clicked is highlighted at once, not only
+// once the module has confirmed the change (the wait runs inside the click).
+void tst_Main::clickedPatchIsHighlightedWhileTheModuleSwitches() {
+    auto vm = std::make_shared<midi::VirtualU220>();
+    auto w = MakeRealisticMain(vm, 5);
+    QVERIFY(StartAndLoad(*w));
+    vm->setRealistic(kRealAnswerDelayMs, kRealMinGapMs);
+    QListWidget* list = w->pnameListBox;
+    for (int row : {6, 3, 9}) {
+        bool changing = false;
+        QList<int> highlighted;
+        QTimer::singleShot(150, w.get(), [&] {
+            changing = w->PatchChanging();
+            for (QListWidgetItem* i : list->selectedItems()) highlighted << list->row(i);
+        });
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, RowCentre(list, row));
+        QVERIFY(WaitFor([&] { return Idle(*w); }, 20000));
+        QVERIFY(changing);
+        QCOMPARE(highlighted, QList<int>{row});
+        QCOMPARE(ModuleCurrentPatch(*vm), row + 1);
+    }
 }
 
 // At a real module's pace (answers 400 ms late, 20 ms between messages) picks

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -17,6 +18,8 @@
 #include "ui/UiTestSupport.h"
 #include "ui/keyboard/frmKeyboard.h"
 #include "ui/patch/frmPatch.h"
+#include "ui/common/NameField.h"
+#include "ui/timbre/frmTimbre.h"
 
 using namespace quorvane;
 using quorvane::test::DataSets;
@@ -584,6 +587,84 @@ private slots:
         quorvane::test::SetAnswerDelay(*rig->vm, 0);
         QVERIFY(reading);
         QVERIFY(inFront);
+    }
+
+    // At a real module's pace, an opening on another patch shows nothing while
+    // it reads (not the values of the patch shown before under the new
+    // number), then the new patch's values.
+    void openingOnAnotherPatchShowsNothingWhileItReads() {
+        const int level1 = win->LevelCombo[1]->currentIndex();
+        const QString name1 = win->PatchNameText->text();
+        QVERIFY(level1 >= 0 && !name1.isEmpty());
+        rig->u220().PatchChange(2);  // the module on another patch: its data is read afresh
+        quorvane::test::RealModulePace pace(*rig);
+        struct During {
+            bool reading = false;
+            QString name;
+            std::vector<int> shown;
+        } during;
+        QTimer::singleShot(100, this, [&] {
+            during.reading = win->Updating && !rig->u220().PatchDataLoaded();
+            during.name = win->PatchNameText->text();
+            for (QComboBox* c : {win->LevelCombo[1], win->ChorusTypeCombo, win->PatchRhythmLevelCombo,
+                                 win->TimbreNumberCombo[6], win->VoiceReserveCombo[3]})
+                during.shown.push_back(c->currentIndex());
+        });
+        win->Activate();
+        QVERIFY(during.reading);
+        QCOMPARE(during.name, QString());
+        QCOMPARE(during.shown, (std::vector<int>(5, -1)));
+        QCOMPARE(win->LevelCombo[1]->currentIndex(), int(rig->u220().PatchPartLevel(1)));
+        QCOMPARE(win->PatchNameText->text(), quorvane::ui::NameForDisplay(rig->u220().PatchCommonPatchName()));
+        QVERIFY(!win->Updating);
+        QVERIFY(sent().empty());
+    }
+
+    // At a real module's pace: a timbre editor closed while it still reads
+    // (Escape at once), then "Edit this Timbre" of another part: the editor
+    // opens for that part, once, with that part's values; nothing is written.
+    void timbreEditorClosedWhileReadingOpensForTheNextPart() {
+        rig->u220().InvalidateAll();
+        win->Activate();  // the patch is read again; the timbres are not
+        rig->vm->clearReceived();
+        quorvane::test::RealModulePace pace(*rig);
+        QTest::failOnWarning(QRegularExpression("exec"));
+        struct Seen {
+            QString title, name;
+            bool readingWhenClosed = false;
+        };
+        std::vector<Seen> seen;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* t = qobject_cast<frmTimbre*>(QApplication::activeModalWidget());
+            if (!t || !t->isVisible()) return;
+            if (seen.empty()) {
+                // The first opening: closed while its read waits, then another part picked.
+                seen.push_back({t->windowTitle(), {}, !rig->u220().TimbreDataLoaded()});
+                t->close();
+                QTimer::singleShot(30, this, [&] { win->EditTimbreCommand[3]->click(); });
+            } else if (!t->Updating && rig->host.activeWaits() == 0) {
+                seen.push_back({t->windowTitle(), t->TimbreTimbreNameText->text(), false});
+                t->close();
+            }
+        });
+        poll.start(20);
+        QTimer rescue;  // a window left open is closed; the checks below then fail
+        connect(&rescue, &QTimer::timeout, this, [&] {
+            if (QWidget* w = QApplication::activeModalWidget(); w && w != win.get()) w->close();
+        });
+        rescue.start(8000);
+        win->EditTimbreCommand[2]->click();
+        QVERIFY(quorvane::test::WaitFor([&] { return seen.size() >= 2 && !QApplication::activeModalWidget(); }));
+        QTest::qWait(300);
+        QCOMPARE(seen.size(), size_t(2));
+        QCOMPARE(seen[0].title, QString("Timbre for Patch Part 2"));
+        QVERIFY(seen[0].readingWhenClosed);
+        QCOMPARE(seen[1].title, QString("Timbre for Patch Part 3"));
+        QCOMPARE(seen[1].name, quorvane::ui::NameForDisplay(rig->u220().TimbreTimbreName(3)));
+        QVERIFY(!win->Updating);
+        QVERIFY(sent().empty());
+        QCOMPARE(pace.lost(), uint64_t(0));
     }
 
     void childWindowReactivatesOnClose() {

@@ -147,6 +147,52 @@ private slots:
         QCOMPARE(pace.lost(), uint64_t(0));
     }
 
+    // At a real module's pace, arrow keys pressed faster than the module
+    // answers (a held key) read only the first instrument and the last one:
+    // no instrument passed over is asked for, the last one is shown with its
+    // own values, and an edit then goes to it. Done pressed in the middle of
+    // such a run closes the window without reading the rest.
+    void fastArrowKeysReadOnlyTheLastInstrument() {
+        const int last = 12;  // B1 + 12 arrow presses: B2
+        rig->vm->withEmulator([&](auto& e) {
+            e.poke(InstAddress(last, 0x02), 77);
+            return 0;
+        });
+        RealModulePace pace(*rig);
+        auto pressDowns = [](QWidget* target, int n) {
+            for (int i = 0; i < n; ++i)
+                QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier));
+        };
+        {
+            frmRhythm w(*ctx);
+            QVERIFY(ShowAndActivate(w));
+            QVERIFY(WaitFor([&] { return !w.Updating && w.SourceKeyCombo->currentIndex() >= 0; }));
+            rig->vm->clearReceived();
+            pressDowns(w.InstCombo, last);
+            QVERIFY(WaitFor([&] { return w.CurrentInstNo == last && !w.Updating; }));
+            const auto log = rig->vm->received();
+            QCOMPARE(InstRequests(log, 1), size_t(1));  // the first press starts a read
+            for (int i = 2; i < last; ++i) QVERIFY2(InstRequests(log, i) == 0, qPrintable(QString::number(i)));
+            QCOMPARE(InstRequests(log, last), size_t(1));
+            QCOMPARE(w.InstCombo->currentIndex(), last);
+            QCOMPARE(w.SourceKeyCombo->currentIndex(), 77);
+            w.SourceKeyCombo->setCurrentIndex(60);
+            QVERIFY(WaitFor([&] { return ModuleBytes(*rig->vm, InstAddress(last, 0x02), 1)[0] == 60; }));
+            QCOMPARE(ModuleBytes(*rig->vm, InstAddress(1, 0x02), 1)[0], uint8_t(61));
+
+            // Done during a run of presses: no read is left to come.
+            rig->vm->clearReceived();
+            pressDowns(w.InstCombo, 10);
+            QTimer::singleShot(100, &w, [&] { w.EndButton->click(); });
+            QVERIFY(WaitFor([&] { return !w.isVisible() && !w.Updating; }));
+            QTest::qWait(1500);
+            size_t reads = 0;
+            for (int i = last + 1; i <= last + 10; ++i) reads += InstRequests(rig->vm->received(), i);
+            QVERIFY2(reads <= 1, qPrintable(QString::number(reads)));
+        }
+        QCOMPARE(pace.lost(), uint64_t(0));
+    }
+
     // Short labels say what they mean and their range.
     void listsExplainThemselves() {
         frmRhythm w(*ctx);

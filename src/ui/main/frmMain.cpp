@@ -9,6 +9,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -128,7 +129,9 @@ void frmMain::BuildWindow() {
     // Undo and redo of the master setup panel.
     masterView_ = std::make_unique<EditViewFunctions>(
         [this](const EditTarget& t, const EditValue& v) { ShowMasterEdit(t, v); },
-        [this] { return Updating || activating_; });
+        // Not while the panel is filled from the module, nor while it shows
+        // nothing; the names loading after it does not stop undo.
+        [this] { return Updating || !MasterSetupFrame->isEnabled(); });
     masterHistory_ = new EditHistory(*u220_, *masterView_, this);
     tuneBurst_ = masterHistory_->NewBurst();
     masterHistory_->AddActions(edit);
@@ -678,6 +681,11 @@ void frmMain::pnameListBox_Click() {
     // only records the target: the running change sends one program change for
     // the newest target when its wait ends.
     if (changeRuns_ > 0) return;
+    // A mouse press makes the row current first and selects it only once this
+    // returns: highlight it now, or the old patch stays highlighted while the
+    // module switches.
+    pnameListBox->selectionModel()->select(pnameListBox->model()->index(row, 0),
+                                           QItemSelectionModel::ClearAndSelect);
     RunPatchChanges();
 }
 
@@ -850,7 +858,13 @@ void frmMain::cmdEditPatch_Click() {
     // Building the editor lets events run (its progress shows here), while
     // this window still takes clicks: the second click of a double click must
     // not build or open a second editor.
-    if (editorOpening_) return;
+    if (editorOpening_) {
+        // The editor closed while its opening still waits for the module stays
+        // in exec() until that wait ends: open it again then, rather than lose
+        // the click.
+        if (patchEditor_ && editorShown_ && !patchEditor_->isVisible()) editorAgain_ = true;
+        return;
+    }
     editorOpening_ = true;
     setCursor(Qt::WaitCursor);
     // A newer pick waiting behind a running patch change goes out now, so that
@@ -862,7 +876,12 @@ void frmMain::cmdEditPatch_Click() {
         patchEditor_ = editor;
         backup_->AddPatchFileButtons(*editor, editor->EndCommand, [editor] { editor->Activate(); });
     }
-    RunModal(*patchEditor_);
+    do {
+        editorAgain_ = false;
+        editorShown_ = true;
+        RunModal(*patchEditor_);
+        editorShown_ = false;
+    } while (editorAgain_ && isVisible() && !quitRequested_);
     unsetCursor();
     editorOpening_ = false;
 #else

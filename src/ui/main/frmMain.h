@@ -230,6 +230,8 @@ private:
     bool patchStatus_ = false;  // the status line holds a patch change message
     bool activating_ = false;
     bool editorOpening_ = false;  // the patch editor is being built or shown
+    bool editorShown_ = false;    // ... and in exec()
+    bool editorAgain_ = false;    // Edit clicked after it closed, before exec() returned
     int activations_ = 0;
     int waits_ = 0;
     bool quitRequested_ = false;

@@ -691,17 +691,26 @@ void frmPatch::Activate() {
 
     // Values read afresh (another patch, or a new read after a failed one):
     // steps recorded against the values before can no longer be undone.
-    if (!u220_.PatchDataLoaded()) history_->Clear();
-    const std::string name = u220_.PatchCommonPatchName();
-    if (!u220_.PatchDataLoaded()) {
-        // The module did not answer and the user gave up: every other read
-        // would ask again. Show nothing rather than another patch's values;
-        // the next activation reads again.
+    auto showNothing = [this] {
         PatchNameText->clear();
         for (const auto& [combo, param] : CommonLists()) combo->setCurrentIndex(-1);
         for (const auto& [combo, param] : RhythmRowLists()) combo->setCurrentIndex(-1);
         for (int p = 1; p <= 6; ++p)
             for (const auto& [combo, param] : PartLists(p)) combo->setCurrentIndex(-1);
+    };
+    if (!u220_.PatchDataLoaded()) {
+        history_->Clear();
+        // The read below waits for the module while the window already shows
+        // the new patch number: show nothing meanwhile, not the values of the
+        // patch shown at the last opening.
+        showNothing();
+    }
+    const std::string name = u220_.PatchCommonPatchName();
+    if (!u220_.PatchDataLoaded()) {
+        // The module did not answer and the user gave up: every other read
+        // would ask again. Show nothing rather than another patch's values;
+        // the next activation reads again.
+        showNothing();
         return;
     }
     PatchNameText->setText(quorvane::ui::NameForDisplay(name));
@@ -767,11 +776,24 @@ void frmPatch::LimitVoiceReserveLists() {
 
 void frmPatch::OnEditTimbre(int p) {
     if (Updating) return;
+    // The editor closed while its read still waited for the module is hidden
+    // but still in exec() until that wait ends, and this window takes clicks
+    // again. A part picked then is opened once the running exec() has
+    // returned (a second exec() of the same window cannot run, and its part
+    // must not change under the read).
+    timbrePending_ = p;
+    if (timbreRunning_) return;
+    timbreRunning_ = true;
     setCursor(Qt::WaitCursor);
     if (!timbreEditor_) timbreEditor_ = new frmTimbre(ctx_, *this, this);
-    timbreEditor_->gintPartNo = static_cast<int16_t>(p);
-    timbreEditor_->setWindowTitle(QString("Timbre for Patch Part %1").arg(timbreEditor_->gintPartNo));
-    timbreEditor_->exec();
+    do {
+        timbreEditor_->gintPartNo = static_cast<int16_t>(timbrePending_);
+        timbrePending_ = 0;
+        timbreEditor_->setWindowTitle(QString("Timbre for Patch Part %1").arg(timbreEditor_->gintPartNo));
+        timbreEditor_->exec();
+    } while (timbrePending_ > 0 && isVisible());  // not once this window has closed too
+    timbrePending_ = 0;
+    timbreRunning_ = false;
     unsetCursor();
     Activate();
 }

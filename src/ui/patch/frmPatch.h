@@ -170,6 +170,8 @@ private:
     QScrollArea* scroll_ = nullptr;
     std::vector<QLabel*> columnHeadings_;  // above the part rows, left to right
     frmTimbre* timbreEditor_ = nullptr;  // kept between openings
+    bool timbreRunning_ = false;  // the timbre editor is in exec()
+    int timbrePending_ = 0;       // the part to open it for next, 0 for none
     QSize sizeHintContent_;
     int activationDepth_ = 0;
     bool limiting_ = false;

@@ -257,22 +257,36 @@ bool frmRhythm::ReadCommon() {
 
 void frmRhythm::OnInstChanged(int index) {
     if (index < 0) return;
-    CurrentInstNo = static_cast<int16_t>(index);
-    // The first read of an instrument waits for the module while events run;
-    // if the user picks another instrument meanwhile, that newer change fills
-    // the lists and this one stops, so no list shows the wrong instrument.
-    const uint64_t generation = ++instGeneration_;
+    wantedInst_ = static_cast<int16_t>(index);
+    // The first read of an instrument waits for the module while events run.
+    // Picks made meanwhile (a held arrow key, a turned wheel) only record the
+    // newest instrument: the running read ends, then that one is read and
+    // shown. Reading every instrument passed over would keep the module busy,
+    // and the lists rolling, long after the user stopped.
+    if (instReading_) return;
+    instReading_ = true;
     UpdatingGuard guard(Updating, updatingDepth_);
-    for (const ParamCombo& pc : instParams_) {
-        const int16_t value = u220_.get(pc.param, CurrentInstNo);
-        if (generation != instGeneration_) break;
-        if (!u220_.RhythmInstLoaded(CurrentInstNo)) {
-            // Not answered and given up: show nothing, ask no more for this key.
-            for (const ParamCombo& c : instParams_) c.combo->setCurrentIndex(-1);
-            break;
+    bool superseded = true;
+    while (superseded) {
+        superseded = false;
+        CurrentInstNo = wantedInst_;
+        for (const ParamCombo& pc : instParams_) {
+            const int16_t value = u220_.get(pc.param, CurrentInstNo);
+            if (wantedInst_ != CurrentInstNo) {
+                superseded = true;
+                break;
+            }
+            if (!u220_.RhythmInstLoaded(CurrentInstNo)) {
+                // Not answered and given up: show nothing, ask no more for this key.
+                for (const ParamCombo& c : instParams_) c.combo->setCurrentIndex(-1);
+                break;
+            }
+            lists::Select(pc.combo, value);
         }
-        lists::Select(pc.combo, value);
+        // Closed meanwhile: nothing left to show.
+        if (!isVisible()) break;
     }
+    instReading_ = false;
 }
 
 void frmRhythm::OnInstParamChanged(Param param, QComboBox* combo) {

@@ -115,6 +115,7 @@ private:
     quorvane::ui::EditHistory* history_ = nullptr;
     quorvane::ui::TestNotes* notes_ = nullptr;
     uint64_t nameBurst_ = 0;
-    uint64_t instGeneration_ = 0;
+    int16_t wantedInst_ = 0;   // the newest instrument picked
+    bool instReading_ = false;  // an instrument's values are being read
     bool opened_ = false;
 };
