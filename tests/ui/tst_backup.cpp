@@ -99,6 +99,7 @@ private slots:
     void aBackupOpensInTheVirtualModule();
     void theSetupDialogOpensABackupInTheVirtualModule();
     void thePatchEditorSavesAndLoadsTheWorkingPatch();
+    void theCommandsAreGreyedWhileTheNamesLoadAtARealPace();
 };
 
 void tst_Backup::backUpRestoreCopyAndSwapFromTheMainWindow() {
@@ -340,6 +341,27 @@ void tst_Backup::thePatchEditorSavesAndLoadsTheWorkingPatch() {
     QVERIFY2(a.told.last().contains("not only a patch"), qPrintable(a.told.last()));
     QCOMPARE(SentCount(*rig.vm), sent);
     QCOMPARE(refreshed, 1);
+}
+
+void tst_Backup::theCommandsAreGreyedWhileTheNamesLoadAtARealPace() {
+    // While the window reads the names the commands cannot run: a click on one
+    // must not be taken and dropped. They come back once the names are in.
+    auto vm = std::make_shared<midi::VirtualU220>();
+    auto w = MakeRealisticMain(vm, 5);
+    const QList<QAction*> commands{w->mnuFileBackUp, w->mnuFileRestore, w->mnuEditCopyPatch, w->mnuEditSwapPatch};
+    int samples = 0, enabledWhileLoading = 0;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!w->Activating()) return;
+        ++samples;
+        for (QAction* c : commands) enabledWhileLoading += c->isEnabled() ? 1 : 0;
+    });
+    poll.start(10);
+    QVERIFY(StartAndLoad(*w));
+    poll.stop();
+    QVERIFY(samples > 0);
+    QCOMPARE(enabledWhileLoading, 0);
+    for (QAction* c : commands) QVERIFY2(c->isEnabled(), qPrintable(c->text()));
 }
 
 QTEST_MAIN(tst_Backup)
