@@ -100,6 +100,7 @@ private slots:
     void theSetupDialogOpensABackupInTheVirtualModule();
     void thePatchEditorSavesAndLoadsTheWorkingPatch();
     void theCommandsAreGreyedWhileTheNamesLoadAtARealPace();
+    void cancelWhileTheModuleIsSilentEndsTheTransferWithoutAsking();
 };
 
 void tst_Backup::backUpRestoreCopyAndSwapFromTheMainWindow() {
@@ -362,6 +363,68 @@ void tst_Backup::theCommandsAreGreyedWhileTheNamesLoadAtARealPace() {
     QVERIFY(samples > 0);
     QCOMPARE(enabledWhileLoading, 0);
     for (QAction* c : commands) QVERIFY2(c->isEnabled(), qPrintable(c->text()));
+}
+
+void tst_Backup::cancelWhileTheModuleIsSilentEndsTheTransferWithoutAsking() {
+    // The module stops answering in the middle of a transfer at a real pace.
+    // The dialog says it waits (not a time left frozen at its last figure), and
+    // Cancel ends the transfer as cancelled: no "not responding" question after
+    // it, no file, and the module can be asked again at once.
+    QTemporaryDir dir;
+    auto vm = std::make_shared<midi::VirtualU220>();
+    Answers a;
+    auto w = MakeMain(vm, a);
+    QVERIFY(StartAndLoad(*w));
+    vm->setRealistic(kRealAnswerDelayMs, kRealMinGapMs);
+    w->U220().MIDIOutput1->setSendGapMs(kRealSendGapMs);
+    // A "not responding" box would be a fault here: counted, and answered Cancel.
+    MessageBoxWatcher boxes([](QMessageBox&) { return QMessageBox::Cancel; });
+
+    struct Case {
+        const char* what;
+        std::function<void()> start;
+        const char* told;
+    };
+    const QString path = dir.filePath("silent.syx");
+    const std::vector<Case> cases{
+        {"back-up", [&] { a.save << path; w->mnuFileBackUp->trigger(); }, "Back-up cancelled; no file was written."},
+        {"copy", [&] { a.numbers << 9; w->mnuEditCopyPatch->trigger(); }, "Copy cancelled."},
+    };
+    for (const Case& c : cases) {
+        SetSilent(*vm, false);
+        a.told.clear();
+        bool silenced = false, pressed = false;
+        QString waiting;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            QProgressDialog* p = w->Backup()->Progress();
+            if (!p) return;
+            if (!silenced && (p->value() > 0 || QString(c.what) == "copy")) {
+                SetSilent(*vm, true);
+                silenced = true;
+            } else if (silenced && !pressed && p->labelText().contains("waiting for the U-220")) {
+                waiting = p->labelText();
+                pressed = true;
+                p->cancel();
+            }
+        });
+        poll.start(20);
+        w->pnameListBox->setCurrentRow(2);
+        c.start();
+        poll.stop();
+        QVERIFY2(pressed, c.what);
+        QVERIFY2(waiting.startsWith("Reading..."), qPrintable(waiting));
+        QCOMPARE(a.told.value(0), QString(c.told));
+        QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join('|')));
+        QVERIFY(!w->Backup()->Busy());
+    }
+    QVERIFY(!QFile::exists(path));
+    QVERIFY(!QFile::exists(path + ".part"));
+    // Answering again: the next read goes through.
+    SetSilent(*vm, false);
+    Bytes got;
+    QVERIFY(w->U220().ReadRange(PatchMemoryAddress(1), 24, got));
+    QCOMPARE(got, ModuleRange(*vm, PatchMemoryAddress(1), 24));
 }
 
 QTEST_MAIN(tst_Backup)
