@@ -395,10 +395,15 @@ void tst_Backup::cancelWhileTheModuleIsSilentEndsTheTransferWithoutAsking() {
         a.told.clear();
         bool silenced = false, pressed = false;
         QString waiting;
+        QList<QPoint> cancelAt;  // where the Cancel button stood, at each label
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
             QProgressDialog* p = w->Backup()->Progress();
             if (!p) return;
+            if (auto* b = p->findChild<QPushButton*>(); b && b->isVisible()) {
+                const QPoint at = b->mapToGlobal(QPoint(0, 0));
+                if (cancelAt.isEmpty() || cancelAt.last() != at) cancelAt << at;
+            }
             if (!silenced && (p->value() > 0 || QString(c.what) == "copy")) {
                 SetSilent(*vm, true);
                 silenced = true;
@@ -414,6 +419,8 @@ void tst_Backup::cancelWhileTheModuleIsSilentEndsTheTransferWithoutAsking() {
         poll.stop();
         QVERIFY2(pressed, c.what);
         QVERIFY2(waiting.startsWith("Reading..."), qPrintable(waiting));
+        // The button did not move as the text changed.
+        QVERIFY2(cancelAt.size() == 1, qPrintable(QStringLiteral("%1 places, the last %2,%3").arg(cancelAt.size()).arg(cancelAt.last().x()).arg(cancelAt.last().y())));
         QCOMPARE(a.told.value(0), QString(c.told));
         QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join('|')));
         QVERIFY(!w->Backup()->Busy());

@@ -12,6 +12,7 @@
 #include <QInputDialog>
 #include <QProgressDialog>
 #include <QTimer>
+#include <algorithm>
 
 #include "device/NameCodec.h"
 #include "device/clsU220.h"
@@ -93,6 +94,15 @@ bool BackupUi::Run(const QString& title, const std::function<library::TransferRe
     dialog->setMinimumDuration(0);
     dialog->setAutoClose(false);
     dialog->setAutoReset(false);
+    // Sized once for its longest line: a Cancel button that moves as the text
+    // changes is missed by the click aimed at it.
+    int width = 0;
+    for (const char* stage : {"Reading", "Writing", "Verifying"}) {
+        dialog->setLabelText(QLatin1String(stage) + QStringLiteral("...  waiting for the U-220 to answer"));
+        width = std::max(width, dialog->sizeHint().width());
+    }
+    dialog->setMinimumWidth(width);
+    dialog->setLabelText(title);
     dialog->setValue(0);
     progress_ = dialog;
     QElapsedTimer clock;
