@@ -331,6 +331,32 @@ void tst_Backup::thePatchEditorSavesAndLoadsTheWorkingPatch() {
         QCOMPARE(ModuleRange(*rig.vm, r.address, r.size), want);
     }
 
+    // Loaded at a real pace and cancelled half-way: part of the file is in the
+    // working area, so the editor reads again rather than keep what it showed.
+    {
+        rig.u220().PatchChange(9);
+        editor.Activate();
+        const int before = refreshed;
+        RealModulePace pace(rig);
+        bool pressed = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            QProgressDialog* p = backup.Progress();
+            if (!pressed && p && p->value() > 0) {
+                pressed = true;
+                p->cancel();
+            }
+        });
+        poll.start(10);
+        a.open << path;
+        load->click();
+        poll.stop();
+        QVERIFY(pressed);
+        QCOMPARE(a.told.last(), QStringLiteral("Restore cancelled; the U-220 holds part of the file."));
+        QCOMPARE(refreshed, before + 1);
+        QCOMPARE(editor.PatchNameText->text(), name);  // the first data set written holds the name
+    }
+
     // A file with memories in it is not a patch: refused, nothing sent.
     const QString full = dir.filePath("full.syx");
     a.save << full;
@@ -341,7 +367,7 @@ void tst_Backup::thePatchEditorSavesAndLoadsTheWorkingPatch() {
     load->click();
     QVERIFY2(a.told.last().contains("not only a patch"), qPrintable(a.told.last()));
     QCOMPARE(SentCount(*rig.vm), sent);
-    QCOMPARE(refreshed, 1);
+    QCOMPARE(refreshed, 2);
 }
 
 void tst_Backup::theCommandsAreGreyedWhileTheNamesLoadAtARealPace() {

@@ -143,6 +143,7 @@ bool BackupUi::Run(const QString& title, const std::function<library::TransferRe
     busy_ = false;
 
     lastResult_ = Q(report.text);
+    lastCancelled_ = report.outcome == library::Outcome::Cancelled;
     if (memoriesChanged && onMemoriesChanged && report.outcome != library::Outcome::Failed) onMemoriesChanged();
     if (workingChanged && onWorkingAreaChanged && report.outcome != library::Outcome::Failed) onWorkingAreaChanged();
     prompts_.tell(parent_, title, lastResult_, !report.ok());
@@ -282,9 +283,12 @@ void BackupUi::AddPatchFileButtons(QDialog& patchEditor, QPushButton* done, std:
     connect(load, &QPushButton::clicked, this, [this, editor, refresh] {
         QWidget* owner = parent_;
         parent_ = editor;
+        lastCancelled_ = false;
         const bool loaded = LoadWorkingPatch();
         parent_ = owner;
-        if (loaded && refresh) refresh();
+        // A load cut short by Cancel has written part of the file: the editor
+        // shows what the module holds now, not what it held before.
+        if ((loaded || lastCancelled_) && refresh) refresh();
     });
 }
 
