@@ -3,7 +3,9 @@
 // offered first, the file described before anything is sent, the names shown
 // again afterwards), a damaged file refused with nothing sent, Copy Patch to...
 // and Swap with... from the patch list, Cancel during a back-up at a real
-// module's pace leaving no file, and a back-up opened in the virtual module.
+// module's pace leaving no file, Cancel while the module has stopped answering
+// (no question after it), the commands greyed while the names load, a cancelled
+// Load Patch reading the editor again, and a back-up opened in the virtual module.
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
