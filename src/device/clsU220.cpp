@@ -204,16 +204,26 @@ void clsU220::ExpireOverdue() {
     if (changed) StartNext();
 }
 
-void clsU220::Await(const RequestPtr& r) {
+void clsU220::Await(const RequestPtr& r, const std::function<bool()>& stop) {
     auto finished = [&] { return r->state == State::Answered || r->state == State::TimedOut; };
+    auto stopped = [&] { return stop && stop(); };
     while (!finished()) {
         if (!open_) StartNext();
         if (finished()) break;
+        if (stopped()) {
+            // Given up by the caller: out of the queue, so the requests behind
+            // it need not wait for its time limit. A late answer is dropped.
+            r->state = State::TimedOut;
+            if (open_ == r) open_.reset();
+            queue_.erase(std::remove(queue_.begin(), queue_.end(), r), queue_.end());
+            StartNext();
+            break;
+        }
         const uint64_t seen = open_ ? open_->serial : 0;
         // Wake for the open request's time limit (whoever owns it) and for our own.
         Clock::time_point wake = std::min(r->latest, Clock::now() + std::chrono::hours(1));
         if (open_) wake = std::min(wake, open_->deadline);
-        host_.waitUntil([&] { return finished() || (open_ ? open_->serial : 0) != seen; }, wake);
+        host_.waitUntil([&] { return finished() || stopped() || (open_ ? open_->serial : 0) != seen; }, wake);
         ExpireOverdue();
     }
 }
@@ -689,7 +699,11 @@ bool clsU220::ReadRanges(const std::vector<std::pair<Address, int>>& pieces, Byt
         RequestPtr r = Enqueue(Kind::RawRange, 0, ahead + Clock::duration(RequestTimeout) +
                                                       std::chrono::duration_cast<Clock::duration>(wire),
                                Clock::time_point::max(), false, -1, std::move(segments));
-        Await(r);
+        Await(r, StopRawReads);
+        if (StopRawReads && StopRawReads()) {
+            out.clear();
+            return false;
+        }
         // Keep every piece that came in whole, in whatever order; ask again for the rest.
         size_t gained = 0;
         for (size_t j = 0; j < which.size(); ++j) {

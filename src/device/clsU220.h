@@ -57,6 +57,10 @@ public:
     // give up (Cancel): the get then returns the stored value and the block stays
     // unread, so the next get asks again. Without a handler the get gives up.
     std::function<bool(const std::string& what)> OnNotResponding;
+    // Asked while a raw memory read waits for the module: true once the user
+    // has stopped the transfer. The read then gives up at once, without a
+    // retry and without OnNotResponding. Call Host::notify() when it turns true.
+    std::function<bool()> StopRawReads;
     // Port errors (code other than 0 and 8), to be shown with their text.
     std::function<void(const std::string& text)> OnPortError;
     // Raised after one memory name has been stored.
@@ -252,7 +256,7 @@ private:
     // Lets events run until `r` is answered or timed out. Whichever wait runs
     // innermost also ends the open request when its time is up, so the queue
     // moves on even while the wait that owns it lies further down the stack.
-    void Await(const RequestPtr& r);
+    void Await(const RequestPtr& r, const std::function<bool()>& stop = {});
     void ExpireOverdue();
     // Sends the next queued request when none is open.
     void StartNext();

@@ -84,7 +84,9 @@ Outcome Transfer::Read(const std::vector<Range>& plan, MemoryImage& out) {
         std::vector<std::pair<Address, int>> request;
         for (const Range& r : pieces) request.push_back({r.address, r.size});
         Bytes bytes;
-        if (!model_.ReadRanges(request, bytes, quietRetries)) return Outcome::NoAnswer;
+        if (!model_.ReadRanges(request, bytes, quietRetries))
+            // Given up: by the user (Cancel while the module was silent) or after the question.
+            return Tell(progress_.stage.empty() ? "Reading" : progress_.stage) ? Outcome::NoAnswer : Outcome::Cancelled;
         size_t at = 0;
         for (const Range& r : pieces) {
             out.put(r.address, Bytes(bytes.begin() + at, bytes.begin() + at + r.size));

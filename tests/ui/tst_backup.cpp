@@ -3,7 +3,9 @@
 // offered first, the file described before anything is sent, the names shown
 // again afterwards), a damaged file refused with nothing sent, Copy Patch to...
 // and Swap with... from the patch list, Cancel during a back-up at a real
-// module's pace leaving no file, and a back-up opened in the virtual module.
+// module's pace leaving no file, Cancel while the module has stopped answering
+// (no question after it), the commands greyed while the names load, a cancelled
+// Load Patch reading the editor again, and a back-up opened in the virtual module.
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
@@ -99,6 +101,8 @@ private slots:
     void aBackupOpensInTheVirtualModule();
     void theSetupDialogOpensABackupInTheVirtualModule();
     void thePatchEditorSavesAndLoadsTheWorkingPatch();
+    void theCommandsAreGreyedWhileTheNamesLoadAtARealPace();
+    void cancelWhileTheModuleIsSilentEndsTheTransferWithoutAsking();
 };
 
 void tst_Backup::backUpRestoreCopyAndSwapFromTheMainWindow() {
@@ -329,6 +333,32 @@ void tst_Backup::thePatchEditorSavesAndLoadsTheWorkingPatch() {
         QCOMPARE(ModuleRange(*rig.vm, r.address, r.size), want);
     }
 
+    // Loaded at a real pace and cancelled half-way: part of the file is in the
+    // working area, so the editor reads again rather than keep what it showed.
+    {
+        rig.u220().PatchChange(9);
+        editor.Activate();
+        const int before = refreshed;
+        RealModulePace pace(rig);
+        bool pressed = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            QProgressDialog* p = backup.Progress();
+            if (!pressed && p && p->value() > 0) {
+                pressed = true;
+                p->cancel();
+            }
+        });
+        poll.start(10);
+        a.open << path;
+        load->click();
+        poll.stop();
+        QVERIFY(pressed);
+        QCOMPARE(a.told.last(), QStringLiteral("Restore cancelled; the U-220 holds part of the file."));
+        QCOMPARE(refreshed, before + 1);
+        QCOMPARE(editor.PatchNameText->text(), name);  // the first data set written holds the name
+    }
+
     // A file with memories in it is not a patch: refused, nothing sent.
     const QString full = dir.filePath("full.syx");
     a.save << full;
@@ -339,7 +369,97 @@ void tst_Backup::thePatchEditorSavesAndLoadsTheWorkingPatch() {
     load->click();
     QVERIFY2(a.told.last().contains("not only a patch"), qPrintable(a.told.last()));
     QCOMPARE(SentCount(*rig.vm), sent);
-    QCOMPARE(refreshed, 1);
+    QCOMPARE(refreshed, 2);
+}
+
+void tst_Backup::theCommandsAreGreyedWhileTheNamesLoadAtARealPace() {
+    // While the window reads the names the commands cannot run: a click on one
+    // must not be taken and dropped. They come back once the names are in.
+    auto vm = std::make_shared<midi::VirtualU220>();
+    auto w = MakeRealisticMain(vm, 5);
+    const QList<QAction*> commands{w->mnuFileBackUp, w->mnuFileRestore, w->mnuEditCopyPatch, w->mnuEditSwapPatch};
+    int samples = 0, enabledWhileLoading = 0;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!w->Activating()) return;
+        ++samples;
+        for (QAction* c : commands) enabledWhileLoading += c->isEnabled() ? 1 : 0;
+    });
+    poll.start(10);
+    QVERIFY(StartAndLoad(*w));
+    poll.stop();
+    QVERIFY(samples > 0);
+    QCOMPARE(enabledWhileLoading, 0);
+    for (QAction* c : commands) QVERIFY2(c->isEnabled(), qPrintable(c->text()));
+}
+
+void tst_Backup::cancelWhileTheModuleIsSilentEndsTheTransferWithoutAsking() {
+    // The module stops answering in the middle of a transfer at a real pace.
+    // The dialog says it waits (not a time left frozen at its last figure), and
+    // Cancel ends the transfer as cancelled: no "not responding" question after
+    // it, no file, and the module can be asked again at once.
+    QTemporaryDir dir;
+    auto vm = std::make_shared<midi::VirtualU220>();
+    Answers a;
+    auto w = MakeMain(vm, a);
+    QVERIFY(StartAndLoad(*w));
+    vm->setRealistic(kRealAnswerDelayMs, kRealMinGapMs);
+    w->U220().MIDIOutput1->setSendGapMs(kRealSendGapMs);
+    // A "not responding" box would be a fault here: counted, and answered Cancel.
+    MessageBoxWatcher boxes([](QMessageBox&) { return QMessageBox::Cancel; });
+
+    struct Case {
+        const char* what;
+        std::function<void()> start;
+        const char* told;
+    };
+    const QString path = dir.filePath("silent.syx");
+    const std::vector<Case> cases{
+        {"back-up", [&] { a.save << path; w->mnuFileBackUp->trigger(); }, "Back-up cancelled; no file was written."},
+        {"copy", [&] { a.numbers << 9; w->mnuEditCopyPatch->trigger(); }, "Copy cancelled."},
+    };
+    for (const Case& c : cases) {
+        SetSilent(*vm, false);
+        a.told.clear();
+        bool silenced = false, pressed = false;
+        QString waiting;
+        QList<QPoint> cancelAt;  // where the Cancel button stood, at each label
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            QProgressDialog* p = w->Backup()->Progress();
+            if (!p) return;
+            if (auto* b = p->findChild<QPushButton*>(); b && b->isVisible()) {
+                const QPoint at = b->mapToGlobal(QPoint(0, 0));
+                if (cancelAt.isEmpty() || cancelAt.last() != at) cancelAt << at;
+            }
+            if (!silenced && (p->value() > 0 || QString(c.what) == "copy")) {
+                SetSilent(*vm, true);
+                silenced = true;
+            } else if (silenced && !pressed && p->labelText().contains("waiting for the U-220")) {
+                waiting = p->labelText();
+                pressed = true;
+                p->cancel();
+            }
+        });
+        poll.start(20);
+        w->pnameListBox->setCurrentRow(2);
+        c.start();
+        poll.stop();
+        QVERIFY2(pressed, c.what);
+        QVERIFY2(waiting.startsWith("Reading..."), qPrintable(waiting));
+        // The button did not move as the text changed.
+        QVERIFY2(cancelAt.size() == 1, qPrintable(QStringLiteral("%1 places, the last %2,%3").arg(cancelAt.size()).arg(cancelAt.last().x()).arg(cancelAt.last().y())));
+        QCOMPARE(a.told.value(0), QString(c.told));
+        QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join('|')));
+        QVERIFY(!w->Backup()->Busy());
+    }
+    QVERIFY(!QFile::exists(path));
+    QVERIFY(!QFile::exists(path + ".part"));
+    // Answering again: the next read goes through.
+    SetSilent(*vm, false);
+    Bytes got;
+    QVERIFY(w->U220().ReadRange(PatchMemoryAddress(1), 24, got));
+    QCOMPARE(got, ModuleRange(*vm, PatchMemoryAddress(1), 24));
 }
 
 QTEST_MAIN(tst_Backup)

@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QProgressDialog>
+#include <QTimer>
+#include <algorithm>
 
 #include "device/NameCodec.h"
 #include "device/clsU220.h"
@@ -92,25 +94,56 @@ bool BackupUi::Run(const QString& title, const std::function<library::TransferRe
     dialog->setMinimumDuration(0);
     dialog->setAutoClose(false);
     dialog->setAutoReset(false);
+    // Sized once for its longest line: a Cancel button that moves as the text
+    // changes is missed by the click aimed at it.
+    int width = 0;
+    for (const char* stage : {"Reading", "Writing", "Verifying"}) {
+        dialog->setLabelText(QLatin1String(stage) + QStringLiteral("...  waiting for the U-220 to answer"));
+        width = std::max(width, dialog->sizeHint().width());
+    }
+    dialog->setMinimumWidth(width);
+    dialog->setLabelText(title);
     dialog->setValue(0);
     progress_ = dialog;
     QElapsedTimer clock;
     clock.start();
 
+    // Cancel also ends a wait for an answer that does not come: the read gives
+    // up at once instead of after its retries and the "not responding" question.
+    model_.StopRawReads = [this] { return !progress_ || progress_->wasCanceled(); };
+    connect(dialog, &QProgressDialog::canceled, this, [this] { host_.notify(); });
+    connect(dialog, &QObject::destroyed, this, [this] { host_.notify(); });
+    // While the module does not answer the time left would stand still at its
+    // last figure: say that it waits instead.
+    QString stage = QStringLiteral("Reading");
+    QElapsedTimer sinceStep;
+    sinceStep.start();
+    QTimer silence;
+    connect(&silence, &QTimer::timeout, this, [&] {
+        if (progress_ && sinceStep.elapsed() >= 5000)
+            progress_->setLabelText(stage + QStringLiteral("...  waiting for the U-220 to answer"));
+    });
+    silence.start(500);
+
     library::Transfer transfer(model_, host_);
     transfer.onProgress = [&](const library::Progress& p) {
         if (!progress_) return false;
+        sinceStep.restart();
+        stage = Q(p.stage);
         const int value = p.total ? static_cast<int>(1000.0 * static_cast<double>(p.done) / static_cast<double>(p.total)) : 0;
         const QString left = TimeLeft(clock.elapsed(), p.done, p.total);
-        progress_->setLabelText(Q(p.stage) + QStringLiteral("...") + (left.isEmpty() ? QString() : QStringLiteral("  ") + left));
+        progress_->setLabelText(stage + QStringLiteral("...") + (left.isEmpty() ? QString() : QStringLiteral("  ") + left));
         progress_->setValue(std::min(value, 999));
         return !progress_->wasCanceled();
     };
     const library::TransferReport report = work(transfer);
+    silence.stop();
+    model_.StopRawReads = nullptr;
     delete progress_.data();
     busy_ = false;
 
     lastResult_ = Q(report.text);
+    lastCancelled_ = report.outcome == library::Outcome::Cancelled;
     if (memoriesChanged && onMemoriesChanged && report.outcome != library::Outcome::Failed) onMemoriesChanged();
     if (workingChanged && onWorkingAreaChanged && report.outcome != library::Outcome::Failed) onWorkingAreaChanged();
     prompts_.tell(parent_, title, lastResult_, !report.ok());
@@ -250,9 +283,12 @@ void BackupUi::AddPatchFileButtons(QDialog& patchEditor, QPushButton* done, std:
     connect(load, &QPushButton::clicked, this, [this, editor, refresh] {
         QWidget* owner = parent_;
         parent_ = editor;
+        lastCancelled_ = false;
         const bool loaded = LoadWorkingPatch();
         parent_ = owner;
-        if (loaded && refresh) refresh();
+        // A load cut short by Cancel has written part of the file: the editor
+        // shows what the module holds now, not what it held before.
+        if ((loaded || lastCancelled_) && refresh) refresh();
     });
 }
 

@@ -85,6 +85,7 @@ private:
     BackupPrompts prompts_;
     QPointer<QProgressDialog> progress_;
     QString lastResult_;
+    bool lastCancelled_ = false;  // the last transfer was cut short by Cancel
     bool busy_ = false;
 };
 

@@ -362,12 +362,20 @@ void frmMain::BuildBackupMenus(QMenu* file, QMenu* edit) {
     });
 }
 
+// While the names load or a transfer runs these commands would do nothing:
+// they show greyed out rather than take a click and ignore it.
+void frmMain::UpdateBackupActions() {
+    const bool free = !activating_ && !backup_->Busy() && !quitRequested_;
+    for (QAction* a : {mnuFileBackUp, mnuFileRestore, mnuEditCopyPatch, mnuEditSwapPatch}) a->setEnabled(free);
+}
+
 // A back-up command waits for the module like a load: not while another one
 // runs, and a close meanwhile ends the program once it is done.
 void frmMain::RunBackupCommand(const std::function<void()>& command) {
     if (activating_ || backup_->Busy() || quitRequested_) return;
     EnterWait();
     command();
+    UpdateBackupActions();
     LeaveWait();
 }
 
@@ -438,6 +446,7 @@ void frmMain::Activate() {
     if (activating_ || quitRequested_) return;
     activating_ = true;
     ++activations_;
+    UpdateBackupActions();
     EnterWait();
     SyncNameProgress();
     // Neither another load nor a switch of ports while this one waits.
@@ -455,6 +464,7 @@ void frmMain::Activate() {
     mnuFileReload->setEnabled(true);
     mnuFileMIDISetup->setEnabled(true);
     activating_ = false;
+    UpdateBackupActions();
     LeaveWait();
 }
 

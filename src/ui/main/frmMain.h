@@ -202,6 +202,7 @@ private:
 
     void BuildBackupMenus(QMenu* file, QMenu* edit);
     void RunBackupCommand(const std::function<void()>& command);
+    void UpdateBackupActions();
 
     frmMainOptions options_;
     BackupUi* backup_ = nullptr;
