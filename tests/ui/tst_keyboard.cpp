@@ -275,8 +275,8 @@ private slots:
             std::vector<int> channels;
         };
         const Case cases[] = {
-            {{372, 80}, 60, {0, 5}},   // C4, lower part of the white key: parts 1, 2, 3
-            {{380, 30}, 61, {0}},      // C#4 (black, over C4 and D4): parts 1 and 3
+            {{372, 80}, 60, {0, 5}},   // C4, lower part of the white key: part 1, 2 and 3
+            {{380, 30}, 61, {0}},      // C#4 (black, over C4 and D4): part 1 and 3
             {{2, 80}, 21, {2}},        // A0
             {{830, 80}, 108, {}},      // C8: only part 4, which is "Off"
             {{380, 100}, -1, {}},      // under the keys: nothing

@@ -264,7 +264,7 @@ private slots:
     // sends the note off at once. At a real module's pace, nothing is lost.
     void playSendsANoteAndItsNoteOff() {
         using namespace quorvane::test;
-        const int channels[7] = {9, 0, 15, 16, 3, 3, 16};  // rhythm, parts 1..6 (16 = Off)
+        const int channels[7] = {9, 0, 15, 16, 3, 3, 16};  // rhythm, then part 1..6 (16 = Off)
         PokeParam(*rig->vm, Param::PatchRhythmReceiveChannel, 0, channels[0]);
         for (int p = 1; p <= 6; ++p) PokeParam(*rig->vm, Param::PatchPartReceiveChannel, p, channels[p]);
         rig->u220().InvalidateAll();
@@ -294,7 +294,7 @@ private slots:
         // Closed mid-note: the note off goes out with the closing.
         rig->vm->clearReceived();
         win->PlayCommand[1]->click();
-        win->PlayCommand[5]->click();  // parts 5 and 6 share channel 4: one note each click
+        win->PlayCommand[5]->click();  // part 5 and part 6 share channel 4: one note each click
         win->EndCommand->click();
         QCOMPARE(win->Notes()->Sounding(), 0);
         rig->u220().MIDIOutput1->flush();
