@@ -318,11 +318,22 @@ struct RtDeleter {
     // alone: closing it then crashes inside JACK's client library now and then
     // (its own threads are still taking the client down). That costs the few
     // kilobytes of a client each time a server goes away.
+    // They are kept in a list of their own for the rest of the run: held on
+    // purpose, not lost.
     uint64_t failuresAtStart = gSystemFailures.load();
+    static void keepForever(void* p) {
+        static std::mutex mutex;
+        static auto* kept = new std::vector<void*>;
+        std::lock_guard lock(mutex);
+        kept->push_back(p);
+    }
     template <class T>
     void operator()(T* p) const {
         const Api api = p->getCurrentApi();
-        if (api == RtMidi::UNIX_JACK && live && gSystemFailures.load() != failuresAtStart) return;
+        if (api == RtMidi::UNIX_JACK && live && gSystemFailures.load() != failuresAtStart) {
+            keepForever(p);
+            return;
+        }
         if constexpr (std::is_same_v<T, RtMidiOut>) {
             if (live && api == RtMidi::UNIX_JACK) {
                 {
