@@ -49,4 +49,18 @@ void Select(QComboBox* combo, int index) {
     combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
 }
 
+QString ChorusTypes() { return QStringLiteral("Chorus1,Chorus2,FB-Chorus,Flanger,Short Delay"); }
+QString ChorusOutModes() { return QStringLiteral("Pre Rev,Post Rev"); }
+QString ReverbTypes() { return QStringLiteral("Room1,Room2,Room3,Hall1,Hall2,Gate,Delay,CrossDelay"); }
+QString Controllers() {
+    return NumbersPadded(0, 5, 2) + "," + NumbersPadded(7, 31, 2) + "," + NumbersPadded(64, 95, 2) + ",off";
+}
+QString Destinations() {
+    return QStringLiteral(
+        "Timbre Level,Env Attack,Env Decay,Env Sustain,Env Release,A.Bend Depth,A.Bend Rate,"
+        "Detune Depth,Vib Rate,Vib Waveform,Vib Depth,Vib Delay,Vib Rise Time,Vib Mod Depth,"
+        "Chrs Level,Chrs Rate,Chrs Feedback,Rev Level,Delay Feedback");
+}
+QString Waveforms() { return QStringLiteral("Tri,Sine,Square,SawUp,SawDwn,Randm1,Randm2,Randm3,Randm4"); }
+
 }  // namespace quorvane::ui::lists

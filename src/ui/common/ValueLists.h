@@ -27,6 +27,14 @@ QString MinusFifty();      // "-50".."50" (101)
 QString BendDown();        // "-36,-24,-12,...,0" (15)
 QString PitchSens();       // "-36,-24,-12,...,12" (27)
 
+// Lists of one editor each, also used by the MIDI monitor to name values.
+QString ChorusTypes();     // patch chorus type (5)
+QString ChorusOutModes();  // "Pre Rev,Post Rev"
+QString ReverbTypes();     // patch reverb type (8)
+QString Controllers();     // "00".."05","07".."31","64".."95","off" (64, no "06")
+QString Destinations();    // what a controller changes (19)
+QString Waveforms();       // timbre vibrato waveform (9)
+
 // Name of MIDI note n: "C4" for 60, "C-1" for 0.
 QString NoteName(int note);
 

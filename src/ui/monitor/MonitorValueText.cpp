@@ -10,21 +10,6 @@ namespace {
 
 namespace lists = quorvane::ui::lists;
 
-// The few lists that only one editor shows (kept in step with the editors by
-// the monitor's window test, which compares them entry by entry).
-QString ChorusTypes() { return "Chorus1,Chorus2,FB-Chorus,Flanger,Short Delay"; }
-QString ChorusOutModes() { return "Pre Rev,Post Rev"; }
-QString ReverbTypes() { return "Room1,Room2,Room3,Hall1,Hall2,Gate,Delay,CrossDelay"; }
-QString Controllers() {
-    return lists::NumbersPadded(0, 5, 2) + "," + lists::NumbersPadded(7, 31, 2) + "," +
-           lists::NumbersPadded(64, 95, 2) + ",off";
-}
-QString Destinations() {
-    return "Timbre Level,Env Attack,Env Decay,Env Sustain,Env Release,A.Bend Depth,A.Bend Rate,"
-           "Detune Depth,Vib Rate,Vib Waveform,Vib Depth,Vib Delay,Vib Rise Time,Vib Mod Depth,"
-           "Chrs Level,Chrs Rate,Chrs Feedback,Rev Level,Delay Feedback";
-}
-QString Waveforms() { return "Tri,Sine,Square,SawUp,SawDwn,Randm1,Randm2,Randm3,Randm4"; }
 // Only the number: the editors add the memory's name, which the monitor does
 // not read from the module.
 QString Prefixed(const char* prefix, int count, int digits) {
@@ -39,8 +24,8 @@ QString ListOf(Param p) {
     const QString voices = lists::Numbers(0, 30);
     const QString level = lists::Numbers(0, 127);
     switch (p) {
-        case Param::PatchCommonChorusType: return ChorusTypes();
-        case Param::PatchCommonChorusOutMode: return ChorusOutModes();
+        case Param::PatchCommonChorusType: return lists::ChorusTypes();
+        case Param::PatchCommonChorusOutMode: return lists::ChorusOutModes();
         case Param::PatchCommonChorusDelay:
         case Param::PatchCommonChorusLevel:
         case Param::PatchCommonChorusRate:
@@ -49,13 +34,13 @@ QString ListOf(Param p) {
         case Param::PatchCommonReverbLevel:
         case Param::PatchCommonReverbDelayFeedback: return thirtyTwo;
         case Param::PatchCommonChorusFeedback: return lists::Numbers(-31, 31);
-        case Param::PatchCommonReverbType: return ReverbTypes();
+        case Param::PatchCommonReverbType: return lists::ReverbTypes();
         case Param::PatchCommonParam1:
         case Param::PatchCommonParam2:
-        case Param::PatchCommonParam3: return Controllers();
+        case Param::PatchCommonParam3: return lists::Controllers();
         case Param::PatchCommonParam1Param:
         case Param::PatchCommonParam2Param:
-        case Param::PatchCommonParam3Param: return Destinations();
+        case Param::PatchCommonParam3Param: return lists::Destinations();
 
         case Param::PatchRhythmRhythmSetup: return Prefixed("R-", 4, 1);
         case Param::PatchRhythmVoiceReserve:
@@ -120,7 +105,7 @@ QString ListOf(Param p) {
         case Param::RhythmSetupInstAutoBendRate:
         case Param::RhythmSetupInstDetuneDepth: return sixteen;
         case Param::TimbreRate: return lists::Numbers(0, 63);
-        case Param::TimbreWaveform: return Waveforms();
+        case Param::TimbreWaveform: return lists::Waveforms();
 
         case Param::RhythmSetupInstSourceKey: return level;
         case Param::RhythmSetupInstMuteInst: return "Off," + lists::RhythmKeyNames();

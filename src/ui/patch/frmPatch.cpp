@@ -39,23 +39,8 @@ namespace {
 
 constexpr int kTotalVoices = 30;
 
-QString ChorusTypes() { return "Chorus1,Chorus2,FB-Chorus,Flanger,Short Delay"; }
-QString ChorusOutModes() { return "Pre Rev,Post Rev"; }
-QString ReverbTypes() { return "Room1,Room2,Room3,Hall1,Hall2,Gate,Delay,CrossDelay"; }
 QString VeloLevels() { return "Above,Below"; }
 QString OutputAssigns() { return "Dry,Rev,Cho,Dir1,Dir2"; }
-
-// Controllers: "00".."05", "07".."31", "64".."95", "off" (64 entries, no "06").
-QString Controllers() {
-    return lists::NumbersPadded(0, 5, 2) + "," + lists::NumbersPadded(7, 31, 2) + "," +
-           lists::NumbersPadded(64, 95, 2) + ",off";
-}
-
-QString Destinations() {
-    return "Timbre Level,Env Attack,Env Decay,Env Sustain,Env Release,A.Bend Depth,A.Bend Rate,"
-           "Detune Depth,Vib Rate,Vib Waveform,Vib Depth,Vib Delay,Vib Rise Time,Vib Mod Depth,"
-           "Chrs Level,Chrs Rate,Chrs Feedback,Rev Level,Delay Feedback";
-}
 
 // A drop-down list whose width is set by `chars` characters rather than by its
 // longest entry, so the rows stay compact and the window size is known before
@@ -458,23 +443,23 @@ QSize frmPatch::sizeHint() const {
 }
 
 void frmPatch::FillCommonLists() {
-    FillList(ChorusTypeCombo, ChorusTypes());
-    FillList(ChorusOutModeCombo, ChorusOutModes());
+    FillList(ChorusTypeCombo, lists::ChorusTypes());
+    FillList(ChorusOutModeCombo, lists::ChorusOutModes());
     FillList(ChorusDelayCombo, lists::Numbers(0, 31));
     FillList(ChorusLevelCombo, lists::Numbers(0, 31));
     FillList(ChorusRateCombo, lists::Numbers(0, 31));
     FillList(ChorusDepthCombo, lists::Numbers(0, 31));
     FillList(ChorusFeedbackCombo, lists::Numbers(-31, 31));
-    FillList(ReverbTypeCombo, ReverbTypes());
+    FillList(ReverbTypeCombo, lists::ReverbTypes());
     FillList(ReverbTimeCombo, lists::Numbers(0, 31));
     FillList(ReverbLevelCombo, lists::Numbers(0, 31));
     FillList(ReverbDelayFeedbackCombo, lists::Numbers(0, 31));
-    FillList(Param1Combo, Controllers());
-    FillList(Param1ParamCombo, Destinations());
-    FillList(Param2Combo, Controllers());
-    FillList(Param2ParamCombo, Destinations());
-    FillList(Param3Combo, Controllers());
-    FillList(Param3ParamCombo, Destinations());
+    FillList(Param1Combo, lists::Controllers());
+    FillList(Param1ParamCombo, lists::Destinations());
+    FillList(Param2Combo, lists::Controllers());
+    FillList(Param2ParamCombo, lists::Destinations());
+    FillList(Param3Combo, lists::Controllers());
+    FillList(Param3ParamCombo, lists::Destinations());
 }
 
 void frmPatch::FillRhythmRow() {

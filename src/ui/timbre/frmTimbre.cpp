@@ -30,7 +30,6 @@ namespace lists = quorvane::ui::lists;
 
 namespace {
 
-QString Waveforms() { return "Tri,Sine,Square,SawUp,SawDwn,Randm1,Randm2,Randm3,Randm4"; }
 
 }  // namespace
 
@@ -134,7 +133,7 @@ void frmTimbre::BuildUi() {
                    });
     frame("Vib", {
                      {&RateCombo, Param::TimbreRate, "Rate", lists::Numbers(0, 63)},
-                     {&WaveformCombo, Param::TimbreWaveform, "Waveform", Waveforms()},
+                     {&WaveformCombo, Param::TimbreWaveform, "Waveform", lists::Waveforms()},
                      {&DepthCombo, Param::TimbreDepth, "Depth", sixteen},
                      {&DelayCombo, Param::TimbreDelay, "Delay Time", sixteen},
                      {&RiseTimeCombo, Param::TimbreRiseTime, "Rise Time", sixteen},
