@@ -13,75 +13,15 @@ SIM=$(realpath "${2:?usage: backup_jack.sh path/to/quorvane-cli path/to/quorvane
 # period into it, so the module sees at least this much).
 GAP=${QUORVANE_E2E_GAP_MS:-20}
 
-WORK=$(mktemp -d)
-SERVER="quorvane-backup-$$"
-export JACK_NO_AUDIO_RESERVATION=1 JACK_NO_START_SERVER=1 JACK_DEFAULT_SERVER="$SERVER"
-JACKD_PID=""
-SIM_PIDS=()
-cleanup() {
-  local p
-  for p in "${SIM_PIDS[@]}"; do kill -TERM "$p" 2>/dev/null; done
-  for p in "${SIM_PIDS[@]}"; do wait "$p" 2>/dev/null; done
-  if [ -n "$JACKD_PID" ]; then
-    kill -TERM "$JACKD_PID" 2>/dev/null
-    wait "$JACKD_PID" 2>/dev/null
-  fi
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-die() {
-  echo "FATAL: $*" >&2
-  local f
-  for f in "$WORK"/*.log; do [ -s "$f" ] && { echo "--- $f" >&2; tail -20 "$f" >&2; }; done
-  echo "$PASSED passed, $((FAILED + 1)) failed"
-  exit 1
-}
+jack_script_setup
+
 command -v jackd >/dev/null || die "jackd is not installed (scripts/install-deps.sh installs jackd2)"
 cd "$WORK" || exit 1
 
-# JACK allows only a few servers on one machine: while others' tests hold them
-# all, wait for one to end (up to two minutes).
-up=0
-for _ in $(seq 1 60); do
-  jackd -n "$SERVER" --no-realtime -S -t 5000 -d dummy -r 48000 -p 512 >"$WORK/jackd.log" 2>&1 &
-  JACKD_PID=$!
-  for _ in $(seq 1 100); do
-    kill -0 "$JACKD_PID" 2>/dev/null || break
-    if jack_lsp >/dev/null 2>&1; then up=1; break; fi
-    sleep 0.1
-  done
-  [ "$up" -eq 1 ] && break
-  wait "$JACKD_PID" 2>/dev/null
-  JACKD_PID=""
-  grep -q 'Too many servers' "$WORK/jackd.log" || die "jackd exited at start"
-  sleep 2
-done
-[ "$up" -eq 1 ] || die "the JACK server '$SERVER' could not be started"
+start_jackd "$WORK/jackd.log" || die "no JACK server came up"
 
-# start_sim NAME [SIM OPTIONS]: starts a simulator (logging what it takes in) and waits for "ready".
-start_sim() {
-  local name=$1
-  shift
-  "$SIM" --api jack --name "$name" --verbose "$@" >"$WORK/$name.out" 2>"$WORK/$name.log" &
-  local pid=$!
-  SIM_PIDS+=("$pid")
-  eval "PID_$name=$pid"
-  for _ in $(seq 1 100); do
-    grep -q '^ready$' "$WORK/$name.out" 2>/dev/null && return 0
-    kill -0 "$pid" 2>/dev/null || die "simulator $name exited before it was ready"
-    sleep 0.1
-  done
-  die "simulator $name was not ready within 10 s"
-}
-stop_sim() {
-  local pid
-  eval "pid=\$PID_$1"
-  kill -TERM "$pid"
-  for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -KILL "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-}
+# The simulators log what they take in (taken_in counts it).
+stop_sim() { end_sim "$1"; }
 taken_in() { grep -c '] in ' "$WORK/$1.log"; }
 cli() {
   local sim=$1
@@ -89,8 +29,8 @@ cli() {
   timeout 240 "$CLI" --in "$sim" --out "$sim" --gap-ms "$GAP" --timeout-ms 1000 --retries 5 "$@"
 }
 
-start_sim bkclean --wire --min-gap-ms 20
-start_sim bklossy --wire --min-gap-ms 20 --drop 0.05 --seed 11 --device-id 5
+start_sim bkclean --verbose --wire --min-gap-ms 20
+start_sim bklossy --verbose --wire --min-gap-ms 20 --drop 0.05 --seed 11 --device-id 5
 
 # The reference: the built-in module's factory memory, as the simulator's.
 timeout 60 "$CLI" backup reference.syx >/dev/null || die "backup of the built-in module failed"

@@ -7,29 +7,7 @@ CLI=${1:?usage: jack_e2e.sh path/to/quorvane-cli path/to/quorvane-u220sim}
 SIM=${2:?usage: jack_e2e.sh path/to/quorvane-cli path/to/quorvane-u220sim}
 . "$(dirname "$0")/lib.sh"
 
-WORK=$(mktemp -d)
-JACKD_PID=""
-SIM_PIDS=()
-
-cleanup() {
-  local p
-  for p in "${SIM_PIDS[@]}"; do kill -TERM "$p" 2>/dev/null; done
-  for p in "${SIM_PIDS[@]}"; do wait "$p" 2>/dev/null; done
-  if [ -n "$JACKD_PID" ]; then
-    kill -TERM "$JACKD_PID" 2>/dev/null
-    wait "$JACKD_PID" 2>/dev/null
-  fi
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-die() {
-  echo "FATAL: $*" >&2
-  local f
-  for f in "$WORK"/*.log; do [ -s "$f" ] && { echo "--- $f" >&2; tail -20 "$f" >&2; }; done
-  echo "$PASSED passed, $((FAILED + 1)) failed"
-  exit 1
-}
+jack_script_setup
 
 command -v jackd >/dev/null || die "jackd is not installed (scripts/install-deps.sh installs jackd2)"
 
@@ -38,30 +16,9 @@ command -v jackd >/dev/null || die "jackd is not installed (scripts/install-deps
 start_jackd "$WORK/jackd.log" || die "no JACK server came up"
 pass "JACK server '$JACK_DEFAULT_SERVER' is up"
 
-# start_sim NAME [SIM OPTIONS]: starts a simulator and waits for its "ready".
-start_sim() {
-  local name=$1
-  shift
-  "$SIM" --api jack --name "$name" "$@" >"$WORK/$name.out" 2>"$WORK/$name.log" &
-  local pid=$!
-  SIM_PIDS+=("$pid")
-  eval "PID_$name=$pid"
-  for _ in $(seq 1 100); do
-    grep -q '^ready$' "$WORK/$name.out" 2>/dev/null && return 0
-    kill -0 "$pid" 2>/dev/null || die "simulator $name exited before it was ready"
-    sleep 0.1
-  done
-  die "simulator $name was not ready within 10 s"
-}
-
 # stop_sim NAME: SIGTERM, and the simulator must end by itself, reporting.
 stop_sim() {
-  local pid
-  eval "pid=\$PID_$1"
-  kill -TERM "$pid"
-  for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  if kill -0 "$pid" 2>/dev/null; then fail "simulator $1 stops on SIGTERM"; kill -KILL "$pid"; else pass "simulator $1 stops on SIGTERM"; fi
-  wait "$pid" 2>/dev/null
+  if end_sim "$1"; then pass "simulator $1 stops on SIGTERM"; else fail "simulator $1 stops on SIGTERM"; fi
 }
 
 expect_rc "simulator refuses a seed that is no whole number" 2 "$SIM" --seed 1.5

@@ -69,3 +69,61 @@ start_jackd() {
   fi
   return 1
 }
+
+# jack_script_setup: for a script that runs simulators on a JACK server of its
+# own (needs SIM): a work folder in $WORK, and the simulators and the server
+# ended when the script ends, however it ends.
+jack_script_setup() {
+  WORK=$(mktemp -d)
+  JACKD_PID=""
+  SIM_PIDS=()
+  trap jack_script_cleanup EXIT
+  trap 'exit 1' INT TERM
+}
+jack_script_cleanup() {
+  local p
+  for p in "${SIM_PIDS[@]}"; do kill -TERM "$p" 2>/dev/null; done
+  for p in "${SIM_PIDS[@]}"; do wait "$p" 2>/dev/null; done
+  if [ -n "$JACKD_PID" ]; then
+    kill -TERM "$JACKD_PID" 2>/dev/null
+    wait "$JACKD_PID" 2>/dev/null
+  fi
+  rm -rf "$WORK"
+}
+
+# die MESSAGE: ends the script as failed, with the tail of every log in $WORK.
+die() {
+  echo "FATAL: $*" >&2
+  local f
+  for f in "$WORK"/*.log; do [ -s "$f" ] && { echo "--- $f" >&2; tail -20 "$f" >&2; }; done
+  echo "$PASSED passed, $((FAILED + 1)) failed"
+  exit 1
+}
+
+# start_sim NAME [SIM OPTIONS]: starts a simulator on JACK and waits for its "ready".
+start_sim() {
+  local name=$1
+  shift
+  "$SIM" --api jack --name "$name" "$@" >"$WORK/$name.out" 2>"$WORK/$name.log" &
+  local pid=$!
+  SIM_PIDS+=("$pid")
+  eval "PID_$name=$pid"
+  for _ in $(seq 1 100); do
+    grep -q '^ready$' "$WORK/$name.out" 2>/dev/null && return 0
+    kill -0 "$pid" 2>/dev/null || die "simulator $name exited before it was ready"
+    sleep 0.1
+  done
+  die "simulator $name was not ready within 10 s"
+}
+
+# end_sim NAME: SIGTERM, then up to 5 s for the simulator to end by itself
+# (reporting what it received); killed after that. False when it had to be killed.
+end_sim() {
+  local pid ended=0
+  eval "pid=\$PID_$1"
+  kill -TERM "$pid"
+  for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || { ended=1; break; }; sleep 0.1; done
+  [ "$ended" -eq 1 ] || kill -KILL "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  [ "$ended" -eq 1 ]
+}
