@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "library/MemoryImage.h"
+#include "library/SafeFile.h"
 
 namespace quorvane::library {
 
@@ -30,10 +31,5 @@ BackupFile ReadBackupFile(const std::string& path);
 
 // The image as data sets for device `deviceId` (a byte, 0..31), back to back.
 Bytes SyxBytes(const MemoryImage& image, uint8_t deviceId);
-
-// Writes `bytes` under `path` through a temporary file beside it that is renamed
-// only once it is complete, so a failure never leaves a half-written file
-// under the chosen name. False and `error` on failure.
-bool WriteFileAtomically(const std::string& path, const Bytes& bytes, std::string& error);
 
 }  // namespace quorvane::library
