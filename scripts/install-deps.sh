@@ -8,7 +8,6 @@ PKGS=(
   build-essential cmake pkg-config ninja-build
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
   librtmidi-dev libasound2-dev
-  libsmf-dev
   jackd2 libjack-jackd2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

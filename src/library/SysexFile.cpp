@@ -1,15 +1,11 @@
 #include "library/SysexFile.h"
 
-#include <glib.h>
-#include <smf.h>
-
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <memory>
-#include <system_error>
+
+#include "device/NameCodec.h"
+#include "library/MidiFile.h"
 
 namespace quorvane::library {
 
@@ -20,6 +16,10 @@ struct Found {
     Bytes bytes;
     std::string where;  // "message 3 (byte 290)"
 };
+
+std::string Count(size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
 
 std::string Hex(uint8_t b) {
     char s[4];
@@ -70,6 +70,7 @@ void TakeMessages(const std::vector<Found>& messages, BackupFile& f) {
         const bool ours = b.size() >= 5 && b[1] == sysex::kManufacturer && b[3] == sysex::kModel;
         if (!ours || b[4] != sysex::kDT1) {
             ++f.ignored;  // another device's message, or a request
+            if (ours && b[4] == sysex::kRQ1) ++f.requests;
             continue;
         }
         const ParsedMessage p = ParseMessage(b);
@@ -89,71 +90,80 @@ void TakeMessages(const std::vector<Found>& messages, BackupFile& f) {
     }
     std::sort(f.deviceIds.begin(), f.deviceIds.end());
     if (f.dataSets == 0) {
-        f.error = "the file holds no U-220 data set" +
-                  (f.ignored ? " (its " + std::to_string(f.ignored) + " messages are for another device or model)"
-                             : std::string());
+        const size_t others = f.ignored - f.requests;
+        if (f.requests && !others)
+            f.error = "the file holds only requests for U-220 data (" + Count(f.requests, "request", "requests") +
+                      "), no data to restore";
+        else if (f.requests)
+            f.error = "the file holds no U-220 data set (" + Count(f.requests, "request", "requests") +
+                      " for U-220 data, " + Count(others, "message", "messages") + " for another device or model)";
+        else
+            f.error = "the file holds no U-220 data set" +
+                      (others ? std::string(others == 1 ? " (its 1 message is" : " (its " + std::to_string(others) +
+                                                                                  " messages are") +
+                                    " for another device or model)"
+                              : std::string());
         return;
     }
     f.ok = true;
 }
 
-struct SmfDeleter {
-    void operator()(smf_t* s) const { smf_delete(s); }
-};
-
-// System Exclusive events of every track, in time order, as one stream per
-// message: an event without its end byte is continued by the events after it.
+// The file's System Exclusive messages, in the order a player sends them.
 bool ReadSmf(const Bytes& file, BackupFile& f, std::vector<Found>& messages) {
-    // The reader's own complaints about a damaged file would go to stderr; the
-    // caller gets one clear message instead.
-    static const bool quiet = [] {
-        g_log_set_handler("libsmf", static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION),
-                          [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
-        return true;
-    }();
-    (void)quiet;
-    std::unique_ptr<smf_t, SmfDeleter> smf(smf_load_from_memory(file.data(), static_cast<int>(file.size())));
-    if (!smf) {
-        f.error = "the Standard MIDI File is damaged and cannot be read";
+    MidiFileContents midi = ReadMidiFile(file);
+    if (!midi.ok) {
+        f.error = midi.error;
         return false;
     }
-    Bytes stream;
-    std::vector<std::string> where;  // position of each message start in `stream`
-    std::vector<size_t> starts;
-    int eventNo = 0;
-    while (smf_event_t* e = smf_get_next_event(smf.get())) {
-        ++eventNo;
-        if (!smf_event_is_sysex(e) && !(e->midi_buffer_length > 0 && e->midi_buffer[0] == sysex::kEnd)) continue;
-        const uint8_t* data = e->midi_buffer;
-        int len = e->midi_buffer_length;
-        if (len > 0 && data[0] == sysex::kEnd) {  // a continuation packet: its bytes follow the open message
-            ++data;
-            --len;
-        } else {
-            starts.push_back(stream.size());
-            where.push_back("message " + std::to_string(where.size() + 1) + " (track " +
-                            std::to_string(e->track_number) + ", event " + std::to_string(e->event_number) + ")");
-        }
-        stream.insert(stream.end(), data, data + len);
-    }
-    auto position = [&](size_t n, size_t offset) {
-        for (size_t i = 0; i < starts.size(); ++i)
-            if (starts[i] == offset) return where[i];
-        return "message " + std::to_string(n);
-    };
-    std::string error;
-    if (!SplitMessages(stream, position, messages, error)) {
-        f.error = error;
-        return false;
-    }
+    for (MidiSysex& m : midi.messages)
+        messages.push_back({std::move(m.bytes), "message " + std::to_string(messages.size() + 1) + " (track " +
+                                                    std::to_string(m.track) + ", event " + std::to_string(m.event) +
+                                                    ")"});
+    f.ignored += midi.otherMessages;
     return true;
+}
+
+// "patch 12 "Strings 2"": a memory by number and by the name in its first
+// addresses (nibble pairs), when they hold a name that can be shown.
+std::string NamedMemory(const MemoryImage& image, const char* word, int number, Address start) {
+    std::string s = std::string(word) + " " + std::to_string(number);
+    Bytes nibbles;
+    if (!image.get({start, static_cast<int>(sysex::kNameBytes)}, nibbles)) return s;
+    for (uint8_t n : nibbles)
+        if (n > 0x0F) return s;
+    std::string name = DecodeName(nibbles.data());
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    const std::string text = NameBytesToUtf8(name);
+    if (name.empty() || text.find("\xEF\xBF\xBD") != std::string::npos) return s;  // U+FFFD: not all of it is text
+    return s + " \"" + text + "\"";
 }
 
 }  // namespace
 
 std::string BackupFile::Summary() const {
-    std::string s = Describe(ContentsOf(image));
-    if (ignored) s += " (" + std::to_string(ignored) + " other message" + (ignored == 1 ? "" : "s") + " ignored)";
+    const Contents c = ContentsOf(image);
+    // Describe() counts memories; a single one is named instead.
+    const std::string counted = Describe(c);
+    std::string s;
+    for (size_t from = 0; from <= counted.size();) {
+        size_t to = counted.find(", ", from);
+        if (to == std::string::npos) to = counted.size();
+        std::string part = counted.substr(from, to - from);
+        if (part == "1 patch") part = NamedMemory(image, "patch", c.patches[0], PatchMemoryAddress(c.patches[0]));
+        if (part == "1 timbre") part = NamedMemory(image, "timbre", c.timbres[0], TimbreMemoryAddress(c.timbres[0]));
+        if (part == "1 rhythm setup")
+            part = NamedMemory(image, "rhythm setup", c.rhythms[0], RhythmMemoryAddress(c.rhythms[0]));
+        s += (s.empty() ? "" : ", ") + part;
+        from = to + 2;
+    }
+    if (deviceIds.size() > 1) {
+        std::string ids;
+        for (size_t i = 0; i < deviceIds.size(); ++i)
+            ids += (i == 0 ? "" : i + 1 == deviceIds.size() ? " and " : ", ") + std::to_string(deviceIds[i] + 1);
+        s += "; data sets for device IDs " + ids +
+             ", merged: where they write the same addresses, the later data replaces the earlier";
+    }
+    if (ignored) s += " (" + Count(ignored, "other message", "other messages") + " ignored)";
     return s;
 }
 
@@ -178,16 +188,11 @@ BackupFile ReadBackup(const Bytes& file) {
 }
 
 BackupFile ReadBackupFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    Bytes bytes;
+    std::string error;
+    if (!ReadWholeFile(path, bytes, error)) {
         BackupFile f;
-        f.error = "cannot open " + path;
-        return f;
-    }
-    const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        BackupFile f;
-        f.error = "cannot read " + path;
+        f.error = error;
         return f;
     }
     return ReadBackup(bytes);
@@ -200,6 +205,25 @@ Bytes SyxBytes(const MemoryImage& image, uint8_t deviceId) {
         out.insert(out.end(), m.begin(), m.end());
     }
     return out;
+}
+
+Bytes MidiBytes(const MemoryImage& image, uint8_t deviceId) {
+    std::vector<Bytes> messages;
+    for (const DataSet& d : image.dataSets()) messages.push_back(BuildDT1(deviceId, d.address, d.data));
+    return WriteMidiFile(messages);
+}
+
+bool IsMidiFileName(const std::string& path) {
+    const size_t dot = path.find_last_of("./\\");
+    if (dot == std::string::npos || path[dot] != '.') return false;
+    std::string ext = path.substr(dot + 1);
+    for (char& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return ext == "mid" || ext == "midi";
+}
+
+bool SaveBackup(const std::string& path, const MemoryImage& image, uint8_t deviceId, std::string& error) {
+    return WriteFileAtomically(path, IsMidiFileName(path) ? MidiBytes(image, deviceId) : SyxBytes(image, deviceId),
+                               error);
 }
 
 }  // namespace quorvane::library

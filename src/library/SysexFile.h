@@ -18,10 +18,13 @@ struct BackupFile {
     bool midiFile = false;   // read as a Standard MIDI File
     MemoryImage image;       // every data set, later ones over earlier ones
     size_t dataSets = 0;     // module data sets read
+    size_t requests = 0;     // requests for this module's data (they hold none)
     size_t ignored = 0;      // messages for other devices, and requests
     std::vector<uint8_t> deviceIds;  // device IDs the data sets carried, ascending
 
-    // "master setup, 64 patches, ..." plus a note on what was ignored.
+    // "master setup, 64 patches, ..." (a single memory by number and name:
+    // "patch 12 "Strings 2""), a note when data sets for several device IDs were
+    // merged, and one on what was ignored.
     std::string Summary() const;
 };
 
@@ -31,5 +34,14 @@ BackupFile ReadBackupFile(const std::string& path);
 
 // The image as data sets for device `deviceId` (a byte, 0..31), back to back.
 Bytes SyxBytes(const MemoryImage& image, uint8_t deviceId);
+// The same data sets as a Standard MIDI File (format 0, one F0 event each).
+Bytes MidiBytes(const MemoryImage& image, uint8_t deviceId);
+
+// True for a name ending in .mid or .midi (any case).
+bool IsMidiFileName(const std::string& path);
+// Saves the image for device `deviceId` under `path`: a Standard MIDI File for a
+// .mid or .midi name, data sets back to back for any other. Written as
+// WriteFileAtomically writes; false and `error` on failure.
+bool SaveBackup(const std::string& path, const MemoryImage& image, uint8_t deviceId, std::string& error);
 
 }  // namespace quorvane::library

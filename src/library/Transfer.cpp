@@ -128,7 +128,7 @@ TransferReport Transfer::BackUp(const std::string& path, const std::vector<Range
         return report;
     }
     std::string error;
-    if (!WriteFileAtomically(path, SyxBytes(image, static_cast<uint8_t>(model_.DeviceID())), error)) {
+    if (!SaveBackup(path, image, static_cast<uint8_t>(model_.DeviceID()), error)) {
         report.outcome = Outcome::Failed;
         report.text = "The back-up could not be saved: " + error;
         return report;

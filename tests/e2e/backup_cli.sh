@@ -55,13 +55,15 @@ expect_eq "a partial file is described in words" "Restored part of patch 5; all 
 cp module.syx badsum.syx
 printf '\x00' | dd of=badsum.syx bs=1 seek=20 conv=notrunc status=none   # a data byte of message 1
 head -c 100 module.syx > cut.syx
+mkdir adir
 dt1 10 04 00 00 01 > outside.syx
 printf '\xF0\x43\x10\x4C\x00\x00\x01\x00\xF7' > foreign.syx
 for c in "badsum.syx:message 1 (byte 0) is damaged: checksum error" \
          "cut.syx:is cut short: the file ends before its end" \
          "outside.syx:outside the module's memory areas" \
          "foreign.syx:no U-220 data set" \
-         "missing.syx:cannot open missing.syx"; do
+         "missing.syx:missing.syx: no such file or directory" \
+         "adir:adir: it is a directory, not a file"; do
   file=${c%%:*}
   why=${c#*:}
   expect_rc "restore refuses $file" 2 timeout 60 "$CLI" restore "$file"
@@ -76,4 +78,14 @@ expect_rc "copy-patch refuses 65" 2 "$CLI" copy-patch 1 65
 expect_rc "swap-patch refuses the same patch" 2 "$CLI" swap-patch 4 4
 expect_rc "backup into a folder that does not exist fails" 1 timeout 60 "$CLI" backup no/such/dir/x.syx
 [[ "$LAST_ERR" == *"could not be saved"* ]] && pass "says the back-up was not saved" || fail "[$LAST_ERR]"
+expect_rc "backup to a device is refused before the module is read" 2 timeout 60 "$CLI" backup /dev/null
+[[ "$LAST_ERR" == *"/dev/null is a device, not a regular file"* ]] && pass "says why" || fail "[$LAST_ERR]"
+expect_rc "backup with an empty file name is refused" 2 timeout 60 "$CLI" backup ""
+expect_rc "--virtual-from with an empty file name is refused" 2 timeout 60 "$CLI" --virtual-from "" probe
+
+# A back-up named .mid is a Standard MIDI File that restores as the .syx does.
+expect_rc "backup as a Standard MIDI File" 0 timeout 60 "$CLI" backup module.mid
+[ "$(head -c 4 module.mid)" = MThd ] && pass "module.mid is a Standard MIDI File" || fail "module.mid: $(head -c 16 module.mid | od -An -tx1)"
+expect_eq "the .mid back-up restores" "Restored master setup, 64 patches, 128 timbres, 4 rhythm setups, working area; all verified." \
+  "$(timeout 60 "$CLI" restore module.mid 2>/dev/null)"
 finish

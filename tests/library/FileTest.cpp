@@ -113,17 +113,17 @@ TEST(BackupFile, DamagedOrForeignFilesAreRefusedNamingTheMessage) {
         {"address outside the areas", Concat({BuildDT1(0x10, {0x04, 0, 0}, {1, 2})}), "message 1 (byte 0) writes 2 bytes at 04 00 00, outside"},
         {"runs past the end of an area", Concat({BuildDT1(0x10, {0x00, 0, 10}, Bytes(7, 0))}), "writes 7 bytes at 00 00 0A, outside"},
         {"in a gap of the working area", Concat({BuildDT1(0x10, {0x10, 0x04, 0x30}, {1})}), "outside the module's memory areas"},
-        {"another model only", roland_other_model, "no U-220 data set (its 1 messages are for another device or model)"},
+        {"another model only", roland_other_model, "no U-220 data set (its 1 message is for another device or model)"},
         {"empty", {}, "the file is empty"},
-        {"requests only", BuildRQ1(0x10, {0, 0, 0}, 16), "no U-220 data set"},
-        {"damaged Standard MIDI File", Bytes{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1}, "Standard MIDI File is damaged"},
+        {"requests only", BuildRQ1(0x10, {0, 0, 0}, 16), "the file holds only requests for U-220 data (1 request), no data to restore"},
+        {"damaged Standard MIDI File", Bytes{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1}, "the Standard MIDI File is cut short: it ends at byte 10, inside its header"},
         {"other devices' messages beside ours are ignored", [&] { Bytes b = Concat(good); b.insert(b.end(), other_maker.begin(), other_maker.end()); b.insert(b.begin(), roland_other_model.begin(), roland_other_model.end()); return b; }(), ""},
     };
     for (const Case& c : cases) {
         const BackupFile f = ReadBackup(c.file);
         if (*c.error == 0) {
             ASSERT_TRUE(f.ok) << c.name << ": " << f.error;
-            EXPECT_EQ(f.Summary(), "1 patch (2 other messages ignored)") << c.name;
+            EXPECT_EQ(f.Summary(), "patch 1 (2 other messages ignored)") << c.name;
             continue;
         }
         EXPECT_FALSE(f.ok) << c.name;

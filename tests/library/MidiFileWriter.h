@@ -1,13 +1,10 @@
-// Standard MIDI Files for the tests, written with libsmf as another program would.
+// Standard MIDI Files for the tests, put together byte by byte as other
+// programs write them: chunks, variable-length numbers, events. Independent of
+// the library's own writer, so a fault in one is not hidden by the same fault
+// in the other.
 #pragma once
 
-#include <gtest/gtest.h>
-#include <smf.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,28 +12,64 @@
 
 namespace quorvane::test {
 
-// A Standard MIDI File written with libsmf: one System Exclusive event per
-// message, spread over `tracks` tracks.
+inline Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// A variable-length quantity: 7 bits a byte, most significant first.
+inline Bytes VarLen(uint32_t v) {
+    Bytes out{static_cast<uint8_t>(v & 0x7F)};
+    while (v >>= 7) out.insert(out.begin(), static_cast<uint8_t>(0x80 | (v & 0x7F)));
+    return out;
+}
+
+inline Bytes Be32(uint32_t v) {
+    return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+            static_cast<uint8_t>(v)};
+}
+
+// A chunk with the length of `body`, or `length` as given when it is not -1.
+inline Bytes Chunk(const std::string& type, const Bytes& body, int64_t length = -1) {
+    return Bytes(type.begin(), type.end()) + Be32(static_cast<uint32_t>(length < 0 ? body.size() : length)) + body;
+}
+
+// The header chunk; `division` 0x0060 is 96 ticks a quarter note, 0xE728 is
+// SMPTE 25 frames of 40 ticks.
+inline Bytes Header(int format, int tracks, uint16_t division = 0x0060) {
+    return Chunk("MThd", {0, static_cast<uint8_t>(format), static_cast<uint8_t>(tracks >> 8),
+                          static_cast<uint8_t>(tracks), static_cast<uint8_t>(division >> 8),
+                          static_cast<uint8_t>(division)});
+}
+
+inline const Bytes kEndOfTrack{0x00, 0xFF, 0x2F, 0x00};
+
+// A track chunk of `events`, closed by End of Track.
+inline Bytes Track(const Bytes& events) { return Chunk("MTrk", events + kEndOfTrack); }
+
+// An F0 or F7 event after `delta` ticks: `kind`, the length, the bytes.
+inline Bytes SysexEvent(uint32_t delta, uint8_t kind, const Bytes& data) {
+    return VarLen(delta) + Bytes{kind} + VarLen(static_cast<uint32_t>(data.size())) + data;
+}
+// A whole message (F0 ... F7) as one F0 event.
+inline Bytes F0Event(uint32_t delta, const Bytes& message) {
+    return SysexEvent(delta, 0xF0, Bytes(message.begin() + 1, message.end()));
+}
+
+// A file with one F0 event per message, spread over `tracks` tracks in turn,
+// 10 ticks apart: format 0 for one track, format 1 for more.
 inline Bytes MidiFile(const std::vector<Bytes>& messages, int tracks = 1) {
-    smf_t* smf = smf_new();
-    std::vector<smf_track_t*> t;
-    for (int i = 0; i < tracks; ++i) {
-        t.push_back(smf_track_new());
-        smf_add_track(smf, t.back());
-    }
-    int pulses = 0;
+    std::vector<Bytes> events(tracks);
+    std::vector<uint32_t> last(tracks, 0);
     for (size_t i = 0; i < messages.size(); ++i) {
-        Bytes copy = messages[i];
-        smf_event_t* e = smf_event_new_from_pointer(copy.data(), static_cast<int>(copy.size()));
-        smf_track_add_event_pulses(t[i % t.size()], e, pulses += 10);
+        const size_t t = i % tracks;
+        const uint32_t time = 10 * static_cast<uint32_t>(i + 1);
+        events[t] = events[t] + F0Event(time - last[t], messages[i]);
+        last[t] = time;
     }
-    const std::string path = (std::filesystem::temp_directory_path() / ("quorvane-test-" + std::to_string(::getpid()) + ".mid")).string();
-    EXPECT_EQ(smf_save(smf, path.c_str()), 0);
-    smf_delete(smf);
-    std::ifstream in(path, std::ios::binary);
-    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::filesystem::remove(path);
-    return bytes;
+    Bytes file = Header(tracks == 1 ? 0 : 1, tracks);
+    for (const Bytes& e : events) file = file + Track(e);
+    return file;
 }
 
 }  // namespace quorvane::test

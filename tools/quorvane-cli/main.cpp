@@ -360,6 +360,7 @@ Options ParseOptions(int argc, char** argv) {
             o.useVirtual = true;
         } else if (a == "--virtual-from") {
             o.virtualFrom = optValue(a);
+            if (o.virtualFrom->empty()) Fail(kExitUsage, "--virtual-from: the file name is empty");
             o.useVirtual = true;
         } else if (a == "--verbose") {
             o.verbose = true;
@@ -717,6 +718,7 @@ private:
 
     // A backup file, or exit 2 with the reason.
     static library::BackupFile ReadFile(const std::string& path) {
+        if (path.empty()) Fail(kExitUsage, "the file name is empty");
         library::BackupFile f = library::ReadBackupFile(path);
         if (!f.ok) Fail(kExitUsage, path + ": " + f.error);
         return f;
@@ -733,6 +735,8 @@ private:
 
     int Backup(const std::vector<std::string>& args) {
         if (args.size() != 1) Fail(kExitUsage, "backup takes one file name");
+        // Refused before the module is read: an empty name, a directory, a device.
+        if (std::string why; !library::CheckSaveTarget(args[0], why)) Fail(kExitUsage, why);
         Open();
         library::Transfer t(*model_, host_);
         return Finish(Ask([&] { return t.BackUp(args[0]); }));
