@@ -8,6 +8,7 @@
 #include <random>
 
 #include "library/MemoryImage.h"
+#include "library/MidiFile.h"
 #include "library/SysexFile.h"
 #include "MidiFileWriter.h"
 
@@ -108,6 +109,7 @@ TEST(BackupFile, DamagedOrForeignFilesAreRefusedNamingTheMessage) {
         {"byte above 7Fh", with(1, [](Bytes& m) { m[12] = 0x90; }), "message 2 (byte 138) is damaged: byte 12 is 90h, above 7Fh"},
         {"end byte missing, next message starts", with(0, [](Bytes& m) { m.pop_back(); }), "message 1 (byte 0) is cut short"},
         {"file ends inside a message", Bytes(good[0].begin(), good[0].begin() + 50), "message 1 (byte 0) is cut short: the file ends"},
+        {"F0 of message 2 damaged", with(1, [](Bytes& m) { m[0] = 0x70; }), "byte 138 (70h) is not part of a System Exclusive message"},
         {"stray byte between messages", [&] { Bytes b = Concat(good); b.insert(b.begin() + 138, 0x42); return b; }(),
          "byte 138 (42h) is not part of a System Exclusive message"},
         {"address outside the areas", Concat({BuildDT1(0x10, {0x04, 0, 0}, {1, 2})}), "message 1 (byte 0) writes 2 bytes at 04 00 00, outside"},
@@ -193,4 +195,150 @@ TEST(BackupPlan, DifferencesNameTheRangesThatDoNotMatch) {
     ASSERT_EQ(d.size(), 1u);
     EXPECT_EQ(d[0], (Range{{0x03, 0x01, 0x00}, 128}));
     EXPECT_EQ(Differences(want, partial, plan).size(), plan.size());
+}
+
+namespace {
+
+Bytes Body(const Bytes& m, size_t from, size_t to = std::string::npos) {
+    return Bytes(m.begin() + from, to == std::string::npos ? m.end() : m.begin() + to);
+}
+
+}  // namespace
+
+TEST(MidiFile, EverySystemExclusiveFormReadsAndDamageIsRefusedByPosition) {
+    using namespace test;
+    // Two data sets of 14 bytes: F0 and 13 more (an F0 event of them is 16 bytes).
+    const Bytes A = BuildDT1(0x10, PatchMemoryAddress(1), {1, 2, 3, 4});
+    const Bytes B = BuildDT1(0x10, PatchMemoryAddress(2), {5, 6, 7, 8});
+    ASSERT_EQ(A.size(), 14u);
+    const Bytes text{0x00, 0xFF, 0x01, 0x03, 'a', 'b', 'c'};  // a meta event
+    const Bytes split = SysexEvent(0, 0xF0, Body(A, 1, 6)) + text + SysexEvent(5, 0xF7, Body(A, 6));
+    const Bytes running = Bytes{0x00, 0x90, 0x3C, 0x40, 0x00, 0x3E, 0x40} + F0Event(0, A) +
+                          Bytes{0x00, 0x90, 0x40, 0x40, 0x00, 0x41, 0x40, 0x00, 0xC0, 0x05, 0x00, 0x06} + F0Event(0, B);
+    const Bytes tracksBA = Track(F0Event(20, B)) + Track(F0Event(10, A));
+    const Bytes good = Header(0, 1) + Track(running);
+    struct Case {
+        const char* name;
+        Bytes file;
+        std::vector<Bytes> messages;  // read, in this order
+        size_t others = 0;            // other messages in escapes
+        const char* error = "";       // or refused with this
+    } cases[] = {
+        {"F0 event with an F7 continuation, a meta event between", Header(0, 1) + Track(split), {A}},
+        {"three packets", Header(0, 1) + Track(SysexEvent(0, 0xF0, Body(A, 1, 3)) + SysexEvent(1, 0xF7, Body(A, 3, 9)) + SysexEvent(1, 0xF7, Body(A, 9))), {A}},
+        {"F7 escape holding a whole message", Header(0, 1) + Track(SysexEvent(0, 0xF7, A) + F0Event(3, B)), {A, B}},
+        {"a message over two escapes", Header(0, 1) + Track(SysexEvent(0, 0xF7, Body(A, 0, 7)) + SysexEvent(0, 0xF7, Body(A, 7))), {A}},
+        {"escape with other messages around one", Header(0, 1) + Track(SysexEvent(0, 0xF7, Bytes{0xF8} + A + Bytes{0xF2, 0x01, 0x02, 0xC3, 0x07})), {A}, 3},
+        {"running status before and after System Exclusive", good, {A, B}},
+        {"format 1: tracks in time order", Header(1, 2) + tracksBA, {A, B}},
+        {"format 2: tracks one after another", Header(2, 2) + tracksBA, {B, A}},
+        {"SMPTE division, 25 frames of 40 ticks", Header(0, 1, 0xE728) + Track(F0Event(0, A)), {A}},
+        {"longer header, a chunk of another kind skipped", Chunk("MThd", {0, 0, 0, 1, 0, 0x60, 9, 9}) + Chunk("XYZW", {1, 2, 3}) + Track(F0Event(0, A)), {A}},
+        {"data byte right after System Exclusive", Header(0, 1) + Track(Bytes{0x00, 0x90, 0x3C, 0x40} + F0Event(0, A) + Bytes{0x00, 0x3C, 0x00}), {}, 0,
+         "track 1, event 3 (byte 42): 3Ch is a data byte where an event starts, and no running status is in effect"},
+        {"file cut in half", Bytes(good.begin(), good.begin() + good.size() / 2), {}, 0,
+         "the Standard MIDI File is cut short: track 1 (byte 14) says it holds 55 bytes, but the file ends 16 bytes after its header"},
+        {"track length 7FFFFFFFh", Header(0, 1) + Chunk("MTrk", F0Event(0, A), 0x7FFFFFFF), {}, 0,
+         "track 1 (byte 14) says it holds 2147483647 bytes, but the file ends 16 bytes after its header"},
+        {"fewer tracks than announced", Header(1, 3) + Track(F0Event(0, A)), {}, 0,
+         "its header announces 3 tracks, but the file ends (byte 42) after 1"},
+        {"F0 of an escaped message damaged", Header(0, 1) + Track(SysexEvent(0, 0xF7, Bytes{0x70} + Body(A, 1))), {}, 0,
+         "track 1, event 1 (byte 22): byte 0 of the event's data (70h) is not part of a message"},
+        {"F0 status damaged", Header(0, 1) + Track(F0Event(0, B) + SysexEvent(0, 0xF4, Body(A, 1))), {}, 0,
+         "track 1, event 2 (byte 38): F4h starts no event"},
+        {"F0 status damaged into a data byte", Header(0, 1) + Track(SysexEvent(0, 0x70, Body(A, 1))), {}, 0,
+         "track 1, event 1 (byte 22): 70h is a data byte where an event starts"},
+        {"message never ended", Header(0, 1) + Track(SysexEvent(0, 0xF0, Body(A, 1, 6))), {}, 0,
+         "the System Exclusive message of track 1, event 1 (byte 22) is cut short: the track ends before its end"},
+        {"channel message between packets", Header(0, 1) + Track(SysexEvent(0, 0xF0, Body(A, 1, 6)) + Bytes{0x00, 0x90, 0x3C, 0x40} + SysexEvent(0, 0xF7, Body(A, 6))), {}, 0,
+         "the System Exclusive message of track 1, event 1 (byte 22) is cut short: a channel message (track 1, event 2 (byte 30)) comes before its end"},
+        {"new message before the end", Header(0, 1) + Track(SysexEvent(0, 0xF0, Body(A, 1, 6)) + F0Event(0, B)), {}, 0,
+         "(byte 22) is cut short: a new message starts (track 1, event 2 (byte 30)) before its end"},
+        {"byte above 7Fh in a packet", Header(0, 1) + Track(SysexEvent(0, 0xF0, Body(A, 1, 6)) + SysexEvent(0, 0xF7, Bytes{0x01, 0x90} + Body(A, 8))), {}, 0,
+         "(byte 22) is damaged: byte 7 is 90h, above 7Fh"},
+        {"delta time longer than 4 bytes", Header(0, 1) + Track(Bytes{0x80, 0x80, 0x80, 0x80, 0x00} + Body(F0Event(0, A), 1)), {}, 0,
+         "track 1, event 1 (byte 22): the event's delta time is longer than 4 bytes"},
+        {"event longer than its track", Header(0, 1) + Track(Bytes{0x00, 0xF0, 0x87, 0x68} + Body(A, 1)), {}, 0,
+         "track 1, event 1 (byte 22): the System Exclusive event says it holds 1000 bytes, but the track ends 17 bytes later"},
+        {"format 3", Header(3, 1) + Track(F0Event(0, A)), {}, 0, "has format 3 (byte 8); only formats 0, 1 and 2 exist"},
+    };
+    for (const Case& c : cases) {
+        const MidiFileContents m = ReadMidiFile(c.file);
+        const BackupFile f = ReadBackup(c.file);  // what the user meets
+        if (*c.error) {
+            EXPECT_FALSE(m.ok || f.ok) << c.name;
+            EXPECT_NE(f.error.find(c.error), std::string::npos) << c.name << ": " << f.error;
+            continue;
+        }
+        ASSERT_TRUE(m.ok) << c.name << ": " << m.error;
+        std::vector<Bytes> got;
+        for (const MidiSysex& s : m.messages) got.push_back(s.bytes);
+        EXPECT_EQ(got, c.messages) << c.name;
+        EXPECT_EQ(m.otherMessages, c.others) << c.name;
+        EXPECT_TRUE(f.ok && f.midiFile && f.dataSets == c.messages.size()) << c.name << ": " << f.error;
+    }
+}
+
+TEST(MidiFile, SavedBackupsAreFormat0FilesOfOneF0EventPerDataSetAtTheModulesPace) {
+    const MemoryImage image = FullImage(3);
+    const Bytes mid = MidiBytes(image, 0x11);
+    // Header: MThd, 6 bytes, format 0, one track, ticks per quarter note; then one track chunk.
+    ASSERT_GE(mid.size(), 26u);
+    EXPECT_EQ(Bytes(mid.begin(), mid.begin() + 12), (Bytes{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1}));
+    EXPECT_EQ(mid[12] & 0x80, 0);
+    EXPECT_EQ(Bytes(mid.begin() + 14, mid.begin() + 18), (Bytes{'M', 'T', 'r', 'k'}));
+    EXPECT_EQ(size_t((mid[18] << 24) | (mid[19] << 16) | (mid[20] << 8) | mid[21]), mid.size() - 22);
+    EXPECT_EQ(Bytes(mid.end() - 4, mid.end()), test::kEndOfTrack);
+
+    const MidiFileContents m = ReadMidiFile(mid);
+    ASSERT_TRUE(m.ok) << m.error;
+    const std::vector<Bytes> want = Chunked(image, {128}, 0x11);
+    ASSERT_EQ(m.messages.size(), want.size());
+    const double usPerTick = 500000.0 / ((mid[12] << 8) | mid[13]);
+    for (size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(m.messages[i].bytes, want[i]) << i;
+        EXPECT_EQ(m.messages[i].event, int(i) + 1) << i;  // one event each
+        // A player at the default tempo leaves the wire time and 20 ms between them.
+        if (i) {
+            EXPECT_GE((m.messages[i].tick - m.messages[i - 1].tick) * usPerTick, 20000 + 320.0 * want[i - 1].size()) << i;
+        }
+    }
+    const BackupFile back = ReadBackup(mid);
+    ASSERT_TRUE(back.ok) << back.error;
+    EXPECT_TRUE(back.image == image);
+    EXPECT_EQ(back.deviceIds, std::vector<uint8_t>{0x11});
+}
+
+TEST(BackupFile, SummaryNamesASingleMemoryAndSaysWhenDeviceIdsWereMerged) {
+    using test::operator+;
+    auto named = [](Address at, int size, const std::string& name) {
+        MemoryImage image;
+        const Bytes n = EncodeName(name);
+        Bytes b(n.begin(), n.end());
+        b.resize(size, 0);
+        image.put(at, b);
+        return SyxBytes(image, 0x10);
+    };
+    const Bytes two = BuildDT1(0x10, PatchMemoryAddress(3), {1, 2}) + BuildDT1(0x11, PatchMemoryAddress(3), {3});
+    struct Case {
+        const char* name;
+        Bytes file;
+        const char* summary;  // or the refusal
+    } cases[] = {
+        {"one patch", named(PatchMemoryAddress(12), 160, "Strings 2"), "patch 12 \"Strings 2\""},
+        {"one timbre and one rhythm setup", named(TimbreMemoryAddress(5), 64, "Piano 1") + named(RhythmMemoryAddress(2), 1568, "Kit"),
+         "timbre 5 \"Piano 1\", rhythm setup 2 \"Kit\""},
+        {"a name that is no text", SyxBytes([] { MemoryImage i; i.put(PatchMemoryAddress(1), Bytes(160, 1)); return i; }(), 0x10), "patch 1"},
+        {"two device IDs", two, "part of patch 3; data sets for device IDs 17 and 18, merged: where they write the same addresses, the later data replaces the earlier"},
+        {"requests and another device's message", BuildRQ1(0x10, {0, 0, 0}, 16) + BuildRQ1(0x10, {0, 0, 0}, 1) + Bytes{0xF0, 0x43, 0x10, 0xF7},
+         "the file holds no U-220 data set (2 requests for U-220 data, 1 message for another device or model)"},
+    };
+    for (const Case& c : cases) {
+        const BackupFile f = ReadBackup(c.file);
+        EXPECT_EQ(f.ok ? f.Summary() : f.error, c.summary) << c.name;
+    }
+    // Merged: the later data set wins where both write.
+    Bytes data;
+    ASSERT_TRUE(ReadBackup(two).image.get({PatchMemoryAddress(3), 2}, data));
+    EXPECT_EQ(data, (Bytes{3, 2}));
 }
