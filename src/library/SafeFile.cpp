@@ -189,7 +189,9 @@ bool ReadWholeFile(const std::string& path, Bytes& out, std::string& error, size
         } else if (n == 0) {
             break;
         } else if (out.size() + static_cast<size_t>(n) > most) {
-            error = "it is larger than " + std::to_string(most >> 20) + " MiB, too large for a back-up";
+            error = "it is larger than " +
+                    (most % (size_t{1} << 20) ? std::to_string(most) + " bytes" : std::to_string(most >> 20) + " MiB") +
+                    ", too large for a back-up";
             ok = false;
         } else {
             out.insert(out.end(), chunk, chunk + n);

@@ -3,9 +3,18 @@
 // the read plan, and the comparison.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <random>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "library/MemoryImage.h"
 #include "library/MidiFile.h"
@@ -342,3 +351,199 @@ TEST(BackupFile, SummaryNamesASingleMemoryAndSaysWhenDeviceIdsWereMerged) {
     ASSERT_TRUE(ReadBackup(two).image.get({PatchMemoryAddress(3), 2}, data));
     EXPECT_EQ(data, (Bytes{3, 2}));
 }
+
+#ifndef _WIN32
+namespace {
+
+namespace fs = std::filesystem;
+
+Bytes FileBytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+void PutFile(const fs::path& p, const std::string& text, mode_t mode = 0644) {
+    std::ofstream(p, std::ios::binary) << text;
+    ::chmod(p.c_str(), mode);
+}
+mode_t ModeOf(const fs::path& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+// Names in a folder, sorted: to see that no temporary file is left behind.
+std::vector<std::string> Listing(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A fresh folder per case.
+struct Scratch {
+    fs::path dir;
+    explicit Scratch(const std::string& name)
+        : dir(fs::temp_directory_path() / ("quorvane-save-" + std::to_string(::getpid()) + "-" + name)) {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    ~Scratch() { fs::remove_all(dir); }
+};
+
+}  // namespace
+
+TEST(SafeFile, SavingReplacesOnlyARegularFileThroughItsOwnNewName) {
+    MemoryImage image;
+    image.put(PatchMemoryAddress(1), Bytes(160, 0));
+    const Bytes syx = SyxBytes(image, 0x10);
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    struct Case {
+        const char* name;
+        std::function<std::string(const fs::path&)> setUp;  // the path to save to
+        const char* error;                                   // "" = saved
+        std::function<void(const fs::path&, const std::string& name)> check;
+        std::vector<std::string> listing;  // the folder afterwards
+    } cases[] = {
+        {"a new file", [](const fs::path& d) { return (d / "new.syx").string(); }, "",
+         [&](const fs::path& d, auto& n) {
+             EXPECT_EQ(FileBytes(d / "new.syx"), syx) << n;
+             EXPECT_EQ(ModeOf(d / "new.syx"), 0666 & ~mask) << n;
+         }, {"new.syx"}},
+        {"an existing 0640 file keeps its mode", [](const fs::path& d) { PutFile(d / "old.syx", "old", 0640); return (d / "old.syx").string(); }, "",
+         [&](const fs::path& d, auto& n) {
+             EXPECT_EQ(FileBytes(d / "old.syx"), syx) << n;
+             EXPECT_EQ(ModeOf(d / "old.syx"), 0640u) << n;
+         }, {"old.syx"}},
+        {"through a symbolic link: the link stays, its file is replaced",
+         [](const fs::path& d) {
+             fs::create_directory(d / "real");
+             PutFile(d / "real" / "kept.syx", "old", 0600);
+             fs::create_symlink("real/kept.syx", d / "link.syx");
+             return (d / "link.syx").string();
+         }, "",
+         [&](const fs::path& d, auto& n) {
+             EXPECT_TRUE(fs::is_symlink(d / "link.syx")) << n;
+             EXPECT_EQ(fs::read_symlink(d / "link.syx"), "real/kept.syx") << n;
+             EXPECT_EQ(FileBytes(d / "real" / "kept.syx"), syx) << n;
+             EXPECT_EQ(ModeOf(d / "real" / "kept.syx"), 0600u) << n;
+             EXPECT_EQ(Listing(d / "real"), std::vector<std::string>{"kept.syx"}) << n;  // the temporary file was beside it
+         }, {"link.syx", "real"}},
+        {"a dangling link: its file is made", [](const fs::path& d) { fs::create_symlink("made.syx", d / "link.syx"); return (d / "link.syx").string(); }, "",
+         [&](const fs::path& d, auto& n) {
+             EXPECT_TRUE(fs::is_symlink(d / "link.syx")) << n;
+             EXPECT_EQ(FileBytes(d / "made.syx"), syx) << n;
+         }, {"link.syx", "made.syx"}},
+        {"a planted NAME.part link is not written through",
+         [](const fs::path& d) {
+             PutFile(d / "victim", "victim");
+             fs::create_symlink("victim", d / "b.syx.part");
+             return (d / "b.syx").string();
+         }, "",
+         [&](const fs::path& d, auto& n) {
+             EXPECT_EQ(FileBytes(d / "victim"), Bytes({'v', 'i', 'c', 't', 'i', 'm'})) << n;
+             EXPECT_TRUE(fs::is_symlink(d / "b.syx.part")) << n;
+             EXPECT_EQ(FileBytes(d / "b.syx"), syx) << n;
+         }, {"b.syx", "b.syx.part", "victim"}},
+        {"a directory", [](const fs::path& d) { fs::create_directory(d / "dir.syx"); return (d / "dir.syx").string(); },
+         "dir.syx is a directory, not a file", [](const fs::path& d, auto& n) { EXPECT_TRUE(fs::is_directory(d / "dir.syx")) << n; }, {"dir.syx"}},
+        {"a fifo", [](const fs::path& d) { ::mkfifo((d / "fifo.syx").c_str(), 0644); return (d / "fifo.syx").string(); },
+         "fifo.syx is a fifo, not a regular file", [](const fs::path& d, auto& n) { EXPECT_TRUE(fs::is_fifo(d / "fifo.syx")) << n; }, {"fifo.syx"}},
+        {"a link to a device", [](const fs::path& d) { fs::create_symlink("/dev/null", d / "null.syx"); return (d / "null.syx").string(); },
+         "null.syx is a device, not a regular file",
+         [](const fs::path& d, auto& n) {
+             EXPECT_TRUE(fs::is_symlink(d / "null.syx")) << n;
+             EXPECT_TRUE(fs::is_character_file("/dev/null")) << n;
+         }, {"null.syx"}},
+        {"an empty name", [](const fs::path&) { return std::string(); }, "no file name given", [](auto&, auto&) {}, {}},
+        {"a folder that does not exist", [](const fs::path& d) { return (d / "no" / "x.syx").string(); },
+         "/no: no such file or directory", [](auto&, auto&) {}, {}},
+        {"a full disk: the write fails, the old file stays",
+         [](const fs::path& d) { PutFile(d / "full.syx", "old"); return (d / "full.syx").string(); },
+         "cannot write ", [](const fs::path& d, auto& n) { EXPECT_EQ(FileBytes(d / "full.syx"), Bytes({'o', 'l', 'd'})) << n; }, {"full.syx"}},
+    };
+    for (const Case& c : cases) {
+        Scratch scratch(std::to_string(&c - cases));
+        const std::string path = c.setUp(scratch.dir);
+        std::string error;
+        bool saved = false;
+        if (std::string(c.name).rfind("a full disk", 0) == 0) {
+            // A file system with 100 bytes left, as far as this process can tell:
+            // writes past the limit fail with EFBIG instead of raising SIGXFSZ.
+            rlimit old{};
+            ::getrlimit(RLIMIT_FSIZE, &old);
+            rlimit small = old;
+            small.rlim_cur = 100;
+            auto* previous = ::signal(SIGXFSZ, SIG_IGN);
+            ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+            saved = WriteFileAtomically(path, Bytes(5000, 0x55), error);
+            ::setrlimit(RLIMIT_FSIZE, &old);
+            ::signal(SIGXFSZ, previous);
+            EXPECT_NE(error.find("full.syx: file too large"), std::string::npos) << error;
+        } else {
+            CheckSaveTarget(path, error);
+            const std::string checked = error;
+            error.clear();
+            saved = SaveBackup(path, image, 0x10, error);
+            // The check before a long operation refuses what the save refuses (save
+            // errors that only writing finds aside).
+            if (!saved && error.find(" is a") != std::string::npos) {
+                EXPECT_EQ(checked, error) << c.name;
+            }
+            if (saved) {
+                EXPECT_EQ(checked, "") << c.name;
+            }
+        }
+        EXPECT_EQ(saved, *c.error == 0) << c.name << ": " << error;
+        if (*c.error) {
+            EXPECT_NE(error.find(c.error), std::string::npos) << c.name << ": " << error;
+        }
+        c.check(scratch.dir, c.name);
+        EXPECT_EQ(Listing(scratch.dir), c.listing) << c.name;
+    }
+    // By the name's extension: a Standard MIDI File for .mid and .midi, .syx bytes otherwise.
+    Scratch scratch("ext");
+    for (const char* name : {"a.mid", "b.MIDI", "c.syx", "d", "e.mid.syx", "mid"}) {
+        std::string error;
+        ASSERT_TRUE(SaveBackup((scratch.dir / name).string(), image, 0x10, error)) << error;
+        const Bytes got = FileBytes(scratch.dir / name);
+        EXPECT_EQ(got, IsMidiFileName(name) ? MidiBytes(image, 0x10) : syx) << name;
+        EXPECT_EQ(got.size() > 4 && got[0] == 'M', std::string(name) == "a.mid" || std::string(name) == "b.MIDI") << name;
+    }
+}
+
+TEST(SafeFile, ReadingSaysWhyAFileCannotBeRead) {
+    Scratch scratch("read");
+    const fs::path d = scratch.dir;
+    PutFile(d / "file", "0123456789");
+    fs::create_directory(d / "dir");
+    ::mkfifo((d / "fifo").c_str(), 0644);
+    PutFile(d / "locked", "x", 0);
+    struct Case {
+        std::string path;
+        size_t most;
+        const char* error;  // "" = read
+    } cases[] = {
+        {(d / "file").string(), 100, ""},
+        {(d / "missing").string(), 100, "no such file or directory"},
+        {(d / "file" / "x").string(), 100, "not a directory"},
+        {(d / "dir").string(), 100, "it is a directory, not a file"},
+        {(d / "fifo").string(), 100, "it is a fifo, not a regular file"},  // and does not wait for a writer
+        {"/dev/zero", 100, "it is a device, not a regular file"},
+        {(d / "file").string(), 5, "it is larger than 5 bytes, too large for a back-up"},
+        {"", 100, "no file name given"},
+        // root reads any file
+        {(d / "locked").string(), 100, ::geteuid() == 0 ? "" : "permission denied"},
+    };
+    for (const Case& c : cases) {
+        Bytes got;
+        std::string error;
+        const bool ok = ReadWholeFile(c.path, got, error, c.most);
+        EXPECT_EQ(ok, *c.error == 0) << c.path << ": " << error;
+        EXPECT_EQ(error, c.error) << c.path;
+        if (!ok) {
+            EXPECT_TRUE(got.empty()) << c.path;
+        }
+    }
+    // What a window or the CLI shows for a directory given as a back-up.
+    EXPECT_EQ(ReadBackupFile((d / "dir").string()).error, "it is a directory, not a file");
+}
+#endif
