@@ -72,6 +72,8 @@ private:
     }
 
     bool ReadHeader() {
+        if (b_.size() < 4 || !std::equal(b_.begin(), b_.begin() + 4, "MThd"))
+            return Fail("the file is not a Standard MIDI File: it does not start with MThd");
         if (b_.size() < kChunkHeader + kMinHeaderLength)
             return Fail("the Standard MIDI File is cut short: it ends at byte " + std::to_string(b_.size()) +
                         ", inside its header");
