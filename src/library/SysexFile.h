@@ -19,7 +19,7 @@ struct BackupFile {
     MemoryImage image;       // every data set, later ones over earlier ones
     size_t dataSets = 0;     // module data sets read
     size_t requests = 0;     // requests for this module's data (they hold none)
-    size_t ignored = 0;      // messages for other devices, and requests
+    size_t ignored = 0;      // messages for other devices, requests, other MIDI messages in escapes
     std::vector<uint8_t> deviceIds;  // device IDs the data sets carried, ascending
 
     // "master setup, 64 patches, ..." (a single memory by number and name:
