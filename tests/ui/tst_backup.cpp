@@ -180,6 +180,7 @@ void tst_Backup::backUpRestoreCopyAndSwapFromTheMainWindow() {
     w->pnameListBox->setCurrentRow(2);
     QVERIFY(WaitFor([&] { return !w->U220().RequestOpen(); }));
     a.numbers << 10;
+    a.buttons << QMessageBox::Ok;
     a.told.clear();
     w->mnuEditCopyPatch->trigger();
     QCOMPARE(a.told.value(0), QStringLiteral("Copied patch 3 to patch 10; verified."));
@@ -188,6 +189,7 @@ void tst_Backup::backUpRestoreCopyAndSwapFromTheMainWindow() {
     w->pnameListBox->setCurrentRow(0);
     QVERIFY(WaitFor([&] { return !w->U220().RequestOpen(); }));
     a.numbers << 2;
+    a.buttons << QMessageBox::Ok;
     w->mnuEditSwapPatch->trigger();
     QCOMPARE(a.told.value(1), QStringLiteral("Swapped patch 1 with patch 2; verified."));
     QCOMPARE(ListName(*w, 1), name2);
@@ -416,7 +418,8 @@ void tst_Backup::cancelWhileTheModuleIsSilentEndsTheTransferWithoutAsking() {
     const QString path = dir.filePath("silent.syx");
     const std::vector<Case> cases{
         {"back-up", [&] { a.save << path; w->mnuFileBackUp->trigger(); }, "Back-up cancelled; no file was written."},
-        {"copy", [&] { a.numbers << 9; w->mnuEditCopyPatch->trigger(); }, "Copy cancelled."},
+        {"copy", [&] { a.numbers << 9; a.buttons << QMessageBox::Ok; w->mnuEditCopyPatch->trigger(); },
+         "Copy cancelled; nothing was written."},
     };
     for (const Case& c : cases) {
         SetSilent(*vm, false);
