@@ -18,7 +18,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QSettings>
 #include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -39,6 +38,7 @@
 #include "ui/common/ValueLists.h"
 #include "ui/monitor/MonitorLog.h"
 #include "ui/monitor/frmMonitor.h"
+#include "ui/setup/AppSettings.h"
 #include "ui/setup/frmMIDISetupForm.h"
 
 #if __has_include("ui/patch/frmPatch.h")
@@ -748,12 +748,17 @@ void frmMain::pnameListBox_Click() {
     const int row = pnameListBox->currentRow();
     if (row < 0 || row >= 64) return;
     // Qt highlights a clicked row once the press has been handled, which a wait
-    // below may hold up while later picks come: put it right afterwards.
-    if (!selectionSync_) {
+    // below (a question, a patch change) may hold up while later picks come:
+    // put it right once this handler has returned.
+    const auto syncAfterwards = [this] {
+        if (selectionSync_) return;
         selectionSync_ = true;
         QTimer::singleShot(0, this, [this] { SyncListSelection(); });
+    };
+    if (changeRuns_ == 0 && !startupPick_ && !MayDropWorkingEdits(row + 1)) {
+        syncAfterwards();
+        return;
     }
-    if (changeRuns_ == 0 && !startupPick_ && !MayDropWorkingEdits(row + 1)) return;
     wantedPatch_ = row + 1;
     cmdEditPatch->setText(QStringLiteral("Edit  ") +
                           QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(static_cast<int16_t>(row + 1)))));
@@ -767,6 +772,7 @@ void frmMain::pnameListBox_Click() {
     pnameListBox->selectionModel()->select(pnameListBox->model()->index(row, 0),
                                            QItemSelectionModel::ClearAndSelect);
     RunPatchChanges();
+    syncAfterwards();
 }
 
 void frmMain::SyncListSelection() {
@@ -780,8 +786,8 @@ void frmMain::SyncListSelection() {
 
 bool frmMain::MayDropWorkingEdits(int patchNo) {
     if (!u220_->WorkingAreaEdited() || patchNo == wantedPatch_) return true;
-    QSettings settings;
-    if (settings.value(QLatin1String(kDontAskBeforeDroppingEdits), false).toBool()) return true;
+    const auto settings = AppSettings();
+    if (settings->value(QLatin1String(kDontAskBeforeDroppingEdits), false).toBool()) return true;
     // Asked with the list still on the patch being edited.
     const int current = wantedPatch_;
     ShowPatch(current);
@@ -807,7 +813,7 @@ bool frmMain::MayDropWorkingEdits(int patchNo) {
         RunBackupCommand([&] { go = backup_->SaveWorkingPatchAs(); });
     }
     LeaveWait();
-    if (go && dontAsk->isChecked()) settings.setValue(QLatin1String(kDontAskBeforeDroppingEdits), true);
+    if (go && dontAsk->isChecked()) settings->setValue(QLatin1String(kDontAskBeforeDroppingEdits), true);
     if (quitRequested_) return false;
     if (go) ShowPatch(patchNo);
     return go;
