@@ -557,6 +557,37 @@ void tst_Backup::copyAndSwapNameBothPatchesAndPutBackRestoresVerified() {
         QCOMPARE(vm->lostToGap(), uint64_t(0));
     }
     QCOMPARE(ModuleRange(*vm, PatchMemoryAddress(1), 160), p1);
+
+    // A copy cancelled while it writes: what it overwrote is kept all the same;
+    // the name it may have changed is not asked for under a cancelled progress:
+    // the status line says so, and File > Reload reads it.
+    const Bytes p8 = ModuleRange(*vm, PatchMemoryAddress(8), 160);
+    QVERIFY(Settle(*w, 4));
+    a.told.clear();
+    a.numbers << 8;
+    a.buttons << QMessageBox::Ok;
+    QTimer cancel;
+    connect(&cancel, &QTimer::timeout, this, [&] {
+        if (QProgressDialog* p = w->Backup()->Progress(); p && p->labelText().startsWith("Writing")) p->cancel();
+    });
+    cancel.start(5);
+    w->mnuEditCopyPatch->trigger();
+    cancel.stop();
+    QCOMPARE(a.told.value(0), QStringLiteral("Copy cancelled."));
+    QVERIFY2(w->StatusLabel()->isVisible() && w->StatusLabel()->text().contains("File > Reload"),
+             qPrintable(w->StatusLabel()->text()));
+    QVERIFY(!w->U220().MemoryPatchNameLoaded(8));
+    QCOMPARE(w->mnuEditPutBack->text(), "Put &Back P-08 " +
+                                            QString::fromStdString(NameBytesToUtf8(DecodeName(p8.data()))).trimmed());
+    w->mnuFileReload->trigger();
+    QVERIFY(WaitFor([&] { return !w->Activating() && !w->U220().RequestOpen(); }, 20000));
+    QCOMPARE(ListName(*w, 8).trimmed(), Label(*vm, 8).mid(5));
+    QVERIFY(!w->StatusLabel()->isVisible());
+    a.buttons << QMessageBox::Ok;
+    w->mnuEditPutBack->trigger();
+    QCOMPARE(ModuleRange(*vm, PatchMemoryAddress(8), 160), p8);
+    QCOMPARE(ListName(*w, 8).trimmed(), Label(*vm, 8).mid(5));
+    QCOMPARE(vm->lostToGap(), uint64_t(0));
 }
 
 // After a copy, a swap or a restore at a real module's pace the window shows

@@ -166,8 +166,9 @@ bool BackupUi::Run(const QString& title, const std::function<library::TransferRe
     const bool changed = report.outcome != library::Outcome::Failed && !aborted_;
     if (changed && memoriesChanged) {
         // Still under the progress: the result is told once the window shows the
-        // module as it now is. A module that stopped answering is not asked again.
-        if (report.outcome != library::Outcome::NoAnswer) ReadNamesWritten(forgotten);
+        // module as it now is. After Cancel or a module that stopped answering
+        // nothing more is asked: the window says that File > Reload reads them.
+        if (report.outcome == library::Outcome::Done) ReadNamesWritten(forgotten);
         if (onMemoriesChanged) onMemoriesChanged(patchesWritten, workingChanged);
     }
     delete progress_.data();

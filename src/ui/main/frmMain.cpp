@@ -406,20 +406,33 @@ void frmMain::MemoriesChanged(const std::vector<int>& patchesWritten, bool worki
     {
         WaitCursor hourglass;
         // The names written have been read again: no request for the list.
+        bool unread = false;
         for (int n = 1; n <= pnameListBox->count(); ++n) {
-            if (!u220_->MemoryPatchNameLoaded(n)) continue;
+            if (!u220_->MemoryPatchNameLoaded(n)) {
+                unread = true;
+                continue;
+            }
             Updating = true;
             pnameListBox->item(n - 1)->setText(PatchEntryText(n));
             Updating = false;
         }
-        if (!u220_->MasterSetupLoaded() && !quitRequested_) ShowMasterSetup();
         // The module's working patch came from the file, or the memory it was
         // loaded from holds something else now: find where it stands.
         auto written = [&](int n) {
             return n > 0 && std::find(patchesWritten.begin(), patchesWritten.end(), n) != patchesWritten.end();
         };
-        if (workingWritten || written(u220_->LastPatchSent()) || written(modulePatch_) || written(wantedPatch_)) {
-            if (!quitRequested_) ShowModulePatch();
+        const bool moved = workingWritten || written(u220_->LastPatchSent()) || written(modulePatch_) || written(wantedPatch_);
+        if (unread || quitRequested_ || (!u220_->MasterSetupLoaded() && !ShowMasterSetup())) {
+            // Cancelled or not answered: nothing more is asked now; F5 reads
+            // the names, the master setup and where the module stands.
+            if (unread && !quitRequested_) ShowStatus(texts::NamesNotReadAgain());
+            if (moved) {
+                u220_->ForgetPatchSent();
+                moduleStale_ = true;
+            }
+            if (wantedPatch_ == 0 || u220_->MemoryPatchNameLoaded(wantedPatch_)) ShowPatch(wantedPatch_);
+        } else if (moved) {
+            ShowModulePatch();
         } else {
             ShowPatch(wantedPatch_);  // the button names the memory as it is now
         }
@@ -529,7 +542,8 @@ void frmMain::SyncNameProgress() {
 void frmMain::ShowLoadOutcome(bool complete) {
     if (complete) {
         // Everything is there: a "loading stopped" line has had its day.
-        if (statusLabel_->text() == texts::LoadStopped()) ShowStatus(QString());
+        if (statusLabel_->text() == texts::LoadStopped() || statusLabel_->text() == texts::NamesNotReadAgain())
+            ShowStatus(QString());
         return;
     }
     // A stopped load leaves no bar behind, only what happened and how to go on.
@@ -686,6 +700,16 @@ QString frmMain::PatchEntryText(int patchNo) {
 }
 
 bool frmMain::LoadPatchList() {
+    // Names a write made the model forget and nothing read again (the module
+    // stopped answering, or the reading was cancelled).
+    for (int n = 1; n <= pnameListBox->count(); ++n) {
+        if (u220_->MemoryPatchNameLoaded(n)) continue;
+        const QString entry = PatchEntryText(n);
+        if (quitRequested_ || !u220_->MemoryPatchNameLoaded(n)) return false;
+        Updating = true;
+        pnameListBox->item(n - 1)->setText(entry);
+        Updating = false;
+    }
     if (pnameListBox->count() >= 64) return true;
     // Entries are added in patch order as their names arrive, so an earlier run
     // that stopped left patches 1..count: go on after them. The selection (the
