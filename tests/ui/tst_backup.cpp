@@ -107,6 +107,7 @@ private slots:
     void cancelWhileTheModuleIsSilentEndsTheTransferWithoutAsking();
     void copyAndSwapNameBothPatchesAndPutBackRestoresVerified();
     void afterWritesTheWindowShowsTheModuleAndReadsOnlyTheNamesWritten();
+    void closingTheWindowEndsATransferAtOnce();
 };
 
 void tst_Backup::backUpRestoreCopyAndSwapFromTheMainWindow() {
@@ -667,6 +668,68 @@ void tst_Backup::afterWritesTheWindowShowsTheModuleAndReadsOnlyTheNamesWritten()
         vm->clearReceived();
         QVERIFY2(Settle(*w, c.row), c.what);
         QCOMPARE(ProgramChanges(vm->received()), c.listAfter == c.row ? std::vector<int>{} : std::vector<int>{c.row});
+        QCOMPARE(vm->lostToGap(), uint64_t(0));
+    }
+}
+
+// Closing the main window in the middle of a transfer (File > Exit, or SIGTERM,
+// which closes it the same way) ends the transfer at once, as Cancel does:
+// nothing more is asked of the module beyond what was already on its way,
+// nothing is told, and no file is left.
+void tst_Backup::closingTheWindowEndsATransferAtOnce() {
+    QTemporaryDir dir;
+    const QString restorePath = dir.filePath("patches.syx");
+    {
+        auto vm = std::make_shared<midi::VirtualU220>();
+        library::MemoryImage file;
+        for (int n = 1; n <= 64; ++n) file.put(PatchMemoryAddress(n), ModuleRange(*vm, PatchMemoryAddress(n), 160));
+        std::string error;
+        QVERIFY(library::WriteFileAtomically(restorePath.toStdString(), library::SyxBytes(file, 16), error));
+    }
+    struct Case {
+        const char* what;
+        const char* stage;  // the progress label the close comes in
+        std::function<void(Answers&, frmMain&)> start;
+    };
+    const QString backupPath = dir.filePath("closed.syx");
+    const Case cases[] = {
+        {"back-up", "Reading", [&](Answers& a, frmMain& w) { a.save << backupPath; w.mnuFileBackUp->trigger(); }},
+        {"restore", "Writing",
+         [&](Answers& a, frmMain& w) {
+             a.open << restorePath;
+             a.buttons << QMessageBox::No << QMessageBox::Ok;
+             w.mnuFileRestore->trigger();
+         }},
+    };
+    for (const Case& c : cases) {
+        auto vm = std::make_shared<midi::VirtualU220>();
+        Answers a;
+        auto w = MakeMain(vm, a);
+        QVERIFY(StartAndLoad(*w));
+        RealPace(*w, *vm);
+        vm->clearReceived();
+        size_t atClose = 0;
+        bool closed = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            QProgressDialog* p = w->Backup()->Progress();
+            if (closed || !p || p->value() < 50 || !p->labelText().startsWith(c.stage)) return;
+            closed = true;
+            atClose = vm->received().size();
+            w->close();
+        });
+        poll.start(20);
+        c.start(a, *w);
+        poll.stop();
+        QVERIFY2(closed, c.what);
+        QVERIFY2(!w->isVisible() && !w->Backup()->Busy(), c.what);
+        QVERIFY2(a.told.isEmpty(), qPrintable(a.told.join('|')));
+        QTest::qWait(1500);  // whatever was still queued has left by now
+        // At most the rest of one read window (32 requests) or the write lead.
+        const size_t after = vm->received().size() - atClose;
+        QVERIFY2(after <= 32, qPrintable(QStringLiteral("%1: %2 messages after the close").arg(c.what).arg(after)));
+        QVERIFY(!QFile::exists(backupPath));
+        QVERIFY(!QFile::exists(backupPath + ".part"));
         QCOMPARE(vm->lostToGap(), uint64_t(0));
     }
 }
