@@ -63,7 +63,11 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                                       QStringLiteral("The module's device ID, 1..32 as the module shows it (default 17)."),
                                       QStringLiteral("N"));
     const QCommandLineOption useVirtual(QStringLiteral("virtual"), QStringLiteral("Connect to the built-in virtual U-220."));
-    parser.addOptions({in, out, deviceId, useVirtual});
+    const QCommandLineOption backUp(QStringLiteral("back-up"),
+                                    QStringLiteral("Once the names are loaded, back up the module to FILE as File > Back "
+                                                   "Up Module... does."),
+                                    QStringLiteral("FILE"));
+    parser.addOptions({in, out, deviceId, useVirtual, backUp});
     AddQtOptions(parser);
 
     if (!parser.parse(arguments)) {
@@ -96,6 +100,10 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         if (!id || *id < 1 || *id > 32)
             return Usage(QStringLiteral("--device-id takes a whole decimal number 1..32, not '%1'").arg(text));
         c.deviceId = static_cast<int>(*id);
+    }
+    if (parser.isSet(backUp)) {
+        c.backUp = parser.value(backUp);
+        if (c.backUp.trimmed().isEmpty()) return Usage(QStringLiteral("--back-up needs a file name"));
     }
     c.useVirtual = parser.isSet(useVirtual);
     c.connect = c.useVirtual || parser.isSet(in);

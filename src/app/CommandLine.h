@@ -1,6 +1,6 @@
-// The editor's command line: --help, --version, and a connection to try
-// before the MIDI setup dialog (--in PORT --out PORT [--device-id N], or
-// --virtual). Parsed before any window exists, so that --help and --version
+// The editor's command line: --help, --version, a connection to try before
+// the MIDI setup dialog (--in PORT --out PORT [--device-id N], or --virtual),
+// and a back-up to start once connected (--back-up FILE). Parsed before any window exists, so that --help and --version
 // work without a display.
 #pragma once
 
@@ -22,6 +22,9 @@ struct CommandLine {
     bool useVirtual = false;
     QString in, out;  // PORT as given: an index or a part of a name
     std::optional<int> deviceId;  // 1..32 as the module shows it
+    // --back-up FILE: once the names are loaded, File > Back Up Module... to FILE
+    // (the progress shows in the window; the program goes on afterwards).
+    QString backUp;
 };
 
 // `arguments` as QCoreApplication::arguments() gives them (the program first).

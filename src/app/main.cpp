@@ -10,6 +10,7 @@
 #include <QEvent>
 #include <QIcon>
 #include <QLabel>
+#include <QTimer>
 #include <cstdio>
 
 #include "app/CommandLine.h"
@@ -148,5 +149,16 @@ int main(int argc, char* argv[]) {
 
     if (!window.Load() || quitting) return 0;  // setup cancelled: the model closes both ports
     window.show();
+    if (!cl.backUp.isEmpty()) {
+        // Once the first load has ended (complete or not), as the menu would.
+        auto* start = new QTimer(&window);
+        QObject::connect(start, &QTimer::timeout, &window, [&window, start, path = cl.backUp] {
+            if (window.ActivationCount() == 0 || window.Activating()) return;
+            start->stop();
+            start->deleteLater();
+            window.BackUpModuleTo(path);
+        });
+        start->start(100);
+    }
     return app.exec();
 }

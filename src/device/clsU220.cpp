@@ -170,6 +170,7 @@ void clsU220::StartNext() {
                 MIDIOutput1->sendShort(pc[0], pc[1]);
             }
             lastPatchSent_ = static_cast<int16_t>((r->programChange & 0x7F) + 1);
+            workingEdited_ = false;  // the edits of the patch before are gone
             // From here the module holds another patch: what was read of the old
             // one no longer holds, whether or not the module confirms.
             InvalidateAll();
@@ -259,6 +260,7 @@ void clsU220::ForgetModule() {
     timbreNameLoaded_.fill(false);
     rhythmNameLoaded_.fill(false);
     lastPatchSent_ = 0;  // nothing sent to this module yet
+    workingEdited_ = false;
 }
 
 // ---------------------------------------------------------------------------
@@ -529,6 +531,7 @@ bool clsU220::let(Param p, int index, int16_t value) {
     }
     values_[Slot(i.block, index)][i.offset] = value;
     SendMessage(sysex::kDT1, ParamAddress(p, index), {static_cast<uint8_t>(value + i.bias)});
+    workingEdited_ = true;
     if (p == Param::PatchPartTimbreNumber) timbreLoaded_ = false;
     if (p == Param::PatchRhythmRhythmSetup) {
         rhythmCommonLoaded_ = false;
@@ -552,6 +555,7 @@ void clsU220::letName(NameParam n, int index, const std::string& nameBytes) {
     std::string cut = nameBytes.substr(0, sysex::kNameChars);
     names_[Slot(b, index)] = cut;
     SendMessage(sysex::kDT1, BlockAddress(b, index), EncodeName(cut));
+    workingEdited_ = true;
 }
 
 int16_t clsU220::getMaster(MasterParam m) {
@@ -758,6 +762,25 @@ void clsU220::WriteRange(Address address, const Bytes& data) {
         case 0x03: forget(patchNameLoaded_, 160); break;
         case 0x05: forget(rhythmNameLoaded_, 1568); break;
         default: InvalidateAll(); break;
+    }
+}
+
+void clsU220::LearnMemoryNames(Address address, const Bytes& data) {
+    const int first = address.offset(), end = first + static_cast<int>(data.size());
+    auto learn = [&](auto& names, auto& loaded, int memorySize) {
+        for (int n = first / memorySize + 1; n < static_cast<int>(names.size()); ++n) {
+            const int at = (n - 1) * memorySize;
+            if (at + static_cast<int>(sysex::kNameBytes) > end) break;
+            if (at < first) continue;
+            names[n] = DecodeName(data.data() + (at - first));
+            loaded[n] = true;
+        }
+    };
+    switch (address.a1) {
+        case 0x02: learn(timbreNames_, timbreNameLoaded_, 64); break;
+        case 0x03: learn(patchNames_, patchNameLoaded_, 160); break;
+        case 0x05: learn(rhythmNames_, rhythmNameLoaded_, 1568); break;
+        default: break;
     }
 }
 

@@ -193,6 +193,21 @@ public:
     // next gets read the module that is there now.
     void ForgetModule();
 
+    // ---- for the main window: what a patch change would lose, re-reads -----------
+    // True once a let has written the working area since the last program change
+    // went out (or since the module was forgotten): the next program change
+    // replaces those edits. False again after they were saved elsewhere.
+    bool WorkingAreaEdited() const { return workingEdited_; }
+    void WorkingAreaEdited(bool edited) { workingEdited_ = edited; }
+    // Forgets the master setup (not the names), so the next get reads it again.
+    void ForgetMasterSetup() { masterLoaded_ = false; }
+    // Forgets which patch the last program change selected (the working area or
+    // that memory was overwritten): a change to it is sent again.
+    void ForgetPatchSent() { lastPatchSent_ = 0; }
+    // Takes the memory names lying whole inside `data` (bytes the module is known
+    // to hold from `address` on, as a verified write) as read, without a request.
+    void LearnMemoryNames(Address address, const Bytes& data);
+
     // ---- raw memory (backup, restore, copy) -------------------------------------
     // Reads pieces of at most 128 addresses each, as the module answers them, as
     // one request through the same queue, reply checks and time limit as every
@@ -295,6 +310,7 @@ private:
     bool masterLoaded_ = false, patchLoaded_ = false, timbreLoaded_ = false, rhythmCommonLoaded_ = false;
     std::string workingName_;
     int16_t lastPatchSent_ = 0;
+    bool workingEdited_ = false;
     std::array<bool, 65> instLoaded_{};
     std::array<bool, 65> patchNameLoaded_{};
     std::array<bool, 129> timbreNameLoaded_{};

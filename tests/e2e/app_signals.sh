@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The editor ends cleanly on SIGINT and SIGTERM, as File > Exit does: exit 0
 # within a few seconds and no MIDI port left on the JACK server, whether it is
-# idle in the main window, waiting for a module at a real module's pace, showing
+# idle in the main window, waiting for a module at a real module's pace, in the
+# middle of a back-up (gone within 2 s, no file, nothing more sent), showing
 # the "not responding" box, or still in the setup dialog. The editor runs
 # offscreen with its ports picked on the command line (--in/--out), on a JACK
 # server of this script's own with quorvane-u220sim as the module.
@@ -157,6 +158,41 @@ stop_editor slow TERM
 after=$(received sigslow)
 if [ "$after" -lt 190 ]; then pass "slow: stopped in the middle ($before requests before, $after in all)"
 else fail "slow: everything was loaded before the signal ($after requests): no wait was tested"; fi
+
+# --- during a back-up at a real module's pace --------------------------------------
+# --back-up starts File > Back Up Module... once the names are in. SIGTERM in the
+# middle ends the transfer at once, as Cancel does: the process is gone within
+# 2 s, no file is left, and the module hears nothing more.
+start_sim sigwire --wire --min-gap-ms 20 --answer-delay-ms 1
+start_editor backup --in sigwire --out sigwire --back-up "$WORK/backup.syx"
+# About 200 requests load the master setup and the names; the back-up's reads follow.
+if wait_for 90 at_least sigwire 300; then pass "backup: the back-up is under way"
+else fail "backup: the module got $(received sigwire) requests"; fi
+t0=$(date +%s%N)
+kill -TERM "$EDITOR"
+gone=0
+for _ in $(seq 1 750); do
+  kill -0 "$EDITOR" 2>/dev/null || { gone=1; break; }
+  sleep 0.02
+done
+ms=$(( ($(date +%s%N) - t0) / 1000000 ))
+if [ "$gone" -eq 1 ]; then
+  wait "$EDITOR"
+  expect_eq "backup: SIGTERM ends the editor with exit 0" 0 "$?"
+  if [ "$ms" -le 2000 ]; then pass "backup: gone ${ms} ms after SIGTERM"
+  else fail "backup: gone only ${ms} ms after SIGTERM (at most 2000)"; fi
+else
+  fail "backup: still running 15 s after SIGTERM"
+  kill -KILL "$EDITOR"
+  wait "$EDITOR" 2>/dev/null
+fi
+at_exit=$(received sigwire)
+sleep 1
+expect_eq "backup: no request after the end" "$at_exit" "$(received sigwire)"
+if [ ! -e "$WORK/backup.syx" ] && [ -z "$(ls "$WORK" | grep -F backup.syx.)" ]; then pass "backup: no file left"
+else fail "backup: left $(ls "$WORK" | grep -F backup.syx | tr '\n' ' ')"; fi
+if wait_for 5 no_editor_ports; then pass "backup: no editor port left on JACK"
+else fail "backup: ports left on JACK: $(jack_lsp | grep -i quorvane | tr '\n' ' ')"; fi
 
 # --- the "not responding" box over the setup dialog -------------------------------
 start_editor silent --in sigsilent --out sigsilent

@@ -286,11 +286,14 @@ constexpr int kRealSendGapMs = 20;
 // with Ok. Start-up reads about 200 names one after the other: a test may start
 // with a short `answerDelayMs` and slow the module down once the names are in
 // (vm->setRealistic(kRealAnswerDelayMs, kRealMinGapMs)).
+// `prompts` answers the back-up commands' questions (empty members: the dialogs).
 inline std::unique_ptr<ui::frmMain> MakeRealisticMain(const std::shared_ptr<midi::VirtualU220>& vm,
-                                                      double answerDelayMs = kRealAnswerDelayMs) {
+                                                      double answerDelayMs = kRealAnswerDelayMs,
+                                                      ui::BackupPrompts prompts = {}) {
     vm->setRealistic(answerDelayMs, kRealMinGapMs);
     ui::frmMainOptions o;
     o.virtualModule = vm;
+    o.backupPrompts = std::move(prompts);
     o.runSetup = [](ui::frmMIDISetupForm& d) {
         d.cmdOK->click();
         return d.result();

@@ -41,6 +41,7 @@ struct Answers {
     QList<int> numbers;
     QStringList asked, told;
     QList<bool> warnings;
+    std::function<void()> whenTold;  // runs as each result is told
 
     BackupPrompts Prompts() {
         BackupPrompts p;
@@ -56,6 +57,7 @@ struct Answers {
         p.tell = [this](QWidget*, const QString&, const QString& text, bool warning) {
             told << text;
             warnings << warning;
+            if (whenTold) whenTold();
         };
         return p;
     }
@@ -103,6 +105,9 @@ private slots:
     void thePatchEditorSavesAndLoadsTheWorkingPatch();
     void theCommandsAreGreyedWhileTheNamesLoadAtARealPace();
     void cancelWhileTheModuleIsSilentEndsTheTransferWithoutAsking();
+    void copyAndSwapNameBothPatchesAndPutBackRestoresVerified();
+    void afterWritesTheWindowShowsTheModuleAndReadsOnlyTheNamesWritten();
+    void closingTheWindowEndsATransferAtOnce();
 };
 
 void tst_Backup::backUpRestoreCopyAndSwapFromTheMainWindow() {
@@ -180,6 +185,7 @@ void tst_Backup::backUpRestoreCopyAndSwapFromTheMainWindow() {
     w->pnameListBox->setCurrentRow(2);
     QVERIFY(WaitFor([&] { return !w->U220().RequestOpen(); }));
     a.numbers << 10;
+    a.buttons << QMessageBox::Ok;
     a.told.clear();
     w->mnuEditCopyPatch->trigger();
     QCOMPARE(a.told.value(0), QStringLiteral("Copied patch 3 to patch 10; verified."));
@@ -188,6 +194,7 @@ void tst_Backup::backUpRestoreCopyAndSwapFromTheMainWindow() {
     w->pnameListBox->setCurrentRow(0);
     QVERIFY(WaitFor([&] { return !w->U220().RequestOpen(); }));
     a.numbers << 2;
+    a.buttons << QMessageBox::Ok;
     w->mnuEditSwapPatch->trigger();
     QCOMPARE(a.told.value(1), QStringLiteral("Swapped patch 1 with patch 2; verified."));
     QCOMPARE(ListName(*w, 1), name2);
@@ -416,7 +423,8 @@ void tst_Backup::cancelWhileTheModuleIsSilentEndsTheTransferWithoutAsking() {
     const QString path = dir.filePath("silent.syx");
     const std::vector<Case> cases{
         {"back-up", [&] { a.save << path; w->mnuFileBackUp->trigger(); }, "Back-up cancelled; no file was written."},
-        {"copy", [&] { a.numbers << 9; w->mnuEditCopyPatch->trigger(); }, "Copy cancelled."},
+        {"copy", [&] { a.numbers << 9; a.buttons << QMessageBox::Ok; w->mnuEditCopyPatch->trigger(); },
+         "Copy cancelled; nothing was written."},
     };
     for (const Case& c : cases) {
         SetSilent(*vm, false);
@@ -460,6 +468,270 @@ void tst_Backup::cancelWhileTheModuleIsSilentEndsTheTransferWithoutAsking() {
     Bytes got;
     QVERIFY(w->U220().ReadRange(PatchMemoryAddress(1), 24, got));
     QCOMPARE(got, ModuleRange(*vm, PatchMemoryAddress(1), 24));
+}
+
+namespace {
+
+// The module at a real module's pace from here on.
+void RealPace(frmMain& w, midi::VirtualU220& vm) {
+    vm.setRealistic(kRealAnswerDelayMs, kRealMinGapMs);
+    w.U220().MIDIOutput1->setSendGapMs(kRealSendGapMs);
+}
+
+// Requests for memory names in the patch memories (24 bytes from a patch's start).
+int PatchNameRequests(const std::vector<Bytes>& log) {
+    int n = 0;
+    for (const auto& r : Requests(log)) n += r.size == 24 && r.address.a1 == 0x03;
+    return n;
+}
+
+QString Label(midi::VirtualU220& vm, int n) {
+    const Bytes b = ModuleRange(vm, PatchMemoryAddress(n), 24);
+    return QStringLiteral("P-%1 ").arg(n, 2, 10, QLatin1Char('0')) + QString::fromStdString(NameBytesToUtf8(DecodeName(b.data()))).trimmed();
+}
+
+bool Settle(frmMain& w, int row) {
+    w.pnameListBox->setCurrentRow(row);
+    return WaitFor([&] { return !w.PatchChanging() && !w.U220().RequestOpen() && w.U220().RequestsQueued() == 0; }, 20000);
+}
+
+}  // namespace
+
+// Copy Patch names both patches before it overwrites one, keeps what it
+// overwrote, and Edit > Put Back writes that back (newest first), verified;
+// Swap names both too. At a real module's pace.
+void tst_Backup::copyAndSwapNameBothPatchesAndPutBackRestoresVerified() {
+    auto vm = std::make_shared<midi::VirtualU220>();
+    Answers a;
+    auto w = MakeMain(vm, a);
+    QVERIFY(StartAndLoad(*w));
+    RealPace(*w, *vm);
+    const Bytes p5 = ModuleRange(*vm, PatchMemoryAddress(5), 160), p6 = ModuleRange(*vm, PatchMemoryAddress(6), 160),
+                p7 = ModuleRange(*vm, PatchMemoryAddress(7), 160), p1 = ModuleRange(*vm, PatchMemoryAddress(1), 160);
+    const QString l1 = Label(*vm, 1), l2 = Label(*vm, 2), l5 = Label(*vm, 5), l6 = Label(*vm, 6), l7 = Label(*vm, 7);
+    QVERIFY(!w->mnuEditPutBack->isEnabled());
+
+    struct Case {
+        const char* what;
+        int row;                       // the patch picked first (0-based)
+        QAction* action;
+        int number;                    // the patch asked for (0: not asked)
+        QMessageBox::StandardButton answer;
+        QString asked;                 // the question, as asked
+        QString told;                  // "" when nothing is told
+        Bytes p6After;                 // memory 6 afterwards
+        QString putBack;               // what Put Back would write back then ("" disabled)
+        int nameRequests;              // patch names read again
+    };
+    const Case cases[] = {
+        {"copy P-05 over P-06, cancelled at the question", 4, w->mnuEditCopyPatch, 6, QMessageBox::Cancel,
+         "Copy " + l5 + " over " + l6 + "?", "", p6, "", 0},
+        {"copy P-05 over P-06", 4, w->mnuEditCopyPatch, 6, QMessageBox::Ok, "Copy " + l5 + " over " + l6 + "?",
+         "Copied patch 5 to patch 6; verified.", p5, l6, 1},
+        {"copy P-07 over P-06 (now a copy of P-05)", 6, w->mnuEditCopyPatch, 6, QMessageBox::Ok,
+         "Copy " + l7 + " over P-06 " + l5.mid(5) + "?", "Copied patch 7 to patch 6; verified.", p7, "P-06 " + l5.mid(5), 1},
+        {"put back the newest", 6, w->mnuEditPutBack, 0, QMessageBox::Ok, "", "Put back P-06 " + l5.mid(5) + "; verified.", p5,
+         l6, 0},
+        {"put back the first", 6, w->mnuEditPutBack, 0, QMessageBox::Ok, "", "Put back " + l6 + "; verified.", p6, "", 0},
+        {"swap P-01 with P-02, cancelled at the question", 0, w->mnuEditSwapPatch, 2, QMessageBox::Cancel,
+         "Swap " + l1 + " with " + l2 + "?", "", p6, "", 0},
+    };
+    for (const Case& c : cases) {
+        QVERIFY2(Settle(*w, c.row), c.what);
+        vm->clearReceived();
+        a.asked.clear();
+        a.told.clear();
+        if (c.number) a.numbers << c.number;
+        a.buttons << c.answer;
+        c.action->trigger();
+        QVERIFY2(WaitFor([&] { return !w->Backup()->Busy(); }), c.what);
+        if (!c.asked.isEmpty()) QVERIFY2(a.asked.value(0).startsWith(c.asked), qPrintable(a.asked.value(0)));
+        else QVERIFY2(a.asked.value(0).startsWith("Put " + c.told.mid(9).section(';', 0, 0) + " back over P-06"),
+                      qPrintable(a.asked.value(0)));
+        QCOMPARE(a.told.value(0), c.told);
+        if (c.told.isEmpty()) QVERIFY2(DataSets(vm->received()).empty(), c.what);
+        QCOMPARE(ModuleRange(*vm, PatchMemoryAddress(6), 160), c.p6After);
+        QCOMPARE(ListName(*w, 6).trimmed(), Label(*vm, 6).mid(5));
+        QCOMPARE(w->mnuEditPutBack->isEnabled(), !c.putBack.isEmpty());
+        if (!c.putBack.isEmpty()) QCOMPARE(w->mnuEditPutBack->text(), "Put &Back " + c.putBack);
+        QCOMPARE(PatchNameRequests(vm->received()), c.nameRequests);
+        QCOMPARE(vm->lostToGap(), uint64_t(0));
+    }
+    QCOMPARE(ModuleRange(*vm, PatchMemoryAddress(1), 160), p1);
+
+    // A copy cancelled while it writes: what it overwrote is kept all the same;
+    // the name it may have changed is not asked for under a cancelled progress:
+    // the status line says so, and File > Reload reads it.
+    const Bytes p8 = ModuleRange(*vm, PatchMemoryAddress(8), 160);
+    QVERIFY(Settle(*w, 4));
+    a.told.clear();
+    a.numbers << 8;
+    a.buttons << QMessageBox::Ok;
+    QTimer cancel;
+    connect(&cancel, &QTimer::timeout, this, [&] {
+        if (QProgressDialog* p = w->Backup()->Progress(); p && p->labelText().startsWith("Writing")) p->cancel();
+    });
+    cancel.start(5);
+    w->mnuEditCopyPatch->trigger();
+    cancel.stop();
+    QCOMPARE(a.told.value(0), QStringLiteral("Copy cancelled."));
+    QVERIFY2(w->StatusLabel()->isVisible() && w->StatusLabel()->text().contains("File > Reload"),
+             qPrintable(w->StatusLabel()->text()));
+    QVERIFY(!w->U220().MemoryPatchNameLoaded(8));
+    QCOMPARE(w->mnuEditPutBack->text(), "Put &Back P-08 " +
+                                            QString::fromStdString(NameBytesToUtf8(DecodeName(p8.data()))).trimmed());
+    w->mnuFileReload->trigger();
+    QVERIFY(WaitFor([&] { return !w->Activating() && !w->U220().RequestOpen(); }, 20000));
+    QCOMPARE(ListName(*w, 8).trimmed(), Label(*vm, 8).mid(5));
+    QVERIFY(!w->StatusLabel()->isVisible());
+    a.buttons << QMessageBox::Ok;
+    w->mnuEditPutBack->trigger();
+    QCOMPARE(ModuleRange(*vm, PatchMemoryAddress(8), 160), p8);
+    QCOMPARE(ListName(*w, 8).trimmed(), Label(*vm, 8).mid(5));
+    QCOMPARE(vm->lostToGap(), uint64_t(0));
+}
+
+// After a copy, a swap or a restore at a real module's pace the window shows
+// the module as it now is: the names of the memories written are read again
+// (only those, and only where the file does not give them) under the
+// progress, before the result is told; the list and the button stand on the
+// patch the module holds; no "Loading..." line is left behind; and a pick of
+// any patch goes out again.
+void tst_Backup::afterWritesTheWindowShowsTheModuleAndReadsOnlyTheNamesWritten() {
+    QTemporaryDir dir;
+    auto vm = std::make_shared<midi::VirtualU220>();
+    Answers a;
+    auto w = MakeMain(vm, a);
+    QVERIFY(StartAndLoad(*w));
+
+    // A file of the 64 patch memories and the working area, made while the
+    // module was on P-09, with P-09 (and so the working patch) renamed.
+    QVERIFY(Settle(*w, 8));
+    library::MemoryImage file;
+    for (int n = 1; n <= 64; ++n) file.put(PatchMemoryAddress(n), ModuleRange(*vm, PatchMemoryAddress(n), 160));
+    for (const library::Range& r : library::BackupAreas())
+        if (r.address.a1 >= 0x10) file.put(r.address, ModuleRange(*vm, r.address, r.size));
+    file.put(PatchMemoryAddress(9), EncodeName("From a file"));
+    file.put(BlockAddress(Block::PatchCommon), EncodeName("From a file"));
+    const QString path = dir.filePath("patches.syx");
+    std::string error;
+    QVERIFY(library::WriteFileAtomically(path.toStdString(), library::SyxBytes(file, 16), error));
+    RealPace(*w, *vm);
+
+    struct Case {
+        const char* what;
+        int row;            // the patch the module is on first (0-based)
+        std::function<void()> start;
+        int listAfter;      // the row the list and the module's working patch stand on
+        int nameRequests;   // patch names read again
+        QString told;
+    };
+    const Case cases[] = {
+        {"copy P-03 over P-10", 2, [&] { a.numbers << 10; a.buttons << QMessageBox::Ok; w->mnuEditCopyPatch->trigger(); },
+         2, 1, "Copied patch 3 to patch 10; verified."},
+        // The working patch the module holds is what P-06 holds now.
+        {"swap P-05, the module's patch, with P-06", 4,
+         [&] { a.numbers << 6; a.buttons << QMessageBox::Ok; w->mnuEditSwapPatch->trigger(); }, 5, 2,
+         "Swapped patch 5 with patch 6; verified."},
+        {"restore the patches and the working area", 2,
+         [&] { a.open << path; a.buttons << QMessageBox::No << QMessageBox::Ok; w->mnuFileRestore->trigger(); }, 8, 0,
+         "Restored 64 patches, working area; all verified."},
+    };
+    for (const Case& c : cases) {
+        QVERIFY2(Settle(*w, c.row), c.what);
+        vm->clearReceived();
+        a.told.clear();
+        // What was sent and shown when the result was told.
+        int requestsWhenTold = -1;
+        QString listWhenTold;
+        a.whenTold = [&] {
+            requestsWhenTold = int(Requests(vm->received()).size());
+            listWhenTold = ListName(*w, c.listAfter + 1) + "|" + w->cmdEditPatch->text();
+        };
+        c.start();
+        QVERIFY2(WaitFor([&] { return !w->Backup()->Busy() && !w->U220().RequestOpen(); }, 60000), c.what);
+        QCOMPARE(a.told.value(0), c.told);
+        QTest::qWait(50);
+        // Nothing is read after the result: the names came under the progress.
+        QCOMPARE(PatchNameRequests(vm->received()), c.nameRequests);
+        QCOMPARE(requestsWhenTold, int(Requests(vm->received()).size()));
+        QCOMPARE(listWhenTold, ListName(*w, c.listAfter + 1) + "|" + w->cmdEditPatch->text());
+        a.whenTold = nullptr;
+        QVERIFY2(!w->StatusLabel()->isVisible(), qPrintable(w->StatusLabel()->text()));
+        QVERIFY(!w->ProgressBar()->isVisible());
+        for (int n = 1; n <= 64; ++n) QCOMPARE(ListName(*w, n).trimmed(), Label(*vm, n).mid(5));
+        QCOMPARE(w->pnameListBox->currentRow(), c.listAfter);
+        QCOMPARE(w->pnameListBox->selectedItems(), QList<QListWidgetItem*>{w->pnameListBox->item(c.listAfter)});
+        QCOMPARE(w->cmdEditPatch->text(), "Edit  " + ListName(*w, c.listAfter + 1));
+        QCOMPARE(w->SelectedPatchIndex(), c.listAfter);
+        // Back to the patch the module was on before: the program change goes out.
+        vm->clearReceived();
+        QVERIFY2(Settle(*w, c.row), c.what);
+        QCOMPARE(ProgramChanges(vm->received()), c.listAfter == c.row ? std::vector<int>{} : std::vector<int>{c.row});
+        QCOMPARE(vm->lostToGap(), uint64_t(0));
+    }
+}
+
+// Closing the main window in the middle of a transfer (File > Exit, or SIGTERM,
+// which closes it the same way) ends the transfer at once, as Cancel does:
+// nothing more is asked of the module beyond what was already on its way,
+// nothing is told, and no file is left.
+void tst_Backup::closingTheWindowEndsATransferAtOnce() {
+    QTemporaryDir dir;
+    const QString restorePath = dir.filePath("patches.syx");
+    {
+        auto vm = std::make_shared<midi::VirtualU220>();
+        library::MemoryImage file;
+        for (int n = 1; n <= 64; ++n) file.put(PatchMemoryAddress(n), ModuleRange(*vm, PatchMemoryAddress(n), 160));
+        std::string error;
+        QVERIFY(library::WriteFileAtomically(restorePath.toStdString(), library::SyxBytes(file, 16), error));
+    }
+    struct Case {
+        const char* what;
+        const char* stage;  // the progress label the close comes in
+        std::function<void(Answers&, frmMain&)> start;
+    };
+    const QString backupPath = dir.filePath("closed.syx");
+    const Case cases[] = {
+        {"back-up", "Reading", [&](Answers& a, frmMain& w) { a.save << backupPath; w.mnuFileBackUp->trigger(); }},
+        {"restore", "Writing",
+         [&](Answers& a, frmMain& w) {
+             a.open << restorePath;
+             a.buttons << QMessageBox::No << QMessageBox::Ok;
+             w.mnuFileRestore->trigger();
+         }},
+    };
+    for (const Case& c : cases) {
+        auto vm = std::make_shared<midi::VirtualU220>();
+        Answers a;
+        auto w = MakeMain(vm, a);
+        QVERIFY(StartAndLoad(*w));
+        RealPace(*w, *vm);
+        vm->clearReceived();
+        size_t atClose = 0;
+        bool closed = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            QProgressDialog* p = w->Backup()->Progress();
+            if (closed || !p || p->value() < 50 || !p->labelText().startsWith(c.stage)) return;
+            closed = true;
+            atClose = vm->received().size();
+            w->close();
+        });
+        poll.start(20);
+        c.start(a, *w);
+        poll.stop();
+        QVERIFY2(closed, c.what);
+        QVERIFY2(!w->isVisible() && !w->Backup()->Busy(), c.what);
+        QVERIFY2(a.told.isEmpty(), qPrintable(a.told.join('|')));
+        QTest::qWait(1500);  // whatever was still queued has left by now
+        // At most the rest of one read window (32 requests) or the write lead.
+        const size_t after = vm->received().size() - atClose;
+        QVERIFY2(after <= 32, qPrintable(QStringLiteral("%1: %2 messages after the close").arg(c.what).arg(after)));
+        QVERIFY(!QFile::exists(backupPath));
+        QVERIFY(!QFile::exists(backupPath + ".part"));
+        QCOMPARE(vm->lostToGap(), uint64_t(0));
+    }
 }
 
 QTEST_MAIN(tst_Backup)

@@ -125,6 +125,7 @@ private slots:
     void vanishedPortsAreReconnected();
     void windowPlacesAreRememberedOnScreen();
     void jackSimulatorRestartAndServerStop();
+    void aReconnectAndReloadReadTheModuleAgain();
 };
 
 void tst_Connection::reloadAfterAStoppedLoadCompletesTheList_data() {
@@ -469,6 +470,82 @@ void tst_Connection::jackSimulatorRestartAndServerStop() {
     QVERIFY2(said("Reconnected to"), qPrintable(seen.join('|')));
     QVERIFY(readsAgain());
     w->close();
+}
+
+// A module that was away (switched off and on: another patch, another master
+// setup) is read again when its ports come back, and again on File > Reload:
+// the master setup and the working patch's name, not the memory names. The
+// list goes where the module is, and a pick of the patch it was on before goes
+// out again. The module answers at a real module's pace (the named ports of
+// this rig keep no gap of their own, so the wire's gap is not modelled).
+void tst_Connection::aReconnectAndReloadReadTheModuleAgain() {
+    Rig rig;
+    SetAnswerDelay(*rig.sys->module, 5);
+    rig.choose = [](frmMIDISetupForm& d) { ChooseInterface(d, "17"); };
+    QVERIFY(rig.start());
+    SetAnswerDelay(*rig.sys->module, kRealAnswerDelayMs);
+    auto idle = [&] {
+        return !rig.w->Activating() && !rig.w->PatchChanging() && !rig.model().RequestOpen() &&
+               rig.model().RequestsQueued() == 0;
+    };
+    rig.w->pnameListBox->setCurrentRow(4);
+    QVERIFY(WaitFor(idle, 20000));
+
+    // The module behind the ports: switched to another patch, its LCD contrast changed.
+    auto changeModule = [&](int patch, int lcd) {
+        rig.sys->module->withEmulator([&](auto& e) {
+            e.receive({uint8_t(0xC0 + e.rxChannel()), uint8_t(patch - 1)});
+            e.poke(Address{0, 0, 2}, uint8_t(lcd));
+            return 0;
+        });
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        int patch, lcd;
+    };
+    const Case cases[] = {
+        {"unplugged, switched off and on, plugged in again",
+         [&] {
+             rig.sys->unplug();
+             QVERIFY(WaitFor([&] { return rig.w->Connection().portsGone(); }, 5000));
+             changeModule(12, 11);
+             rig.sys->module->clearReceived();
+             rig.sys->plugIn();
+             QVERIFY(WaitFor([&] { return rig.status().startsWith("Reconnected"); }, 5000));
+         },
+         12, 11},
+        {"File > Reload", [&] {
+             changeModule(20, 3);
+             rig.sys->module->clearReceived();
+             rig.w->mnuFileReload->trigger();
+         },
+         20, 3},
+    };
+    for (const Case& c : cases) {
+        c.act();
+        QVERIFY2(WaitFor(idle, 30000), c.what);
+        const auto requests = Requests(rig.sys->module->received());
+        int master = 0, working = 0, names = 0;
+        for (const auto& r : requests) {
+            master += r.address == Address{0, 0, 0};
+            working += r.address.a1 == 0x10;
+            names += r.size == 24 && r.address.a1 != 0x10;
+        }
+        QVERIFY2(master == 1 && working >= 1 && names == 0,
+                 qPrintable(QStringLiteral("%1: %2 master setup, %3 working patch, %4 name requests").arg(c.what).arg(master).arg(working).arg(names)));
+        QVERIFY2(ProgramChanges(rig.sys->module->received()).empty(), c.what);
+        QCOMPARE(rig.w->LCDCombo->currentIndex(), c.lcd);
+        QCOMPARE(rig.w->pnameListBox->currentRow(), c.patch - 1);
+        QCOMPARE(rig.w->cmdEditPatch->text(), "Edit  " + ModulePatchName(*rig.sys->module, c.patch));
+    }
+    // P-05, where the editor last sent the module, is sent again.
+    rig.sys->module->clearReceived();
+    rig.w->pnameListBox->setCurrentRow(4);
+    QVERIFY(WaitFor(idle, 20000));
+    QCOMPARE(ProgramChanges(rig.sys->module->received()), std::vector<int>{4});
+    QCOMPARE(rig.sys->module->withEmulator([](auto& e) { return e.currentPatch(); }), 5);
+    QVERIFY2(rig.boxes.texts.isEmpty(), qPrintable(rig.boxes.texts.join('|')));
 }
 
 QTEST_MAIN(tst_Connection)

@@ -12,12 +12,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QPointer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include "device/NameCodec.h"
 #include "ui/UiTestSupport.h"
 #include "ui/main/UpDown.h"
+#include "ui/setup/AppSettings.h"
 #include "ui/main/frmMain.h"
 #include "ui/patch/frmPatch.h"
 #include "ui/setup/frmMIDISetupForm.h"
@@ -163,6 +165,8 @@ private slots:
     void fastPicksAtAModulesPaceEndOnTheNewestPatch();
     void editorOpenedDuringAPatchChangeShowsTheNewPatch();
     void statusLineSaysWhenTheModuleDidNotSwitch();
+    void unsavedEditsOfTheWorkingPatchAreAskedAboutBeforeAPatchChange();
+    void browsingWhileTheNamesLoadKeepsListButtonAndModuleTogether();
 };
 
 void tst_Main::startUpListsPatchesAndSelectsPatchOne() {
@@ -837,6 +841,207 @@ void tst_Main::statusLineSaysWhenTheModuleDidNotSwitch() {
             QVERIFY(w->StatusLabel()->text().contains("Patch Change setting, " + w->PaChCombo->currentText() +
                                                       " in Master Setup"));
     }
+}
+
+// The module's working area is not memory: a patch change replaces edits made
+// there. With edits since the patch was loaded a pick asks first (Save Patch
+// As..., Switch anyway, Cancel, and "Don't ask again"); without edits, or once
+// answered, browsing goes on as fast as ever.
+void tst_Main::unsavedEditsOfTheWorkingPatchAreAskedAboutBeforeAPatchChange() {
+    ui::AppSettings()->remove(QLatin1String(frmMain::kDontAskBeforeDroppingEdits));
+    QTemporaryDir dir;
+    QStringList saveAs;  // what the Save Patch As dialog answers, in turn
+    ui::BackupPrompts prompts;
+    prompts.saveFile = [&](QWidget*, const QString&, const QString&) { return saveAs.isEmpty() ? QString() : saveAs.takeFirst(); };
+    prompts.tell = [](QWidget*, const QString&, const QString&, bool) {};
+    auto vm = std::make_shared<midi::VirtualU220>();
+    auto w = MakeRealisticMain(vm, 5, prompts);
+    QVERIFY(StartAndLoad(*w));
+    vm->setRealistic(kRealAnswerDelayMs, kRealMinGapMs);
+    QListWidget* list = w->pnameListBox;
+    list->setFocus();
+    QVERIFY(PickAndSettle(*w, 2));
+    QVERIFY(!w->U220().WorkingAreaEdited());  // the start-up change and picks leave nothing unsaved
+    int level = 0;
+    auto edit = [&] { QVERIFY(w->U220().let(Param::PatchCommonChorusLevel, 0, int16_t(++level % 30))); };
+
+    struct Case {
+        const char* what;
+        bool edited;                        // an edit of the working patch first
+        QMessageBox::StandardButton answer; // NoButton: no question expected
+        bool dontAsk = false;               // "Don't ask again" ticked
+        QString saveAs;                     // the file Save Patch As... is given ("" cancels it)
+        std::vector<int> downs;             // rows stepped to with Down, 40 ms apart, after the first pick
+        int pick = 0;                       // the row clicked
+        bool switches = true;
+    };
+    const QString saved = dir.filePath("edited.syx");
+    const Case cases[] = {
+        {"nothing edited: no question", false, QMessageBox::NoButton, false, {}, {}, 5},
+        {"edited, Cancel", true, QMessageBox::Cancel, false, {}, {}, 9, false},
+        {"edited, Switch anyway, then four Down presses: asked once", true, QMessageBox::Discard, false, {}, {10, 11, 12, 13}, 9},
+        {"edited, Save Patch As... to a file", true, QMessageBox::Save, false, saved, {}, 20},
+        {"edited, Save Patch As... cancelled at the file name", true, QMessageBox::Save, false, QString(), {}, 25, false},
+        {"edited, Switch anyway with Don't ask again", true, QMessageBox::Discard, true, {}, {}, 25},
+        {"edited again: not asked any more", true, QMessageBox::NoButton, false, {}, {}, 30},
+    };
+    for (const Case& c : cases) {
+        if (c.edited) edit();
+        QVERIFY2(WaitFor([&] { return Idle(*w); }), c.what);
+        const int from = list->currentRow();
+        const QString fromButton = w->cmdEditPatch->text();
+        if (!c.saveAs.isNull()) saveAs << c.saveAs;
+        else if (c.answer == QMessageBox::Save) saveAs << QString();
+        vm->clearReceived();
+        QStringList captions;
+        bool listStayedDuringQuestion = true;
+        MessageBoxWatcher boxes([&](QMessageBox& box) {
+            for (QAbstractButton* b : box.buttons()) captions << b->text();
+            listStayedDuringQuestion = list->currentRow() == from && w->cmdEditPatch->text() == fromButton;
+            if (c.dontAsk) box.checkBox()->setChecked(true);
+            return c.answer == QMessageBox::NoButton ? QMessageBox::Cancel : c.answer;
+        });
+        // The click from the event loop: the Down presses come while its change waits.
+        bool clicked = false, stepping = false;
+        int done = 0;
+        QTimer::singleShot(0, w.get(), [&] {
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, RowCentre(list, c.pick));
+            clicked = true;
+        });
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, w.get(), [&] {
+            if (stepping || !w->PatchChanging()) return;
+            stepping = true;
+            for (size_t i = 0; i < c.downs.size(); ++i)
+                QTimer::singleShot(40 * int(i), w.get(), [&] {
+                    QTest::keyClick(list, Qt::Key_Down);
+                    ++done;
+                });
+        });
+        poll.start(10);
+        QVERIFY2(WaitFor([&] { return clicked && done == int(c.downs.size()) && Idle(*w); }, 30000), c.what);
+        poll.stop();
+        QTest::qWait(50);  // the events after the last pick
+
+        const bool asked = c.answer != QMessageBox::NoButton;
+        QCOMPARE(int(boxes.texts.size()), asked ? 1 : 0);
+        if (asked) {
+            QVERIFY2(boxes.texts[0].contains(QStringLiteral("P-%1").arg(c.pick + 1, 2, 10, QLatin1Char('0'))),
+                     qPrintable(boxes.texts[0]));
+            for (const char* b : {"Save Patch As...", "Switch anyway", "Cancel"})
+                QVERIFY2(captions.contains(QLatin1String(b)), qPrintable(captions.join('|')));
+            QVERIFY2(listStayedDuringQuestion, c.what);
+        }
+        const int last = !c.switches ? from : c.downs.empty() ? c.pick : c.downs.back();
+        std::vector<int> sent;
+        if (c.switches) sent.push_back(c.pick);
+        if (!c.downs.empty()) sent.push_back(c.downs.back());
+        QCOMPARE(ProgramChanges(vm->received()), sent);
+        QCOMPARE(list->currentRow(), last);
+        QVERIFY2(list->selectedItems() == QList<QListWidgetItem*>{list->item(last)},
+                 qPrintable(QStringLiteral("%1 selected, first row %2").arg(list->selectedItems().size()).arg(list->selectedItems().isEmpty() ? -1 : list->row(list->selectedItems()[0]))));
+        QCOMPARE(w->cmdEditPatch->text(), "Edit  " + ModulePatchName(*vm, last + 1));
+        QCOMPARE(ModuleCurrentPatch(*vm), last + 1);
+        QCOMPARE(w->U220().WorkingAreaEdited(), !c.switches);
+        if (c.answer == QMessageBox::Save && c.switches) QVERIFY(QFile::exists(saved));
+        QCOMPARE(vm->lostToGap(), uint64_t(0));
+    }
+    QVERIFY(ui::AppSettings()->value(QLatin1String(frmMain::kDontAskBeforeDroppingEdits)).toBool());
+    ui::AppSettings()->remove(QLatin1String(frmMain::kDontAskBeforeDroppingEdits));
+}
+
+// Picks made while the names still load (a click, then Down presses, at a real
+// module's pace): the list, its highlight, the button and the module all end on
+// the newest pick, and stay there while the rest loads.
+void tst_Main::browsingWhileTheNamesLoadKeepsListButtonAndModuleTogether() {
+    auto vm = std::make_shared<midi::VirtualU220>();
+    auto w = MakeRealisticMain(vm, 60);
+    QListWidget* list = w->pnameListBox;
+
+    struct Case {
+        const char* what;
+        std::function<bool()> when;  // starts once this holds
+        int click;                   // row clicked first
+        int downs;                   // Down presses then, 40 ms apart
+    };
+    const Case cases[] = {
+        {"P-03 clicked with 10 names listed, Down four times", [&] { return list->count() >= 10; }, 2, 4},
+        {"P-20 clicked while the timbre names load, Down twice",
+         [&] { return list->count() == 64 && !w->U220().MemoryTimbreNameLoaded(40) && !w->PatchChanging(); }, 19, 2},
+    };
+    // What each case found once its last change was done (the load waits
+    // further down the stack meanwhile, so everything runs from timers).
+    struct Seen {
+        bool started = false, loading = false, done = false;
+        int steps = 0;
+        size_t logFrom = 0;
+        int row = -1, module = 0;
+        QList<QListWidgetItem*> selected;
+        QString button;
+        std::vector<int> sent;
+    };
+    Seen seen[2];
+    size_t at = 0;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (at >= std::size(cases)) return;
+        const Case& c = cases[at];
+        Seen& s = seen[at];
+        if (!s.started) {
+            if (!c.when()) return;
+            s.started = true;
+            s.loading = w->Activating();
+            s.logFrom = vm->received().size();
+            list->setFocus();
+            QTimer::singleShot(0, w.get(), [&, row = c.click] {
+                QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, RowCentre(list, row));
+                ++s.steps;
+            });
+            for (int i = 1; i <= c.downs; ++i)
+                QTimer::singleShot(40 * i, w.get(), [&] {
+                    QTest::keyClick(list, Qt::Key_Down);
+                    ++s.steps;
+                });
+        } else if (!s.done && s.steps == c.downs + 1 && !w->PatchChanging() &&
+                   w->U220().LastPatchSent() == c.click + c.downs + 1) {
+            s.done = true;
+            QTimer::singleShot(30, w.get(), [&] {
+                s.row = list->currentRow();
+                s.selected = list->selectedItems();
+                s.button = w->cmdEditPatch->text();
+                s.module = ModuleCurrentPatch(*vm);
+                const auto log = vm->received();
+                s.sent = ProgramChanges(std::vector<Bytes>(log.begin() + long(s.logFrom), log.end()));
+                ++at;
+            });
+        }
+    });
+    poll.start(10);
+    QVERIFY(w->Load());
+    w->show();
+    QVERIFY2(WaitFor([&] { return Loaded(*w) && at == std::size(cases); }, 90000),
+             qPrintable(QStringLiteral("case %1, started %2, steps %3, done %4, sent %5, list %6")
+                            .arg(at).arg(seen[at % 2].started).arg(seen[at % 2].steps).arg(seen[at % 2].done)
+                            .arg(w->U220().LastPatchSent()).arg(list->currentRow())));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const Seen& s = seen[i];
+        const int last = c.click + c.downs;
+        QVERIFY2(s.loading, c.what);
+        QVERIFY2(s.row == last, qPrintable(QStringLiteral("%1: list on row %2").arg(c.what).arg(s.row)));
+        QVERIFY2(s.selected == QList<QListWidgetItem*>{list->item(last)},
+                 qPrintable(QStringLiteral("%1: highlighted %2").arg(c.what).arg(s.selected.isEmpty() ? -1 : list->row(s.selected[0]))));
+        QCOMPARE(s.button, "Edit  " + ModulePatchName(*vm, last + 1));
+        QCOMPARE(s.module, last + 1);
+        QVERIFY2(!s.sent.empty() && s.sent.front() == c.click && s.sent.back() == last, c.what);
+        QVERIFY2(std::is_sorted(s.sent.begin(), s.sent.end()), c.what);
+    }
+    // The rest of the load moved nothing.
+    QCOMPARE(list->currentRow(), 21);
+    QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(21)});
+    QCOMPARE(w->cmdEditPatch->text(), "Edit  " + ModulePatchName(*vm, 22));
+    QCOMPARE(ModuleCurrentPatch(*vm), 22);
+    QCOMPARE(vm->lostToGap(), uint64_t(0));
 }
 
 QTEST_MAIN(tst_Main)

@@ -13,6 +13,7 @@
 #include <QProgressDialog>
 #include <QTimer>
 #include <algorithm>
+#include <optional>
 
 #include "device/NameCodec.h"
 #include "device/clsU220.h"
@@ -84,9 +85,18 @@ BackupUi::~BackupUi() = default;
 // Runs one transfer with a progress dialog: the bar, the time left and Cancel.
 // The transfer waits with the event loop running, so the dialog stays live.
 bool BackupUi::Run(const QString& title, const std::function<library::TransferReport(library::Transfer&)>& work,
-                   bool memoriesChanged, bool workingChanged) {
-    if (busy_) return false;
+                   bool memoriesChanged, bool workingChanged, const library::MemoryImage* learned) {
+    if (busy_ || aborted_) return false;
     busy_ = true;
+    // The names held now: a write forgets those of the memories it touches, and
+    // only those are read again afterwards.
+    std::vector<std::pair<int, int>> held;  // {0 patch, 1 timbre, 2 rhythm setup; number}
+    for (int n = 1; n <= 64; ++n)
+        if (model_.MemoryPatchNameLoaded(n)) held.push_back({0, n});
+    for (int n = 1; n <= 128; ++n)
+        if (model_.MemoryTimbreNameLoaded(n)) held.push_back({1, n});
+    for (int n = 1; n <= 4; ++n)
+        if (model_.MemoryRhythmNameLoaded(n)) held.push_back({2, n});
     auto* dialog = new QProgressDialog(title, QStringLiteral("Cancel"), 0, 1000, parent_);
     dialog->setObjectName(QStringLiteral("backupProgress"));
     dialog->setWindowTitle(title);
@@ -139,15 +149,70 @@ bool BackupUi::Run(const QString& title, const std::function<library::TransferRe
     const library::TransferReport report = work(transfer);
     silence.stop();
     model_.StopRawReads = nullptr;
+
+    std::vector<std::pair<int, int>> forgotten;
+    std::vector<int> patchesWritten;
+    for (const auto& [kind, n] : held) {
+        const bool loaded = kind == 0 ? model_.MemoryPatchNameLoaded(n)
+                            : kind == 1 ? model_.MemoryTimbreNameLoaded(n)
+                                        : model_.MemoryRhythmNameLoaded(n);
+        if (loaded) continue;
+        forgotten.push_back({kind, n});
+        if (kind == 0) patchesWritten.push_back(n);
+    }
+    // Verified: the module holds the image, names included.
+    if (learned && report.ok())
+        for (const library::DataSet& d : learned->dataSets()) model_.LearnMemoryNames(d.address, d.data);
+    const bool changed = report.outcome != library::Outcome::Failed && !aborted_;
+    if (changed && memoriesChanged) {
+        // Still under the progress: the result is told once the window shows the
+        // module as it now is. After Cancel or a module that stopped answering
+        // nothing more is asked: the window says that File > Reload reads them.
+        if (report.outcome == library::Outcome::Done) ReadNamesWritten(forgotten);
+        if (onMemoriesChanged) onMemoriesChanged(patchesWritten, workingChanged);
+    }
     delete progress_.data();
     busy_ = false;
 
     lastResult_ = Q(report.text);
     lastCancelled_ = report.outcome == library::Outcome::Cancelled;
-    if (memoriesChanged && onMemoriesChanged && report.outcome != library::Outcome::Failed) onMemoriesChanged();
-    if (workingChanged && onWorkingAreaChanged && report.outcome != library::Outcome::Failed) onWorkingAreaChanged();
-    prompts_.tell(parent_, title, lastResult_, !report.ok());
+    if (changed && workingChanged && onWorkingAreaChanged) onWorkingAreaChanged();
+    if (!aborted_) prompts_.tell(parent_, title, lastResult_, !report.ok());
     return report.ok();
+}
+
+void BackupUi::ReadNamesWritten(const std::vector<std::pair<int, int>>& forgotten) {
+    size_t missing = 0;
+    for (const auto& [kind, n] : forgotten)
+        missing += !(kind == 0 ? model_.MemoryPatchNameLoaded(n) : kind == 1 ? model_.MemoryTimbreNameLoaded(n)
+                                                                            : model_.MemoryRhythmNameLoaded(n));
+    if (missing == 0) return;
+    if (progress_) {
+        progress_->setLabelText(QStringLiteral("Reading the names of the memories written..."));
+        progress_->setValue(0);
+    }
+    size_t done = 0;
+    for (const auto& [kind, n] : forgotten) {
+        if (!progress_ || progress_->wasCanceled() || aborted_) return;
+        const auto number = static_cast<int16_t>(n);
+        bool loaded = false;
+        if (kind == 0) loaded = model_.MemoryPatchNameLoaded(n) || (model_.MemoryPatchName(number), model_.MemoryPatchNameLoaded(n));
+        else if (kind == 1) loaded = model_.MemoryTimbreNameLoaded(n) || (model_.MemoryTimbreName(number), model_.MemoryTimbreNameLoaded(n));
+        else loaded = model_.MemoryRhythmNameLoaded(n) || (model_.MemoryRhythmName(number), model_.MemoryRhythmNameLoaded(n));
+        if (!loaded) return;  // the user gave up on the module: the rest waits for File > Reload
+        if (progress_) progress_->setValue(static_cast<int>(999 * ++done / missing));
+    }
+}
+
+QString BackupUi::PatchLabel(int patchNo) {
+    return QStringLiteral("P-%1 ").arg(patchNo, 2, 10, QLatin1Char('0')) +
+           Q(NameBytesToUtf8(model_.MemoryPatchName(static_cast<int16_t>(patchNo)))).trimmed();
+}
+
+void BackupUi::Abort() {
+    aborted_ = true;
+    if (progress_) progress_->cancel();
+    host_.notify();
 }
 
 bool BackupUi::BackUpTo(const QString& path) {
@@ -198,25 +263,87 @@ bool BackupUi::RestoreFromFile() {
         (ids.isEmpty() ? QString() : QStringLiteral("\n(The file was saved for device ID %1; it is sent for %2.)").arg(ids).arg(model_.DeviceID() + 1));
     if (prompts_.ask(parent_, title, text, QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok) return false;
     const bool working = !file.image.runs().empty() && file.image.runs().back().address.a1 >= 0x10;
-    return Run(title, [&](library::Transfer& t) { return t.Restore(file.image, true); }, true, working);
+    const bool ok = Run(title, [&](library::Transfer& t) { return t.Restore(file.image, true); }, true, working, &file.image);
+    // The memories a copy overwrote hold the file's now.
+    kept_.clear();
+    return ok;
 }
 
 bool BackupUi::CopyPatchTo(int fromPatch) {
     if (fromPatch < 1 || fromPatch > 64) return false;
     const QString title = QStringLiteral("Copy Patch to");
-    const int to = prompts_.number(parent_, title, QStringLiteral("Copy patch %1 to patch:").arg(fromPatch),
+    const int to = prompts_.number(parent_, title, QStringLiteral("Copy %1 to patch:").arg(PatchLabel(fromPatch)),
                                    fromPatch == 64 ? 1 : fromPatch + 1, 1, 64);
     if (to == 0 || to == fromPatch) return false;
-    return Run(title, [&](library::Transfer& t) { return t.Copy(library::MemoryKind::Patch, fromPatch, to); }, true, false);
+    // A bare number is easily mistyped: both names, and the way back, before
+    // anything is overwritten.
+    const QString question = QStringLiteral("Copy %1 over %2?\n\nEdit > Put Back restores what %2 holds now.")
+                                 .arg(PatchLabel(fromPatch), PatchLabel(to));
+    if (prompts_.ask(parent_, title, question, QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok) return false;
+    // What the copy overwrites is read first and kept for Put Back.
+    const library::Range target = library::MemoryRange(library::MemoryKind::Patch, to);
+    std::optional<Kept> keep;
+    const bool ok = Run(title, [&](library::Transfer& t) {
+        library::MemoryImage old;
+        Kept k{to, model_.MemoryPatchName(static_cast<int16_t>(to)), {}};
+        const library::Outcome read = t.Read(library::Split(target), old);
+        if (read != library::Outcome::Done || !old.get(target, k.bytes)) {
+            library::TransferReport r;
+            r.outcome = read == library::Outcome::Cancelled ? library::Outcome::Cancelled : library::Outcome::NoAnswer;
+            r.text = read == library::Outcome::Cancelled
+                         ? "Copy cancelled; nothing was written."
+                         : "The U-220 stopped answering before patch " + std::to_string(to) + " was read; nothing was written.";
+            return r;
+        }
+        keep = std::move(k);
+        return t.Copy(library::MemoryKind::Patch, fromPatch, to);
+    }, true, false);
+    // Kept whatever became of the copy: a part of it may have been written.
+    if (keep) kept_.push_back(std::move(*keep));
+    return ok;
 }
 
 bool BackupUi::SwapPatchWith(int patch) {
     if (patch < 1 || patch > 64) return false;
     const QString title = QStringLiteral("Swap with");
-    const int other = prompts_.number(parent_, title, QStringLiteral("Swap patch %1 with patch:").arg(patch),
+    const int other = prompts_.number(parent_, title, QStringLiteral("Swap %1 with patch:").arg(PatchLabel(patch)),
                                       patch == 64 ? 1 : patch + 1, 1, 64);
     if (other == 0 || other == patch) return false;
-    return Run(title, [&](library::Transfer& t) { return t.Swap(library::MemoryKind::Patch, patch, other); }, true, false);
+    if (prompts_.ask(parent_, title, QStringLiteral("Swap %1 with %2?").arg(PatchLabel(patch), PatchLabel(other)),
+                     QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
+        return false;
+    const bool ok = Run(title, [&](library::Transfer& t) { return t.Swap(library::MemoryKind::Patch, patch, other); }, true, false);
+    // What a copy overwrote there now stands elsewhere: it is no longer put back.
+    std::erase_if(kept_, [&](const Kept& k) { return k.patch == patch || k.patch == other; });
+    return ok;
+}
+
+QString BackupUi::PutBackWhat() const {
+    if (kept_.empty()) return QString();
+    const Kept& k = kept_.back();
+    return QStringLiteral("P-%1 ").arg(k.patch, 2, 10, QLatin1Char('0')) + Q(NameBytesToUtf8(k.name)).trimmed();
+}
+
+bool BackupUi::PutBack() {
+    if (kept_.empty()) return false;
+    const Kept k = kept_.back();
+    const QString title = QStringLiteral("Put Back");
+    const QString what = PutBackWhat();
+    if (prompts_.ask(parent_, title,
+                     QStringLiteral("Put %1 back over %2, as it was before the copy?").arg(what, PatchLabel(k.patch)),
+                     QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
+        return false;
+    library::MemoryImage image;
+    image.put(library::MemoryRange(library::MemoryKind::Patch, k.patch).address, k.bytes);
+    kept_.pop_back();
+    const bool ok = Run(title, [&](library::Transfer& t) {
+        library::TransferReport r = t.Restore(image, true);
+        if (r.ok()) r.text = "Put back " + what.toStdString() + "; verified.";
+        return r;
+    }, true, false, &image);
+    // Not verified: it can be tried again.
+    if (!ok) kept_.push_back(k);
+    return ok;
 }
 
 bool BackupUi::SaveWorkingPatchAs() {
@@ -224,7 +351,10 @@ bool BackupUi::SaveWorkingPatchAs() {
     const QString path = prompts_.saveFile(parent_, title, QStringLiteral("patch.syx"));
     if (path.isEmpty()) return false;
     const std::string file = path.toStdString();
-    return Run(title, [&](library::Transfer& t) { return t.BackUp(file, WorkingAreas()); }, false, false);
+    const bool ok = Run(title, [&](library::Transfer& t) { return t.BackUp(file, WorkingAreas()); }, false, false);
+    // Saved: a patch change loses nothing now.
+    if (ok) model_.WorkingAreaEdited(false);
+    return ok;
 }
 
 bool BackupUi::LoadWorkingPatch() {
@@ -242,7 +372,10 @@ bool BackupUi::LoadWorkingPatch() {
         prompts_.tell(parent_, title, lastResult_, true);
         return false;
     }
-    return Run(title, [&](library::Transfer& t) { return t.Restore(file.image, true); }, false, true);
+    const bool ok = Run(title, [&](library::Transfer& t) { return t.Restore(file.image, true); }, false, true);
+    // The working area holds the file: nothing of it is unsaved.
+    if (ok) model_.WorkingAreaEdited(false);
+    return ok;
 }
 
 bool BackupUi::OpenBackupInVirtualModule(QWidget* parent, midi::VirtualU220& module, const BackupPrompts& prompts,

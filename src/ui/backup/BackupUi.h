@@ -10,6 +10,9 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "ui/backup/BackupPrompts.h"
 
@@ -25,6 +28,7 @@ namespace quorvane::midi {
 class VirtualU220;
 }
 namespace quorvane::library {
+class MemoryImage;
 class Transfer;
 struct TransferReport;
 }  // namespace quorvane::library
@@ -40,8 +44,10 @@ public:
     BackupUi(QWidget* parent, quorvane::clsU220& model, QtHost& host, BackupPrompts prompts = BackupPrompts::Dialogs());
     ~BackupUi() override;
 
-    // After memories were written: the names to read again.
-    std::function<void()> onMemoriesChanged;
+    // After memories were written, while the progress still shows: the names of
+    // the memories written are already read again; the window shows them. Gets
+    // the patch memories written and whether the working area was.
+    std::function<void(const std::vector<int>& patchesWritten, bool workingWritten)> onMemoriesChanged;
     // After the working area was written: the open editors to fill again.
     std::function<void()> onWorkingAreaChanged;
 
@@ -50,6 +56,19 @@ public:
     bool RestoreFromFile();
     bool CopyPatchTo(int fromPatch);   // asks for the patch to copy to
     bool SwapPatchWith(int patch);     // asks for the other patch
+    // Writes back, verified, what the last Copy Patch overwrote (the newest
+    // first). False when there is nothing to put back or it failed.
+    bool PutBack();
+    // "P-06 Fantasia" for the memory the next PutBack restores; empty when none.
+    QString PutBackWhat() const;
+    // Forgets what could be put back (another module, or the memories were
+    // overwritten since).
+    void ForgetPutBack() { kept_.clear(); }
+    // Backs up the module to `path` without asking for a name.
+    bool BackUpModuleTo(const QString& path) { return BackUpTo(path); }
+    // Ends a running transfer at once, as Cancel does, and tells nothing more:
+    // the program is ending.
+    void Abort();
     bool SaveWorkingPatchAs();         // patch, its six timbres, rhythm setup
     bool LoadWorkingPatch();
 
@@ -75,8 +94,23 @@ public:
                                     BackupPrompts prompts);
 
 private:
+    // `learned`: bytes the module holds once the work is verified (the names in
+    // them need no request); the names of other memories written are read again.
     bool Run(const QString& title, const std::function<library::TransferReport(library::Transfer&)>& work,
-             bool memoriesChanged, bool workingChanged);
+             bool memoriesChanged, bool workingChanged, const library::MemoryImage* learned = nullptr);
+    // Reads again, under the progress, the names forgotten by the writes.
+    void ReadNamesWritten(const std::vector<std::pair<int, int>>& forgotten);
+    // "P-05 Strings 2" as the list shows it.
+    QString PatchLabel(int patchNo);
+
+    // What Copy Patch overwrote, to put back: the memory and its old bytes.
+    struct Kept {
+        int patch = 0;
+        std::string name;  // its name then, module bytes
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<Kept> kept_;
+    bool aborted_ = false;
     bool BackUpTo(const QString& path);
 
     QWidget* parent_;

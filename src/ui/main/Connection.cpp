@@ -7,6 +7,10 @@ namespace quorvane::ui {
 
 namespace texts {
 
+QString NamesNotReadAgain() {
+    return QStringLiteral("Some names of the memories written were not read again: File > Reload (F5) reads them.");
+}
+
 QString LoadStopped() {
     return QStringLiteral(
         "Loading stopped: the module did not answer. Check the setup, then File > Reload (F5) loads the rest.");

@@ -24,6 +24,8 @@ namespace quorvane::ui {
 
 namespace texts {
 QString LoadStopped();
+// After a transfer that was cancelled or not answered: names left unread.
+QString NamesNotReadAgain();
 QString PortGone(const QStringList& names);
 QString Reconnected(const PortChoice& c);
 QString MidiSystemStopped(const QString& system);

@@ -38,6 +38,7 @@
 #include "ui/common/ValueLists.h"
 #include "ui/monitor/MonitorLog.h"
 #include "ui/monitor/frmMonitor.h"
+#include "ui/setup/AppSettings.h"
 #include "ui/setup/frmMIDISetupForm.h"
 
 #if __has_include("ui/patch/frmPatch.h")
@@ -339,7 +340,9 @@ void frmMain::BuildBackupMenus(QMenu* file, QMenu* edit) {
     if (given.number) prompts.number = given.number;
     if (given.tell) prompts.tell = given.tell;
     backup_ = new BackupUi(this, *u220_, *host_, prompts);
-    backup_->onMemoriesChanged = [this] { ReloadNames(); };
+    backup_->onMemoriesChanged = [this](const std::vector<int>& patches, bool working) {
+        MemoriesChanged(patches, working);
+    };
 
     mnuFileBackUp = file->addAction(QStringLiteral("&Back Up Module..."));
     mnuFileBackUp->setObjectName(QStringLiteral("mnuFileBackUp"));
@@ -350,6 +353,10 @@ void frmMain::BuildBackupMenus(QMenu* file, QMenu* edit) {
     mnuEditCopyPatch->setObjectName(QStringLiteral("mnuEditCopyPatch"));
     mnuEditSwapPatch = edit->addAction(QStringLiteral("&Swap with..."));
     mnuEditSwapPatch->setObjectName(QStringLiteral("mnuEditSwapPatch"));
+    mnuEditPutBack = edit->addAction(QStringLiteral("Put &Back"));
+    mnuEditPutBack->setObjectName(QStringLiteral("mnuEditPutBack"));
+    mnuEditPutBack->setStatusTip(QStringLiteral("Writes back what the last Copy Patch overwrote"));
+    connect(mnuEditPutBack, &QAction::triggered, this, [this] { RunBackupCommand([this] { backup_->PutBack(); }); });
     connect(mnuFileBackUp, &QAction::triggered, this, [this] { RunBackupCommand([this] { backup_->BackUpModule(); }); });
     connect(mnuFileRestore, &QAction::triggered, this, [this] { RunBackupCommand([this] { backup_->RestoreFromFile(); }); });
     connect(mnuEditCopyPatch, &QAction::triggered, this, [this] {
@@ -367,6 +374,20 @@ void frmMain::BuildBackupMenus(QMenu* file, QMenu* edit) {
 void frmMain::UpdateBackupActions() {
     const bool free = !activating_ && !backup_->Busy() && !quitRequested_;
     for (QAction* a : {mnuFileBackUp, mnuFileRestore, mnuEditCopyPatch, mnuEditSwapPatch}) a->setEnabled(free);
+    const QString putBack = backup_->PutBackWhat();
+    mnuEditPutBack->setText(putBack.isEmpty() ? QStringLiteral("Put &Back") : QStringLiteral("Put &Back %1").arg(putBack));
+    mnuEditPutBack->setEnabled(free && !putBack.isEmpty());
+}
+
+void frmMain::BackUpModuleTo(const QString& path) {
+    RunBackupCommand([this, path] { backup_->BackUpModuleTo(path); });
+}
+
+void frmMain::OfferUnfinishedWork() {
+    // Nothing yet. Here, on a fresh connection and before anything is read or
+    // written, an interrupted journal of overwritten memories (a copy, swap or
+    // restore that did not finish) will be offered: put the originals back, or
+    // finish what was begun.
 }
 
 // A back-up command waits for the module like a load: not while another one
@@ -379,22 +400,53 @@ void frmMain::RunBackupCommand(const std::function<void()>& command) {
     LeaveWait();
 }
 
-void frmMain::ReloadNames() {
+void frmMain::MemoriesChanged(const std::vector<int>& patchesWritten, bool workingWritten) {
     if (quitRequested_) return;
     EnterWait();
     {
         WaitCursor hourglass;
-        bool ok = ShowMasterSetup();
-        for (int n = 1; ok && n <= pnameListBox->count() && !quitRequested_; ++n) {
-            const QString entry = PatchEntryText(n);
-            if (!u220_->MemoryPatchNameLoaded(n)) break;
+        // The names written have been read again: no request for the list.
+        bool unread = false;
+        for (int n = 1; n <= pnameListBox->count(); ++n) {
+            if (!u220_->MemoryPatchNameLoaded(n)) {
+                unread = true;
+                continue;
+            }
             Updating = true;
-            pnameListBox->item(n - 1)->setText(entry);
+            pnameListBox->item(n - 1)->setText(PatchEntryText(n));
             Updating = false;
         }
-        if (ok && !quitRequested_) LoadOtherNames();
+        // The module's working patch came from the file, or the memory it was
+        // loaded from holds something else now: find where it stands.
+        auto written = [&](int n) {
+            return n > 0 && std::find(patchesWritten.begin(), patchesWritten.end(), n) != patchesWritten.end();
+        };
+        const bool moved = workingWritten || written(u220_->LastPatchSent()) || written(modulePatch_) || written(wantedPatch_);
+        if (unread || quitRequested_ || (!u220_->MasterSetupLoaded() && !ShowMasterSetup())) {
+            // Cancelled or not answered: nothing more is asked now; F5 reads
+            // the names, the master setup and where the module stands.
+            if (unread && !quitRequested_) ShowStatus(texts::NamesNotReadAgain());
+            if (moved) {
+                u220_->ForgetPatchSent();
+                moduleStale_ = true;
+            }
+            if (wantedPatch_ == 0 || u220_->MemoryPatchNameLoaded(wantedPatch_)) ShowPatch(wantedPatch_);
+        } else if (moved) {
+            ShowModulePatch();
+        } else {
+            ShowPatch(wantedPatch_);  // the button names the memory as it is now
+        }
     }
     LeaveWait();
+}
+
+void frmMain::ShowModulePatch() {
+    // A program change to any patch goes out again, the one it was on included.
+    u220_->ForgetPatchSent();
+    modulePatch_ = 0;
+    const int at = ModulePatch();
+    wantedPatch_ = at;
+    ShowPatch(at);
 }
 
 void frmMain::FillMasterSetupLists() {
@@ -417,6 +469,7 @@ bool frmMain::Load() {
     const int result = options_.runSetup ? options_.runSetup(*setup_) : setup_->exec();
     if (result != QDialog::Accepted) return false;
     ConnectionOpened(setup_->Chosen());
+    OfferUnfinishedWork();
 
     adjustSize();
     if (QScreen* s = screen()) {
@@ -457,6 +510,11 @@ void frmMain::Activate() {
         WaitCursor hourglass;
         ok = ShowMasterSetup();
         if (ok && !quitRequested_) ok = LoadPatchList();
+        // After a reconnect or F5: the patch the module is on now.
+        if (ok && !quitRequested_ && moduleStale_ && changeRuns_ == 0) {
+            moduleStale_ = false;
+            ShowModulePatch();
+        }
         if (ok && !quitRequested_) ok = LoadOtherNames();
         if (ok && !quitRequested_) cmdEditPatch->setVisible(true);
     }
@@ -484,7 +542,8 @@ void frmMain::SyncNameProgress() {
 void frmMain::ShowLoadOutcome(bool complete) {
     if (complete) {
         // Everything is there: a "loading stopped" line has had its day.
-        if (statusLabel_->text() == texts::LoadStopped()) ShowStatus(QString());
+        if (statusLabel_->text() == texts::LoadStopped() || statusLabel_->text() == texts::NamesNotReadAgain())
+            ShowStatus(QString());
         return;
     }
     // A stopped load leaves no bar behind, only what happened and how to go on.
@@ -512,6 +571,10 @@ void frmMain::Reconnected() {
     // A module that was away may have been switched off or restarted: what was
     // read from its temporary areas is read again when next needed.
     if (!u220_->RequestOpen()) u220_->InvalidateAll();
+    // Its master setup and its patch may be others now (a module switched off
+    // and on starts on its own patch): read again, with the names still missing.
+    u220_->ForgetMasterSetup();
+    moduleStale_ = true;
     if (!Busy() && isVisible()) Activate();
 }
 
@@ -535,6 +598,8 @@ void frmMain::StartOver() {
     u220_->ForgetModule();
     // Which patch the module is on is not known on the new connection.
     wantedPatch_ = modulePatch_ = 0;
+    moduleStale_ = false;
+    backup_->ForgetPutBack();  // those bytes belong to the other module
     Updating = true;
     pnameListBox->clear();
     Updating = false;
@@ -566,6 +631,7 @@ void frmMain::mnuFileMIDISetup_Click() {
     if (quitRequested_) return;
     if (result == QDialog::Accepted) {
         ConnectionOpened(setup_->Chosen());
+        OfferUnfinishedWork();
         StartOver();
         return;
     }
@@ -580,10 +646,14 @@ void frmMain::mnuFileMIDISetup_Click() {
 }
 
 void frmMain::mnuFileReload_Click() {
-    // Loads what is missing: the master setup when it was never read, and the
-    // names after the last one held. Nothing loaded already is asked again.
+    // Reads the master setup and the module's patch again, and loads the names
+    // still missing (a stopped load goes on where it stopped). Names already
+    // held are not asked again: the commands that write memories read theirs.
     if (activating_) return;
     ShowStatus(QString());
+    if (!u220_->RequestOpen()) u220_->InvalidateAll();
+    u220_->ForgetMasterSetup();
+    moduleStale_ = true;
     Activate();
 }
 
@@ -630,6 +700,16 @@ QString frmMain::PatchEntryText(int patchNo) {
 }
 
 bool frmMain::LoadPatchList() {
+    // Names a write made the model forget and nothing read again (the module
+    // stopped answering, or the reading was cancelled).
+    for (int n = 1; n <= pnameListBox->count(); ++n) {
+        if (u220_->MemoryPatchNameLoaded(n)) continue;
+        const QString entry = PatchEntryText(n);
+        if (quitRequested_ || !u220_->MemoryPatchNameLoaded(n)) return false;
+        Updating = true;
+        pnameListBox->item(n - 1)->setText(entry);
+        Updating = false;
+    }
     if (pnameListBox->count() >= 64) return true;
     // Entries are added in patch order as their names arrive, so an earlier run
     // that stopped left patches 1..count: go on after them. The selection (the
@@ -644,7 +724,11 @@ bool frmMain::LoadPatchList() {
     }
     // Selecting patch 1 switches the module to it, unless the user has already
     // picked a patch from the entries listed so far.
-    if (pnameListBox->currentRow() < 0) pnameListBox->setCurrentRow(0);
+    if (pnameListBox->currentRow() < 0) {
+        startupPick_ = true;
+        pnameListBox->setCurrentRow(0);
+        startupPick_ = false;
+    }
     return true;
 }
 
@@ -662,6 +746,9 @@ bool frmMain::LoadOtherNames() {
 }
 
 void frmMain::NameReceived(int& counter, int limit, const char* text) {
+    // Only the load shows its progress here; a command that reads a few names
+    // again shows them under its own.
+    if (!activating_) return;
     ++counter;
     if (counter >= limit) {
         counter = 0;
@@ -684,6 +771,18 @@ void frmMain::pnameListBox_Click() {
     if (Updating) return;
     const int row = pnameListBox->currentRow();
     if (row < 0 || row >= 64) return;
+    // Qt highlights a clicked row once the press has been handled, which a wait
+    // below (a question, a patch change) may hold up while later picks come:
+    // put it right once this handler has returned.
+    const auto syncAfterwards = [this] {
+        if (selectionSync_) return;
+        selectionSync_ = true;
+        QTimer::singleShot(0, this, [this] { SyncListSelection(); });
+    };
+    if (changeRuns_ == 0 && !startupPick_ && !MayDropWorkingEdits(row + 1)) {
+        syncAfterwards();
+        return;
+    }
     wantedPatch_ = row + 1;
     cmdEditPatch->setText(QStringLiteral("Edit  ") +
                           QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(static_cast<int16_t>(row + 1)))));
@@ -697,6 +796,51 @@ void frmMain::pnameListBox_Click() {
     pnameListBox->selectionModel()->select(pnameListBox->model()->index(row, 0),
                                            QItemSelectionModel::ClearAndSelect);
     RunPatchChanges();
+    syncAfterwards();
+}
+
+void frmMain::SyncListSelection() {
+    selectionSync_ = false;
+    const int row = pnameListBox->currentRow();
+    QItemSelectionModel* selection = pnameListBox->selectionModel();
+    if (row < 0) selection->clearSelection();
+    else if (selection->selectedRows() != QModelIndexList{pnameListBox->model()->index(row, 0)})
+        selection->select(pnameListBox->model()->index(row, 0), QItemSelectionModel::ClearAndSelect);
+}
+
+bool frmMain::MayDropWorkingEdits(int patchNo) {
+    if (!u220_->WorkingAreaEdited() || patchNo == wantedPatch_) return true;
+    const auto settings = AppSettings();
+    if (settings->value(QLatin1String(kDontAskBeforeDroppingEdits), false).toBool()) return true;
+    // Asked with the list still on the patch being edited.
+    const int current = wantedPatch_;
+    ShowPatch(current);
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
+    QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
+                    QStringLiteral("The working patch has edits that are not saved. Switching to P-%1 %2 replaces "
+                                   "them: the U-220 keeps edits only until the next patch change.")
+                        .arg(patchNo, 2, 10, QLatin1Char('0'))
+                        .arg(QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(static_cast<int16_t>(patchNo)))).trimmed()),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.button(QMessageBox::Save)->setText(QStringLiteral("Save Patch As..."));
+    box.button(QMessageBox::Discard)->setText(QStringLiteral("Switch anyway"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
+    auto* dontAsk = new QCheckBox(QStringLiteral("Don't ask again"), &box);
+    box.setCheckBox(dontAsk);
+    EnterWait();
+    const int answer = box.exec();
+    QApplication::restoreOverrideCursor();
+    bool go = answer == QMessageBox::Discard;
+    if (answer == QMessageBox::Save && !quitRequested_ && !backup_->Busy()) {
+        // Saved as a file: then the switch goes ahead; cancelled or failed, it does not.
+        RunBackupCommand([&] { go = backup_->SaveWorkingPatchAs(); });
+    }
+    LeaveWait();
+    if (go && dontAsk->isChecked()) settings->setValue(QLatin1String(kDontAskBeforeDroppingEdits), true);
+    if (quitRequested_) return false;
+    if (go) ShowPatch(patchNo);
+    return go;
 }
 
 void frmMain::RunPatchChanges() {
@@ -766,10 +910,13 @@ void frmMain::PatchChangeDone(int patchNo, PatchChangeResult result) {
 void frmMain::ShowPatch(int patchNo) {
     Updating = true;
     pnameListBox->setCurrentRow(patchNo - 1);  // -1: no selection
+    if (patchNo <= 0) pnameListBox->selectionModel()->clearSelection();
     Updating = false;
-    cmdEditPatch->setText(patchNo > 0 ? QStringLiteral("Edit  ") + QString::fromStdString(NameBytesToUtf8(
-                                                                        u220_->MemoryPatchName(static_cast<int16_t>(patchNo))))
-                                      : QStringLiteral("Edit Patch"));
+    // On no memory's patch: the button names what the working area holds.
+    QString name;
+    if (patchNo > 0) name = QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(static_cast<int16_t>(patchNo))));
+    else if (u220_->PatchDataLoaded()) name = QString::fromStdString(NameBytesToUtf8(u220_->PatchCommonPatchName()));
+    cmdEditPatch->setText(name.isEmpty() ? QStringLiteral("Edit Patch") : QStringLiteral("Edit  ") + name);
 }
 
 int frmMain::ModulePatch() {
@@ -923,6 +1070,8 @@ void frmMain::closeEvent(QCloseEvent* e) {
         // Something is waiting for the module further down the stack: let it
         // unwind first; the program ends as soon as it has (LeaveWait).
         quitRequested_ = true;
+        // A transfer ends at once, as Cancel ends it.
+        backup_->Abort();
         hide();
         e->ignore();
         return;

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "ui/backup/BackupPrompts.h"
 #include "ui/common/EditHistory.h"
@@ -120,10 +121,20 @@ public:
     QAction* mnuFileRestore = nullptr;
     QAction* mnuEditCopyPatch = nullptr;
     QAction* mnuEditSwapPatch = nullptr;
+    QAction* mnuEditPutBack = nullptr;  // what the last Copy Patch overwrote, written back
     BackupUi* Backup() const { return backup_; }
-    // Reads the memory names and the master setup again after memories were
-    // written, and shows them.
-    void ReloadNames();
+    // File > Back Up Module... to `path` without asking for a name (the command
+    // line's --back-up).
+    void BackUpModuleTo(const QString& path);
+
+    // Called after a connection was made and before the names load: where an
+    // unfinished journal of overwritten memories (a copy, swap or restore cut
+    // short) will be offered for finishing. Does nothing yet.
+    void OfferUnfinishedWork();
+
+    // The setting that turns off the question before a patch change drops
+    // unsaved edits of the working patch ("Don't ask again").
+    static constexpr const char* kDontAskBeforeDroppingEdits = "main/dontAskBeforeDroppingEdits";
 
     // Master setup panel.
     QGroupBox* MasterSetupFrame = nullptr;
@@ -186,6 +197,18 @@ private:
     // Sends program changes until the module has been sent the newest pick.
     void RunPatchChanges();
     void PatchChangeDone(int patchNo, PatchChangeResult result);
+    // Before a pick replaces edits of the working patch that were not saved:
+    // Save Patch As..., Switch anyway or Cancel. True to go on with the change.
+    bool MayDropWorkingEdits(int patchNo);
+    // After the event that picked has finished: the highlighted row is the
+    // current one (a mouse press selects its row only after a nested wait).
+    void SyncListSelection();
+    // After a back-up command wrote memories (their names are read again): the
+    // list's names, the master setup, and the patch the module is on.
+    void MemoriesChanged(const std::vector<int>& patchesWritten, bool workingWritten);
+    // Reads which patch the module is on (by its working patch's name) and puts
+    // the list and the button there.
+    void ShowModulePatch();
     // Puts the list and the button on a patch without sending anything (0: none).
     void ShowPatch(int patchNo);
     // The patch the module is on: the last one confirmed, else the one whose
@@ -228,6 +251,9 @@ private:
     int wantedPatch_ = 0;   // the newest pick, 1..64 (0 none)
     int modulePatch_ = 0;   // the patch the module is known to be on (0 unknown)
     int changeRuns_ = 0;    // RunPatchChanges calls running
+    bool startupPick_ = false;   // the list is put on patch 1 after the names load
+    bool moduleStale_ = false;   // read the master setup and the module's patch again
+    bool selectionSync_ = false; // a SyncListSelection is posted
     bool patchStatus_ = false;  // the status line holds a patch change message
     bool activating_ = false;
     bool editorOpening_ = false;  // the patch editor is being built or shown
