@@ -131,8 +131,8 @@ cmake -S . -B "$BUILD" -G Ninja \
   >"$BUILD/configure.log" 2>&1 || { cat "$BUILD/configure.log" >&2; die "cmake configure"; }
 ninja -C "$BUILD" -j"$JOBS" "${TARGETS[@]}" >"$BUILD/build.log" 2>&1 ||
   { grep -E -A5 'error|FAILED' "$BUILD/build.log" | head -n 60 >&2; die "build (whole log: $BUILD/build.log)"; }
-steps=$(grep -c '^\[[0-9]*/[0-9]*\]' "$BUILD/build.log" || true)
-say "built ${TARGETS[*]} for Windows (x86_64-w64-mingw32-g++-posix, RtMidi with WinMM; $steps build steps)"
+steps=$(grep -cE '^\[[0-9]+/[0-9]+\] (Building|Linking)' "$BUILD/build.log" || true)
+say "built ${TARGETS[*]} for Windows (x86_64-w64-mingw32-g++-posix, RtMidi with WinMM; $steps files compiled or linked)"
 took[build]=$((SECONDS - t))
 
 # --- 4. wine: a private prefix, no windows, no messages ---------------------------
@@ -173,32 +173,41 @@ for s in "${SUITES[@]}"; do
 done
 passed=0
 failed=0
+skipped=0
 line=()
 for s in "${SUITES[@]}"; do
   rc=0
   wait "${pid[$s]}" || rc=$?
   log=$(tr -d '\r' <"$LOGS/test_$s.log")
+  # GoogleTest's closing lines: "[==========] N tests from M test suites ran.",
+  # "[  PASSED  ] N tests.", "[  SKIPPED ] N tests, listed below:".
+  ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\? from .* ran\..*/\1/p' <<<"$log")
   p=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' <<<"$log")
-  f=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below:$/\1/p' <<<"$log")
+  k=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\?, listed below:$/\1/p' <<<"$log")
   p=${p:-0}
-  f=${f:-0}
-  if [ "$rc" -ne 0 ] && [ "$f" -eq 0 ]; then
-    f=1  # ended (crashed, hung) before it could say which cases failed
-    say "test_$s.exe ended with exit code $rc before its summary:"
+  k=${k:-0}
+  if [ -z "$ran" ]; then
+    f=1  # ended (crashed, hung) before its summary
+    say "test_$s.exe ended with exit code $rc before its summary:" >&2
     tail -n 20 <<<"$log" >&2
-  elif [ "$f" -gt 0 ]; then
-    say "test_$s.exe: $f failed:"
-    grep -E '^\[  FAILED  \]|Failure$|^Expected|^  Actual|Which is|Value of' <<<"$log" | head -n 60 >&2 || true
+  else
+    f=$((ran - p - k))
+    if [ "$f" -gt 0 ] || [ "$rc" -ne 0 ]; then
+      [ "$f" -gt 0 ] || f=1
+      say "test_$s.exe (exit code $rc): $f failed:" >&2
+      grep -v '^Running main()' <<<"$log" | head -n 80 >&2 || true
+    fi
   fi
   if [ "$p" -eq 0 ] && [ "$f" -eq 0 ]; then
     f=1
-    say "test_$s.exe ran no test"
+    say "test_$s.exe ran no test" >&2
   fi
+  skipped=$((skipped + k))
   passed=$((passed + p))
   failed=$((failed + f))
-  line+=("$s $p/$((p + f))")
+  if [ -z "$ran" ]; then line+=("$s: ended early (exit code $rc)"); else line+=("$s $p/$ran"); fi
 done
-say "unit tests under wine: ${line[*]} (passed/ran; logs in ${LOGS#"$ROOT"/})"
+say "unit tests under wine: ${line[*]} (passed/ran; $skipped skipped; logs in ${LOGS#"$ROOT"/})"
 took[tests]=$((SECONDS - t))
 
 # --- 6. quorvane-cli on the virtual module: back up, restore, names ----------------
@@ -253,5 +262,5 @@ took[cli]=$((SECONDS - t))
 passed=$((passed + cli_ok))
 failed=$((failed + cli_bad))
 say "took $((SECONDS - start)) s (packages ${took[packages]} s, RtMidi source ${took[rtmidi]} s, build ${took[build]} s, wine prefix ${took[wine]} s, unit tests ${took[tests]} s, CLI ${took[cli]} s)"
-echo "windows: $passed passed, $failed failed"
+echo "windows: $passed passed, $failed failed$([ "$skipped" -eq 0 ] || echo ", $skipped skipped")"
 [ "$failed" -eq 0 ]
