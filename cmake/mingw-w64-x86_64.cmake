@@ -22,6 +22,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# pkg-config looks at the mingw-w64 tree alone: a library found through it is
+# one built for Windows, never the build machine's (JACK, ALSA, ...).
+set(ENV{PKG_CONFIG_LIBDIR} /usr/${MINGW_PREFIX}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")
+
 # Self-contained programs: the C++ runtime, libgcc and winpthreads linked in, so
 # an .exe runs without the compiler's DLLs beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
