@@ -210,7 +210,7 @@ done
 say "unit tests under wine: ${line[*]} (passed/ran; $skipped skipped; logs in ${LOGS#"$ROOT"/})"
 took[tests]=$((SECONDS - t))
 
-# --- 6. quorvane-cli on the virtual module: back up, restore, names ----------------
+# --- 6. quorvane-cli on the virtual module: ports, back up, restore, names ---------
 t=$SECONDS
 CLI="$BUILD/tools/quorvane-cli/quorvane-cli.exe"
 WORK="$BUILD/cli-check"
@@ -237,6 +237,9 @@ check() {  # check NAME CONDITION...
 is() { [ "$1" == "$2" ]; }
 has() { [[ "$1" == *"$2"* ]]; }
 
+cli ports
+check "ports lists the virtual module first (RtMidi's WinMM listing ran)" \
+  is "$RC:$(head -n 2 <<<"$OUT")" $'0:in\t0\tQuorvane virtual U-220\nout\t-1\tQuorvane virtual U-220'
 cli backup x.syx
 check "backup of the virtual module" is "$RC:$OUT" "0:Backed up master setup, 64 patches, 128 timbres, 4 rhythm setups, working area."
 cp "$WORK/x.syx" "$WORK/first.syx" 2>/dev/null || true
