@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
-# Proves that the rooms below the windows build and work on Windows: cross-builds
-# src/device, src/emulator, src/midi (with RtMidi's WinMM back end), src/library
-# and quorvane-cli for 64-bit Windows with Debian's mingw-w64 (g++, POSIX
-# threads), then runs their GoogleTest programs and a back-up/restore/names round
-# trip of quorvane-cli on the built-in virtual module under wine.
+# Proves that everything below the windows builds and works on Windows: cross-
+# builds src/device, src/emulator, src/midi (with RtMidi's WinMM back end),
+# src/library and quorvane-cli for 64-bit Windows with Debian's mingw-w64 (g++,
+# POSIX threads), then runs their GoogleTest programs and a ports/back-up/
+# restore/names round trip of quorvane-cli on the built-in virtual module under
+# wine.
 #
 # Installs what it needs with apt-get (as root or through sudo): the compiler,
-# wine64, dpkg-dev (for apt-get source) and GoogleTest's source. RtMidi, which
-# Debian ships for Windows only as source, comes from Debian's source package
-# through apt-get source; the deb-src entries for it are a copy of the machine's
-# own Debian sources, in a file of their own. Safe to run again: what is there
-# is kept, and a second run only rebuilds what changed.
+# wine64, dpkg-dev (for apt-get source) and GoogleTest's source. Debian has no
+# Windows build of RtMidi: its source package comes through apt-get source, with
+# deb-src entries copied from the machine's own Debian sources into a file of
+# their own. Safe to run again: what is there is kept, and a second run only
+# rebuilds what changed. See docs/windows.md.
 #
 #   bash scripts/windows-check.sh        (build folder: build-windows, or $WINDOWS_BUILD_DIR)
 #
