@@ -16,6 +16,12 @@
 using namespace quorvane;
 using namespace quorvane::midi;
 
+#ifdef _WIN32
+// The C runtime's names for the environment calls below.
+static int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
+static int unsetenv(const char* name) { return _putenv_s(name, ""); }
+#endif
+
 namespace {
 
 // Stand-in back ends that record what they are asked to do. Tag "V" numbers its
