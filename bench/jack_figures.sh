@@ -64,6 +64,14 @@ wire_exchange() {
   grep -m1 ' in  F0 41 .. 2B 11' "$WORK/sim.log" | sed 's/.* in  //' | awk '{ printf "%.1f", NF * 0.32 + 20 }'
 }
 
+# The closest any message came to the end of the previous one, as the
+# simulator stamped them (ms).
+closest_gap() {
+  grep ' in  ' "$WORK/sim.log" | sed 's/^\[jack \([0-9.]*\) ms\] in  \(.*\)/\1 \2/' |
+    awk '{ if (NR > 1) { g = $1 - end; if (min == "" || g < min) min = g } end = $1 + (NF - 1) * 0.32 }
+         END { printf "%.1f", min }'
+}
+
 names() {
   jack_start "$1"
   sim_start
@@ -109,8 +117,8 @@ PY
   sim_stop
   local same=differs
   cmp -s "$WORK/full.syx" "$WORK/after.syx" && same=equal
-  printf 'restore --no-verify, 512 frames, two busy loops: exit %d, %.1f s, lost %s, module %s to the file afterwards (load %s)\n' \
-    "$rc" "$(echo "$end - $start" | bc)" "$LOST" "$same" "$(cut -d' ' -f1 /proc/loadavg)"
+  printf 'restore --no-verify, 512 frames, two busy loops: exit %d, %.1f s, lost %s, closest gap %s ms, module %s to the file afterwards (load %s)\n' \
+    "$rc" "$(echo "$end - $start" | bc)" "$LOST" "$(closest_gap)" "$same" "$(cut -d' ' -f1 /proc/loadavg)"
   jack_stop
 }
 

@@ -156,7 +156,8 @@ struct JackMidiClient::Impl {
     sem_t wake;
     std::thread reader;
     std::atomic<bool> stopping{false};
-    ReceiveFn onReceive;  // set before inPort
+    std::mutex receiveMutex;  // the reader thread and a new receiver, never the real-time thread
+    ReceiveFn onReceive;
     std::atomic<uint64_t> overflows{0};
 
     Impl() {
@@ -270,6 +271,7 @@ struct JackMidiClient::Impl {
                 jack_ringbuffer_read_advance(inRing, sizeof h);
                 data.resize(h.size);
                 jack_ringbuffer_read(inRing, reinterpret_cast<char*>(data.data()), h.size);
+                std::lock_guard lock(receiveMutex);
                 if (onReceive) onReceive(data.data(), data.size(), h.frame);
             }
         }
@@ -422,6 +424,7 @@ bool JackMidiClient::addOutput(const std::string& portName, std::string* error) 
         if (error) *error = "the JACK server has stopped.";
         return false;
     }
+    JackChange change;  // the port and the activation as one change
     jack_port_t* p = d_->registerPort(portName, JackPortIsOutput, error);
     if (!p) return false;
     d_->outPort.store(p);
@@ -430,12 +433,17 @@ bool JackMidiClient::addOutput(const std::string& portName, std::string* error) 
 
 bool JackMidiClient::addInput(const std::string& portName, ReceiveFn onReceive, std::string* error) {
     std::lock_guard lock(d_->setup);
+    {
+        // Whoever opened the input last receives.
+        std::lock_guard receiving(d_->receiveMutex);
+        d_->onReceive = std::move(onReceive);
+    }
     if (d_->inPort.load()) return true;
     if (dead()) {
         if (error) *error = "the JACK server has stopped.";
         return false;
     }
-    d_->onReceive = std::move(onReceive);
+    JackChange change;  // the port and the activation as one change
     d_->reader = std::thread([d = d_.get()] { d->readLoop(); });
     jack_port_t* p = d_->registerPort(portName, JackPortIsInput, error);
     if (!p) return false;
@@ -498,7 +506,7 @@ void JackMidiClient::setGapMs(double ms) {
 }
 
 bool JackMidiClient::push(const Bytes& message, uint64_t notBefore) {
-    if (message.empty() || message.size() > kMaxMessage) return false;
+    if (message.empty() || message.size() > kMaxMessage || dead()) return false;
     std::lock_guard lock(d_->pushMutex);
     const Header h{notBefore, static_cast<uint32_t>(message.size()), 0};
     if (jack_ringbuffer_write_space(d_->outRing) < sizeof h + message.size()) return false;
