@@ -496,6 +496,11 @@ bool JackMidiClient::connectInput(const std::string& source, std::string* error)
 }
 
 void JackMidiClient::disconnectInput() {
+    {
+        // Waits for a delivery in progress: the receiver's target may go next.
+        std::lock_guard receiving(d_->receiveMutex);
+        d_->onReceive = nullptr;
+    }
     std::lock_guard lock(d_->setup);
     if (jack_port_t* p = d_->inPort.load(); p && !dead()) jack_port_disconnect(d_->client, p);
 }

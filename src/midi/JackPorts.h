@@ -83,6 +83,8 @@ public:
     // Connects `source` to the input, ending the input's other connections, and
     // returns once a cycle has run with the connection in place.
     bool connectInput(const std::string& source, std::string* error);
+    // Ends the input's connections and its receiver (once a delivery in
+    // progress has returned).
     void disconnectInput();
 
     // Least gap in ms between the end of one message on the wire (31250 baud,
