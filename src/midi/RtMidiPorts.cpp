@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <iostream>
 #include <map>
@@ -13,7 +12,6 @@
 #include <optional>
 #include <set>
 #include <sstream>
-#include <thread>
 #include <type_traits>
 
 #include "midi/JackPorts.h"
@@ -87,13 +85,11 @@ namespace {
 using Api = RtMidi::Api;
 
 // ---------------------------------------------------------------------------
-// Quiet MIDI libraries. ALSA and JACK print to the console when their server is
-// missing, and RtMidi prints its warnings to std::cerr until an error callback is
-// set (which is only possible after construction). A desktop program has no
-// console worth writing to, and an API without a server just lists no ports.
-
-// Times a client of ours lost its MIDI system (see MidiSystemFailures).
-std::atomic<uint64_t> gSystemFailures{0};
+// Quiet MIDI libraries. ALSA prints to the console when its sequencer is
+// missing (JackPorts.cpp quiets JACK), and RtMidi prints its warnings to
+// std::cerr until an error callback is set (which is only possible after
+// construction). A desktop program has no console worth writing to, and an API
+// without a server just lists no ports.
 
 #if !defined(_WIN32)
 void silentAlsa(const char*, int, const char*, int, const char*, ...) {}
@@ -873,7 +869,9 @@ uint64_t RtMidiInput::overflowCount() const {
 }
 uint64_t RtMidiInput::incompleteCount() const { return d_->queue->incomplete; }
 
-uint64_t MidiSystemFailures() { return gSystemFailures.load() + JackServerFailures(); }
+// Only JACK's clients lose their server while running (RtMidi's other APIs
+// report failures per message).
+uint64_t MidiSystemFailures() { return JackServerFailures(); }
 
 namespace {
 
