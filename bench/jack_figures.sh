@@ -87,8 +87,8 @@ names() {
 restore() {
   jack_start 512
   "$CLI" --virtual backup "$WORK/virtual.syx" >/dev/null 2>&1 || { echo "backup from the virtual module failed"; return; }
-  # Every letter of a name one further ("Piano" -> "Qjbop"), so that a data set
-  # lost on the way leaves the module different from the file.
+  # Every data byte with its lowest bit turned over, so that any data set lost
+  # on the way leaves the module different from the file.
   python3 - "$WORK/virtual.syx" "$WORK/full.syx" <<'PY'
 import sys
 raw = open(sys.argv[1], 'rb').read()
@@ -99,8 +99,7 @@ for chunk in raw.split(b'\xf7'):
     m = bytearray(chunk)
     if len(m) > 9 and m[0] == 0xF0 and m[1] == 0x41 and m[4] == 0x12:
         for i in range(8, len(m) - 1):
-            if 0x41 <= m[i] <= 0x59:
-                m[i] += 1
+            m[i] ^= 1
         m[-1] = (128 - sum(m[5:-1]) % 128) % 128
     out += m + b'\xf7'
 open(sys.argv[2], 'wb').write(out)

@@ -611,4 +611,62 @@ TEST_F(JackPorts, MergedDataSetsAreReportedAndTheRestArrive) {
     for (const Bytes& m : merged) EXPECT_EQ(std::count(got.begin(), got.end(), m), 0);
 }
 
+// The JACK server goes away under open ports: it is counted, what is sent then
+// is refused with a reason instead of queued, closing returns at once, and
+// nothing crashes (the dead client is held, never closed). A server of the same
+// name started again is found through a fresh client and carries messages.
+// (The suite's own server: JACK's client library serves one server a process.)
+TEST_F(JackPorts, AServerThatGoesAwayIsCountedAndNothingHangs) {
+    const std::string name = "qvg" + tag_;
+    RtMidiOutput out(post, name);
+    RtMidiInput in(post, name);
+    std::vector<std::pair<int, std::string>> errors;
+    out.onError = in.onError = [&](int c, const std::string& t) { errors.emplace_back(c, t); };
+    const int o = find(out, 0, tag_ + ":in");
+    const int i = find(in, 0, tag_ + "-out:out");
+    ASSERT_GE(o, 0);
+    ASSERT_GE(i, 0);
+    ASSERT_TRUE(out.open(o));
+    ASSERT_TRUE(in.open(i));
+    const std::string label = out.deviceName(o);
+    EXPECT_TRUE(MidiSystemRunning(label));
+    const uint64_t failures = MidiSystemFailures();
+
+    far_.reset();
+    gServer.stop();
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (MidiSystemFailures() == failures && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_GT(MidiSystemFailures(), failures) << "the lost server is counted";
+    EXPECT_FALSE(MidiSystemRunning(label));
+
+    out.sendSysEx(sysex(20, 1));
+    out.flush();
+    EXPECT_TRUE(host.waitUntil([&] { return !errors.empty(); }, Clock::now() + 3s));
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.front().first, kErrDriver);
+    EXPECT_NE(errors.front().second.find("stopped"), std::string::npos) << errors.front().second;
+    const auto closing = std::chrono::steady_clock::now();
+    out.close();
+    in.close();
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, 2s) << "closing does not wait for a dead server";
+    EXPECT_EQ(find(out, 0, tag_ + ":in"), -100) << "nothing listed without a server";
+
+    // The server again, under the same name.
+    std::string why;
+    gServer.start(why);
+    ASSERT_TRUE(why.empty()) << why;
+    far_ = std::make_unique<RtMidiVirtualEndpoint>("jack", tag_, "in", "out", [this](const Bytes& m) {
+        std::lock_guard lock(mutex_);
+        farReceived_.push_back(m);
+    });
+    ASSERT_TRUE(far_->ok()) << far_->error();
+    const int again = find(out, 0, tag_ + ":in");
+    ASSERT_GE(again, 0);
+    ASSERT_TRUE(out.open(again)) << (errors.empty() ? "" : errors.back().second);
+    out.sendShort(0xC5, 1);
+    out.flush();
+    EXPECT_EQ(farReceived(1), (std::vector<Bytes>{{0xC5, 1}}));
+}
+
 }  // namespace
