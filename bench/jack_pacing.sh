@@ -8,12 +8,10 @@
 #
 # e.g. bench/jack_pacing.sh build/tools/quorvane-cli/quorvane-cli \
 #        build/tools/quorvane-u220sim/quorvane-u220sim 512 20 build/bench/burst_writes
-if [ -n "$BURST" ]; then
-  sim_start
-  said=$("$BURST" pacing --count 198 2>&1 | tail -1)
-  sim_stop
-  printf '%-28s %s; %s\n' "burst of 198 writes" "$said" "$STATS"
-fi
+#
+# bench/jack_figures.sh gives the figures beside it: time per exchange against
+# the wire time at 64 and 512 frames, a restore under two busy loops, a one-shot
+# `get`, and the idle editor's CPU.
 # BURST_WRITES (bench/burst_writes.cpp) adds 198 quick writes in one session.
 set -u
 CLI=${1:?usage: jack_pacing.sh CLI SIM [PERIOD_FRAMES] [REPEAT]}

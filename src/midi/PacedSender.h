@@ -7,9 +7,10 @@
 // - The gap runs from the end of a message on the wire (its start plus
 //   10 bits a byte at 31250 baud) to the start of the next message. A message
 //   starts when sendNow has handed it over (so a sendNow that blocks does not
-//   eat into the next gap). Where the output system passes messages on only at
-//   intervals (a JACK period), that interval is added to every gap: two messages
-//   sent a gap apart may otherwise reach the module one interval closer.
+//   eat into the next gap). Where an output system passes messages on only at
+//   intervals, that interval can be added to every gap (setGranularityMs): two
+//   messages sent a gap apart may otherwise reach the module one interval
+//   closer. JACK needs none: its output places each message at its own frame.
 // - Latest value wins: a data set (F0 41 dev 2B 12 ...) for the same device and
 //   address (same first eight bytes, same length) as one still waiting makes
 //   the older one go. When the older one is the last message queued it is

@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "midi/JackPorts.h"
 #include "midi/RtMidiPorts.h"
 
 namespace quorvane::midi {
@@ -168,7 +169,8 @@ std::string AboutMidiText() {
         apis += RtMidi::getApiDisplayName(api);
     }
     if (apis.empty()) apis = "none";
-    return "RtMidi " + RtMidi::getVersion() + "\n" + "MIDI APIs compiled in: " + apis + "\n" +
+    const std::string jack = JackBuiltIn() ? "JACK ports through libjack, each message placed at its own frame.\n" : "";
+    return "RtMidi " + RtMidi::getVersion() + "\n" + "MIDI APIs compiled in: " + apis + "\n" + jack +
            "The built-in virtual U-220 (\"" + VirtualU220::kDeviceName + "\") is offered as well.";
 }
 

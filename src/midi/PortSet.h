@@ -1,6 +1,7 @@
 // The ports the model owns: one output and one input, each able to open either
 // the built-in virtual U-220 (output device -1, input device 0) or any port that
-// RtMidi lists on the APIs compiled in (ALSA, JACK, CoreMIDI, WinMM).
+// RtMidi lists on the APIs compiled in (ALSA, CoreMIDI, WinMM) or our own JACK
+// client lists.
 #pragma once
 
 #include <memory>

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <iostream>
 #include <map>
@@ -13,9 +12,9 @@
 #include <optional>
 #include <set>
 #include <sstream>
-#include <thread>
 #include <type_traits>
 
+#include "midi/JackPorts.h"
 #include "midi/PacedSender.h"
 
 #if !defined(_WIN32)
@@ -86,21 +85,13 @@ namespace {
 using Api = RtMidi::Api;
 
 // ---------------------------------------------------------------------------
-// Quiet MIDI libraries. ALSA and JACK print to the console when their server is
-// missing, and RtMidi prints its warnings to std::cerr until an error callback is
-// set (which is only possible after construction). A desktop program has no
-// console worth writing to, and an API without a server just lists no ports.
-
-// Times a client of ours lost its MIDI system (see MidiSystemFailures).
-std::atomic<uint64_t> gSystemFailures{0};
+// Quiet MIDI libraries. ALSA prints to the console when its sequencer is
+// missing (JackPorts.cpp quiets JACK), and RtMidi prints its warnings to
+// std::cerr until an error callback is set (which is only possible after
+// construction). A desktop program has no console worth writing to, and an API
+// without a server just lists no ports.
 
 #if !defined(_WIN32)
-void silentJack(const char*) {}
-// JACK's client library says so (once per client) when the server connection
-// of a client breaks: the server stopped, or it threw the client out.
-void jackErrors(const char* text) {
-    if (text && std::strstr(text, "read fail")) ++gSystemFailures;
-}
 void silentAlsa(const char*, int, const char*, int, const char*, ...) {}
 #endif
 
@@ -108,12 +99,9 @@ void quietLibraries() {
     static std::once_flag once;
     std::call_once(once, [] {
 #if !defined(_WIN32)
-        // Looked up at run time: the libraries come in with RtMidi when it was
-        // built with them, and this file needs neither's headers.
-        using JackFn = void (*)(void (*)(const char*));
+        // Looked up at run time: ALSA comes in with RtMidi when it was built
+        // with it, and this file needs none of its headers.
         using AlsaFn = int (*)(void (*)(const char*, int, const char*, int, const char*, ...));
-        if (auto f = reinterpret_cast<JackFn>(dlsym(RTLD_DEFAULT, "jack_set_error_function"))) f(jackErrors);
-        if (auto f = reinterpret_cast<JackFn>(dlsym(RTLD_DEFAULT, "jack_set_info_function"))) f(silentJack);
         if (auto f = reinterpret_cast<AlsaFn>(dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler"))) f(silentAlsa);
 #endif
     });
@@ -209,6 +197,9 @@ std::vector<Api> usableApis() {
     std::vector<Api> apis;
     RtMidi::getCompiledApi(apis);
     apis.erase(std::remove(apis.begin(), apis.end(), RtMidi::RTMIDI_DUMMY), apis.end());
+    // JACK is listed and opened through a client of our own (JackPorts.h), in
+    // RtMidi's place among the APIs; never through RtMidi.
+    if (!JackBuiltIn()) apis.erase(std::remove(apis.begin(), apis.end(), RtMidi::UNIX_JACK), apis.end());
     return apis;
 }
 
@@ -222,129 +213,10 @@ std::string apiLabel(Api api) {
     }
 }
 
-// jackd2's client library walks a client's port list on its notification thread
-// (latency updates after any change in the graph) without a lock, while
-// registering or unregistering a port changes that list on the calling thread.
-// Changes of our own made in quick succession (a client closing while another
-// one unregisters its port) then crash the process now and then. Every JACK
-// client and port change made here is therefore kept apart from the previous one
-// long enough for the server's notifications about it to have been handled.
-constexpr auto kJackChangeGap = std::chrono::milliseconds(50);
-
-// With no JACK server there is nothing to keep apart: `live` false skips it.
-class JackChange {
-public:
-    explicit JackChange(Api api, bool live = true) : active_(live && api == RtMidi::UNIX_JACK) {
-        if (!active_) return;
-        mutex().lock();
-        const auto due = last() + kJackChangeGap;
-        if (std::chrono::steady_clock::now() < due) std::this_thread::sleep_until(due);
-    }
-    ~JackChange() {
-        if (!active_) return;
-        if (happened_) last() = std::chrono::steady_clock::now();
-        mutex().unlock();
-    }
-    // Nothing reached the server (it is not running): the next change need not wait.
-    void nothingHappened() { happened_ = false; }
-    JackChange(const JackChange&) = delete;
-    JackChange& operator=(const JackChange&) = delete;
-
-private:
-    static std::recursive_mutex& mutex() {
-        static std::recursive_mutex m;
-        return m;
-    }
-    static std::chrono::steady_clock::time_point& last() {
-        static std::chrono::steady_clock::time_point t;
-        return t;
-    }
-    bool active_;
-    bool happened_ = true;
-};
-
-// How often the JACK server passes MIDI on: one period (buffer size / sample
-// rate) in ms, 0 when no server answers. RtMidi keeps its JACK client to itself,
-// so a client of our own is opened just long enough to ask. Looked up at run
-// time like the functions above: JACK comes in with RtMidi when it was built
-// with it, and this file needs none of its headers.
-double jackPeriodMs(const std::string& client) {
-#if defined(_WIN32)
-    (void)client;
-    return 0;
-#else
-    using OpenFn = void* (*)(const char*, int, int*, ...);
-    using FramesFn = uint32_t (*)(void*);
-    using CloseFn = int (*)(void*);
-    const auto open = reinterpret_cast<OpenFn>(dlsym(RTLD_DEFAULT, "jack_client_open"));
-    const auto bufferSize = reinterpret_cast<FramesFn>(dlsym(RTLD_DEFAULT, "jack_get_buffer_size"));
-    const auto sampleRate = reinterpret_cast<FramesFn>(dlsym(RTLD_DEFAULT, "jack_get_sample_rate"));
-    const auto close = reinterpret_cast<CloseFn>(dlsym(RTLD_DEFAULT, "jack_client_close"));
-    if (!open || !bufferSize || !sampleRate || !close) return 0;
-    quietLibraries();
-    constexpr int kJackNoStartServer = 0x01;
-    void* jack = nullptr;
-    {
-        JackChange change(RtMidi::UNIX_JACK);
-        jack = open(client.c_str(), kJackNoStartServer, nullptr);
-        if (!jack) {
-            change.nothingHappened();
-            return 0;
-        }
-    }
-    const uint32_t frames = bufferSize(jack);
-    const uint32_t rate = sampleRate(jack);
-    {
-        JackChange change(RtMidi::UNIX_JACK);
-        close(jack);
-    }
-    return rate > 0 ? 1000.0 * frames / rate : 0;
-#endif
-}
-
-// RtMidi's JACK output frees its message buffer before it closes its client,
-// while the client's process callback may still be reading that buffer: a
-// callback that passed its "port still open" check just before the port was
-// closed, and was then held up (a busy machine, short periods), reads freed
-// memory and the program crashes on closing. Closing the port first and
-// letting the callbacks in flight end before the object is deleted avoids it:
-// once the port is closed, every new callback returns at once.
-constexpr auto kJackOutputQuiesce = std::chrono::milliseconds(100);
-
-// Deletes an RtMidi object (closing its port and client) quietly and paced.
+// Deletes an RtMidi object (closing its port and client) quietly.
 struct RtDeleter {
-    bool live = true;  // false: a JACK object that never reached a server
-    // A JACK client whose server connection broke after it was made is left
-    // alone: closing it then crashes inside JACK's client library now and then
-    // (its own threads are still taking the client down). That costs the few
-    // kilobytes of a client each time a server goes away.
-    // They are kept in a list of their own for the rest of the run: held on
-    // purpose, not lost.
-    uint64_t failuresAtStart = gSystemFailures.load();
-    static void keepForever(void* p) {
-        static std::mutex mutex;
-        static auto* kept = new std::vector<void*>;
-        std::lock_guard lock(mutex);
-        kept->push_back(p);
-    }
     template <class T>
     void operator()(T* p) const {
-        const Api api = p->getCurrentApi();
-        if (api == RtMidi::UNIX_JACK && live && gSystemFailures.load() != failuresAtStart) {
-            keepForever(p);
-            return;
-        }
-        if constexpr (std::is_same_v<T, RtMidiOut>) {
-            if (live && api == RtMidi::UNIX_JACK) {
-                {
-                    JackChange change(api);
-                    CaptureErrors quiet;
-                    p->closePort();  // does nothing when no port is open
-                }
-                std::this_thread::sleep_for(kJackOutputQuiesce);
-            }
-        }
-        JackChange change(api, live);
         CaptureErrors quiet;
         delete p;
     }
@@ -361,7 +233,6 @@ RtPtr<T> makeRt(Api api, const std::string& client, void* route, std::string* er
     RtPtr<T> rt;
     std::ostringstream said;
     {
-        JackChange change(api);
         std::lock_guard lock(cerrMutex);
         auto* old = std::cerr.rdbuf(said.rdbuf());
         try {
@@ -372,11 +243,6 @@ RtPtr<T> makeRt(Api api, const std::string& client, void* route, std::string* er
             if (error) *error = trimmed(e.what());
         }
         std::cerr.rdbuf(old);
-        // A JACK client that could not reach a server warns and stays empty.
-        if (!rt || !said.str().empty()) {
-            change.nothingHappened();
-            if (rt) rt.get_deleter().live = false;
-        }
     }
     if (!rt) {
         if (error && error->empty()) *error = trimmed(said.str());
@@ -394,23 +260,26 @@ struct PortEntry {
     std::string label;  // the name shown in device lists
 };
 
-// Lists the ports of every API. While this direction has a port open on JACK,
-// JACK's ports are listed through that port's own client, so the program keeps
-// one JACK client per direction. Other listings go through an RtMidi object
-// without ports per API, kept for the next listing only while nothing is open:
-// opening a port drops them, and with a port open they last one listing.
+// Lists the ports of every API. JACK's go through the program's own JACK
+// client (shared by both directions and the open ports), held for the next
+// listing while this direction has nothing open. Other listings go through an
+// RtMidi object without ports per API, kept for the next listing only while
+// nothing is open: opening a port drops them, and with a port open they last
+// one listing.
 template <class T>
 class PortLister {
 public:
-    explicit PortLister(std::string client) : client_(std::move(client)) {}
+    PortLister(std::string client, std::string jackClient)
+        : client_(std::move(client)), jackClient_(std::move(jackClient)) {}
 
-    // The direction's open port (null when none), listed through where it can be.
-    void setOpen(T* port, Api api) {
-        open_ = port;
-        openApi_ = api;
-        openStale_ = false;
-        failuresSeen_ = gSystemFailures.load();
-        if (open_) probes_.clear();
+    // Whether this direction has a port open.
+    void setOpen(bool open) {
+        open_ = open;
+        failuresSeen_ = MidiSystemFailures();
+        if (open_) {
+            probes_.clear();
+            jackHeld_.reset();
+        }
     }
 
     std::vector<PortEntry> list() {
@@ -418,33 +287,35 @@ public:
         // A client whose server went away goes on listing the ports it last saw:
         // start afresh, so the lists show what is there now (and a server that
         // comes back is found).
-        if (const uint64_t failures = gSystemFailures.load(); failures != failuresSeen_) {
+        if (const uint64_t failures = MidiSystemFailures(); failures != failuresSeen_) {
             probes_.clear();
+            jackHeld_.reset();
             failuresSeen_ = failures;
-            openStale_ = open_ != nullptr;
         }
         const auto apis = usableApis();
         const bool tagged = apis.size() > 1;
+        auto add = [&](Api api, unsigned i, const std::string& name) {
+            if (!name.empty()) out.push_back({api, i, name, tagged ? apiLabel(api) + ": " + name : name});
+        };
         for (Api api : apis) {
-            T* rt = nullptr;
-            if (open_ && !openStale_ && api == openApi_ && api == RtMidi::UNIX_JACK) {
-                rt = open_;  // JACK's calls for listing are safe beside the port's own use
-            } else {
-                auto& probe = probes_[api];
-                if (!probe) probe = makeRt<T>(api, client_, nullptr, nullptr);
-                rt = probe.get();
+#if QUORVANE_HAVE_JACK
+            if (api == RtMidi::UNIX_JACK) {
+                auto jack = jackHeld_ && !jackHeld_->dead() ? jackHeld_ : JackMidiClient::shared(jackClient_);
+                if (!jack) continue;
+                const auto names = jack->ports(std::is_same_v<T, RtMidiOut>);
+                for (unsigned i = 0; i < names.size(); ++i) add(api, i, names[i]);
+                if (!open_) jackHeld_ = jack;
+                continue;
             }
+#endif
+            auto& probe = probes_[api];
+            if (!probe) probe = makeRt<T>(api, client_, nullptr, nullptr);
+            T* rt = probe.get();
             if (!rt) continue;
             CaptureErrors quiet;
             try {
                 const unsigned n = rt->getPortCount();
-                // A JACK probe made while no server ran connects when one appears.
-                if (quiet.empty() && rt != open_) probes_[api].get_deleter().live = true;
-                for (unsigned i = 0; i < n; ++i) {
-                    std::string name = rt->getPortName(i);
-                    if (name.empty()) continue;  // went away while listing
-                    out.push_back({api, i, name, tagged ? apiLabel(api) + ": " + name : name});
-                }
+                for (unsigned i = 0; i < n; ++i) add(api, i, rt->getPortName(i));  // "" went away while listing
             } catch (const std::exception&) {
                 // An API that fails while listing contributes what it listed.
             }
@@ -455,11 +326,17 @@ public:
 
 private:
     std::string client_;
+    std::string jackClient_;
     std::map<Api, RtPtr<T>> probes_;
-    uint64_t failuresSeen_ = gSystemFailures.load();
-    T* open_ = nullptr;
-    Api openApi_ = RtMidi::UNSPECIFIED;
-    bool openStale_ = false;  // the open port's client lost its server: it lists what it last saw
+#if QUORVANE_HAVE_JACK
+    std::shared_ptr<JackMidiClient> jackHeld_;
+#else
+    struct None {
+        void reset() {}
+    } jackHeld_;
+#endif
+    uint64_t failuresSeen_ = MidiSystemFailures();
+    bool open_ = false;
 };
 
 // The port number of `entry` on `rt` now: ports come and go, so the listed
@@ -509,7 +386,6 @@ RtPtr<T> openRt(const PortEntry& entry, const std::string& client, ErrorRoute* r
     }
     try {
         if (prepare) prepare(*rt);
-        JackChange change(entry.api);
         rt->openPort(*number, portName);
     } catch (const std::exception& e) {
         errors.add(e.what());
@@ -539,12 +415,12 @@ std::string hex2(uint8_t b) {
 template <class T>
 class DeviceList {
 public:
-    explicit DeviceList(std::string listClient) : lister_(std::move(listClient)) {}
+    DeviceList(std::string listClient, std::string jackClient) : lister_(std::move(listClient), std::move(jackClient)) {}
     int count() {
         if (!listed_ || std::chrono::steady_clock::now() - listedAt_ > kFresh) refresh();
         return static_cast<int>(devices_.size());
     }
-    void setOpen(T* port, Api api) { lister_.setOpen(port, api); }
+    void setOpen(bool open) { lister_.setOpen(open); }
     // The entry of `index`, or null outside the list (listed first if never listed).
     const PortEntry* at(int index) {
         if (!listed_) refresh();
@@ -589,39 +465,65 @@ bool openFailed(const ErrorHandler& onError, int code, const std::string& text) 
 // ---------------------------------------------------------------------------
 // Output
 
-using namespace std::chrono_literals;
-constexpr auto kJackSettle = 150ms;
-// JACK hands a message to the connected port at one of the next process
-// cycles. Closing the port unregisters it at once, so a message sent just before
-// could be lost: the port stays open until this long after the last send (a few
-// periods of any usual buffer size).
-constexpr auto kJackDrain = 200ms;
-// How late a JACK process cycle may run (a server without realtime scheduling on
-// a busy machine): added to the period when pacing.
-constexpr double kJackCycleSlackMs = 3.0;
+#if QUORVANE_HAVE_JACK
+namespace {
+
+// Opens the JACK port `entry` stands for through the program's JACK client
+// `client`, registering the client's port `portName` on first use. Null and
+// `failure` filled when it cannot.
+std::shared_ptr<JackMidiClient> openJack(const PortEntry& entry, const std::string& client, const std::string& kind,
+                                         bool output, const JackMidiClient::ReceiveFn& onReceive, OpenFailure& failure) {
+    const std::string device = "The " + kind + " device " + quoted(entry.label);
+    std::string why;
+    auto jack = JackMidiClient::shared(client, &why);
+    if (!jack) {
+        failure = {kErrOpenFailed, device + " could not be opened: " + why};
+        return nullptr;
+    }
+    if (!jack->portExists(entry.name)) {
+        failure = {kErrDeviceGone, device + " is no longer available."};
+        return nullptr;
+    }
+    const bool done = output ? jack->addOutput("out", &why) && jack->connectOutput(entry.name, &why)
+                             : jack->addInput("in", onReceive, &why) && jack->connectInput(entry.name, &why);
+    if (!done) {
+        failure = {kErrOpenFailed, device + " could not be opened: " + why};
+        return nullptr;
+    }
+    return jack;
+}
+
+}  // namespace
+#endif
 
 struct RtMidiOutput::Impl {
     Impl(PostFn post, std::string clientName)
         : events(std::make_shared<Events<RtMidiOutput>>(std::move(post))),
           client(clientName),
-          devices(clientName + "-list") {}
+          devices(clientName + "-list", clientName) {}
 
     std::shared_ptr<Events<RtMidiOutput>> events;
     std::string client;
     DeviceList<RtMidiOut> devices;
     ErrorRoute route;
     RtPtr<RtMidiOut> port;
+#if QUORVANE_HAVE_JACK
+    // The open port on JACK: messages go to the client's output, which places
+    // them at frames no closer than the gap.
+    std::shared_ptr<JackMidiClient> jack;
+#endif
     std::unique_ptr<PacedSender> sender;
     int gapMs = kDefaultGapMs;
     bool notOpenReported = false;
-    bool jack = false;          // the open port is on JACK
-    double granularityMs = 0;   // the open port's delivery interval, added to the gap
-    // When the last message was handed to the port; written by whichever thread
-    // sends, read by close() once the sender has stopped.
-    std::atomic<std::chrono::steady_clock::time_point> lastSend{};
     std::atomic<bool> donePending{false};
     std::atomic<uint64_t> sent{0};
 
+    bool isOpen() const {
+#if QUORVANE_HAVE_JACK
+        if (jack) return true;
+#endif
+        return port != nullptr;
+    }
     // True when a message can be queued; otherwise says so, once until the next open.
     bool canSend() {
         if (sender) return true;
@@ -655,32 +557,32 @@ bool RtMidiOutput::open(int index) {
     auto events = d_->events;
     d_->route.report = driverErrorsTo(events, "MIDI Out", entry.label);
     OpenFailure failure;
-    auto rt = openRt<RtMidiOut>(entry, d_->client, &d_->route, "MIDI Out", "out", nullptr, failure);
-    if (!rt) return openFailed(onError, failure.code, failure.text);
-
-    d_->port = std::move(rt);
-    d_->devices.setOpen(d_->port.get(), entry.api);  // the listing clients go
+    std::function<void(const Bytes&)> write;
+#if QUORVANE_HAVE_JACK
+    if (entry.api == RtMidi::UNIX_JACK) {
+        auto jack = openJack(entry, d_->client, "MIDI Out", true, nullptr, failure);
+        if (!jack) return openFailed(onError, failure.code, failure.text);
+        d_->jack = jack;
+        jack->setGapMs(d_->gapMs);
+        write = [raw = jack.get()](const Bytes& m) {
+            if (!raw->push(m))
+                throw std::runtime_error(raw->dead() ? "the JACK server has stopped."
+                                                     : "JACK's output queue is full; the message was not sent.");
+        };
+    }
+#endif
+    if (!write) {
+        auto rt = openRt<RtMidiOut>(entry, d_->client, &d_->route, "MIDI Out", "out", nullptr, failure);
+        if (!rt) return openFailed(onError, failure.code, failure.text);
+        d_->port = std::move(rt);
+        write = [out = d_->port.get()](const Bytes& m) { out->sendMessage(&m); };
+    }
+    d_->devices.setOpen(true);  // the listing clients go
     d_->events->resetReported();
     d_->notOpenReported = false;
-    // JACK makes a new connection live at a later process cycle: a message sent
-    // at once could leave before it and be lost. Hold the first ones back a little.
-    d_->jack = entry.api == RtMidi::UNIX_JACK;
-    // JACK passes messages on once a period: two messages handed over a gap
-    // apart can reach the module up to a period closer, so the period is added
-    // to the gap, with some slack for a process cycle that runs late.
-    const auto readyAt = std::chrono::steady_clock::now() + (d_->jack ? kJackSettle : 0ms);
-    if (d_->jack) {
-        const double period = jackPeriodMs(d_->client + "-period");
-        d_->granularityMs = period > 0 ? period + kJackCycleSlackMs : 0.0;
-    } else {
-        d_->granularityMs = 0;
-    }
-    d_->lastSend.store({});
-    RtMidiOut* out = d_->port.get();
     Impl* d = d_.get();
-    d_->sender = std::make_unique<PacedSender>([out, d, events](const Bytes& m) {
-        out->sendMessage(&m);
-        d->lastSend = std::chrono::steady_clock::now();
+    d_->sender = std::make_unique<PacedSender>([write, d, events](const Bytes& m) {
+        write(m);
         ++d->sent;
         if (!d->donePending.exchange(true)) {
             events->run([events, d] {
@@ -700,28 +602,28 @@ bool RtMidiOutput::open(int index) {
             if (handler) handler(m, merged, why);
         });
     });
+    // On JACK the client's output keeps the gap on the frame clock; the queue
+    // here keeps it too, so that what waits can still be merged.
     d_->sender->setGapMs(d_->gapMs);
-    d_->sender->setGranularityMs(d_->granularityMs);
-    // Held in the queue (not inside a send) so that the gap after the first
-    // message counts from when it really left.
-    d_->sender->holdUntil(readyAt);
     return true;
 }
 
 void RtMidiOutput::close() {
     // The sender is stopped first: it sends what is queued, and then nothing
-    // touches the RtMidi object any more.
+    // touches the port any more.
     d_->sender.reset();
-    if (d_->port && d_->jack) {
-        // Give JACK the cycles it needs to pass the last message on.
-        const auto due = d_->lastSend.load() + kJackDrain;
-        if (std::chrono::steady_clock::now() < due) std::this_thread::sleep_until(due);
+#if QUORVANE_HAVE_JACK
+    if (d_->jack) {
+        // Until the cycle that carried the last message has ended.
+        d_->jack->disconnectOutput();
+        d_->jack.reset();
     }
-    d_->devices.setOpen(nullptr, RtMidi::UNSPECIFIED);
+#endif
+    d_->devices.setOpen(false);
     d_->port.reset();  // closes the port, quietly
 }
 
-bool RtMidiOutput::isOpen() const { return d_->port != nullptr; }
+bool RtMidiOutput::isOpen() const { return d_->isOpen(); }
 
 void RtMidiOutput::sendShort(uint8_t status, uint8_t data1) {
     if (status < 0xC0 || status > 0xDF || data1 >= 0x80) {
@@ -758,17 +660,23 @@ void RtMidiOutput::sendSysEx(const Bytes& frame) {
 void RtMidiOutput::setSendGapMs(int ms) {
     d_->gapMs = std::max(0, ms);
     if (d_->sender) d_->sender->setGapMs(d_->gapMs);
+#if QUORVANE_HAVE_JACK
+    if (d_->jack) d_->jack->setGapMs(d_->gapMs);
+#endif
 }
 
 int RtMidiOutput::sendGapMs() const { return d_->gapMs; }
 
 void RtMidiOutput::flush() {
     if (d_->sender) d_->sender->flush();
+#if QUORVANE_HAVE_JACK
+    if (d_->jack) d_->jack->drain();
+#endif
 }
 
 uint64_t RtMidiOutput::sentCount() const { return d_->sent; }
 
-double RtMidiOutput::deliveryGranularityMs() const { return d_->port ? d_->granularityMs : 0.0; }
+double RtMidiOutput::deliveryGranularityMs() const { return 0.0; }
 
 // ---------------------------------------------------------------------------
 // Input
@@ -831,15 +739,23 @@ constexpr unsigned kRtBufferCount = 8;
 }  // namespace
 
 struct RtMidiInput::Impl {
-    Impl(PostFn post, std::string clientName) : client(clientName + "-in"), devices(clientName + "-in-list") {
+    Impl(PostFn post, std::string clientName)
+        : client(clientName + "-in"), jackClient(clientName), devices(clientName + "-in-list", clientName) {
         queue = std::make_unique<InputQueue>();
         queue->events = std::make_shared<Events<RtMidiInput>>(std::move(post));
     }
     std::string client;
+    std::string jackClient;  // on JACK both directions share the output's client
     DeviceList<RtMidiIn> devices;
     ErrorRoute route;
     std::unique_ptr<InputQueue> queue;  // outlives `port`
     RtPtr<RtMidiIn> port;
+#if QUORVANE_HAVE_JACK
+    std::shared_ptr<JackMidiClient> jack;
+    // Whether the JACK client's input delivers to `queue`: the client may
+    // outlive this port (the output holds it) and go on receiving.
+    std::shared_ptr<std::atomic<bool>> jackLive;
+#endif
 };
 
 RtMidiInput::RtMidiInput(PostFn post, std::string clientName)
@@ -870,6 +786,28 @@ bool RtMidiInput::open(int index) {
     d_->route.report = driverErrorsTo(events, "MIDI In", entry.label);
     OpenFailure failure;
     InputQueue* queue = d_->queue.get();
+#if QUORVANE_HAVE_JACK
+    if (entry.api == RtMidi::UNIX_JACK) {
+        auto live = std::make_shared<std::atomic<bool>>(true);
+        // Called on the JACK client's reader thread; a client that outlived this
+        // port keeps the flag, not the queue.
+        auto receive = [queue, live](const uint8_t* data, size_t size, uint64_t) {
+            if (!live->load()) return;
+            const uint64_t before = queue->assembler.incomplete();
+            queue->assembler.feed(data, size, [queue](const Bytes& m) {
+                if (m.front() == 0xF0) queue->push(m);
+            });
+            queue->incomplete += queue->assembler.incomplete() - before;
+        };
+        auto jack = openJack(entry, d_->jackClient, "MIDI In", false, receive, failure);
+        if (!jack) return openFailed(onError, failure.code, failure.text);
+        d_->jack = std::move(jack);
+        d_->jackLive = live;
+        d_->devices.setOpen(true);
+        events->resetReported();
+        return true;
+    }
+#endif
     auto rt = openRt<RtMidiIn>(
         entry, d_->client, &d_->route, "MIDI In", "in",
         [queue](RtMidiIn& in) {
@@ -880,17 +818,29 @@ bool RtMidiInput::open(int index) {
         failure, kRtQueueLimit);
     if (!rt) return openFailed(onError, failure.code, failure.text);
     d_->port = std::move(rt);
-    d_->devices.setOpen(d_->port.get(), entry.api);  // the listing clients go
+    d_->devices.setOpen(true);  // the listing clients go
     events->resetReported();
     return true;
 }
 
 void RtMidiInput::close() {
-    d_->devices.setOpen(nullptr, RtMidi::UNSPECIFIED);
+    d_->devices.setOpen(false);
     d_->port.reset();  // closes the port; after this RtMidi's thread no longer calls onMidiIn
+#if QUORVANE_HAVE_JACK
+    if (d_->jack) {
+        d_->jackLive->store(false);
+        d_->jack->disconnectInput();
+        d_->jack.reset();
+    }
+#endif
 }
 
-bool RtMidiInput::isOpen() const { return d_->port != nullptr; }
+bool RtMidiInput::isOpen() const {
+#if QUORVANE_HAVE_JACK
+    if (d_->jack) return true;
+#endif
+    return d_->port != nullptr;
+}
 
 int RtMidiInput::messageCount() const {
     std::lock_guard lock(d_->queue->mutex);
@@ -911,10 +861,17 @@ void RtMidiInput::discard() {
 }
 
 uint64_t RtMidiInput::droppedCount() const { return overflowCount() + incompleteCount(); }
-uint64_t RtMidiInput::overflowCount() const { return d_->queue->overflow; }
+uint64_t RtMidiInput::overflowCount() const {
+#if QUORVANE_HAVE_JACK
+    if (d_->jack) return d_->queue->overflow + d_->jack->inputOverflows();
+#endif
+    return d_->queue->overflow;
+}
 uint64_t RtMidiInput::incompleteCount() const { return d_->queue->incomplete; }
 
-uint64_t MidiSystemFailures() { return gSystemFailures.load(); }
+// Only JACK's clients lose their server while running (RtMidi's other APIs
+// report failures per message).
+uint64_t MidiSystemFailures() { return JackServerFailures(); }
 
 namespace {
 
@@ -938,6 +895,7 @@ std::string MidiSystemName(const std::string& deviceLabel) {
 bool MidiSystemRunning(const std::string& deviceLabel) {
     const auto api = apiOfLabel(deviceLabel);
     if (!api) return true;  // not a port of ours to judge
+    if (*api == RtMidi::UNIX_JACK) return JackServerRunning();
     std::string warning;
     auto probe = makeRt<RtMidiOut>(*api, "Quorvane-check", nullptr, &warning);
     return probe && warning.empty();
@@ -960,6 +918,9 @@ struct RtMidiVirtualEndpoint::Impl {
     ErrorRoute route;
     RtPtr<RtMidiIn> in;
     RtPtr<RtMidiOut> out;
+#if QUORVANE_HAVE_JACK
+    std::unique_ptr<JackVirtualEndpoint> jack;  // in place of `in` and `out` on JACK
+#endif
     mutable std::mutex mutex;  // error text and sending
     std::string error;
 
@@ -974,6 +935,21 @@ struct RtMidiVirtualEndpoint::Impl {
     }
 
     bool start(Api which, const std::string& client, const std::string& inName, const std::string& outName) {
+#if QUORVANE_HAVE_JACK
+        if (which == RtMidi::UNIX_JACK) {
+            jack = std::make_unique<JackVirtualEndpoint>(client, inName, outName, [this](const Bytes& m, double) {
+                if (onReceive) onReceive(m);
+            });
+            if (!jack->ok()) {
+                error = jack->error();
+                jack.reset();
+                return false;
+            }
+            api = which;
+            error.clear();
+            return true;
+        }
+#endif
         std::string why;
         in = makeRt<RtMidiIn>(which, client, &route, &why, kRtQueueLimit);
         if (in) out = makeRt<RtMidiOut>(which, client + "-out", &route, &why);
@@ -988,11 +964,7 @@ struct RtMidiVirtualEndpoint::Impl {
             in->setBufferSize(kRtBufferSize, kRtBufferCount);
             in->ignoreTypes(false, true, true);
             in->setCallback(&Impl::received, this);
-            {
-                JackChange change(which);
-                in->openVirtualPort(inName);
-            }
-            JackChange change(which);
+            in->openVirtualPort(inName);
             out->openVirtualPort(outName);
         } catch (const std::exception& e) {
             errors.add(e.what());
@@ -1037,11 +1009,19 @@ RtMidiVirtualEndpoint::RtMidiVirtualEndpoint(const std::string& api, const std::
 }
 
 RtMidiVirtualEndpoint::~RtMidiVirtualEndpoint() {
+#if QUORVANE_HAVE_JACK
+    d_->jack.reset();
+#endif
     d_->in.reset();  // stops RtMidi's thread before the callback target goes
     d_->out.reset();
 }
 
-bool RtMidiVirtualEndpoint::ok() const { return d_->in && d_->out; }
+bool RtMidiVirtualEndpoint::ok() const {
+#if QUORVANE_HAVE_JACK
+    if (d_->jack) return true;
+#endif
+    return d_->in && d_->out;
+}
 
 std::string RtMidiVirtualEndpoint::error() const {
     std::lock_guard lock(d_->mutex);
@@ -1053,6 +1033,13 @@ std::string RtMidiVirtualEndpoint::apiName() const { return ok() ? apiLabel(d_->
 bool RtMidiVirtualEndpoint::send(const Bytes& message) {
     if (!ok() || message.empty()) return false;
     std::lock_guard lock(d_->mutex);
+#if QUORVANE_HAVE_JACK
+    if (d_->jack) {
+        if (d_->jack->send(message)) return true;
+        d_->error = "JACK: the message could not be queued (server stopped, or its queue is full).";
+        return false;
+    }
+#endif
     CaptureErrors errors;
     try {
         d_->out->sendMessage(&message);
@@ -1066,6 +1053,11 @@ bool RtMidiVirtualEndpoint::send(const Bytes& message) {
     return true;
 }
 
-uint64_t RtMidiVirtualEndpoint::incompleteCount() const { return d_->incomplete; }
+uint64_t RtMidiVirtualEndpoint::incompleteCount() const {
+#if QUORVANE_HAVE_JACK
+    if (d_->jack) return d_->jack->incompleteCount();
+#endif
+    return d_->incomplete;
+}
 
 }  // namespace quorvane::midi

@@ -1,5 +1,7 @@
-// MIDI ports on RtMidi, over every API compiled into the library (ALSA and JACK
-// on Linux, CoreMIDI on macOS, WinMM on Windows).
+// MIDI ports on RtMidi, over every API compiled into the library (ALSA on Linux,
+// CoreMIDI on macOS, WinMM on Windows), and on JACK through a client of our own
+// (JackPorts.h) in RtMidi's place: its output places every message on the
+// server's frame clock no closer than the send gap to the previous one.
 //
 // Device lists concatenate the ports of every API in RtMidi's order. When more
 // than one API is compiled in, each name carries its API ("JACK: system:midi_playback_1",
@@ -64,9 +66,11 @@ public:
 
     // `post` runs the error and output-done events on the GUI thread.
     // `clientName` names this program to the MIDI system: the open port is
-    // "<clientName>:out" (the input's is "<clientName>-in:in"). Listing goes
-    // through the open port's client on JACK; otherwise through a client
-    // "<clientName>-list" without ports, kept only while no port is open.
+    // "<clientName>:out". On JACK one client "<clientName>" carries both
+    // directions ("<clientName>:out" and "<clientName>:in") and lists the ports;
+    // elsewhere the input's port is "<clientName>-in:in" and listing goes
+    // through a client "<clientName>-list" without ports, kept only while no
+    // port is open.
     explicit RtMidiOutput(PostFn post, std::string clientName = "Quorvane");
     ~RtMidiOutput() override;
 
@@ -74,11 +78,11 @@ public:
     // are 0 .. deviceCount()-1; there is no device -1.
     int deviceCount() const override;
     std::string deviceName(int index) const override;  // "" outside the list
-    // On JACK the first message leaves a short while after opening, once the
-    // new connection is live.
+    // On JACK messages sent at once leave in the first cycle that has the new
+    // connection in place.
     bool open(int index) override;
-    // Sends what is still queued first; on JACK the port then stays open until
-    // the last message has had time to leave (at most 200 ms after it was sent).
+    // Sends what is still queued first; on JACK the connection then stays until
+    // the cycle that carried the last message has ended.
     void close() override;
     bool isOpen() const override;
     void sendShort(uint8_t status, uint8_t data1) override;
@@ -89,9 +93,8 @@ public:
     void flush() override;
 
     uint64_t sentCount() const;
-    // How often the open port's MIDI system passes messages on (JACK: one
-    // period, plus a few ms for a cycle that runs late), added to the send gap;
-    // 0 where messages leave at once (ALSA) or nothing is open.
+    // What is added to the send gap for the open port's MIDI system: 0 now that
+    // JACK places messages at exact frames (kept for callers of old).
     double deliveryGranularityMs() const;
 
 private:
@@ -150,8 +153,9 @@ public:
 
     // `api` is an RtMidi API name as RtMidi spells it ("jack", "alsa", "core");
     // empty picks the first API that can make virtual ports. Check ok() after.
-    // RtMidi makes one client per port: the input appears to other programs as
-    // "<clientName>:<inPortName>", the output as "<clientName>-out:<outPortName>".
+    // One client per port: the input appears to other programs as
+    // "<clientName>:<inPortName>", the output as "<clientName>-out:<outPortName>"
+    // (on JACK through JackVirtualEndpoint, which also stamps arrival frames).
     RtMidiVirtualEndpoint(const std::string& api, const std::string& clientName, const std::string& inPortName,
                           const std::string& outPortName, ReceiveFn onReceive);
     ~RtMidiVirtualEndpoint();

@@ -3,6 +3,11 @@
 // module on a cable. The ports are made on JACK and, where the ALSA sequencer is
 // present, on ALSA. Answers leave at the times the wire model gives them.
 //
+// On JACK the module's clock is the server's frame clock: a message arrives at
+// the frame JACK stamps it with (its cycle's first frame plus its offset), and
+// an answer leaves at the frame its time falls on, so gaps are judged as a
+// module on a cable would see them, however late this program's threads run.
+//
 // Prints "ready" on stdout once the ports exist; stops cleanly on SIGINT/SIGTERM.
 
 #include <pthread.h>
@@ -27,6 +32,7 @@
 
 #include "device/Protocol.h"
 #include "emulator/U220Emulator.h"
+#include "midi/JackPorts.h"
 #include "midi/RtMidiPorts.h"
 
 using namespace quorvane;
@@ -156,23 +162,58 @@ Options ParseOptions(int argc, char** argv) {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// One pair of virtual ports. The receive callback may run before the endpoint
-// is stored, so answers find their way back through this slot.
+double SteadyMs() {
+    static const SteadyClock::time_point start = SteadyClock::now();
+    return std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
+}
+
+// One pair of virtual ports and the clock the module keeps on them. The
+// receive callback may run before the ports are stored, so answers find their
+// way back through this slot.
 struct Route {
     std::string api;
     std::atomic<midi::RtMidiVirtualEndpoint*> endpoint{nullptr};
+#if QUORVANE_HAVE_JACK
+    std::atomic<midi::JackVirtualEndpoint*> jack{nullptr};
+    // The frame clock read in ms, moved to start where SteadyMs stood when the
+    // ports were made, so that both routes keep about the same time.
+    double jackOffsetMs = 0;
+#endif
+    // Answers are handed to the port this long before their time: JACK places
+    // each at its own frame, so it must have it before that frame's cycle runs.
+    double lookaheadMs = 0;
+
+    double NowMs() const {
+#if QUORVANE_HAVE_JACK
+        if (auto* j = jack.load()) return j->nowMs() + jackOffsetMs;
+#endif
+        return SteadyMs();
+    }
+    bool Send(const Bytes& message, double atMs, std::string& error) {
+#if QUORVANE_HAVE_JACK
+        if (auto* j = jack.load()) {
+            if (j->send(message, atMs - jackOffsetMs)) return true;
+            error = "the JACK server has stopped, or the answers' queue is full";
+            return false;
+        }
+#endif
+        midi::RtMidiVirtualEndpoint* ep = endpoint.load();
+        if (ep && ep->send(message)) return true;
+        error = ep ? ep->error() : "the ports are closed";
+        return false;
+    }
 };
 
-// Sends the module's answers at the times the emulator gave them.
+// Sends the module's answers of one route at the times the emulator gave them.
 class Scheduler {
 public:
-    Scheduler() : thread_([this] { Run(); }) {}
+    explicit Scheduler(Route* route) : route_(route), thread_([this] { Run(); }) {}
     ~Scheduler() { Stop(); }
 
-    void Push(double atMs, Route* route, Bytes message) {
+    void Push(double atMs, Bytes message) {
         {
             std::lock_guard lock(mutex_);
-            queue_.push({atMs, serial_++, route, std::move(message)});
+            queue_.push({atMs, serial_++, std::move(message)});
         }
         wake_.notify_one();
     }
@@ -186,18 +227,12 @@ public:
         if (thread_.joinable()) thread_.join();
     }
 
-    static double NowMs() {
-        static const SteadyClock::time_point start = SteadyClock::now();
-        return std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
-    }
-
     uint64_t SendFailures() const { return failures_.load(); }
 
 private:
     struct Item {
         double atMs;
         uint64_t serial;  // keeps answers of equal time in order
-        Route* route;
         Bytes message;
         bool operator>(const Item& o) const { return atMs != o.atMs ? atMs > o.atMs : serial > o.serial; }
     };
@@ -210,8 +245,8 @@ private:
                 wake_.wait(lock);
                 continue;
             }
-            const double due = queue_.top().atMs;
-            const double now = NowMs();
+            const double due = queue_.top().atMs - route_->lookaheadMs;
+            const double now = route_->NowMs();
             if (due > now) {
                 wake_.wait_for(lock, std::chrono::duration<double, std::milli>(due - now));
                 continue;
@@ -219,15 +254,16 @@ private:
             Item item = queue_.top();
             queue_.pop();
             lock.unlock();
-            midi::RtMidiVirtualEndpoint* ep = item.route->endpoint.load();
-            if (!ep || !ep->send(item.message)) {
+            std::string error;
+            if (!route_->Send(item.message, item.atMs, error)) {
                 ++failures_;
-                if (ep) std::cerr << "quorvane-u220sim: send failed: " << ep->error() << "\n";
+                std::cerr << "quorvane-u220sim: send failed: " << error << "\n";
             }
             lock.lock();
         }
     }
 
+    Route* route_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::priority_queue<Item, std::vector<Item>, std::greater<Item>> queue_;
@@ -255,49 +291,87 @@ int main(int argc, char** argv) {
     emu.setFaults(o.faults);
     emu.setSilent(o.silent);
     std::mutex emuMutex;
-    Scheduler scheduler;
-    Scheduler::NowMs();  // starts the clock
+    SteadyMs();  // starts the clock
 
     std::vector<std::string> apis;
     if (o.api == "all") apis = {"jack", "alsa"};
     else apis = {o.api};
 
+    // Declared in this order so that the schedulers stop before the ports go,
+    // and the ports before the routes they call back into.
     std::vector<std::unique_ptr<Route>> routes;
     std::vector<std::unique_ptr<midi::RtMidiVirtualEndpoint>> endpoints;
+#if QUORVANE_HAVE_JACK
+    std::vector<std::unique_ptr<midi::JackVirtualEndpoint>> jackEndpoints;
+#endif
+    std::vector<std::unique_ptr<Scheduler>> schedulers;
     std::vector<std::string> failures;
     for (const std::string& api : apis) {
         auto route = std::make_unique<Route>();
         route->api = api;
         Route* r = route.get();
-        auto onReceive = [&, r](const Bytes& message) {
-            const double now = Scheduler::NowMs();
+        auto scheduler = std::make_unique<Scheduler>(r);
+        Scheduler* sched = scheduler.get();
+        // `now` on the route's clock: when the message began to arrive.
+        auto receive = [&, r, sched](const Bytes& message, double now) {
             std::vector<emulator::Outgoing> answers;
             {
                 std::lock_guard lock(emuMutex);
                 answers = emu.receive(message, now);
             }
             if (o.verbose)
-                std::cerr << "[" << r->api << " " << static_cast<long>(now) << " ms] in  " << HexBytes(message) << "\n";
+                std::cerr << "[" << r->api << " " << std::fixed << std::setprecision(2) << now << " ms] in  "
+                          << HexBytes(message) << "\n";
             for (emulator::Outgoing& a : answers) {
-                if (o.verbose) std::cerr << "[" << r->api << "] out at " << static_cast<long>(a.atMs) << " ms  " << HexBytes(a.message) << "\n";
-                scheduler.Push(a.atMs, r, std::move(a.message));
+                if (o.verbose)
+                    std::cerr << "[" << r->api << "] out at " << std::fixed << std::setprecision(2) << a.atMs << " ms  "
+                              << HexBytes(a.message) << "\n";
+                sched->Push(a.atMs, std::move(a.message));
             }
         };
-        auto ep = std::make_unique<midi::RtMidiVirtualEndpoint>(api, o.name, o.inPort, o.outPort, onReceive);
-        if (!ep->ok()) {
-            failures.push_back(api + ": " + ep->error());
+        std::string apiName, error;
+#if QUORVANE_HAVE_JACK
+        if (api == "jack") {
+            auto ep = std::make_unique<midi::JackVirtualEndpoint>(o.name, o.inPort, o.outPort,
+                                                                  [r, receive](const Bytes& m, double atMs) {
+                                                                      // Stamped on the frame clock.
+                                                                      receive(m, atMs + r->jackOffsetMs);
+                                                                  });
+            if (ep->ok()) {
+                r->jackOffsetMs = SteadyMs() - ep->nowMs();
+                r->lookaheadMs = 2 * ep->periodMs();
+                r->jack.store(ep.get());
+                apiName = "JACK";
+                jackEndpoints.push_back(std::move(ep));
+            } else {
+                error = ep->error();
+            }
+        } else
+#endif
+        {
+            auto ep = std::make_unique<midi::RtMidiVirtualEndpoint>(
+                api, o.name, o.inPort, o.outPort, [receive](const Bytes& m) { receive(m, SteadyMs()); });
+            if (ep->ok()) {
+                r->endpoint.store(ep.get());
+                apiName = ep->apiName();
+                endpoints.push_back(std::move(ep));
+            } else {
+                error = ep->error();
+            }
+        }
+        if (apiName.empty()) {
+            failures.push_back(api + ": " + error);
             continue;
         }
-        r->endpoint.store(ep.get());
-        std::cerr << "quorvane-u220sim: " << ep->apiName() << ": ports " << o.name << ":" << o.inPort << " (requests in) and "
+        std::cerr << "quorvane-u220sim: " << apiName << ": ports " << o.name << ":" << o.inPort << " (requests in) and "
                   << o.name << "-out:" << o.outPort << " (answers out), device ID " << o.deviceId
                   << (o.silent ? ", silent" : "") << "\n";
         routes.push_back(std::move(route));
-        endpoints.push_back(std::move(ep));
+        schedulers.push_back(std::move(scheduler));
     }
     for (const std::string& f : failures)
         std::cerr << "quorvane-u220sim: no virtual ports on " << f << "\n";
-    if (endpoints.empty()) {
+    if (routes.empty()) {
         std::cerr << "quorvane-u220sim: could not make virtual MIDI ports on any MIDI system "
                      "(is a JACK server running, or the ALSA sequencer present?)\n";
         return 1;
@@ -311,9 +385,17 @@ int main(int argc, char** argv) {
     // Stop the answers still scheduled first: the scheduler's thread may be in
     // the middle of a send through an endpoint. Then stop taking messages (what
     // arrives meanwhile is queued to a scheduler that no longer sends).
-    scheduler.Stop();
-    for (auto& r : routes) r->endpoint.store(nullptr);
+    for (auto& sched : schedulers) sched->Stop();
+    for (auto& r : routes) {
+        r->endpoint.store(nullptr);
+#if QUORVANE_HAVE_JACK
+        r->jack.store(nullptr);
+#endif
+    }
     endpoints.clear();
+#if QUORVANE_HAVE_JACK
+    jackEndpoints.clear();
+#endif
     {
         std::lock_guard lock(emuMutex);
         const emulator::EmulatorStats& s = emu.stats();
@@ -321,7 +403,7 @@ int main(int argc, char** argv) {
                   << s.received << ", requests " << s.requests << ", data sets " << s.dataSets << ", program changes "
                   << s.programChanges << ", ignored " << s.ignored << ", lost to gap " << s.lostToGap
                   << "; faults: dropped " << s.dropped << ", delayed " << s.delayed << ", damaged " << s.damaged
-                  << ", foreign " << s.foreign << "\n";
+                  << ", foreign " << s.foreign << std::endl;
     }
     return 0;
 }
