@@ -330,8 +330,15 @@ TEST_F(ModelTest, ForeignDamagedAndMisplacedMessagesAreDroppedAndCounted) {
         otherMaker[1] = 0x43;
         Bytes misplaced = BuildDT1(16, {0x10, 0x04, 0x60}, {9, 9, 9});  // not the address awaited next
         std::vector<Bytes> out{damaged, otherDevice, otherMaker, misplaced};
-        if (ParseMessage(answers[0]).address == Address{0x10, 0x04, 0x00})
+        if (ParseMessage(answers[0]).address == Address{0x10, 0x04, 0x00}) {
             out.push_back(BuildDT1(16, {0x10, 0x04, 0x00}, Bytes(41, 0x20)));  // names are nibbles
+            // The whole patch common block at the same offset under another top
+            // byte (inside a patch memory): well formed, but not what was asked.
+            Bytes elsewhere = ParseMessage(answers[0]).data;
+            const Bytes wrong = EncodeName("Elsewhere");
+            std::copy(wrong.begin(), wrong.end(), elsewhere.begin());
+            out.push_back(BuildDT1(16, {0x03, 0x04, 0x00}, elsewhere));
+        }
         out.push_back(answers[0]);
         return out;
     };
@@ -343,7 +350,7 @@ TEST_F(ModelTest, ForeignDamagedAndMisplacedMessagesAreDroppedAndCounted) {
     EXPECT_EQ(s.stored, 8u + 2u);
     EXPECT_EQ(s.malformed, 8u + 1u);
     EXPECT_EQ(s.foreign, 16u);
-    EXPECT_EQ(s.unexpected, 6u);
+    EXPECT_EQ(s.unexpected, 6u + 1u);
     EXPECT_EQ(model->PatchRhythmRhythmSetup(), 0);
 }
 
