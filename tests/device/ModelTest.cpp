@@ -286,7 +286,7 @@ TEST_F(ModelTest, PatchDataCompletesOnlyWithTheEighthReply) {
     model->RequestTimeout = 2000ms;
     std::vector<Bytes> replies;
     int fed = 0;
-    model->OnNotResponding = [](const std::string&) { return false; };
+    model->OnNotResponding = [](RequestKind) { return false; };
     // Feed the replies one event at a time from inside the wait.
     wire->responder = [&](const Bytes& m) {
         replies.push_back(Answer(m)[0]);
@@ -373,8 +373,8 @@ TEST_F(ModelTest, ASilentModuleEndsInTheTimeoutCallbackAndCancelKeepsTheBlockUnr
     silent = true;
     int asked = 0;
     model->RequestTimeout = 3000ms;
-    model->OnNotResponding = [&](const std::string& what) {
-        EXPECT_EQ(what, "Patch Data");
+    model->OnNotResponding = [&](RequestKind what) {
+        EXPECT_EQ(what, RequestKind::PatchData);
         return ++asked < 2;  // Retry once, then Cancel
     };
     auto start = Clock::now();
@@ -570,8 +570,8 @@ TEST_F(ModelTest, NestedRequestsAreServedInTheOrderMadeAndEachKnowsItsOwnAnswer)
         SCOPED_TRACE(c.what);
         model = std::make_unique<clsU220>(host, std::make_unique<FakeOutput>(wire), std::make_unique<FakeInput>(wire));
         model->RequestTimeout = 300ms;
-        std::vector<std::string> asked;
-        model->OnNotResponding = [&](const std::string& what) {
+        std::vector<RequestKind> asked;
+        model->OnNotResponding = [&](RequestKind what) {
             asked.push_back(what);
             return false;
         };
@@ -609,7 +609,7 @@ TEST_F(ModelTest, NestedRequestsAreServedInTheOrderMadeAndEachKnowsItsOwnAnswer)
         // Only a request whose own answer did not come counts as unanswered.
         EXPECT_EQ(model->PatchDataLoaded(), c.outerAnswered);
         EXPECT_EQ(level, c.outerAnswered ? 11 : 0);
-        EXPECT_EQ(asked, c.outerAnswered ? std::vector<std::string>{} : std::vector<std::string>{"Patch Data"});
+        EXPECT_EQ(asked, c.outerAnswered ? std::vector<RequestKind>{} : std::vector<RequestKind>{RequestKind::PatchData});
         EXPECT_EQ(model->TimeoutCount(), c.outerAnswered ? 0u : 1u);
         EXPECT_FALSE(model->RequestOpen());
     }
@@ -644,8 +644,8 @@ TEST_F(ModelTest, PatchChangeForgetsOnSendAndIsConfirmedByTheWorkingName) {
         SCOPED_TRACE(c.what);
         model = std::make_unique<clsU220>(host, std::make_unique<FakeOutput>(wire), std::make_unique<FakeInput>(wire));
         model->RequestTimeout = 300ms;
-        std::vector<std::string> asked;
-        model->OnNotResponding = [&](const std::string& what) {
+        std::vector<RequestKind> asked;
+        model->OnNotResponding = [&](RequestKind what) {
             asked.push_back(what);
             return false;
         };
@@ -678,8 +678,9 @@ TEST_F(ModelTest, PatchChangeForgetsOnSendAndIsConfirmedByTheWorkingName) {
         }
         // Silent after the change: the change and the read behind it are each
         // reported once (the read, waiting innermost, asks first).
-        const std::vector<std::string> expectAsked =
-            c.answersAfterChange ? std::vector<std::string>{} : std::vector<std::string>{"Patch Data", "Patch Change"};
+        const std::vector<RequestKind> expectAsked =
+            c.answersAfterChange ? std::vector<RequestKind>{}
+                                 : std::vector<RequestKind>{RequestKind::PatchData, RequestKind::PatchChange};
         EXPECT_EQ(asked, expectAsked);
         const auto sent = TakeSent();
         if (c.result == PatchChangeResult::RxChannelOff) {

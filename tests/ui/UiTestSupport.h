@@ -243,7 +243,7 @@ class SilentModule {
 public:
     explicit SilentModule(VirtualRig& rig) : rig_(rig), timeout_(rig.u220().RequestTimeout) {
         rig.u220().RequestTimeout = std::chrono::milliseconds(50);
-        rig.u220().OnNotResponding = [this](const std::string&) {
+        rig.u220().OnNotResponding = [this](RequestKind) {
             ++asked;
             return false;
         };

@@ -54,6 +54,7 @@ private slots:
     void cancelEndsEvenDuringTheProbe();
     void remembersTheLastWorkingChoiceByName_data();
     void remembersTheLastWorkingChoiceByName();
+    void notRespondingSaysWhatWasAskedInWords();
 };
 
 void tst_Setup::listsAndDefaults() {
@@ -229,6 +230,50 @@ void tst_Setup::remembersTheLastWorkingChoiceByName() {
     QCOMPARE(d.spinSendGap->maximum(), 200);
     QVERIFY(HasLabel(d, "&Pause between messages"));
     if (moved) QCOMPARE(d.ComboMidiIn->currentIndex(), 1);  // right after the built-in module
+}
+
+// Every kind of request the model makes, left unanswered: the model hands the
+// window the kind, and the advice under the box's first line words it.
+void tst_Setup::notRespondingSaysWhatWasAskedInWords() {
+    struct Case {
+        const char* words;
+        std::function<void(clsU220&)> prepare;  // runs while the module still answers
+        std::function<void(clsU220&)> ask;
+    };
+    const auto none = [](clsU220&) {};
+    const Case cases[] = {
+        {"the master setup", none, [](clsU220& m) { m.MasterSetupLCD(); }},
+        {"the patch being edited", none, [](clsU220& m) { m.PatchCommonPatchName(); }},
+        {"the timbres of the patch being edited", none, [](clsU220& m) { m.TimbreTimbreName(2); }},
+        {"the rhythm setup", none, [](clsU220& m) { m.RhythmSeupCommonSetupName(); }},
+        {"a rhythm instrument", none, [](clsU220& m) { m.RhythmSetupInstInstLevel(35); }},
+        {"a patch name", none, [](clsU220& m) { m.MemoryPatchName(7); }},
+        {"a timbre name", none, [](clsU220& m) { m.MemoryTimbreName(9); }},
+        {"a rhythm setup name", none, [](clsU220& m) { m.MemoryRhythmName(3); }},
+        // The Rx channel and the name to compare with are read first.
+        {"the confirmation of a patch change", [](clsU220& m) { m.MasterSetupLCD(), m.MemoryPatchName(4); },
+         [](clsU220& m) { m.PatchChange(4); }},
+        {"memory data", none, [](clsU220& m) {
+             Bytes out;
+             m.ReadRange(PatchMemoryAddress(2), 24, out);
+         }},
+    };
+    for (const Case& c : cases) {
+        VirtualRig rig;
+        c.prepare(rig.u220());
+        rig.u220().RequestTimeout = std::chrono::milliseconds(50);
+        SetSilent(*rig.vm, true);
+        QStringList advice;
+        rig.u220().OnNotResponding = [&](RequestKind what) {
+            advice << ui::NotRespondingAdvice(ui::PortChoice{}, what);
+            return false;
+        };
+        c.ask(rig.u220());
+        QVERIFY2(!advice.isEmpty(), c.words);
+        const QString expected = QStringLiteral("No answer came to the request for %1.\n").arg(QLatin1String(c.words));
+        QVERIFY2(advice.first().startsWith(expected), qPrintable(expected + " | " + advice.first()));
+        QVERIFY(!advice.join(' ').contains(QLatin1String("Pacth")));
+    }
 }
 
 QTEST_MAIN(tst_Setup)

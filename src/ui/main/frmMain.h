@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "device/RequestKind.h"
 #include "ui/backup/BackupPrompts.h"
 #include "ui/common/EditHistory.h"
 #include "ui/common/MainContext.h"
@@ -192,7 +193,7 @@ private:
     // memory name the working patch carries (0 when that is not clear).
     int ModulePatch();
     void ShowPatchStatus(const QString& text);
-    bool AskRetry(const std::string& what);
+    bool AskRetry(quorvane::RequestKind what);
     void ShowPortError(const std::string& text);
     void RunModal(QDialog& dialog);
     // Enters / leaves a stretch that may wait for the module. Closing the window

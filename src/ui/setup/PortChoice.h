@@ -6,6 +6,8 @@
 #include <QString>
 #include <string>
 
+#include "device/RequestKind.h"
+
 namespace quorvane {
 class clsU220;
 }
@@ -46,8 +48,9 @@ PortChoice LoadLastChoice();
 void SaveLastChoice(const PortChoice& c);
 
 // Under the "not responding" box's first line: which request got no answer
-// (`what` as the model names it; the setup dialog's check asks for the patch
-// data) and what to check.
-QString NotRespondingAdvice(const PortChoice& c, const std::string& what = "Patch Data");
+// (the setup dialog's check asks for the patch data) and what to check.
+QString NotRespondingAdvice(const PortChoice& c, RequestKind what = RequestKind::PatchData);
+// What a request asked for, as a user reads it: "a patch name".
+QString RequestWords(RequestKind what);
 
 }  // namespace quorvane::ui
