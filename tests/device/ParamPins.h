@@ -7,9 +7,7 @@
 #include "device/ParamTable.h"
 #include "device/Protocol.h"
 
-using namespace quorvane;
-
-namespace {
+namespace quorvane::test::pins {
 
 // Where a parameter lives, written the way the memory map gives its address.
 enum class Area { Common, Rhythm, Part, Timbre, RhCommon, RhInst };
@@ -23,7 +21,7 @@ struct Row {
 };
 
 // clang-format off
-const Row kRows[] = {
+inline const Row kRows[] = {
     // Patch common, 10 04 00
     {"PatchCommonChorusType",            Area::Common, 0x18, 0,   5},
     {"PatchCommonChorusOutMode",         Area::Common, 0x19, 0,   2},
@@ -118,7 +116,7 @@ const Row kRows[] = {
 };
 
 // Master setup fields: no address of their own, only a list.
-const struct { MasterParam m; const char* name; int size; } kMasterRows[] = {
+inline const struct { MasterParam m; const char* name; int size; } kMasterRows[] = {
     {MasterParam::MasterSetupChorus,   "MasterSetupChorus",    2},
     {MasterParam::MasterSetupReverb,   "MasterSetupReverb",    2},
     {MasterParam::MasterSetupLCD,      "MasterSetupLCD",      16},
@@ -130,11 +128,11 @@ const struct { MasterParam m; const char* name; int size; } kMasterRows[] = {
 };
 // clang-format on
 
-int FirstIndex(Area a) { return a == Area::Part || a == Area::Timbre ? 1 : 0; }
-int LastIndex(Area a) { return a == Area::Part || a == Area::Timbre ? 6 : a == Area::RhInst ? 63 : 0; }
+inline int FirstIndex(Area a) { return a == Area::Part || a == Area::Timbre ? 1 : 0; }
+inline int LastIndex(Area a) { return a == Area::Part || a == Area::Timbre ? 6 : a == Area::RhInst ? 63 : 0; }
 
 // The address of a row for PartNo / InstNo `i`, computed from the memory map alone.
-Address Expected(const Row& r, int i) {
+inline Address Expected(const Row& r, int i) {
     auto at = [](int a1, int a2, int a3) {
         return Address{static_cast<uint8_t>(a1), static_cast<uint8_t>(a2), static_cast<uint8_t>(a3)};
     };
@@ -149,9 +147,16 @@ Address Expected(const Row& r, int i) {
     return {};
 }
 
-Param ParamOf(const Row& r) {
+inline Param ParamOf(const Row& r) {
     auto p = FindParam(r.name);
     return p ? *p : Param::Count;
 }
 
-}  // namespace
+// The row of the parameter named `name` (as the code's table names it).
+inline const Row* RowNamed(const std::string& name) {
+    for (const Row& r : kRows)
+        if (name == r.name) return &r;
+    return nullptr;
+}
+
+}  // namespace quorvane::test::pins

@@ -9,12 +9,12 @@
 #include <string>
 
 #include "ModelFixture.h"
+#include "ParamPins.h"
 #include "device/ParamTable.h"
 
 using namespace quorvane;
 using namespace quorvane::test;
-
-#include "ParamPins.h"
+using namespace quorvane::test::pins;
 
 // The code's table holds exactly these rows, each with this address at every index,
 // this bias, this list size and this index range; the master fields' lists agree.
