@@ -729,7 +729,10 @@ private slots:
         });
         rescue.start(8000);
         win->EditTimbreCommand[2]->click();
-        QVERIFY(quorvane::test::WaitFor([&] { return seen.size() >= 2 && !QApplication::activeModalWidget(); }));
+        // The patch editor itself is modal (to its opener) while shown.
+        QVERIFY(quorvane::test::WaitFor([&] {
+            return seen.size() >= 2 && !qobject_cast<frmTimbre*>(QApplication::activeModalWidget());
+        }));
         QTest::qWait(300);
         QCOMPARE(seen.size(), size_t(2));
         QCOMPARE(seen[0].title, QString("Timbre for Patch Part 2"));

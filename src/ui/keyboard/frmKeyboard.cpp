@@ -271,6 +271,7 @@ frmKeyboard::frmKeyboard(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidge
     : QDialog(parent), u220_(ctx.U220()), patch_(patch) {
     notes_ = new quorvane::ui::TestNotes(u220_, this);
     setWindowTitle(QStringLiteral("Quorvane / Key Range Editor"));
+    quorvane::ui::ModalToOpener(this);
 
     // The drawing stands on the window background, which is white like the keys.
     QPalette pal = palette();
