@@ -504,6 +504,7 @@ void frmMain::ConnectionOpened(const PortChoice& c) {
     PortChoice now = c;
     now.deviceId = u220_->DeviceID();
     keeper_->setConnection(now);
+    setWindowTitle(MainWindowTitle(now));
 }
 
 bool frmMain::Busy() const { return activating_ || waits_ > 0 || host_->activeWaits() > 0; }

@@ -68,6 +68,10 @@ bool OpenChoice(clsU220& model, const PortChoice& c, QString* error, bool openIn
     return ok;
 }
 
+QString MainWindowTitle(const PortChoice& c) {
+    return c.real() ? QStringLiteral("Quorvane") : QStringLiteral("Quorvane \u2014 virtual U-220");
+}
+
 PortChoice LoadLastChoice() {
     const auto settings = AppSettings();
     QSettings& s = *settings;

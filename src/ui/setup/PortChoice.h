@@ -43,6 +43,10 @@ int OutputIndexOf(quorvane::clsU220& model, const PortChoice& c);
 bool OpenChoice(quorvane::clsU220& model, const PortChoice& c, QString* error = nullptr, bool openIn = true,
                 bool openOut = true);
 
+// The main window's title for the connection in use: it says when the
+// built-in module is the one connected ("Quorvane — virtual U-220").
+QString MainWindowTitle(const PortChoice& c);
+
 // The last choice with which the module answered (defaults when none).
 PortChoice LoadLastChoice();
 void SaveLastChoice(const PortChoice& c);
