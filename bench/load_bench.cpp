@@ -112,8 +112,8 @@ Result RunOnce(int gapMs, double answerDelayMs) {
     midi::Ports ports = midi::CreatePorts([&host](std::function<void()> fn) { host.post(std::move(fn)); }, module);
     clsU220 u(host, std::move(ports.output), std::move(ports.input));
     u.RequestTimeout = std::chrono::milliseconds(10000);
-    u.OnNotResponding = [](const std::string& what) {
-        std::fprintf(stderr, "no answer: %s\n", what.c_str());
+    u.OnNotResponding = [](quorvane::RequestKind what) {
+        std::fprintf(stderr, "no answer to request kind %d\n", static_cast<int>(what));
         return false;
     };
     if (!u.MIDIOutput1->open(-1) || !u.MIDIInput1->open(0)) {

@@ -64,7 +64,7 @@ const char* clsU220::KindName(Kind k) {
         case Kind::TimbreData: return "Timbre Data";
         case Kind::RhythmCommon: return "Rhythm Common Data";
         case Kind::RhythmInst: return "Rhythm Inst Data";
-        case Kind::PatchName: return "Pacth Name in Memory";
+        case Kind::PatchName: return "Patch Name in Memory";
         case Kind::TimbreName: return "Timbre Name in Memory";
         case Kind::RhythmName: return "Rhythm Name in Memory";
         case Kind::PatchChange: return "Patch Change";
@@ -244,7 +244,7 @@ bool clsU220::Fetch(Kind k, int index, bool probe, Clock::time_point latest) {
         // went out meanwhile): what came is stale, so ask again.
         if (r->state == State::Answered) continue;
         ++timeouts_;
-        if (!OnNotResponding || !OnNotResponding(KindName(k))) return false;
+        if (!OnNotResponding || !OnNotResponding(k)) return false;
     }
 }
 
@@ -659,7 +659,7 @@ PatchChangeResult clsU220::PatchChange(int16_t PatchNo) {
         Await(r);
         if (r->state == State::Answered) break;
         ++timeouts_;
-        if (!OnNotResponding || !OnNotResponding(KindName(Kind::PatchChange))) {
+        if (!OnNotResponding || !OnNotResponding(Kind::PatchChange)) {
             lastError_ = "The module did not answer after the change to patch " + std::to_string(PatchNo) + ".";
             return PatchChangeResult::NoAnswer;
         }
@@ -728,7 +728,7 @@ bool clsU220::ReadRanges(const std::vector<std::pair<Address, int>>& pieces, Byt
             --quiet;
             continue;
         }
-        if (!OnNotResponding || !OnNotResponding(KindName(Kind::RawRange))) return false;
+        if (!OnNotResponding || !OnNotResponding(Kind::RawRange)) return false;
     }
     for (const Bytes& b : got) out.insert(out.end(), b.begin(), b.end());
     return true;

@@ -17,6 +17,7 @@
 #include "MonitorEvent.h"
 #include "ParamTable.h"
 #include "Protocol.h"
+#include "RequestKind.h"
 #include "midi/MidiPorts.h"
 
 namespace quorvane {
@@ -52,11 +53,11 @@ public:
     std::unique_ptr<midi::MIDIInput> MIDIInput1;
 
     // ---- owner's hooks ----------------------------------------------------
-    // Called when a request got no complete answer in time. `what` names the
-    // request ("Patch Data", ...). Return true to send it again (Retry), false to
-    // give up (Cancel): the get then returns the stored value and the block stays
-    // unread, so the next get asks again. Without a handler the get gives up.
-    std::function<bool(const std::string& what)> OnNotResponding;
+    // Called when a request got no complete answer in time, with what it asked
+    // for. Return true to send it again (Retry), false to give up (Cancel): the
+    // get then returns the stored value and the block stays unread, so the next
+    // get asks again. Without a handler the get gives up.
+    std::function<bool(RequestKind what)> OnNotResponding;
     // Asked while a raw memory read waits for the module: true once the user
     // has stopped the transfer. The read then gives up at once, without a
     // retry and without OnNotResponding. Call Host::notify() when it turns true.
@@ -235,7 +236,7 @@ private:
         int size;
         int nibbles;  // leading bytes of the segment that must be nibbles (0..15)
     };
-    enum class Kind { MasterSetup, PatchData, TimbreData, RhythmCommon, RhythmInst, PatchName, TimbreName, RhythmName, PatchChange, RawRange };
+    using Kind = RequestKind;
     enum class State { Queued, Open, Answered, TimedOut };
     // One request from the moment it is queued until its answer is complete or
     // its time is up. The caller that queued it holds it too and so learns what

@@ -138,7 +138,7 @@ TEST_F(VirtualModuleTest, ANoisyLineNeverStoresAWrongValue) {
         return 0;
     });
     model->RequestTimeout = 100ms;
-    model->OnNotResponding = [](const std::string&) { return true; };  // Retry
+    model->OnNotResponding = [](RequestKind) { return true; };  // Retry
     for (Param p : AllParams()) {
         int first;
         const int count = Indexes(p, first);
@@ -159,7 +159,7 @@ TEST_F(VirtualModuleTest, ASilentModuleEndsInTheCallbackWithinTheLimit) {
         return 0;
     });
     bool asked = false;
-    model->OnNotResponding = [&](const std::string&) {
+    model->OnNotResponding = [&](RequestKind) {
         asked = true;
         return false;
     };
@@ -181,7 +181,7 @@ TEST_F(VirtualModuleTest, LateAnswersAreStillPlacedWithoutATimeOut) {
         e.setFaults(f);
         return 0;
     });
-    model->OnNotResponding = [](const std::string&) { return false; };
+    model->OnNotResponding = [](RequestKind) { return false; };
     for (int round = 0; round < 5; ++round) {
         model->InvalidateAll();
         for (Param p : AllParams()) {

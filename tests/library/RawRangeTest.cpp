@@ -58,8 +58,8 @@ TEST_F(RawRangeTest, ReadsPiecesAndAsksAgainOnlyForWhatIsMissing) {
         lose.clear();
         for (int p : c.losePieces) lose.push_back(pieces[p].first);
         int asked = 0;
-        model->OnNotResponding = [&](const std::string& what) {
-            EXPECT_EQ(what, "Memory Data");
+        model->OnNotResponding = [&](RequestKind what) {
+            EXPECT_EQ(what, RequestKind::RawRange);
             ++asked;
             return c.userRetries;
         };

@@ -231,9 +231,9 @@ TEST_F(TransferTest, CancelOrASilentModuleLeaveNoFile) {
         const std::string path = (dir / "cancelled.syx").string();
         Transfer t(*model, host);
         int steps = 0, asked = 0;
-        model->OnNotResponding = [&](const std::string& what) {
+        model->OnNotResponding = [&](RequestKind what) {
             ++asked;
-            EXPECT_EQ(what, "Memory Data");
+            EXPECT_EQ(what, RequestKind::RawRange);
             return false;
         };
         t.onProgress = [&](const Progress&) {

@@ -175,6 +175,49 @@ inline QString ListTipFault(QWidget* window) {
     return {};
 }
 
+// ---- every list of an editor, picked once -------------------------------------
+
+// The name a test gives an editor's list: its frame's title and its accessible
+// name ("Vib/Delay Time"), or the accessible name alone outside a frame.
+inline QString ListKey(QComboBox* c) {
+    QString frame;
+    for (QWidget* w = c->parentWidget(); w && !w->isWindow(); w = w->parentWidget())
+        if (w->inherits("QGroupBox")) {
+            frame = w->property("title").toString() + QLatin1Char('/');
+            break;
+        }
+    return frame + c->accessibleName();
+}
+
+// An entry next to the one shown: one up (one down at the end of the list, or
+// when `down` asks for it and there is one below).
+inline int NeighbourEntry(QComboBox* c, bool down = false) {
+    const int at = c->currentIndex();
+    if (down && at > 0) return at - 1;
+    return at + 1 < c->count() ? at + 1 : at - 1;
+}
+
+// Picks entry `pick` in `c` and looks at what reached the module: exactly one
+// data set, at `at`, carrying `byte`. The fault in words, empty when none.
+inline QString PickFault(midi::VirtualU220& vm, QComboBox* c, int pick, Address at, int byte) {
+    vm.clearReceived();
+    c->setCurrentIndex(pick);
+    QCoreApplication::processEvents();
+    const auto ds = DataSets(vm.received());
+    const QString key = ListKey(c);
+    if (ds.size() != 1) return QStringLiteral("%1: %2 data sets instead of one").arg(key).arg(ds.size());
+    auto hex = [](const Bytes& b) {
+        QStringList l;
+        for (uint8_t x : b) l << QStringLiteral("%1").arg(x, 2, 16, QLatin1Char('0'));
+        return l.join(QLatin1Char(' '));
+    };
+    if (!(ds[0].address == at) || ds[0].data != Bytes{static_cast<uint8_t>(byte)})
+        return QStringLiteral("%1: sent %2 = %3, expected %4 = %5")
+            .arg(key, QString::fromStdString(ds[0].address.toString()), hex(ds[0].data),
+                 QString::fromStdString(at.toString()), hex(Bytes{static_cast<uint8_t>(byte)}));
+    return {};
+}
+
 // ---- message boxes -----------------------------------------------------------
 
 // Watches for message boxes and answers each one: the decider sees the box and
@@ -243,7 +286,7 @@ class SilentModule {
 public:
     explicit SilentModule(VirtualRig& rig) : rig_(rig), timeout_(rig.u220().RequestTimeout) {
         rig.u220().RequestTimeout = std::chrono::milliseconds(50);
-        rig.u220().OnNotResponding = [this](const std::string&) {
+        rig.u220().OnNotResponding = [this](RequestKind) {
             ++asked;
             return false;
         };

@@ -1,6 +1,9 @@
 // Key range editor against the built-in virtual module and a real patch editor:
 // the drawn geometry, the drag rules of both handles, and what reaches the
 // module while a handle is dragged.
+#include <QAction>
+#include <QMenuBar>
+#include <QMenu>
 #include <QComboBox>
 #include <QDir>
 #include <QUndoStack>
@@ -257,6 +260,60 @@ private slots:
         }
         patch->KeyRangeLowCombo[1]->setCurrentIndex(40);
         QCOMPARE(patch->History()->Stack()->count(), 2);
+    }
+
+    // At a real module's pace: the key range editor's Edit menu works on the
+    // patch editor's history at once, a drag among its steps: Ctrl+Z there
+    // sends the key the drag started from and puts the bar back, Ctrl+Shift+Z
+    // the dragged key again; the patch editor's list shows each.
+    void undoAndRedoInTheKeyRangeEditor() {
+        setRange(2, 60, 72);
+        patch->History()->Clear();
+        auto w = open();
+        quorvane::test::RealModulePace pace(*rig);
+        QVERIFY(w->MenuBar);
+        QCOMPARE(w->MenuBar->actions().size(), 1);
+        QMenu* edit = w->MenuBar->actions()[0]->menu();
+        QCOMPARE(w->MenuBar->actions()[0]->text(), QString("&Edit"));
+        QAction* undo = edit->actions().value(0);
+        QAction* redo = edit->actions().value(1);
+        QVERIFY(undo && redo);
+        QCOMPARE(undo->shortcut(), QKeySequence(QKeySequence::Undo));
+        QCOMPARE(redo->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+        QVERIFY(!undo->isEnabled());
+        const QRect before = w->KeyRange[2];
+
+        QWidget* h = w->LeftHandle[2];
+        QTest::mousePress(h, Qt::LeftButton, {}, QPoint(2, 5));
+        for (int x : {20, 40, 60, 80}) move(h, 2 + x - (h->x() - kb(5520)), Qt::LeftButton);
+        QTest::mouseRelease(h, Qt::LeftButton, {}, QPoint(2, 5));
+        const int dragged = w->RangeLow[2];
+        QVERIFY(dragged > 62);
+        const QRect after = w->KeyRange[2];
+        QVERIFY(undo->isEnabled());
+        QVERIFY(undo->text().startsWith("&Undo "));
+        rig->u220().MIDIOutput1->flush();
+
+        struct Step {
+            bool redo;
+            int key;
+            QRect bar;
+        };
+        for (const Step& st : {Step{false, 60, before}, Step{true, dragged, after}}) {
+            rig->vm->clearReceived();
+            quorvane::test::PressUndo(w.get(), st.redo);
+            rig->u220().MIDIOutput1->flush();
+            QVERIFY(quorvane::test::WaitFor([&] { return !sent().empty(); }, 5000));
+            QTest::qWait(100);
+            const auto ds = sent();
+            QCOMPARE(ds.size(), size_t(1));
+            QVERIFY(ds[0].address == ParamAddress(Param::PatchPartKeyRangeLow, 2));
+            QCOMPARE(ds[0].data, Bytes{uint8_t(st.key)});
+            QCOMPARE(int(w->RangeLow[2]), st.key);
+            QCOMPARE(w->KeyRange[2], st.bar);
+            QCOMPARE(patch->KeyRangeLowCombo[2]->currentIndex(), st.key);
+        }
+        QCOMPARE(pace.lost(), uint64_t(0));
     }
 
     // A click on a key plays it on the channel of every part whose range

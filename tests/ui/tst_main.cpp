@@ -173,7 +173,7 @@ void tst_Main::startUpListsPatchesAndSelectsPatchOne() {
     auto vm = std::make_shared<midi::VirtualU220>();
     auto w = MakeMain(vm);
     QVERIFY(StartAndLoad(*w));
-    QCOMPARE(w->windowTitle(), QStringLiteral("Quorvane"));
+    QCOMPARE(w->windowTitle(), QString::fromUtf8("Quorvane \u2014 virtual U-220"));  // the built-in module
     QCOMPARE(w->pnameListBox->count(), 64);
     QCOMPARE(w->pnameListBox->item(0)->text(), "P-01   " + ModulePatchName(*vm, 1));
     QCOMPARE(w->pnameListBox->item(63)->text(), "P-64   " + ModulePatchName(*vm, 64));

@@ -1,7 +1,11 @@
 // The MIDI monitor: what it shows of a real exchange with the virtual module
 // at a real module's pace, the size cap, pause and clear, copy and save, the
 // View menu, the value lists it shares with the editors, and the console log.
+// Mouse clicks go through the window system, as a user's do: a window blocked
+// by a modal one does not get them.
+#define QTEST_QPA_MOUSE_HANDLING
 #include <QAction>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
@@ -11,6 +15,7 @@
 #include <QLoggingCategory>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -81,6 +86,23 @@ void SetFaults(VirtualRig& rig, double damage, double foreign) {
 QStringList captured;
 void Capture(QtMsgType, const QMessageLogContext& ctx, const QString& msg) {
     captured << QString::fromLatin1(ctx.category ? ctx.category : "") + ": " + msg;
+}
+
+// Runs `fn` once a shown window of type T is the modal window in front and
+// `ready` holds for it (its opener's exec() starts only after the opening has
+// let events run; a window filling itself waits in a loop of its own, which
+// `fn` must not run inside).
+template <class T>
+void WhenInFront(QObject* owner, std::function<void(T*)> fn, std::function<bool(T*)> ready = nullptr) {
+    auto* timer = new QTimer(owner);
+    QObject::connect(timer, &QTimer::timeout, owner, [timer, fn, ready] {
+        auto* x = qobject_cast<T*>(QApplication::activeModalWidget());
+        if (!x || !x->isVisible() || (ready && !ready(x))) return;
+        timer->stop();
+        timer->deleteLater();
+        fn(x);
+    });
+    timer->start(20);
 }
 
 }  // namespace
@@ -301,6 +323,153 @@ private slots:
         QVERIFY(mon->isVisible());
         const QSize s = mon->sizeHint();
         QVERIFY(s.width() >= 600 && s.width() <= 1366 && s.height() >= 300 && s.height() <= 768 - 60);
+    }
+
+    // The editors are modal to the main window only: while the patch editor
+    // and the timbre editor above it wait on a module at a real pace, the
+    // monitor still takes clicks (pause, resume, copy), and each window beneath
+    // the editor in front takes none. Clicks go through the window system, as
+    // a user's do, which drops those for a blocked window.
+    void staysUsableWhileEditorsAreOpen() {
+        auto vm = std::make_shared<midi::VirtualU220>();
+        auto w = MakeRealisticMain(vm, 40);
+        w->mnuViewMIDIMonitor->trigger();
+        QPointer<frmMonitor> mon = w->MIDIMonitor();
+        QVERIFY(mon);
+        QVERIFY(w->Load());
+        w->show();
+        QVERIFY(WaitFor([&] { return w->cmdEditPatch->isVisible() && !w->Activating(); }, 60000));
+        vm->setRealistic(kRealAnswerDelayMs, kRealMinGapMs);
+        auto click = [](QWidget* b) { QTest::mouseClick(b, Qt::LeftButton, {}, b->rect().center()); };
+        const bool chorus = w->ChorusCheck->isChecked();
+        QStringList seen;  // what each step found, in order
+        const auto filled = [](auto* editor) { return !editor->Updating; };
+        WhenInFront<frmPatch>(this, [&](frmPatch* patch) {
+            seen << (patch->windowModality() == Qt::WindowModal ? "patch editor window-modal" : "patch editor application-modal");
+            click(mon->PauseButton);
+            seen << (mon->PauseButton->isChecked() ? "paused" : "pause ignored");
+            click(w->ChorusCheck);
+            seen << (w->ChorusCheck->isChecked() == chorus ? "main window blocked" : "main window took a click");
+            // While the timbre editor reads, at 400 ms an answer.
+            WhenInFront<frmTimbre>(this, [&, patch](frmTimbre*) {
+                click(mon->PauseButton);
+                seen << (mon->PauseButton->isChecked() ? "resume ignored" : "resumed");
+                QApplication::clipboard()->clear();
+                click(mon->CopyButton);
+                seen << (QApplication::clipboard()->text().contains("request: ") ? "copied" : "copy ignored");
+                const bool sync = patch->SyncPartCheck->isChecked();
+                click(patch->SyncPartCheck);
+                seen << (patch->SyncPartCheck->isChecked() == sync ? "patch editor blocked" : "patch editor took a click");
+                WhenInFront<frmTimbre>(this, [&](frmTimbre* timbre) {
+                    timbre->EndButton->click();
+                    WhenInFront<frmPatch>(this, [](frmPatch* p) { p->EndCommand->click(); }, filled);
+                }, filled);
+            });
+            patch->EditTimbreCommand[1]->click();
+        }, filled);
+        // Whatever happens above, every editor is closed within a minute.
+        QTimer rescue;
+        connect(&rescue, &QTimer::timeout, this, [&] {
+            if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) d->done(QDialog::Rejected);
+        });
+        rescue.start(60000);
+        w->cmdEditPatch->click();
+        rescue.stop();
+        QCOMPARE(seen, (QStringList{"patch editor window-modal", "paused", "main window blocked", "resumed", "copied",
+                                    "patch editor blocked"}));
+        QCOMPARE(vm->withEmulator([](auto& e) { return e.stats().lostToGap; }), uint64_t(0));
+    }
+
+    // The monitor opens inside the screen, whole, with its counts in full.
+    void opensInsideTheScreenWithItsCountsWhole() {
+        auto vm = std::make_shared<midi::VirtualU220>();
+        auto w = MakeRealisticMain(vm, 0);
+        QVERIFY(w->Load());
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        const QRect screen = w->screen()->availableGeometry();
+        w->move(screen.right() - w->width() / 2, screen.top() + 40);  // half off the right edge
+        w->mnuViewMIDIMonitor->trigger();
+        frmMonitor* mon = w->MIDIMonitor();
+        QVERIFY(QTest::qWaitForWindowExposed(mon));
+        const QRect area = mon->screen()->availableGeometry();
+        auto inside = [&] {
+            const QRect f = mon->frameGeometry();
+            return area.contains(f) ? QString() : QString("%1,%2 %3x%4 on %5x%6").arg(f.x()).arg(f.y()).arg(f.width())
+                                                      .arg(f.height()).arg(area.width()).arg(area.height());
+        };
+        QCOMPARE(inside(), QString());
+        // Left last time where its title bar is on the screen but most of it is not.
+        mon->move(area.right() - 200, area.bottom() - 100);
+        mon->close();
+        w->mnuViewMIDIMonitor->trigger();
+        QVERIFY(QTest::qWaitForWindowExposed(mon));
+        QCOMPARE(inside(), QString());
+        // The longest count there is: lines dropped, paused with lines waiting.
+        MonitorLog& log = *w->MIDIMonitorLog;
+        log.setCap(9999);
+        for (int i = 0; i < 12345; ++i) log.add(Sent(i));
+        log.flush();
+        mon->PauseButton->click();
+        for (int i = 0; i < 9999; ++i) log.add(Sent(i));
+        QCoreApplication::processEvents();
+        QLabel* count = mon->CountLabel;
+        QVERIFY(count->text().contains("dropped") && count->text().contains("waiting"));
+        const QRect need = count->fontMetrics().boundingRect(count->contentsRect(), count->alignment() | Qt::TextWordWrap, count->text());
+        QVERIFY2(count->contentsRect().contains(need) && count->isVisible(),
+                 qPrintable(QString("needs %1x%2, has %3x%4").arg(need.width()).arg(need.height())
+                                .arg(count->contentsRect().width()).arg(count->contentsRect().height())));
+        mon->PauseButton->click();
+    }
+
+    // The view follows new lines while it shows the last one; scrolled up, it
+    // keeps the line the user reads at the top, also while older lines are
+    // dropped; back at the end it follows again.
+    void followsTheEndOnlyWhileScrolledThere() {
+        MonitorLog log;
+        log.setCap(1000);
+        frmMonitor win(log);
+        win.resize(600, 300);
+        QVERIFY(ShowAndActivate(win));
+        QTableView* view = win.MessageView;
+        QScrollBar* bar = view->verticalScrollBar();
+        int n = 0;
+        auto addLines = [&](int count) {
+            for (int i = 0; i < count; ++i) log.add({MonitorEvent::Kind::Sent, {0xC0, uint8_t(n++ % 64)}});
+            log.flush();
+            QCoreApplication::processEvents();
+        };
+        auto lastShown = [&] {
+            const QModelIndex last = log.index(log.rowCount() - 1, 0);
+            return view->viewport()->rect().contains(view->visualRect(last));
+        };
+        for (int batch = 0; batch < 5; ++batch) {
+            addLines(150);
+            QVERIFY2(lastShown(), qPrintable(QString("batch %1").arg(batch)));
+        }
+        bar->setValue(bar->maximum() / 2);  // the user scrolls up
+        QCoreApplication::processEvents();
+        const int row = view->rowAt(0);
+        const QString reading = log.lineText(row);
+        addLines(150);
+        QCOMPARE(log.lineText(view->rowAt(0)), reading);  // not dropped yet: 750 + 150 lines
+        addLines(300);  // 200 older lines dropped: the line read moves up the table
+        QCOMPARE(log.droppedLines(), quint64(200));
+        QCOMPARE(view->rowAt(0), row - 200);
+        QCOMPARE(log.lineText(view->rowAt(0)), reading);
+        QVERIFY(!lastShown());
+        bar->setValue(bar->maximum());  // back at the end
+        QCoreApplication::processEvents();
+        for (int batch = 0; batch < 3; ++batch) {
+            addLines(150);
+            QVERIFY2(lastShown(), qPrintable(QString("after return, batch %1").arg(batch)));
+        }
+        // Closed at the end (it is kept) while lines come, and opened again: at the end still.
+        win.close();
+        addLines(150);
+        QVERIFY(ShowAndActivate(win));
+        addLines(150);
+        QVERIFY(lastShown());
     }
 
     // Every list of the three editors shows the value as the monitor names it:

@@ -12,8 +12,10 @@
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
+#include <map>
 
 #include "device/NameCodec.h"
+#include "device/ParamPins.h"
 #include "device/ParamTable.h"
 #include "ui/UiTestSupport.h"
 #include "ui/keyboard/frmKeyboard.h"
@@ -154,6 +156,78 @@ private slots:
         expectOneWrite(Param::PatchRhythmLevelBoostSw, 0, 1);
         win->KeyRangeLowCombo[4]->setCurrentIndex(21);  // as the key range editor does
         expectOneWrite(Param::PatchPartKeyRangeLow, 4, 21);
+    }
+
+    // Every list of the window, picked once: exactly one data set goes out, at
+    // the address that the hand-written map gives the parameter the list's
+    // label names, carrying the entry's byte.
+    void everyListWritesItsOwnParameter() {
+        using namespace quorvane::test::pins;
+        std::map<QString, std::pair<const Row*, int>> expected;  // list -> parameter, part
+        auto expect = [&](const QString& list, const std::string& param, int index) {
+            const Row* r = RowNamed(param);
+            QVERIFY2(r, param.c_str());
+            expected[list] = {r, index};
+        };
+        const char* const common[][2] = {
+            {"Chorus/Chorus type", "PatchCommonChorusType"},
+            {"Chorus/Chorus out mode", "PatchCommonChorusOutMode"},
+            {"Chorus/Chorus delay", "PatchCommonChorusDelay"},
+            {"Chorus/Chorus level", "PatchCommonChorusLevel"},
+            {"Chorus/Chorus rate", "PatchCommonChorusRate"},
+            {"Chorus/Chorus depth", "PatchCommonChorusDepth"},
+            {"Chorus/Chorus feedback", "PatchCommonChorusFeedback"},
+            {"Reverb/Reverb type", "PatchCommonReverbType"},
+            {"Reverb/Reverb time", "PatchCommonReverbTime"},
+            {"Reverb/Reverb level", "PatchCommonReverbLevel"},
+            {"Reverb/Reverb delay feedback", "PatchCommonReverbDelayFeedback"},
+            {"Rhythm Part/Rhythm setup", "PatchRhythmRhythmSetup"},
+            {"Rhythm Part/Rhythm voice reserve", "PatchRhythmVoiceReserve"},
+            {"Rhythm Part/Rhythm receive channel", "PatchRhythmReceiveChannel"},
+            {"Rhythm Part/Rhythm level", "PatchRhythmLevel"},
+            {"Rhythm Part/Rhythm level boost switch", "PatchRhythmLevelBoostSw"},
+            {"Rhythm Part/Rhythm Rx volume", "PatchRhythmRxVolume"},
+            {"Rhythm Part/Rhythm Rx hold", "PatchRhythmRxHold"},
+        };
+        for (const auto& c : common) expect(c[0], c[1], 0);
+        for (int i = 1; i <= 3; ++i) {
+            const QString list = QString("Control Parameters/Control parameter %1 ").arg(i);
+            expect(list + "controller", "PatchCommonParam" + std::to_string(i), 0);
+            expect(list + "destination", "PatchCommonParam" + std::to_string(i) + "Param", 0);
+        }
+        const char* const part[][2] = {
+            {"timbre", "PatchPartTimbreNumber"},   {"voice reserve", "PatchPartVoiceReserve"},
+            {"receive channel", "PatchPartReceiveChannel"}, {"key low", "PatchPartKeyRangeLow"},
+            {"key high", "PatchPartKeyRangeHi"},   {"velocity level", "PatchPartVeloLevel"},
+            {"velocity threshold", "PatchPartVeloThreshold"}, {"level", "PatchPartLevel"},
+            {"output assign", "PatchPartOutputAssign"}, {"pan", "PatchPartPan"},
+            {"Rx volume", "PatchPartRxVolume"},    {"Rx pan", "PatchPartRxPan"},
+            {"Rx hold", "PatchPartRxHold"},
+        };
+        for (int p = 1; p <= 6; ++p)
+            for (const auto& c : part) expect(QString("Part %1 %2").arg(p).arg(c[0]), c[1], p);
+        QCOMPARE(expected.size(), size_t(17 + 7 + 6 * 13));
+
+        QStringList faults;
+        for (QComboBox* c : win->findChildren<QComboBox*>()) {
+            const auto e = expected.find(quorvane::test::ListKey(c));
+            if (e == expected.end()) {
+                faults << quorvane::test::ListKey(c) + ": a list this test does not know";
+                continue;
+            }
+            const Row& r = *e->second.first;
+            // A low key moves down, so that it stays at or below the high one; a
+            // voice reserve down, so that the shared 30 voices are not used up.
+            const bool down = e->first.endsWith("key low") || e->first.endsWith("voice reserve");
+            const int pick = quorvane::test::NeighbourEntry(c, down);
+            const QString fault = quorvane::test::PickFault(*rig->vm, c, pick, Expected(r, e->second.second), pick + r.bias);
+            if (!fault.isEmpty()) faults << fault;
+            expected.erase(e);
+        }
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+        QStringList missed;
+        for (const auto& [list, row] : expected) missed << list;
+        QVERIFY2(missed.isEmpty(), qPrintable("lists not found: " + missed.join(", ")));
     }
 
     void wheelOverAnUnfocusedListEditsNothing() {
@@ -655,7 +729,10 @@ private slots:
         });
         rescue.start(8000);
         win->EditTimbreCommand[2]->click();
-        QVERIFY(quorvane::test::WaitFor([&] { return seen.size() >= 2 && !QApplication::activeModalWidget(); }));
+        // The patch editor itself is modal (to its opener) while shown.
+        QVERIFY(quorvane::test::WaitFor([&] {
+            return seen.size() >= 2 && !qobject_cast<frmTimbre*>(QApplication::activeModalWidget());
+        }));
         QTest::qWait(300);
         QCOMPARE(seen.size(), size_t(2));
         QCOMPARE(seen[0].title, QString("Timbre for Patch Part 2"));

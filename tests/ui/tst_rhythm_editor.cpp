@@ -6,6 +6,9 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <map>
+
+#include "device/ParamPins.h"
 #include "UiTestSupport.h"
 #include "ui/rhythm/frmRhythm.h"
 
@@ -47,6 +50,58 @@ private slots:
     void cleanup() {
         ctx.reset();
         rig.reset();
+    }
+
+    // Every list of the window, picked once: the instrument list sends nothing;
+    // each other list exactly one data set, at the address that the
+    // hand-written map gives the parameter its label names (for the
+    // instrument shown), with the entry's byte.
+    void everyListWritesItsOwnParameter() {
+        using namespace quorvane::test::pins;
+        std::map<QString, std::pair<const Row*, bool>> expected;  // list -> parameter, of the instrument
+        expected["Setup/Bender Range Lower"] = {RowNamed("RhythmSetupCommonBenderRangeLower"), false};
+        expected["Setup/Bender Range Upper"] = {RowNamed("RhythmSetupCommonBenderRangeHigher"), false};
+        const char* const inst[][2] = {
+            {"Tone Media", "ToneMedia"},           {"Tone Number", "ToneNumber"},
+            {"Source Key", "SourceKey"},           {"Mute Inst", "MuteInst"},
+            {"Inst Level", "InstLevel"},           {"Velocity Sens", "VelocitySens"},
+            {"Env Mode", "EnvMode"},               {"Env Attack Rate", "EnvAttackRate"},
+            {"Env Decay Rate", "EnvDecayRate"},    {"Env Release Rate", "EnvReleaseRate"},
+            {"Pitch Shift Coarse", "PitchShiftCoarse"}, {"Pitch Shift Fine", "PitchShiftFine"},
+            {"Channel After Sens", "ChannelAfterSens"}, {"Poly After Sens", "PolyAfterSens"},
+            {"Random", "Random"},                  {"Auto Bend Depth", "AutoBendDepth"},
+            {"Auto Bend Rate", "AutoBendRate"},    {"Detune Depth", "DetuneDepth"},
+            {"Output Assign", "OutputAssign"},     {"Pan", "Pan"},
+        };
+        for (const auto& l : inst)
+            expected[QString("Instrument/") + l[0]] = {RowNamed(std::string("RhythmSetupInst") + l[1]), true};
+        for (const auto& [list, row] : expected) QVERIFY2(row.first, qPrintable(list));
+
+        frmRhythm w(*ctx);
+        QVERIFY(ShowAndActivate(w));
+        rig->vm->clearReceived();
+        const int instNo = 7;  // "F#2"
+        w.InstCombo->setCurrentIndex(instNo);
+        QCoreApplication::processEvents();
+        QVERIFY(Sent().empty());
+        QStringList faults;
+        for (QComboBox* c : w.findChildren<QComboBox*>()) {
+            if (c == w.InstCombo) continue;
+            const auto e = expected.find(ListKey(c));
+            if (e == expected.end()) {
+                faults << ListKey(c) + ": a list this test does not know";
+                continue;
+            }
+            const Row& r = *e->second.first;
+            const int pick = NeighbourEntry(c);
+            const QString fault = PickFault(*rig->vm, c, pick, Expected(r, e->second.second ? instNo : 0), pick + r.bias);
+            if (!fault.isEmpty()) faults << fault;
+            expected.erase(e);
+        }
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+        QStringList missed;
+        for (const auto& [list, row] : expected) missed << list;
+        QVERIFY2(missed.isEmpty(), qPrintable("lists not found: " + missed.join(", ")));
     }
 
     // Opening shows "B1"; "C2" shows instrument 1 and reads its block once.

@@ -54,6 +54,10 @@ private slots:
     void cancelEndsEvenDuringTheProbe();
     void remembersTheLastWorkingChoiceByName_data();
     void remembersTheLastWorkingChoiceByName();
+    void notRespondingSaysWhatWasAskedInWords();
+    void missingPortsAreSaidAndKeptUntilOthersArePicked_data();
+    void missingPortsAreSaidAndKeptUntilOthersArePicked();
+    void titleSaysWhenTheBuiltInModuleIsConnected();
 };
 
 void tst_Setup::listsAndDefaults() {
@@ -229,6 +233,140 @@ void tst_Setup::remembersTheLastWorkingChoiceByName() {
     QCOMPARE(d.spinSendGap->maximum(), 200);
     QVERIFY(HasLabel(d, "&Pause between messages"));
     if (moved) QCOMPARE(d.ComboMidiIn->currentIndex(), 1);  // right after the built-in module
+}
+
+// The interface that worked last time is unplugged at the next start: the
+// dialog names its ports, offers the built-in module, and Ok on that keeps
+// the interface remembered, unless the user picked in the port lists.
+void tst_Setup::missingPortsAreSaidAndKeptUntilOthersArePicked_data() {
+    QTest::addColumn<bool>("pickIn");   // the user picks the built-in module in the MIDI In list
+    QTest::addColumn<bool>("pickOut");  // ... in the MIDI Out list
+    QTest::newRow("Ok as offered: both kept") << false << false;
+    QTest::newRow("built-in module picked for In: Out kept") << true << false;
+    QTest::newRow("built-in module picked for both: both given up") << true << true;
+}
+
+void tst_Setup::missingPortsAreSaidAndKeptUntilOthersArePicked() {
+    QFETCH(bool, pickIn);
+    QFETCH(bool, pickOut);
+    ui::AppSettings()->clear();
+    ui::PortChoice interface;
+    interface.in = "Interface In";
+    interface.out = "Interface Out";
+    interface.virtualIn = interface.virtualOut = false;
+    interface.deviceId = 4;
+    ui::SaveLastChoice(interface);
+    auto sys = std::make_shared<NamedMidiSystem>();
+    sys->unplug();
+    VirtualRig rig(false);
+    auto ports = NamedPorts(rig.vm, sys, [&](std::function<void()> f) { rig.host.post(std::move(f)); });
+    clsU220 model(rig.host, std::move(ports.output), std::move(ports.input));
+    frmMIDISetupForm d(model);
+    const QString builtIn = QString::fromLatin1(midi::VirtualU220::kDeviceName);
+    QCOMPARE(d.ComboMidiIn->currentText(), builtIn);
+    QCOMPARE(d.ComboMidiOut->currentText(), builtIn);
+    const QString said = d.lblStatus->text();
+    QVERIFY2(said.contains("MIDI In \"Interface In\"") && said.contains("MIDI Out \"Interface Out\"") &&
+                 said.contains("built-in U-220 is selected"),
+             qPrintable(said));
+    if (pickIn) emit d.ComboMidiIn->activated(0);
+    if (pickOut) emit d.ComboMidiOut->activated(0);
+    d.comboDeviceID->setCurrentIndex(16);  // the built-in module answers as "17"
+    d.show();
+    d.cmdOK->click();
+    QCOMPARE(d.result(), int(QDialog::Accepted));
+    const ui::PortChoice kept = ui::LoadLastChoice();
+    QCOMPARE(kept.virtualIn, pickIn);
+    QCOMPARE(kept.in, pickIn ? QString() : QString("Interface In"));
+    QCOMPARE(kept.virtualOut, pickOut);
+    QCOMPARE(kept.out, pickOut ? QString() : QString("Interface Out"));
+    QCOMPARE(kept.deviceId, 16);  // what was chosen besides the ports is remembered
+
+    // Plugged in again: the next start offers what was kept, and says nothing.
+    sys->plugIn();
+    frmMIDISetupForm again(model);
+    QCOMPARE(again.ComboMidiIn->currentText(), pickIn ? builtIn : QString("Interface In"));
+    QCOMPARE(again.ComboMidiOut->currentText(), pickOut ? builtIn : QString("Interface Out"));
+    QCOMPARE(again.lblStatus->text(), QString());
+}
+
+// The main window's title says when the built-in module is connected, and
+// no longer once the module's own ports are chosen from File > MIDI Setup.
+void tst_Setup::titleSaysWhenTheBuiltInModuleIsConnected() {
+    ui::AppSettings()->clear();
+    auto sys = std::make_shared<NamedMidiSystem>();
+    sys->module->withEmulator([](auto& e) {
+        e.setDeviceId(16);
+        return 0;
+    });
+    ui::frmMainOptions o;
+    o.makePorts = [sys](std::shared_ptr<midi::VirtualU220> vm, midi::PostFn post) {
+        return NamedPorts(std::move(vm), sys, std::move(post));
+    };
+    o.runSetup = [](frmMIDISetupForm& d) {
+        d.cmdOK->click();
+        return d.result();
+    };
+    o.runSetupAgain = [](frmMIDISetupForm& d) {
+        for (QComboBox* c : {d.ComboMidiIn, d.ComboMidiOut}) {
+            const int i = c->findText(c == d.ComboMidiIn ? "Interface In" : "Interface Out");
+            c->setCurrentIndex(i);
+            emit c->activated(i);
+        }
+        d.cmdOK->click();
+        return d.result();
+    };
+    ui::frmMain w(o);
+    QVERIFY(w.Load());
+    QCOMPARE(w.windowTitle(), QString::fromUtf8("Quorvane \u2014 virtual U-220"));
+    QVERIFY(WaitFor([&] { return !w.Activating(); }, 60000));
+    w.mnuFileMIDISetup->trigger();
+    QCOMPARE(w.windowTitle(), QString("Quorvane"));
+    QCOMPARE(ui::LoadLastChoice().in, QString("Interface In"));
+}
+
+// Every kind of request the model makes, left unanswered: the model hands the
+// window the kind, and the advice under the box's first line words it.
+void tst_Setup::notRespondingSaysWhatWasAskedInWords() {
+    struct Case {
+        const char* words;
+        std::function<void(clsU220&)> prepare;  // runs while the module still answers
+        std::function<void(clsU220&)> ask;
+    };
+    const auto none = [](clsU220&) {};
+    const Case cases[] = {
+        {"the master setup", none, [](clsU220& m) { m.MasterSetupLCD(); }},
+        {"the patch being edited", none, [](clsU220& m) { m.PatchCommonPatchName(); }},
+        {"the timbres of the patch being edited", none, [](clsU220& m) { m.TimbreTimbreName(2); }},
+        {"the rhythm setup", none, [](clsU220& m) { m.RhythmSeupCommonSetupName(); }},
+        {"a rhythm instrument", none, [](clsU220& m) { m.RhythmSetupInstInstLevel(35); }},
+        {"a patch name", none, [](clsU220& m) { m.MemoryPatchName(7); }},
+        {"a timbre name", none, [](clsU220& m) { m.MemoryTimbreName(9); }},
+        {"a rhythm setup name", none, [](clsU220& m) { m.MemoryRhythmName(3); }},
+        // The Rx channel and the name to compare with are read first.
+        {"the confirmation of a patch change", [](clsU220& m) { m.MasterSetupLCD(), m.MemoryPatchName(4); },
+         [](clsU220& m) { m.PatchChange(4); }},
+        {"memory data", none, [](clsU220& m) {
+             Bytes out;
+             m.ReadRange(PatchMemoryAddress(2), 24, out);
+         }},
+    };
+    for (const Case& c : cases) {
+        VirtualRig rig;
+        c.prepare(rig.u220());
+        rig.u220().RequestTimeout = std::chrono::milliseconds(50);
+        SetSilent(*rig.vm, true);
+        QStringList advice;
+        rig.u220().OnNotResponding = [&](RequestKind what) {
+            advice << ui::NotRespondingAdvice(ui::PortChoice{}, what);
+            return false;
+        };
+        c.ask(rig.u220());
+        QVERIFY2(!advice.isEmpty(), c.words);
+        const QString expected = QStringLiteral("No answer came to the request for %1.\n").arg(QLatin1String(c.words));
+        QVERIFY2(advice.first().startsWith(expected), qPrintable(expected + " | " + advice.first()));
+        QVERIFY(!advice.join(' ').contains(QLatin1String("Pacth")));
+    }
 }
 
 QTEST_MAIN(tst_Setup)

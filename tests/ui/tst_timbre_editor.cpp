@@ -9,8 +9,10 @@
 #include <QTest>
 #include <QTimer>
 #include <QUndoStack>
+#include <map>
 
 #include "UiTestSupport.h"
+#include "device/ParamPins.h"
 #include "ui/patch/frmPatch.h"
 #include "ui/timbre/frmTimbre.h"
 
@@ -214,6 +216,64 @@ private slots:
         TurnWheel(c);
         QCOMPARE(c->currentIndex(), before + 1);
         QCOMPARE(Sent().size(), size_t(1));
+    }
+
+    // Every list of the window, picked once with synchronized editing off:
+    // exactly one data set goes out, at the address that the hand-written map
+    // gives the parameter the list's frame and label name, with the entry's byte.
+    void everyListWritesItsOwnParameter() {
+        using namespace quorvane::test::pins;
+        const char* const lists[][2] = {
+            {"Tone media", "TimbreToneMedia"},
+            {"Tone number", "TimbreToneNumber"},
+            {"Level/Timbre Level", "TimbreTimbreLevel"},
+            {"Level/Velocity Sensitivity", "TimbreVelocitySens"},
+            {"Level/Ch Aftertouch Sens", "TimbreChannelPressSens"},
+            {"Level/Env Attack Rate", "TimbreEnvAttackRate"},
+            {"Level/Env Decay Rate", "TimbreEnvDecayRate"},
+            {"Level/Env Sustain Level", "TimbreEnvSustainLevel"},
+            {"Level/Env Release Rate", "TimbreEnvReleaseRate"},
+            {"Pitch/Pitch Shift Coarse", "TimbrePitchShiftCoarse"},
+            {"Pitch/Pitch Shift Fine", "TimbrePitchShiftFine"},
+            {"Pitch/Bender Range (Down)", "TimbreBendRangeLower"},
+            {"Pitch/Bender Range (Up)", "TimbreBendRangeUpper"},
+            {"Pitch/Ch Aftertouch Sens", "TimbrePitchChAfterSens"},
+            {"Pitch/Poly Aftertouch Sens", "TimbrePitchPolyAfterSens"},
+            {"Pitch/Auto Bend Depth", "TimbreAutoBendDepth"},
+            {"Pitch/Auto Bend Rate", "TimbreAutoBendRate"},
+            {"Pitch/Detune Depth", "TimbreDetuneDepth"},
+            {"Vib/Rate", "TimbreRate"},
+            {"Vib/Waveform", "TimbreWaveform"},
+            {"Vib/Depth", "TimbreDepth"},
+            {"Vib/Delay Time", "TimbreDelay"},
+            {"Vib/Rise Time", "TimbreRiseTime"},
+            {"Vib/Modulation Depth", "TimbreModulationDepth"},
+            {"Vib/Ch Aftertouch Sens", "TimbreVibratoChAfterSens"},
+            {"Vib/Poly Aftertouch Sens", "TimbreVibratoPolyAfterSens"},
+        };
+        std::map<QString, const Row*> expected;
+        for (const auto& l : lists) {
+            expected[l[0]] = RowNamed(l[1]);
+            QVERIFY2(expected[l[0]], l[1]);
+        }
+        const int part = 5;
+        OpenClean(part);
+        QStringList faults;
+        for (QComboBox* c : editor->findChildren<QComboBox*>()) {
+            const auto e = expected.find(ListKey(c));
+            if (e == expected.end()) {
+                faults << ListKey(c) + ": a list this test does not know";
+                continue;
+            }
+            const int pick = NeighbourEntry(c);
+            const QString fault = PickFault(*rig->vm, c, pick, Expected(*e->second, part), pick + e->second->bias);
+            if (!fault.isEmpty()) faults << fault;
+            expected.erase(e);
+        }
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+        QStringList missed;
+        for (const auto& [list, row] : expected) missed << list;
+        QVERIFY2(missed.isEmpty(), qPrintable("lists not found: " + missed.join(", ")));
     }
 
     void syncOffWritesOnce() {

@@ -452,12 +452,12 @@ public:
         model_->DeviceID(static_cast<int16_t>(options_.deviceId - 1));
         model_->RequestTimeout = std::chrono::milliseconds(options_.timeoutMs);
         model_->OnPortError = [](const std::string& text) { std::cerr << "quorvane-cli: MIDI: " << text << "\n"; };
-        model_->OnNotResponding = [this](const std::string& what) {
+        model_->OnNotResponding = [this](RequestKind what) {
             if (retriesLeft_ > 0) {
                 --retriesLeft_;
                 return true;
             }
-            gaveUp_ = what;
+            gaveUp_ = RequestText(what);
             return false;
         };
     }
@@ -526,6 +526,23 @@ private:
         auto result = fn();
         if (!gaveUp_.empty()) NoAnswer(gaveUp_);
         return result;
+    }
+
+    // What an unanswered request asked for, for the message that says so.
+    static std::string RequestText(RequestKind what) {
+        switch (what) {
+            case RequestKind::MasterSetup: return "the master setup";
+            case RequestKind::PatchData: return "the working patch";
+            case RequestKind::TimbreData: return "the working patch's timbres";
+            case RequestKind::RhythmCommon: return "the working rhythm setup";
+            case RequestKind::RhythmInst: return "a rhythm instrument";
+            case RequestKind::PatchName: return "a patch name";
+            case RequestKind::TimbreName: return "a timbre name";
+            case RequestKind::RhythmName: return "a rhythm setup name";
+            case RequestKind::PatchChange: return "the confirmation of a patch change";
+            case RequestKind::RawRange: return "memory data";
+        }
+        return "a request";
     }
 
     [[noreturn]] void NoAnswer(const std::string& what) {

@@ -211,30 +211,38 @@ void EditHistory::Redo() {
 }
 
 void EditHistory::AddActions(QMenu* menu) {
-    undoAction_ = menu->addAction(tr("&Undo"));
-    undoAction_->setShortcut(QKeySequence::Undo);
-    redoAction_ = menu->addAction(tr("&Redo"));
+    // A window may offer the history of another (the key range editor offers
+    // the patch editor's): each menu gets actions of its own on the one stack.
+    QAction* undo = menu->addAction(tr("&Undo"));
+    undo->setShortcut(QKeySequence::Undo);
+    QAction* redo = menu->addAction(tr("&Redo"));
     QList<QKeySequence> redoKeys{QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)};
     for (const QKeySequence& k : QKeySequence::keyBindings(QKeySequence::Redo))
         if (!redoKeys.contains(k)) redoKeys << k;
-    redoAction_->setShortcuts(redoKeys);
-    undoAction_->setEnabled(false);
-    redoAction_->setEnabled(false);
-    connect(undoAction_, &QAction::triggered, this, [this] { Undo(); });
-    connect(redoAction_, &QAction::triggered, this, [this] { Redo(); });
-    connect(stack_, &QUndoStack::canUndoChanged, undoAction_, &QAction::setEnabled);
-    connect(stack_, &QUndoStack::canRedoChanged, redoAction_, &QAction::setEnabled);
+    redo->setShortcuts(redoKeys);
+    undo->setEnabled(stack_->canUndo());
+    redo->setEnabled(stack_->canRedo());
+    if (!undoAction_) {
+        undoAction_ = undo;
+        redoAction_ = redo;
+    }
+    connect(undo, &QAction::triggered, this, [this] { Undo(); });
+    connect(redo, &QAction::triggered, this, [this] { Redo(); });
+    connect(stack_, &QUndoStack::canUndoChanged, undo, &QAction::setEnabled);
+    connect(stack_, &QUndoStack::canRedoChanged, redo, &QAction::setEnabled);
     // The stack announces its emptying when it is destroyed, as a child of this
     // object, after this object's own destructor has run: the handlers must not
     // touch this object, only the actions they are tied to.
-    QAction* undo = undoAction_;
-    QAction* redo = redoAction_;
-    connect(stack_, &QUndoStack::undoTextChanged, undo, [undo](const QString& text) {
+    auto undoText = [undo](const QString& text) {
         undo->setText(text.isEmpty() ? tr("&Undo") : tr("&Undo %1").arg(text));
-    });
-    connect(stack_, &QUndoStack::redoTextChanged, redo, [redo](const QString& text) {
+    };
+    auto redoText = [redo](const QString& text) {
         redo->setText(text.isEmpty() ? tr("&Redo") : tr("&Redo %1").arg(text));
-    });
+    };
+    undoText(stack_->undoText());
+    redoText(stack_->redoText());
+    connect(stack_, &QUndoStack::undoTextChanged, undo, undoText);
+    connect(stack_, &QUndoStack::redoTextChanged, redo, redoText);
 }
 
 void EditHistory::LeaveUndoToWindow(QLineEdit* edit) {

@@ -130,7 +130,9 @@ public:
     bool Replaying() const { return replaying_; }
 
     // "Undo ..." (Ctrl+Z) and "Redo ..." (Ctrl+Shift+Z) actions, enabled while
-    // there is something to undo or redo, added to `menu`.
+    // there is something to undo or redo, added to `menu`. Each call adds a
+    // pair of its own (another window may offer the same history); the
+    // first pair is UndoAction() and RedoAction().
     void AddActions(QMenu* menu);
     QAction* UndoAction() const { return undoAction_; }
     QAction* RedoAction() const { return redoAction_; }

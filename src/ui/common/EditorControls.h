@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QEvent>
 #include <QGridLayout>
 #include <QLabel>
@@ -60,6 +61,12 @@ inline QComboBox* AddParamRow(QGridLayout* grid, int row, int col, const QString
     grid->addWidget(combo, row, col + 1);
     return combo;
 }
+
+// The editors block the windows they were opened from (the main window, the
+// patch editor beneath a timbre editor), and only those: exec() alone would
+// block every window of the program, the MIDI monitor among them, which must
+// stay usable to watch, pause and copy what an editor's reads send.
+inline void ModalToOpener(QDialog* editor) { editor->setWindowModality(Qt::WindowModal); }
 
 // Sets a window's Updating flag for the guard's lifetime. A model read may
 // wait and let other events run, among them another fill of the same window:

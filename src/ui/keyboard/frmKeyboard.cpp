@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QUndoStack>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -271,6 +273,7 @@ frmKeyboard::frmKeyboard(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidge
     : QDialog(parent), u220_(ctx.U220()), patch_(patch) {
     notes_ = new quorvane::ui::TestNotes(u220_, this);
     setWindowTitle(QStringLiteral("Quorvane / Key Range Editor"));
+    quorvane::ui::ModalToOpener(this);
 
     // The drawing stands on the window background, which is white like the keys.
     QPalette pal = palette();
@@ -302,9 +305,18 @@ frmKeyboard::frmKeyboard(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidge
     buttons->setContentsMargins(0, 0, kb::Px(kb::kDoneRightMargin), kb::Px(kb::kDoneBottomMargin));
     buttons->addStretch(1);
     buttons->addWidget(cmdDone);
+    // Edit > Undo and Redo work on the patch editor's history: a drag is a step
+    // there, undone here at once (and the bars follow).
+    MenuBar = new QMenuBar(this);
+    patch_.History()->AddActions(MenuBar->addMenu(QStringLiteral("&Edit")));
+    connect(patch_.History()->Stack(), &QUndoStack::indexChanged, this, [this] {
+        if (patch_.History()->Replaying() && isVisible() && dragPart_ == 0) ShowRanges();
+    });
+
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    layout->setMenuBar(MenuBar);
     layout->addWidget(canvas_);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -328,6 +340,10 @@ void frmKeyboard::showEvent(QShowEvent* event) {
 void frmKeyboard::Activate() {
     std::optional<quorvane::ui::WaitCursor> hourglass;
     if (!u220_.PatchDataLoaded()) hourglass.emplace();  // the first read will wait
+    ShowRanges();
+}
+
+void frmKeyboard::ShowRanges() {
     for (int p = 1; p <= 6; ++p) {
         const int16_t moduleLow = u220_.PatchPartKeyRangeLow(static_cast<int16_t>(p));
         if (!u220_.PatchDataLoaded()) {

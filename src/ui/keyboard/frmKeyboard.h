@@ -26,6 +26,7 @@
 
 #include "ui/common/TestNotes.h"
 
+class QMenuBar;
 class QPushButton;
 class QHideEvent;
 class QShowEvent;
@@ -87,6 +88,8 @@ public:
     std::array<QWidget*, 7> LeftHandle{};
     std::array<QWidget*, 7> RightHandle{};
     QPushButton* cmdDone = nullptr;
+    // "Edit": undo and redo of the patch editor's steps, key range drags among them.
+    QMenuBar* MenuBar = nullptr;
 
     // Current colour of key k (0..128): white/black, or a part's colour while
     // one of its handles is held.
@@ -98,6 +101,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Reads each part's range from the model and draws its bar and handles.
+    void ShowRanges();
     void PlaceBar(int p);
     void RestoreKeyColors();
     void LightKeys(int p);

@@ -83,7 +83,7 @@ frmMain::frmMain(frmMainOptions options, QWidget* parent)
     MIDIMonitorLog = new MonitorLog(this);
     MIDIMonitorLog->attach(*u220_);
 
-    u220_->OnNotResponding = [this](const std::string& what) { return AskRetry(what); };
+    u220_->OnNotResponding = [this](RequestKind what) { return AskRetry(what); };
     u220_->OnPortError = [this](const std::string& text) { ShowPortError(text); };
     u220_->MemoryPatchNameOneReceived = [this] {
         NameReceived(PatchNamesReceived, 64, "Loading 64 Patch Names...");
@@ -563,6 +563,7 @@ void frmMain::ConnectionOpened(const PortChoice& c) {
     PortChoice now = c;
     now.deviceId = u220_->DeviceID();
     keeper_->setConnection(now);
+    setWindowTitle(MainWindowTitle(now));
 }
 
 bool frmMain::Busy() const { return activating_ || waits_ > 0 || host_->activeWaits() > 0; }
@@ -1086,7 +1087,7 @@ void frmMain::LeaveWait() {
         QTimer::singleShot(0, qApp, [] { QCoreApplication::quit(); });
 }
 
-bool frmMain::AskRetry(const std::string& what) {
+bool frmMain::AskRetry(RequestKind what) {
     if (quitRequested_) return false;
     // A port that has gone or a MIDI system that stopped is the likelier cause.
     keeper_->check();

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "device/RequestKind.h"
 #include "ui/backup/BackupPrompts.h"
 #include "ui/common/EditHistory.h"
 #include "ui/common/MainContext.h"
@@ -215,7 +216,7 @@ private:
     // memory name the working patch carries (0 when that is not clear).
     int ModulePatch();
     void ShowPatchStatus(const QString& text);
-    bool AskRetry(const std::string& what);
+    bool AskRetry(quorvane::RequestKind what);
     void ShowPortError(const std::string& text);
     void RunModal(QDialog& dialog);
     // Enters / leaves a stretch that may wait for the module. Closing the window

@@ -13,19 +13,56 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <QWindow>
+#include <algorithm>
 
 #include "ui/monitor/MonitorLog.h"
 
 namespace quorvane::ui {
 
+namespace {
+
+// The list of lines. Lines dropped at the top (the cap) must not move the
+// view: Qt moves the current line off a dropped row onto the next one and
+// scrolls to it, which would throw the view to the top of the table.
+class MessageTable : public QTableView {
+public:
+    using QTableView::QTableView;
+    void dropEnded() { dropping_ = false; }
+
+protected:
+    // Runs before the selection model moves the current line.
+    void rowsAboutToBeRemoved(const QModelIndex& parent, int first, int last) override {
+        dropping_ = true;
+        QTableView::rowsAboutToBeRemoved(parent, first, last);
+    }
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override {
+        if (!dropping_) {
+            QTableView::currentChanged(current, previous);
+            return;
+        }
+        const bool scroll = hasAutoScroll();
+        setAutoScroll(false);
+        QTableView::currentChanged(current, previous);
+        setAutoScroll(scroll);
+    }
+
+private:
+    bool dropping_ = false;
+};
+
+}  // namespace
+
 frmMonitor::frmMonitor(MonitorLog& log, QWidget* parent) : QWidget(parent, Qt::Window), log_(log) {
     setWindowTitle(QStringLiteral("Quorvane / MIDI Monitor"));
     setObjectName(QStringLiteral("frmMonitor"));
 
-    MessageView = new QTableView(this);
+    auto* table = new MessageTable(this);
+    MessageView = table;
     MessageView->setObjectName(QStringLiteral("MessageView"));
     MessageView->setAccessibleName(QStringLiteral("MIDI messages"));
     MessageView->setModel(&log_);
@@ -60,17 +97,22 @@ frmMonitor::frmMonitor(MonitorLog& log, QWidget* parent) : QWidget(parent, Qt::W
     CountLabel = new QLabel(this);
     CountLabel->setObjectName(QStringLiteral("CountLabel"));
 
+    // The counts get a line of their own under the list, wrapped when the
+    // window is narrow: they grow long ("... older lines dropped ..., paused:
+    // ... waiting") and must never be cut off.
+    CountLabel->setWordWrap(true);
+
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(PauseButton);
     buttons->addWidget(ClearButton);
     buttons->addWidget(CopyButton);
     buttons->addWidget(SaveButton);
-    buttons->addSpacing(12);
-    buttons->addWidget(CountLabel, 1);
+    buttons->addStretch(1);
     auto* main = new QVBoxLayout(this);
     main->setContentsMargins(6, 6, 6, 6);
     main->addLayout(buttons);
     main->addWidget(MessageView, 1);
+    main->addWidget(CountLabel);
 
     auto* copy = new QAction(this);
     copy->setShortcut(QKeySequence::Copy);
@@ -88,19 +130,34 @@ frmMonitor::frmMonitor(MonitorLog& log, QWidget* parent) : QWidget(parent, Qt::W
     connect(CopyButton, &QPushButton::clicked, this, &frmMonitor::CopyLines);
     connect(SaveButton, &QPushButton::clicked, this, &frmMonitor::SaveButton_Click);
 
-    // Follow new lines while the last one is in view; stay put while the user reads older ones.
-    connect(&log_, &QAbstractItemModel::rowsAboutToBeInserted, this, [this] {
-        const QScrollBar* bar = MessageView->verticalScrollBar();
-        atBottom_ = bar->value() >= bar->maximum();
+    // Follow new lines while the view stands at the end; stay with the line the
+    // user reads otherwise. Where the view stands is taken from the scroll bar
+    // as it moves (by the user, or clamped when the range shrinks), not
+    // measured when lines arrive: the range grows later, when the view lays
+    // itself out again, and not at all while the window is hidden.
+    QScrollBar* bar = MessageView->verticalScrollBar();
+    connect(bar, &QAbstractSlider::valueChanged, this, [this, bar](int value) {
+        if (!following_) atBottom_ = value >= bar->maximum();
     });
-    connect(&log_, &QAbstractItemModel::rowsInserted, this, [this] {
-        if (atBottom_) MessageView->scrollToBottom();
+    connect(bar, &QAbstractSlider::rangeChanged, this, [this, bar](int, int max) {
+        if (!atBottom_) return;
+        following_ = true;
+        bar->setValue(max);
+        following_ = false;
+    });
+    // Older lines dropped above the one the user reads move it up the table:
+    // the view moves with it (one step of the bar is one line).
+    connect(&log_, &QAbstractItemModel::rowsRemoved, this, [this, bar, table](const QModelIndex&, int first, int last) {
+        table->dropEnded();
+        if (atBottom_ || first > bar->value()) return;
+        bar->setValue(bar->value() - (std::min(last, bar->value() - 1) - first + 1));
     });
     connect(&log_, &MonitorLog::changed, this, &frmMonitor::UpdateCount);
     PauseButton->setChecked(log_.paused());
     UpdateCount();
     MessageView->scrollToBottom();
     MessageView->setFocus();
+    if (parent) PlaceBeside(*parent->window());
 }
 
 frmMonitor::~frmMonitor() = default;
@@ -112,6 +169,45 @@ void frmMonitor::keyPressEvent(QKeyEvent* e) {
         return;
     }
     QWidget::keyPressEvent(e);
+}
+
+void frmMonitor::showEvent(QShowEvent* e) {
+    // A window opened from the main window is its transient child, and so
+    // blocked by whatever blocks the main window: an editor open over it. The
+    // monitor belongs to none of them (it watches them all), so it stands on
+    // its own; the main window still owns and deletes it.
+    if (QWindow* w = windowHandle(); w && w->transientParent()) w->setTransientParent(nullptr);
+    QWidget::showEvent(e);
+    // Where it was last time may lie partly off the screens there are now.
+    KeepOnScreen();
+}
+
+void frmMonitor::PlaceBeside(const QWidget& owner) {
+    QScreen* s = owner.screen();
+    if (!s) return;
+    const QRect area = s->availableGeometry();
+    resize(sizeHint().boundedTo(area.size() * 9 / 10));
+    // Beside the window it was opened from, on whichever side has room.
+    const QRect o = owner.frameGeometry();
+    int x = area.left();
+    if (o.right() + 8 + width() <= area.right()) x = o.right() + 8;
+    else if (o.left() - 8 - width() >= area.left()) x = o.left() - 8 - width();
+    move(x, o.top());
+    KeepOnScreen();
+}
+
+void frmMonitor::KeepOnScreen() {
+    QScreen* s = screen();
+    if (!s) return;
+    const QRect area = s->availableGeometry();
+    const QRect frame = frameGeometry();
+    const QSize margins = frame.size() - size();
+    const QSize inner = size().boundedTo(area.size() - margins);
+    if (inner != size()) resize(inner);
+    const QSize outer = inner + margins;
+    const int x = std::clamp(frame.x(), area.left(), area.right() - outer.width() + 1);
+    const int y = std::clamp(frame.y(), area.top(), area.bottom() - outer.height() + 1);
+    if (QPoint(x, y) != frame.topLeft()) move(x, y);
 }
 
 QSize frmMonitor::sizeHint() const {

@@ -39,12 +39,18 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;
+    void showEvent(QShowEvent* e) override;
 
 private:
     void UpdateCount();
+    // The first place: beside `owner`, as large as its screen allows.
+    void PlaceBeside(const QWidget& owner);
+    // The whole window on the screen it is on, shrunk to fit when need be.
+    void KeepOnScreen();
 
     MonitorLog& log_;
-    bool atBottom_ = true;  // the view follows new lines while it shows the last one
+    bool atBottom_ = true;    // the view stands at the end: it follows new lines
+    bool following_ = false;  // the view is being moved to the end, not by the user
 };
 
 }  // namespace quorvane::ui

@@ -71,6 +71,7 @@ void LetEvents() { QCoreApplication::processEvents(); }
 
 frmPatch::frmPatch(quorvane::ui::MainContext& ctx, QWidget* parent)
     : QDialog(parent), ctx_(ctx), u220_(ctx.U220()) {
+    quorvane::ui::ModalToOpener(this);
     QLabel* status = ctx_.StatusLabel();
     QProgressBar* progress = ctx_.ProgressBar();
     auto showProgress = [&](int value, const QString& text) {

@@ -28,6 +28,7 @@ namespace lists = quorvane::ui::lists;
 frmRhythm::frmRhythm(quorvane::ui::MainContext& ctx, QWidget* parent)
     : QDialog(parent), ctx_(ctx), u220_(ctx.U220()) {
     history_ = new quorvane::ui::EditHistory(u220_, *this, this);
+    quorvane::ui::ModalToOpener(this);
     notes_ = new quorvane::ui::TestNotes(u220_, this);
     BuildUi();
     ConnectHandlers();

@@ -68,6 +68,10 @@ bool OpenChoice(clsU220& model, const PortChoice& c, QString* error, bool openIn
     return ok;
 }
 
+QString MainWindowTitle(const PortChoice& c) {
+    return c.real() ? QStringLiteral("Quorvane") : QStringLiteral("Quorvane \u2014 virtual U-220");
+}
+
 PortChoice LoadLastChoice() {
     const auto settings = AppSettings();
     QSettings& s = *settings;
@@ -97,27 +101,24 @@ void SaveLastChoice(const PortChoice& c) {
     s.setValue(QStringLiteral("sendGapMs"), c.sendGapMs);
 }
 
-QString NotRespondingAdvice(const PortChoice& c, const std::string& what) {
-    // The model's names of its requests, as a user reads them.
-    struct Name {
-        const char* kind;
-        const char* words;
-    };
-    static const Name kNames[] = {
-        {"Master Setup", "the master setup"},
-        {"Patch Data", "the patch being edited"},
-        {"Timbre Data", "the timbres of the patch being edited"},
-        {"Rhythm Common Data", "the rhythm setup"},
-        {"Rhythm Inst Data", "a rhythm instrument"},
-        {"Pacth Name in Memory", "a patch name"},
-        {"Patch Name in Memory", "a patch name"},
-        {"Timbre Name in Memory", "a timbre name"},
-        {"Rhythm Name in Memory", "a rhythm setup name"},
-        {"Patch Change", "the confirmation of a patch change"},
-    };
-    QString asked = QString::fromStdString(what);
-    for (const Name& n : kNames)
-        if (what == n.kind) asked = QString::fromLatin1(n.words);
+QString RequestWords(RequestKind what) {
+    switch (what) {
+        case RequestKind::MasterSetup: return QStringLiteral("the master setup");
+        case RequestKind::PatchData: return QStringLiteral("the patch being edited");
+        case RequestKind::TimbreData: return QStringLiteral("the timbres of the patch being edited");
+        case RequestKind::RhythmCommon: return QStringLiteral("the rhythm setup");
+        case RequestKind::RhythmInst: return QStringLiteral("a rhythm instrument");
+        case RequestKind::PatchName: return QStringLiteral("a patch name");
+        case RequestKind::TimbreName: return QStringLiteral("a timbre name");
+        case RequestKind::RhythmName: return QStringLiteral("a rhythm setup name");
+        case RequestKind::PatchChange: return QStringLiteral("the confirmation of a patch change");
+        case RequestKind::RawRange: return QStringLiteral("memory data");
+    }
+    return QStringLiteral("data");
+}
+
+QString NotRespondingAdvice(const PortChoice& c, RequestKind what) {
+    const QString asked = RequestWords(what);
     QString text = QStringLiteral("No answer came to the request for %1").arg(asked);
     if (c.real())
         text += QStringLiteral(" (MIDI Out \"%1\", MIDI In \"%2\")")

@@ -6,6 +6,8 @@
 #include <QString>
 #include <string>
 
+#include "device/RequestKind.h"
+
 namespace quorvane {
 class clsU220;
 }
@@ -41,13 +43,18 @@ int OutputIndexOf(quorvane::clsU220& model, const PortChoice& c);
 bool OpenChoice(quorvane::clsU220& model, const PortChoice& c, QString* error = nullptr, bool openIn = true,
                 bool openOut = true);
 
+// The main window's title for the connection in use: it says when the
+// built-in module is the one connected ("Quorvane — virtual U-220").
+QString MainWindowTitle(const PortChoice& c);
+
 // The last choice with which the module answered (defaults when none).
 PortChoice LoadLastChoice();
 void SaveLastChoice(const PortChoice& c);
 
 // Under the "not responding" box's first line: which request got no answer
-// (`what` as the model names it; the setup dialog's check asks for the patch
-// data) and what to check.
-QString NotRespondingAdvice(const PortChoice& c, const std::string& what = "Patch Data");
+// (the setup dialog's check asks for the patch data) and what to check.
+QString NotRespondingAdvice(const PortChoice& c, RequestKind what = RequestKind::PatchData);
+// What a request asked for, as a user reads it: "a patch name".
+QString RequestWords(RequestKind what);
 
 }  // namespace quorvane::ui

@@ -35,6 +35,7 @@ frmMIDISetupForm::frmMIDISetupForm(quorvane::clsU220& u220, QWidget* parent) : Q
                                 .arg(kDefaultSendGapMs));
     lblStatus = new QLabel(this);
     lblStatus->setObjectName(QStringLiteral("lblStatus"));
+    lblStatus->setWordWrap(true);  // a note on missing ports runs to two lines
     cmdOK = new QPushButton(QStringLiteral("Ok"), this);
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
     cmdOK->setDefault(true);
@@ -79,6 +80,10 @@ frmMIDISetupForm::frmMIDISetupForm(quorvane::clsU220& u220, QWidget* parent) : Q
     setTabOrder(cmdOK, CmdCancel);
 
     connect(comboDeviceID, &QComboBox::currentIndexChanged, this, [this](int i) { comboDeviceID_Click(i); });
+    // A pick by the user, even of the entry shown: only then is a remembered
+    // port that is missing now given up.
+    connect(ComboMidiIn, &QComboBox::activated, this, [this] { pickedIn_ = true; });
+    connect(ComboMidiOut, &QComboBox::activated, this, [this] { pickedOut_ = true; });
     for (int id = 1; id <= 32; ++id) comboDeviceID->addItem(QString::number(id));
     ShowChoice(LoadLastChoice());
 }
@@ -118,6 +123,39 @@ void frmMIDISetupForm::ShowChoice(const PortChoice& c) {
     comboDeviceID->setCurrentIndex(c.deviceId >= 0 && c.deviceId <= 31 ? c.deviceId : 16);
     comboDeviceID_Click(comboDeviceID->currentIndex());  // also when the entry was already selected
     spinSendGap->setValue(c.sendGapMs);
+
+    // The ports that last worked and are not listed now: said, not silently
+    // replaced by the built-in module.
+    remembered_ = LoadLastChoice();
+    pickedIn_ = pickedOut_ = false;
+    QStringList missing;
+    if (!remembered_.virtualIn && ComboMidiIn->findText(remembered_.in, Qt::MatchExactly) <= 0)
+        missing << QStringLiteral("MIDI In \"%1\"").arg(remembered_.in);
+    if (!remembered_.virtualOut && ComboMidiOut->findText(remembered_.out, Qt::MatchExactly) <= 0)
+        missing << QStringLiteral("MIDI Out \"%1\"").arg(remembered_.out);
+    note_.clear();
+    if (!missing.isEmpty())
+        note_ = QStringLiteral("%1, used last time, %2 not listed now; the built-in U-220 is selected instead. "
+                               "Ok keeps %3 remembered for the next start until you pick another port.")
+                    .arg(missing.join(QStringLiteral(" and ")),
+                         missing.size() > 1 ? QStringLiteral("are") : QStringLiteral("is"),
+                         missing.size() > 1 ? QStringLiteral("them") : QStringLiteral("it"));
+    if (ComboMidiIn->count() > 0) lblStatus->setText(note_);
+}
+
+PortChoice frmMIDISetupForm::ToRemember() const {
+    PortChoice c = Chosen();
+    // The built-in module in a list the user did not touch stands in for the
+    // real port remembered there: that port is kept.
+    if (!remembered_.virtualIn && !pickedIn_ && c.virtualIn) {
+        c.in = remembered_.in;
+        c.virtualIn = false;
+    }
+    if (!remembered_.virtualOut && !pickedOut_ && c.virtualOut) {
+        c.out = remembered_.out;
+        c.virtualOut = false;
+    }
+    return c;
 }
 
 PortChoice frmMIDISetupForm::Chosen() const {
@@ -165,7 +203,7 @@ void frmMIDISetupForm::cmdOK_Click() {
     MIDIOutOpen();
     lblStatus->setText(QStringLiteral("Please wait..."));
     const bool answering = U220.Responding();
-    lblStatus->setText(QString());
+    lblStatus->setText(note_);
 
     QApplication::restoreOverrideCursor();
     probing_ = false;
@@ -177,7 +215,7 @@ void frmMIDISetupForm::cmdOK_Click() {
 
     if (answering) {
         // The next start offers this choice first.
-        SaveLastChoice(Chosen());
+        SaveLastChoice(ToRemember());
         accept();
         return;
     }

@@ -46,7 +46,9 @@ public:
     bool Probing() const { return probing_; }
 
     // Lists the devices again (ports come and go) and selects `c` by name,
-    // falling back to the built-in module for a port that is not listed.
+    // falling back to the built-in module for a port that is not listed. The
+    // status line names the remembered ports that are not listed now; they
+    // stay remembered (Ok keeps them) until the user picks in that list.
     void ShowChoice(const PortChoice& c);
     // What the lists, the device ID and the pause say now.
     PortChoice Chosen() const;
@@ -65,7 +67,15 @@ private:
     void MIDIInOpen();
     void MIDIOutOpen();
 
+    // What Ok remembers: the choice, with a remembered real port in place of
+    // the built-in module shown for it but not picked by the user.
+    PortChoice ToRemember() const;
+
     quorvane::clsU220& U220;
+    PortChoice remembered_;   // the last choice that worked, as ShowChoice found it
+    QString note_;            // what the status line says of it
+    bool pickedIn_ = false;   // the user picked in the MIDI In list since ShowChoice
+    bool pickedOut_ = false;
     bool probing_ = false;
     bool rejected_ = false;
     bool opened_ = false;

@@ -36,6 +36,7 @@ namespace {
 frmTimbre::frmTimbre(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent)
     : QDialog(parent), ctx_(ctx), u220_(ctx.U220()), patch_(patch) {
     history_ = new quorvane::ui::EditHistory(u220_, *this, this);
+    quorvane::ui::ModalToOpener(this);
     notes_ = new quorvane::ui::TestNotes(u220_, this);
     BuildUi();
     ConnectHandlers();
