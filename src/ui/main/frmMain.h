@@ -262,7 +262,6 @@ private:
     int activations_ = 0;
     int waits_ = 0;
     bool quitRequested_ = false;
-    bool closeAllowed_ = false;
 };
 
 }  // namespace quorvane::ui
