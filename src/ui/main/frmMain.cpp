@@ -31,6 +31,7 @@
 #include "device/clsU220.h"
 #include "midi/PortSet.h"
 #include "midi/VirtualU220.h"
+#include "ui/about/frmAbout.h"
 #include "ui/backup/BackupUi.h"
 #include "ui/common/EditorControls.h"
 #include "ui/common/QtHost.h"
@@ -38,17 +39,10 @@
 #include "ui/common/ValueLists.h"
 #include "ui/monitor/MonitorLog.h"
 #include "ui/monitor/frmMonitor.h"
+#include "ui/patch/frmPatch.h"
 #include "ui/setup/AppSettings.h"
 #include "ui/setup/frmMIDISetupForm.h"
 
-#if __has_include("ui/patch/frmPatch.h")
-#include "ui/patch/frmPatch.h"
-#define QUORVANE_HAVE_PATCH_EDITOR 1
-#endif
-#if __has_include("ui/about/frmAbout.h")
-#include "ui/about/frmAbout.h"
-#define QUORVANE_HAVE_ABOUT_BOX 1
-#endif
 
 namespace quorvane::ui {
 
@@ -1011,7 +1005,6 @@ void frmMain::RunModal(QDialog& dialog) {
 }
 
 void frmMain::cmdEditPatch_Click() {
-#ifdef QUORVANE_HAVE_PATCH_EDITOR
     // Building the editor lets events run (its progress shows here), while
     // this window still takes clicks: the second click of a double click must
     // not build or open a second editor.
@@ -1041,21 +1034,11 @@ void frmMain::cmdEditPatch_Click() {
     } while (editorAgain_ && isVisible() && !quitRequested_);
     unsetCursor();
     editorOpening_ = false;
-#else
-    QMessageBox::information(this, QApplication::applicationDisplayName(),
-                             QStringLiteral("The patch editor is not available in this build."));
-#endif
 }
 
 void frmMain::mnuHelpAbout_Click() {
-#ifdef QUORVANE_HAVE_ABOUT_BOX
     frmAbout box(this);
     RunModal(box);
-#else
-    QMessageBox::about(this, QStringLiteral("About Quorvane"),
-                       QStringLiteral("Quorvane %1").arg(QStringLiteral(QUORVANE_VERSION)));
-    Activate();
-#endif
 }
 
 void frmMain::mnuHelpAboutMIDIIO_Click() {
