@@ -25,6 +25,7 @@
 #include <cmath>
 
 #include "Connection.h"
+#include "MasterSetupPanel.h"
 #include "UpDown.h"
 #include "WindowPlacement.h"
 #include "device/NameCodec.h"
@@ -47,15 +48,6 @@
 namespace quorvane::ui {
 
 namespace {
-
-const char* const kChannels = "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,Off";
-const char* const kChangeModes = "Map 1,Map 2,Map 3,Map 4,Dir,Off";
-
-// The tune as the module holds it, in tenths of a hertz (the up-down position).
-int TunePosition(float hz) {
-    const long p = std::lround(static_cast<double>(hz) * 10.0);
-    return static_cast<int>(std::clamp<long>(p, frmMain::kTuneMin, frmMain::kTuneMax));
-}
 
 // Whichever window is in front: a message box must sit over the modal window
 // that is waiting, not behind it.
@@ -90,7 +82,7 @@ frmMain::frmMain(frmMainOptions options, QWidget* parent)
     };
 
     BuildWindow();
-    FillMasterSetupLists();
+    masterPanel_->FillMasterSetupLists();
 
     WindowPlacement::Install();  // this window and the editors open where they were
 
@@ -109,6 +101,21 @@ frmMain::~frmMain() {
 
 void frmMain::BuildWindow() {
     setWindowTitle(QStringLiteral("Quorvane"));
+    // The panel first: its undo history goes into the Edit menu.
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+    masterPanel_ = new MasterSetupPanel(*u220_, Updating, central);
+    MasterSetupFrame = masterPanel_;
+    MTuneCombo = masterPanel_->MTuneCombo;
+    UpDown = masterPanel_->UpDown;
+    ChorusCheck = masterPanel_->ChorusCheck;
+    ReverbCheck = masterPanel_->ReverbCheck;
+    LCDCombo = masterPanel_->LCDCombo;
+    MIDIRxChCombo = masterPanel_->MIDIRxChCombo;
+    PaChCombo = masterPanel_->PaChCombo;
+    TiChCombo = masterPanel_->TiChCombo;
+    RhChCombo = masterPanel_->RhChCombo;
+    RInstChCombo = masterPanel_->RInstChCombo;
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     mnuFileReload = file->addAction(QStringLiteral("&Reload"));
@@ -121,15 +128,7 @@ void frmMain::BuildWindow() {
     connect(mnuFileMIDISetup, &QAction::triggered, this, [this] { mnuFileMIDISetup_Click(); });
     file->addSeparator();
     QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-    // Undo and redo of the master setup panel.
-    masterView_ = std::make_unique<EditViewFunctions>(
-        [this](const EditTarget& t, const EditValue& v) { ShowMasterEdit(t, v); },
-        // Not while the panel is filled from the module, nor while it shows
-        // nothing; the names loading after it does not stop undo.
-        [this] { return Updating || !MasterSetupFrame->isEnabled(); });
-    masterHistory_ = new EditHistory(*u220_, *masterView_, this);
-    tuneBurst_ = masterHistory_->NewBurst();
-    masterHistory_->AddActions(edit);
+    masterPanel_->History()->AddActions(edit);
     edit->addSeparator();
     BuildBackupMenus(file, edit);
     mnuFileExit = file->addAction(QStringLiteral("E&xit"));
@@ -146,9 +145,6 @@ void frmMain::BuildWindow() {
     connect(mnuFileExit, &QAction::triggered, this, [this] { mnuFileExit_Click(); });
     connect(mnuHelpAbout, &QAction::triggered, this, [this] { mnuHelpAbout_Click(); });
     connect(mnuHelpAboutMIDIIO, &QAction::triggered, this, [this] { mnuHelpAboutMIDIIO_Click(); });
-
-    auto* central = new QWidget(this);
-    setCentralWidget(central);
 
     // Patch list: "P-01   " and the 12-character name, in a fixed-pitch font so
     // the names line up.
@@ -184,97 +180,6 @@ void frmMain::BuildWindow() {
     auto* left = new QVBoxLayout;
     left->addWidget(pnameListBox, 1);
     left->addWidget(cmdEditPatch);
-
-    // Master setup panel.
-    MasterSetupFrame = new QGroupBox(QStringLiteral("Master Setup"), central);
-    MasterSetupFrame->setObjectName(QStringLiteral("MasterSetupFrame"));
-    MTuneCombo = new QComboBox(MasterSetupFrame);
-    MTuneCombo->setObjectName(QStringLiteral("MTuneCombo"));
-    MTuneCombo->setEditable(true);
-    // The tune changes only through the up-down; typed text would show a tune
-    // the module does not have.
-    MTuneCombo->lineEdit()->setReadOnly(true);
-    MTuneCombo->setMinimumContentsLength(6);
-    UpDown = new quorvane::ui::UpDown(MasterSetupFrame);
-    UpDown->setObjectName(QStringLiteral("UpDown"));
-    UpDown->setRange(kTuneMin, kTuneMax);
-    UpDown->setValue(4400);
-    UpDown->setAccessibleName(QStringLiteral("Master Tune"));
-    connect(UpDown, &UpDown::valueChanged, this, [this](int p) { UpDown_Change(p); });
-
-    ChorusCheck = new QCheckBox(QStringLiteral("Chorus"), MasterSetupFrame);
-    ChorusCheck->setObjectName(QStringLiteral("ChorusCheck"));
-    ReverbCheck = new QCheckBox(QStringLiteral("Reverb"), MasterSetupFrame);
-    ReverbCheck->setObjectName(QStringLiteral("ReverbCheck"));
-    connect(ChorusCheck, &QCheckBox::toggled, this, [this] { MasterCheck_Click(ChorusCheck); });
-    connect(ReverbCheck, &QCheckBox::toggled, this, [this] { MasterCheck_Click(ReverbCheck); });
-
-    auto makeCombo = [this](const char* name) {
-        auto* c = new QComboBox(MasterSetupFrame);
-        c->setObjectName(QString::fromLatin1(name));
-        WheelOnlyWithFocus(c);  // each change sends the whole master setup block
-        connect(c, &QComboBox::currentIndexChanged, this, [this, c](int i) { MasterCombo_Click(c, i); });
-        return c;
-    };
-    LCDCombo = makeCombo("LCDCombo");
-    MIDIRxChCombo = makeCombo("MIDIRxChCombo");
-    PaChCombo = makeCombo("PaChCombo");
-    TiChCombo = makeCombo("TiChCombo");
-    RhChCombo = makeCombo("RhChCombo");
-    RInstChCombo = makeCombo("RInstChCombo");
-
-    auto* grid = new QGridLayout(MasterSetupFrame);
-    int row = 0;
-    auto addRow = [&](const char* text, QWidget* field, QWidget* buddy) {
-        auto* label = new QLabel(QString::fromLatin1(text), MasterSetupFrame);
-        label->setBuddy(buddy);
-        grid->addWidget(label, row, 0);
-        grid->addWidget(field, row, 1);
-        ++row;
-    };
-    auto* tuneRow = new QWidget(MasterSetupFrame);
-    auto* tuneLayout = new QHBoxLayout(tuneRow);
-    tuneLayout->setContentsMargins(0, 0, 0, 0);
-    tuneLayout->setSpacing(2);
-    tuneLayout->addWidget(MTuneCombo, 1);
-    tuneLayout->addWidget(UpDown);
-    UpDown->setFixedHeight(MTuneCombo->sizeHint().height());
-    addRow("Master Tune", tuneRow, UpDown);
-    auto* checks = new QHBoxLayout;
-    checks->addWidget(ChorusCheck);
-    checks->addWidget(ReverbCheck);
-    checks->addStretch(1);
-    grid->addLayout(checks, row++, 1);
-    addRow("LCD Contrast", LCDCombo, LCDCombo);
-    addRow("Rx Control Ch", MIDIRxChCombo, MIDIRxChCombo);
-    addRow("Patch Change", PaChCombo, PaChCombo);
-    addRow("Timbre Change", TiChCombo, TiChCombo);
-    addRow("Rhythm Change", RhChCombo, RhChCombo);
-    addRow("R.Inst Assign", RInstChCombo, RInstChCombo);
-    {
-        const QString modes = QStringLiteral(
-            ": Dir (program change n selects number n directly), Map 1..Map 4 (through one of the module's four "
-            "program change maps) or Off (program changes are ignored).");
-        ApplyTips(MasterSetupFrame,
-                  {{UpDown, QStringLiteral("Master tune: the pitch of A4, 427.4..452.9 Hz in steps of 0.1 Hz.")},
-                   {MTuneCombo, QStringLiteral("Master tune: the pitch of A4, 427.4..452.9 Hz; the arrows beside it "
-                                               "change it.")},
-                   {ChorusCheck, QStringLiteral("Chorus: the module's chorus effect on or off.")},
-                   {ReverbCheck, QStringLiteral("Reverb: the module's reverb effect on or off.")},
-                   {LCDCombo, QStringLiteral("LCD contrast of the module's display: 0..15.")},
-                   {MIDIRxChCombo, QStringLiteral("Rx control channel: the MIDI channel on which the module takes "
-                                                  "patch changes, 1..16, or Off.")},
-                   {PaChCombo, QStringLiteral("Patch change: how a program change on the control channel selects a "
-                                              "patch") + modes},
-                   {TiChCombo, QStringLiteral("Timbre change: how a program change on a part's channel selects a "
-                                              "timbre") + modes},
-                   {RhChCombo, QStringLiteral("Rhythm change: how a program change on the rhythm part's channel "
-                                              "selects a rhythm setup") + modes},
-                   {RInstChCombo, QStringLiteral("R.Inst Assign (rhythm instrument assign): how a program change "
-                                                 "assigns a rhythm instrument") + modes}});
-    }
-    grid->setRowStretch(row, 1);
-    grid->setColumnStretch(1, 1);
 
     lblAbout = new QLabel(QStringLiteral("Quorvane version %1").arg(QStringLiteral(QUORVANE_VERSION)), central);
     lblAbout->setObjectName(QStringLiteral("lblAbout"));
@@ -416,7 +321,7 @@ void frmMain::MemoriesChanged(const std::vector<int>& patchesWritten, bool worki
             return n > 0 && std::find(patchesWritten.begin(), patchesWritten.end(), n) != patchesWritten.end();
         };
         const bool moved = workingWritten || written(u220_->LastPatchSent()) || written(modulePatch_) || written(wantedPatch_);
-        if (unread || quitRequested_ || (!u220_->MasterSetupLoaded() && !ShowMasterSetup())) {
+        if (unread || quitRequested_ || (!u220_->MasterSetupLoaded() && !masterPanel_->ShowMasterSetup())) {
             // Cancelled or not answered: nothing more is asked now; F5 reads
             // the names, the master setup and where the module stands.
             if (unread && !quitRequested_) ShowStatus(texts::NamesNotReadAgain());
@@ -441,18 +346,6 @@ void frmMain::ShowModulePatch() {
     const int at = ModulePatch();
     wantedPatch_ = at;
     ShowPatch(at);
-}
-
-void frmMain::FillMasterSetupLists() {
-    // Filling selects entries; nothing may reach the module.
-    Updating = true;
-    lists::Fill(LCDCombo, lists::Numbers(0, 15));
-    lists::Fill(MIDIRxChCombo, QString::fromLatin1(kChannels));
-    for (QComboBox* c : {PaChCombo, TiChCombo, RhChCombo, RInstChCombo}) lists::Fill(c, QString::fromLatin1(kChangeModes));
-    ClearMasterSetup();
-    // Nothing to edit until the module's master setup has been read.
-    MasterSetupFrame->setEnabled(false);
-    Updating = false;
 }
 
 bool frmMain::Load() {
@@ -502,7 +395,7 @@ void frmMain::Activate() {
     bool ok = false;
     {
         WaitCursor hourglass;
-        ok = ShowMasterSetup();
+        ok = masterPanel_->ShowMasterSetup();
         if (ok && !quitRequested_) ok = LoadPatchList();
         // After a reconnect or F5: the patch the module is on now.
         if (ok && !quitRequested_ && moduleStale_ && changeRuns_ == 0) {
@@ -599,7 +492,7 @@ void frmMain::StartOver() {
     Updating = false;
     cmdEditPatch->setVisible(false);
     cmdEditPatch->setText(QStringLiteral("Edit Patch"));
-    FillMasterSetupLists();
+    masterPanel_->FillMasterSetupLists();
     ShowStatus(QString());
     Activate();
 }
@@ -649,43 +542,6 @@ void frmMain::mnuFileReload_Click() {
     u220_->ForgetMasterSetup();
     moduleStale_ = true;
     Activate();
-}
-
-void frmMain::ClearMasterSetup() {
-    MTuneCombo->setEditText(QString());
-    for (QComboBox* c : {LCDCombo, MIDIRxChCombo, PaChCombo, TiChCombo, RhChCombo, RInstChCombo}) c->setCurrentIndex(-1);
-    ChorusCheck->setChecked(false);
-    ReverbCheck->setChecked(false);
-}
-
-bool frmMain::ShowMasterSetup() {
-    Updating = true;
-    // Read afresh: steps recorded against the values before are forgotten.
-    if (!u220_->MasterSetupLoaded()) masterHistory_->Clear();
-    const float tune = u220_->MasterSetupMTune();  // the first read fetches the block
-    if (!u220_->MasterSetupLoaded()) {
-        // Not answered: show nothing rather than zeros, and take no edits (a
-        // master setup write sends the whole block).
-        ClearMasterSetup();
-        MasterSetupFrame->setEnabled(false);
-        Updating = false;
-        return false;
-    }
-    // General number format: 440 shows as "440", 441.5 as "441.5".
-    MTuneCombo->setEditText(QString::number(std::round(static_cast<double>(tune) * 10.0) / 10.0, 'g', 10));
-    // The up-down steps from the tune shown, not from where it last stood.
-    UpDown->setValue(TunePosition(tune));
-    lists::Select(LCDCombo, u220_->MasterSetupLCD());
-    lists::Select(MIDIRxChCombo, u220_->MasterSetupMIDIRxCh());
-    ChorusCheck->setChecked(u220_->MasterSetupChorus() != 0);
-    ReverbCheck->setChecked(u220_->MasterSetupReverb() != 0);
-    lists::Select(PaChCombo, u220_->MasterSetupPaCh());
-    lists::Select(TiChCombo, u220_->MasterSetupTiCh());
-    lists::Select(RhChCombo, u220_->MasterSetupRhCh());
-    lists::Select(RInstChCombo, u220_->MasterSetupRInstCh());
-    MasterSetupFrame->setEnabled(true);
-    Updating = false;
-    return true;
 }
 
 QString frmMain::PatchEntryText(int patchNo) {
@@ -932,70 +788,6 @@ void frmMain::ShowPatchStatus(const QString& text) {
     statusLabel_->setVisible(true);
 }
 
-void frmMain::MasterCheck_Click(QCheckBox* box) {
-    if (Updating) return;
-    const int16_t v = box->isChecked() ? 1 : 0;
-    if (box == ChorusCheck)
-        masterHistory_->Write(EditTarget::Of(MasterParam::MasterSetupChorus), v, QStringLiteral("Chorus"));
-    else
-        masterHistory_->Write(EditTarget::Of(MasterParam::MasterSetupReverb), v, QStringLiteral("Reverb"));
-}
-
-namespace {
-// The master setup lists and the fields they edit, with their step names.
-struct MasterList {
-    QComboBox* combo;
-    MasterParam param;
-    const char* what;
-};
-}  // namespace
-
-void frmMain::MasterCombo_Click(QComboBox* combo, int index) {
-    if (Updating || index < 0) return;
-    const MasterList lists[] = {
-        {LCDCombo, MasterParam::MasterSetupLCD, "LCD contrast"},
-        {MIDIRxChCombo, MasterParam::MasterSetupMIDIRxCh, "Rx control channel"},
-        {PaChCombo, MasterParam::MasterSetupPaCh, "Patch change"},
-        {TiChCombo, MasterParam::MasterSetupTiCh, "Timbre change"},
-        {RhChCombo, MasterParam::MasterSetupRhCh, "Rhythm change"},
-        {RInstChCombo, MasterParam::MasterSetupRInstCh, "Rhythm instrument assign"},
-    };
-    for (const MasterList& l : lists)
-        if (l.combo == combo) masterHistory_->Write(EditTarget::Of(l.param), index, QString::fromLatin1(l.what));
-}
-
-void frmMain::UpDown_Change(int position) {
-    if (Updating) return;
-    MTuneCombo->setEditText(QString::number(position / 10.0, 'f', 1));
-    // Steps that follow each other within a second (a held arrow) undo together.
-    masterHistory_->Write(EditTarget::Tune(), position, QStringLiteral("Master tune"),
-                          {tuneBurst_, std::chrono::seconds(1)});
-}
-
-void frmMain::ShowMasterEdit(const EditTarget& target, const EditValue& value) {
-    const int* v = std::get_if<int>(&value);
-    if (!v) return;
-    const bool was = Updating;
-    Updating = true;
-    if (target.kind == EditTarget::Kind::Tune) {
-        UpDown->setValue(*v);
-        MTuneCombo->setEditText(QString::number(*v / 10.0, 'f', 1));
-    } else if (target.kind == EditTarget::Kind::Master) {
-        switch (target.master()) {
-        case MasterParam::MasterSetupChorus: ChorusCheck->setChecked(*v != 0); break;
-        case MasterParam::MasterSetupReverb: ReverbCheck->setChecked(*v != 0); break;
-        case MasterParam::MasterSetupLCD: lists::Select(LCDCombo, *v); break;
-        case MasterParam::MasterSetupMIDIRxCh: lists::Select(MIDIRxChCombo, *v); break;
-        case MasterParam::MasterSetupPaCh: lists::Select(PaChCombo, *v); break;
-        case MasterParam::MasterSetupTiCh: lists::Select(TiChCombo, *v); break;
-        case MasterParam::MasterSetupRhCh: lists::Select(RhChCombo, *v); break;
-        case MasterParam::MasterSetupRInstCh: lists::Select(RInstChCombo, *v); break;
-        default: break;
-        }
-    }
-    Updating = was;
-}
-
 void frmMain::RunModal(QDialog& dialog) {
     EnterWait();
     dialog.exec();
@@ -1114,5 +906,7 @@ void frmMain::mnuViewMIDIMonitor_Click() {
 }
 
 frmMonitor* frmMain::MIDIMonitor() const { return monitor_; }
+
+EditHistory* frmMain::MasterHistory() const { return masterPanel_->History(); }
 
 }  // namespace quorvane::ui

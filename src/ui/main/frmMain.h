@@ -13,6 +13,7 @@
 #include "ui/backup/BackupPrompts.h"
 #include "ui/common/EditHistory.h"
 #include "ui/common/MainContext.h"
+#include "ui/main/MasterSetupPanel.h"
 
 class QAction;
 class QCheckBox;
@@ -136,7 +137,7 @@ public:
     // unsaved edits of the working patch ("Don't ask again").
     static constexpr const char* kDontAskBeforeDroppingEdits = "main/dontAskBeforeDroppingEdits";
 
-    // Master setup panel.
+    // Master setup panel (the controls live in MasterSetupPanel; these point at them).
     QGroupBox* MasterSetupFrame = nullptr;
     QComboBox* MTuneCombo = nullptr;
     quorvane::ui::UpDown* UpDown = nullptr;  // position 4274..4529 = tune x 10
@@ -150,10 +151,10 @@ public:
     QComboBox* RInstChCombo = nullptr;
 
     // Undo and redo of the master setup panel's edits (Edit menu).
-    EditHistory* MasterHistory() const { return masterHistory_; }
+    EditHistory* MasterHistory() const;
 
-    static constexpr int kTuneMin = 4274;  // 427.4 Hz
-    static constexpr int kTuneMax = 4529;  // 452.9 Hz
+    static constexpr int kTuneMin = MasterSetupPanel::kTuneMin;
+    static constexpr int kTuneMax = MasterSetupPanel::kTuneMax;
 
     void pnameListBox_Click();
     void cmdEditPatch_Click();
@@ -169,18 +170,9 @@ protected:
 
 private:
     void BuildWindow();
-    void FillMasterSetupLists();
-    // Writes the nine master setup values into the panel (Updating set). False
-    // when the module did not answer: the panel is then cleared and disabled.
-    bool ShowMasterSetup();
-    void ClearMasterSetup();
     bool LoadPatchList();
     bool LoadOtherNames();
     QString PatchEntryText(int patchNo);
-    void MasterCheck_Click(QCheckBox* box);
-    void MasterCombo_Click(QComboBox* combo, int index);
-    void UpDown_Change(int position);
-    void ShowMasterEdit(const EditTarget& target, const EditValue& value);
     void RestoreTuneText();
     void NameReceived(int& counter, int limit, const char* text);
     void SyncNameProgress();
@@ -239,9 +231,7 @@ private:
     ConnectionKeeper* keeper_ = nullptr;
     QPointer<QDialog> patchEditor_;
     QPointer<frmMonitor> monitor_;
-    std::unique_ptr<EditViewFunctions> masterView_;
-    EditHistory* masterHistory_ = nullptr;
-    uint64_t tuneBurst_ = 0;
+    MasterSetupPanel* masterPanel_ = nullptr;
 
     int PatchNamesReceived = 0;
     int TimbreNamesReceived = 0;
