@@ -26,6 +26,7 @@
 
 #include "Connection.h"
 #include "MasterSetupPanel.h"
+#include "NameLoader.h"
 #include "UpDown.h"
 #include "WindowPlacement.h"
 #include "device/NameCodec.h"
@@ -71,17 +72,10 @@ frmMain::frmMain(frmMainOptions options, QWidget* parent)
 
     u220_->OnNotResponding = [this](const std::string& what) { return AskRetry(what); };
     u220_->OnPortError = [this](const std::string& text) { ShowPortError(text); };
-    u220_->MemoryPatchNameOneReceived = [this] {
-        NameReceived(PatchNamesReceived, 64, "Loading 64 Patch Names...");
-    };
-    u220_->MemoryTimbreNameOneReceived = [this] {
-        NameReceived(TimbreNamesReceived, 128, "Loading 128 Timbre Names...");
-    };
-    u220_->MemoryRhythmNameOneReceived = [this] {
-        NameReceived(RhythmNamesReceived, 4, "Loading 4 Rhythm Names...");
-    };
 
     BuildWindow();
+    names_ = std::make_unique<NameLoader>(*u220_, pnameListBox, statusLabel_, progressBar_, Updating, quitRequested_,
+                                          activating_, startupPick_, [this](const QString& text) { ShowStatus(text); });
     masterPanel_->FillMasterSetupLists();
 
     WindowPlacement::Install();  // this window and the editors open where they were
@@ -312,7 +306,7 @@ void frmMain::MemoriesChanged(const std::vector<int>& patchesWritten, bool worki
                 continue;
             }
             Updating = true;
-            pnameListBox->item(n - 1)->setText(PatchEntryText(n));
+            pnameListBox->item(n - 1)->setText(names_->PatchEntryText(n));
             Updating = false;
         }
         // The module's working patch came from the file, or the memory it was
@@ -363,7 +357,7 @@ bool frmMain::Load() {
         const QRect area = s->availableGeometry();
         move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
     }
-    PatchNamesReceived = TimbreNamesReceived = RhythmNamesReceived = 0;
+    names_->PatchNamesReceived = names_->TimbreNamesReceived = names_->RhythmNamesReceived = 0;
     return true;
 }
 
@@ -388,7 +382,7 @@ void frmMain::Activate() {
     ++activations_;
     UpdateBackupActions();
     EnterWait();
-    SyncNameProgress();
+    names_->SyncNameProgress();
     // Neither another load nor a switch of ports while this one waits.
     mnuFileReload->setEnabled(false);
     mnuFileMIDISetup->setEnabled(false);
@@ -396,48 +390,21 @@ void frmMain::Activate() {
     {
         WaitCursor hourglass;
         ok = masterPanel_->ShowMasterSetup();
-        if (ok && !quitRequested_) ok = LoadPatchList();
+        if (ok && !quitRequested_) ok = names_->LoadPatchList();
         // After a reconnect or F5: the patch the module is on now.
         if (ok && !quitRequested_ && moduleStale_ && changeRuns_ == 0) {
             moduleStale_ = false;
             ShowModulePatch();
         }
-        if (ok && !quitRequested_) ok = LoadOtherNames();
+        if (ok && !quitRequested_) ok = names_->LoadOtherNames();
         if (ok && !quitRequested_) cmdEditPatch->setVisible(true);
     }
-    if (!quitRequested_) ShowLoadOutcome(ok);
+    if (!quitRequested_) names_->ShowLoadOutcome(ok);
     mnuFileReload->setEnabled(true);
     mnuFileMIDISetup->setEnabled(true);
     activating_ = false;
     UpdateBackupActions();
     LeaveWait();
-}
-
-void frmMain::SyncNameProgress() {
-    // Each counter goes on from the names already held, so that it reaches its
-    // limit (and the bar goes away) when the last missing name arrives.
-    auto held = [](int limit, auto loaded) {
-        int n = 0;
-        for (int i = 1; i <= limit; ++i) n += loaded(i) ? 1 : 0;
-        return n >= limit ? 0 : n;
-    };
-    PatchNamesReceived = held(64, [this](int i) { return u220_->MemoryPatchNameLoaded(i); });
-    TimbreNamesReceived = held(128, [this](int i) { return u220_->MemoryTimbreNameLoaded(i); });
-    RhythmNamesReceived = held(4, [this](int i) { return u220_->MemoryRhythmNameLoaded(i); });
-}
-
-void frmMain::ShowLoadOutcome(bool complete) {
-    if (complete) {
-        // Everything is there: a "loading stopped" line has had its day.
-        if (statusLabel_->text() == texts::LoadStopped() || statusLabel_->text() == texts::NamesNotReadAgain())
-            ShowStatus(QString());
-        return;
-    }
-    // A stopped load leaves no bar behind, only what happened and how to go on.
-    progress_ = 0.0f;
-    progressBar_->setValue(0);
-    progressBar_->setVisible(false);
-    ShowStatus(texts::LoadStopped());
 }
 
 void frmMain::ShowStatus(const QString& text) {
@@ -542,79 +509,6 @@ void frmMain::mnuFileReload_Click() {
     u220_->ForgetMasterSetup();
     moduleStale_ = true;
     Activate();
-}
-
-QString frmMain::PatchEntryText(int patchNo) {
-    return QStringLiteral("P-%1   ").arg(patchNo, 2, 10, QLatin1Char('0')) +
-           QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(static_cast<int16_t>(patchNo))));
-}
-
-bool frmMain::LoadPatchList() {
-    // Names a write made the model forget and nothing read again (the module
-    // stopped answering, or the reading was cancelled).
-    for (int n = 1; n <= pnameListBox->count(); ++n) {
-        if (u220_->MemoryPatchNameLoaded(n)) continue;
-        const QString entry = PatchEntryText(n);
-        if (quitRequested_ || !u220_->MemoryPatchNameLoaded(n)) return false;
-        Updating = true;
-        pnameListBox->item(n - 1)->setText(entry);
-        Updating = false;
-    }
-    if (pnameListBox->count() >= 64) return true;
-    // Entries are added in patch order as their names arrive, so an earlier run
-    // that stopped left patches 1..count: go on after them. The selection (the
-    // patch the module is on) stays as it is.
-    for (int n = pnameListBox->count() + 1; n <= 64; ++n) {
-        const QString entry = PatchEntryText(n);  // waits for this name's reply
-        if (quitRequested_) return false;
-        if (!u220_->MemoryPatchNameLoaded(n)) return false;  // the user gave up on the module
-        Updating = true;
-        pnameListBox->addItem(entry);
-        Updating = false;
-    }
-    // Selecting patch 1 switches the module to it, unless the user has already
-    // picked a patch from the entries listed so far.
-    if (pnameListBox->currentRow() < 0) {
-        startupPick_ = true;
-        pnameListBox->setCurrentRow(0);
-        startupPick_ = false;
-    }
-    return true;
-}
-
-bool frmMain::LoadOtherNames() {
-    // Read once here so the editors can list them without waiting.
-    for (int t = 1; t <= 128; ++t) {
-        u220_->MemoryTimbreName(static_cast<int16_t>(t));
-        if (quitRequested_ || !u220_->MemoryTimbreNameLoaded(t)) return false;
-    }
-    for (int r = 1; r <= 4; ++r) {
-        u220_->MemoryRhythmName(static_cast<int16_t>(r));
-        if (quitRequested_ || !u220_->MemoryRhythmNameLoaded(r)) return false;
-    }
-    return true;
-}
-
-void frmMain::NameReceived(int& counter, int limit, const char* text) {
-    // Only the load shows its progress here; a command that reads a few names
-    // again shows them under its own.
-    if (!activating_) return;
-    ++counter;
-    if (counter >= limit) {
-        counter = 0;
-        statusLabel_->setVisible(false);
-        progressBar_->setVisible(false);
-        progress_ = 0.0f;
-        progressBar_->setValue(0);
-        statusLabel_->setText(QString());
-        return;
-    }
-    progressBar_->setVisible(true);
-    statusLabel_->setVisible(true);
-    // From the count, not by steps: a reload after a stop goes on where it was.
-    progress_ = 100.0f * static_cast<float>(counter) / static_cast<float>(limit);
-    progressBar_->setValue(std::clamp(static_cast<int>(progress_), 0, 100));
-    statusLabel_->setText(QString::fromLatin1(text));
 }
 
 void frmMain::pnameListBox_Click() {

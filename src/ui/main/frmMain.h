@@ -42,6 +42,7 @@ class ConnectionKeeper;
 struct PortChoice;
 class frmMonitor;
 class MonitorLog;
+class NameLoader;
 
 // How the main window starts; the defaults are what the program uses.
 struct frmMainOptions {
@@ -170,14 +171,7 @@ protected:
 
 private:
     void BuildWindow();
-    bool LoadPatchList();
-    bool LoadOtherNames();
-    QString PatchEntryText(int patchNo);
     void RestoreTuneText();
-    void NameReceived(int& counter, int limit, const char* text);
-    void SyncNameProgress();
-    // After a load: a line saying it stopped and how to go on, or that line cleared.
-    void ShowLoadOutcome(bool complete);
     // One line of news in the status line; empty hides it.
     void ShowStatus(const QString& text);
     // The ports came back: what was read may be stale, read it again.
@@ -223,6 +217,8 @@ private:
     BackupUi* backup_ = nullptr;
     std::unique_ptr<QtHost> host_;
     std::shared_ptr<midi::VirtualU220> virtualModule_;
+    // Before the model: its callbacks go to the loader until the model is gone.
+    std::unique_ptr<NameLoader> names_;
     std::unique_ptr<quorvane::clsU220> u220_;
 
     QLabel* statusLabel_ = nullptr;
@@ -233,10 +229,6 @@ private:
     QPointer<frmMonitor> monitor_;
     MasterSetupPanel* masterPanel_ = nullptr;
 
-    int PatchNamesReceived = 0;
-    int TimbreNamesReceived = 0;
-    int RhythmNamesReceived = 0;
-    float progress_ = 0.0f;  // the bar's value with its fractions
 
     int wantedPatch_ = 0;   // the newest pick, 1..64 (0 none)
     int modulePatch_ = 0;   // the patch the module is known to be on (0 unknown)
