@@ -27,6 +27,7 @@
 #include "Connection.h"
 #include "MasterSetupPanel.h"
 #include "NameLoader.h"
+#include "PatchSwitcher.h"
 #include "UpDown.h"
 #include "WindowPlacement.h"
 #include "device/NameCodec.h"
@@ -74,8 +75,12 @@ frmMain::frmMain(frmMainOptions options, QWidget* parent)
     u220_->OnPortError = [this](const std::string& text) { ShowPortError(text); };
 
     BuildWindow();
+    switcher_ = new PatchSwitcher(
+        *u220_, this, pnameListBox, cmdEditPatch, statusLabel_, masterPanel_, backup_, Updating, quitRequested_,
+        [this] { EnterWait(); }, [this] { LeaveWait(); },
+        [this](const std::function<void()>& command) { RunBackupCommand(command); });
     names_ = std::make_unique<NameLoader>(*u220_, pnameListBox, statusLabel_, progressBar_, Updating, quitRequested_,
-                                          activating_, startupPick_, [this](const QString& text) { ShowStatus(text); });
+                                          activating_, switcher_->startupPick_, [this](const QString& text) { ShowStatus(text); });
     masterPanel_->FillMasterSetupLists();
 
     WindowPlacement::Install();  // this window and the editors open where they were
@@ -314,32 +319,23 @@ void frmMain::MemoriesChanged(const std::vector<int>& patchesWritten, bool worki
         auto written = [&](int n) {
             return n > 0 && std::find(patchesWritten.begin(), patchesWritten.end(), n) != patchesWritten.end();
         };
-        const bool moved = workingWritten || written(u220_->LastPatchSent()) || written(modulePatch_) || written(wantedPatch_);
+        const bool moved = workingWritten || written(u220_->LastPatchSent()) || written(switcher_->modulePatch_) || written(switcher_->wantedPatch_);
         if (unread || quitRequested_ || (!u220_->MasterSetupLoaded() && !masterPanel_->ShowMasterSetup())) {
             // Cancelled or not answered: nothing more is asked now; F5 reads
             // the names, the master setup and where the module stands.
             if (unread && !quitRequested_) ShowStatus(texts::NamesNotReadAgain());
             if (moved) {
                 u220_->ForgetPatchSent();
-                moduleStale_ = true;
+                switcher_->moduleStale_ = true;
             }
-            if (wantedPatch_ == 0 || u220_->MemoryPatchNameLoaded(wantedPatch_)) ShowPatch(wantedPatch_);
+            if (switcher_->wantedPatch_ == 0 || u220_->MemoryPatchNameLoaded(switcher_->wantedPatch_)) switcher_->ShowPatch(switcher_->wantedPatch_);
         } else if (moved) {
-            ShowModulePatch();
+            switcher_->ShowModulePatch();
         } else {
-            ShowPatch(wantedPatch_);  // the button names the memory as it is now
+            switcher_->ShowPatch(switcher_->wantedPatch_);  // the button names the memory as it is now
         }
     }
     LeaveWait();
-}
-
-void frmMain::ShowModulePatch() {
-    // A program change to any patch goes out again, the one it was on included.
-    u220_->ForgetPatchSent();
-    modulePatch_ = 0;
-    const int at = ModulePatch();
-    wantedPatch_ = at;
-    ShowPatch(at);
 }
 
 bool frmMain::Load() {
@@ -392,9 +388,9 @@ void frmMain::Activate() {
         ok = masterPanel_->ShowMasterSetup();
         if (ok && !quitRequested_) ok = names_->LoadPatchList();
         // After a reconnect or F5: the patch the module is on now.
-        if (ok && !quitRequested_ && moduleStale_ && changeRuns_ == 0) {
-            moduleStale_ = false;
-            ShowModulePatch();
+        if (ok && !quitRequested_ && switcher_->moduleStale_ && switcher_->changeRuns_ == 0) {
+            switcher_->moduleStale_ = false;
+            switcher_->ShowModulePatch();
         }
         if (ok && !quitRequested_) ok = names_->LoadOtherNames();
         if (ok && !quitRequested_) cmdEditPatch->setVisible(true);
@@ -408,7 +404,7 @@ void frmMain::Activate() {
 }
 
 void frmMain::ShowStatus(const QString& text) {
-    patchStatus_ = false;  // a patch change message, if one was there, has been replaced
+    switcher_->patchStatus_ = false;  // a patch change message, if one was there, has been replaced
     statusLabel_->setText(text);
     statusLabel_->setVisible(!text.isEmpty());
 }
@@ -428,7 +424,7 @@ void frmMain::Reconnected() {
     // Its master setup and its patch may be others now (a module switched off
     // and on starts on its own patch): read again, with the names still missing.
     u220_->ForgetMasterSetup();
-    moduleStale_ = true;
+    switcher_->moduleStale_ = true;
     if (!Busy() && isVisible()) Activate();
 }
 
@@ -451,8 +447,8 @@ void frmMain::StartOver() {
     if (patchEditor_ && !patchEditor_->isVisible() && !editorOpening_) delete patchEditor_;
     u220_->ForgetModule();
     // Which patch the module is on is not known on the new connection.
-    wantedPatch_ = modulePatch_ = 0;
-    moduleStale_ = false;
+    switcher_->wantedPatch_ = switcher_->modulePatch_ = 0;
+    switcher_->moduleStale_ = false;
     backup_->ForgetPutBack();  // those bytes belong to the other module
     Updating = true;
     pnameListBox->clear();
@@ -507,180 +503,11 @@ void frmMain::mnuFileReload_Click() {
     ShowStatus(QString());
     if (!u220_->RequestOpen()) u220_->InvalidateAll();
     u220_->ForgetMasterSetup();
-    moduleStale_ = true;
+    switcher_->moduleStale_ = true;
     Activate();
 }
 
-void frmMain::pnameListBox_Click() {
-    if (Updating) return;
-    const int row = pnameListBox->currentRow();
-    if (row < 0 || row >= 64) return;
-    // Qt highlights a clicked row once the press has been handled, which a wait
-    // below (a question, a patch change) may hold up while later picks come:
-    // put it right once this handler has returned.
-    const auto syncAfterwards = [this] {
-        if (selectionSync_) return;
-        selectionSync_ = true;
-        QTimer::singleShot(0, this, [this] { SyncListSelection(); });
-    };
-    if (changeRuns_ == 0 && !startupPick_ && !MayDropWorkingEdits(row + 1)) {
-        syncAfterwards();
-        return;
-    }
-    wantedPatch_ = row + 1;
-    cmdEditPatch->setText(QStringLiteral("Edit  ") +
-                          QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(static_cast<int16_t>(row + 1)))));
-    // While a patch change waits for the module, a pick (a key, a drag, a click)
-    // only records the target: the running change sends one program change for
-    // the newest target when its wait ends.
-    if (changeRuns_ > 0) return;
-    // A mouse press makes the row current first and selects it only once this
-    // returns: highlight it now, or the old patch stays highlighted while the
-    // module switches.
-    pnameListBox->selectionModel()->select(pnameListBox->model()->index(row, 0),
-                                           QItemSelectionModel::ClearAndSelect);
-    RunPatchChanges();
-    syncAfterwards();
-}
-
-void frmMain::SyncListSelection() {
-    selectionSync_ = false;
-    const int row = pnameListBox->currentRow();
-    QItemSelectionModel* selection = pnameListBox->selectionModel();
-    if (row < 0) selection->clearSelection();
-    else if (selection->selectedRows() != QModelIndexList{pnameListBox->model()->index(row, 0)})
-        selection->select(pnameListBox->model()->index(row, 0), QItemSelectionModel::ClearAndSelect);
-}
-
-bool frmMain::MayDropWorkingEdits(int patchNo) {
-    if (!u220_->WorkingAreaEdited() || patchNo == wantedPatch_) return true;
-    const auto settings = AppSettings();
-    if (settings->value(QLatin1String(kDontAskBeforeDroppingEdits), false).toBool()) return true;
-    // Asked with the list still on the patch being edited.
-    const int current = wantedPatch_;
-    ShowPatch(current);
-    QApplication::setOverrideCursor(Qt::ArrowCursor);
-    QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
-                    QStringLiteral("The working patch has edits that are not saved. Switching to P-%1 %2 replaces "
-                                   "them: the U-220 keeps edits only until the next patch change.")
-                        .arg(patchNo, 2, 10, QLatin1Char('0'))
-                        .arg(QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(static_cast<int16_t>(patchNo)))).trimmed()),
-                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
-    box.button(QMessageBox::Save)->setText(QStringLiteral("Save Patch As..."));
-    box.button(QMessageBox::Discard)->setText(QStringLiteral("Switch anyway"));
-    box.setDefaultButton(QMessageBox::Cancel);
-    box.setEscapeButton(QMessageBox::Cancel);
-    auto* dontAsk = new QCheckBox(QStringLiteral("Don't ask again"), &box);
-    box.setCheckBox(dontAsk);
-    EnterWait();
-    const int answer = box.exec();
-    QApplication::restoreOverrideCursor();
-    bool go = answer == QMessageBox::Discard;
-    if (answer == QMessageBox::Save && !quitRequested_ && !backup_->Busy()) {
-        // Saved as a file: then the switch goes ahead; cancelled or failed, it does not.
-        RunBackupCommand([&] { go = backup_->SaveWorkingPatchAs(); });
-    }
-    LeaveWait();
-    if (go && dontAsk->isChecked()) settings->setValue(QLatin1String(kDontAskBeforeDroppingEdits), true);
-    if (quitRequested_) return false;
-    if (go) ShowPatch(patchNo);
-    return go;
-}
-
-void frmMain::RunPatchChanges() {
-    ++changeRuns_;
-    EnterWait();
-    {
-        WaitCursor hourglass;
-        // The model knows which program change went out last, whichever call
-        // sent it: a change made from a nested call counts too.
-        while (!quitRequested_ && wantedPatch_ > 0 && wantedPatch_ != u220_->LastPatchSent()) {
-            const int n = wantedPatch_;
-            const PatchChangeResult result = u220_->PatchChange(static_cast<int16_t>(n));
-            PatchChangeDone(n, result);
-            if (result == PatchChangeResult::RxChannelOff) break;
-            // Not sent (no answer before the program change, or refused): no
-            // second try unless the user has picked another patch meanwhile.
-            if (result != PatchChangeResult::Done && result != PatchChangeResult::OtherPatch && wantedPatch_ == n) break;
-        }
-    }
-    --changeRuns_;
-    LeaveWait();
-}
-
-void frmMain::PatchChangeDone(int patchNo, PatchChangeResult result) {
-    const QString number = QStringLiteral("P-%1").arg(patchNo, 2, 10, QLatin1Char('0'));
-    // A program change for a newer pick has gone out since: what this one found
-    // is history.
-    if (result != PatchChangeResult::RxChannelOff && u220_->LastPatchSent() != patchNo && wantedPatch_ != patchNo) return;
-    switch (result) {
-        case PatchChangeResult::Done:
-            modulePatch_ = patchNo;
-            if (patchStatus_) {
-                patchStatus_ = false;
-                statusLabel_->setText(QString());
-                statusLabel_->setVisible(false);
-            }
-            break;
-        case PatchChangeResult::OtherPatch:
-            modulePatch_ = 0;
-            ShowPatchStatus(QStringLiteral("The module did not switch to %1: its patch is now \"%2\" (it switched "
-                                           "elsewhere or not at all). Its Patch Change setting, %3 in Master Setup, "
-                                           "decides which patch a program change selects.")
-                                .arg(number,
-                                     QString::fromStdString(NameBytesToUtf8(u220_->PatchChangeWorkingName())).trimmed(),
-                                     PaChCombo->currentText()));
-            break;
-        case PatchChangeResult::RxChannelOff: {
-            // Nothing was sent: the list goes back to where the module is.
-            const int at = ModulePatch();
-            wantedPatch_ = at;
-            ShowPatch(at);
-            ShowPatchStatus(at > 0 ? QStringLiteral("The module ignores program changes while its Rx Control Ch is "
-                                                    "Off: it stays on P-%1.")
-                                         .arg(at, 2, 10, QLatin1Char('0'))
-                                   : QStringLiteral("The module ignores program changes while its Rx Control Ch is "
-                                                    "Off: it stays on its patch."));
-            break;
-        }
-        case PatchChangeResult::NoAnswer:
-            modulePatch_ = 0;
-            ShowPatchStatus(QStringLiteral("The module did not confirm the change to %1.").arg(number));
-            break;
-        case PatchChangeResult::Refused: break;
-    }
-}
-
-void frmMain::ShowPatch(int patchNo) {
-    Updating = true;
-    pnameListBox->setCurrentRow(patchNo - 1);  // -1: no selection
-    if (patchNo <= 0) pnameListBox->selectionModel()->clearSelection();
-    Updating = false;
-    // On no memory's patch: the button names what the working area holds.
-    QString name;
-    if (patchNo > 0) name = QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(static_cast<int16_t>(patchNo))));
-    else if (u220_->PatchDataLoaded()) name = QString::fromStdString(NameBytesToUtf8(u220_->PatchCommonPatchName()));
-    cmdEditPatch->setText(name.isEmpty() ? QStringLiteral("Edit Patch") : QStringLiteral("Edit  ") + name);
-}
-
-int frmMain::ModulePatch() {
-    if (modulePatch_ > 0) return modulePatch_;
-    const std::string working = u220_->PatchCommonPatchName();
-    if (!u220_->PatchDataLoaded()) return 0;
-    int found = 0;
-    for (int n = 1; n <= 64; ++n) {
-        if (!u220_->MemoryPatchNameLoaded(n) || u220_->MemoryPatchName(static_cast<int16_t>(n)) != working) continue;
-        if (found) return 0;  // two patches of that name
-        found = n;
-    }
-    return modulePatch_ = found;
-}
-
-void frmMain::ShowPatchStatus(const QString& text) {
-    patchStatus_ = true;
-    statusLabel_->setText(text);
-    statusLabel_->setVisible(true);
-}
+void frmMain::pnameListBox_Click() { switcher_->pnameListBox_Click(); }
 
 void frmMain::RunModal(QDialog& dialog) {
     EnterWait();
@@ -705,7 +532,7 @@ void frmMain::cmdEditPatch_Click() {
     setCursor(Qt::WaitCursor);
     // A newer pick waiting behind a running patch change goes out now, so that
     // the editor's reads (queued behind it) get the patch the list shows.
-    if (changeRuns_ > 0) RunPatchChanges();
+    if (switcher_->changeRuns_ > 0) switcher_->RunPatchChanges();
     // Created on first use and kept, so its lists are filled once.
     if (!patchEditor_) {
         auto* editor = new frmPatch(*this, this);

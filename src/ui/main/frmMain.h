@@ -14,6 +14,7 @@
 #include "ui/common/EditHistory.h"
 #include "ui/common/MainContext.h"
 #include "ui/main/MasterSetupPanel.h"
+#include "ui/main/PatchSwitcher.h"
 
 class QAction;
 class QCheckBox;
@@ -98,7 +99,7 @@ public:
     int ActivationCount() const { return activations_; }
     // True while a patch change waits for the module; picks made meanwhile only
     // record the newest target.
-    bool PatchChanging() const { return changeRuns_ > 0; }
+    bool PatchChanging() const { return switcher_->changeRuns_ > 0; }
 
     // True while the controls are being filled from the model; the handlers
     // write nothing while it is set.
@@ -136,7 +137,7 @@ public:
 
     // The setting that turns off the question before a patch change drops
     // unsaved edits of the working patch ("Don't ask again").
-    static constexpr const char* kDontAskBeforeDroppingEdits = "main/dontAskBeforeDroppingEdits";
+    static constexpr const char* kDontAskBeforeDroppingEdits = PatchSwitcher::kDontAskBeforeDroppingEdits;
 
     // Master setup panel (the controls live in MasterSetupPanel; these point at them).
     QGroupBox* MasterSetupFrame = nullptr;
@@ -180,27 +181,9 @@ private:
     // Another module (or the same anew): forget what was read and load again.
     void StartOver();
     bool Busy() const;
-    // Sends program changes until the module has been sent the newest pick.
-    void RunPatchChanges();
-    void PatchChangeDone(int patchNo, PatchChangeResult result);
-    // Before a pick replaces edits of the working patch that were not saved:
-    // Save Patch As..., Switch anyway or Cancel. True to go on with the change.
-    bool MayDropWorkingEdits(int patchNo);
-    // After the event that picked has finished: the highlighted row is the
-    // current one (a mouse press selects its row only after a nested wait).
-    void SyncListSelection();
     // After a back-up command wrote memories (their names are read again): the
     // list's names, the master setup, and the patch the module is on.
     void MemoriesChanged(const std::vector<int>& patchesWritten, bool workingWritten);
-    // Reads which patch the module is on (by its working patch's name) and puts
-    // the list and the button there.
-    void ShowModulePatch();
-    // Puts the list and the button on a patch without sending anything (0: none).
-    void ShowPatch(int patchNo);
-    // The patch the module is on: the last one confirmed, else the one whose
-    // memory name the working patch carries (0 when that is not clear).
-    int ModulePatch();
-    void ShowPatchStatus(const QString& text);
     bool AskRetry(const std::string& what);
     void ShowPortError(const std::string& text);
     void RunModal(QDialog& dialog);
@@ -230,13 +213,7 @@ private:
     MasterSetupPanel* masterPanel_ = nullptr;
 
 
-    int wantedPatch_ = 0;   // the newest pick, 1..64 (0 none)
-    int modulePatch_ = 0;   // the patch the module is known to be on (0 unknown)
-    int changeRuns_ = 0;    // RunPatchChanges calls running
-    bool startupPick_ = false;   // the list is put on patch 1 after the names load
-    bool moduleStale_ = false;   // read the master setup and the module's patch again
-    bool selectionSync_ = false; // a SyncListSelection is posted
-    bool patchStatus_ = false;  // the status line holds a patch change message
+    PatchSwitcher* switcher_ = nullptr;
     bool activating_ = false;
     bool editorOpening_ = false;  // the patch editor is being built or shown
     bool editorShown_ = false;    // ... and in exec()
