@@ -12,10 +12,10 @@
 namespace quorvane::ui {
 
 NameLoader::NameLoader(quorvane::clsU220& u220, QListWidget* list, QLabel* status, QProgressBar* bar, bool& updating,
-                       const bool& quitRequested, const bool& activating, bool& startupPick,
+                       const bool& quitRequested, const bool& activating, std::function<void()> pickFirst,
                        std::function<void(const QString&)> showStatus)
     : pnameListBox(list), statusLabel_(status), progressBar_(bar), Updating(updating), quitRequested_(quitRequested),
-      activating_(activating), startupPick_(startupPick), ShowStatus(std::move(showStatus)), u220_(&u220) {
+      activating_(activating), PickFirst(std::move(pickFirst)), ShowStatus(std::move(showStatus)), u220_(&u220) {
     u220_->MemoryPatchNameOneReceived = [this] {
         NameReceived(PatchNamesReceived, 64, "Loading 64 Patch Names...");
     };
@@ -85,11 +85,24 @@ bool NameLoader::LoadPatchList() {
     // Selecting patch 1 switches the module to it, unless the user has already
     // picked a patch from the entries listed so far.
     if (pnameListBox->currentRow() < 0) {
-        startupPick_ = true;
-        pnameListBox->setCurrentRow(0);
-        startupPick_ = false;
+        PickFirst();
     }
     return true;
+}
+
+bool NameLoader::ShowNamesReadAgain() {
+    // The names written have been read again: no request for the list.
+    bool unread = false;
+    for (int n = 1; n <= pnameListBox->count(); ++n) {
+        if (!u220_->MemoryPatchNameLoaded(n)) {
+            unread = true;
+            continue;
+        }
+        Updating = true;
+        pnameListBox->item(n - 1)->setText(PatchEntryText(n));
+        Updating = false;
+    }
+    return !unread;
 }
 
 bool NameLoader::LoadOtherNames() {

@@ -21,15 +21,18 @@ class NameLoader {
 public:
     // The list, status line and bar are the main window's; so are the flags:
     // `updating` is set while the list is filled, `quitRequested` ends a load,
-    // the progress shows only while `activating`, and `startupPick` is set
-    // while the list is put on patch 1 after the first load.
+    // the progress shows only while `activating`. `pickFirst` puts the list on
+    // patch 1 after the first load (unless a patch has been picked meanwhile).
     NameLoader(quorvane::clsU220& u220, QListWidget* list, QLabel* status, QProgressBar* bar, bool& updating,
-               const bool& quitRequested, const bool& activating, bool& startupPick,
+               const bool& quitRequested, const bool& activating, std::function<void()> pickFirst,
                std::function<void(const QString&)> showStatus);
 
     // The patch names into the list, in patch order. False when the module did
     // not answer or the load was given up.
     bool LoadPatchList();
+    // After a command wrote memories: the names it read again go into the
+    // list, without asking the module. False when some are still missing.
+    bool ShowNamesReadAgain();
     // The timbre and rhythm setup names, read once so the editors can list them.
     bool LoadOtherNames();
     // "P-01   " and the patch's name (read when not yet held).
@@ -52,7 +55,7 @@ private:
     bool& Updating;
     const bool& quitRequested_;
     const bool& activating_;
-    bool& startupPick_;
+    std::function<void()> PickFirst;
     std::function<void(const QString&)> ShowStatus;
     quorvane::clsU220* u220_;
     float progress_ = 0.0f;  // the bar's value with its fractions

@@ -9,7 +9,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 
+#include "Connection.h"
 #include "MasterSetupPanel.h"
 #include "device/NameCodec.h"
 #include "device/clsU220.h"
@@ -27,6 +29,56 @@ PatchSwitcher::PatchSwitcher(quorvane::clsU220& u220, QWidget* window, QListWidg
     : QObject(window), pnameListBox(list), cmdEditPatch(editButton), statusLabel_(status), masterPanel_(panel),
       backup_(backup), Updating(updating), quitRequested_(quitRequested), EnterWait(std::move(enterWait)),
       LeaveWait(std::move(leaveWait)), RunBackupCommand(std::move(runBackupCommand)), window_(window), u220_(&u220) {}
+
+void PatchSwitcher::SendWaitingPick() {
+    if (changeRuns_ > 0) RunPatchChanges();
+}
+
+void PatchSwitcher::PickStartupPatch() {
+    startupPick_ = true;
+    pnameListBox->setCurrentRow(0);
+    startupPick_ = false;
+}
+
+void PatchSwitcher::ShowModulePatchIfStale() {
+    if (!moduleStale_ || changeRuns_ > 0) return;
+    moduleStale_ = false;
+    ShowModulePatch();
+}
+
+void PatchSwitcher::Forget() {
+    wantedPatch_ = modulePatch_ = 0;
+    moduleStale_ = false;
+}
+
+void PatchSwitcher::MemoriesWritten(const std::vector<int>& patchesWritten, bool workingWritten, bool unread) {
+    // The module's working patch came from the file, or the memory it was
+    // loaded from holds something else now: find where it stands.
+    auto written = [&](int n) {
+        return n > 0 && std::find(patchesWritten.begin(), patchesWritten.end(), n) != patchesWritten.end();
+    };
+    const bool moved = workingWritten || written(u220_->LastPatchSent()) || written(modulePatch_) || written(wantedPatch_);
+    if (unread || quitRequested_ || (!u220_->MasterSetupLoaded() && !masterPanel_->ShowMasterSetup())) {
+        // Cancelled or not answered: nothing more is asked now; F5 reads
+        // the names, the master setup and where the module stands.
+        if (unread && !quitRequested_) ShowStatus(texts::NamesNotReadAgain());
+        if (moved) {
+            u220_->ForgetPatchSent();
+            moduleStale_ = true;
+        }
+        if (wantedPatch_ == 0 || u220_->MemoryPatchNameLoaded(wantedPatch_)) ShowPatch(wantedPatch_);
+    } else if (moved) {
+        ShowModulePatch();
+    } else {
+        ShowPatch(wantedPatch_);  // the button names the memory as it is now
+    }
+}
+
+void PatchSwitcher::ShowStatus(const QString& text) {
+    patchStatus_ = false;  // a patch change message, if one was there, has been replaced
+    statusLabel_->setText(text);
+    statusLabel_->setVisible(!text.isEmpty());
+}
 
 void PatchSwitcher::ShowModulePatch() {
     // A program change to any patch goes out again, the one it was on included.

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <vector>
 
 class QLabel;
 class QListWidget;
@@ -49,12 +50,26 @@ public:
     // Puts the list and the button on a patch without sending anything (0: none).
     void ShowPatch(int patchNo);
 
-    int wantedPatch_ = 0;   // the newest pick, 1..64 (0 none)
-    int modulePatch_ = 0;   // the patch the module is known to be on (0 unknown)
-    int changeRuns_ = 0;    // RunPatchChanges calls running
-    bool startupPick_ = false;   // the list is put on patch 1 after the names load
-    bool moduleStale_ = false;   // read the master setup and the module's patch again
-    bool patchStatus_ = false;  // the status line holds a patch change message
+    // True while a patch change waits for the module.
+    bool Changing() const { return changeRuns_ > 0; }
+    // A newer pick waiting behind a running patch change goes out now.
+    void SendWaitingPick();
+    // Puts the list on patch 1 after the names have loaded: the module is
+    // switched there without the question about unsaved edits.
+    void PickStartupPatch();
+    // The module may be on another patch than the one known (a reconnect, F5):
+    // ShowModulePatchIfStale reads it again once no patch change is running.
+    void ModuleStale() { moduleStale_ = true; }
+    void ShowModulePatchIfStale();
+    // Another module: nothing is known about where it stands.
+    void Forget();
+    // After a back-up command wrote memories: the master setup (when not held)
+    // and the patch the module is on. `unread`: some names written are still
+    // missing; then nothing more is asked now.
+    void MemoriesWritten(const std::vector<int>& patchesWritten, bool workingWritten, bool unread);
+    // One line of news in the status line (replacing a patch change message);
+    // empty hides it.
+    void ShowStatus(const QString& text);
 
 private:
     void PatchChangeDone(int patchNo, PatchChangeResult result);
@@ -81,6 +96,12 @@ private:
     std::function<void(const std::function<void()>&)> RunBackupCommand;
     QWidget* window_;
     quorvane::clsU220* u220_;
+    int wantedPatch_ = 0;   // the newest pick, 1..64 (0 none)
+    int modulePatch_ = 0;   // the patch the module is known to be on (0 unknown)
+    int changeRuns_ = 0;    // RunPatchChanges calls running
+    bool startupPick_ = false;   // the list is put on patch 1 after the names load
+    bool moduleStale_ = false;   // read the master setup and the module's patch again
+    bool patchStatus_ = false;  // the status line holds a patch change message
     bool selectionSync_ = false; // a SyncListSelection is posted
 };
 

@@ -80,7 +80,8 @@ frmMain::frmMain(frmMainOptions options, QWidget* parent)
         [this] { EnterWait(); }, [this] { LeaveWait(); },
         [this](const std::function<void()>& command) { RunBackupCommand(command); });
     names_ = std::make_unique<NameLoader>(*u220_, pnameListBox, statusLabel_, progressBar_, Updating, quitRequested_,
-                                          activating_, switcher_->startupPick_, [this](const QString& text) { ShowStatus(text); });
+                                          activating_, [this] { switcher_->PickStartupPatch(); },
+                                          [this](const QString& text) { ShowStatus(text); });
     masterPanel_->FillMasterSetupLists();
 
     WindowPlacement::Install();  // this window and the editors open where they were
@@ -303,37 +304,8 @@ void frmMain::MemoriesChanged(const std::vector<int>& patchesWritten, bool worki
     EnterWait();
     {
         WaitCursor hourglass;
-        // The names written have been read again: no request for the list.
-        bool unread = false;
-        for (int n = 1; n <= pnameListBox->count(); ++n) {
-            if (!u220_->MemoryPatchNameLoaded(n)) {
-                unread = true;
-                continue;
-            }
-            Updating = true;
-            pnameListBox->item(n - 1)->setText(names_->PatchEntryText(n));
-            Updating = false;
-        }
-        // The module's working patch came from the file, or the memory it was
-        // loaded from holds something else now: find where it stands.
-        auto written = [&](int n) {
-            return n > 0 && std::find(patchesWritten.begin(), patchesWritten.end(), n) != patchesWritten.end();
-        };
-        const bool moved = workingWritten || written(u220_->LastPatchSent()) || written(switcher_->modulePatch_) || written(switcher_->wantedPatch_);
-        if (unread || quitRequested_ || (!u220_->MasterSetupLoaded() && !masterPanel_->ShowMasterSetup())) {
-            // Cancelled or not answered: nothing more is asked now; F5 reads
-            // the names, the master setup and where the module stands.
-            if (unread && !quitRequested_) ShowStatus(texts::NamesNotReadAgain());
-            if (moved) {
-                u220_->ForgetPatchSent();
-                switcher_->moduleStale_ = true;
-            }
-            if (switcher_->wantedPatch_ == 0 || u220_->MemoryPatchNameLoaded(switcher_->wantedPatch_)) switcher_->ShowPatch(switcher_->wantedPatch_);
-        } else if (moved) {
-            switcher_->ShowModulePatch();
-        } else {
-            switcher_->ShowPatch(switcher_->wantedPatch_);  // the button names the memory as it is now
-        }
+        const bool allRead = names_->ShowNamesReadAgain();
+        switcher_->MemoriesWritten(patchesWritten, workingWritten, !allRead);
     }
     LeaveWait();
 }
@@ -388,10 +360,7 @@ void frmMain::Activate() {
         ok = masterPanel_->ShowMasterSetup();
         if (ok && !quitRequested_) ok = names_->LoadPatchList();
         // After a reconnect or F5: the patch the module is on now.
-        if (ok && !quitRequested_ && switcher_->moduleStale_ && switcher_->changeRuns_ == 0) {
-            switcher_->moduleStale_ = false;
-            switcher_->ShowModulePatch();
-        }
+        if (ok && !quitRequested_) switcher_->ShowModulePatchIfStale();
         if (ok && !quitRequested_) ok = names_->LoadOtherNames();
         if (ok && !quitRequested_) cmdEditPatch->setVisible(true);
     }
@@ -403,11 +372,7 @@ void frmMain::Activate() {
     LeaveWait();
 }
 
-void frmMain::ShowStatus(const QString& text) {
-    switcher_->patchStatus_ = false;  // a patch change message, if one was there, has been replaced
-    statusLabel_->setText(text);
-    statusLabel_->setVisible(!text.isEmpty());
-}
+void frmMain::ShowStatus(const QString& text) { switcher_->ShowStatus(text); }
 
 void frmMain::ConnectionOpened(const PortChoice& c) {
     PortChoice now = c;
@@ -424,7 +389,7 @@ void frmMain::Reconnected() {
     // Its master setup and its patch may be others now (a module switched off
     // and on starts on its own patch): read again, with the names still missing.
     u220_->ForgetMasterSetup();
-    switcher_->moduleStale_ = true;
+    switcher_->ModuleStale();
     if (!Busy() && isVisible()) Activate();
 }
 
@@ -447,8 +412,7 @@ void frmMain::StartOver() {
     if (patchEditor_ && !patchEditor_->isVisible() && !editorOpening_) delete patchEditor_;
     u220_->ForgetModule();
     // Which patch the module is on is not known on the new connection.
-    switcher_->wantedPatch_ = switcher_->modulePatch_ = 0;
-    switcher_->moduleStale_ = false;
+    switcher_->Forget();
     backup_->ForgetPutBack();  // those bytes belong to the other module
     Updating = true;
     pnameListBox->clear();
@@ -503,7 +467,7 @@ void frmMain::mnuFileReload_Click() {
     ShowStatus(QString());
     if (!u220_->RequestOpen()) u220_->InvalidateAll();
     u220_->ForgetMasterSetup();
-    switcher_->moduleStale_ = true;
+    switcher_->ModuleStale();
     Activate();
 }
 
@@ -532,7 +496,7 @@ void frmMain::cmdEditPatch_Click() {
     setCursor(Qt::WaitCursor);
     // A newer pick waiting behind a running patch change goes out now, so that
     // the editor's reads (queued behind it) get the patch the list shows.
-    if (switcher_->changeRuns_ > 0) switcher_->RunPatchChanges();
+    switcher_->SendWaitingPick();
     // Created on first use and kept, so its lists are filled once.
     if (!patchEditor_) {
         auto* editor = new frmPatch(*this, this);

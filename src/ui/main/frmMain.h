@@ -99,7 +99,7 @@ public:
     int ActivationCount() const { return activations_; }
     // True while a patch change waits for the module; picks made meanwhile only
     // record the newest target.
-    bool PatchChanging() const { return switcher_->changeRuns_ > 0; }
+    bool PatchChanging() const { return switcher_->Changing(); }
 
     // True while the controls are being filled from the model; the handlers
     // write nothing while it is set.
