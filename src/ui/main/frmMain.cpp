@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "BackupMenus.h"
 #include "Connection.h"
 #include "MasterSetupPanel.h"
 #include "NameLoader.h"
@@ -78,7 +79,7 @@ frmMain::frmMain(frmMainOptions options, QWidget* parent)
     switcher_ = new PatchSwitcher(
         *u220_, this, pnameListBox, cmdEditPatch, statusLabel_, masterPanel_, backup_, Updating, quitRequested_,
         [this] { EnterWait(); }, [this] { LeaveWait(); },
-        [this](const std::function<void()>& command) { RunBackupCommand(command); });
+        [this](const std::function<void()>& command) { backupMenus_->RunBackupCommand(command); });
     names_ = std::make_unique<NameLoader>(*u220_, pnameListBox, statusLabel_, progressBar_, Updating, quitRequested_,
                                           activating_, [this] { switcher_->PickStartupPatch(); },
                                           [this](const QString& text) { ShowStatus(text); });
@@ -130,7 +131,18 @@ void frmMain::BuildWindow() {
     QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
     masterPanel_->History()->AddActions(edit);
     edit->addSeparator();
-    BuildBackupMenus(file, edit);
+    backupMenus_ = new BackupMenus(this, *u220_, *host_, options_.backupPrompts, pnameListBox, activating_,
+                                   quitRequested_, [this] { EnterWait(); }, [this] { LeaveWait(); });
+    backupMenus_->BuildBackupMenus(file, edit);
+    backup_ = backupMenus_->backup_;
+    backup_->onMemoriesChanged = [this](const std::vector<int>& patches, bool working) {
+        MemoriesChanged(patches, working);
+    };
+    mnuFileBackUp = backupMenus_->mnuFileBackUp;
+    mnuFileRestore = backupMenus_->mnuFileRestore;
+    mnuEditCopyPatch = backupMenus_->mnuEditCopyPatch;
+    mnuEditSwapPatch = backupMenus_->mnuEditSwapPatch;
+    mnuEditPutBack = backupMenus_->mnuEditPutBack;
     mnuFileExit = file->addAction(QStringLiteral("E&xit"));
     mnuFileExit->setObjectName(QStringLiteral("mnuFileExit"));
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
@@ -227,59 +239,8 @@ void frmMain::BuildWindow() {
     setTabOrder(RhChCombo, RInstChCombo);
 }
 
-// ---------------------------------------------------------------------------
-// Back-up commands
-
-void frmMain::BuildBackupMenus(QMenu* file, QMenu* edit) {
-    BackupPrompts prompts = BackupPrompts::Dialogs();
-    const BackupPrompts& given = options_.backupPrompts;
-    if (given.openFile) prompts.openFile = given.openFile;
-    if (given.saveFile) prompts.saveFile = given.saveFile;
-    if (given.ask) prompts.ask = given.ask;
-    if (given.number) prompts.number = given.number;
-    if (given.tell) prompts.tell = given.tell;
-    backup_ = new BackupUi(this, *u220_, *host_, prompts);
-    backup_->onMemoriesChanged = [this](const std::vector<int>& patches, bool working) {
-        MemoriesChanged(patches, working);
-    };
-
-    mnuFileBackUp = file->addAction(QStringLiteral("&Back Up Module..."));
-    mnuFileBackUp->setObjectName(QStringLiteral("mnuFileBackUp"));
-    mnuFileRestore = file->addAction(QStringLiteral("&Restore from File..."));
-    mnuFileRestore->setObjectName(QStringLiteral("mnuFileRestore"));
-    file->addSeparator();
-    mnuEditCopyPatch = edit->addAction(QStringLiteral("&Copy Patch to..."));
-    mnuEditCopyPatch->setObjectName(QStringLiteral("mnuEditCopyPatch"));
-    mnuEditSwapPatch = edit->addAction(QStringLiteral("&Swap with..."));
-    mnuEditSwapPatch->setObjectName(QStringLiteral("mnuEditSwapPatch"));
-    mnuEditPutBack = edit->addAction(QStringLiteral("Put &Back"));
-    mnuEditPutBack->setObjectName(QStringLiteral("mnuEditPutBack"));
-    mnuEditPutBack->setStatusTip(QStringLiteral("Writes back what the last Copy Patch overwrote"));
-    connect(mnuEditPutBack, &QAction::triggered, this, [this] { RunBackupCommand([this] { backup_->PutBack(); }); });
-    connect(mnuFileBackUp, &QAction::triggered, this, [this] { RunBackupCommand([this] { backup_->BackUpModule(); }); });
-    connect(mnuFileRestore, &QAction::triggered, this, [this] { RunBackupCommand([this] { backup_->RestoreFromFile(); }); });
-    connect(mnuEditCopyPatch, &QAction::triggered, this, [this] {
-        const int row = pnameListBox->currentRow();
-        if (row >= 0) RunBackupCommand([this, row] { backup_->CopyPatchTo(row + 1); });
-    });
-    connect(mnuEditSwapPatch, &QAction::triggered, this, [this] {
-        const int row = pnameListBox->currentRow();
-        if (row >= 0) RunBackupCommand([this, row] { backup_->SwapPatchWith(row + 1); });
-    });
-}
-
-// While the names load or a transfer runs these commands would do nothing:
-// they show greyed out rather than take a click and ignore it.
-void frmMain::UpdateBackupActions() {
-    const bool free = !activating_ && !backup_->Busy() && !quitRequested_;
-    for (QAction* a : {mnuFileBackUp, mnuFileRestore, mnuEditCopyPatch, mnuEditSwapPatch}) a->setEnabled(free);
-    const QString putBack = backup_->PutBackWhat();
-    mnuEditPutBack->setText(putBack.isEmpty() ? QStringLiteral("Put &Back") : QStringLiteral("Put &Back %1").arg(putBack));
-    mnuEditPutBack->setEnabled(free && !putBack.isEmpty());
-}
-
 void frmMain::BackUpModuleTo(const QString& path) {
-    RunBackupCommand([this, path] { backup_->BackUpModuleTo(path); });
+    backupMenus_->RunBackupCommand([this, path] { backup_->BackUpModuleTo(path); });
 }
 
 void frmMain::OfferUnfinishedWork() {
@@ -289,15 +250,6 @@ void frmMain::OfferUnfinishedWork() {
     // finish what was begun.
 }
 
-// A back-up command waits for the module like a load: not while another one
-// runs, and a close meanwhile ends the program once it is done.
-void frmMain::RunBackupCommand(const std::function<void()>& command) {
-    if (activating_ || backup_->Busy() || quitRequested_) return;
-    EnterWait();
-    command();
-    UpdateBackupActions();
-    LeaveWait();
-}
 
 void frmMain::MemoriesChanged(const std::vector<int>& patchesWritten, bool workingWritten) {
     if (quitRequested_) return;
@@ -348,7 +300,7 @@ void frmMain::Activate() {
     if (activating_ || quitRequested_) return;
     activating_ = true;
     ++activations_;
-    UpdateBackupActions();
+    backupMenus_->UpdateBackupActions();
     EnterWait();
     names_->SyncNameProgress();
     // Neither another load nor a switch of ports while this one waits.
@@ -368,7 +320,7 @@ void frmMain::Activate() {
     mnuFileReload->setEnabled(true);
     mnuFileMIDISetup->setEnabled(true);
     activating_ = false;
-    UpdateBackupActions();
+    backupMenus_->UpdateBackupActions();
     LeaveWait();
 }
 

@@ -35,6 +35,7 @@ enum class PatchChangeResult;
 
 namespace quorvane::ui {
 
+class BackupMenus;
 class BackupUi;
 class QtHost;
 class UpDown;
@@ -192,12 +193,10 @@ private:
     void EnterWait();
     void LeaveWait();
 
-    void BuildBackupMenus(QMenu* file, QMenu* edit);
-    void RunBackupCommand(const std::function<void()>& command);
-    void UpdateBackupActions();
 
     frmMainOptions options_;
-    BackupUi* backup_ = nullptr;
+    BackupMenus* backupMenus_ = nullptr;
+    BackupUi* backup_ = nullptr;  // the menus' BackupUi
     std::unique_ptr<QtHost> host_;
     std::shared_ptr<midi::VirtualU220> virtualModule_;
     // Before the model: its callbacks go to the loader until the model is gone.
