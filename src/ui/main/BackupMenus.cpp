@@ -9,9 +9,9 @@
 namespace quorvane::ui {
 
 BackupMenus::BackupMenus(QWidget* window, quorvane::clsU220& u220, QtHost& host, const BackupPrompts& given,
-                         QListWidget* const& list, const bool& activating, const bool& quitRequested,
-                         std::function<void()> enterWait, std::function<void()> leaveWait)
-    : QObject(window), pnameListBox(list), activating_(activating), quitRequested_(quitRequested),
+                         const bool& activating, const bool& quitRequested, std::function<void()> enterWait,
+                         std::function<void()> leaveWait)
+    : QObject(window), activating_(activating), quitRequested_(quitRequested),
       EnterWait(std::move(enterWait)), LeaveWait(std::move(leaveWait)), given_(given), window_(window), u220_(&u220),
       host_(&host) {}
 
@@ -48,6 +48,12 @@ void BackupMenus::BuildBackupMenus(QMenu* file, QMenu* edit) {
         const int row = pnameListBox->currentRow();
         if (row >= 0) RunBackupCommand([this, row] { backup_->SwapPatchWith(row + 1); });
     });
+}
+
+void BackupMenus::AddToList(QListWidget* list) {
+    pnameListBox = list;
+    pnameListBox->addAction(mnuEditCopyPatch);
+    pnameListBox->addAction(mnuEditSwapPatch);
 }
 
 // While the names load or a transfer runs these commands would do nothing:

@@ -27,20 +27,22 @@ class BackupMenus : public QObject {
     Q_OBJECT
 public:
     // `given`: the prompts to use instead of the standard dialogs (empty members
-    // keep those). The list and the flags are the main window's; `list` may
-    // still be null here, it is read when a command runs.
+    // keep those). The flags are the main window's.
     BackupMenus(QWidget* window, quorvane::clsU220& u220, QtHost& host, const BackupPrompts& given,
-                QListWidget* const& list, const bool& activating, const bool& quitRequested,
+                const bool& activating, const bool& quitRequested,
                 std::function<void()> enterWait, std::function<void()> leaveWait);
 
     // Makes the BackupUi and adds the commands to the File and Edit menus.
     void BuildBackupMenus(QMenu* file, QMenu* edit);
+    // Copy Patch and Swap go into the patch list's context menu; they work on
+    // its current patch.
+    void AddToList(QListWidget* list);
     // Greys out the commands while they could not run; names what Put Back restores.
     void UpdateBackupActions();
     // Runs a command as one wait, unless a load or another command is running.
     void RunBackupCommand(const std::function<void()>& command);
 
-    BackupUi* backup_ = nullptr;
+    BackupUi* Ui() const { return backup_; }
     QAction* mnuFileBackUp = nullptr;
     QAction* mnuFileRestore = nullptr;
     QAction* mnuEditCopyPatch = nullptr;
@@ -48,7 +50,8 @@ public:
     QAction* mnuEditPutBack = nullptr;
 
 private:
-    QListWidget* const& pnameListBox;
+    BackupUi* backup_ = nullptr;
+    QListWidget* pnameListBox = nullptr;
     const bool& activating_;
     const bool& quitRequested_;
     std::function<void()> EnterWait;

@@ -131,10 +131,10 @@ void frmMain::BuildWindow() {
     QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
     masterPanel_->History()->AddActions(edit);
     edit->addSeparator();
-    backupMenus_ = new BackupMenus(this, *u220_, *host_, options_.backupPrompts, pnameListBox, activating_,
-                                   quitRequested_, [this] { EnterWait(); }, [this] { LeaveWait(); });
+    backupMenus_ = new BackupMenus(this, *u220_, *host_, options_.backupPrompts, activating_, quitRequested_,
+                                   [this] { EnterWait(); }, [this] { LeaveWait(); });
     backupMenus_->BuildBackupMenus(file, edit);
-    backup_ = backupMenus_->backup_;
+    backup_ = backupMenus_->Ui();
     backup_->onMemoriesChanged = [this](const std::vector<int>& patches, bool working) {
         MemoriesChanged(patches, working);
     };
@@ -171,8 +171,7 @@ void frmMain::BuildWindow() {
     }
     connect(pnameListBox, &QListWidget::currentRowChanged, this, [this](int) { pnameListBox_Click(); });
     pnameListBox->setContextMenuPolicy(Qt::ActionsContextMenu);
-    pnameListBox->addAction(mnuEditCopyPatch);
-    pnameListBox->addAction(mnuEditSwapPatch);
+    backupMenus_->AddToList(pnameListBox);
 
     cmdEditPatch = new QPushButton(QStringLiteral("Edit Patch"), central);
     cmdEditPatch->setObjectName(QStringLiteral("cmdEditPatch"));
