@@ -42,12 +42,15 @@ public:
     // After a load: a line saying it stopped and how to go on, or that line cleared.
     void ShowLoadOutcome(bool complete);
 
-    int PatchNamesReceived = 0;
-    int TimbreNamesReceived = 0;
-    int RhythmNamesReceived = 0;
+    // Names received so far: none (a load from the start).
+    void ResetCounts() { PatchNamesReceived = TimbreNamesReceived = RhythmNamesReceived = 0; }
 
 private:
     void NameReceived(int& counter, int limit, const char* text);
+
+    int PatchNamesReceived = 0;
+    int TimbreNamesReceived = 0;
+    int RhythmNamesReceived = 0;
 
     QListWidget* pnameListBox;
     QLabel* statusLabel_;

@@ -6,12 +6,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontDatabase>
-#include <QGridLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
-#include <QItemSelectionModel>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -21,8 +17,6 @@
 #include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <algorithm>
-#include <cmath>
 
 #include "BackupMenus.h"
 #include "Connection.h"
@@ -31,7 +25,6 @@
 #include "PatchSwitcher.h"
 #include "UpDown.h"
 #include "WindowPlacement.h"
-#include "device/NameCodec.h"
 #include "device/clsU220.h"
 #include "midi/PortSet.h"
 #include "midi/VirtualU220.h"
@@ -39,14 +32,10 @@
 #include "ui/backup/BackupUi.h"
 #include "ui/common/EditorControls.h"
 #include "ui/common/QtHost.h"
-#include "ui/common/Tooltips.h"
-#include "ui/common/ValueLists.h"
 #include "ui/monitor/MonitorLog.h"
 #include "ui/monitor/frmMonitor.h"
 #include "ui/patch/frmPatch.h"
-#include "ui/setup/AppSettings.h"
 #include "ui/setup/frmMIDISetupForm.h"
-
 
 namespace quorvane::ui {
 
@@ -249,7 +238,6 @@ void frmMain::OfferUnfinishedWork() {
     // finish what was begun.
 }
 
-
 void frmMain::MemoriesChanged(const std::vector<int>& patchesWritten, bool workingWritten) {
     if (quitRequested_) return;
     EnterWait();
@@ -276,7 +264,7 @@ bool frmMain::Load() {
         const QRect area = s->availableGeometry();
         move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
     }
-    names_->PatchNamesReceived = names_->TimbreNamesReceived = names_->RhythmNamesReceived = 0;
+    names_->ResetCounts();
     return true;
 }
 

@@ -173,7 +173,6 @@ protected:
 
 private:
     void BuildWindow();
-    void RestoreTuneText();
     // One line of news in the status line; empty hides it.
     void ShowStatus(const QString& text);
     // The ports came back: what was read may be stale, read it again.
