@@ -21,6 +21,7 @@
 #include "BackupMenus.h"
 #include "Connection.h"
 #include "MasterSetupPanel.h"
+#include "ModuleQuestions.h"
 #include "NameLoader.h"
 #include "PatchSwitcher.h"
 #include "UpDown.h"
@@ -39,17 +40,6 @@
 
 namespace quorvane::ui {
 
-namespace {
-
-// Whichever window is in front: a message box must sit over the modal window
-// that is waiting, not behind it.
-QWidget* FrontWindow(QWidget* fallback) {
-    if (QWidget* w = QApplication::activeModalWidget()) return w;
-    return fallback;
-}
-
-}  // namespace
-
 frmMain::frmMain(frmMainOptions options, QWidget* parent)
     : QMainWindow(parent), options_(std::move(options)), host_(std::make_unique<QtHost>()) {
     virtualModule_ = options_.virtualModule ? options_.virtualModule : std::make_shared<midi::VirtualU220>();
@@ -61,8 +51,8 @@ frmMain::frmMain(frmMainOptions options, QWidget* parent)
     MIDIMonitorLog = new MonitorLog(this);
     MIDIMonitorLog->attach(*u220_);
 
-    u220_->OnNotResponding = [this](const std::string& what) { return AskRetry(what); };
-    u220_->OnPortError = [this](const std::string& text) { ShowPortError(text); };
+    u220_->OnNotResponding = [this](const std::string& what) { return questions_->AskRetry(what); };
+    u220_->OnPortError = [this](const std::string& text) { questions_->ShowPortError(text); };
 
     BuildWindow();
     switcher_ = new PatchSwitcher(
@@ -80,6 +70,7 @@ frmMain::frmMain(frmMainOptions options, QWidget* parent)
     connect(keeper_, &ConnectionKeeper::news, this, [this](const QString& text) { ShowStatus(text); });
     connect(keeper_, &ConnectionKeeper::reconnected, this, [this] { Reconnected(); });
     connect(keeper_, &ConnectionKeeper::midiSystemStopped, this, [this](const QString& text) { MidiSystemStopped(text); });
+    questions_ = std::make_unique<ModuleQuestions>(this, *u220_, *keeper_, statusLabel_, quitRequested_, setup_);
 }
 
 frmMain::~frmMain() {
@@ -483,38 +474,6 @@ void frmMain::EnterWait() { ++waits_; }
 void frmMain::LeaveWait() {
     if (--waits_ == 0 && quitRequested_)
         QTimer::singleShot(0, qApp, [] { QCoreApplication::quit(); });
-}
-
-bool frmMain::AskRetry(const std::string& what) {
-    if (quitRequested_) return false;
-    // A port that has gone or a MIDI system that stopped is the likelier cause.
-    keeper_->check();
-    PortChoice now = keeper_->connection();
-    now.deviceId = u220_->DeviceID();
-    // The hourglass is up during waits; the question needs the normal pointer.
-    QApplication::setOverrideCursor(Qt::ArrowCursor);
-    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(),
-                    QString::fromLatin1(kNotRespondingText), QMessageBox::Retry | QMessageBox::Cancel,
-                    FrontWindow(this));
-    box.setInformativeText(keeper_->systemStopped() || keeper_->portsGone() ? statusLabel_->text()
-                                                                            : NotRespondingAdvice(now, what));
-    box.setDefaultButton(QMessageBox::Retry);
-    box.setEscapeButton(QMessageBox::Cancel);
-    const int answer = box.exec();
-    QApplication::restoreOverrideCursor();
-    const bool retry = answer == QMessageBox::Retry && !quitRequested_;
-    // The module's ports may have gone and come back between two looks at the
-    // lists (a quick restart): the request goes out on them opened afresh.
-    if (retry && now.real() && !keeper_->portsGone()) keeper_->reopen();
-    return retry;
-}
-
-void frmMain::ShowPortError(const std::string& text) {
-    QApplication::setOverrideCursor(Qt::ArrowCursor);
-    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), QString::fromStdString(text),
-                    QMessageBox::Ok, FrontWindow(isVisible() ? this : static_cast<QWidget*>(setup_.data())));
-    box.exec();
-    QApplication::restoreOverrideCursor();
 }
 
 // Non-modal and kept: it stays open, and keeps showing what goes over the wire,

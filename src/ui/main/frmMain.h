@@ -43,6 +43,7 @@ class frmMIDISetupForm;
 class ConnectionKeeper;
 struct PortChoice;
 class frmMonitor;
+class ModuleQuestions;
 class MonitorLog;
 class NameLoader;
 
@@ -184,8 +185,6 @@ private:
     // After a back-up command wrote memories (their names are read again): the
     // list's names, the master setup, and the patch the module is on.
     void MemoriesChanged(const std::vector<int>& patchesWritten, bool workingWritten);
-    bool AskRetry(const std::string& what);
-    void ShowPortError(const std::string& text);
     void RunModal(QDialog& dialog);
     // Enters / leaves a stretch that may wait for the module. Closing the window
     // in such a stretch ends the program as soon as the outermost one has left.
@@ -198,8 +197,9 @@ private:
     BackupUi* backup_ = nullptr;  // the menus' BackupUi
     std::unique_ptr<QtHost> host_;
     std::shared_ptr<midi::VirtualU220> virtualModule_;
-    // Before the model: its callbacks go to the loader until the model is gone.
+    // Before the model: its callbacks go to these until the model is gone.
     std::unique_ptr<NameLoader> names_;
+    std::unique_ptr<ModuleQuestions> questions_;
     std::unique_ptr<quorvane::clsU220> u220_;
 
     QLabel* statusLabel_ = nullptr;
