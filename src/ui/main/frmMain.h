@@ -1,7 +1,11 @@
-// The main window: owns the one model of the module, runs the MIDI setup
-// dialog, loads the names of the 64 patches, 128 timbres and 4 rhythm setups
-// with a progress bar, lists the patches (picking one switches the module to
-// it), opens the patch editor and holds the master setup panel.
+// The main window: owns the one model of the module, builds the window and its
+// menus, runs the MIDI setup dialog, and loads what the module holds each time
+// it is activated, keeping count of the stretches that wait for the module (a
+// close during one ends the program once it has unwound). The parts live in
+// their own classes: MasterSetupPanel (the "Master Setup" frame), NameLoader
+// (the names with their progress), PatchSwitcher (the patch list switching the
+// module), BackupMenus (the back-up commands) and ModuleQuestions (the boxes
+// shown when the module does not answer or a port fails).
 #pragma once
 
 #include <QMainWindow>
@@ -29,7 +33,6 @@ class QPushButton;
 
 namespace quorvane {
 class clsU220;
-enum class PatchChangeResult;
 }
 #include "midi/PortSet.h"
 
@@ -191,7 +194,6 @@ private:
     void EnterWait();
     void LeaveWait();
 
-
     frmMainOptions options_;
     BackupMenus* backupMenus_ = nullptr;
     BackupUi* backup_ = nullptr;  // the menus' BackupUi
@@ -209,8 +211,6 @@ private:
     QPointer<QDialog> patchEditor_;
     QPointer<frmMonitor> monitor_;
     MasterSetupPanel* masterPanel_ = nullptr;
-
-
     PatchSwitcher* switcher_ = nullptr;
     bool activating_ = false;
     bool editorOpening_ = false;  // the patch editor is being built or shown
