@@ -6,12 +6,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontDatabase>
-#include <QGridLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
-#include <QItemSelectionModel>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -21,56 +17,28 @@
 #include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <algorithm>
-#include <cmath>
 
+#include "BackupMenus.h"
 #include "Connection.h"
+#include "MasterSetupPanel.h"
+#include "ModuleQuestions.h"
+#include "NameLoader.h"
+#include "PatchSwitcher.h"
 #include "UpDown.h"
 #include "WindowPlacement.h"
-#include "device/NameCodec.h"
 #include "device/clsU220.h"
 #include "midi/PortSet.h"
 #include "midi/VirtualU220.h"
+#include "ui/about/frmAbout.h"
 #include "ui/backup/BackupUi.h"
 #include "ui/common/EditorControls.h"
 #include "ui/common/QtHost.h"
-#include "ui/common/Tooltips.h"
-#include "ui/common/ValueLists.h"
 #include "ui/monitor/MonitorLog.h"
 #include "ui/monitor/frmMonitor.h"
-#include "ui/setup/AppSettings.h"
+#include "ui/patch/frmPatch.h"
 #include "ui/setup/frmMIDISetupForm.h"
 
-#if __has_include("ui/patch/frmPatch.h")
-#include "ui/patch/frmPatch.h"
-#define QUORVANE_HAVE_PATCH_EDITOR 1
-#endif
-#if __has_include("ui/about/frmAbout.h")
-#include "ui/about/frmAbout.h"
-#define QUORVANE_HAVE_ABOUT_BOX 1
-#endif
-
 namespace quorvane::ui {
-
-namespace {
-
-const char* const kChannels = "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,Off";
-const char* const kChangeModes = "Map 1,Map 2,Map 3,Map 4,Dir,Off";
-
-// The tune as the module holds it, in tenths of a hertz (the up-down position).
-int TunePosition(float hz) {
-    const long p = std::lround(static_cast<double>(hz) * 10.0);
-    return static_cast<int>(std::clamp<long>(p, frmMain::kTuneMin, frmMain::kTuneMax));
-}
-
-// Whichever window is in front: a message box must sit over the modal window
-// that is waiting, not behind it.
-QWidget* FrontWindow(QWidget* fallback) {
-    if (QWidget* w = QApplication::activeModalWidget()) return w;
-    return fallback;
-}
-
-}  // namespace
 
 frmMain::frmMain(frmMainOptions options, QWidget* parent)
     : QMainWindow(parent), options_(std::move(options)), host_(std::make_unique<QtHost>()) {
@@ -83,20 +51,18 @@ frmMain::frmMain(frmMainOptions options, QWidget* parent)
     MIDIMonitorLog = new MonitorLog(this);
     MIDIMonitorLog->attach(*u220_);
 
-    u220_->OnNotResponding = [this](RequestKind what) { return AskRetry(what); };
-    u220_->OnPortError = [this](const std::string& text) { ShowPortError(text); };
-    u220_->MemoryPatchNameOneReceived = [this] {
-        NameReceived(PatchNamesReceived, 64, "Loading 64 Patch Names...");
-    };
-    u220_->MemoryTimbreNameOneReceived = [this] {
-        NameReceived(TimbreNamesReceived, 128, "Loading 128 Timbre Names...");
-    };
-    u220_->MemoryRhythmNameOneReceived = [this] {
-        NameReceived(RhythmNamesReceived, 4, "Loading 4 Rhythm Names...");
-    };
+    u220_->OnNotResponding = [this](RequestKind what) { return questions_->AskRetry(what); };
+    u220_->OnPortError = [this](const std::string& text) { questions_->ShowPortError(text); };
 
     BuildWindow();
-    FillMasterSetupLists();
+    switcher_ = new PatchSwitcher(
+        *u220_, this, pnameListBox, cmdEditPatch, statusLabel_, masterPanel_, backup_, Updating, quitRequested_,
+        [this] { EnterWait(); }, [this] { LeaveWait(); },
+        [this](const std::function<void()>& command) { backupMenus_->RunBackupCommand(command); });
+    names_ = std::make_unique<NameLoader>(*u220_, pnameListBox, statusLabel_, progressBar_, Updating, quitRequested_,
+                                          activating_, [this] { switcher_->PickStartupPatch(); },
+                                          [this](const QString& text) { ShowStatus(text); });
+    masterPanel_->FillMasterSetupLists();
 
     WindowPlacement::Install();  // this window and the editors open where they were
 
@@ -104,6 +70,7 @@ frmMain::frmMain(frmMainOptions options, QWidget* parent)
     connect(keeper_, &ConnectionKeeper::news, this, [this](const QString& text) { ShowStatus(text); });
     connect(keeper_, &ConnectionKeeper::reconnected, this, [this] { Reconnected(); });
     connect(keeper_, &ConnectionKeeper::midiSystemStopped, this, [this](const QString& text) { MidiSystemStopped(text); });
+    questions_ = std::make_unique<ModuleQuestions>(this, *u220_, *keeper_, statusLabel_, quitRequested_, setup_);
 }
 
 frmMain::~frmMain() {
@@ -115,6 +82,21 @@ frmMain::~frmMain() {
 
 void frmMain::BuildWindow() {
     setWindowTitle(QStringLiteral("Quorvane"));
+    // The panel first: its undo history goes into the Edit menu.
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+    masterPanel_ = new MasterSetupPanel(*u220_, Updating, central);
+    MasterSetupFrame = masterPanel_;
+    MTuneCombo = masterPanel_->MTuneCombo;
+    UpDown = masterPanel_->UpDown;
+    ChorusCheck = masterPanel_->ChorusCheck;
+    ReverbCheck = masterPanel_->ReverbCheck;
+    LCDCombo = masterPanel_->LCDCombo;
+    MIDIRxChCombo = masterPanel_->MIDIRxChCombo;
+    PaChCombo = masterPanel_->PaChCombo;
+    TiChCombo = masterPanel_->TiChCombo;
+    RhChCombo = masterPanel_->RhChCombo;
+    RInstChCombo = masterPanel_->RInstChCombo;
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     mnuFileReload = file->addAction(QStringLiteral("&Reload"));
@@ -127,17 +109,20 @@ void frmMain::BuildWindow() {
     connect(mnuFileMIDISetup, &QAction::triggered, this, [this] { mnuFileMIDISetup_Click(); });
     file->addSeparator();
     QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-    // Undo and redo of the master setup panel.
-    masterView_ = std::make_unique<EditViewFunctions>(
-        [this](const EditTarget& t, const EditValue& v) { ShowMasterEdit(t, v); },
-        // Not while the panel is filled from the module, nor while it shows
-        // nothing; the names loading after it does not stop undo.
-        [this] { return Updating || !MasterSetupFrame->isEnabled(); });
-    masterHistory_ = new EditHistory(*u220_, *masterView_, this);
-    tuneBurst_ = masterHistory_->NewBurst();
-    masterHistory_->AddActions(edit);
+    masterPanel_->History()->AddActions(edit);
     edit->addSeparator();
-    BuildBackupMenus(file, edit);
+    backupMenus_ = new BackupMenus(this, *u220_, *host_, options_.backupPrompts, activating_, quitRequested_,
+                                   [this] { EnterWait(); }, [this] { LeaveWait(); });
+    backupMenus_->BuildBackupMenus(file, edit);
+    backup_ = backupMenus_->Ui();
+    backup_->onMemoriesChanged = [this](const std::vector<int>& patches, bool working) {
+        MemoriesChanged(patches, working);
+    };
+    mnuFileBackUp = backupMenus_->mnuFileBackUp;
+    mnuFileRestore = backupMenus_->mnuFileRestore;
+    mnuEditCopyPatch = backupMenus_->mnuEditCopyPatch;
+    mnuEditSwapPatch = backupMenus_->mnuEditSwapPatch;
+    mnuEditPutBack = backupMenus_->mnuEditPutBack;
     mnuFileExit = file->addAction(QStringLiteral("E&xit"));
     mnuFileExit->setObjectName(QStringLiteral("mnuFileExit"));
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
@@ -153,9 +138,6 @@ void frmMain::BuildWindow() {
     connect(mnuHelpAbout, &QAction::triggered, this, [this] { mnuHelpAbout_Click(); });
     connect(mnuHelpAboutMIDIIO, &QAction::triggered, this, [this] { mnuHelpAboutMIDIIO_Click(); });
 
-    auto* central = new QWidget(this);
-    setCentralWidget(central);
-
     // Patch list: "P-01   " and the 12-character name, in a fixed-pitch font so
     // the names line up.
     pnameListBox = new QListWidget(central);
@@ -169,8 +151,7 @@ void frmMain::BuildWindow() {
     }
     connect(pnameListBox, &QListWidget::currentRowChanged, this, [this](int) { pnameListBox_Click(); });
     pnameListBox->setContextMenuPolicy(Qt::ActionsContextMenu);
-    pnameListBox->addAction(mnuEditCopyPatch);
-    pnameListBox->addAction(mnuEditSwapPatch);
+    backupMenus_->AddToList(pnameListBox);
 
     cmdEditPatch = new QPushButton(QStringLiteral("Edit Patch"), central);
     cmdEditPatch->setObjectName(QStringLiteral("cmdEditPatch"));
@@ -190,97 +171,6 @@ void frmMain::BuildWindow() {
     auto* left = new QVBoxLayout;
     left->addWidget(pnameListBox, 1);
     left->addWidget(cmdEditPatch);
-
-    // Master setup panel.
-    MasterSetupFrame = new QGroupBox(QStringLiteral("Master Setup"), central);
-    MasterSetupFrame->setObjectName(QStringLiteral("MasterSetupFrame"));
-    MTuneCombo = new QComboBox(MasterSetupFrame);
-    MTuneCombo->setObjectName(QStringLiteral("MTuneCombo"));
-    MTuneCombo->setEditable(true);
-    // The tune changes only through the up-down; typed text would show a tune
-    // the module does not have.
-    MTuneCombo->lineEdit()->setReadOnly(true);
-    MTuneCombo->setMinimumContentsLength(6);
-    UpDown = new quorvane::ui::UpDown(MasterSetupFrame);
-    UpDown->setObjectName(QStringLiteral("UpDown"));
-    UpDown->setRange(kTuneMin, kTuneMax);
-    UpDown->setValue(4400);
-    UpDown->setAccessibleName(QStringLiteral("Master Tune"));
-    connect(UpDown, &UpDown::valueChanged, this, [this](int p) { UpDown_Change(p); });
-
-    ChorusCheck = new QCheckBox(QStringLiteral("Chorus"), MasterSetupFrame);
-    ChorusCheck->setObjectName(QStringLiteral("ChorusCheck"));
-    ReverbCheck = new QCheckBox(QStringLiteral("Reverb"), MasterSetupFrame);
-    ReverbCheck->setObjectName(QStringLiteral("ReverbCheck"));
-    connect(ChorusCheck, &QCheckBox::toggled, this, [this] { MasterCheck_Click(ChorusCheck); });
-    connect(ReverbCheck, &QCheckBox::toggled, this, [this] { MasterCheck_Click(ReverbCheck); });
-
-    auto makeCombo = [this](const char* name) {
-        auto* c = new QComboBox(MasterSetupFrame);
-        c->setObjectName(QString::fromLatin1(name));
-        WheelOnlyWithFocus(c);  // each change sends the whole master setup block
-        connect(c, &QComboBox::currentIndexChanged, this, [this, c](int i) { MasterCombo_Click(c, i); });
-        return c;
-    };
-    LCDCombo = makeCombo("LCDCombo");
-    MIDIRxChCombo = makeCombo("MIDIRxChCombo");
-    PaChCombo = makeCombo("PaChCombo");
-    TiChCombo = makeCombo("TiChCombo");
-    RhChCombo = makeCombo("RhChCombo");
-    RInstChCombo = makeCombo("RInstChCombo");
-
-    auto* grid = new QGridLayout(MasterSetupFrame);
-    int row = 0;
-    auto addRow = [&](const char* text, QWidget* field, QWidget* buddy) {
-        auto* label = new QLabel(QString::fromLatin1(text), MasterSetupFrame);
-        label->setBuddy(buddy);
-        grid->addWidget(label, row, 0);
-        grid->addWidget(field, row, 1);
-        ++row;
-    };
-    auto* tuneRow = new QWidget(MasterSetupFrame);
-    auto* tuneLayout = new QHBoxLayout(tuneRow);
-    tuneLayout->setContentsMargins(0, 0, 0, 0);
-    tuneLayout->setSpacing(2);
-    tuneLayout->addWidget(MTuneCombo, 1);
-    tuneLayout->addWidget(UpDown);
-    UpDown->setFixedHeight(MTuneCombo->sizeHint().height());
-    addRow("Master Tune", tuneRow, UpDown);
-    auto* checks = new QHBoxLayout;
-    checks->addWidget(ChorusCheck);
-    checks->addWidget(ReverbCheck);
-    checks->addStretch(1);
-    grid->addLayout(checks, row++, 1);
-    addRow("LCD Contrast", LCDCombo, LCDCombo);
-    addRow("Rx Control Ch", MIDIRxChCombo, MIDIRxChCombo);
-    addRow("Patch Change", PaChCombo, PaChCombo);
-    addRow("Timbre Change", TiChCombo, TiChCombo);
-    addRow("Rhythm Change", RhChCombo, RhChCombo);
-    addRow("R.Inst Assign", RInstChCombo, RInstChCombo);
-    {
-        const QString modes = QStringLiteral(
-            ": Dir (program change n selects number n directly), Map 1..Map 4 (through one of the module's four "
-            "program change maps) or Off (program changes are ignored).");
-        ApplyTips(MasterSetupFrame,
-                  {{UpDown, QStringLiteral("Master tune: the pitch of A4, 427.4..452.9 Hz in steps of 0.1 Hz.")},
-                   {MTuneCombo, QStringLiteral("Master tune: the pitch of A4, 427.4..452.9 Hz; the arrows beside it "
-                                               "change it.")},
-                   {ChorusCheck, QStringLiteral("Chorus: the module's chorus effect on or off.")},
-                   {ReverbCheck, QStringLiteral("Reverb: the module's reverb effect on or off.")},
-                   {LCDCombo, QStringLiteral("LCD contrast of the module's display: 0..15.")},
-                   {MIDIRxChCombo, QStringLiteral("Rx control channel: the MIDI channel on which the module takes "
-                                                  "patch changes, 1..16, or Off.")},
-                   {PaChCombo, QStringLiteral("Patch change: how a program change on the control channel selects a "
-                                              "patch") + modes},
-                   {TiChCombo, QStringLiteral("Timbre change: how a program change on a part's channel selects a "
-                                              "timbre") + modes},
-                   {RhChCombo, QStringLiteral("Rhythm change: how a program change on the rhythm part's channel "
-                                              "selects a rhythm setup") + modes},
-                   {RInstChCombo, QStringLiteral("R.Inst Assign (rhythm instrument assign): how a program change "
-                                                 "assigns a rhythm instrument") + modes}});
-    }
-    grid->setRowStretch(row, 1);
-    grid->setColumnStretch(1, 1);
 
     lblAbout = new QLabel(QStringLiteral("Quorvane version %1").arg(QStringLiteral(QUORVANE_VERSION)), central);
     lblAbout->setObjectName(QStringLiteral("lblAbout"));
@@ -328,59 +218,8 @@ void frmMain::BuildWindow() {
     setTabOrder(RhChCombo, RInstChCombo);
 }
 
-// ---------------------------------------------------------------------------
-// Back-up commands
-
-void frmMain::BuildBackupMenus(QMenu* file, QMenu* edit) {
-    BackupPrompts prompts = BackupPrompts::Dialogs();
-    const BackupPrompts& given = options_.backupPrompts;
-    if (given.openFile) prompts.openFile = given.openFile;
-    if (given.saveFile) prompts.saveFile = given.saveFile;
-    if (given.ask) prompts.ask = given.ask;
-    if (given.number) prompts.number = given.number;
-    if (given.tell) prompts.tell = given.tell;
-    backup_ = new BackupUi(this, *u220_, *host_, prompts);
-    backup_->onMemoriesChanged = [this](const std::vector<int>& patches, bool working) {
-        MemoriesChanged(patches, working);
-    };
-
-    mnuFileBackUp = file->addAction(QStringLiteral("&Back Up Module..."));
-    mnuFileBackUp->setObjectName(QStringLiteral("mnuFileBackUp"));
-    mnuFileRestore = file->addAction(QStringLiteral("&Restore from File..."));
-    mnuFileRestore->setObjectName(QStringLiteral("mnuFileRestore"));
-    file->addSeparator();
-    mnuEditCopyPatch = edit->addAction(QStringLiteral("&Copy Patch to..."));
-    mnuEditCopyPatch->setObjectName(QStringLiteral("mnuEditCopyPatch"));
-    mnuEditSwapPatch = edit->addAction(QStringLiteral("&Swap with..."));
-    mnuEditSwapPatch->setObjectName(QStringLiteral("mnuEditSwapPatch"));
-    mnuEditPutBack = edit->addAction(QStringLiteral("Put &Back"));
-    mnuEditPutBack->setObjectName(QStringLiteral("mnuEditPutBack"));
-    mnuEditPutBack->setStatusTip(QStringLiteral("Writes back what the last Copy Patch overwrote"));
-    connect(mnuEditPutBack, &QAction::triggered, this, [this] { RunBackupCommand([this] { backup_->PutBack(); }); });
-    connect(mnuFileBackUp, &QAction::triggered, this, [this] { RunBackupCommand([this] { backup_->BackUpModule(); }); });
-    connect(mnuFileRestore, &QAction::triggered, this, [this] { RunBackupCommand([this] { backup_->RestoreFromFile(); }); });
-    connect(mnuEditCopyPatch, &QAction::triggered, this, [this] {
-        const int row = pnameListBox->currentRow();
-        if (row >= 0) RunBackupCommand([this, row] { backup_->CopyPatchTo(row + 1); });
-    });
-    connect(mnuEditSwapPatch, &QAction::triggered, this, [this] {
-        const int row = pnameListBox->currentRow();
-        if (row >= 0) RunBackupCommand([this, row] { backup_->SwapPatchWith(row + 1); });
-    });
-}
-
-// While the names load or a transfer runs these commands would do nothing:
-// they show greyed out rather than take a click and ignore it.
-void frmMain::UpdateBackupActions() {
-    const bool free = !activating_ && !backup_->Busy() && !quitRequested_;
-    for (QAction* a : {mnuFileBackUp, mnuFileRestore, mnuEditCopyPatch, mnuEditSwapPatch}) a->setEnabled(free);
-    const QString putBack = backup_->PutBackWhat();
-    mnuEditPutBack->setText(putBack.isEmpty() ? QStringLiteral("Put &Back") : QStringLiteral("Put &Back %1").arg(putBack));
-    mnuEditPutBack->setEnabled(free && !putBack.isEmpty());
-}
-
 void frmMain::BackUpModuleTo(const QString& path) {
-    RunBackupCommand([this, path] { backup_->BackUpModuleTo(path); });
+    backupMenus_->RunBackupCommand([this, path] { backup_->BackUpModuleTo(path); });
 }
 
 void frmMain::OfferUnfinishedWork() {
@@ -390,75 +229,15 @@ void frmMain::OfferUnfinishedWork() {
     // finish what was begun.
 }
 
-// A back-up command waits for the module like a load: not while another one
-// runs, and a close meanwhile ends the program once it is done.
-void frmMain::RunBackupCommand(const std::function<void()>& command) {
-    if (activating_ || backup_->Busy() || quitRequested_) return;
-    EnterWait();
-    command();
-    UpdateBackupActions();
-    LeaveWait();
-}
-
 void frmMain::MemoriesChanged(const std::vector<int>& patchesWritten, bool workingWritten) {
     if (quitRequested_) return;
     EnterWait();
     {
         WaitCursor hourglass;
-        // The names written have been read again: no request for the list.
-        bool unread = false;
-        for (int n = 1; n <= pnameListBox->count(); ++n) {
-            if (!u220_->MemoryPatchNameLoaded(n)) {
-                unread = true;
-                continue;
-            }
-            Updating = true;
-            pnameListBox->item(n - 1)->setText(PatchEntryText(n));
-            Updating = false;
-        }
-        // The module's working patch came from the file, or the memory it was
-        // loaded from holds something else now: find where it stands.
-        auto written = [&](int n) {
-            return n > 0 && std::find(patchesWritten.begin(), patchesWritten.end(), n) != patchesWritten.end();
-        };
-        const bool moved = workingWritten || written(u220_->LastPatchSent()) || written(modulePatch_) || written(wantedPatch_);
-        if (unread || quitRequested_ || (!u220_->MasterSetupLoaded() && !ShowMasterSetup())) {
-            // Cancelled or not answered: nothing more is asked now; F5 reads
-            // the names, the master setup and where the module stands.
-            if (unread && !quitRequested_) ShowStatus(texts::NamesNotReadAgain());
-            if (moved) {
-                u220_->ForgetPatchSent();
-                moduleStale_ = true;
-            }
-            if (wantedPatch_ == 0 || u220_->MemoryPatchNameLoaded(wantedPatch_)) ShowPatch(wantedPatch_);
-        } else if (moved) {
-            ShowModulePatch();
-        } else {
-            ShowPatch(wantedPatch_);  // the button names the memory as it is now
-        }
+        const bool allRead = names_->ShowNamesReadAgain();
+        switcher_->MemoriesWritten(patchesWritten, workingWritten, !allRead);
     }
     LeaveWait();
-}
-
-void frmMain::ShowModulePatch() {
-    // A program change to any patch goes out again, the one it was on included.
-    u220_->ForgetPatchSent();
-    modulePatch_ = 0;
-    const int at = ModulePatch();
-    wantedPatch_ = at;
-    ShowPatch(at);
-}
-
-void frmMain::FillMasterSetupLists() {
-    // Filling selects entries; nothing may reach the module.
-    Updating = true;
-    lists::Fill(LCDCombo, lists::Numbers(0, 15));
-    lists::Fill(MIDIRxChCombo, QString::fromLatin1(kChannels));
-    for (QComboBox* c : {PaChCombo, TiChCombo, RhChCombo, RInstChCombo}) lists::Fill(c, QString::fromLatin1(kChangeModes));
-    ClearMasterSetup();
-    // Nothing to edit until the module's master setup has been read.
-    MasterSetupFrame->setEnabled(false);
-    Updating = false;
 }
 
 bool frmMain::Load() {
@@ -476,7 +255,7 @@ bool frmMain::Load() {
         const QRect area = s->availableGeometry();
         move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
     }
-    PatchNamesReceived = TimbreNamesReceived = RhythmNamesReceived = 0;
+    names_->ResetCounts();
     return true;
 }
 
@@ -499,65 +278,31 @@ void frmMain::Activate() {
     if (activating_ || quitRequested_) return;
     activating_ = true;
     ++activations_;
-    UpdateBackupActions();
+    backupMenus_->UpdateBackupActions();
     EnterWait();
-    SyncNameProgress();
+    names_->SyncNameProgress();
     // Neither another load nor a switch of ports while this one waits.
     mnuFileReload->setEnabled(false);
     mnuFileMIDISetup->setEnabled(false);
     bool ok = false;
     {
         WaitCursor hourglass;
-        ok = ShowMasterSetup();
-        if (ok && !quitRequested_) ok = LoadPatchList();
+        ok = masterPanel_->ShowMasterSetup();
+        if (ok && !quitRequested_) ok = names_->LoadPatchList();
         // After a reconnect or F5: the patch the module is on now.
-        if (ok && !quitRequested_ && moduleStale_ && changeRuns_ == 0) {
-            moduleStale_ = false;
-            ShowModulePatch();
-        }
-        if (ok && !quitRequested_) ok = LoadOtherNames();
+        if (ok && !quitRequested_) switcher_->ShowModulePatchIfStale();
+        if (ok && !quitRequested_) ok = names_->LoadOtherNames();
         if (ok && !quitRequested_) cmdEditPatch->setVisible(true);
     }
-    if (!quitRequested_) ShowLoadOutcome(ok);
+    if (!quitRequested_) names_->ShowLoadOutcome(ok);
     mnuFileReload->setEnabled(true);
     mnuFileMIDISetup->setEnabled(true);
     activating_ = false;
-    UpdateBackupActions();
+    backupMenus_->UpdateBackupActions();
     LeaveWait();
 }
 
-void frmMain::SyncNameProgress() {
-    // Each counter goes on from the names already held, so that it reaches its
-    // limit (and the bar goes away) when the last missing name arrives.
-    auto held = [](int limit, auto loaded) {
-        int n = 0;
-        for (int i = 1; i <= limit; ++i) n += loaded(i) ? 1 : 0;
-        return n >= limit ? 0 : n;
-    };
-    PatchNamesReceived = held(64, [this](int i) { return u220_->MemoryPatchNameLoaded(i); });
-    TimbreNamesReceived = held(128, [this](int i) { return u220_->MemoryTimbreNameLoaded(i); });
-    RhythmNamesReceived = held(4, [this](int i) { return u220_->MemoryRhythmNameLoaded(i); });
-}
-
-void frmMain::ShowLoadOutcome(bool complete) {
-    if (complete) {
-        // Everything is there: a "loading stopped" line has had its day.
-        if (statusLabel_->text() == texts::LoadStopped() || statusLabel_->text() == texts::NamesNotReadAgain())
-            ShowStatus(QString());
-        return;
-    }
-    // A stopped load leaves no bar behind, only what happened and how to go on.
-    progress_ = 0.0f;
-    progressBar_->setValue(0);
-    progressBar_->setVisible(false);
-    ShowStatus(texts::LoadStopped());
-}
-
-void frmMain::ShowStatus(const QString& text) {
-    patchStatus_ = false;  // a patch change message, if one was there, has been replaced
-    statusLabel_->setText(text);
-    statusLabel_->setVisible(!text.isEmpty());
-}
+void frmMain::ShowStatus(const QString& text) { switcher_->ShowStatus(text); }
 
 void frmMain::ConnectionOpened(const PortChoice& c) {
     PortChoice now = c;
@@ -575,7 +320,7 @@ void frmMain::Reconnected() {
     // Its master setup and its patch may be others now (a module switched off
     // and on starts on its own patch): read again, with the names still missing.
     u220_->ForgetMasterSetup();
-    moduleStale_ = true;
+    switcher_->ModuleStale();
     if (!Busy() && isVisible()) Activate();
 }
 
@@ -598,15 +343,14 @@ void frmMain::StartOver() {
     if (patchEditor_ && !patchEditor_->isVisible() && !editorOpening_) delete patchEditor_;
     u220_->ForgetModule();
     // Which patch the module is on is not known on the new connection.
-    wantedPatch_ = modulePatch_ = 0;
-    moduleStale_ = false;
+    switcher_->Forget();
     backup_->ForgetPutBack();  // those bytes belong to the other module
     Updating = true;
     pnameListBox->clear();
     Updating = false;
     cmdEditPatch->setVisible(false);
     cmdEditPatch->setText(QStringLiteral("Edit Patch"));
-    FillMasterSetupLists();
+    masterPanel_->FillMasterSetupLists();
     ShowStatus(QString());
     Activate();
 }
@@ -654,354 +398,11 @@ void frmMain::mnuFileReload_Click() {
     ShowStatus(QString());
     if (!u220_->RequestOpen()) u220_->InvalidateAll();
     u220_->ForgetMasterSetup();
-    moduleStale_ = true;
+    switcher_->ModuleStale();
     Activate();
 }
 
-void frmMain::ClearMasterSetup() {
-    MTuneCombo->setEditText(QString());
-    for (QComboBox* c : {LCDCombo, MIDIRxChCombo, PaChCombo, TiChCombo, RhChCombo, RInstChCombo}) c->setCurrentIndex(-1);
-    ChorusCheck->setChecked(false);
-    ReverbCheck->setChecked(false);
-}
-
-bool frmMain::ShowMasterSetup() {
-    Updating = true;
-    // Read afresh: steps recorded against the values before are forgotten.
-    if (!u220_->MasterSetupLoaded()) masterHistory_->Clear();
-    const float tune = u220_->MasterSetupMTune();  // the first read fetches the block
-    if (!u220_->MasterSetupLoaded()) {
-        // Not answered: show nothing rather than zeros, and take no edits (a
-        // master setup write sends the whole block).
-        ClearMasterSetup();
-        MasterSetupFrame->setEnabled(false);
-        Updating = false;
-        return false;
-    }
-    // General number format: 440 shows as "440", 441.5 as "441.5".
-    MTuneCombo->setEditText(QString::number(std::round(static_cast<double>(tune) * 10.0) / 10.0, 'g', 10));
-    // The up-down steps from the tune shown, not from where it last stood.
-    UpDown->setValue(TunePosition(tune));
-    lists::Select(LCDCombo, u220_->MasterSetupLCD());
-    lists::Select(MIDIRxChCombo, u220_->MasterSetupMIDIRxCh());
-    ChorusCheck->setChecked(u220_->MasterSetupChorus() != 0);
-    ReverbCheck->setChecked(u220_->MasterSetupReverb() != 0);
-    lists::Select(PaChCombo, u220_->MasterSetupPaCh());
-    lists::Select(TiChCombo, u220_->MasterSetupTiCh());
-    lists::Select(RhChCombo, u220_->MasterSetupRhCh());
-    lists::Select(RInstChCombo, u220_->MasterSetupRInstCh());
-    MasterSetupFrame->setEnabled(true);
-    Updating = false;
-    return true;
-}
-
-QString frmMain::PatchEntryText(int patchNo) {
-    return QStringLiteral("P-%1   ").arg(patchNo, 2, 10, QLatin1Char('0')) +
-           QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(static_cast<int16_t>(patchNo))));
-}
-
-bool frmMain::LoadPatchList() {
-    // Names a write made the model forget and nothing read again (the module
-    // stopped answering, or the reading was cancelled).
-    for (int n = 1; n <= pnameListBox->count(); ++n) {
-        if (u220_->MemoryPatchNameLoaded(n)) continue;
-        const QString entry = PatchEntryText(n);
-        if (quitRequested_ || !u220_->MemoryPatchNameLoaded(n)) return false;
-        Updating = true;
-        pnameListBox->item(n - 1)->setText(entry);
-        Updating = false;
-    }
-    if (pnameListBox->count() >= 64) return true;
-    // Entries are added in patch order as their names arrive, so an earlier run
-    // that stopped left patches 1..count: go on after them. The selection (the
-    // patch the module is on) stays as it is.
-    for (int n = pnameListBox->count() + 1; n <= 64; ++n) {
-        const QString entry = PatchEntryText(n);  // waits for this name's reply
-        if (quitRequested_) return false;
-        if (!u220_->MemoryPatchNameLoaded(n)) return false;  // the user gave up on the module
-        Updating = true;
-        pnameListBox->addItem(entry);
-        Updating = false;
-    }
-    // Selecting patch 1 switches the module to it, unless the user has already
-    // picked a patch from the entries listed so far.
-    if (pnameListBox->currentRow() < 0) {
-        startupPick_ = true;
-        pnameListBox->setCurrentRow(0);
-        startupPick_ = false;
-    }
-    return true;
-}
-
-bool frmMain::LoadOtherNames() {
-    // Read once here so the editors can list them without waiting.
-    for (int t = 1; t <= 128; ++t) {
-        u220_->MemoryTimbreName(static_cast<int16_t>(t));
-        if (quitRequested_ || !u220_->MemoryTimbreNameLoaded(t)) return false;
-    }
-    for (int r = 1; r <= 4; ++r) {
-        u220_->MemoryRhythmName(static_cast<int16_t>(r));
-        if (quitRequested_ || !u220_->MemoryRhythmNameLoaded(r)) return false;
-    }
-    return true;
-}
-
-void frmMain::NameReceived(int& counter, int limit, const char* text) {
-    // Only the load shows its progress here; a command that reads a few names
-    // again shows them under its own.
-    if (!activating_) return;
-    ++counter;
-    if (counter >= limit) {
-        counter = 0;
-        statusLabel_->setVisible(false);
-        progressBar_->setVisible(false);
-        progress_ = 0.0f;
-        progressBar_->setValue(0);
-        statusLabel_->setText(QString());
-        return;
-    }
-    progressBar_->setVisible(true);
-    statusLabel_->setVisible(true);
-    // From the count, not by steps: a reload after a stop goes on where it was.
-    progress_ = 100.0f * static_cast<float>(counter) / static_cast<float>(limit);
-    progressBar_->setValue(std::clamp(static_cast<int>(progress_), 0, 100));
-    statusLabel_->setText(QString::fromLatin1(text));
-}
-
-void frmMain::pnameListBox_Click() {
-    if (Updating) return;
-    const int row = pnameListBox->currentRow();
-    if (row < 0 || row >= 64) return;
-    // Qt highlights a clicked row once the press has been handled, which a wait
-    // below (a question, a patch change) may hold up while later picks come:
-    // put it right once this handler has returned.
-    const auto syncAfterwards = [this] {
-        if (selectionSync_) return;
-        selectionSync_ = true;
-        QTimer::singleShot(0, this, [this] { SyncListSelection(); });
-    };
-    if (changeRuns_ == 0 && !startupPick_ && !MayDropWorkingEdits(row + 1)) {
-        syncAfterwards();
-        return;
-    }
-    wantedPatch_ = row + 1;
-    cmdEditPatch->setText(QStringLiteral("Edit  ") +
-                          QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(static_cast<int16_t>(row + 1)))));
-    // While a patch change waits for the module, a pick (a key, a drag, a click)
-    // only records the target: the running change sends one program change for
-    // the newest target when its wait ends.
-    if (changeRuns_ > 0) return;
-    // A mouse press makes the row current first and selects it only once this
-    // returns: highlight it now, or the old patch stays highlighted while the
-    // module switches.
-    pnameListBox->selectionModel()->select(pnameListBox->model()->index(row, 0),
-                                           QItemSelectionModel::ClearAndSelect);
-    RunPatchChanges();
-    syncAfterwards();
-}
-
-void frmMain::SyncListSelection() {
-    selectionSync_ = false;
-    const int row = pnameListBox->currentRow();
-    QItemSelectionModel* selection = pnameListBox->selectionModel();
-    if (row < 0) selection->clearSelection();
-    else if (selection->selectedRows() != QModelIndexList{pnameListBox->model()->index(row, 0)})
-        selection->select(pnameListBox->model()->index(row, 0), QItemSelectionModel::ClearAndSelect);
-}
-
-bool frmMain::MayDropWorkingEdits(int patchNo) {
-    if (!u220_->WorkingAreaEdited() || patchNo == wantedPatch_) return true;
-    const auto settings = AppSettings();
-    if (settings->value(QLatin1String(kDontAskBeforeDroppingEdits), false).toBool()) return true;
-    // Asked with the list still on the patch being edited.
-    const int current = wantedPatch_;
-    ShowPatch(current);
-    QApplication::setOverrideCursor(Qt::ArrowCursor);
-    QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
-                    QStringLiteral("The working patch has edits that are not saved. Switching to P-%1 %2 replaces "
-                                   "them: the U-220 keeps edits only until the next patch change.")
-                        .arg(patchNo, 2, 10, QLatin1Char('0'))
-                        .arg(QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(static_cast<int16_t>(patchNo)))).trimmed()),
-                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
-    box.button(QMessageBox::Save)->setText(QStringLiteral("Save Patch As..."));
-    box.button(QMessageBox::Discard)->setText(QStringLiteral("Switch anyway"));
-    box.setDefaultButton(QMessageBox::Cancel);
-    box.setEscapeButton(QMessageBox::Cancel);
-    auto* dontAsk = new QCheckBox(QStringLiteral("Don't ask again"), &box);
-    box.setCheckBox(dontAsk);
-    EnterWait();
-    const int answer = box.exec();
-    QApplication::restoreOverrideCursor();
-    bool go = answer == QMessageBox::Discard;
-    if (answer == QMessageBox::Save && !quitRequested_ && !backup_->Busy()) {
-        // Saved as a file: then the switch goes ahead; cancelled or failed, it does not.
-        RunBackupCommand([&] { go = backup_->SaveWorkingPatchAs(); });
-    }
-    LeaveWait();
-    if (go && dontAsk->isChecked()) settings->setValue(QLatin1String(kDontAskBeforeDroppingEdits), true);
-    if (quitRequested_) return false;
-    if (go) ShowPatch(patchNo);
-    return go;
-}
-
-void frmMain::RunPatchChanges() {
-    ++changeRuns_;
-    EnterWait();
-    {
-        WaitCursor hourglass;
-        // The model knows which program change went out last, whichever call
-        // sent it: a change made from a nested call counts too.
-        while (!quitRequested_ && wantedPatch_ > 0 && wantedPatch_ != u220_->LastPatchSent()) {
-            const int n = wantedPatch_;
-            const PatchChangeResult result = u220_->PatchChange(static_cast<int16_t>(n));
-            PatchChangeDone(n, result);
-            if (result == PatchChangeResult::RxChannelOff) break;
-            // Not sent (no answer before the program change, or refused): no
-            // second try unless the user has picked another patch meanwhile.
-            if (result != PatchChangeResult::Done && result != PatchChangeResult::OtherPatch && wantedPatch_ == n) break;
-        }
-    }
-    --changeRuns_;
-    LeaveWait();
-}
-
-void frmMain::PatchChangeDone(int patchNo, PatchChangeResult result) {
-    const QString number = QStringLiteral("P-%1").arg(patchNo, 2, 10, QLatin1Char('0'));
-    // A program change for a newer pick has gone out since: what this one found
-    // is history.
-    if (result != PatchChangeResult::RxChannelOff && u220_->LastPatchSent() != patchNo && wantedPatch_ != patchNo) return;
-    switch (result) {
-        case PatchChangeResult::Done:
-            modulePatch_ = patchNo;
-            if (patchStatus_) {
-                patchStatus_ = false;
-                statusLabel_->setText(QString());
-                statusLabel_->setVisible(false);
-            }
-            break;
-        case PatchChangeResult::OtherPatch:
-            modulePatch_ = 0;
-            ShowPatchStatus(QStringLiteral("The module did not switch to %1: its patch is now \"%2\" (it switched "
-                                           "elsewhere or not at all). Its Patch Change setting, %3 in Master Setup, "
-                                           "decides which patch a program change selects.")
-                                .arg(number,
-                                     QString::fromStdString(NameBytesToUtf8(u220_->PatchChangeWorkingName())).trimmed(),
-                                     PaChCombo->currentText()));
-            break;
-        case PatchChangeResult::RxChannelOff: {
-            // Nothing was sent: the list goes back to where the module is.
-            const int at = ModulePatch();
-            wantedPatch_ = at;
-            ShowPatch(at);
-            ShowPatchStatus(at > 0 ? QStringLiteral("The module ignores program changes while its Rx Control Ch is "
-                                                    "Off: it stays on P-%1.")
-                                         .arg(at, 2, 10, QLatin1Char('0'))
-                                   : QStringLiteral("The module ignores program changes while its Rx Control Ch is "
-                                                    "Off: it stays on its patch."));
-            break;
-        }
-        case PatchChangeResult::NoAnswer:
-            modulePatch_ = 0;
-            ShowPatchStatus(QStringLiteral("The module did not confirm the change to %1.").arg(number));
-            break;
-        case PatchChangeResult::Refused: break;
-    }
-}
-
-void frmMain::ShowPatch(int patchNo) {
-    Updating = true;
-    pnameListBox->setCurrentRow(patchNo - 1);  // -1: no selection
-    if (patchNo <= 0) pnameListBox->selectionModel()->clearSelection();
-    Updating = false;
-    // On no memory's patch: the button names what the working area holds.
-    QString name;
-    if (patchNo > 0) name = QString::fromStdString(NameBytesToUtf8(u220_->MemoryPatchName(static_cast<int16_t>(patchNo))));
-    else if (u220_->PatchDataLoaded()) name = QString::fromStdString(NameBytesToUtf8(u220_->PatchCommonPatchName()));
-    cmdEditPatch->setText(name.isEmpty() ? QStringLiteral("Edit Patch") : QStringLiteral("Edit  ") + name);
-}
-
-int frmMain::ModulePatch() {
-    if (modulePatch_ > 0) return modulePatch_;
-    const std::string working = u220_->PatchCommonPatchName();
-    if (!u220_->PatchDataLoaded()) return 0;
-    int found = 0;
-    for (int n = 1; n <= 64; ++n) {
-        if (!u220_->MemoryPatchNameLoaded(n) || u220_->MemoryPatchName(static_cast<int16_t>(n)) != working) continue;
-        if (found) return 0;  // two patches of that name
-        found = n;
-    }
-    return modulePatch_ = found;
-}
-
-void frmMain::ShowPatchStatus(const QString& text) {
-    patchStatus_ = true;
-    statusLabel_->setText(text);
-    statusLabel_->setVisible(true);
-}
-
-void frmMain::MasterCheck_Click(QCheckBox* box) {
-    if (Updating) return;
-    const int16_t v = box->isChecked() ? 1 : 0;
-    if (box == ChorusCheck)
-        masterHistory_->Write(EditTarget::Of(MasterParam::MasterSetupChorus), v, QStringLiteral("Chorus"));
-    else
-        masterHistory_->Write(EditTarget::Of(MasterParam::MasterSetupReverb), v, QStringLiteral("Reverb"));
-}
-
-namespace {
-// The master setup lists and the fields they edit, with their step names.
-struct MasterList {
-    QComboBox* combo;
-    MasterParam param;
-    const char* what;
-};
-}  // namespace
-
-void frmMain::MasterCombo_Click(QComboBox* combo, int index) {
-    if (Updating || index < 0) return;
-    const MasterList lists[] = {
-        {LCDCombo, MasterParam::MasterSetupLCD, "LCD contrast"},
-        {MIDIRxChCombo, MasterParam::MasterSetupMIDIRxCh, "Rx control channel"},
-        {PaChCombo, MasterParam::MasterSetupPaCh, "Patch change"},
-        {TiChCombo, MasterParam::MasterSetupTiCh, "Timbre change"},
-        {RhChCombo, MasterParam::MasterSetupRhCh, "Rhythm change"},
-        {RInstChCombo, MasterParam::MasterSetupRInstCh, "Rhythm instrument assign"},
-    };
-    for (const MasterList& l : lists)
-        if (l.combo == combo) masterHistory_->Write(EditTarget::Of(l.param), index, QString::fromLatin1(l.what));
-}
-
-void frmMain::UpDown_Change(int position) {
-    if (Updating) return;
-    MTuneCombo->setEditText(QString::number(position / 10.0, 'f', 1));
-    // Steps that follow each other within a second (a held arrow) undo together.
-    masterHistory_->Write(EditTarget::Tune(), position, QStringLiteral("Master tune"),
-                          {tuneBurst_, std::chrono::seconds(1)});
-}
-
-void frmMain::ShowMasterEdit(const EditTarget& target, const EditValue& value) {
-    const int* v = std::get_if<int>(&value);
-    if (!v) return;
-    const bool was = Updating;
-    Updating = true;
-    if (target.kind == EditTarget::Kind::Tune) {
-        UpDown->setValue(*v);
-        MTuneCombo->setEditText(QString::number(*v / 10.0, 'f', 1));
-    } else if (target.kind == EditTarget::Kind::Master) {
-        switch (target.master()) {
-        case MasterParam::MasterSetupChorus: ChorusCheck->setChecked(*v != 0); break;
-        case MasterParam::MasterSetupReverb: ReverbCheck->setChecked(*v != 0); break;
-        case MasterParam::MasterSetupLCD: lists::Select(LCDCombo, *v); break;
-        case MasterParam::MasterSetupMIDIRxCh: lists::Select(MIDIRxChCombo, *v); break;
-        case MasterParam::MasterSetupPaCh: lists::Select(PaChCombo, *v); break;
-        case MasterParam::MasterSetupTiCh: lists::Select(TiChCombo, *v); break;
-        case MasterParam::MasterSetupRhCh: lists::Select(RhChCombo, *v); break;
-        case MasterParam::MasterSetupRInstCh: lists::Select(RInstChCombo, *v); break;
-        default: break;
-        }
-    }
-    Updating = was;
-}
+void frmMain::pnameListBox_Click() { switcher_->pnameListBox_Click(); }
 
 void frmMain::RunModal(QDialog& dialog) {
     EnterWait();
@@ -1012,7 +413,6 @@ void frmMain::RunModal(QDialog& dialog) {
 }
 
 void frmMain::cmdEditPatch_Click() {
-#ifdef QUORVANE_HAVE_PATCH_EDITOR
     // Building the editor lets events run (its progress shows here), while
     // this window still takes clicks: the second click of a double click must
     // not build or open a second editor.
@@ -1027,7 +427,7 @@ void frmMain::cmdEditPatch_Click() {
     setCursor(Qt::WaitCursor);
     // A newer pick waiting behind a running patch change goes out now, so that
     // the editor's reads (queued behind it) get the patch the list shows.
-    if (changeRuns_ > 0) RunPatchChanges();
+    switcher_->SendWaitingPick();
     // Created on first use and kept, so its lists are filled once.
     if (!patchEditor_) {
         auto* editor = new frmPatch(*this, this);
@@ -1042,21 +442,11 @@ void frmMain::cmdEditPatch_Click() {
     } while (editorAgain_ && isVisible() && !quitRequested_);
     unsetCursor();
     editorOpening_ = false;
-#else
-    QMessageBox::information(this, QApplication::applicationDisplayName(),
-                             QStringLiteral("The patch editor is not available in this build."));
-#endif
 }
 
 void frmMain::mnuHelpAbout_Click() {
-#ifdef QUORVANE_HAVE_ABOUT_BOX
     frmAbout box(this);
     RunModal(box);
-#else
-    QMessageBox::about(this, QStringLiteral("About Quorvane"),
-                       QStringLiteral("Quorvane %1").arg(QStringLiteral(QUORVANE_VERSION)));
-    Activate();
-#endif
 }
 
 void frmMain::mnuHelpAboutMIDIIO_Click() {
@@ -1087,38 +477,6 @@ void frmMain::LeaveWait() {
         QTimer::singleShot(0, qApp, [] { QCoreApplication::quit(); });
 }
 
-bool frmMain::AskRetry(RequestKind what) {
-    if (quitRequested_) return false;
-    // A port that has gone or a MIDI system that stopped is the likelier cause.
-    keeper_->check();
-    PortChoice now = keeper_->connection();
-    now.deviceId = u220_->DeviceID();
-    // The hourglass is up during waits; the question needs the normal pointer.
-    QApplication::setOverrideCursor(Qt::ArrowCursor);
-    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(),
-                    QString::fromLatin1(kNotRespondingText), QMessageBox::Retry | QMessageBox::Cancel,
-                    FrontWindow(this));
-    box.setInformativeText(keeper_->systemStopped() || keeper_->portsGone() ? statusLabel_->text()
-                                                                            : NotRespondingAdvice(now, what));
-    box.setDefaultButton(QMessageBox::Retry);
-    box.setEscapeButton(QMessageBox::Cancel);
-    const int answer = box.exec();
-    QApplication::restoreOverrideCursor();
-    const bool retry = answer == QMessageBox::Retry && !quitRequested_;
-    // The module's ports may have gone and come back between two looks at the
-    // lists (a quick restart): the request goes out on them opened afresh.
-    if (retry && now.real() && !keeper_->portsGone()) keeper_->reopen();
-    return retry;
-}
-
-void frmMain::ShowPortError(const std::string& text) {
-    QApplication::setOverrideCursor(Qt::ArrowCursor);
-    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), QString::fromStdString(text),
-                    QMessageBox::Ok, FrontWindow(isVisible() ? this : static_cast<QWidget*>(setup_.data())));
-    box.exec();
-    QApplication::restoreOverrideCursor();
-}
-
 // Non-modal and kept: it stays open, and keeps showing what goes over the wire,
 // while the editors are open (they take the input while they are shown).
 void frmMain::mnuViewMIDIMonitor_Click() {
@@ -1132,5 +490,7 @@ void frmMain::mnuViewMIDIMonitor_Click() {
 }
 
 frmMonitor* frmMain::MIDIMonitor() const { return monitor_; }
+
+EditHistory* frmMain::MasterHistory() const { return masterPanel_->History(); }
 
 }  // namespace quorvane::ui

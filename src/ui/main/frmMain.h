@@ -1,7 +1,11 @@
-// The main window: owns the one model of the module, runs the MIDI setup
-// dialog, loads the names of the 64 patches, 128 timbres and 4 rhythm setups
-// with a progress bar, lists the patches (picking one switches the module to
-// it), opens the patch editor and holds the master setup panel.
+// The main window: owns the one model of the module, builds the window and its
+// menus, runs the MIDI setup dialog, and loads what the module holds each time
+// it is activated, keeping count of the stretches that wait for the module (a
+// close during one ends the program once it has unwound). The parts live in
+// their own classes: MasterSetupPanel (the "Master Setup" frame), NameLoader
+// (the names with their progress), PatchSwitcher (the patch list switching the
+// module), BackupMenus (the back-up commands) and ModuleQuestions (the boxes
+// shown when the module does not answer or a port fails).
 #pragma once
 
 #include <QMainWindow>
@@ -14,6 +18,8 @@
 #include "ui/backup/BackupPrompts.h"
 #include "ui/common/EditHistory.h"
 #include "ui/common/MainContext.h"
+#include "ui/main/MasterSetupPanel.h"
+#include "ui/main/PatchSwitcher.h"
 
 class QAction;
 class QCheckBox;
@@ -28,12 +34,12 @@ class QPushButton;
 
 namespace quorvane {
 class clsU220;
-enum class PatchChangeResult;
 }
 #include "midi/PortSet.h"
 
 namespace quorvane::ui {
 
+class BackupMenus;
 class BackupUi;
 class QtHost;
 class UpDown;
@@ -41,7 +47,9 @@ class frmMIDISetupForm;
 class ConnectionKeeper;
 struct PortChoice;
 class frmMonitor;
+class ModuleQuestions;
 class MonitorLog;
+class NameLoader;
 
 // How the main window starts; the defaults are what the program uses.
 struct frmMainOptions {
@@ -97,7 +105,7 @@ public:
     int ActivationCount() const { return activations_; }
     // True while a patch change waits for the module; picks made meanwhile only
     // record the newest target.
-    bool PatchChanging() const { return changeRuns_ > 0; }
+    bool PatchChanging() const { return switcher_->Changing(); }
 
     // True while the controls are being filled from the model; the handlers
     // write nothing while it is set.
@@ -135,9 +143,9 @@ public:
 
     // The setting that turns off the question before a patch change drops
     // unsaved edits of the working patch ("Don't ask again").
-    static constexpr const char* kDontAskBeforeDroppingEdits = "main/dontAskBeforeDroppingEdits";
+    static constexpr const char* kDontAskBeforeDroppingEdits = PatchSwitcher::kDontAskBeforeDroppingEdits;
 
-    // Master setup panel.
+    // Master setup panel (the controls live in MasterSetupPanel; these point at them).
     QGroupBox* MasterSetupFrame = nullptr;
     QComboBox* MTuneCombo = nullptr;
     quorvane::ui::UpDown* UpDown = nullptr;  // position 4274..4529 = tune x 10
@@ -151,10 +159,10 @@ public:
     QComboBox* RInstChCombo = nullptr;
 
     // Undo and redo of the master setup panel's edits (Edit menu).
-    EditHistory* MasterHistory() const { return masterHistory_; }
+    EditHistory* MasterHistory() const;
 
-    static constexpr int kTuneMin = 4274;  // 427.4 Hz
-    static constexpr int kTuneMax = 4529;  // 452.9 Hz
+    static constexpr int kTuneMin = MasterSetupPanel::kTuneMin;
+    static constexpr int kTuneMax = MasterSetupPanel::kTuneMax;
 
     void pnameListBox_Click();
     void cmdEditPatch_Click();
@@ -170,23 +178,6 @@ protected:
 
 private:
     void BuildWindow();
-    void FillMasterSetupLists();
-    // Writes the nine master setup values into the panel (Updating set). False
-    // when the module did not answer: the panel is then cleared and disabled.
-    bool ShowMasterSetup();
-    void ClearMasterSetup();
-    bool LoadPatchList();
-    bool LoadOtherNames();
-    QString PatchEntryText(int patchNo);
-    void MasterCheck_Click(QCheckBox* box);
-    void MasterCombo_Click(QComboBox* combo, int index);
-    void UpDown_Change(int position);
-    void ShowMasterEdit(const EditTarget& target, const EditValue& value);
-    void RestoreTuneText();
-    void NameReceived(int& counter, int limit, const char* text);
-    void SyncNameProgress();
-    // After a load: a line saying it stopped and how to go on, or that line cleared.
-    void ShowLoadOutcome(bool complete);
     // One line of news in the status line; empty hides it.
     void ShowStatus(const QString& text);
     // The ports came back: what was read may be stale, read it again.
@@ -195,43 +186,23 @@ private:
     // Another module (or the same anew): forget what was read and load again.
     void StartOver();
     bool Busy() const;
-    // Sends program changes until the module has been sent the newest pick.
-    void RunPatchChanges();
-    void PatchChangeDone(int patchNo, PatchChangeResult result);
-    // Before a pick replaces edits of the working patch that were not saved:
-    // Save Patch As..., Switch anyway or Cancel. True to go on with the change.
-    bool MayDropWorkingEdits(int patchNo);
-    // After the event that picked has finished: the highlighted row is the
-    // current one (a mouse press selects its row only after a nested wait).
-    void SyncListSelection();
     // After a back-up command wrote memories (their names are read again): the
     // list's names, the master setup, and the patch the module is on.
     void MemoriesChanged(const std::vector<int>& patchesWritten, bool workingWritten);
-    // Reads which patch the module is on (by its working patch's name) and puts
-    // the list and the button there.
-    void ShowModulePatch();
-    // Puts the list and the button on a patch without sending anything (0: none).
-    void ShowPatch(int patchNo);
-    // The patch the module is on: the last one confirmed, else the one whose
-    // memory name the working patch carries (0 when that is not clear).
-    int ModulePatch();
-    void ShowPatchStatus(const QString& text);
-    bool AskRetry(quorvane::RequestKind what);
-    void ShowPortError(const std::string& text);
     void RunModal(QDialog& dialog);
     // Enters / leaves a stretch that may wait for the module. Closing the window
     // in such a stretch ends the program as soon as the outermost one has left.
     void EnterWait();
     void LeaveWait();
 
-    void BuildBackupMenus(QMenu* file, QMenu* edit);
-    void RunBackupCommand(const std::function<void()>& command);
-    void UpdateBackupActions();
-
     frmMainOptions options_;
-    BackupUi* backup_ = nullptr;
+    BackupMenus* backupMenus_ = nullptr;
+    BackupUi* backup_ = nullptr;  // the menus' BackupUi
     std::unique_ptr<QtHost> host_;
     std::shared_ptr<midi::VirtualU220> virtualModule_;
+    // Before the model: its callbacks go to these until the model is gone.
+    std::unique_ptr<NameLoader> names_;
+    std::unique_ptr<ModuleQuestions> questions_;
     std::unique_ptr<quorvane::clsU220> u220_;
 
     QLabel* statusLabel_ = nullptr;
@@ -240,22 +211,8 @@ private:
     ConnectionKeeper* keeper_ = nullptr;
     QPointer<QDialog> patchEditor_;
     QPointer<frmMonitor> monitor_;
-    std::unique_ptr<EditViewFunctions> masterView_;
-    EditHistory* masterHistory_ = nullptr;
-    uint64_t tuneBurst_ = 0;
-
-    int PatchNamesReceived = 0;
-    int TimbreNamesReceived = 0;
-    int RhythmNamesReceived = 0;
-    float progress_ = 0.0f;  // the bar's value with its fractions
-
-    int wantedPatch_ = 0;   // the newest pick, 1..64 (0 none)
-    int modulePatch_ = 0;   // the patch the module is known to be on (0 unknown)
-    int changeRuns_ = 0;    // RunPatchChanges calls running
-    bool startupPick_ = false;   // the list is put on patch 1 after the names load
-    bool moduleStale_ = false;   // read the master setup and the module's patch again
-    bool selectionSync_ = false; // a SyncListSelection is posted
-    bool patchStatus_ = false;  // the status line holds a patch change message
+    MasterSetupPanel* masterPanel_ = nullptr;
+    PatchSwitcher* switcher_ = nullptr;
     bool activating_ = false;
     bool editorOpening_ = false;  // the patch editor is being built or shown
     bool editorShown_ = false;    // ... and in exec()
@@ -263,7 +220,6 @@ private:
     int activations_ = 0;
     int waits_ = 0;
     bool quitRequested_ = false;
-    bool closeAllowed_ = false;
 };
 
 }  // namespace quorvane::ui
