@@ -156,7 +156,9 @@ bool Transfer::ReadWindow(const std::vector<std::pair<Address, int>>& request, B
             answers = model_.ReadRanges({request.front()}, one, 0);
         }
         model_.OnNotResponding = std::move(ask);
-        if (model_.TimeoutCount() != timeouts) Widen(nullptr);
+        // One request timing out is an answer lost on the way; several in one
+        // window are requests the module lost for following too closely.
+        if (model_.TimeoutCount() >= timeouts + 2) Widen(nullptr);
         if (ok) return true;
         if (stopped()) return false;
         // It answers a short request again: the window once more (a few times),

@@ -16,9 +16,9 @@
 // - A request the module leaves unanswered is asked again quietly
 //   `quietRetries` times as one short piece, so a silent module is given up
 //   after about (1 + quietRetries) time limits, not that many whole windows.
-// - Messages the module lost (a request timed out, a data set read back
-//   different) widen the send gap for the rest of the operation, up to 160 ms;
-//   the port's own gap is set back at the end.
+// - Messages the module lost (several requests of one window timed out, a data
+//   set read back different) double the send gap for the rest of the
+//   operation, up to 160 ms; the port's own gap is set back at the end.
 #pragma once
 
 #include <functional>
