@@ -157,8 +157,9 @@ bool Transfer::ReadWindow(const std::vector<std::pair<Address, int>>& request, B
         }
         model_.OnNotResponding = std::move(ask);
         // One request timing out is an answer lost on the way; several in one
-        // window are requests the module lost for following too closely.
-        if (model_.TimeoutCount() >= timeouts + 2) Widen(nullptr);
+        // window, or a window lost whole while one piece alone is answered, are
+        // requests the module lost for following too closely.
+        if (model_.TimeoutCount() >= timeouts + 2 || (!ok && answers)) Widen(nullptr);
         if (ok) return true;
         if (stopped()) return false;
         // It answers a short request again: the window once more (a few times),
@@ -397,6 +398,13 @@ TransferReport Transfer::Overwrite(const std::string& operation, const MemoryIma
             if (journal) journal->Discard(error);
             return report;
         }
+        // From here on the lists say which memories do not hold their originals.
+        report.failedPutBack = Faults(report);
+        report.unverified = back.unverified;
+        report.unchecked = back.unchecked;
+        report.unchecked.insert(report.unchecked.end(), back.unwritten.begin(), back.unwritten.end());
+        report.unwritten.clear();
+        if (back.outcome == Outcome::NoAnswer) report.outcome = Outcome::NoAnswer;
     }
     report.journalOpen = journal != nullptr;
     return report;
@@ -408,7 +416,8 @@ TransferReport Transfer::Overwrite(const std::string& operation, const MemoryIma
 static std::string Unfinished(const std::string& operation, const TransferReport& r, const std::vector<Range>& targets) {
     std::string s = std::string(r.outcome == Outcome::NoAnswer ? "The U-220 stopped answering: " : "") + operation +
                     (r.outcome == Outcome::Cancelled ? " cancelled" : " failed");
-    if (!Faults(r).empty()) s += ": " + Faults(r);
+    if (!r.failedPutBack.empty()) s += ": " + r.failedPutBack + "; putting the originals back failed too: " + Faults(r);
+    else if (!Faults(r).empty()) s += ": " + Faults(r);
     if (r.putBack) s += "; put back the originals of " + Names(targets) + ", verified.";
     else if (r.journalOpen) s += "; the originals are kept in the journal, to be put back when the U-220 answers again.";
     else s += ".";

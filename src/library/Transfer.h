@@ -59,6 +59,10 @@ struct TransferReport {
     std::vector<Range> unwritten;   // meant to be written, never sent
     bool journalOpen = false;       // the originals wait in the journal to be put back
     bool putBack = false;           // a failed copy or swap put the originals back, verified
+    // A copy or swap that failed and whose put back failed too: what went wrong
+    // first, in words; the lists above then name the memories that do not hold
+    // their originals.
+    std::string failedPutBack;
     int resent = 0;                 // data sets sent again after a verification
     int gapMs = -1;                 // the send gap messages lost made it widen to (-1: not widened)
     bool ok() const { return outcome == Outcome::Done && unverified.empty() && unchecked.empty() && unwritten.empty(); }
