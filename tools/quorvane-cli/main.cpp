@@ -749,7 +749,8 @@ private:
     // that left originals in the journal says how to put them back.
     int Finish(const library::TransferReport& r) {
         std::string text = r.text;
-        if (r.gapMs > 0)
+        // (A module that stopped answering times out too: no word on the gap then.)
+        if (r.gapMs > 0 && r.outcome != library::Outcome::NoAnswer)
             std::cerr << "quorvane-cli: the U-220 lost messages sent closer together, so the gap between messages "
                          "was widened to "
                       << r.gapMs << " ms (--gap-ms " << r.gapMs << " starts there)\n";
