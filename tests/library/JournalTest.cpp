@@ -344,7 +344,7 @@ TEST_F(JournalTest, ASilentModuleIsGivenUpAfterOneRequestAndItsQuietRetries) {
         // One window of 32 pieces, then each quiet retry one piece.
         EXPECT_EQ(requests - requestsBefore, 32 + c.quietRetries);
         // A hang bound only: the window's limit (1 s + its wire time) and 1 s a retry.
-        EXPECT_LT(took, 20s);
+        EXPECT_LT(took, 60s);
         Silent(false);
     }
     model->DeviceID(0x10);
