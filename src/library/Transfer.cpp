@@ -130,17 +130,18 @@ bool Transfer::Tell(const std::string& stage) {
     return !onProgress || onProgress(progress_);
 }
 
-void Transfer::Widen(TransferReport* report) {
-    if (!model_.MIDIOutput1) return;
+bool Transfer::Widen(TransferReport* report) {
+    if (!model_.MIDIOutput1) return false;
     // Without a gap the port delivers at once (the virtual module): nothing is
     // lost to closeness there.
     const int gap = model_.MIDIOutput1->sendGapMs();
-    if (gap <= 0 || gap >= kWidestGapMs) return;
+    if (gap <= 0 || gap >= kWidestGapMs) return false;
     if (portGap_ < 0) portGap_ = gap;
     const int wider = std::min(kWidestGapMs, gap * 2);
     model_.MIDIOutput1->setSendGapMs(wider);
     widenedTo_ = wider;
     if (report) report->gapMs = wider;
+    return true;
 }
 
 bool Transfer::ReadWindow(const std::vector<std::pair<Address, int>>& request, Bytes& bytes) {
@@ -159,12 +160,12 @@ bool Transfer::ReadWindow(const std::vector<std::pair<Address, int>>& request, B
         // One request timing out is an answer lost on the way; several in one
         // window, or a window lost whole while one piece alone is answered, are
         // requests the module lost for following too closely.
-        if (model_.TimeoutCount() >= timeouts + 2 || (!ok && answers)) Widen(nullptr);
+        const bool widened = (model_.TimeoutCount() >= timeouts + 2 || (!ok && answers)) && Widen(nullptr);
         if (ok) return true;
         if (stopped()) return false;
-        // It answers a short request again: the window once more (a few times),
-        // then the user decides.
-        if (answers && round < quietRetries) continue;
+        // It answers a short request again: the window once more (a few times,
+        // and as long as the gap still widens), then the user decides.
+        if (answers && (round < quietRetries || widened)) continue;
         if (!model_.OnNotResponding || !model_.OnNotResponding("Memory Data")) return false;
         round = -1;
     }
@@ -179,6 +180,14 @@ bool Transfer::ReadWindow(const std::vector<std::pair<Address, int>>& request, B
 // long answers still fill the wire. The image is kept by address, so the order
 // of reading changes nothing in it.
 Outcome Transfer::Read(const std::vector<Range>& plan, MemoryImage& out) {
+    // The first request of an operation asks for one piece: a module that is
+    // not there (another port, another device ID) is given up after three short
+    // requests rather than three whole windows.
+    if (progress_.done == 0 && plan.size() > 1) {
+        const Outcome first = Read({plan.front()}, out);
+        if (first != Outcome::Done) return first;
+        return Read(std::vector<Range>(plan.begin() + 1, plan.end()), out);
+    }
     const int gapMs = model_.MIDIOutput1 ? std::max(0, model_.MIDIOutput1->sendGapMs()) : 0;
     const double slotMs = 13 * 0.32 + gapMs;  // 0.32 ms a byte at 31250 baud
     std::vector<Range> longPieces, shortPieces;

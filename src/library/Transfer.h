@@ -118,7 +118,8 @@ private:
     // failed while the module answers, puts the originals back.
     TransferReport Overwrite(const std::string& operation, const MemoryImage& image, const MemoryImage& originals,
                              bool verify, bool putBackOnFailure);
-    void Widen(TransferReport* report);
+    // Doubles the send gap (up to 160 ms); false when it cannot widen further.
+    bool Widen(TransferReport* report);
 
     clsU220& model_;
     Host& host_;
