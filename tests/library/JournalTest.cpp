@@ -299,6 +299,7 @@ TEST_F(JournalTest, ARestoreThatLosesTheModuleStopsWritingAtOnceAndSaysWhatWasWr
         }
         return true;
     };
+    std::string error;
     const TransferReport r = t.Restore(file);
     EXPECT_EQ(r.outcome, Outcome::NoAnswer);
     auto list = [](int from, int to) {
@@ -327,6 +328,19 @@ TEST_F(JournalTest, ARestoreThatLosesTheModuleStopsWritingAtOnceAndSaysWhatWasWr
         Bytes b;
         before.get(Patch(n), b);
         EXPECT_EQ(Peek(Patch(n)), b) << "patch " << n;
+    }
+
+    // Restored again, twice: reading the 80 pieces it overwrites for the
+    // journal first, or taking them from the back-up just made.
+    t.onProgress = nullptr;
+    for (const MemoryImage* backup : std::vector<const MemoryImage*>{nullptr, &before}) {
+        ASSERT_TRUE(journal->Discard(error)) << error;
+        requests = 0;
+        const TransferReport again = t.Restore(file, true, backup);
+        EXPECT_TRUE(again.ok()) << again.text;
+        EXPECT_EQ(requests, backup ? 80 : 160) << "the verification, and the journal's read without a back-up";
+        EXPECT_TRUE(journal->Load().originals == before);
+        ASSERT_TRUE(t.PutBack().ok());
     }
 }
 
