@@ -747,8 +747,9 @@ private:
     // Ends with the transfer's own words: exit 3 when the module stopped
     // answering, 1 when something could not be saved or verified. A failure
     // that left originals in the journal says how to put them back.
-    int Finish(const library::TransferReport& r) {
+    int Finish(const library::TransferReport& r, const std::string& resume = "") {
         std::string text = r.text;
+        if (!r.ok() && !resume.empty() && r.outcome != library::Outcome::Failed) text += " " + resume;
         // (A module that stopped answering times out too: no word on the gap then.)
         if (r.gapMs > 0 && r.outcome != library::Outcome::NoAnswer)
             std::cerr << "quorvane-cli: the U-220 lost messages sent closer together, so the gap between messages "
@@ -764,13 +765,13 @@ private:
     // Runs a transfer with the retry budget of --retries and ends with its report
     // (never the bare "does not answer": the report names what was done).
     template <class F>
-    int Transfer(F&& work) {
+    int Transfer(F&& work, const std::string& resume = "") {
         Open();
         library::Transfer t(*model_, host_);
         if (journal_) t.journal = &*journal_;
         retriesLeft_ = options_.retries;
         gaveUp_.clear();
-        return Finish(work(t));
+        return Finish(work(t), resume);
     }
 
     int Backup(const std::vector<std::string>& args) {
@@ -789,7 +790,8 @@ private:
         // The whole file is checked before anything is sent.
         const library::BackupFile f = ReadFile(files[0]);
         std::cerr << "quorvane-cli: " << files[0] << " holds " << f.Summary() << "\n";
-        return Transfer([&](library::Transfer& t) { return t.Restore(f.image, verify); });
+        return Transfer([&](library::Transfer& t) { return t.Restore(f.image, verify); },
+                        "Run 'quorvane-cli restore " + Printable(files[0]) + "' again to finish it.");
     }
 
     int CopyPatch(const std::vector<std::string>& args, bool swap) {
