@@ -4,7 +4,8 @@
 # the previous one the swap ends verified, or says which patches are wrong and
 # never "Swapped"; a module stopped (SIGSTOP) in the middle of a swap makes the
 # tool give up after one request and its quiet retries, leaves a journal, and
-# `recover` puts the originals back once the module runs again. The port list
+# `recover` puts the originals back once the module runs again; a restore it
+# cuts off says what it wrote and finishes when run again. The port list
 # numbers the virtual module 0 in both directions, and an index it lists opens
 # that port.
 set -u
@@ -65,24 +66,24 @@ fi
 # that it gave up; the tool must say so within a few time limits.
 data_sets_in() { grep -c '\] in  F0 41 [0-9A-F][0-9A-F] 2B 12' "$WORK/jnstop.log"; }
 now_ms() { echo $(( ${EPOCHREALTIME/./} / 1000 )); }
-# stopped_midway WHAT PATTERN COMMAND...: runs the command, stops the simulator once
-# its log shows PATTERN after the start, and waits for the command's message on
-# stderr; sets RC and GAVE_UP_MS (from the stop to the message).
+# stopped_midway WHAT PATTERN N COMMAND...: runs the command, stops the simulator
+# once its log shows PATTERN N more times than at the start, and waits for the
+# command's message on stderr; sets RC and GAVE_UP_MS (from the stop to the message).
 stopped_midway() {
-  local what=$1 pattern=$2 before stopped
-  shift 2
+  local what=$1 pattern=$2 count=$3 before stopped
+  shift 3
   before=$(grep -c "$pattern" "$WORK/jnstop.log")
   "$@" >"$WORK/$what.out" 2>"$WORK/$what.err" &
   local pid=$!
-  for _ in $(seq 1 2000); do
-    [ "$(grep -c "$pattern" "$WORK/jnstop.log")" -gt "$before" ] && break
+  for _ in $(seq 1 6000); do
+    [ "$(grep -c "$pattern" "$WORK/jnstop.log")" -ge $((before + count)) ] && break
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.01
   done
   kill -STOP "$PID_jnstop"
   stopped=$(now_ms)
   for _ in $(seq 1 1200); do
-    [ -s "$WORK/$what.err" ] && break
+    grep -qv ' holds ' "$WORK/$what.err" && break  # (a restore first says what the file holds)
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done
@@ -92,20 +93,21 @@ stopped_midway() {
   RC=$?
 }
 
-stopped_midway stop '\] in  F0 41 [0-9A-F][0-9A-F] 2B 12' cli jnstop swap-patch 10 20
+DATA_SET='\] in  F0 41 [0-9A-F][0-9A-F] 2B 12'
+stopped_midway stop "$DATA_SET" 1 cli jnstop swap-patch 10 20
 expect_eq "the cut-off swap ends with exit 3 (no answer)" 3 "$RC"
 # One request of 4 pieces and 2 quiet retries of one, 1 s each: about 3 s.
 [ "$GAVE_UP_MS" -le 15000 ] && pass "said it gave up ${GAVE_UP_MS} ms after the module stopped" \
   || fail "said it gave up only ${GAVE_UP_MS} ms after the module stopped"
 [[ "$(cat "$WORK/stop.out")" != *Swapped* ]] && pass "the cut-off swap does not say Swapped" || fail "said [$(cat "$WORK/stop.out")]"
-grep -q "the originals are kept in the journal" "$WORK/stop.err" && grep -q "quorvane-cli recover" "$WORK/stop.err" \
+grep -q "the originals are kept in the journal" "$WORK/stop.err" && grep -q "'quorvane-cli recover' puts the originals back" "$WORK/stop.err" \
   && pass "says the originals wait in the journal and how to put them back" || fail "[$(cat "$WORK/stop.err")]"
 echo "     ($(cat "$WORK/stop.err"))"
 [ -s "$QUORVANE_DATA_DIR/journal.syx" ] && pass "the journal is on disk" || fail "no journal in $QUORVANE_DATA_DIR"
 
 # A back-up that loses the module after its first answers: given up after one
 # request and its quiet retries.
-stopped_midway backup '\] out at' cli jnstop backup never.syx
+stopped_midway backup '\] out at' 1 cli jnstop backup never.syx
 expect_eq "a back-up from the stopped module ends with exit 3" 3 "$RC"
 [ "$GAVE_UP_MS" -le 20000 ] && pass "the back-up said it gave up ${GAVE_UP_MS} ms after the module stopped" \
   || fail "the back-up said it gave up only ${GAVE_UP_MS} ms after the module stopped"
@@ -129,6 +131,30 @@ cmp -s reference.syx recovered.syx && pass "recovered: the module equals its fir
   || fail "recovered: the module differs from its first back-up"
 expect_eq "nothing left to recover" \
   "Nothing to recover: no interrupted copy, swap or restore waits in $QUORVANE_DATA_DIR." "$(cli jnstop recover 2>/dev/null)"
+
+# --- a restore cut off by a stopped module, finished by restoring again -------
+# A file that differs from the module: patches 1 and 2 swapped on the other simulator.
+expect_rc "swap on the other module" 0 cli jnlossy --gap-ms 80 swap-patch 1 2
+expect_rc "back-up of the other module" 0 cli jnlossy --gap-ms 80 backup changed.syx
+# Stopped once the first batch of 32 data sets is verified and the second is going out.
+stopped_midway restore "$DATA_SET" 40 cli jnstop restore changed.syx
+expect_eq "the cut-off restore ends with exit 3 (no answer)" 3 "$RC"
+[ "$GAVE_UP_MS" -le 15000 ] && pass "the restore said it gave up ${GAVE_UP_MS} ms after the module stopped" \
+  || fail "the restore said it gave up only ${GAVE_UP_MS} ms after the module stopped"
+err=$(grep -v ' holds ' "$WORK/restore.err")
+echo "     ($err)"
+[[ "$err" == *"The restore did not finish (the U-220 stopped answering): "*" verified; "*" written but not read back; "*" not written."* ]] \
+  && pass "says what was verified, written and not written" || fail "[$err]"
+[[ "$err" == *" ('quorvane-cli restore changed.syx' finishes it; 'quorvane-cli recover' puts the originals back.)" ]] \
+  && pass "says how to finish it or put the originals back" || fail "[$err]"
+[[ "$(cat "$WORK/restore.out")" != *Restored* ]] && pass "the cut-off restore does not say Restored" || fail "said [$(cat "$WORK/restore.out")]"
+sleep 1
+expect_eq "restoring again finishes it" \
+  "Restored master setup, 64 patches, 128 timbres, 4 rhythm setups, working area; all verified." \
+  "$(cli jnstop restore changed.syx 2>/dev/null)"
+expect_rc "back-up after the restore" 0 cli jnstop backup restored.syx
+cmp -s changed.syx restored.syx && pass "restored: the module equals the file byte for byte" \
+  || fail "restored: the module differs from the file"
 
 end_sim jnlossy
 echo "     (lossy module: $(grep 'stopped by' "$WORK/jnlossy.log"))"

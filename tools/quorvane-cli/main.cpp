@@ -749,13 +749,16 @@ private:
     // that left originals in the journal says how to put them back.
     int Finish(const library::TransferReport& r, const std::string& resume = "") {
         std::string text = r.text;
-        if (!r.ok() && !resume.empty() && r.outcome != library::Outcome::Failed) text += " " + resume;
+        if (!r.ok() && r.journalOpen)
+            text += resume.empty() ? " ('quorvane-cli recover' puts the originals back.)"
+                                   : " ('quorvane-cli " + resume + "' finishes it; 'quorvane-cli recover' puts the originals back.)";
+        else if (!r.ok() && !resume.empty() && r.outcome != library::Outcome::Failed)
+            text += " ('quorvane-cli " + resume + "' finishes it.)";
         // (A module that stopped answering times out too: no word on the gap then.)
         if (r.gapMs > 0 && r.outcome != library::Outcome::NoAnswer)
             std::cerr << "quorvane-cli: the U-220 lost messages sent closer together, so the gap between messages "
                          "was widened to "
                       << r.gapMs << " ms (--gap-ms " << r.gapMs << " starts there)\n";
-        if (r.journalOpen && !r.ok()) text += " Run 'quorvane-cli recover' to put the originals back.";
         if (r.outcome == library::Outcome::NoAnswer) Fail(kExitNoAnswer, text);
         if (!r.ok()) Fail(kExitFailure, text);
         std::cout << text << "\n";
@@ -791,7 +794,7 @@ private:
         const library::BackupFile f = ReadFile(files[0]);
         std::cerr << "quorvane-cli: " << files[0] << " holds " << f.Summary() << "\n";
         return Transfer([&](library::Transfer& t) { return t.Restore(f.image, verify); },
-                        "Run 'quorvane-cli restore " + Printable(files[0]) + "' again to finish it.");
+                        "restore " + Printable(files[0]));
     }
 
     int CopyPatch(const std::vector<std::string>& args, bool swap) {
