@@ -144,12 +144,12 @@ JournalState Journal::Load() const {
 
 bool Journal::Pending() const {
     const JournalState s = Load();
-    return s.exists && (s.open || !s.error.empty());
+    return s.exists && s.open;
 }
 
 std::string Journal::PendingJournal() const {
     const JournalState s = Load();
-    if (!s.exists || (!s.open && s.error.empty())) return "";
+    if (!s.exists || !s.open) return "";
     if (!s.error.empty())
         return "An interrupted operation left a journal that cannot be used: " + s.error + " (in " + folder_ + ").";
     return "An interrupted " + s.operation + " (U-220 with device ID " + std::to_string(s.deviceId + 1) + ") left " +

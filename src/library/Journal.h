@@ -45,7 +45,9 @@ public:
     std::string TextPath() const;
 
     JournalState Load() const;
-    // True when an operation was interrupted (or its journal is damaged).
+    // True when an operation was interrupted (its journal open, or too damaged
+    // to tell): nothing else may overwrite memories until it is put back or
+    // discarded. A closed journal whose originals went missing blocks nothing.
     bool Pending() const;
     // What waits, in words for the user ("" when nothing does): "An interrupted
     // swap patch 10 with patch 20 (U-220 with device ID 17) left patch 10, 20 to
