@@ -32,8 +32,8 @@ struct CommandLine {
 // QApplication takes them later.
 CommandLine ParseCommandLine(const QStringList& arguments);
 
-// Finds PORT among `names` whose first entry has index `firstIndex` (-1 for the
-// outputs, where the virtual module comes first): an index, the exact name in any
+// Finds PORT among `names` whose first entry has index `firstIndex` (0 for both
+// lists, as quorvane-cli ports numbers them): an index, the exact name in any
 // case, or a part of one name in any case. A part that fits several names is
 // refused. Returns the list position (0-based), or nullopt with `why` filled.
 std::optional<int> MatchPort(const QString& wanted, const QStringList& names, int firstIndex, const QString& direction,

@@ -49,7 +49,7 @@ bool Preselect(frmMIDISetupForm& setup, const CommandLine& cl, QString* why) {
     }
     const auto in = quorvane::app::MatchPort(cl.in, Items(setup.ComboMidiIn), 0, QStringLiteral("input"), why);
     if (!in) return false;
-    const auto out = quorvane::app::MatchPort(cl.out, Items(setup.ComboMidiOut), -1, QStringLiteral("output"), why);
+    const auto out = quorvane::app::MatchPort(cl.out, Items(setup.ComboMidiOut), 0, QStringLiteral("output"), why);
     if (!out) return false;
     setup.ComboMidiIn->setCurrentIndex(*in);
     setup.ComboMidiOut->setCurrentIndex(*out);

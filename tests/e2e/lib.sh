@@ -75,6 +75,8 @@ start_jackd() {
 # ended when the script ends, however it ends.
 jack_script_setup() {
   WORK=$(mktemp -d)
+  # The journal of overwritten memories goes here, not into the user's data folder.
+  export QUORVANE_DATA_DIR="$WORK/data"
   JACKD_PID=""
   SIM_PIDS=()
   trap jack_script_cleanup EXIT

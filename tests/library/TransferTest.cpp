@@ -143,8 +143,8 @@ TEST_F(TransferTest, LostWritesAndLostAnswersAreFoundAndSentAgain) {
         const char* text;
     } cases[] = {
         {"every fifth write lost", 5, false, true, "Restored 8 patches, 4 timbres; all verified."},
-        {"patch 7 never takes it", 0, true, true, "Restored 8 patches, 4 timbres; could not verify patch 7."},
-        {"without verification nothing is read", 0, false, false, "Restored 8 patches, 4 timbres; not verified."},
+        {"patch 7 never takes it", 0, true, true, "The restore did not finish (memories did not take what was sent): patches 1, 2, 3, 4, 5, 6, 8; timbres 3, 6, 9, 12 verified; patch 7 did not take what was sent. Restore the file again to finish it."},
+        {"without verification nothing is read", 0, false, false, "Sent 8 patches, 4 timbres to the U-220; not verified."},
     };
     for (const Case& c : cases) {
         Scramble(1);
@@ -224,7 +224,7 @@ TEST_F(TransferTest, CancelOrASilentModuleLeaveNoFile) {
         const char* text;
     } cases[] = {
         {"Cancel pressed", true, Outcome::Cancelled, "Back-up cancelled; no file was written."},
-        {"module stops answering", false, Outcome::NoAnswer, "The U-220 stopped answering; no file was written."},
+        {"module stops answering", false, Outcome::NoAnswer, "The U-220 stopped answering (no answer to a request and 2 quiet retries); no file was written."},
     };
     model->RequestTimeout = 1000ms;
     for (const Case& c : cases) {

@@ -4,6 +4,10 @@
 // Exit codes: 0 done; 1 a port could not be opened or another run-time failure;
 // 2 bad input (usage, unknown property, index or value out of range, a name
 // character with no one-byte code); 3 the module did not answer in time.
+//
+// Copy, swap, restore and put back save what they overwrite in the journal in
+// the user's data folder first (not for the built-in virtual module, which ends
+// with the command); `recover` finishes what an interrupted one left.
 
 #include <algorithm>
 #include <cctype>
@@ -22,6 +26,7 @@
 #include "device/NameCodec.h"
 #include "device/ParamTable.h"
 #include "device/clsU220.h"
+#include "library/Journal.h"
 #include "library/SysexFile.h"
 #include "library/Transfer.h"
 #include "midi/PortSet.h"
@@ -60,7 +65,8 @@ const char* const kUsage =
     "  -h, --help         this text\n"
     "\n"
     "Commands:\n"
-    "  ports                          list MIDI input and output ports with their index\n"
+    "  ports                          list MIDI input and output ports with their index (the\n"
+    "                                 virtual U-220 is 0 in both lists)\n"
     "  probe                          exit 0 when the module answers, 3 when not\n"
     "  get PROPERTY [INDEX]           print a value as the model holds it\n"
     "  set PROPERTY [INDEX] VALUE     write a value\n"
@@ -73,13 +79,21 @@ const char* const kUsage =
     "                                 and send what differs again\n"
     "  copy-patch FROM TO             copy patch memory FROM to TO (1..64), verified\n"
     "  swap-patch A B                 swap patch memories A and B (1..64), verified\n"
+    "  recover [--discard]            put back, verified, what an interrupted copy, swap or\n"
+    "                                 restore overwrote (kept in the journal), or forget it\n"
+    "  put-back                       put back what the last copy, swap or restore overwrote\n"
     "\n"
     "PROPERTY is a model property name such as PatchPartPan, TimbreTimbreName,\n"
     "MasterSetupMTune (hertz) or MemoryPatchName. INDEX is the part 1..6 for patch parts\n"
     "and timbres, the instrument 0..63 for rhythm instruments, the memory number for\n"
     "memory names. Values are list indexes (0 = first entry), names are text.\n"
     "\n"
-    "Exit codes: 0 done, 1 port failure (or a restore that could not be verified),\n"
+    "Copy, swap, restore and put back first save what they overwrite in the journal\n"
+    "(QUORVANE_DATA_DIR, else $XDG_DATA_HOME/quorvane or ~/.local/share/quorvane);\n"
+    "while an interrupted one waits there, only 'recover' or a command that overwrites\n"
+    "the same memories again may write.\n"
+    "\n"
+    "Exit codes: 0 done, 1 port failure (or a write that could not be verified),\n"
     "2 bad input (a file that cannot be restored), 3 the module did not answer.\n";
 
 // ---------------------------------------------------------------------------
@@ -393,8 +407,12 @@ Options ParseOptions(int argc, char** argv) {
 // ---------------------------------------------------------------------------
 // Ports
 
+// Both lists number the virtual U-220 0 and the system's ports from 1, in the
+// same order as the MIDI setup dialog and the editor's --in/--out: the ports'
+// own device numbers (output -1, input 0 for the virtual module) stay inside.
 struct PortEntry {
-    int index;
+    int index;   // as listed and as given to --in/--out
+    int device;  // the port's own number
     std::string name;
 };
 
@@ -402,32 +420,33 @@ std::vector<PortEntry> ListOutputs(const midi::MIDIOutput& out) {
     std::vector<PortEntry> list;
     for (int i = -1; i < out.deviceCount(); ++i) {
         std::string name = out.deviceName(i);
-        if (!name.empty()) list.push_back({i, name});
+        if (!name.empty()) list.push_back({i + 1, i, name});
     }
     return list;
 }
 
 std::vector<PortEntry> ListInputs(const midi::MIDIInput& in) {
     std::vector<PortEntry> list;
-    for (int i = 0; i < in.deviceCount(); ++i) list.push_back({i, in.deviceName(i)});
+    for (int i = 0; i < in.deviceCount(); ++i) list.push_back({i, i, in.deviceName(i)});
     return list;
 }
 
 // PORT is an index or a case-insensitive part of a name. A part that fits more
-// than one port is refused unless one of them is named exactly that.
+// than one port is refused unless one of them is named exactly that. Returns the
+// port's own device number.
 int ResolvePort(const std::string& wanted, const std::vector<PortEntry>& ports, const char* direction) {
     if (const auto v = ParseInt(wanted)) {
         for (const PortEntry& p : ports)
-            if (p.index == *v) return p.index;
+            if (p.index == *v) return p.device;
         Fail(kExitUsage, std::string("there is no ") + direction + " port " + wanted + " (see 'quorvane-cli ports')");
     }
     const std::string needle = Lower(wanted);
     std::vector<const PortEntry*> hits;
     for (const PortEntry& p : ports) {
-        if (Lower(p.name) == needle) return p.index;
+        if (Lower(p.name) == needle) return p.device;
         if (Lower(p.name).find(needle) != std::string::npos) hits.push_back(&p);
     }
-    if (hits.size() == 1) return hits.front()->index;
+    if (hits.size() == 1) return hits.front()->device;
     if (hits.empty())
         Fail(kExitUsage, std::string("no ") + direction + " port matches '" + wanted + "' (see 'quorvane-cli ports')");
     std::string names;
@@ -444,6 +463,7 @@ public:
 
     // Creates the ports (not opened) so that they can be listed.
     void CreatePorts() {
+        if (!options_.useVirtual) journal_.emplace();
         if (options_.useVirtual)
             virtual_ = std::make_shared<midi::VirtualU220>(static_cast<uint8_t>(options_.deviceId - 1));
         if (options_.virtualFrom) library::LoadIntoVirtualModule(*virtual_, ReadFile(*options_.virtualFrom).image);
@@ -509,6 +529,8 @@ public:
         if (command == "restore") return Restore(args);
         if (command == "copy-patch") return CopyPatch(args, false);
         if (command == "swap-patch") return CopyPatch(args, true);
+        if (command == "recover") return Recover(args);
+        if (command == "put-back") return PutBack(args);
         Fail(kExitUsage, "unknown command '" + command + "' (see --help)");
     }
 
@@ -743,21 +765,43 @@ private:
     }
 
     // Ends with the transfer's own words: exit 3 when the module stopped
-    // answering, 1 when something could not be saved or verified.
-    int Finish(const library::TransferReport& r) {
-        if (r.outcome == library::Outcome::NoAnswer) Fail(kExitNoAnswer, r.text);
-        if (!r.ok()) Fail(kExitFailure, r.text);
-        std::cout << r.text << "\n";
+    // answering, 1 when something could not be saved or verified. A failure
+    // that left originals in the journal says how to put them back.
+    int Finish(const library::TransferReport& r, const std::string& resume = "") {
+        std::string text = r.text;
+        if (!r.ok() && r.journalOpen)
+            text += resume.empty() ? " ('quorvane-cli recover' puts the originals back.)"
+                                   : " ('quorvane-cli " + resume + "' finishes it; 'quorvane-cli recover' puts the originals back.)";
+        else if (!r.ok() && !resume.empty() && r.outcome != library::Outcome::Failed)
+            text += " ('quorvane-cli " + resume + "' finishes it.)";
+        // (A module that stopped answering times out too: no word on the gap then.)
+        if (r.gapMs > 0 && r.outcome != library::Outcome::NoAnswer)
+            std::cerr << "quorvane-cli: the U-220 lost messages sent closer together, so the gap between messages "
+                         "was widened to "
+                      << r.gapMs << " ms (--gap-ms " << r.gapMs << " starts there)\n";
+        if (r.outcome == library::Outcome::NoAnswer) Fail(kExitNoAnswer, text);
+        if (!r.ok()) Fail(kExitFailure, text);
+        std::cout << text << "\n";
         return kExitOk;
+    }
+
+    // Runs a transfer with the retry budget of --retries and ends with its report
+    // (never the bare "does not answer": the report names what was done).
+    template <class F>
+    int Transfer(F&& work, const std::string& resume = "") {
+        Open();
+        library::Transfer t(*model_, host_);
+        if (journal_) t.journal = &*journal_;
+        retriesLeft_ = options_.retries;
+        gaveUp_.clear();
+        return Finish(work(t), resume);
     }
 
     int Backup(const std::vector<std::string>& args) {
         if (args.size() != 1) Fail(kExitUsage, "backup takes one file name");
         // Refused before the module is read: an empty name, a directory, a device.
         if (std::string why; !library::CheckSaveTarget(args[0], why)) Fail(kExitUsage, why);
-        Open();
-        library::Transfer t(*model_, host_);
-        return Finish(Ask([&] { return t.BackUp(args[0]); }));
+        return Transfer([&](library::Transfer& t) { return t.BackUp(args[0]); });
     }
 
     int Restore(const std::vector<std::string>& args) {
@@ -771,9 +815,8 @@ private:
         // The whole file is checked before anything is sent.
         const library::BackupFile f = ReadFile(files[0]);
         std::cerr << "quorvane-cli: " << files[0] << " holds " << f.Summary() << "\n";
-        Open();
-        library::Transfer t(*model_, host_);
-        return Finish(Ask([&] { return t.Restore(f.image, verify); }));
+        return Transfer([&](library::Transfer& t) { return t.Restore(f.image, verify); },
+                        "restore " + Printable(files[0]));
     }
 
     int CopyPatch(const std::vector<std::string>& args, bool swap) {
@@ -786,14 +829,44 @@ private:
             n[i] = static_cast<int>(*v);
         }
         if (n[0] == n[1]) Fail(kExitUsage, command + ": the two patch numbers are the same");
-        Open();
-        library::Transfer t(*model_, host_);
-        return Finish(Ask([&] {
+        return Transfer([&](library::Transfer& t) {
             return swap ? t.Swap(library::MemoryKind::Patch, n[0], n[1]) : t.Copy(library::MemoryKind::Patch, n[0], n[1]);
-        }));
+        });
+    }
+
+    library::Journal& UserJournal(const std::string& command) {
+        if (!journal_)
+            Fail(kExitUsage, command + " works on the journal of a real module; the built-in virtual U-220 keeps none");
+        return *journal_;
+    }
+
+    int Recover(const std::vector<std::string>& args) {
+        const bool discard = args.size() == 1 && args[0] == "--discard";
+        if (!args.empty() && !discard) Fail(kExitUsage, "recover takes no arguments but --discard");
+        library::Journal& journal = UserJournal("recover");
+        const std::string pending = journal.PendingJournal();
+        if (pending.empty()) {
+            std::cout << "Nothing to recover: no interrupted copy, swap or restore waits in " << journal.Folder() << ".\n";
+            return kExitOk;
+        }
+        std::cerr << "quorvane-cli: " << pending << "\n";
+        if (discard) {
+            std::string error;
+            if (!journal.Discard(error)) Fail(kExitFailure, error);
+            std::cout << "The journal was discarded; its originals were not put back.\n";
+            return kExitOk;
+        }
+        return Transfer([&](library::Transfer& t) { return journal.Recover(t); });
+    }
+
+    int PutBack(const std::vector<std::string>& args) {
+        NoArguments("put-back", args);
+        UserJournal("put-back");
+        return Transfer([&](library::Transfer& t) { return t.PutBack(); });
     }
 
     const Options& options_;
+    std::optional<library::Journal> journal_;  // none for the virtual module
     SimpleHost host_;
     std::shared_ptr<midi::VirtualU220> virtual_;
     std::unique_ptr<clsU220> model_;

@@ -1,0 +1,201 @@
+#include "library/Journal.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#if defined(_WIN32)
+#include <io.h>
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "library/SysexFile.h"
+#include "library/Transfer.h"
+
+namespace quorvane::library {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kMagic = "quorvane journal 1";
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+#if defined(_WIN32)
+int OpenExclusive(const std::string& p) { return ::_open(p.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE); }
+long WriteSome(int fd, const uint8_t* data, size_t n) { return ::_write(fd, data, static_cast<unsigned>(n)); }
+bool Sync(int fd) { return ::_commit(fd) == 0; }
+int CloseFile(int fd) { return ::_close(fd); }
+void SyncFolder(const fs::path&) {}  // NTFS keeps the rename with the file's metadata
+long ProcessId() { return static_cast<long>(::_getpid()); }
+#else
+long ProcessId() { return static_cast<long>(::getpid()); }
+int OpenExclusive(const std::string& p) { return ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); }
+long WriteSome(int fd, const uint8_t* data, size_t n) { return static_cast<long>(::write(fd, data, n)); }
+bool Sync(int fd) { return ::fsync(fd) == 0; }
+int CloseFile(int fd) { return ::close(fd); }
+// The rename is durable only once the folder's entry is on the disk too.
+void SyncFolder(const fs::path& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+#endif
+
+}  // namespace
+
+std::string DataFolder() {
+    if (std::string d = Env("QUORVANE_DATA_DIR"); !d.empty()) return d;
+#if defined(_WIN32)
+    if (std::string d = Env("LOCALAPPDATA"); !d.empty()) return (fs::path(d) / "quorvane").string();
+#endif
+    if (std::string d = Env("XDG_DATA_HOME"); !d.empty() && fs::path(d).is_absolute()) return (fs::path(d) / "quorvane").string();
+    if (std::string h = Env("HOME"); !h.empty()) return (fs::path(h) / ".local" / "share" / "quorvane").string();
+    return (fs::current_path() / ".quorvane").string();
+}
+
+bool WriteFileDurably(const std::string& path, const Bytes& bytes, std::string& error) {
+    const fs::path target(path);
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    // A name of our own that nothing else can hold: created exclusively, never
+    // opened through an existing file or link.
+    int fd = -1;
+    fs::path temp;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = target;
+        temp += "." + std::to_string(ProcessId()) + "-" + std::to_string(attempt) + ".part";
+        fd = OpenExclusive(temp.string());
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        error = "cannot create a file in " + folder.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    size_t at = 0;
+    bool ok = true;
+    while (ok && at < bytes.size()) {
+        const long n = WriteSome(fd, bytes.data() + at, bytes.size() - at);
+        if (n <= 0) ok = false;
+        else at += static_cast<size_t>(n);
+    }
+    if (ok && !Sync(fd)) ok = false;
+    const int savedErrno = errno;
+    if (CloseFile(fd) != 0) ok = false;
+    if (!ok) {
+        error = "cannot write " + temp.string() + ": " + std::strerror(savedErrno ? savedErrno : errno);
+        fs::remove(temp, ec);
+        return false;
+    }
+    fs::rename(temp, target, ec);
+    if (ec) {
+        error = "cannot rename " + temp.string() + " to " + path + ": " + ec.message();
+        fs::remove(temp, ec);
+        return false;
+    }
+    SyncFolder(folder);
+    return true;
+}
+
+Journal::Journal(std::string folder) : folder_(std::move(folder)) {}
+
+std::string Journal::SyxPath() const { return (fs::path(folder_) / "journal.syx").string(); }
+std::string Journal::TextPath() const { return (fs::path(folder_) / "journal.txt").string(); }
+
+JournalState Journal::Load() const {
+    JournalState s;
+    std::ifstream in(TextPath());
+    if (!in) return s;
+    s.exists = true;
+    std::string line, state;
+    bool magic = false;
+    while (std::getline(in, line)) {
+        if (line == kMagic) magic = true;
+        const auto colon = line.find(": ");
+        if (colon == std::string::npos) continue;
+        const std::string key = line.substr(0, colon), value = line.substr(colon + 2);
+        if (key == "operation") s.operation = value;
+        else if (key == "state") state = value;
+        else if (key == "device") s.deviceId = std::atoi(value.c_str()) - 1;
+    }
+    s.open = state != "done";  // a journal that cannot be read is treated as interrupted
+    if (!magic || (state != "open" && state != "done") || s.deviceId < 0 || s.deviceId > 31) {
+        s.error = TextPath() + " is damaged";
+        return s;
+    }
+    const BackupFile f = ReadBackupFile(SyxPath());
+    if (!f.ok) s.error = "the originals cannot be read (" + f.error + ")";
+    else s.originals = f.image;
+    return s;
+}
+
+bool Journal::Pending() const {
+    const JournalState s = Load();
+    return s.exists && s.open;
+}
+
+std::string Journal::PendingJournal() const {
+    const JournalState s = Load();
+    if (!s.exists || !s.open) return "";
+    if (!s.error.empty())
+        return "An interrupted operation left a journal that cannot be used: " + s.error + " (in " + folder_ + ").";
+    return "An interrupted " + s.operation + " (U-220 with device ID " + std::to_string(s.deviceId + 1) + ") left " +
+           NameMemories(ContentsOf(s.originals)) + " to be put back.";
+}
+
+TransferReport Journal::Recover(Transfer& transfer) { return transfer.Recover(*this); }
+
+bool Journal::Discard(std::string& error) {
+    std::error_code ec;
+    for (const std::string& p : {TextPath(), SyxPath()}) {
+        fs::remove(p, ec);
+        if (ec) {
+            error = "cannot remove " + p + ": " + ec.message();
+            return false;
+        }
+    }
+    SyncFolder(folder_);
+    return true;
+}
+
+bool Journal::WriteState(const std::string& operation, int deviceId, bool open, std::string& error) {
+    std::ostringstream text;
+    text << kMagic << "\n"
+         << "operation: " << operation << "\n"
+         << "device: " << deviceId + 1 << "\n"
+         << "state: " << (open ? "open" : "done") << "\n";
+    const std::string s = text.str();
+    return WriteFileDurably(TextPath(), Bytes(s.begin(), s.end()), error);
+}
+
+bool Journal::Begin(const std::string& operation, int deviceId, const MemoryImage& originals, std::string& error) {
+    std::error_code ec;
+    fs::remove(TextPath(), ec);
+    if (ec) {
+        error = "cannot replace " + TextPath() + ": " + ec.message();
+        return false;
+    }
+    return WriteFileDurably(SyxPath(), SyxBytes(originals, static_cast<uint8_t>(deviceId)), error) &&
+           WriteState(operation, deviceId, true, error);
+}
+
+bool Journal::Close(std::string& error) {
+    const JournalState s = Load();
+    if (!s.exists) return true;
+    return WriteState(s.operation, s.deviceId, false, error);
+}
+
+}  // namespace quorvane::library
