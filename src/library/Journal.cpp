@@ -1,21 +1,11 @@
 #include "library/Journal.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#if defined(_WIN32)
-#include <io.h>
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
-
+#include "library/SafeFile.h"
 #include "library/SysexFile.h"
 #include "library/Transfer.h"
 
@@ -32,28 +22,6 @@ std::string Env(const char* name) {
     return v ? std::string(v) : std::string();
 }
 
-#if defined(_WIN32)
-int OpenExclusive(const std::string& p) { return ::_open(p.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE); }
-long WriteSome(int fd, const uint8_t* data, size_t n) { return ::_write(fd, data, static_cast<unsigned>(n)); }
-bool Sync(int fd) { return ::_commit(fd) == 0; }
-int CloseFile(int fd) { return ::_close(fd); }
-void SyncFolder(const fs::path&) {}  // NTFS keeps the rename with the file's metadata
-long ProcessId() { return static_cast<long>(::_getpid()); }
-#else
-long ProcessId() { return static_cast<long>(::getpid()); }
-int OpenExclusive(const std::string& p) { return ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); }
-long WriteSome(int fd, const uint8_t* data, size_t n) { return static_cast<long>(::write(fd, data, n)); }
-bool Sync(int fd) { return ::fsync(fd) == 0; }
-int CloseFile(int fd) { return ::close(fd); }
-// The rename is durable only once the folder's entry is on the disk too.
-void SyncFolder(const fs::path& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-#endif
-
 }  // namespace
 
 std::string DataFolder() {
@@ -68,46 +36,9 @@ std::string DataFolder() {
 
 bool WriteFileDurably(const std::string& path, const Bytes& bytes, std::string& error) {
     const fs::path target(path);
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     std::error_code ec;
-    fs::create_directories(folder, ec);
-    // A name of our own that nothing else can hold: created exclusively, never
-    // opened through an existing file or link.
-    int fd = -1;
-    fs::path temp;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = target;
-        temp += "." + std::to_string(ProcessId()) + "-" + std::to_string(attempt) + ".part";
-        fd = OpenExclusive(temp.string());
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) {
-        error = "cannot create a file in " + folder.string() + ": " + std::strerror(errno);
-        return false;
-    }
-    size_t at = 0;
-    bool ok = true;
-    while (ok && at < bytes.size()) {
-        const long n = WriteSome(fd, bytes.data() + at, bytes.size() - at);
-        if (n <= 0) ok = false;
-        else at += static_cast<size_t>(n);
-    }
-    if (ok && !Sync(fd)) ok = false;
-    const int savedErrno = errno;
-    if (CloseFile(fd) != 0) ok = false;
-    if (!ok) {
-        error = "cannot write " + temp.string() + ": " + std::strerror(savedErrno ? savedErrno : errno);
-        fs::remove(temp, ec);
-        return false;
-    }
-    fs::rename(temp, target, ec);
-    if (ec) {
-        error = "cannot rename " + temp.string() + " to " + path + ": " + ec.message();
-        fs::remove(temp, ec);
-        return false;
-    }
-    SyncFolder(folder);
-    return true;
+    if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
+    return WriteFileAtomically(path, bytes, error);
 }
 
 Journal::Journal(std::string folder) : folder_(std::move(folder)) {}

@@ -72,7 +72,8 @@ private:
     std::string folder_;
 };
 
-// Writes `bytes` under `path` through a temporary file created exclusively beside
+// Creates the folder of `path` if need be, then saves `bytes` as WriteFileAtomically
+// does (SafeFile.h): through a temporary file created exclusively beside
 // it, synced to the disk before it is renamed over `path`, and syncs the folder
 // after. False and `error` on failure; `path` is then unchanged.
 bool WriteFileDurably(const std::string& path, const Bytes& bytes, std::string& error);

@@ -259,4 +259,6 @@ bool WriteFileAtomically(const std::string& path, const Bytes& bytes, std::strin
     return true;
 }
 
+void SyncFolder(const std::string& folder) { os::SyncFolder(fs::path(folder)); }
+
 }  // namespace quorvane::library

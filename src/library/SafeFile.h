@@ -38,4 +38,7 @@ bool CheckSaveTarget(const std::string& path, std::string& error);
 // on failure; the temporary file is then removed.
 bool WriteFileAtomically(const std::string& path, const Bytes& bytes, std::string& error);
 
+// Makes the folder's entries (a rename, a removal) durable on the disk.
+void SyncFolder(const std::string& folder);
+
 }  // namespace quorvane::library
