@@ -137,6 +137,17 @@ private slots:
             QCOMPARE(win->KeyRangeHiCombo[p]->currentIndex(), int(m.PatchPartKeyRangeHi(p)));
             QCOMPARE(win->PanCombo[p]->currentIndex(), int(m.PatchPartPan(p)));
         }
+
+        // A working patch that matches no memory (no row selected) gets no number.
+        win->EndCommand->click();
+        ctx->selectedPatch = -1;
+        win->show();
+        QCoreApplication::processEvents();
+        QCOMPARE(win->PatchNoLabel->text(), QString("P-??"));
+        win->EndCommand->click();
+        ctx->selectedPatch = 63;
+        win->show();
+        QCoreApplication::processEvents();
     }
 
     void eachPickWritesOnce() {

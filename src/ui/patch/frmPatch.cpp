@@ -665,8 +665,10 @@ void frmPatch::OnPlay(int p) {
 }
 
 void frmPatch::Activate() {
+    // No row is selected when the working patch matches no patch memory (after a
+    // restore wrote another working area, say): no number is claimed for it.
     const int selected = ctx_.SelectedPatchIndex();
-    PatchNoLabel->setText(QString("P-%1").arg(selected + 1, 2, 10, QChar('0')));
+    PatchNoLabel->setText(selected < 0 ? QStringLiteral("P-??") : QString("P-%1").arg(selected + 1, 2, 10, QChar('0')));
 
     // A read below may wait for the module while events run; a nested
     // activation (a child closing meanwhile) must not clear the flag early.
