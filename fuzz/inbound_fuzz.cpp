@@ -366,7 +366,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The whole answer is queued before the wait starts, so a zero time limit
     // still lets the wait take all of it in, and ends it at once afterwards.
     u.RequestTimeout = std::chrono::milliseconds(0);
-    u.OnNotResponding = [](const std::string&) { return false; };
+    u.OnNotResponding = [](quorvane::RequestKind) { return false; };
     // What the MIDI monitor sees: every message received comes with what became
     // of it, and every message can be put into words.
     uint64_t verdicts = 0;
