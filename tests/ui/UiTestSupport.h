@@ -48,7 +48,14 @@ inline QTemporaryDir& TestSettingsDir() {
     static QTemporaryDir dir;
     return dir;
 }
+// Nor the user's data folder (the journal of overwritten memories): it is a
+// temporary folder of the test program's own.
+inline QTemporaryDir& TestDataDir() {
+    static QTemporaryDir dir;
+    return dir;
+}
 inline const bool kPrivateSettings = [] {
+    qputenv("QUORVANE_DATA_DIR", TestDataDir().path().toLocal8Bit());
     QStandardPaths::setTestModeEnabled(true);
     for (QSettings::Format f : {QSettings::NativeFormat, QSettings::IniFormat})
         QSettings::setPath(f, QSettings::UserScope, TestSettingsDir().path());

@@ -18,7 +18,9 @@
 #include <QTimer>
 
 #include "device/NameCodec.h"
+#include "library/Journal.h"
 #include "library/SysexFile.h"
+#include "library/Transfer.h"
 #include "ui/UiTestSupport.h"
 #include "ui/backup/BackupUi.h"
 #include "ui/main/frmMain.h"
@@ -63,8 +65,10 @@ struct Answers {
     }
 };
 
-std::unique_ptr<frmMain> MakeMain(std::shared_ptr<midi::VirtualU220> vm, Answers& answers) {
+std::unique_ptr<frmMain> MakeMain(std::shared_ptr<midi::VirtualU220> vm, Answers& answers,
+                                  const QString& journalFolder = QString()) {
     frmMainOptions o;
+    o.journalFolder = journalFolder;
     o.virtualModule = vm;
     o.runSetup = [](frmMIDISetupForm& d) {
         d.cmdOK->click();
@@ -108,6 +112,9 @@ private slots:
     void copyAndSwapNameBothPatchesAndPutBackRestoresVerified();
     void afterWritesTheWindowShowsTheModuleAndReadsOnlyTheNamesWritten();
     void closingTheWindowEndsATransferAtOnce();
+    void aPendingJournalIsOfferedAtConnection_data();
+    void aPendingJournalIsOfferedAtConnection();
+    void copyAndRestoreInTheWindowKeepTheJournal();
 };
 
 void tst_Backup::backUpRestoreCopyAndSwapFromTheMainWindow() {
@@ -574,7 +581,11 @@ void tst_Backup::copyAndSwapNameBothPatchesAndPutBackRestoresVerified() {
     cancel.start(5);
     w->mnuEditCopyPatch->trigger();
     cancel.stop();
-    QCOMPARE(a.told.value(0), QStringLiteral("Copy cancelled."));
+    // The library says what the cancelled copy left: patch 8 written, not read
+    // back (the put back it tries is stopped by the same Cancel).
+    QVERIFY2(a.told.value(0).startsWith("Copy patch 5 to patch 8 cancelled: patch 8 written but not read back"),
+             qPrintable(a.told.value(0)));
+    QCOMPARE(a.warnings.last(), true);
     QVERIFY2(w->StatusLabel()->isVisible() && w->StatusLabel()->text().contains("File > Reload"),
              qPrintable(w->StatusLabel()->text()));
     QVERIFY(!w->U220().MemoryPatchNameLoaded(8));
@@ -732,6 +743,210 @@ void tst_Backup::closingTheWindowEndsATransferAtOnce() {
         QVERIFY(!QFile::exists(backupPath + ".part"));
         QCOMPARE(vm->lostToGap(), uint64_t(0));
     }
+}
+
+namespace {
+
+// Data sets sent to the memories (not the working area).
+int MemoryWrites(const std::vector<Bytes>& log) {
+    int n = 0;
+    for (const auto& d : DataSets(log)) n += d.address.a1 < 0x10;
+    return n;
+}
+
+}  // namespace
+
+// An interrupted copy left the originals of patch 6 in the journal (they differ
+// from what the module holds). At the next connection the window offers them:
+// put back now (at a real module's pace, verified, the journal closed, the
+// list showing the name put back), later (the journal stays and the library
+// refuses another copy with its reason, nothing written), or discard (asked
+// once more). A journal made for another device ID offers only discard.
+void tst_Backup::aPendingJournalIsOfferedAtConnection_data() {
+    QTest::addColumn<int>("deviceId");
+    QTest::addColumn<QList<QMessageBox::StandardButton>>("answers");
+    QTest::addColumn<bool>("putBack");   // patch 6 holds the originals afterwards
+    QTest::addColumn<bool>("pending");   // the journal still waits afterwards
+    QTest::addColumn<QString>("second"); // the second question ("" none)
+    using B = QMessageBox;
+    QTest::newRow("put back now") << 16 << QList<B::StandardButton>{B::Yes} << true << false << QString();
+    QTest::newRow("later") << 16 << QList<B::StandardButton>{B::No} << false << true << QString();
+    QTest::newRow("discard") << 16 << QList<B::StandardButton>{B::Discard, B::Ok} << false << false
+                             << "Discard the journal? The originals will not be put back.";
+    QTest::newRow("discard, cancelled at the second question") << 16 << QList<B::StandardButton>{B::Discard, B::Cancel}
+                                                               << false << true
+                                                               << "Discard the journal? The originals will not be put back.";
+    QTest::newRow("another device's journal, left") << 3 << QList<B::StandardButton>{B::Cancel} << false << true << QString();
+}
+
+void tst_Backup::aPendingJournalIsOfferedAtConnection() {
+    QFETCH(int, deviceId);
+    QFETCH(QList<QMessageBox::StandardButton>, answers);
+    QFETCH(bool, putBack);
+    QFETCH(bool, pending);
+    QFETCH(QString, second);
+    QTemporaryDir dir;
+    auto vm = std::make_shared<midi::VirtualU220>();
+    const library::Range six = library::MemoryRange(library::MemoryKind::Patch, 6);
+    const library::Range seven = library::MemoryRange(library::MemoryKind::Patch, 7);
+    const Bytes p6 = ModuleRange(*vm, six.address, six.size), p7 = ModuleRange(*vm, seven.address, seven.size);
+    library::MemoryImage originals;
+    originals.put(six.address, p6);
+    originals.put(six.address, EncodeName("Original"));
+    Bytes original6;
+    QVERIFY(originals.get(six, original6));
+    QVERIFY(original6 != p6);
+    library::Journal journal(dir.path().toStdString());
+    std::string error;
+    QVERIFY(journal.Begin("copy patch 5 to patch 6", deviceId, originals, error));
+    const QString sentence = QString::fromStdString(journal.PendingJournal());
+
+    Answers a;
+    a.buttons = answers;
+    a.buttons << QMessageBox::Ok;  // for the copy tried after "later"
+    BackupPrompts prompts = a.Prompts();
+    // The journal's question is asked at a real module's pace from then on.
+    QList<QMessageBox::StandardButtons> offered;
+    frmMain* window = nullptr;
+    prompts.ask = [&, ask = prompts.ask](QWidget* parent, const QString& title, const QString& text,
+                                         QMessageBox::StandardButtons buttons) {
+        offered << buttons;
+        if (offered.size() == 1) RealPace(*window, *vm);
+        return ask(parent, title, text, buttons);
+    };
+    frmMainOptions o;
+    o.virtualModule = vm;
+    o.journalFolder = dir.path();
+    o.runSetup = [](frmMIDISetupForm& d) {
+        d.cmdOK->click();
+        return d.result();
+    };
+    o.backupPrompts = prompts;
+    auto w = std::make_unique<frmMain>(o);
+    window = w.get();
+    QVERIFY(w->Load());
+    vm->setRealistic(0, 0);  // the names load at once
+    w->show();
+    QVERIFY(WaitFor([&] { return w->cmdEditPatch->isVisible() && !w->Activating(); }, 30000));
+
+    QVERIFY2(a.asked.value(0).startsWith(sentence + "\n\n"), qPrintable(a.asked.value(0)));
+    QCOMPARE(offered.value(0), deviceId == 16 ? QMessageBox::Yes | QMessageBox::No | QMessageBox::Discard
+                                              : QMessageBox::Discard | QMessageBox::Cancel);
+    if (deviceId != 16) QVERIFY2(a.asked.value(0).contains("device ID 4"), qPrintable(a.asked.value(0)));
+    QCOMPARE(a.asked.value(1), second);
+    QCOMPARE(ModuleRange(*vm, six.address, six.size), putBack ? original6 : p6);
+    QCOMPARE(MemoryWrites(vm->received()) > 0, putBack);
+    QCOMPARE(journal.Pending(), pending);
+    QCOMPARE(library::Journal(dir.path().toStdString()).Load().exists, pending);
+    QCOMPARE(ListName(*w, 6).trimmed(), Label(*vm, 6).mid(5));
+    if (putBack) {
+        QVERIFY2(a.told.value(0).startsWith("Put back patch 6") && a.told.value(0).endsWith("verified."),
+                 qPrintable(a.told.value(0)));
+        QCOMPARE(ListName(*w, 6).trimmed(), QStringLiteral("Original"));
+        QCOMPARE(vm->lostToGap(), uint64_t(0));
+    } else {
+        QVERIFY2(a.told.isEmpty(), qPrintable(a.told.join('|')));
+    }
+
+    if (QTest::currentDataTag() == QByteArray("later")) {
+        // The library refuses to overwrite anything else while the originals
+        // wait; the window says why, and nothing is written.
+        QVERIFY(Settle(*w, 4));
+        RealPace(*w, *vm);
+        vm->clearReceived();
+        a.numbers << 7;
+        w->mnuEditCopyPatch->trigger();
+        QVERIFY(WaitFor([&] { return !w->Backup()->Busy(); }));
+        QCOMPARE(a.told.value(0), sentence + " Put them back (or discard the journal) before anything else is written.");
+        QCOMPARE(a.warnings.value(0), true);
+        QCOMPARE(MemoryWrites(vm->received()), 0);
+        QCOMPARE(ModuleRange(*vm, seven.address, seven.size), p7);
+        QVERIFY(journal.Pending());
+        QVERIFY(!w->mnuEditPutBack->isEnabled());
+    }
+}
+
+// With a journal the windows save what they overwrite before they write: a
+// copy leaves a closed journal holding the patch it overwrote; a restore that
+// follows the back-up the window offered takes the originals from that
+// back-up, so the module is not read again before the writing starts.
+void tst_Backup::copyAndRestoreInTheWindowKeepTheJournal() {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("journal");
+    auto vm = std::make_shared<midi::VirtualU220>();
+    Answers a;
+    auto w = MakeMain(vm, a, folder);
+    QVERIFY(StartAndLoad(*w));
+    RealPace(*w, *vm);
+    library::Journal journal(folder.toStdString());
+    QCOMPARE(w->Journal() != nullptr, true);
+
+    // Copy P-05 over P-06.
+    const library::Range six = library::MemoryRange(library::MemoryKind::Patch, 6);
+    const Bytes p5 = ModuleRange(*vm, PatchMemoryAddress(5), six.size), p6 = ModuleRange(*vm, six.address, six.size);
+    QVERIFY(Settle(*w, 4));
+    a.numbers << 6;
+    a.buttons << QMessageBox::Ok;
+    w->mnuEditCopyPatch->trigger();
+    QVERIFY(WaitFor([&] { return !w->Backup()->Busy(); }));
+    QCOMPARE(a.told.value(0), QStringLiteral("Copied patch 5 to patch 6; verified."));
+    QCOMPARE(ModuleRange(*vm, six.address, six.size), p5);
+    {
+        const library::JournalState s = journal.Load();
+        QVERIFY2(s.exists && !s.open && s.error.empty(), s.error.c_str());
+        Bytes kept;
+        QVERIFY(s.originals.get(six, kept));
+        QCOMPARE(kept, p6);
+    }
+
+    // Restore a file of patch 3 (renamed) after the offered back-up.
+    const library::Range three = library::MemoryRange(library::MemoryKind::Patch, 3);
+    const Bytes p3 = ModuleRange(*vm, three.address, three.size);
+    library::MemoryImage file;
+    file.put(three.address, p3);
+    file.put(three.address, EncodeName("From a file"));
+    Bytes fileBytes;
+    QVERIFY(file.get(three, fileBytes));
+    const QString path = dir.filePath("patch3.syx"), backup = dir.filePath("before.syx");
+    std::string error;
+    QVERIFY(library::WriteFileAtomically(path.toStdString(), library::SyxBytes(file, 16), error));
+    QVERIFY(Settle(*w, 0));
+    vm->clearReceived();
+    a.told.clear();
+    a.open << path;
+    a.save << backup;
+    a.buttons << QMessageBox::Yes << QMessageBox::Ok;
+    size_t afterBackUp = 0;
+    a.whenTold = [&] {
+        if (a.told.size() == 1) afterBackUp = vm->received().size();
+    };
+    w->mnuFileRestore->trigger();
+    QVERIFY(WaitFor([&] { return !w->Backup()->Busy() && !w->U220().RequestOpen(); }, 120000));
+    a.whenTold = nullptr;
+    QVERIFY2(a.told.size() == 2 && a.told.value(0).startsWith("Backed up"), qPrintable(a.told.join('|')));
+    QVERIFY2(a.told.value(1).startsWith("Restored"), qPrintable(a.told.value(1)));
+    QVERIFY(afterBackUp > 0);
+    // Between the back-up and the first data set: no request at all.
+    const std::vector<Bytes> all = vm->received();
+    QVERIFY(afterBackUp <= all.size());
+    const std::vector<Bytes> log(all.begin() + static_cast<std::ptrdiff_t>(afterBackUp), all.end());
+    int requestsBeforeWriting = 0;
+    for (const Bytes& m : log) {
+        if (IsCommand(m, sysex::kDT1)) break;
+        requestsBeforeWriting += IsCommand(m, sysex::kRQ1);
+    }
+    QCOMPARE(requestsBeforeWriting, 0);
+    QVERIFY(MemoryWrites(log) > 0);
+    QCOMPARE(ModuleRange(*vm, three.address, three.size), fileBytes);
+    {
+        const library::JournalState s = journal.Load();
+        QVERIFY2(s.exists && !s.open && s.error.empty(), s.error.c_str());
+        Bytes kept;
+        QVERIFY(s.originals.get(three, kept));
+        QCOMPARE(kept, p3);
+    }
+    QCOMPARE(ListName(*w, 3).trimmed(), QStringLiteral("From a file"));
+    QCOMPARE(vm->lostToGap(), uint64_t(0));
 }
 
 QTEST_MAIN(tst_Backup)

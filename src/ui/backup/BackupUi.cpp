@@ -17,6 +17,7 @@
 
 #include "device/NameCodec.h"
 #include "device/clsU220.h"
+#include "library/Journal.h"
 #include "library/SysexFile.h"
 #include "library/Transfer.h"
 #include "midi/VirtualU220.h"
@@ -136,6 +137,7 @@ bool BackupUi::Run(const QString& title, const std::function<library::TransferRe
     silence.start(500);
 
     library::Transfer transfer(model_, host_);
+    transfer.journal = journal_;
     transfer.onProgress = [&](const library::Progress& p) {
         if (!progress_) return false;
         sinceStep.restart();
@@ -242,6 +244,9 @@ bool BackupUi::RestoreFromFile() {
                                     QStringLiteral("Back up what the U-220 holds now before it is overwritten?"),
                                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     if (first == QMessageBox::Cancel) return false;
+    // The back-up just made is what the module holds: the journal takes the
+    // originals from it instead of reading the module a second time.
+    std::optional<library::MemoryImage> before;
     if (first == QMessageBox::Yes) {
         const QString keep = prompts_.saveFile(parent_, QStringLiteral("Back Up Module"), QStringLiteral("U-220 before restore.syx"));
         if (keep.isEmpty()) return false;
@@ -252,6 +257,8 @@ bool BackupUi::RestoreFromFile() {
             return false;
         }
         if (!BackUpTo(keep)) return false;
+        library::BackupFile saved = library::ReadBackupFile(keep.toStdString());
+        if (saved.ok) before = std::move(saved.image);
     }
     QString ids;
     for (uint8_t id : file.deviceIds)
@@ -263,7 +270,8 @@ bool BackupUi::RestoreFromFile() {
         (ids.isEmpty() ? QString() : QStringLiteral("\n(The file was saved for device ID %1; it is sent for %2.)").arg(ids).arg(model_.DeviceID() + 1));
     if (prompts_.ask(parent_, title, text, QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok) return false;
     const bool working = !file.image.runs().empty() && file.image.runs().back().address.a1 >= 0x10;
-    const bool ok = Run(title, [&](library::Transfer& t) { return t.Restore(file.image, true); }, true, working, &file.image);
+    const bool ok = Run(title, [&](library::Transfer& t) { return t.Restore(file.image, true, before ? &*before : nullptr); },
+                        true, working, &file.image);
     // The memories a copy overwrote hold the file's now.
     kept_.clear();
     return ok;
@@ -284,6 +292,9 @@ bool BackupUi::CopyPatchTo(int fromPatch) {
     const library::Range target = library::MemoryRange(library::MemoryKind::Patch, to);
     std::optional<Kept> keep;
     const bool ok = Run(title, [&](library::Transfer& t) {
+        // An interrupted journal holds the originals, or refuses the copy with
+        // its reason: nothing to read or keep here.
+        if (journal_ && journal_->Pending()) return t.Copy(library::MemoryKind::Patch, fromPatch, to);
         library::MemoryImage old;
         Kept k{to, model_.MemoryPatchName(static_cast<int16_t>(to)), {}};
         const library::Outcome read = t.Read(library::Split(target), old);
@@ -315,6 +326,17 @@ bool BackupUi::SwapPatchWith(int patch) {
     const bool ok = Run(title, [&](library::Transfer& t) { return t.Swap(library::MemoryKind::Patch, patch, other); }, true, false);
     // What a copy overwrote there now stands elsewhere: it is no longer put back.
     std::erase_if(kept_, [&](const Kept& k) { return k.patch == patch || k.patch == other; });
+    return ok;
+}
+
+bool BackupUi::RecoverJournal() {
+    if (!journal_) return false;
+    const library::JournalState s = journal_->Load();
+    const bool working = !s.originals.runs().empty() && s.originals.runs().back().address.a1 >= 0x10;
+    const bool ok = Run(QStringLiteral("Put Back the Originals"), [&](library::Transfer& t) { return journal_->Recover(t); },
+                        true, working, &s.originals);
+    // What a copy overwrote may stand there again.
+    if (ok) kept_.clear();
     return ok;
 }
 

@@ -28,6 +28,7 @@ namespace quorvane::midi {
 class VirtualU220;
 }
 namespace quorvane::library {
+class Journal;
 class MemoryImage;
 class Transfer;
 struct TransferReport;
@@ -50,6 +51,16 @@ public:
     std::function<void(const std::vector<int>& patchesWritten, bool workingWritten)> onMemoriesChanged;
     // After the working area was written: the open editors to fill again.
     std::function<void()> onWorkingAreaChanged;
+
+    // Where the transfers save what they overwrite before they write (copy,
+    // swap, restore, put back); null keeps no journal (the built-in virtual
+    // module, whose memory a later run does not share).
+    void SetJournal(library::Journal* journal) { journal_ = journal; }
+    library::Journal* Journal() const { return journal_; }
+    // Writes back, verified, the originals an interrupted operation left in the
+    // journal, under the progress; the names of the memories written are read
+    // again. False when it failed (the journal then stays).
+    bool RecoverJournal();
 
     // Each returns true when it completed (verified where it verifies).
     bool BackUpModule();
@@ -114,6 +125,7 @@ private:
     bool BackUpTo(const QString& path);
 
     QWidget* parent_;
+    library::Journal* journal_ = nullptr;
     quorvane::clsU220& model_;
     QtHost& host_;
     BackupPrompts prompts_;

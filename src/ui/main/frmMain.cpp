@@ -27,6 +27,7 @@
 #include "UpDown.h"
 #include "WindowPlacement.h"
 #include "device/clsU220.h"
+#include "library/Journal.h"
 #include "midi/PortSet.h"
 #include "midi/VirtualU220.h"
 #include "ui/about/frmAbout.h"
@@ -223,10 +224,44 @@ void frmMain::BackUpModuleTo(const QString& path) {
 }
 
 void frmMain::OfferUnfinishedWork() {
-    // Nothing yet. Here, on a fresh connection and before anything is read or
-    // written, an interrupted journal of overwritten memories (a copy, swap or
-    // restore that did not finish) will be offered: put the originals back, or
-    // finish what was begun.
+    if (!journal_ || !journal_->Pending() || quitRequested_) return;
+    const BackupPrompts& prompts = backup_->Prompts();
+    const QString title = QStringLiteral("Interrupted Operation");
+    const library::JournalState s = journal_->Load();
+    const QString what = QString::fromStdString(journal_->PendingJournal());
+    const bool usable = s.error.empty() && s.deviceId == u220_->DeviceID();
+    QMessageBox::StandardButton answer;
+    if (usable) {
+        answer = prompts.ask(this, title,
+                             what + QStringLiteral("\n\nPut the originals back now?\n\nYes puts them back, verified. No "
+                                                   "leaves them for later: until then copies, swaps and restores are "
+                                                   "refused. Discard forgets them."),
+                             QMessageBox::Yes | QMessageBox::No | QMessageBox::Discard);
+    } else {
+        // Another module's journal, or one that cannot be read: it cannot be
+        // put back here, only forgotten (or left for the module it belongs to).
+        const QString why = s.error.empty()
+                                ? QStringLiteral("It was made for the U-220 with device ID %1; this one has device ID %2, so it cannot be put back here.")
+                                      .arg(s.deviceId + 1)
+                                      .arg(u220_->DeviceID() + 1)
+                                : QStringLiteral("It cannot be read, so it cannot be put back.");
+        answer = prompts.ask(this, title,
+                             what + QStringLiteral("\n\n") + why +
+                                 QStringLiteral("\n\nDiscard it? Until it is discarded (or put back on its own U-220) "
+                                                "copies, swaps and restores are refused."),
+                             QMessageBox::Discard | QMessageBox::Cancel);
+    }
+    if (answer == QMessageBox::Yes && usable) {
+        backupMenus_->RunBackupCommand([this] { backup_->RecoverJournal(); });
+    } else if (answer == QMessageBox::Discard) {
+        if (prompts.ask(this, title,
+                        QStringLiteral("Discard the journal? The originals will not be put back."),
+                        QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
+            return;
+        std::string error;
+        if (!journal_->Discard(error))
+            prompts.tell(this, title, QStringLiteral("The journal could not be discarded: %1").arg(QString::fromStdString(error)), true);
+    }
 }
 
 void frmMain::MemoriesChanged(const std::vector<int>& patchesWritten, bool workingWritten) {
@@ -309,6 +344,15 @@ void frmMain::ConnectionOpened(const PortChoice& c) {
     now.deviceId = u220_->DeviceID();
     keeper_->setConnection(now);
     setWindowTitle(MainWindowTitle(now));
+    // The journal belongs to the module behind real ports: the built-in virtual
+    // module starts afresh each run, so its overwritten memories are not kept.
+    if (!options_.journalFolder.isEmpty())
+        journal_ = std::make_unique<library::Journal>(options_.journalFolder.toStdString());
+    else if (now.real())
+        journal_ = std::make_unique<library::Journal>();
+    else
+        journal_.reset();
+    backup_->SetJournal(journal_.get());
 }
 
 bool frmMain::Busy() const { return activating_ || waits_ > 0 || host_->activeWaits() > 0; }

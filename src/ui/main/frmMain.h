@@ -35,6 +35,9 @@ class QPushButton;
 namespace quorvane {
 class clsU220;
 }
+namespace quorvane::library {
+class Journal;
+}
 #include "midi/PortSet.h"
 
 namespace quorvane::ui {
@@ -67,6 +70,10 @@ struct frmMainOptions {
     std::function<midi::Ports(std::shared_ptr<midi::VirtualU220>, midi::PostFn)> makePorts;
     // What the back-up commands ask; empty members show the standard dialogs.
     BackupPrompts backupPrompts;
+    // Where the journal of overwritten memories is kept. Empty: in the user's
+    // data folder, and only for real ports (the built-in virtual module starts
+    // afresh each run). Set: in that folder, whatever the ports (tests).
+    QString journalFolder;
 };
 
 class frmMain : public QMainWindow, public MainContext {
@@ -136,10 +143,13 @@ public:
     // line's --back-up).
     void BackUpModuleTo(const QString& path);
 
-    // Called after a connection was made and before the names load: where an
-    // unfinished journal of overwritten memories (a copy, swap or restore cut
-    // short) will be offered for finishing. Does nothing yet.
+    // Called after a connection was made and before the names load: when an
+    // interrupted copy, swap or restore left originals in the journal, asks
+    // whether to put them back now, leave them for later (the library then
+    // refuses other overwrites) or discard them.
     void OfferUnfinishedWork();
+    // The journal the transfers keep for this connection; null when none.
+    library::Journal* Journal() const { return journal_.get(); }
 
     // The setting that turns off the question before a patch change drops
     // unsaved edits of the working patch ("Don't ask again").
@@ -199,6 +209,7 @@ private:
     BackupMenus* backupMenus_ = nullptr;
     BackupUi* backup_ = nullptr;  // the menus' BackupUi
     std::unique_ptr<QtHost> host_;
+    std::unique_ptr<library::Journal> journal_;  // for the connection in use; null when none
     std::shared_ptr<midi::VirtualU220> virtualModule_;
     // Before the model: its callbacks go to these until the model is gone.
     std::unique_ptr<NameLoader> names_;
