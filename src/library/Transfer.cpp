@@ -1,6 +1,7 @@
 #include "library/Transfer.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "library/Journal.h"
 #include "library/SysexFile.h"
@@ -127,7 +128,8 @@ const char* MemoryWord(MemoryKind kind) {
 
 bool Transfer::Tell(const std::string& stage) {
     progress_.stage = stage;
-    return !onProgress || onProgress(progress_);
+    const bool go = !onProgress || onProgress(progress_);
+    return puttingBack_ ? !(mustStop && mustStop()) : go;
 }
 
 bool Transfer::Widen(TransferReport* report) {
@@ -397,10 +399,16 @@ TransferReport Transfer::Overwrite(const std::string& operation, const MemoryIma
         return report;
     }
     if (putBackOnFailure && report.outcome != Outcome::NoAnswer) {
-        // It still answers: put the originals back now, verified.
+        // It still answers: put the originals back now, verified. A Cancel that
+        // stopped the overwrite does not stop this (nor the reads under it); only
+        // `mustStop` does, and the journal then keeps the originals.
         progress_.total += 2 * originals.size();
         const int resent = report.resent;
+        puttingBack_ = true;
+        std::function<bool()> stopReads = std::exchange(model_.StopRawReads, mustStop);
         const TransferReport back = WriteVerified(originals, true);
+        model_.StopRawReads = std::move(stopReads);
+        puttingBack_ = false;
         report.resent = resent + back.resent;
         if (back.ok()) {
             report.putBack = true;

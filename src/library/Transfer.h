@@ -72,8 +72,12 @@ class Transfer {
 public:
     Transfer(clsU220& model, Host& host) : model_(model), host_(host) {}
 
-    // Called after each step; return false to cancel.
+    // Called after each step; return false to cancel. A copy or swap cancelled
+    // half-way still puts back what it overwrote (progress is told, its answer
+    // is not heeded then): only `mustStop` ends that too.
     std::function<bool(const Progress&)> onProgress;
+    // True when everything must stop at once (the program is ending).
+    std::function<bool()> mustStop;
     int quietRetries = 2;  // a request asked again without asking the user
     int maxResends = 3;    // a range that differs is sent again at most this often
     int window = 32;       // pieces read in one request; data sets written before a read back
@@ -126,5 +130,6 @@ private:
     Progress progress_;
     int portGap_ = -1;     // the port's gap before a widening, set back at the end
     int widenedTo_ = -1;
+    bool puttingBack_ = false;  // a failed or cancelled overwrite puts its originals back
 };
 }  // namespace quorvane::library

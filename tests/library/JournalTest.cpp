@@ -505,3 +505,40 @@ TEST(DataFolder, FollowsTheOverrideThenXdgThenHome) {
     set("HOME", h.second ? h.first.c_str() : nullptr);
 }
 #endif
+
+// Cancel stops a swap, not the put back of what it overwrote; only a stop of
+// everything (the program ending) leaves the originals to the journal.
+TEST_F(JournalTest, ACancelledSwapPutsItsOriginalsBackUnlessEverythingMustStop) {
+    for (const bool mustStop : {false, true}) {
+        SCOPED_TRACE(mustStop ? "the program ends" : "Cancel");
+        vm->withEmulator([](emulator::U220Emulator& e) { e.resetToFactory(); });
+        std::string discardError;
+        journal->Discard(discardError);
+        Pace(10, 20);
+        const Bytes old10 = Peek(Patch(10)), old20 = Peek(Patch(20));
+        Transfer t(*model, host);
+        t.journal = journal.get();
+        int written = 0;
+        bool cancelled = false;
+        t.onProgress = [&](const Progress& p) {
+            if (p.stage == "Writing" && ++written == 2) cancelled = true;
+            return !cancelled;
+        };
+        t.mustStop = [&] { return mustStop && cancelled; };
+        const TransferReport r = t.Swap(MemoryKind::Patch, 10, 20);
+        EXPECT_EQ(r.outcome, Outcome::Cancelled);
+        EXPECT_EQ(r.putBack, !mustStop) << r.text;
+        EXPECT_EQ(journal->Pending(), mustStop);
+        if (!mustStop) {
+            EXPECT_EQ(Peek(Patch(10)), old10);
+            EXPECT_EQ(Peek(Patch(20)), old20);
+        } else {
+            // The next run puts them back from the journal.
+            cancelled = false;
+            Transfer again(*model, host);
+            EXPECT_TRUE(journal->Recover(again).ok());
+            EXPECT_EQ(Peek(Patch(10)), old10);
+            EXPECT_EQ(Peek(Patch(20)), old20);
+        }
+    }
+}

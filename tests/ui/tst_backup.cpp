@@ -581,11 +581,13 @@ void tst_Backup::copyAndSwapNameBothPatchesAndPutBackRestoresVerified() {
     cancel.start(5);
     w->mnuEditCopyPatch->trigger();
     cancel.stop();
-    // The library says what the cancelled copy left: patch 8 written, not read
-    // back (the put back it tries is stopped by the same Cancel).
-    QVERIFY2(a.told.value(0).startsWith("Copy patch 5 to patch 8 cancelled: patch 8 written but not read back"),
+    // The Cancel stops the copy, not the put back of what it overwrote: patch 8
+    // holds its own bytes again, verified.
+    QVERIFY2(a.told.value(0).startsWith("Copy patch 5 to patch 8 cancelled") &&
+                 a.told.value(0).endsWith("put back the originals of patch 8, verified."),
              qPrintable(a.told.value(0)));
     QCOMPARE(a.warnings.last(), true);
+    QCOMPARE(ModuleRange(*vm, PatchMemoryAddress(8), 160), p8);
     QVERIFY2(w->StatusLabel()->isVisible() && w->StatusLabel()->text().contains("File > Reload"),
              qPrintable(w->StatusLabel()->text()));
     QVERIFY(!w->U220().MemoryPatchNameLoaded(8));

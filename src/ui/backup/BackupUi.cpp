@@ -138,6 +138,8 @@ bool BackupUi::Run(const QString& title, const std::function<library::TransferRe
 
     library::Transfer transfer(model_, host_);
     transfer.journal = journal_;
+    // Closing the program stops everything, a copy's put back included.
+    transfer.mustStop = [this] { return aborted_; };
     transfer.onProgress = [&](const library::Progress& p) {
         if (!progress_) return false;
         sinceStep.restart();
