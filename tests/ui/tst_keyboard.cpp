@@ -21,6 +21,8 @@ using namespace quorvane;
 using quorvane::test::DataSets;
 using quorvane::test::TestContext;
 using quorvane::test::VirtualRig;
+using quorvane::ui::frmKeyboard;
+using quorvane::ui::frmPatch;
 
 class tst_keyboard : public QObject {
     Q_OBJECT

@@ -37,6 +37,9 @@ using namespace quorvane;
 using namespace quorvane::test;
 using quorvane::ui::frmMonitor;
 using quorvane::ui::MonitorLog;
+using quorvane::ui::frmPatch;
+using quorvane::ui::frmRhythm;
+using quorvane::ui::frmTimbre;
 
 namespace {
 

@@ -27,6 +27,9 @@ using namespace quorvane;
 using quorvane::test::DataSets;
 using quorvane::test::TestContext;
 using quorvane::test::VirtualRig;
+using quorvane::ui::frmKeyboard;
+using quorvane::ui::frmPatch;
+using quorvane::ui::frmTimbre;
 
 class tst_patch : public QObject {
     Q_OBJECT

@@ -14,6 +14,7 @@
 
 using namespace quorvane;
 using namespace quorvane::test;
+using quorvane::ui::frmRhythm;
 
 namespace {
 

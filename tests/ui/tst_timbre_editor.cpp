@@ -18,6 +18,8 @@
 
 using namespace quorvane;
 using namespace quorvane::test;
+using quorvane::ui::frmPatch;
+using quorvane::ui::frmTimbre;
 
 namespace {
 

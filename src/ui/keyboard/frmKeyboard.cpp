@@ -219,6 +219,8 @@ using quorvane::ui::keyboard::KeyboardCanvas;
 using quorvane::ui::keyboard::KeyRangeHandle;
 namespace kb = quorvane::ui::keyboard;
 
+namespace quorvane::ui {
+
 int frmKeyboard::KeyLeft(int k) {
     static const std::array<int, 129> lefts = kb::MakeKeyLefts();
     return lefts[static_cast<size_t>(std::clamp(k, 0, 128))];
@@ -469,3 +471,5 @@ void frmKeyboard::OnHandleRelease() {
     patch_.EndKeyRangeDrag();
     RestoreKeyColors();
 }
+
+}  // namespace quorvane::ui

@@ -30,7 +30,6 @@ class QMenuBar;
 class QPushButton;
 class QHideEvent;
 class QShowEvent;
-class frmPatch;
 
 namespace quorvane {
 class clsU220;
@@ -42,6 +41,10 @@ class MainContext;
 namespace quorvane::ui::keyboard {
 class KeyboardCanvas;
 }  // namespace quorvane::ui::keyboard
+
+namespace quorvane::ui {
+
+class frmPatch;
 
 class frmKeyboard : public QDialog {
     Q_OBJECT
@@ -125,3 +128,5 @@ private:
     double pressX_ = 0;
     int dragStartKey_ = 0;
 };
+
+}  // namespace quorvane::ui

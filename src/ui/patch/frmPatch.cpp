@@ -66,6 +66,8 @@ void LetEvents() { QCoreApplication::processEvents(); }
 
 }  // namespace
 
+namespace quorvane::ui {
+
 // ---------------------------------------------------------------------------
 // Loading
 
@@ -807,3 +809,5 @@ void frmPatch::OnShowKeyboard() {
     }
     Activate();
 }
+
+}  // namespace quorvane::ui

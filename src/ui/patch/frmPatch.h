@@ -35,6 +35,9 @@ class MainContext;
 }
 
 class QMenuBar;
+
+namespace quorvane::ui {
+
 class frmTimbre;
 
 class frmPatch : public QDialog, public quorvane::ui::EditView {
@@ -176,3 +179,5 @@ private:
     int activationDepth_ = 0;
     bool limiting_ = false;
 };
+
+}  // namespace quorvane::ui

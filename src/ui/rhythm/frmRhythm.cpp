@@ -25,6 +25,8 @@ using quorvane::ui::MakeParamCombo;
 using quorvane::ui::UpdatingGuard;
 namespace lists = quorvane::ui::lists;
 
+namespace quorvane::ui {
+
 frmRhythm::frmRhythm(quorvane::ui::MainContext& ctx, QWidget* parent)
     : QDialog(parent), ctx_(ctx), u220_(ctx.U220()) {
     history_ = new quorvane::ui::EditHistory(u220_, *this, this);
@@ -333,3 +335,5 @@ void frmRhythm::ShowEdit(const quorvane::ui::EditTarget& target, const quorvane:
     for (const ParamCombo& pc : instParams_)
         if (pc.param == target.param()) lists::Select(pc.combo, *index);
 }
+
+}  // namespace quorvane::ui

@@ -30,6 +30,8 @@ namespace quorvane::ui {
 class MainContext;
 }
 
+namespace quorvane::ui {
+
 class frmRhythm : public QDialog, public quorvane::ui::EditView {
     Q_OBJECT
 public:
@@ -119,3 +121,5 @@ private:
     bool instReading_ = false;  // an instrument's values are being read
     bool opened_ = false;
 };
+
+}  // namespace quorvane::ui

@@ -28,10 +28,7 @@ using quorvane::ui::MakeParamCombo;
 using quorvane::ui::UpdatingGuard;
 namespace lists = quorvane::ui::lists;
 
-namespace {
-
-
-}  // namespace
+namespace quorvane::ui {
 
 frmTimbre::frmTimbre(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent)
     : QDialog(parent), ctx_(ctx), u220_(ctx.U220()), patch_(patch) {
@@ -350,3 +347,5 @@ void frmTimbre::ShowEdit(const quorvane::ui::EditTarget& target, const quorvane:
     if (target.param() == Param::TimbreToneMedia || target.param() == Param::TimbreToneNumber)
         ShowToneName(u220_.TimbreToneMedia(gintPartNo), u220_.TimbreToneNumber(gintPartNo));
 }
+
+}  // namespace quorvane::ui

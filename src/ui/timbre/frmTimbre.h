@@ -27,7 +27,6 @@ class QMenuBar;
 class QPushButton;
 class QHideEvent;
 class QShowEvent;
-class frmPatch;
 
 namespace quorvane {
 class clsU220;
@@ -35,6 +34,10 @@ class clsU220;
 namespace quorvane::ui {
 class MainContext;
 }
+
+namespace quorvane::ui {
+
+class frmPatch;
 
 class frmTimbre : public QDialog, public quorvane::ui::EditView {
     Q_OBJECT
@@ -140,3 +143,5 @@ private:
     int16_t historyPart_ = 0;  // the part the recorded steps belong to
     uint64_t nameBurst_ = 0;
 };
+
+}  // namespace quorvane::ui
