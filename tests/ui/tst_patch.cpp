@@ -18,6 +18,7 @@
 #include "device/ParamPins.h"
 #include "device/ParamTable.h"
 #include "ui/UiTestSupport.h"
+#include "ui/common/PartColors.h"
 #include "ui/keyboard/frmKeyboard.h"
 #include "ui/patch/frmPatch.h"
 #include "ui/common/NameField.h"
@@ -444,7 +445,7 @@ private slots:
             QVERIFY2(c->toolTip().contains(first), qPrintable(c->accessibleName() + ": " + c->toolTip()));
         }
         for (int p = 1; p <= 6; ++p) {
-            QCOMPARE(win->PartColorStrip[p]->palette().color(QPalette::Window), frmKeyboard::PartColor(p));
+            QCOMPARE(win->PartColorStrip[p]->palette().color(QPalette::Window), quorvane::ui::PartColor(p));
             QVERIFY(win->PartColorStrip[p]->isVisible());
         }
     }

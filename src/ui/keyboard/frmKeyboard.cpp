@@ -17,6 +17,7 @@
 #include "device/clsU220.h"
 #include "ui/common/EditorControls.h"
 #include "ui/common/MainContext.h"
+#include "ui/common/PartColors.h"
 #include "ui/common/ValueLists.h"
 #include "ui/patch/frmPatch.h"
 
@@ -161,12 +162,12 @@ protected:
             const QRect bar = owner_->KeyRange[part];
             if (bar.width() <= 0) continue;
             const QRect r = Px(bar);
-            p.fillRect(r, frmKeyboard::PartColor(part));
+            p.fillRect(r, PartColor(part));
             const QString number = QString::number(part);
             const int textWidth = p.fontMetrics().horizontalAdvance(number);
             const int handle = Px(kHandleWidth);
             int x = r.left() + handle + 2;  // inside the bar
-            const QColor c = frmKeyboard::PartColor(part);
+            const QColor c = PartColor(part);
             const int luma = (299 * c.red() + 587 * c.green() + 114 * c.blue()) / 1000;
             QColor ink = luma < 128 ? Qt::white : Qt::black;
             if (x + textWidth > r.right() - 1) {
@@ -231,13 +232,6 @@ bool frmKeyboard::IsBlackKey(int k) {
     case 1: case 3: case 6: case 8: case 10: return true;
     default: return false;
     }
-}
-
-QColor frmKeyboard::PartColor(int p) {
-    static const QColor colors[7] = {QColor(),          QColor(255, 0, 0),   QColor(255, 255, 0),
-                                     QColor(0, 255, 0), QColor(0, 255, 255), QColor(255, 0, 255),
-                                     QColor(0, 0, 255)};
-    return p >= 1 && p <= 6 ? colors[p] : QColor();
 }
 
 int frmKeyboard::KeyAt(QPoint t) {

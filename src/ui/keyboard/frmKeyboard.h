@@ -63,8 +63,6 @@ public:
     // at 12960): outside the visible keyboard, but every note has an edge.
     static int KeyLeft(int k);
     static bool IsBlackKey(int k);
-    // Bar colour of part p (1..6).
-    static QColor PartColor(int p);
 
     // The key drawn at `twips` (a point on the drawing), -1 for none: black
     // keys lie over the white ones.

@@ -25,6 +25,7 @@
 #include "ui/common/EditorControls.h"
 #include "ui/common/MainContext.h"
 #include "ui/common/NameField.h"
+#include "ui/common/PartColors.h"
 #include "ui/common/Tooltips.h"
 #include "ui/common/ValueLists.h"
 
@@ -252,7 +253,7 @@ void frmPatch::BuildUi() {
         PartColorStrip[p]->setAutoFillBackground(true);
         {
             QPalette pal = PartColorStrip[p]->palette();
-            pal.setColor(QPalette::Window, frmKeyboard::PartColor(p));
+            pal.setColor(QPalette::Window, PartColor(p));
             pal.setColor(QPalette::WindowText, Qt::darkGray);
             PartColorStrip[p]->setPalette(pal);
         }
