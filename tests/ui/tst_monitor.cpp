@@ -482,7 +482,7 @@ private slots:
         TestContext ctx(rig.u220());
         frmPatch patch(ctx);
         QVERIFY(ShowAndActivate(patch));
-        frmTimbre timbre(ctx, patch);
+        frmTimbre timbre(ctx, patch.TimbreSyncSource());
         QVERIFY(ShowAndActivate(timbre));
         frmRhythm rhythm(ctx);
         QVERIFY(ShowAndActivate(rhythm));

@@ -76,7 +76,7 @@ private slots:
         });
         ctx = std::make_unique<TestContext>(rig->u220());
         patch = std::make_unique<frmPatch>(*ctx);
-        editor = std::make_unique<frmTimbre>(*ctx, *patch);
+        editor = std::make_unique<frmTimbre>(*ctx, patch->TimbreSyncSource());
     }
     void cleanupTestCase() {
         editor.reset();

@@ -1,7 +1,6 @@
 #include "ui/keyboard/frmKeyboard.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QHBoxLayout>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -15,11 +14,10 @@
 #include <optional>
 
 #include "device/clsU220.h"
+#include "ui/common/EditHistory.h"
 #include "ui/common/EditorControls.h"
 #include "ui/common/MainContext.h"
 #include "ui/common/PartColors.h"
-#include "ui/common/ValueLists.h"
-#include "ui/patch/frmPatch.h"
 
 namespace quorvane::ui::keyboard {
 namespace {
@@ -265,8 +263,8 @@ void frmKeyboard::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
 }
 
-frmKeyboard::frmKeyboard(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent)
-    : QDialog(parent), u220_(ctx.U220()), patch_(patch) {
+frmKeyboard::frmKeyboard(quorvane::ui::MainContext& ctx, KeyRangeTarget& target, QWidget* parent)
+    : QDialog(parent), u220_(ctx.U220()), target_(target) {
     notes_ = new quorvane::ui::TestNotes(u220_, this);
     setWindowTitle(QStringLiteral("Quorvane / Key Range Editor"));
     quorvane::ui::ModalToOpener(this);
@@ -304,9 +302,10 @@ frmKeyboard::frmKeyboard(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidge
     // Edit > Undo and Redo work on the patch editor's history: a drag is a step
     // there, undone here at once (and the bars follow).
     MenuBar = new QMenuBar(this);
-    patch_.History()->AddActions(MenuBar->addMenu(QStringLiteral("&Edit")));
-    connect(patch_.History()->Stack(), &QUndoStack::indexChanged, this, [this] {
-        if (patch_.History()->Replaying() && isVisible() && dragPart_ == 0) ShowRanges();
+    EditHistory& history = target_.KeyRangeHistory();
+    history.AddActions(MenuBar->addMenu(QStringLiteral("&Edit")));
+    connect(history.Stack(), &QUndoStack::indexChanged, this, [this] {
+        if (target_.KeyRangeHistory().Replaying() && isVisible() && dragPart_ == 0) ShowRanges();
     });
 
     auto* layout = new QVBoxLayout(this);
@@ -323,7 +322,7 @@ frmKeyboard::frmKeyboard(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidge
 }
 
 frmKeyboard::~frmKeyboard() {
-    if (dragPart_ != 0) patch_.EndKeyRangeDrag();
+    if (dragPart_ != 0) target_.EndKeyRangeDrag();
 }
 
 void frmKeyboard::showEvent(QShowEvent* event) {
@@ -431,8 +430,8 @@ void frmKeyboard::OnHandlePress(int p, bool left, double localX, double canvasX)
     dragLeft_ = left;
     pressX_ = canvasX;
     dragStartKey_ = left ? RangeLow[p] : RangeHigh[p];
-    // Everything one drag selects in the patch editor is one undo step there.
-    patch_.BeginKeyRangeDrag();
+    // Everything one drag sets is one undo step in the target's history.
+    target_.BeginKeyRangeDrag();
     LightKeys(p);
 }
 
@@ -444,8 +443,7 @@ void frmKeyboard::OnLeftHandleMove(int p, double canvasX) {
     RangeLow[p] = static_cast<int16_t>(low);
     PlaceBar(p);
     LightKeys(p);
-    QComboBox* combo = patch_.KeyRangeLowCombo[p];
-    if (combo && low < combo->count() && combo->currentIndex() != low) quorvane::ui::lists::Select(combo, low);
+    target_.SetKeyRange(p, false, low);
 }
 
 void frmKeyboard::OnRightHandleMove(int p, double canvasX) {
@@ -456,13 +454,12 @@ void frmKeyboard::OnRightHandleMove(int p, double canvasX) {
     RangeHigh[p] = static_cast<int16_t>(high);
     PlaceBar(p);
     LightKeys(p);
-    QComboBox* combo = patch_.KeyRangeHiCombo[p];
-    if (combo && high < combo->count() && combo->currentIndex() != high) quorvane::ui::lists::Select(combo, high);
+    target_.SetKeyRange(p, true, high);
 }
 
 void frmKeyboard::OnHandleRelease() {
     dragPart_ = 0;
-    patch_.EndKeyRangeDrag();
+    target_.EndKeyRangeDrag();
     RestoreKeyColors();
 }
 

@@ -1,8 +1,8 @@
 // The key range editor: a drawn 88-key keyboard with one coloured bar per part
 // under it. Dragging a bar's left or right handle moves that part's low or high
-// key; every step of a drag selects the new key in the patch editor's key range
-// list of that part, whose selection handler writes the model, so the module
-// follows while the mouse moves.
+// key; every step of a drag sets the new key through the window it edits for
+// (KeyRangeTarget: the patch editor, whose key range list of that part writes
+// the model), so the module follows while the mouse moves.
 //
 // A key outside the 88 (the module allows C-1..G9) is drawn at the keyboard's
 // edge, so every handle stays in the window and can be grabbed; a handle moves
@@ -25,6 +25,7 @@
 #include <cstdint>
 
 #include "ui/common/TestNotes.h"
+#include "ui/keyboard/KeyRangeTarget.h"
 
 class QMenuBar;
 class QPushButton;
@@ -44,12 +45,10 @@ class KeyboardCanvas;
 
 namespace quorvane::ui {
 
-class frmPatch;
-
 class frmKeyboard : public QDialog {
     Q_OBJECT
 public:
-    frmKeyboard(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent = nullptr);
+    frmKeyboard(quorvane::ui::MainContext& ctx, KeyRangeTarget& target, QWidget* parent = nullptr);
     ~frmKeyboard() override;
 
     // ---- fixed geometry (twips) ----
@@ -89,7 +88,7 @@ public:
     std::array<QWidget*, 7> LeftHandle{};
     std::array<QWidget*, 7> RightHandle{};
     QPushButton* cmdDone = nullptr;
-    // "Edit": undo and redo of the patch editor's steps, key range drags among them.
+    // "Edit": undo and redo of the target's steps (the patch editor's), key range drags among them.
     QMenuBar* MenuBar = nullptr;
 
     // Current colour of key k (0..128): white/black, or a part's colour while
@@ -114,7 +113,7 @@ private:
     void OnHandleRelease();
 
     quorvane::clsU220& u220_;
-    frmPatch& patch_;
+    KeyRangeTarget& target_;
     quorvane::ui::TestNotes* notes_ = nullptr;
     quorvane::ui::keyboard::KeyboardCanvas* canvas_ = nullptr;
     std::array<QColor, 129> keyColor_{};

@@ -612,8 +612,23 @@ void frmPatch::OnPatchNameEdited(const QString& text) {
                         {nameBurst_, std::chrono::seconds(2)});
 }
 
+TimbreSync frmPatch::TimbreSyncSource() const {
+    return {[this] { return SyncPartCheck && SyncPartCheck->isChecked(); },
+            [this](int p) {
+                const QComboBox* c = p >= 1 && p <= 6 ? TimbreNumberCombo[p] : nullptr;
+                return c ? c->currentIndex() : -1;
+            }};
+}
+
 void frmPatch::BeginKeyRangeDrag() { dragBurst_ = history_->NewBurst(); }
 void frmPatch::EndKeyRangeDrag() { dragBurst_ = 0; }
+
+void frmPatch::SetKeyRange(int p, bool high, int key) {
+    if (p < 1 || p > 6) return;
+    // The list's own handler writes the model (one step of the drag under way).
+    QComboBox* combo = high ? KeyRangeHiCombo[p] : KeyRangeLowCombo[p];
+    if (combo && key >= 0 && key < combo->count() && combo->currentIndex() != key) lists::Select(combo, key);
+}
 
 void frmPatch::ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) {
     quorvane::ui::UpdatingGuard updating(Updating, activationDepth_);
@@ -776,7 +791,7 @@ void frmPatch::OnEditTimbre(int p) {
     if (timbreRunning_) return;
     timbreRunning_ = true;
     setCursor(Qt::WaitCursor);
-    if (!timbreEditor_) timbreEditor_ = new frmTimbre(ctx_, *this, this);
+    if (!timbreEditor_) timbreEditor_ = new frmTimbre(ctx_, TimbreSyncSource(), this);
     do {
         timbreEditor_->gintPartNo = static_cast<int16_t>(timbrePending_);
         timbrePending_ = 0;

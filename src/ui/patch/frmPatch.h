@@ -15,6 +15,7 @@
 
 #include "ui/common/EditHistory.h"
 #include "ui/common/TestNotes.h"
+#include "ui/keyboard/KeyRangeTarget.h"
 
 class QCheckBox;
 class QComboBox;
@@ -39,8 +40,9 @@ class QMenuBar;
 namespace quorvane::ui {
 
 class frmTimbre;
+struct TimbreSync;
 
-class frmPatch : public QDialog, public quorvane::ui::EditView {
+class frmPatch : public QDialog, public quorvane::ui::EditView, public KeyRangeTarget {
     Q_OBJECT
 public:
     // Builds the window and fills every list (reading the timbre and rhythm
@@ -122,10 +124,17 @@ public:
     // "Edit" menu: undo and redo of this window's edits (key range drags included).
     QMenuBar* MenuBar = nullptr;
     quorvane::ui::EditHistory* History() const { return history_; }
-    // The key range editor brackets each drag with these: every key a drag
-    // selects in the key range lists is one undo step together.
-    void BeginKeyRangeDrag();
-    void EndKeyRangeDrag();
+    // KeyRangeTarget: the key range editor undoes this window's steps, brackets
+    // each drag (every key a drag selects in the key range lists is one undo
+    // step together) and selects the keys in this window's key range lists.
+    EditHistory& KeyRangeHistory() override { return *history_; }
+    void BeginKeyRangeDrag() override;
+    void EndKeyRangeDrag() override;
+    void SetKeyRange(int p, bool high, int key) override;
+
+    // What the timbre editor opened from here reads for synchronized editing:
+    // SyncPartCheck and the part rows' timbre lists.
+    TimbreSync TimbreSyncSource() const;
 
     QSize sizeHint() const override;
 

@@ -1,7 +1,6 @@
 #include "ui/timbre/frmTimbre.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -19,7 +18,6 @@
 #include "ui/common/EditorControls.h"
 #include "ui/common/MainContext.h"
 #include "ui/common/ValueLists.h"
-#include "ui/patch/frmPatch.h"
 #include "ui/common/NameField.h"
 #include "ui/common/Tooltips.h"
 
@@ -30,8 +28,8 @@ namespace lists = quorvane::ui::lists;
 
 namespace quorvane::ui {
 
-frmTimbre::frmTimbre(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent)
-    : QDialog(parent), ctx_(ctx), u220_(ctx.U220()), patch_(patch) {
+frmTimbre::frmTimbre(quorvane::ui::MainContext& ctx, TimbreSync sync, QWidget* parent)
+    : QDialog(parent), ctx_(ctx), u220_(ctx.U220()), sync_(std::move(sync)) {
     history_ = new quorvane::ui::EditHistory(u220_, *this, this);
     quorvane::ui::ModalToOpener(this);
     notes_ = new quorvane::ui::TestNotes(u220_, this);
@@ -278,17 +276,15 @@ void frmTimbre::Sync(const QString& what, const std::function<void(int16_t)>& wr
     if (gintPartNo < 1 || gintPartNo > 6) return;
     history_->BeginStep(what, burst);
     write(gintPartNo);
-    if (patch_.SyncPartCheck && patch_.SyncPartCheck->isChecked()) {
-        // The patch editor's lists decide which parts play the same timbre. The
+    if (sync_.on && sync_.on()) {
+        // The opener's lists decide which parts play the same timbre. The
         // edited part always matches itself (and so is written a second time); a
         // part whose list shows nothing matches no other part.
-        const QComboBox* own = patch_.TimbreNumberCombo[gintPartNo];
-        const int timbre = own ? own->currentIndex() : -1;
+        auto timbreOf = [this](int p) { return sync_.timbreOf ? sync_.timbreOf(p) : -1; };
+        const int timbre = timbreOf(gintPartNo);
         UpdatingGuard guard(Updating, updatingDepth_);
-        for (int16_t p = 1; p <= 6; ++p) {
-            const QComboBox* c = patch_.TimbreNumberCombo[p];
-            if (p == gintPartNo || (timbre >= 0 && c && c->currentIndex() == timbre)) write(p);
-        }
+        for (int16_t p = 1; p <= 6; ++p)
+            if (p == gintPartNo || (timbre >= 0 && timbreOf(p) == timbre)) write(p);
     }
     history_->EndStep();
 }

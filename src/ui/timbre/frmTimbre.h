@@ -1,9 +1,10 @@
 // The timbre editor: edits the timbre one part (1..6) of the temporary patch
 // plays: its name, the tone it sounds and 24 level, pitch and vibrato
 // parameters. Each showing re-reads every value for gintPartNo; each pick is
-// written straight back through the model. With the patch editor's
-// "Synchronized editing" box checked, a change is also written to every part
-// whose timbre list in the patch editor shows the same timbre.
+// written straight back through the model. With synchronized editing on (the
+// patch editor's "Synchronized editing" box, handed over as TimbreSync), a
+// change is also written to every part whose timbre list in the patch editor
+// shows the same timbre.
 //
 // Created once and kept: "Done" (and the close box, and Escape) only hide it,
 // so the lists are filled once. The opener sets gintPartNo and the caption,
@@ -37,12 +38,18 @@ class MainContext;
 
 namespace quorvane::ui {
 
-class frmPatch;
+// What the timbre editor asks of its opener for synchronized editing: whether
+// it is on, and the timbre each part (1..6) plays as the opener shows it (-1
+// when it shows none). Either may be empty: off, and no timbre shown.
+struct TimbreSync {
+    std::function<bool()> on;
+    std::function<int(int p)> timbreOf;
+};
 
 class frmTimbre : public QDialog, public quorvane::ui::EditView {
     Q_OBJECT
 public:
-    frmTimbre(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent = nullptr);
+    frmTimbre(quorvane::ui::MainContext& ctx, TimbreSync sync, QWidget* parent = nullptr);
     ~frmTimbre() override;
 
     // The patch part (1..6) whose timbre is edited. Set by the opener.
@@ -121,9 +128,9 @@ private:
     void OnToneMediaChanged(int index);
     void OnToneNumberChanged(int index);
     void OnNameChanged(const QString& text);
-    // Runs write(p) for every part whose timbre list in the patch editor shows
-    // the same timbre as gintPartNo's (the edited part included), when the
-    // patch editor's sync box is checked.
+    // Runs write(gintPartNo), then, with synchronized editing on, write(p) for
+    // every part whose timbre is shown as the same as gintPartNo's (the edited
+    // part included, so it is written a second time).
     // All of it is one undo step named `what`.
     void Sync(const QString& what, const std::function<void(int16_t)>& write,
               quorvane::ui::Burst burst = {});
@@ -135,7 +142,7 @@ private:
 
     quorvane::ui::MainContext& ctx_;
     quorvane::clsU220& u220_;
-    frmPatch& patch_;
+    TimbreSync sync_;
     std::vector<ParamCombo> params_;  // tone media, tone number, then the 24 parameters
     int updatingDepth_ = 0;
     quorvane::ui::EditHistory* history_ = nullptr;
