@@ -10,13 +10,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
-#include <QShowEvent>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -72,9 +70,7 @@ namespace quorvane::ui {
 // ---------------------------------------------------------------------------
 // Loading
 
-frmPatch::frmPatch(quorvane::ui::MainContext& ctx, QWidget* parent)
-    : QDialog(parent), ctx_(ctx), u220_(ctx.U220()) {
-    quorvane::ui::ModalToOpener(this);
+frmPatch::frmPatch(quorvane::ui::MainContext& ctx, QWidget* parent) : EditorDialog(ctx, parent) {
     QLabel* status = ctx_.StatusLabel();
     QProgressBar* progress = ctx_.ProgressBar();
     auto showProgress = [&](int value, const QString& text) {
@@ -89,8 +85,6 @@ frmPatch::frmPatch(quorvane::ui::MainContext& ctx, QWidget* parent)
         LetEvents();
     };
 
-    history_ = new quorvane::ui::EditHistory(u220_, *this, this);
-    notes_ = new quorvane::ui::TestNotes(u220_, this);
     BuildUi();
     showProgress(10, "Initializing Patch Editor...");
 
@@ -125,21 +119,12 @@ frmPatch::frmPatch(quorvane::ui::MainContext& ctx, QWidget* parent)
     ConnectHandlers();
 }
 
-frmPatch::~frmPatch() {
-    // QDialog's destructor hides the window, which takes the focus from a text
-    // field and makes it report "editing finished"; by then this window is no
-    // longer whole, so nothing of its own may hear the controls any more.
-    for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
-}
-
 void frmPatch::BuildUi() {
     setWindowTitle("Quorvane / Patch Editor");
     setSizeGripEnabled(true);
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    MenuBar = new QMenuBar(this);
-    history_->AddActions(MenuBar->addMenu("&Edit"));
     outer->setMenuBar(MenuBar);
     scroll_ = new QScrollArea(this);
     scroll_->setFrameShape(QFrame::NoFrame);
@@ -175,8 +160,7 @@ void frmPatch::BuildUi() {
         auto* nameRow = new QHBoxLayout;
         PatchNameText = new QLineEdit(content);
         PatchNameText->setAccessibleName("Patch name");
-        quorvane::ui::MakeNameField(PatchNameText);
-        quorvane::ui::EditHistory::LeaveUndoToWindow(PatchNameText);
+        SetUpNameField(PatchNameText);
         PatchNoLabel = new QLabel("P-00", content);
         nameRow->addWidget(PatchNameText);
         nameRow->addWidget(PatchNoLabel);
@@ -532,9 +516,6 @@ void frmPatch::ConnectHandlers() {
     connect(PatchRhythmVoiceReserveCombo, &QComboBox::currentIndexChanged, this, [this] { LimitVoiceReserveLists(); });
 
     connect(PatchNameText, &QLineEdit::textChanged, this, &frmPatch::OnPatchNameEdited);
-    // Leaving the name field (or Return) ends a typing burst.
-    nameBurst_ = history_->NewBurst();
-    connect(PatchNameText, &QLineEdit::editingFinished, this, [this] { nameBurst_ = history_->NewBurst(); });
     connect(EditRhythmCommand, &QPushButton::clicked, this, &frmPatch::OnEditRhythm);
     for (int p = 1; p <= 6; ++p) {
         connect(PlayCommand[p], &QPushButton::clicked, this, [this, p] { OnPlay(p); });
@@ -609,7 +590,7 @@ void frmPatch::OnPatchNameEdited(const QString& text) {
     // The keystrokes of one burst (no pause over two seconds) undo as one step.
     if (const auto bytes = quorvane::ui::NameToSend(PatchNameText, text))
         history_->Write(quorvane::ui::EditTarget::Of(quorvane::NameParam::PatchCommonPatchName), *bytes, "Patch name",
-                        {nameBurst_, std::chrono::seconds(2)});
+                        NameTyping());
 }
 
 TimbreSync frmPatch::TimbreSyncSource() const {
@@ -630,19 +611,17 @@ void frmPatch::SetKeyRange(int p, bool high, int key) {
     if (combo && key >= 0 && key < combo->count() && combo->currentIndex() != key) lists::Select(combo, key);
 }
 
-void frmPatch::ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) {
-    quorvane::ui::UpdatingGuard updating(Updating, activationDepth_);
-    if (target.kind == quorvane::ui::EditTarget::Kind::Name) {
-        if (const auto* bytes = std::get_if<std::string>(&value))
-            PatchNameText->setText(quorvane::ui::NameForDisplay(*bytes));
-        return;
-    }
-    const int* index = std::get_if<int>(&value);
-    if (target.kind != quorvane::ui::EditTarget::Kind::Param || !index) return;
+void frmPatch::ShowName(const EditTarget&, const std::string& bytes) {
+    const auto updating = Filling();
+    PatchNameText->setText(NameForDisplay(bytes));
+}
+
+void frmPatch::ShowIndex(const EditTarget& target, int index) {
+    const auto updating = Filling();
     auto show = [&](const std::vector<std::pair<QComboBox*, Param>>& lists, int at) {
         if (target.index != at) return;
         for (const auto& [combo, param] : lists)
-            if (param == target.param()) lists::Select(combo, *index);
+            if (param == target.param()) lists::Select(combo, index);
     };
     show(CommonLists(), 0);
     show(RhythmRowLists(), 0);
@@ -651,20 +630,6 @@ void frmPatch::ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::
 
 // ---------------------------------------------------------------------------
 // Activation
-
-void frmPatch::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    // Activation may wait for the module while events run. Run it once the
-    // modal loop of exec() is running: a "Done" pressed during that wait must
-    // end exec(), which it cannot do while exec() is still inside show().
-    if (!event->spontaneous()) QMetaObject::invokeMethod(this, [this] { Activate(); }, Qt::QueuedConnection);
-}
-
-void frmPatch::hideEvent(QHideEvent* event) {
-    // A test note still sounding is switched off with the window.
-    notes_->StopAll();
-    QDialog::hideEvent(event);
-}
 
 void frmPatch::UpdatePlayButtons() {
     // The lists show the module's receive channels; one showing nothing or
@@ -690,7 +655,7 @@ void frmPatch::Activate() {
 
     // A read below may wait for the module while events run; a nested
     // activation (a child closing meanwhile) must not clear the flag early.
-    quorvane::ui::UpdatingGuard updating(Updating, activationDepth_);
+    const auto updating = Filling();
     quorvane::ui::WaitCursor hourglass;
 
     ResetVoiceReserveLists();

@@ -8,10 +8,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "device/clsU220.h"
@@ -23,25 +21,14 @@
 
 using quorvane::Param;
 using quorvane::ui::MakeParamCombo;
-using quorvane::ui::UpdatingGuard;
 namespace lists = quorvane::ui::lists;
 
 namespace quorvane::ui {
 
 frmTimbre::frmTimbre(quorvane::ui::MainContext& ctx, TimbreSync sync, QWidget* parent)
-    : QDialog(parent), ctx_(ctx), u220_(ctx.U220()), sync_(std::move(sync)) {
-    history_ = new quorvane::ui::EditHistory(u220_, *this, this);
-    quorvane::ui::ModalToOpener(this);
-    notes_ = new quorvane::ui::TestNotes(u220_, this);
+    : EditorDialog(ctx, parent), sync_(std::move(sync)) {
     BuildUi();
     ConnectHandlers();
-}
-
-frmTimbre::~frmTimbre() {
-    // QDialog's destructor hides the window, which takes the focus from a text
-    // field and makes it report "editing finished"; by then this window is no
-    // longer whole, so nothing of its own may hear the controls any more.
-    for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
 }
 
 void frmTimbre::BuildUi() {
@@ -50,8 +37,6 @@ void frmTimbre::BuildUi() {
     auto* main = new QVBoxLayout(this);
     main->setContentsMargins(8, 8, 8, 8);
     main->setSpacing(6);
-    MenuBar = new QMenuBar(this);
-    history_->AddActions(MenuBar->addMenu("&Edit"));
     main->setMenuBar(MenuBar);
 
     // Name and tone: [timbre name] [media] [number] [tone name]
@@ -59,8 +44,7 @@ void frmTimbre::BuildUi() {
     toneRow->setSpacing(6);
     TimbreTimbreNameText = new QLineEdit(this);
     TimbreTimbreNameText->setAccessibleName("Timbre name");
-    quorvane::ui::MakeNameField(TimbreTimbreNameText);
-    quorvane::ui::EditHistory::LeaveUndoToWindow(TimbreTimbreNameText);
+    SetUpNameField(TimbreTimbreNameText);
     ToneMediaCombo = MakeParamCombo(this, "Tone media");
     ToneNumberCombo = MakeParamCombo(this, "Tone number");
     ToneNameText = new QLineEdit(this);
@@ -195,9 +179,6 @@ void frmTimbre::BuildUi() {
 
 void frmTimbre::ConnectHandlers() {
     connect(TimbreTimbreNameText, &QLineEdit::textChanged, this, &frmTimbre::OnNameChanged);
-    // Leaving the name field (or Return) ends a typing burst.
-    nameBurst_ = history_->NewBurst();
-    connect(TimbreTimbreNameText, &QLineEdit::editingFinished, this, [this] { nameBurst_ = history_->NewBurst(); });
     connect(ToneMediaCombo, &QComboBox::currentIndexChanged, this, &frmTimbre::OnToneMediaChanged);
     connect(ToneNumberCombo, &QComboBox::currentIndexChanged, this, &frmTimbre::OnToneNumberChanged);
     for (const ParamCombo& pc : params_) {
@@ -212,20 +193,6 @@ void frmTimbre::ConnectHandlers() {
     connect(EndButton, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-void frmTimbre::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    // Activation may wait for the module while events run. Run it once the
-    // modal loop of exec() is running: a "Done" pressed during that wait must
-    // end exec(), which it cannot do while exec() is still inside show().
-    if (!event->spontaneous()) QMetaObject::invokeMethod(this, [this] { Activate(); }, Qt::QueuedConnection);
-}
-
-void frmTimbre::hideEvent(QHideEvent* event) {
-    // A test note still sounding is switched off with the window.
-    notes_->StopAll();
-    QDialog::hideEvent(event);
-}
-
 std::optional<int> frmTimbre::PartChannel() const {
     if (gintPartNo < 1 || gintPartNo > 6 || !u220_.PatchDataLoaded()) return std::nullopt;
     return quorvane::ui::TestNotes::Channel(u220_.PatchPartReceiveChannel(gintPartNo));
@@ -238,7 +205,7 @@ void frmTimbre::Activate() {
     // Set from the first read on: while it waits, the controls still show the
     // part edited last time, and an edit made then (the old name plus a typed
     // character, say) must not be written to this part.
-    UpdatingGuard guard(Updating, updatingDepth_);
+    const auto guard = Filling();
 
     // The first read waits for the module while the window is already up with
     // this part's caption: show nothing meanwhile, not the part edited last time.
@@ -282,7 +249,7 @@ void frmTimbre::Sync(const QString& what, const std::function<void(int16_t)>& wr
         // part whose list shows nothing matches no other part.
         auto timbreOf = [this](int p) { return sync_.timbreOf ? sync_.timbreOf(p) : -1; };
         const int timbre = timbreOf(gintPartNo);
-        UpdatingGuard guard(Updating, updatingDepth_);
+        const auto guard = Filling();
         for (int16_t p = 1; p <= 6; ++p)
             if (p == gintPartNo || (timbre >= 0 && timbreOf(p) == timbre)) write(p);
     }
@@ -324,22 +291,20 @@ void frmTimbre::OnNameChanged(const QString& text) {
             history_->Write(quorvane::ui::EditTarget::Of(quorvane::NameParam::TimbreTimbreName, p), *bytes,
                             "Timbre name");
         },
-        {nameBurst_, std::chrono::seconds(2)});
+        NameTyping());
 }
 
-void frmTimbre::ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) {
-    // Only the part shown; a part written along by a synchronized edit is not.
+void frmTimbre::ShowName(const EditTarget& target, const std::string& bytes) {
     if (target.index != gintPartNo) return;
-    UpdatingGuard guard(Updating, updatingDepth_);
-    if (target.kind == quorvane::ui::EditTarget::Kind::Name) {
-        if (const auto* bytes = std::get_if<std::string>(&value))
-            TimbreTimbreNameText->setText(quorvane::ui::NameForDisplay(*bytes));
-        return;
-    }
-    const int* index = std::get_if<int>(&value);
-    if (target.kind != quorvane::ui::EditTarget::Kind::Param || !index) return;
+    const auto guard = Filling();
+    TimbreTimbreNameText->setText(NameForDisplay(bytes));
+}
+
+void frmTimbre::ShowIndex(const EditTarget& target, int index) {
+    if (target.index != gintPartNo) return;
+    const auto guard = Filling();
     for (const ParamCombo& pc : params_)
-        if (pc.param == target.param()) lists::Select(pc.combo, *index);
+        if (pc.param == target.param()) lists::Select(pc.combo, index);
     if (target.param() == Param::TimbreToneMedia || target.param() == Param::TimbreToneNumber)
         ShowToneName(u220_.TimbreToneMedia(gintPartNo), u220_.TimbreToneNumber(gintPartNo));
 }

@@ -18,23 +18,11 @@
 #include <optional>
 #include <vector>
 
-#include "device/ParamTable.h"
-#include "ui/common/EditHistory.h"
-#include "ui/common/TestNotes.h"
+#include "ui/common/EditorDialog.h"
 
 class QComboBox;
 class QLineEdit;
-class QMenuBar;
 class QPushButton;
-class QHideEvent;
-class QShowEvent;
-
-namespace quorvane {
-class clsU220;
-}
-namespace quorvane::ui {
-class MainContext;
-}
 
 namespace quorvane::ui {
 
@@ -46,23 +34,19 @@ struct TimbreSync {
     std::function<int(int p)> timbreOf;
 };
 
-class frmTimbre : public QDialog, public quorvane::ui::EditView {
+class frmTimbre : public EditorDialog {
     Q_OBJECT
 public:
     frmTimbre(quorvane::ui::MainContext& ctx, TimbreSync sync, QWidget* parent = nullptr);
-    ~frmTimbre() override;
 
     // The patch part (1..6) whose timbre is edited. Set by the opener.
     int16_t gintPartNo = 1;
 
     // Reads every value for gintPartNo into the controls (Updating set, so
     // nothing is written back). Runs each time the window is shown, as soon as
-    // events are processed after the showing.
-    void Activate();
-
-    // True while the controls are filled from the model and while a
-    // synchronized write runs; the handlers write nothing while it is set.
-    bool Updating = false;
+    // events are processed after the showing. Updating is also set while a
+    // synchronized write runs.
+    void Activate() override;
 
     QLineEdit* TimbreTimbreNameText = nullptr;
     QComboBox* ToneMediaCombo = nullptr;
@@ -100,28 +84,15 @@ public:
     QPushButton* EndButton = nullptr;
     // "Play": a short middle C on the part's receive channel (disabled for "Off").
     QPushButton* PlayButton = nullptr;
-    quorvane::ui::TestNotes* Notes() const { return notes_; }
-
-    // "Edit" menu: undo and redo of this window's edits. The steps belong to
-    // the part shown: opening for another part (or reading afresh) forgets them.
-    QMenuBar* MenuBar = nullptr;
-    quorvane::ui::EditHistory* History() const { return history_; }
-
-    // EditView
-    void ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) override;
-    bool EditsBlocked() const override { return Updating; }
+    // The "Edit" menu's steps belong to the part shown: opening for another
+    // part (or reading afresh) forgets them.
 
 protected:
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
+    // Only the part shown; a part written along by a synchronized edit is not.
+    void ShowName(const EditTarget& target, const std::string& bytes) override;
+    void ShowIndex(const EditTarget& target, int index) override;
 
 private:
-    // One parameter list and the model member it edits.
-    struct ParamCombo {
-        QComboBox* combo;
-        quorvane::Param param;
-    };
-
     void BuildUi();
     void ConnectHandlers();
     void OnParamChanged(quorvane::Param param, QComboBox* combo);
@@ -140,15 +111,9 @@ private:
     // The MIDI channel part gintPartNo receives on, when the patch is loaded and it has one.
     std::optional<int> PartChannel() const;
 
-    quorvane::ui::MainContext& ctx_;
-    quorvane::clsU220& u220_;
     TimbreSync sync_;
     std::vector<ParamCombo> params_;  // tone media, tone number, then the 24 parameters
-    int updatingDepth_ = 0;
-    quorvane::ui::EditHistory* history_ = nullptr;
-    quorvane::ui::TestNotes* notes_ = nullptr;
     int16_t historyPart_ = 0;  // the part the recorded steps belong to
-    uint64_t nameBurst_ = 0;
 };
 
 }  // namespace quorvane::ui
