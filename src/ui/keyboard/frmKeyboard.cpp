@@ -212,7 +212,7 @@ protected:
     }
 };
 
-}  // namespace quorvane::ui::keyboard
+}  // namespace keyboard
 
 using quorvane::ui::keyboard::KeyboardCanvas;
 using quorvane::ui::keyboard::KeyRangeHandle;
@@ -248,7 +248,7 @@ void frmKeyboard::PlayKey(int k) {
     std::vector<int> channels;
     for (int p = 1; p <= 6; ++p) {
         if (LeftHandle[p]->isHidden() || k < RangeLow[p] || k > RangeHigh[p]) continue;
-        const auto channel = quorvane::ui::TestNotes::Channel(u220_.PatchPartReceiveChannel(static_cast<int16_t>(p)));
+        const auto channel = TestNotes::Channel(u220_.PatchPartReceiveChannel(static_cast<int16_t>(p)));
         if (channel && std::find(channels.begin(), channels.end(), *channel) == channels.end())
             channels.push_back(*channel);
     }
@@ -263,11 +263,11 @@ void frmKeyboard::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
 }
 
-frmKeyboard::frmKeyboard(quorvane::ui::MainContext& ctx, KeyRangeTarget& target, QWidget* parent)
+frmKeyboard::frmKeyboard(MainContext& ctx, KeyRangeTarget& target, QWidget* parent)
     : QDialog(parent), u220_(ctx.U220()), target_(target) {
-    notes_ = new quorvane::ui::TestNotes(u220_, this);
+    notes_ = new TestNotes(u220_, this);
     setWindowTitle(QStringLiteral("Quorvane / Key Range Editor"));
-    quorvane::ui::ModalToOpener(this);
+    ModalToOpener(this);
 
     // The drawing stands on the window background, which is white like the keys.
     QPalette pal = palette();
@@ -333,7 +333,7 @@ void frmKeyboard::showEvent(QShowEvent* event) {
 }
 
 void frmKeyboard::Activate() {
-    std::optional<quorvane::ui::WaitCursor> hourglass;
+    std::optional<WaitCursor> hourglass;
     if (!u220_.PatchDataLoaded()) hourglass.emplace();  // the first read will wait
     ShowRanges();
 }

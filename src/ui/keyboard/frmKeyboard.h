@@ -41,14 +41,14 @@ class MainContext;
 
 namespace quorvane::ui::keyboard {
 class KeyboardCanvas;
-}  // namespace quorvane::ui::keyboard
+}  // namespace keyboard
 
 namespace quorvane::ui {
 
 class frmKeyboard : public QDialog {
     Q_OBJECT
 public:
-    frmKeyboard(quorvane::ui::MainContext& ctx, KeyRangeTarget& target, QWidget* parent = nullptr);
+    frmKeyboard(MainContext& ctx, KeyRangeTarget& target, QWidget* parent = nullptr);
     ~frmKeyboard() override;
 
     // ---- fixed geometry (twips) ----
@@ -69,7 +69,7 @@ public:
     // A click on a key plays it, briefly, on the receive channel of every part
     // whose range holds it (once per channel; parts set to "Off" are skipped).
     void PlayKey(int k);
-    quorvane::ui::TestNotes* Notes() const { return notes_; }
+    TestNotes* Notes() const { return notes_; }
 
     // Reads the six key ranges from the model and places the bars and handles.
     // Runs from the event queue each time the window is shown.
@@ -114,8 +114,8 @@ private:
 
     quorvane::clsU220& u220_;
     KeyRangeTarget& target_;
-    quorvane::ui::TestNotes* notes_ = nullptr;
-    quorvane::ui::keyboard::KeyboardCanvas* canvas_ = nullptr;
+    TestNotes* notes_ = nullptr;
+    keyboard::KeyboardCanvas* canvas_ = nullptr;
     std::array<QColor, 129> keyColor_{};
     std::array<QColor, 129> savedKeyColor_{};
     // The drag under way: part (0 for none), which handle, where the pointer

@@ -32,8 +32,8 @@
 #include "ui/timbre/frmTimbre.h"
 
 using quorvane::Param;
-namespace lists = quorvane::ui::lists;
 
+namespace quorvane::ui {
 namespace {
 
 constexpr int kTotalVoices = 30;
@@ -46,7 +46,7 @@ QString OutputAssigns() { return "Dry,Rev,Cho,Dir1,Dir2"; }
 // the lists are filled.
 QComboBox* MakeCombo(QWidget* parent, int chars, const QString& accessibleName) {
     auto* c = new QComboBox(parent);
-    quorvane::ui::WheelOnlyWithFocus(c);
+    WheelOnlyWithFocus(c);
     c->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     c->setMinimumContentsLength(chars);
     c->setMaxVisibleItems(20);
@@ -65,12 +65,10 @@ void LetEvents() { QCoreApplication::processEvents(); }
 
 }  // namespace
 
-namespace quorvane::ui {
-
 // ---------------------------------------------------------------------------
 // Loading
 
-frmPatch::frmPatch(quorvane::ui::MainContext& ctx, QWidget* parent) : EditorDialog(ctx, parent) {
+frmPatch::frmPatch(MainContext& ctx, QWidget* parent) : EditorDialog(ctx, parent) {
     QLabel* status = ctx_.StatusLabel();
     QProgressBar* progress = ctx_.ProgressBar();
     auto showProgress = [&](int value, const QString& text) {
@@ -379,7 +377,7 @@ void frmPatch::ApplyTooltips() {
         rxHold,
     };
     for (size_t i = 0; i < columnHeadings_.size() && i < std::size(columns); ++i) columnHeadings_[i]->setToolTip(columns[i]);
-    quorvane::ui::ControlTips tips;
+    ControlTips tips;
     for (int p = 1; p <= 6; ++p) {
         QWidget* column[][2] = {{TimbreNumberCombo[p], nullptr}, {VoiceReserveCombo[p], nullptr},
                                 {ReceiveChannelCombo[p], nullptr}, {KeyRangeLowCombo[p], KeyRangeHiCombo[p]},
@@ -421,7 +419,7 @@ void frmPatch::ApplyTooltips() {
                                 "reverb).";
     for (QComboBox* c : {Param1Combo, Param2Combo, Param3Combo}) tips.push_back({c, controller});
     for (QComboBox* c : {Param1ParamCombo, Param2ParamCombo, Param3ParamCombo}) tips.push_back({c, destination});
-    quorvane::ui::ApplyTips(this, tips);
+    ApplyTips(this, tips);
 }
 
 QSize frmPatch::sizeHint() const {
@@ -497,7 +495,7 @@ void frmPatch::ConnectHandlers() {
         const bool keyRange = param == Param::PatchPartKeyRangeLow || param == Param::PatchPartKeyRangeHi;
         connect(combo, &QComboBox::currentIndexChanged, this, [this, combo, param, index, keyRange](int selected) {
             if (Updating || selected < 0) return;
-            history_->Write(quorvane::ui::EditTarget::Of(param, index), selected, combo->accessibleName(),
+            history_->Write(EditTarget::Of(param, index), selected, combo->accessibleName(),
                             {keyRange ? dragBurst_ : 0, {}});
         });
     };
@@ -588,8 +586,8 @@ void frmPatch::OnPatchNameEdited(const QString& text) {
     // Only a byte read from the module that has no character can fail here
     // (typing is filtered): the module keeps its name until it is removed.
     // The keystrokes of one burst (no pause over two seconds) undo as one step.
-    if (const auto bytes = quorvane::ui::NameToSend(PatchNameText, text))
-        history_->Write(quorvane::ui::EditTarget::Of(quorvane::NameParam::PatchCommonPatchName), *bytes, "Patch name",
+    if (const auto bytes = NameToSend(PatchNameText, text))
+        history_->Write(EditTarget::Of(quorvane::NameParam::PatchCommonPatchName), *bytes, "Patch name",
                         NameTyping());
 }
 
@@ -635,16 +633,16 @@ void frmPatch::UpdatePlayButtons() {
     // The lists show the module's receive channels; one showing nothing or
     // "Off" (index 16) has no channel to play on.
     for (int p = 1; p <= 6; ++p)
-        PlayCommand[p]->setEnabled(quorvane::ui::TestNotes::Channel(ReceiveChannelCombo[p]->currentIndex()).has_value());
+        PlayCommand[p]->setEnabled(TestNotes::Channel(ReceiveChannelCombo[p]->currentIndex()).has_value());
     PlayRhythmCommand->setEnabled(
-        quorvane::ui::TestNotes::Channel(PatchRhythmReceiveChannelCombo->currentIndex()).has_value());
+        TestNotes::Channel(PatchRhythmReceiveChannelCombo->currentIndex()).has_value());
 }
 
 void frmPatch::OnPlay(int p) {
     if (!u220_.PatchDataLoaded()) return;  // no channel known without waiting
     const int rx = p == 0 ? u220_.PatchRhythmReceiveChannel() : u220_.PatchPartReceiveChannel(static_cast<int16_t>(p));
-    if (const auto channel = quorvane::ui::TestNotes::Channel(rx))
-        notes_->Play(*channel, quorvane::ui::TestNotes::kMiddleC);
+    if (const auto channel = TestNotes::Channel(rx))
+        notes_->Play(*channel, TestNotes::kMiddleC);
 }
 
 void frmPatch::Activate() {
@@ -656,7 +654,7 @@ void frmPatch::Activate() {
     // A read below may wait for the module while events run; a nested
     // activation (a child closing meanwhile) must not clear the flag early.
     const auto updating = Filling();
-    quorvane::ui::WaitCursor hourglass;
+    WaitCursor hourglass;
 
     ResetVoiceReserveLists();
 
@@ -684,7 +682,7 @@ void frmPatch::Activate() {
         showNothing();
         return;
     }
-    PatchNameText->setText(quorvane::ui::NameForDisplay(name));
+    PatchNameText->setText(NameForDisplay(name));
 
     for (const auto& [combo, param] : CommonLists()) lists::Select(combo, u220_.get(param, 0));
     for (const auto& [combo, param] : RhythmRowLists()) lists::Select(combo, u220_.get(param, 0));

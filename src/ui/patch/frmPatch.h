@@ -35,7 +35,7 @@ class frmPatch : public EditorDialog, public KeyRangeTarget {
 public:
     // Builds the window and fills every list (reading the timbre and rhythm
     // setup names from the model), showing progress on the main window.
-    explicit frmPatch(quorvane::ui::MainContext& ctx, QWidget* parent = nullptr);
+    explicit frmPatch(MainContext& ctx, QWidget* parent = nullptr);
 
     // Re-reads every value from the model into the controls, with Updating set
     // so nothing is written back. Runs from the event queue each time the window

@@ -19,15 +19,13 @@
 #include "ui/common/Tooltips.h"
 
 using quorvane::Param;
-using quorvane::ui::MakeParamCombo;
-namespace lists = quorvane::ui::lists;
 
 namespace quorvane::ui {
 
 // The values are read once per window, when it is first shown: it is then in
 // front, so the patch editor behind it takes no clicks while the module is
 // asked.
-frmRhythm::frmRhythm(quorvane::ui::MainContext& ctx, QWidget* parent)
+frmRhythm::frmRhythm(MainContext& ctx, QWidget* parent)
     : EditorDialog(ctx, parent, Activation::FirstShow) {
     BuildUi();
     ConnectHandlers();
@@ -35,12 +33,12 @@ frmRhythm::frmRhythm(quorvane::ui::MainContext& ctx, QWidget* parent)
 
 std::optional<int> frmRhythm::RhythmChannel() const {
     if (!u220_.PatchDataLoaded()) return std::nullopt;
-    return quorvane::ui::TestNotes::Channel(u220_.PatchRhythmReceiveChannel());
+    return TestNotes::Channel(u220_.PatchRhythmReceiveChannel());
 }
 
 void frmRhythm::Activate() {
     PlayButton->setEnabled(RhythmChannel().has_value());
-    quorvane::ui::WaitCursor hourglass;
+    WaitCursor hourglass;
     // Every opening starts at "B1", whichever instrument was shown last time.
     // When the module did not answer for the common values (the user gave
     // up), the instrument is not asked for as well.
@@ -132,7 +130,7 @@ void frmRhythm::BuildUi() {
     int i = 0;
     for (const Row& row : rows) {
         const int col = (i / kPerColumn) * 3;  // label, list, gap
-        *row.combo = quorvane::ui::AddParamRow(g, 1 + i % kPerColumn, col, row.label, row.items);
+        *row.combo = AddParamRow(g, 1 + i % kPerColumn, col, row.label, row.items);
         instParams_.push_back({*row.combo, row.param});
         ++i;
     }
@@ -160,7 +158,7 @@ void frmRhythm::BuildUi() {
 
     const QString sixteenth = ", 0..15.";
     const QString rate = " rate: a change of the instrument's envelope, -7..7 (negative is slower).";
-    quorvane::ui::ApplyTips(this, {
+    ApplyTips(this, {
         {SetupNameText, "Rhythm setup name: up to 12 characters the module can show."},
         {BenderRangeLowerCombo, "Bender range lower: how far the pitch bender lowers the pitch, -36..0 semitones."},
         {BenderRangeHigherCombo, "Bender range upper: how far the pitch bender raises the pitch, 0..12 semitones."},
@@ -218,7 +216,7 @@ bool frmRhythm::ReadCommon() {
     const std::string name = u220_.RhythmSeupCommonSetupName();
     const bool read = u220_.RhythmCommonLoaded();
     if (read) {
-        SetupNameText->setText(quorvane::ui::NameForDisplay(name));
+        SetupNameText->setText(NameForDisplay(name));
         lists::Select(BenderRangeLowerCombo, u220_.RhythmSetupCommonBenderRangeLower());
         lists::Select(BenderRangeHigherCombo, u220_.RhythmSetupCommonBenderRangeHigher());
     }
@@ -262,21 +260,21 @@ void frmRhythm::OnInstChanged(int index) {
 void frmRhythm::OnInstParamChanged(Param param, QComboBox* combo) {
     const int value = combo->currentIndex();
     if (Updating || value < 0) return;
-    history_->Write(quorvane::ui::EditTarget::Of(param, CurrentInstNo), value,
+    history_->Write(EditTarget::Of(param, CurrentInstNo), value,
                     QString("%1 %2").arg(InstCombo->currentText(), combo->accessibleName()));
 }
 
 void frmRhythm::OnBenderChanged(Param param, QComboBox* combo) {
     const int value = combo->currentIndex();
     if (Updating || value < 0) return;
-    history_->Write(quorvane::ui::EditTarget::Of(param), value, combo->accessibleName());
+    history_->Write(EditTarget::Of(param), value, combo->accessibleName());
 }
 
 void frmRhythm::OnNameChanged(const QString& text) {
     if (Updating) return;
     // The keystrokes of one burst (no pause over two seconds) undo as one step.
-    if (const auto bytes = quorvane::ui::NameToSend(SetupNameText, text))
-        history_->Write(quorvane::ui::EditTarget::Of(quorvane::NameParam::RhythmSeupCommonSetupName), *bytes,
+    if (const auto bytes = NameToSend(SetupNameText, text))
+        history_->Write(EditTarget::Of(quorvane::NameParam::RhythmSeupCommonSetupName), *bytes,
                         "Rhythm setup name", NameTyping());
 }
 

@@ -23,7 +23,7 @@ namespace quorvane::ui {
 class frmRhythm : public EditorDialog {
     Q_OBJECT
 public:
-    explicit frmRhythm(quorvane::ui::MainContext& ctx, QWidget* parent = nullptr);
+    explicit frmRhythm(MainContext& ctx, QWidget* parent = nullptr);
 
     // Reads the common values and instrument "B1"; runs after the first showing
     // only. Updating holds back every handler but InstCombo's.

@@ -20,12 +20,10 @@
 #include "ui/common/Tooltips.h"
 
 using quorvane::Param;
-using quorvane::ui::MakeParamCombo;
-namespace lists = quorvane::ui::lists;
 
 namespace quorvane::ui {
 
-frmTimbre::frmTimbre(quorvane::ui::MainContext& ctx, TimbreSync sync, QWidget* parent)
+frmTimbre::frmTimbre(MainContext& ctx, TimbreSync sync, QWidget* parent)
     : EditorDialog(ctx, parent), sync_(std::move(sync)) {
     BuildUi();
     ConnectHandlers();
@@ -77,7 +75,7 @@ void frmTimbre::BuildUi() {
         g->setVerticalSpacing(3);
         int r = 0;
         for (const Row& row : rows) {
-            *row.combo = quorvane::ui::AddParamRow(g, r++, 0, row.label, row.items);
+            *row.combo = AddParamRow(g, r++, 0, row.label, row.items);
             params_.push_back({*row.combo, row.param});
         }
         g->setRowStretch(r, 1);
@@ -141,7 +139,7 @@ void frmTimbre::BuildUi() {
 
     const QString rate = " rate: a change of the timbre's envelope, -7..7 (negative is slower).";
     const QString sixteenth = ", 0..15.";
-    quorvane::ui::ApplyTips(this, {
+    ApplyTips(this, {
         {TimbreTimbreNameText, "Timbre name: up to 12 characters the module can show."},
         {ToneMediaCombo, "Tone media: I (the module's internal tones) or a card slot 01..31."},
         {ToneNumberCombo, "Tone number: the tone the timbre sounds, 001..128 on its media."},
@@ -187,7 +185,7 @@ void frmTimbre::ConnectHandlers() {
                 [this, pc](int) { OnParamChanged(pc.param, pc.combo); });
     }
     connect(PlayButton, &QPushButton::clicked, this, [this] {
-        if (const auto channel = PartChannel()) notes_->Play(*channel, quorvane::ui::TestNotes::kMiddleC);
+        if (const auto channel = PartChannel()) notes_->Play(*channel, TestNotes::kMiddleC);
     });
     // "Done" only hides the window; it is kept for the next opening.
     connect(EndButton, &QPushButton::clicked, this, &QDialog::accept);
@@ -195,13 +193,13 @@ void frmTimbre::ConnectHandlers() {
 
 std::optional<int> frmTimbre::PartChannel() const {
     if (gintPartNo < 1 || gintPartNo > 6 || !u220_.PatchDataLoaded()) return std::nullopt;
-    return quorvane::ui::TestNotes::Channel(u220_.PatchPartReceiveChannel(gintPartNo));
+    return TestNotes::Channel(u220_.PatchPartReceiveChannel(gintPartNo));
 }
 
 void frmTimbre::Activate() {
     PlayButton->setEnabled(PartChannel().has_value());
     if (gintPartNo < 1 || gintPartNo > 6) return;
-    quorvane::ui::WaitCursor hourglass;
+    WaitCursor hourglass;
     // Set from the first read on: while it waits, the controls still show the
     // part edited last time, and an edit made then (the old name plus a typed
     // character, say) must not be written to this part.
@@ -222,7 +220,7 @@ void frmTimbre::Activate() {
         return;
     }
     ShowToneName(media, u220_.TimbreToneNumber(gintPartNo));
-    TimbreTimbreNameText->setText(quorvane::ui::NameForDisplay(u220_.TimbreTimbreName(gintPartNo)));
+    TimbreTimbreNameText->setText(NameForDisplay(u220_.TimbreTimbreName(gintPartNo)));
     // A value outside a list's range leaves that list with no selection.
     for (const ParamCombo& pc : params_) lists::Select(pc.combo, u220_.get(pc.param, gintPartNo));
 }
@@ -239,7 +237,7 @@ void frmTimbre::ShowToneName(int media, int number) {
         u220_.ToneName(static_cast<int16_t>(media), static_cast<int16_t>(number))));
 }
 
-void frmTimbre::Sync(const QString& what, const std::function<void(int16_t)>& write, quorvane::ui::Burst burst) {
+void frmTimbre::Sync(const QString& what, const std::function<void(int16_t)>& write, Burst burst) {
     if (gintPartNo < 1 || gintPartNo > 6) return;
     history_->BeginStep(what, burst);
     write(gintPartNo);
@@ -260,7 +258,7 @@ void frmTimbre::OnParamChanged(Param param, QComboBox* combo) {
     const int value = combo->currentIndex();
     if (Updating || value < 0) return;
     Sync(combo->accessibleName(), [&](int16_t p) {
-        history_->Write(quorvane::ui::EditTarget::Of(param, p), value, combo->accessibleName());
+        history_->Write(EditTarget::Of(param, p), value, combo->accessibleName());
     });
 }
 
@@ -268,7 +266,7 @@ void frmTimbre::OnToneMediaChanged(int index) {
     if (Updating || index < 0) return;
     ShowToneName(index, u220_.TimbreToneNumber(gintPartNo));
     Sync("Tone media", [&](int16_t p) {
-        history_->Write(quorvane::ui::EditTarget::Of(Param::TimbreToneMedia, p), index, "Tone media");
+        history_->Write(EditTarget::Of(Param::TimbreToneMedia, p), index, "Tone media");
     });
 }
 
@@ -276,19 +274,19 @@ void frmTimbre::OnToneNumberChanged(int index) {
     if (Updating || index < 0) return;
     ShowToneName(u220_.TimbreToneMedia(gintPartNo), index);
     Sync("Tone number", [&](int16_t p) {
-        history_->Write(quorvane::ui::EditTarget::Of(Param::TimbreToneNumber, p), index, "Tone number");
+        history_->Write(EditTarget::Of(Param::TimbreToneNumber, p), index, "Tone number");
     });
 }
 
 void frmTimbre::OnNameChanged(const QString& text) {
     if (Updating) return;
-    const auto bytes = quorvane::ui::NameToSend(TimbreTimbreNameText, text);
+    const auto bytes = NameToSend(TimbreTimbreNameText, text);
     if (!bytes) return;
     // The keystrokes of one burst (no pause over two seconds) undo as one step.
     Sync(
         "Timbre name",
         [&](int16_t p) {
-            history_->Write(quorvane::ui::EditTarget::Of(quorvane::NameParam::TimbreTimbreName, p), *bytes,
+            history_->Write(EditTarget::Of(quorvane::NameParam::TimbreTimbreName, p), *bytes,
                             "Timbre name");
         },
         NameTyping());

@@ -37,7 +37,7 @@ struct TimbreSync {
 class frmTimbre : public EditorDialog {
     Q_OBJECT
 public:
-    frmTimbre(quorvane::ui::MainContext& ctx, TimbreSync sync, QWidget* parent = nullptr);
+    frmTimbre(MainContext& ctx, TimbreSync sync, QWidget* parent = nullptr);
 
     // The patch part (1..6) whose timbre is edited. Set by the opener.
     int16_t gintPartNo = 1;
@@ -104,7 +104,7 @@ private:
     // part included, so it is written a second time).
     // All of it is one undo step named `what`.
     void Sync(const QString& what, const std::function<void(int16_t)>& write,
-              quorvane::ui::Burst burst = {});
+              Burst burst = {});
     void ShowToneName(int media, int number);
     // Empties the name boxes and every list (the Updating flag must be set).
     void ClearControls();
