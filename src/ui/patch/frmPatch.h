@@ -24,7 +24,6 @@ class QLineEdit;
 class QPushButton;
 class QScrollArea;
 
-
 namespace quorvane::ui {
 
 class frmTimbre;

@@ -45,7 +45,8 @@ public:
     // Reads every value for gintPartNo into the controls (Updating set, so
     // nothing is written back). Runs each time the window is shown, as soon as
     // events are processed after the showing. Updating is also set while a
-    // synchronized write runs.
+    // synchronized write runs. The "Edit" menu's steps belong to the part
+    // shown: opening for another part (or reading afresh) forgets them.
     void Activate() override;
 
     QLineEdit* TimbreTimbreNameText = nullptr;
@@ -84,8 +85,6 @@ public:
     QPushButton* EndButton = nullptr;
     // "Play": a short middle C on the part's receive channel (disabled for "Off").
     QPushButton* PlayButton = nullptr;
-    // The "Edit" menu's steps belong to the part shown: opening for another
-    // part (or reading afresh) forgets them.
 
 protected:
     // Only the part shown; a part written along by a synchronized edit is not.
