@@ -9,7 +9,7 @@
 #include <map>
 
 #include "device/ParamPins.h"
-#include "UiTestSupport.h"
+#include "ui/UiTestSupport.h"
 #include "ui/EditorListCheck.h"
 #include "ui/rhythm/frmRhythm.h"
 

@@ -11,7 +11,7 @@
 #include <QUndoStack>
 #include <map>
 
-#include "UiTestSupport.h"
+#include "ui/UiTestSupport.h"
 #include "ui/EditorListCheck.h"
 #include "device/ParamPins.h"
 #include "ui/patch/frmPatch.h"
