@@ -173,7 +173,7 @@ void tst_JackWindow::patchEditorShowsThePatchAndSendsFiftyEdits() {
     QElapsedTimer since;
     since.start();
     connect(&poll, &QTimer::timeout, w_.get(), [&] {
-        auto* ed = qobject_cast<frmPatch*>(QApplication::activeModalWidget());
+        auto* ed = qobject_cast<quorvane::ui::frmPatch*>(QApplication::activeModalWidget());
         if (since.elapsed() > 120000) {
             poll.stop();
             failure = "the patch editor did not come up and settle within 120 s";

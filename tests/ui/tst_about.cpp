@@ -12,6 +12,7 @@
 #include "ui/about/frmAbout.h"
 
 using quorvane::test::MessageBoxWatcher;
+using quorvane::ui::frmAbout;
 
 class tst_about : public QObject {
     Q_OBJECT

@@ -310,7 +310,7 @@ void tst_Backup::thePatchEditorSavesAndLoadsTheWorkingPatch() {
     QTemporaryDir dir;
     VirtualRig rig;
     TestContext ctx(rig.u220());
-    ::frmPatch editor(ctx);
+    quorvane::ui::frmPatch editor(ctx);
     Answers a;
     ui::BackupUi backup(nullptr, rig.u220(), rig.host, a.Prompts());
     int refreshed = 0;

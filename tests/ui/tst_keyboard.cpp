@@ -14,6 +14,7 @@
 
 #include "device/ParamTable.h"
 #include "ui/UiTestSupport.h"
+#include "ui/common/PartColors.h"
 #include "ui/keyboard/frmKeyboard.h"
 #include "ui/patch/frmPatch.h"
 
@@ -21,6 +22,8 @@ using namespace quorvane;
 using quorvane::test::DataSets;
 using quorvane::test::TestContext;
 using quorvane::test::VirtualRig;
+using quorvane::ui::frmKeyboard;
+using quorvane::ui::frmPatch;
 
 class tst_keyboard : public QObject {
     Q_OBJECT
@@ -385,7 +388,7 @@ private slots:
             for (int x = from; x <= to; ++x)
                 for (int y = bar.top() + 1; y < bar.bottom(); ++y) {
                     const QColor c = picture.pixelColor(x, y);
-                    ink += c != frmKeyboard::PartColor(p) && c != QColor(Qt::white);
+                    ink += c != quorvane::ui::PartColor(p) && c != QColor(Qt::white);
                 }
             QVERIFY2(ink > 4, qPrintable(QString("part %1").arg(p)));
         }
@@ -397,8 +400,8 @@ private slots:
         QWidget* h = w->LeftHandle[2];
         QTest::mousePress(h, Qt::LeftButton, {}, QPoint(2, 5));
         QCOMPARE(w->DragOffset, int16_t(30));
-        QCOMPARE(w->KeyColor(60), frmKeyboard::PartColor(2));  // the range lights up
-        QCOMPARE(w->KeyColor(61), frmKeyboard::PartColor(2));
+        QCOMPARE(w->KeyColor(60), quorvane::ui::PartColor(2));  // the range lights up
+        QCOMPARE(w->KeyColor(61), quorvane::ui::PartColor(2));
         move(h, -2000, Qt::LeftButton);
 
         QCOMPARE(w->RangeLow[2], int16_t(21));
@@ -406,7 +409,7 @@ private slots:
         QCOMPARE(twips(h->x()), 0);
         QCOMPARE(w->KeyRange[2].left(), 0);
         QCOMPARE(w->KeyRange[2].right() + 1, 7350);  // the high end stays
-        QCOMPARE(w->KeyColor(21), frmKeyboard::PartColor(2));
+        QCOMPARE(w->KeyColor(21), quorvane::ui::PartColor(2));
         const auto ds = sent();
         QCOMPARE(ds.size(), size_t(1));
         QCOMPARE(ds[0].address.a1, uint8_t(0x10));
@@ -478,7 +481,7 @@ private slots:
         auto w = open();
         QTest::mousePress(w->RightHandle[1], Qt::LeftButton, {}, QPoint(1, 5));
         for (int k = 59; k <= 73; ++k)
-            QCOMPARE(w->KeyColor(k) == frmKeyboard::PartColor(1), k >= 60 && k <= 72);
+            QCOMPARE(w->KeyColor(k) == quorvane::ui::PartColor(1), k >= 60 && k <= 72);
         QTest::mouseRelease(w->RightHandle[1], Qt::LeftButton, {}, QPoint(1, 5));
         for (int k = 59; k <= 73; ++k)
             QCOMPARE(w->KeyColor(k), frmKeyboard::IsBlackKey(k) ? QColor(Qt::black) : QColor(Qt::white));

@@ -281,7 +281,7 @@ void tst_Main::patchPickAndReactivation() {
     QVERIFY(vm->received().empty());
 
     // The patch editor is kept between openings; its closing re-activates.
-    ModalCloser patch(*w, "frmPatch");
+    ModalCloser patch(*w, "quorvane::ui::frmPatch");
     w->cmdEditPatch->click();
     QPointer<QDialog> first = patch.last;
     w->cmdEditPatch->click();
@@ -295,7 +295,7 @@ void tst_Main::patchPickAndReactivation() {
     QCOMPARE(patch.openings, 3);
     QCOMPARE(list->currentRow(), 10);
     // The About box is destroyed when closed.
-    ModalCloser about(*w, "frmAbout");
+    ModalCloser about(*w, "quorvane::ui::frmAbout");
     w->mnuHelpAbout->trigger();
     QCOMPARE(about.openings, 1);
     QVERIFY(!about.last);
@@ -560,7 +560,7 @@ void tst_Main::secondClickWhileTheEditorIsBuiltOpensNothing() {
     auto vm = std::make_shared<midi::VirtualU220>();
     auto w = MakeMain(vm);
     QVERIFY(StartAndLoad(*w));
-    ModalCloser patch(*w, "frmPatch");
+    ModalCloser patch(*w, "quorvane::ui::frmPatch");
     QTimer::singleShot(0, w.get(), [&] { w->cmdEditPatch->click(); });
     w->cmdEditPatch->click();
     QCOMPARE(patch.openings, 1);
@@ -581,7 +581,7 @@ void tst_Main::editReopensTheEditorClosedWhileItRead() {
     int shown = 0, closedReading = 0, seenDone = 0;
     QTimer watch;
     connect(&watch, &QTimer::timeout, this, [&] {
-        auto* e = qobject_cast<::frmPatch*>(QApplication::activeModalWidget());
+        auto* e = qobject_cast<quorvane::ui::frmPatch*>(QApplication::activeModalWidget());
         if (!e || !e->isVisible()) return;
         if (shown == 0) {
             ++shown;
@@ -714,7 +714,7 @@ void tst_Main::editorOpenedDuringAPatchChangeShowsTheNewPatch() {
     } seen;
     QTimer inspect;
     connect(&inspect, &QTimer::timeout, this, [&] {
-        auto* e = qobject_cast<::frmPatch*>(QApplication::activeModalWidget());
+        auto* e = qobject_cast<quorvane::ui::frmPatch*>(QApplication::activeModalWidget());
         if (!e || !e->isVisible()) return;
         if (seen.openings == 0 && w->PatchChanging()) seen.changeWaiting = true;
         // Done reading: nothing open or queued (the change it opened during may

@@ -37,6 +37,9 @@ using namespace quorvane;
 using namespace quorvane::test;
 using quorvane::ui::frmMonitor;
 using quorvane::ui::MonitorLog;
+using quorvane::ui::frmPatch;
+using quorvane::ui::frmRhythm;
+using quorvane::ui::frmTimbre;
 
 namespace {
 
@@ -479,7 +482,7 @@ private slots:
         TestContext ctx(rig.u220());
         frmPatch patch(ctx);
         QVERIFY(ShowAndActivate(patch));
-        frmTimbre timbre(ctx, patch);
+        frmTimbre timbre(ctx, patch.TimbreSyncSource());
         QVERIFY(ShowAndActivate(timbre));
         frmRhythm rhythm(ctx);
         QVERIFY(ShowAndActivate(rhythm));

@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QAction>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -18,8 +20,11 @@
 #include "device/ParamPins.h"
 #include "device/ParamTable.h"
 #include "ui/UiTestSupport.h"
+#include "ui/EditorListCheck.h"
+#include "ui/common/PartColors.h"
 #include "ui/keyboard/frmKeyboard.h"
 #include "ui/patch/frmPatch.h"
+#include "ui/rhythm/frmRhythm.h"
 #include "ui/common/NameField.h"
 #include "ui/timbre/frmTimbre.h"
 
@@ -27,6 +32,9 @@ using namespace quorvane;
 using quorvane::test::DataSets;
 using quorvane::test::TestContext;
 using quorvane::test::VirtualRig;
+using quorvane::ui::frmKeyboard;
+using quorvane::ui::frmPatch;
+using quorvane::ui::frmTimbre;
 
 class tst_patch : public QObject {
     Q_OBJECT
@@ -174,11 +182,12 @@ private slots:
     // label names, carrying the entry's byte.
     void everyListWritesItsOwnParameter() {
         using namespace quorvane::test::pins;
-        std::map<QString, std::pair<const Row*, int>> expected;  // list -> parameter, part
+        std::map<QString, quorvane::test::ListWrite> expected;  // list -> parameter, part
         auto expect = [&](const QString& list, const std::string& param, int index) {
-            const Row* r = RowNamed(param);
-            QVERIFY2(r, param.c_str());
-            expected[list] = {r, index};
+            // A low key moves down, so that it stays at or below the high one; a
+            // voice reserve down, so that the shared 30 voices are not used up.
+            const bool down = list.endsWith("key low") || list.endsWith("voice reserve");
+            expected[list] = {RowNamed(param), index, down};
         };
         const char* const common[][2] = {
             {"Chorus/Chorus type", "PatchCommonChorusType"},
@@ -219,26 +228,62 @@ private slots:
             for (const auto& c : part) expect(QString("Part %1 %2").arg(p).arg(c[0]), c[1], p);
         QCOMPARE(expected.size(), size_t(17 + 7 + 6 * 13));
 
-        QStringList faults;
-        for (QComboBox* c : win->findChildren<QComboBox*>()) {
-            const auto e = expected.find(quorvane::test::ListKey(c));
-            if (e == expected.end()) {
-                faults << quorvane::test::ListKey(c) + ": a list this test does not know";
-                continue;
-            }
-            const Row& r = *e->second.first;
-            // A low key moves down, so that it stays at or below the high one; a
-            // voice reserve down, so that the shared 30 voices are not used up.
-            const bool down = e->first.endsWith("key low") || e->first.endsWith("voice reserve");
-            const int pick = quorvane::test::NeighbourEntry(c, down);
-            const QString fault = quorvane::test::PickFault(*rig->vm, c, pick, Expected(r, e->second.second), pick + r.bias);
-            if (!fault.isEmpty()) faults << fault;
-            expected.erase(e);
-        }
+        const QStringList faults = quorvane::test::EveryListFaults(*rig->vm, *win, expected);
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
-        QStringList missed;
-        for (const auto& [list, row] : expected) missed << list;
-        QVERIFY2(missed.isEmpty(), qPrintable("lists not found: " + missed.join(", ")));
+    }
+
+    // What the patch, timbre and rhythm setup editors share, each in turn: an
+    // "Edit" menu with Undo (Ctrl+Z) and Redo (Ctrl+Shift+Z) of the window's own
+    // history; activation run from the event queue after a showing, not inside
+    // show(), and again at a later showing except in the rhythm setup editor
+    // (made anew for each opening); test notes switched off when it hides.
+    void everyEditorKeepsTheSkeleton() {
+        frmTimbre timbre(*ctx, win->TimbreSyncSource());
+        timbre.gintPartNo = 2;
+        quorvane::ui::frmRhythm rhythm(*ctx);
+        win->hide();
+        struct Case {
+            quorvane::ui::EditorDialog* w;
+            bool activatedAgain;
+        };
+        for (const Case& c : {Case{win.get(), true}, Case{&timbre, true}, Case{&rhythm, false}}) {
+            const QString what = c.w->metaObject()->className();
+            const QList<QAction*> menus = c.w->MenuBar->actions();
+            QVERIFY2(menus.size() == 1 && menus[0]->text() == "&Edit" && menus[0]->menu(), qPrintable(what));
+            const QList<QAction*> edit = menus[0]->menu()->actions();
+            QVERIFY2(edit.contains(c.w->History()->UndoAction()) && edit.contains(c.w->History()->RedoAction()),
+                     qPrintable(what));
+            QCOMPARE(c.w->History()->UndoAction()->shortcut(), QKeySequence(QKeySequence::Undo));
+            QCOMPARE(c.w->History()->RedoAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+
+            // The name field shows whether an activation ran since it was emptied.
+            QLineEdit* name = nullptr;
+            for (QLineEdit* e : c.w->findChildren<QLineEdit*>())
+                if (!e->isReadOnly() && !name) name = e;
+            QVERIFY2(name, qPrintable(what));
+            auto emptyName = [&] {
+                c.w->Updating = true;
+                name->clear();
+                c.w->Updating = false;
+            };
+            rig->vm->clearReceived();
+            emptyName();
+            c.w->show();
+            QVERIFY2(name->text().isEmpty(), qPrintable(what + ": activated inside show()"));
+            QCoreApplication::processEvents();
+            QVERIFY2(!name->text().isEmpty(), qPrintable(what + ": not activated after showing"));
+            c.w->hide();
+            emptyName();
+            c.w->show();
+            QCoreApplication::processEvents();
+            QVERIFY2(name->text().isEmpty() != c.activatedAgain, qPrintable(what + ": second showing"));
+            QVERIFY2(sent().empty(), qPrintable(what));
+
+            c.w->Notes()->Play(0, 60);
+            QCOMPARE(c.w->Notes()->Sounding(), 1);
+            c.w->hide();
+            QVERIFY2(c.w->Notes()->Sounding() == 0, qPrintable(what + ": a note still sounds after hiding"));
+        }
     }
 
     void wheelOverAnUnfocusedListEditsNothing() {
@@ -441,7 +486,7 @@ private slots:
             QVERIFY2(c->toolTip().contains(first), qPrintable(c->accessibleName() + ": " + c->toolTip()));
         }
         for (int p = 1; p <= 6; ++p) {
-            QCOMPARE(win->PartColorStrip[p]->palette().color(QPalette::Window), frmKeyboard::PartColor(p));
+            QCOMPARE(win->PartColorStrip[p]->palette().color(QPalette::Window), quorvane::ui::PartColor(p));
             QVERIFY(win->PartColorStrip[p]->isVisible());
         }
     }

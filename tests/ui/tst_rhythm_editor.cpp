@@ -9,11 +9,13 @@
 #include <map>
 
 #include "device/ParamPins.h"
-#include "UiTestSupport.h"
+#include "ui/UiTestSupport.h"
+#include "ui/EditorListCheck.h"
 #include "ui/rhythm/frmRhythm.h"
 
 using namespace quorvane;
 using namespace quorvane::test;
+using quorvane::ui::frmRhythm;
 
 namespace {
 
@@ -58,9 +60,10 @@ private slots:
     // instrument shown), with the entry's byte.
     void everyListWritesItsOwnParameter() {
         using namespace quorvane::test::pins;
-        std::map<QString, std::pair<const Row*, bool>> expected;  // list -> parameter, of the instrument
-        expected["Setup/Bender Range Lower"] = {RowNamed("RhythmSetupCommonBenderRangeLower"), false};
-        expected["Setup/Bender Range Upper"] = {RowNamed("RhythmSetupCommonBenderRangeHigher"), false};
+        const int instNo = 7;  // "F#2"
+        std::map<QString, ListWrite> expected;  // list -> parameter, instrument
+        expected["Setup/Bender Range Lower"] = {RowNamed("RhythmSetupCommonBenderRangeLower"), 0};
+        expected["Setup/Bender Range Upper"] = {RowNamed("RhythmSetupCommonBenderRangeHigher"), 0};
         const char* const inst[][2] = {
             {"Tone Media", "ToneMedia"},           {"Tone Number", "ToneNumber"},
             {"Source Key", "SourceKey"},           {"Mute Inst", "MuteInst"},
@@ -74,34 +77,16 @@ private slots:
             {"Output Assign", "OutputAssign"},     {"Pan", "Pan"},
         };
         for (const auto& l : inst)
-            expected[QString("Instrument/") + l[0]] = {RowNamed(std::string("RhythmSetupInst") + l[1]), true};
-        for (const auto& [list, row] : expected) QVERIFY2(row.first, qPrintable(list));
+            expected[QString("Instrument/") + l[0]] = {RowNamed(std::string("RhythmSetupInst") + l[1]), instNo};
 
         frmRhythm w(*ctx);
         QVERIFY(ShowAndActivate(w));
         rig->vm->clearReceived();
-        const int instNo = 7;  // "F#2"
         w.InstCombo->setCurrentIndex(instNo);
         QCoreApplication::processEvents();
         QVERIFY(Sent().empty());
-        QStringList faults;
-        for (QComboBox* c : w.findChildren<QComboBox*>()) {
-            if (c == w.InstCombo) continue;
-            const auto e = expected.find(ListKey(c));
-            if (e == expected.end()) {
-                faults << ListKey(c) + ": a list this test does not know";
-                continue;
-            }
-            const Row& r = *e->second.first;
-            const int pick = NeighbourEntry(c);
-            const QString fault = PickFault(*rig->vm, c, pick, Expected(r, e->second.second ? instNo : 0), pick + r.bias);
-            if (!fault.isEmpty()) faults << fault;
-            expected.erase(e);
-        }
+        const QStringList faults = EveryListFaults(*rig->vm, w, expected, {w.InstCombo});
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
-        QStringList missed;
-        for (const auto& [list, row] : expected) missed << list;
-        QVERIFY2(missed.isEmpty(), qPrintable("lists not found: " + missed.join(", ")));
     }
 
     // Opening shows "B1"; "C2" shows instrument 1 and reads its block once.

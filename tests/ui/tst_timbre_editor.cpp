@@ -11,13 +11,16 @@
 #include <QUndoStack>
 #include <map>
 
-#include "UiTestSupport.h"
+#include "ui/UiTestSupport.h"
+#include "ui/EditorListCheck.h"
 #include "device/ParamPins.h"
 #include "ui/patch/frmPatch.h"
 #include "ui/timbre/frmTimbre.h"
 
 using namespace quorvane;
 using namespace quorvane::test;
+using quorvane::ui::frmPatch;
+using quorvane::ui::frmTimbre;
 
 namespace {
 
@@ -74,7 +77,7 @@ private slots:
         });
         ctx = std::make_unique<TestContext>(rig->u220());
         patch = std::make_unique<frmPatch>(*ctx);
-        editor = std::make_unique<frmTimbre>(*ctx, *patch);
+        editor = std::make_unique<frmTimbre>(*ctx, patch->TimbreSyncSource());
     }
     void cleanupTestCase() {
         editor.reset();
@@ -251,29 +254,12 @@ private slots:
             {"Vib/Ch Aftertouch Sens", "TimbreVibratoChAfterSens"},
             {"Vib/Poly Aftertouch Sens", "TimbreVibratoPolyAfterSens"},
         };
-        std::map<QString, const Row*> expected;
-        for (const auto& l : lists) {
-            expected[l[0]] = RowNamed(l[1]);
-            QVERIFY2(expected[l[0]], l[1]);
-        }
+        std::map<QString, ListWrite> expected;
         const int part = 5;
+        for (const auto& l : lists) expected[l[0]] = {RowNamed(l[1]), part};
         OpenClean(part);
-        QStringList faults;
-        for (QComboBox* c : editor->findChildren<QComboBox*>()) {
-            const auto e = expected.find(ListKey(c));
-            if (e == expected.end()) {
-                faults << ListKey(c) + ": a list this test does not know";
-                continue;
-            }
-            const int pick = NeighbourEntry(c);
-            const QString fault = PickFault(*rig->vm, c, pick, Expected(*e->second, part), pick + e->second->bias);
-            if (!fault.isEmpty()) faults << fault;
-            expected.erase(e);
-        }
+        const QStringList faults = EveryListFaults(*rig->vm, *editor, expected);
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
-        QStringList missed;
-        for (const auto& [list, row] : expected) missed << list;
-        QVERIFY2(missed.isEmpty(), qPrintable("lists not found: " + missed.join(", ")));
     }
 
     void syncOffWritesOnce() {

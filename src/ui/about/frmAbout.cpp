@@ -56,6 +56,8 @@ bool StartDetached(const QString& program, const QStringList& args = {}) {
 
 }  // namespace
 
+namespace quorvane::ui {
+
 frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QString::fromUtf8(u8"Quorvane のﾊﾞｰｼﾞｮﾝ情報"));
 
@@ -187,3 +189,5 @@ bool frmAbout::StartSysInfo() {
     }
     return started;
 }
+
+}  // namespace quorvane::ui

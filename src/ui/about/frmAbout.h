@@ -9,6 +9,8 @@
 class QLabel;
 class QPushButton;
 
+namespace quorvane::ui {
+
 class frmAbout : public QDialog {
     Q_OBJECT
 public:
@@ -33,3 +35,5 @@ public:
     // started, says so in a message box. Returns true when a tool was started.
     bool StartSysInfo();
 };
+
+}  // namespace quorvane::ui

@@ -1,4 +1,4 @@
-#include "QtHost.h"
+#include "ui/common/QtHost.h"
 
 #include <QEventLoop>
 #include <QMetaObject>

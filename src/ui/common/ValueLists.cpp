@@ -1,4 +1,4 @@
-#include "ValueLists.h"
+#include "ui/common/ValueLists.h"
 
 #include <QComboBox>
 

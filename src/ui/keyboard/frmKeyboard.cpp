@@ -1,7 +1,6 @@
 #include "ui/keyboard/frmKeyboard.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QHBoxLayout>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -15,10 +14,10 @@
 #include <optional>
 
 #include "device/clsU220.h"
+#include "ui/common/EditHistory.h"
 #include "ui/common/EditorControls.h"
 #include "ui/common/MainContext.h"
-#include "ui/common/ValueLists.h"
-#include "ui/patch/frmPatch.h"
+#include "ui/common/PartColors.h"
 
 namespace quorvane::ui::keyboard {
 namespace {
@@ -161,12 +160,12 @@ protected:
             const QRect bar = owner_->KeyRange[part];
             if (bar.width() <= 0) continue;
             const QRect r = Px(bar);
-            p.fillRect(r, frmKeyboard::PartColor(part));
+            p.fillRect(r, PartColor(part));
             const QString number = QString::number(part);
             const int textWidth = p.fontMetrics().horizontalAdvance(number);
             const int handle = Px(kHandleWidth);
             int x = r.left() + handle + 2;  // inside the bar
-            const QColor c = frmKeyboard::PartColor(part);
+            const QColor c = PartColor(part);
             const int luma = (299 * c.red() + 587 * c.green() + 114 * c.blue()) / 1000;
             QColor ink = luma < 128 ? Qt::white : Qt::black;
             if (x + textWidth > r.right() - 1) {
@@ -213,11 +212,13 @@ protected:
     }
 };
 
-}  // namespace quorvane::ui::keyboard
+}  // namespace keyboard
 
 using quorvane::ui::keyboard::KeyboardCanvas;
 using quorvane::ui::keyboard::KeyRangeHandle;
 namespace kb = quorvane::ui::keyboard;
+
+namespace quorvane::ui {
 
 int frmKeyboard::KeyLeft(int k) {
     static const std::array<int, 129> lefts = kb::MakeKeyLefts();
@@ -229,13 +230,6 @@ bool frmKeyboard::IsBlackKey(int k) {
     case 1: case 3: case 6: case 8: case 10: return true;
     default: return false;
     }
-}
-
-QColor frmKeyboard::PartColor(int p) {
-    static const QColor colors[7] = {QColor(),          QColor(255, 0, 0),   QColor(255, 255, 0),
-                                     QColor(0, 255, 0), QColor(0, 255, 255), QColor(255, 0, 255),
-                                     QColor(0, 0, 255)};
-    return p >= 1 && p <= 6 ? colors[p] : QColor();
 }
 
 int frmKeyboard::KeyAt(QPoint t) {
@@ -254,7 +248,7 @@ void frmKeyboard::PlayKey(int k) {
     std::vector<int> channels;
     for (int p = 1; p <= 6; ++p) {
         if (LeftHandle[p]->isHidden() || k < RangeLow[p] || k > RangeHigh[p]) continue;
-        const auto channel = quorvane::ui::TestNotes::Channel(u220_.PatchPartReceiveChannel(static_cast<int16_t>(p)));
+        const auto channel = TestNotes::Channel(u220_.PatchPartReceiveChannel(static_cast<int16_t>(p)));
         if (channel && std::find(channels.begin(), channels.end(), *channel) == channels.end())
             channels.push_back(*channel);
     }
@@ -269,11 +263,11 @@ void frmKeyboard::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
 }
 
-frmKeyboard::frmKeyboard(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent)
-    : QDialog(parent), u220_(ctx.U220()), patch_(patch) {
-    notes_ = new quorvane::ui::TestNotes(u220_, this);
+frmKeyboard::frmKeyboard(MainContext& ctx, KeyRangeTarget& target, QWidget* parent)
+    : QDialog(parent), u220_(ctx.U220()), target_(target) {
+    notes_ = new TestNotes(u220_, this);
     setWindowTitle(QStringLiteral("Quorvane / Key Range Editor"));
-    quorvane::ui::ModalToOpener(this);
+    ModalToOpener(this);
 
     // The drawing stands on the window background, which is white like the keys.
     QPalette pal = palette();
@@ -308,9 +302,10 @@ frmKeyboard::frmKeyboard(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidge
     // Edit > Undo and Redo work on the patch editor's history: a drag is a step
     // there, undone here at once (and the bars follow).
     MenuBar = new QMenuBar(this);
-    patch_.History()->AddActions(MenuBar->addMenu(QStringLiteral("&Edit")));
-    connect(patch_.History()->Stack(), &QUndoStack::indexChanged, this, [this] {
-        if (patch_.History()->Replaying() && isVisible() && dragPart_ == 0) ShowRanges();
+    EditHistory& history = target_.KeyRangeHistory();
+    history.AddActions(MenuBar->addMenu(QStringLiteral("&Edit")));
+    connect(history.Stack(), &QUndoStack::indexChanged, this, [this] {
+        if (target_.KeyRangeHistory().Replaying() && isVisible() && dragPart_ == 0) ShowRanges();
     });
 
     auto* layout = new QVBoxLayout(this);
@@ -327,7 +322,7 @@ frmKeyboard::frmKeyboard(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidge
 }
 
 frmKeyboard::~frmKeyboard() {
-    if (dragPart_ != 0) patch_.EndKeyRangeDrag();
+    if (dragPart_ != 0) target_.EndKeyRangeDrag();
 }
 
 void frmKeyboard::showEvent(QShowEvent* event) {
@@ -338,7 +333,7 @@ void frmKeyboard::showEvent(QShowEvent* event) {
 }
 
 void frmKeyboard::Activate() {
-    std::optional<quorvane::ui::WaitCursor> hourglass;
+    std::optional<WaitCursor> hourglass;
     if (!u220_.PatchDataLoaded()) hourglass.emplace();  // the first read will wait
     ShowRanges();
 }
@@ -435,8 +430,8 @@ void frmKeyboard::OnHandlePress(int p, bool left, double localX, double canvasX)
     dragLeft_ = left;
     pressX_ = canvasX;
     dragStartKey_ = left ? RangeLow[p] : RangeHigh[p];
-    // Everything one drag selects in the patch editor is one undo step there.
-    patch_.BeginKeyRangeDrag();
+    // Everything one drag sets is one undo step in the target's history.
+    target_.BeginKeyRangeDrag();
     LightKeys(p);
 }
 
@@ -448,8 +443,7 @@ void frmKeyboard::OnLeftHandleMove(int p, double canvasX) {
     RangeLow[p] = static_cast<int16_t>(low);
     PlaceBar(p);
     LightKeys(p);
-    QComboBox* combo = patch_.KeyRangeLowCombo[p];
-    if (combo && low < combo->count() && combo->currentIndex() != low) quorvane::ui::lists::Select(combo, low);
+    target_.SetKeyRange(p, false, low);
 }
 
 void frmKeyboard::OnRightHandleMove(int p, double canvasX) {
@@ -460,12 +454,13 @@ void frmKeyboard::OnRightHandleMove(int p, double canvasX) {
     RangeHigh[p] = static_cast<int16_t>(high);
     PlaceBar(p);
     LightKeys(p);
-    QComboBox* combo = patch_.KeyRangeHiCombo[p];
-    if (combo && high < combo->count() && combo->currentIndex() != high) quorvane::ui::lists::Select(combo, high);
+    target_.SetKeyRange(p, true, high);
 }
 
 void frmKeyboard::OnHandleRelease() {
     dragPart_ = 0;
-    patch_.EndKeyRangeDrag();
+    target_.EndKeyRangeDrag();
     RestoreKeyColors();
 }
+
+}  // namespace quorvane::ui

@@ -1,8 +1,8 @@
 // The key range editor: a drawn 88-key keyboard with one coloured bar per part
 // under it. Dragging a bar's left or right handle moves that part's low or high
-// key; every step of a drag selects the new key in the patch editor's key range
-// list of that part, whose selection handler writes the model, so the module
-// follows while the mouse moves.
+// key; every step of a drag sets the new key through the window it edits for
+// (KeyRangeTarget: the patch editor, whose key range list of that part writes
+// the model), so the module follows while the mouse moves.
 //
 // A key outside the 88 (the module allows C-1..G9) is drawn at the keyboard's
 // edge, so every handle stays in the window and can be grabbed; a handle moves
@@ -25,12 +25,12 @@
 #include <cstdint>
 
 #include "ui/common/TestNotes.h"
+#include "ui/keyboard/KeyRangeTarget.h"
 
 class QMenuBar;
 class QPushButton;
 class QHideEvent;
 class QShowEvent;
-class frmPatch;
 
 namespace quorvane {
 class clsU220;
@@ -41,12 +41,14 @@ class MainContext;
 
 namespace quorvane::ui::keyboard {
 class KeyboardCanvas;
-}  // namespace quorvane::ui::keyboard
+}  // namespace keyboard
+
+namespace quorvane::ui {
 
 class frmKeyboard : public QDialog {
     Q_OBJECT
 public:
-    frmKeyboard(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent = nullptr);
+    frmKeyboard(MainContext& ctx, KeyRangeTarget& target, QWidget* parent = nullptr);
     ~frmKeyboard() override;
 
     // ---- fixed geometry (twips) ----
@@ -60,8 +62,6 @@ public:
     // at 12960): outside the visible keyboard, but every note has an edge.
     static int KeyLeft(int k);
     static bool IsBlackKey(int k);
-    // Bar colour of part p (1..6).
-    static QColor PartColor(int p);
 
     // The key drawn at `twips` (a point on the drawing), -1 for none: black
     // keys lie over the white ones.
@@ -69,7 +69,7 @@ public:
     // A click on a key plays it, briefly, on the receive channel of every part
     // whose range holds it (once per channel; parts set to "Off" are skipped).
     void PlayKey(int k);
-    quorvane::ui::TestNotes* Notes() const { return notes_; }
+    TestNotes* Notes() const { return notes_; }
 
     // Reads the six key ranges from the model and places the bars and handles.
     // Runs from the event queue each time the window is shown.
@@ -88,7 +88,7 @@ public:
     std::array<QWidget*, 7> LeftHandle{};
     std::array<QWidget*, 7> RightHandle{};
     QPushButton* cmdDone = nullptr;
-    // "Edit": undo and redo of the patch editor's steps, key range drags among them.
+    // "Edit": undo and redo of the target's steps (the patch editor's), key range drags among them.
     QMenuBar* MenuBar = nullptr;
 
     // Current colour of key k (0..128): white/black, or a part's colour while
@@ -113,9 +113,9 @@ private:
     void OnHandleRelease();
 
     quorvane::clsU220& u220_;
-    frmPatch& patch_;
-    quorvane::ui::TestNotes* notes_ = nullptr;
-    quorvane::ui::keyboard::KeyboardCanvas* canvas_ = nullptr;
+    KeyRangeTarget& target_;
+    TestNotes* notes_ = nullptr;
+    keyboard::KeyboardCanvas* canvas_ = nullptr;
     std::array<QColor, 129> keyColor_{};
     std::array<QColor, 129> savedKeyColor_{};
     // The drag under way: part (0 for none), which handle, where the pointer
@@ -125,3 +125,5 @@ private:
     double pressX_ = 0;
     int dragStartKey_ = 0;
 };
+
+}  // namespace quorvane::ui

@@ -10,13 +10,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
-#include <QShowEvent>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -25,6 +23,7 @@
 #include "ui/common/EditorControls.h"
 #include "ui/common/MainContext.h"
 #include "ui/common/NameField.h"
+#include "ui/common/PartColors.h"
 #include "ui/common/Tooltips.h"
 #include "ui/common/ValueLists.h"
 
@@ -33,8 +32,8 @@
 #include "ui/timbre/frmTimbre.h"
 
 using quorvane::Param;
-namespace lists = quorvane::ui::lists;
 
+namespace quorvane::ui {
 namespace {
 
 constexpr int kTotalVoices = 30;
@@ -47,7 +46,7 @@ QString OutputAssigns() { return "Dry,Rev,Cho,Dir1,Dir2"; }
 // the lists are filled.
 QComboBox* MakeCombo(QWidget* parent, int chars, const QString& accessibleName) {
     auto* c = new QComboBox(parent);
-    quorvane::ui::WheelOnlyWithFocus(c);
+    WheelOnlyWithFocus(c);
     c->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     c->setMinimumContentsLength(chars);
     c->setMaxVisibleItems(20);
@@ -69,9 +68,7 @@ void LetEvents() { QCoreApplication::processEvents(); }
 // ---------------------------------------------------------------------------
 // Loading
 
-frmPatch::frmPatch(quorvane::ui::MainContext& ctx, QWidget* parent)
-    : QDialog(parent), ctx_(ctx), u220_(ctx.U220()) {
-    quorvane::ui::ModalToOpener(this);
+frmPatch::frmPatch(MainContext& ctx, QWidget* parent) : EditorDialog(ctx, parent) {
     QLabel* status = ctx_.StatusLabel();
     QProgressBar* progress = ctx_.ProgressBar();
     auto showProgress = [&](int value, const QString& text) {
@@ -86,8 +83,6 @@ frmPatch::frmPatch(quorvane::ui::MainContext& ctx, QWidget* parent)
         LetEvents();
     };
 
-    history_ = new quorvane::ui::EditHistory(u220_, *this, this);
-    notes_ = new quorvane::ui::TestNotes(u220_, this);
     BuildUi();
     showProgress(10, "Initializing Patch Editor...");
 
@@ -122,21 +117,12 @@ frmPatch::frmPatch(quorvane::ui::MainContext& ctx, QWidget* parent)
     ConnectHandlers();
 }
 
-frmPatch::~frmPatch() {
-    // QDialog's destructor hides the window, which takes the focus from a text
-    // field and makes it report "editing finished"; by then this window is no
-    // longer whole, so nothing of its own may hear the controls any more.
-    for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
-}
-
 void frmPatch::BuildUi() {
     setWindowTitle("Quorvane / Patch Editor");
     setSizeGripEnabled(true);
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    MenuBar = new QMenuBar(this);
-    history_->AddActions(MenuBar->addMenu("&Edit"));
     outer->setMenuBar(MenuBar);
     scroll_ = new QScrollArea(this);
     scroll_->setFrameShape(QFrame::NoFrame);
@@ -172,8 +158,7 @@ void frmPatch::BuildUi() {
         auto* nameRow = new QHBoxLayout;
         PatchNameText = new QLineEdit(content);
         PatchNameText->setAccessibleName("Patch name");
-        quorvane::ui::MakeNameField(PatchNameText);
-        quorvane::ui::EditHistory::LeaveUndoToWindow(PatchNameText);
+        SetUpNameField(PatchNameText);
         PatchNoLabel = new QLabel("P-00", content);
         nameRow->addWidget(PatchNameText);
         nameRow->addWidget(PatchNoLabel);
@@ -250,7 +235,7 @@ void frmPatch::BuildUi() {
         PartColorStrip[p]->setAutoFillBackground(true);
         {
             QPalette pal = PartColorStrip[p]->palette();
-            pal.setColor(QPalette::Window, frmKeyboard::PartColor(p));
+            pal.setColor(QPalette::Window, PartColor(p));
             pal.setColor(QPalette::WindowText, Qt::darkGray);
             PartColorStrip[p]->setPalette(pal);
         }
@@ -392,7 +377,7 @@ void frmPatch::ApplyTooltips() {
         rxHold,
     };
     for (size_t i = 0; i < columnHeadings_.size() && i < std::size(columns); ++i) columnHeadings_[i]->setToolTip(columns[i]);
-    quorvane::ui::ControlTips tips;
+    ControlTips tips;
     for (int p = 1; p <= 6; ++p) {
         QWidget* column[][2] = {{TimbreNumberCombo[p], nullptr}, {VoiceReserveCombo[p], nullptr},
                                 {ReceiveChannelCombo[p], nullptr}, {KeyRangeLowCombo[p], KeyRangeHiCombo[p]},
@@ -434,7 +419,7 @@ void frmPatch::ApplyTooltips() {
                                 "reverb).";
     for (QComboBox* c : {Param1Combo, Param2Combo, Param3Combo}) tips.push_back({c, controller});
     for (QComboBox* c : {Param1ParamCombo, Param2ParamCombo, Param3ParamCombo}) tips.push_back({c, destination});
-    quorvane::ui::ApplyTips(this, tips);
+    ApplyTips(this, tips);
 }
 
 QSize frmPatch::sizeHint() const {
@@ -510,7 +495,7 @@ void frmPatch::ConnectHandlers() {
         const bool keyRange = param == Param::PatchPartKeyRangeLow || param == Param::PatchPartKeyRangeHi;
         connect(combo, &QComboBox::currentIndexChanged, this, [this, combo, param, index, keyRange](int selected) {
             if (Updating || selected < 0) return;
-            history_->Write(quorvane::ui::EditTarget::Of(param, index), selected, combo->accessibleName(),
+            history_->Write(EditTarget::Of(param, index), selected, combo->accessibleName(),
                             {keyRange ? dragBurst_ : 0, {}});
         });
     };
@@ -529,9 +514,6 @@ void frmPatch::ConnectHandlers() {
     connect(PatchRhythmVoiceReserveCombo, &QComboBox::currentIndexChanged, this, [this] { LimitVoiceReserveLists(); });
 
     connect(PatchNameText, &QLineEdit::textChanged, this, &frmPatch::OnPatchNameEdited);
-    // Leaving the name field (or Return) ends a typing burst.
-    nameBurst_ = history_->NewBurst();
-    connect(PatchNameText, &QLineEdit::editingFinished, this, [this] { nameBurst_ = history_->NewBurst(); });
     connect(EditRhythmCommand, &QPushButton::clicked, this, &frmPatch::OnEditRhythm);
     for (int p = 1; p <= 6; ++p) {
         connect(PlayCommand[p], &QPushButton::clicked, this, [this, p] { OnPlay(p); });
@@ -604,27 +586,40 @@ void frmPatch::OnPatchNameEdited(const QString& text) {
     // Only a byte read from the module that has no character can fail here
     // (typing is filtered): the module keeps its name until it is removed.
     // The keystrokes of one burst (no pause over two seconds) undo as one step.
-    if (const auto bytes = quorvane::ui::NameToSend(PatchNameText, text))
-        history_->Write(quorvane::ui::EditTarget::Of(quorvane::NameParam::PatchCommonPatchName), *bytes, "Patch name",
-                        {nameBurst_, std::chrono::seconds(2)});
+    if (const auto bytes = NameToSend(PatchNameText, text))
+        history_->Write(EditTarget::Of(quorvane::NameParam::PatchCommonPatchName), *bytes, "Patch name",
+                        NameTyping());
+}
+
+TimbreSync frmPatch::TimbreSyncSource() const {
+    return {[this] { return SyncPartCheck && SyncPartCheck->isChecked(); },
+            [this](int p) {
+                const QComboBox* c = p >= 1 && p <= 6 ? TimbreNumberCombo[p] : nullptr;
+                return c ? c->currentIndex() : -1;
+            }};
 }
 
 void frmPatch::BeginKeyRangeDrag() { dragBurst_ = history_->NewBurst(); }
 void frmPatch::EndKeyRangeDrag() { dragBurst_ = 0; }
 
-void frmPatch::ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) {
-    quorvane::ui::UpdatingGuard updating(Updating, activationDepth_);
-    if (target.kind == quorvane::ui::EditTarget::Kind::Name) {
-        if (const auto* bytes = std::get_if<std::string>(&value))
-            PatchNameText->setText(quorvane::ui::NameForDisplay(*bytes));
-        return;
-    }
-    const int* index = std::get_if<int>(&value);
-    if (target.kind != quorvane::ui::EditTarget::Kind::Param || !index) return;
+void frmPatch::SetKeyRange(int p, bool high, int key) {
+    if (p < 1 || p > 6) return;
+    // The list's own handler writes the model (one step of the drag under way).
+    QComboBox* combo = high ? KeyRangeHiCombo[p] : KeyRangeLowCombo[p];
+    if (combo && key >= 0 && key < combo->count() && combo->currentIndex() != key) lists::Select(combo, key);
+}
+
+void frmPatch::ShowName(const EditTarget&, const std::string& bytes) {
+    const auto updating = Filling();
+    PatchNameText->setText(NameForDisplay(bytes));
+}
+
+void frmPatch::ShowIndex(const EditTarget& target, int index) {
+    const auto updating = Filling();
     auto show = [&](const std::vector<std::pair<QComboBox*, Param>>& lists, int at) {
         if (target.index != at) return;
         for (const auto& [combo, param] : lists)
-            if (param == target.param()) lists::Select(combo, *index);
+            if (param == target.param()) lists::Select(combo, index);
     };
     show(CommonLists(), 0);
     show(RhythmRowLists(), 0);
@@ -634,34 +629,20 @@ void frmPatch::ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::
 // ---------------------------------------------------------------------------
 // Activation
 
-void frmPatch::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    // Activation may wait for the module while events run. Run it once the
-    // modal loop of exec() is running: a "Done" pressed during that wait must
-    // end exec(), which it cannot do while exec() is still inside show().
-    if (!event->spontaneous()) QMetaObject::invokeMethod(this, [this] { Activate(); }, Qt::QueuedConnection);
-}
-
-void frmPatch::hideEvent(QHideEvent* event) {
-    // A test note still sounding is switched off with the window.
-    notes_->StopAll();
-    QDialog::hideEvent(event);
-}
-
 void frmPatch::UpdatePlayButtons() {
     // The lists show the module's receive channels; one showing nothing or
     // "Off" (index 16) has no channel to play on.
     for (int p = 1; p <= 6; ++p)
-        PlayCommand[p]->setEnabled(quorvane::ui::TestNotes::Channel(ReceiveChannelCombo[p]->currentIndex()).has_value());
+        PlayCommand[p]->setEnabled(TestNotes::Channel(ReceiveChannelCombo[p]->currentIndex()).has_value());
     PlayRhythmCommand->setEnabled(
-        quorvane::ui::TestNotes::Channel(PatchRhythmReceiveChannelCombo->currentIndex()).has_value());
+        TestNotes::Channel(PatchRhythmReceiveChannelCombo->currentIndex()).has_value());
 }
 
 void frmPatch::OnPlay(int p) {
     if (!u220_.PatchDataLoaded()) return;  // no channel known without waiting
     const int rx = p == 0 ? u220_.PatchRhythmReceiveChannel() : u220_.PatchPartReceiveChannel(static_cast<int16_t>(p));
-    if (const auto channel = quorvane::ui::TestNotes::Channel(rx))
-        notes_->Play(*channel, quorvane::ui::TestNotes::kMiddleC);
+    if (const auto channel = TestNotes::Channel(rx))
+        notes_->Play(*channel, TestNotes::kMiddleC);
 }
 
 void frmPatch::Activate() {
@@ -672,8 +653,8 @@ void frmPatch::Activate() {
 
     // A read below may wait for the module while events run; a nested
     // activation (a child closing meanwhile) must not clear the flag early.
-    quorvane::ui::UpdatingGuard updating(Updating, activationDepth_);
-    quorvane::ui::WaitCursor hourglass;
+    const auto updating = Filling();
+    WaitCursor hourglass;
 
     ResetVoiceReserveLists();
 
@@ -701,7 +682,7 @@ void frmPatch::Activate() {
         showNothing();
         return;
     }
-    PatchNameText->setText(quorvane::ui::NameForDisplay(name));
+    PatchNameText->setText(NameForDisplay(name));
 
     for (const auto& [combo, param] : CommonLists()) lists::Select(combo, u220_.get(param, 0));
     for (const auto& [combo, param] : RhythmRowLists()) lists::Select(combo, u220_.get(param, 0));
@@ -773,7 +754,7 @@ void frmPatch::OnEditTimbre(int p) {
     if (timbreRunning_) return;
     timbreRunning_ = true;
     setCursor(Qt::WaitCursor);
-    if (!timbreEditor_) timbreEditor_ = new frmTimbre(ctx_, *this, this);
+    if (!timbreEditor_) timbreEditor_ = new frmTimbre(ctx_, TimbreSyncSource(), this);
     do {
         timbreEditor_->gintPartNo = static_cast<int16_t>(timbrePending_);
         timbrePending_ = 0;
@@ -807,3 +788,5 @@ void frmPatch::OnShowKeyboard() {
     }
     Activate();
 }
+
+}  // namespace quorvane::ui

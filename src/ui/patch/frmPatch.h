@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "ui/common/EditHistory.h"
-#include "ui/common/TestNotes.h"
+#include "ui/common/EditorDialog.h"
+#include "ui/keyboard/KeyRangeTarget.h"
 
 class QCheckBox;
 class QComboBox;
@@ -23,42 +23,29 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QScrollArea;
-class QHideEvent;
-class QShowEvent;
 
-namespace quorvane {
-class clsU220;
-enum class Param : uint16_t;
-}
 namespace quorvane::ui {
-class MainContext;
-}
 
-class QMenuBar;
 class frmTimbre;
+struct TimbreSync;
 
-class frmPatch : public QDialog, public quorvane::ui::EditView {
+class frmPatch : public EditorDialog, public KeyRangeTarget {
     Q_OBJECT
 public:
     // Builds the window and fills every list (reading the timbre and rhythm
     // setup names from the model), showing progress on the main window.
-    explicit frmPatch(quorvane::ui::MainContext& ctx, QWidget* parent = nullptr);
-    ~frmPatch() override;
+    explicit frmPatch(MainContext& ctx, QWidget* parent = nullptr);
 
     // Re-reads every value from the model into the controls, with Updating set
     // so nothing is written back. Runs from the event queue each time the window
     // is shown, and again after each child window closes.
-    void Activate();
+    void Activate() override;
 
     // Restores all seven voice reserve lists to "0".."30" with no selection.
     void ResetVoiceReserveLists();
     // Shortens or lengthens each voice reserve list that has a selection so it
     // offers exactly 0 .. (its own value + the voices nobody else reserves).
     void LimitVoiceReserveLists();
-
-    // True while the controls are being filled from the model; the handlers
-    // write nothing while it is set.
-    bool Updating = false;
 
     // ---- common parameters ----
     QLineEdit* PatchNameText = nullptr;
@@ -116,25 +103,24 @@ public:
 
     QPushButton* EndCommand = nullptr;
 
-    // "Edit" menu: undo and redo of this window's edits (key range drags included).
-    QMenuBar* MenuBar = nullptr;
-    quorvane::ui::EditHistory* History() const { return history_; }
-    // The key range editor brackets each drag with these: every key a drag
-    // selects in the key range lists is one undo step together.
-    void BeginKeyRangeDrag();
-    void EndKeyRangeDrag();
+    // The "Edit" menu undoes this window's edits, key range drags included.
+    // KeyRangeTarget: the key range editor undoes this window's steps, brackets
+    // each drag (every key a drag selects in the key range lists is one undo
+    // step together) and selects the keys in this window's key range lists.
+    EditHistory& KeyRangeHistory() override { return *history_; }
+    void BeginKeyRangeDrag() override;
+    void EndKeyRangeDrag() override;
+    void SetKeyRange(int p, bool high, int key) override;
+
+    // What the timbre editor opened from here reads for synchronized editing:
+    // SyncPartCheck and the part rows' timbre lists.
+    TimbreSync TimbreSyncSource() const;
 
     QSize sizeHint() const override;
 
-    // EditView
-    void ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) override;
-    bool EditsBlocked() const override { return Updating; }
-
-    quorvane::ui::TestNotes* Notes() const { return notes_; }
-
 protected:
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
+    void ShowName(const EditTarget& target, const std::string& bytes) override;
+    void ShowIndex(const EditTarget& target, int index) override;
 
 private:
     void BuildUi();
@@ -161,11 +147,6 @@ private:
     // The seven voice reserve lists: part rows 1 to 6, then the rhythm part.
     std::array<QComboBox*, 7> ReserveLists() const;
 
-    quorvane::ui::MainContext& ctx_;
-    quorvane::clsU220& u220_;
-    quorvane::ui::EditHistory* history_ = nullptr;
-    quorvane::ui::TestNotes* notes_ = nullptr;
-    uint64_t nameBurst_ = 0;
     uint64_t dragBurst_ = 0;
     QScrollArea* scroll_ = nullptr;
     std::vector<QLabel*> columnHeadings_;  // above the part rows, left to right
@@ -173,6 +154,7 @@ private:
     bool timbreRunning_ = false;  // the timbre editor is in exec()
     int timbrePending_ = 0;       // the part to open it for next, 0 for none
     QSize sizeHintContent_;
-    int activationDepth_ = 0;
     bool limiting_ = false;
 };
+
+}  // namespace quorvane::ui

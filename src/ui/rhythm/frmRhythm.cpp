@@ -7,10 +7,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "device/clsU220.h"
@@ -21,51 +19,26 @@
 #include "ui/common/Tooltips.h"
 
 using quorvane::Param;
-using quorvane::ui::MakeParamCombo;
-using quorvane::ui::UpdatingGuard;
-namespace lists = quorvane::ui::lists;
 
-frmRhythm::frmRhythm(quorvane::ui::MainContext& ctx, QWidget* parent)
-    : QDialog(parent), ctx_(ctx), u220_(ctx.U220()) {
-    history_ = new quorvane::ui::EditHistory(u220_, *this, this);
-    quorvane::ui::ModalToOpener(this);
-    notes_ = new quorvane::ui::TestNotes(u220_, this);
+namespace quorvane::ui {
+
+// The values are read once per window, when it is first shown: it is then in
+// front, so the patch editor behind it takes no clicks while the module is
+// asked.
+frmRhythm::frmRhythm(MainContext& ctx, QWidget* parent)
+    : EditorDialog(ctx, parent, Activation::FirstShow) {
     BuildUi();
     ConnectHandlers();
 }
 
-frmRhythm::~frmRhythm() {
-    // QDialog's destructor hides the window, which takes the focus from a text
-    // field and makes it report "editing finished"; by then this window is no
-    // longer whole, so nothing of its own may hear the controls any more.
-    for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
-}
-
-void frmRhythm::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    // The values are read once per window, when it is first shown: it is then
-    // in front, so the patch editor behind it takes no clicks while the module
-    // is asked, and the reads run from the modal loop of exec(), so a "Done"
-    // pressed while they wait ends exec().
-    if (event->spontaneous() || opened_) return;
-    opened_ = true;
-    QMetaObject::invokeMethod(this, [this] { Open(); }, Qt::QueuedConnection);
-}
-
-void frmRhythm::hideEvent(QHideEvent* event) {
-    // A test note still sounding is switched off with the window.
-    notes_->StopAll();
-    QDialog::hideEvent(event);
-}
-
 std::optional<int> frmRhythm::RhythmChannel() const {
     if (!u220_.PatchDataLoaded()) return std::nullopt;
-    return quorvane::ui::TestNotes::Channel(u220_.PatchRhythmReceiveChannel());
+    return TestNotes::Channel(u220_.PatchRhythmReceiveChannel());
 }
 
-void frmRhythm::Open() {
+void frmRhythm::Activate() {
     PlayButton->setEnabled(RhythmChannel().has_value());
-    quorvane::ui::WaitCursor hourglass;
+    WaitCursor hourglass;
     // Every opening starts at "B1", whichever instrument was shown last time.
     // When the module did not answer for the common values (the user gave
     // up), the instrument is not asked for as well.
@@ -84,8 +57,6 @@ void frmRhythm::BuildUi() {
     auto* main = new QVBoxLayout(this);
     main->setContentsMargins(8, 8, 8, 8);
     main->setSpacing(6);
-    MenuBar = new QMenuBar(this);
-    history_->AddActions(MenuBar->addMenu("&Edit"));
     main->setMenuBar(MenuBar);
 
     // ---- "Setup": name and bender range ----
@@ -96,8 +67,7 @@ void frmRhythm::BuildUi() {
         g->setSpacing(8);
         SetupNameText = new QLineEdit(box);
         SetupNameText->setAccessibleName("Rhythm setup name");
-        quorvane::ui::MakeNameField(SetupNameText);
-        quorvane::ui::EditHistory::LeaveUndoToWindow(SetupNameText);
+        SetUpNameField(SetupNameText);
         BenderRangeLowerCombo = MakeParamCombo(box, "Bender Range Lower");
         lists::Fill(BenderRangeLowerCombo, lists::BendDown());
         BenderRangeHigherCombo = MakeParamCombo(box, "Bender Range Upper");
@@ -160,7 +130,7 @@ void frmRhythm::BuildUi() {
     int i = 0;
     for (const Row& row : rows) {
         const int col = (i / kPerColumn) * 3;  // label, list, gap
-        *row.combo = quorvane::ui::AddParamRow(g, 1 + i % kPerColumn, col, row.label, row.items);
+        *row.combo = AddParamRow(g, 1 + i % kPerColumn, col, row.label, row.items);
         instParams_.push_back({*row.combo, row.param});
         ++i;
     }
@@ -188,7 +158,7 @@ void frmRhythm::BuildUi() {
 
     const QString sixteenth = ", 0..15.";
     const QString rate = " rate: a change of the instrument's envelope, -7..7 (negative is slower).";
-    quorvane::ui::ApplyTips(this, {
+    ApplyTips(this, {
         {SetupNameText, "Rhythm setup name: up to 12 characters the module can show."},
         {BenderRangeLowerCombo, "Bender range lower: how far the pitch bender lowers the pitch, -36..0 semitones."},
         {BenderRangeHigherCombo, "Bender range upper: how far the pitch bender raises the pitch, 0..12 semitones."},
@@ -225,9 +195,6 @@ void frmRhythm::BuildUi() {
 
 void frmRhythm::ConnectHandlers() {
     connect(SetupNameText, &QLineEdit::textChanged, this, &frmRhythm::OnNameChanged);
-    // Leaving the name field (or Return) ends a typing burst.
-    nameBurst_ = history_->NewBurst();
-    connect(SetupNameText, &QLineEdit::editingFinished, this, [this] { nameBurst_ = history_->NewBurst(); });
     connect(BenderRangeLowerCombo, &QComboBox::currentIndexChanged, this,
             [this](int) { OnBenderChanged(Param::RhythmSetupCommonBenderRangeLower, BenderRangeLowerCombo); });
     connect(BenderRangeHigherCombo, &QComboBox::currentIndexChanged, this,
@@ -245,11 +212,11 @@ void frmRhythm::ConnectHandlers() {
 }
 
 bool frmRhythm::ReadCommon() {
-    UpdatingGuard guard(Updating, updatingDepth_);
+    const auto guard = Filling();
     const std::string name = u220_.RhythmSeupCommonSetupName();
     const bool read = u220_.RhythmCommonLoaded();
     if (read) {
-        SetupNameText->setText(quorvane::ui::NameForDisplay(name));
+        SetupNameText->setText(NameForDisplay(name));
         lists::Select(BenderRangeLowerCombo, u220_.RhythmSetupCommonBenderRangeLower());
         lists::Select(BenderRangeHigherCombo, u220_.RhythmSetupCommonBenderRangeHigher());
     }
@@ -266,7 +233,7 @@ void frmRhythm::OnInstChanged(int index) {
     // and the lists rolling, long after the user stopped.
     if (instReading_) return;
     instReading_ = true;
-    UpdatingGuard guard(Updating, updatingDepth_);
+    const auto guard = Filling();
     bool superseded = true;
     while (superseded) {
         superseded = false;
@@ -293,33 +260,30 @@ void frmRhythm::OnInstChanged(int index) {
 void frmRhythm::OnInstParamChanged(Param param, QComboBox* combo) {
     const int value = combo->currentIndex();
     if (Updating || value < 0) return;
-    history_->Write(quorvane::ui::EditTarget::Of(param, CurrentInstNo), value,
+    history_->Write(EditTarget::Of(param, CurrentInstNo), value,
                     QString("%1 %2").arg(InstCombo->currentText(), combo->accessibleName()));
 }
 
 void frmRhythm::OnBenderChanged(Param param, QComboBox* combo) {
     const int value = combo->currentIndex();
     if (Updating || value < 0) return;
-    history_->Write(quorvane::ui::EditTarget::Of(param), value, combo->accessibleName());
+    history_->Write(EditTarget::Of(param), value, combo->accessibleName());
 }
 
 void frmRhythm::OnNameChanged(const QString& text) {
     if (Updating) return;
     // The keystrokes of one burst (no pause over two seconds) undo as one step.
-    if (const auto bytes = quorvane::ui::NameToSend(SetupNameText, text))
-        history_->Write(quorvane::ui::EditTarget::Of(quorvane::NameParam::RhythmSeupCommonSetupName), *bytes,
-                        "Rhythm setup name", {nameBurst_, std::chrono::seconds(2)});
+    if (const auto bytes = NameToSend(SetupNameText, text))
+        history_->Write(EditTarget::Of(quorvane::NameParam::RhythmSeupCommonSetupName), *bytes,
+                        "Rhythm setup name", NameTyping());
 }
 
-void frmRhythm::ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) {
-    if (target.kind == quorvane::ui::EditTarget::Kind::Name) {
-        UpdatingGuard guard(Updating, updatingDepth_);
-        if (const auto* bytes = std::get_if<std::string>(&value))
-            SetupNameText->setText(quorvane::ui::NameForDisplay(*bytes));
-        return;
-    }
-    const int* index = std::get_if<int>(&value);
-    if (target.kind != quorvane::ui::EditTarget::Kind::Param || !index) return;
+void frmRhythm::ShowName(const EditTarget&, const std::string& bytes) {
+    const auto guard = Filling();
+    SetupNameText->setText(NameForDisplay(bytes));
+}
+
+void frmRhythm::ShowIndex(const EditTarget& target, int index) {
     const quorvane::Block block = quorvane::Info(target.param()).block;
     if (block == quorvane::Block::RhythmInst && target.index != CurrentInstNo) {
         // Show the instrument the step changed: its lists are read from the
@@ -327,9 +291,11 @@ void frmRhythm::ShowEdit(const quorvane::ui::EditTarget& target, const quorvane:
         InstCombo->setCurrentIndex(target.index);
         return;
     }
-    UpdatingGuard guard(Updating, updatingDepth_);
-    if (target.param() == Param::RhythmSetupCommonBenderRangeLower) lists::Select(BenderRangeLowerCombo, *index);
-    if (target.param() == Param::RhythmSetupCommonBenderRangeHigher) lists::Select(BenderRangeHigherCombo, *index);
+    const auto guard = Filling();
+    if (target.param() == Param::RhythmSetupCommonBenderRangeLower) lists::Select(BenderRangeLowerCombo, index);
+    if (target.param() == Param::RhythmSetupCommonBenderRangeHigher) lists::Select(BenderRangeHigherCombo, index);
     for (const ParamCombo& pc : instParams_)
-        if (pc.param == target.param()) lists::Select(pc.combo, *index);
+        if (pc.param == target.param()) lists::Select(pc.combo, index);
 }
+
+}  // namespace quorvane::ui

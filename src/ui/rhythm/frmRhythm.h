@@ -12,36 +12,26 @@
 #include <optional>
 #include <vector>
 
-#include "device/ParamTable.h"
-#include "ui/common/EditHistory.h"
-#include "ui/common/TestNotes.h"
+#include "ui/common/EditorDialog.h"
 
 class QComboBox;
 class QLineEdit;
-class QMenuBar;
 class QPushButton;
-class QHideEvent;
-class QShowEvent;
 
-namespace quorvane {
-class clsU220;
-}
 namespace quorvane::ui {
-class MainContext;
-}
 
-class frmRhythm : public QDialog, public quorvane::ui::EditView {
+class frmRhythm : public EditorDialog {
     Q_OBJECT
 public:
-    explicit frmRhythm(quorvane::ui::MainContext& ctx, QWidget* parent = nullptr);
-    ~frmRhythm() override;
+    explicit frmRhythm(MainContext& ctx, QWidget* parent = nullptr);
+
+    // Reads the common values and instrument "B1"; runs after the first showing
+    // only. Updating holds back every handler but InstCombo's.
+    void Activate() override;
 
     // Instrument shown, 0 ("B1", key 35) .. 63 ("D7", key 98); the selected
     // index of InstCombo.
     int16_t CurrentInstNo = 0;
-    // True while the controls are filled from the model; the handlers (except
-    // InstCombo's) write nothing while it is set.
-    bool Updating = false;
 
     // "Setup"
     QLineEdit* SetupNameText = nullptr;
@@ -74,31 +64,15 @@ public:
     // "Play": a short note of the instrument shown (its key, InstNo + 35) on
     // the rhythm part's receive channel (disabled for "Off").
     QPushButton* PlayButton = nullptr;
-    quorvane::ui::TestNotes* Notes() const { return notes_; }
-
-    // "Edit" menu: undo and redo of this window's edits. Undoing an edit of
-    // another instrument shows that instrument.
-    QMenuBar* MenuBar = nullptr;
-    quorvane::ui::EditHistory* History() const { return history_; }
-
-    // EditView
-    void ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) override;
-    bool EditsBlocked() const override { return Updating; }
 
 protected:
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
+    void ShowName(const EditTarget& target, const std::string& bytes) override;
+    // Undoing an edit of another instrument shows that instrument.
+    void ShowIndex(const EditTarget& target, int index) override;
 
 private:
-    struct ParamCombo {
-        QComboBox* combo;
-        quorvane::Param param;
-    };
-
     void BuildUi();
     void ConnectHandlers();
-    // Reads the common values and instrument "B1" (first showing).
-    void Open();
     // False when the module did not answer and the user gave up.
     bool ReadCommon();
     void OnInstChanged(int index);
@@ -108,14 +82,9 @@ private:
     // The rhythm part's MIDI channel, when the patch is loaded and it has one.
     std::optional<int> RhythmChannel() const;
 
-    quorvane::ui::MainContext& ctx_;
-    quorvane::clsU220& u220_;
     std::vector<ParamCombo> instParams_;  // the twenty instrument lists, in reading order
-    int updatingDepth_ = 0;
-    quorvane::ui::EditHistory* history_ = nullptr;
-    quorvane::ui::TestNotes* notes_ = nullptr;
-    uint64_t nameBurst_ = 0;
     int16_t wantedInst_ = 0;   // the newest instrument picked
     bool instReading_ = false;  // an instrument's values are being read
-    bool opened_ = false;
 };
+
+}  // namespace quorvane::ui

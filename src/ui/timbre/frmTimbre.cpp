@@ -1,7 +1,6 @@
 #include "ui/timbre/frmTimbre.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -9,44 +8,25 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "device/clsU220.h"
 #include "ui/common/EditorControls.h"
 #include "ui/common/MainContext.h"
 #include "ui/common/ValueLists.h"
-#include "ui/patch/frmPatch.h"
 #include "ui/common/NameField.h"
 #include "ui/common/Tooltips.h"
 
 using quorvane::Param;
-using quorvane::ui::MakeParamCombo;
-using quorvane::ui::UpdatingGuard;
-namespace lists = quorvane::ui::lists;
 
-namespace {
+namespace quorvane::ui {
 
-
-}  // namespace
-
-frmTimbre::frmTimbre(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent)
-    : QDialog(parent), ctx_(ctx), u220_(ctx.U220()), patch_(patch) {
-    history_ = new quorvane::ui::EditHistory(u220_, *this, this);
-    quorvane::ui::ModalToOpener(this);
-    notes_ = new quorvane::ui::TestNotes(u220_, this);
+frmTimbre::frmTimbre(MainContext& ctx, TimbreSync sync, QWidget* parent)
+    : EditorDialog(ctx, parent), sync_(std::move(sync)) {
     BuildUi();
     ConnectHandlers();
-}
-
-frmTimbre::~frmTimbre() {
-    // QDialog's destructor hides the window, which takes the focus from a text
-    // field and makes it report "editing finished"; by then this window is no
-    // longer whole, so nothing of its own may hear the controls any more.
-    for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
 }
 
 void frmTimbre::BuildUi() {
@@ -55,8 +35,6 @@ void frmTimbre::BuildUi() {
     auto* main = new QVBoxLayout(this);
     main->setContentsMargins(8, 8, 8, 8);
     main->setSpacing(6);
-    MenuBar = new QMenuBar(this);
-    history_->AddActions(MenuBar->addMenu("&Edit"));
     main->setMenuBar(MenuBar);
 
     // Name and tone: [timbre name] [media] [number] [tone name]
@@ -64,8 +42,7 @@ void frmTimbre::BuildUi() {
     toneRow->setSpacing(6);
     TimbreTimbreNameText = new QLineEdit(this);
     TimbreTimbreNameText->setAccessibleName("Timbre name");
-    quorvane::ui::MakeNameField(TimbreTimbreNameText);
-    quorvane::ui::EditHistory::LeaveUndoToWindow(TimbreTimbreNameText);
+    SetUpNameField(TimbreTimbreNameText);
     ToneMediaCombo = MakeParamCombo(this, "Tone media");
     ToneNumberCombo = MakeParamCombo(this, "Tone number");
     ToneNameText = new QLineEdit(this);
@@ -98,7 +75,7 @@ void frmTimbre::BuildUi() {
         g->setVerticalSpacing(3);
         int r = 0;
         for (const Row& row : rows) {
-            *row.combo = quorvane::ui::AddParamRow(g, r++, 0, row.label, row.items);
+            *row.combo = AddParamRow(g, r++, 0, row.label, row.items);
             params_.push_back({*row.combo, row.param});
         }
         g->setRowStretch(r, 1);
@@ -162,7 +139,7 @@ void frmTimbre::BuildUi() {
 
     const QString rate = " rate: a change of the timbre's envelope, -7..7 (negative is slower).";
     const QString sixteenth = ", 0..15.";
-    quorvane::ui::ApplyTips(this, {
+    ApplyTips(this, {
         {TimbreTimbreNameText, "Timbre name: up to 12 characters the module can show."},
         {ToneMediaCombo, "Tone media: I (the module's internal tones) or a card slot 01..31."},
         {ToneNumberCombo, "Tone number: the tone the timbre sounds, 001..128 on its media."},
@@ -200,9 +177,6 @@ void frmTimbre::BuildUi() {
 
 void frmTimbre::ConnectHandlers() {
     connect(TimbreTimbreNameText, &QLineEdit::textChanged, this, &frmTimbre::OnNameChanged);
-    // Leaving the name field (or Return) ends a typing burst.
-    nameBurst_ = history_->NewBurst();
-    connect(TimbreTimbreNameText, &QLineEdit::editingFinished, this, [this] { nameBurst_ = history_->NewBurst(); });
     connect(ToneMediaCombo, &QComboBox::currentIndexChanged, this, &frmTimbre::OnToneMediaChanged);
     connect(ToneNumberCombo, &QComboBox::currentIndexChanged, this, &frmTimbre::OnToneNumberChanged);
     for (const ParamCombo& pc : params_) {
@@ -211,39 +185,25 @@ void frmTimbre::ConnectHandlers() {
                 [this, pc](int) { OnParamChanged(pc.param, pc.combo); });
     }
     connect(PlayButton, &QPushButton::clicked, this, [this] {
-        if (const auto channel = PartChannel()) notes_->Play(*channel, quorvane::ui::TestNotes::kMiddleC);
+        if (const auto channel = PartChannel()) notes_->Play(*channel, TestNotes::kMiddleC);
     });
     // "Done" only hides the window; it is kept for the next opening.
     connect(EndButton, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-void frmTimbre::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    // Activation may wait for the module while events run. Run it once the
-    // modal loop of exec() is running: a "Done" pressed during that wait must
-    // end exec(), which it cannot do while exec() is still inside show().
-    if (!event->spontaneous()) QMetaObject::invokeMethod(this, [this] { Activate(); }, Qt::QueuedConnection);
-}
-
-void frmTimbre::hideEvent(QHideEvent* event) {
-    // A test note still sounding is switched off with the window.
-    notes_->StopAll();
-    QDialog::hideEvent(event);
-}
-
 std::optional<int> frmTimbre::PartChannel() const {
     if (gintPartNo < 1 || gintPartNo > 6 || !u220_.PatchDataLoaded()) return std::nullopt;
-    return quorvane::ui::TestNotes::Channel(u220_.PatchPartReceiveChannel(gintPartNo));
+    return TestNotes::Channel(u220_.PatchPartReceiveChannel(gintPartNo));
 }
 
 void frmTimbre::Activate() {
     PlayButton->setEnabled(PartChannel().has_value());
     if (gintPartNo < 1 || gintPartNo > 6) return;
-    quorvane::ui::WaitCursor hourglass;
+    WaitCursor hourglass;
     // Set from the first read on: while it waits, the controls still show the
     // part edited last time, and an edit made then (the old name plus a typed
     // character, say) must not be written to this part.
-    UpdatingGuard guard(Updating, updatingDepth_);
+    const auto guard = Filling();
 
     // The first read waits for the module while the window is already up with
     // this part's caption: show nothing meanwhile, not the part edited last time.
@@ -260,7 +220,7 @@ void frmTimbre::Activate() {
         return;
     }
     ShowToneName(media, u220_.TimbreToneNumber(gintPartNo));
-    TimbreTimbreNameText->setText(quorvane::ui::NameForDisplay(u220_.TimbreTimbreName(gintPartNo)));
+    TimbreTimbreNameText->setText(NameForDisplay(u220_.TimbreTimbreName(gintPartNo)));
     // A value outside a list's range leaves that list with no selection.
     for (const ParamCombo& pc : params_) lists::Select(pc.combo, u220_.get(pc.param, gintPartNo));
 }
@@ -277,21 +237,19 @@ void frmTimbre::ShowToneName(int media, int number) {
         u220_.ToneName(static_cast<int16_t>(media), static_cast<int16_t>(number))));
 }
 
-void frmTimbre::Sync(const QString& what, const std::function<void(int16_t)>& write, quorvane::ui::Burst burst) {
+void frmTimbre::Sync(const QString& what, const std::function<void(int16_t)>& write, Burst burst) {
     if (gintPartNo < 1 || gintPartNo > 6) return;
     history_->BeginStep(what, burst);
     write(gintPartNo);
-    if (patch_.SyncPartCheck && patch_.SyncPartCheck->isChecked()) {
-        // The patch editor's lists decide which parts play the same timbre. The
+    if (sync_.on && sync_.on()) {
+        // The opener's lists decide which parts play the same timbre. The
         // edited part always matches itself (and so is written a second time); a
         // part whose list shows nothing matches no other part.
-        const QComboBox* own = patch_.TimbreNumberCombo[gintPartNo];
-        const int timbre = own ? own->currentIndex() : -1;
-        UpdatingGuard guard(Updating, updatingDepth_);
-        for (int16_t p = 1; p <= 6; ++p) {
-            const QComboBox* c = patch_.TimbreNumberCombo[p];
-            if (p == gintPartNo || (timbre >= 0 && c && c->currentIndex() == timbre)) write(p);
-        }
+        auto timbreOf = [this](int p) { return sync_.timbreOf ? sync_.timbreOf(p) : -1; };
+        const int timbre = timbreOf(gintPartNo);
+        const auto guard = Filling();
+        for (int16_t p = 1; p <= 6; ++p)
+            if (p == gintPartNo || (timbre >= 0 && timbreOf(p) == timbre)) write(p);
     }
     history_->EndStep();
 }
@@ -300,7 +258,7 @@ void frmTimbre::OnParamChanged(Param param, QComboBox* combo) {
     const int value = combo->currentIndex();
     if (Updating || value < 0) return;
     Sync(combo->accessibleName(), [&](int16_t p) {
-        history_->Write(quorvane::ui::EditTarget::Of(param, p), value, combo->accessibleName());
+        history_->Write(EditTarget::Of(param, p), value, combo->accessibleName());
     });
 }
 
@@ -308,7 +266,7 @@ void frmTimbre::OnToneMediaChanged(int index) {
     if (Updating || index < 0) return;
     ShowToneName(index, u220_.TimbreToneNumber(gintPartNo));
     Sync("Tone media", [&](int16_t p) {
-        history_->Write(quorvane::ui::EditTarget::Of(Param::TimbreToneMedia, p), index, "Tone media");
+        history_->Write(EditTarget::Of(Param::TimbreToneMedia, p), index, "Tone media");
     });
 }
 
@@ -316,37 +274,37 @@ void frmTimbre::OnToneNumberChanged(int index) {
     if (Updating || index < 0) return;
     ShowToneName(u220_.TimbreToneMedia(gintPartNo), index);
     Sync("Tone number", [&](int16_t p) {
-        history_->Write(quorvane::ui::EditTarget::Of(Param::TimbreToneNumber, p), index, "Tone number");
+        history_->Write(EditTarget::Of(Param::TimbreToneNumber, p), index, "Tone number");
     });
 }
 
 void frmTimbre::OnNameChanged(const QString& text) {
     if (Updating) return;
-    const auto bytes = quorvane::ui::NameToSend(TimbreTimbreNameText, text);
+    const auto bytes = NameToSend(TimbreTimbreNameText, text);
     if (!bytes) return;
     // The keystrokes of one burst (no pause over two seconds) undo as one step.
     Sync(
         "Timbre name",
         [&](int16_t p) {
-            history_->Write(quorvane::ui::EditTarget::Of(quorvane::NameParam::TimbreTimbreName, p), *bytes,
+            history_->Write(EditTarget::Of(quorvane::NameParam::TimbreTimbreName, p), *bytes,
                             "Timbre name");
         },
-        {nameBurst_, std::chrono::seconds(2)});
+        NameTyping());
 }
 
-void frmTimbre::ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) {
-    // Only the part shown; a part written along by a synchronized edit is not.
+void frmTimbre::ShowName(const EditTarget& target, const std::string& bytes) {
     if (target.index != gintPartNo) return;
-    UpdatingGuard guard(Updating, updatingDepth_);
-    if (target.kind == quorvane::ui::EditTarget::Kind::Name) {
-        if (const auto* bytes = std::get_if<std::string>(&value))
-            TimbreTimbreNameText->setText(quorvane::ui::NameForDisplay(*bytes));
-        return;
-    }
-    const int* index = std::get_if<int>(&value);
-    if (target.kind != quorvane::ui::EditTarget::Kind::Param || !index) return;
+    const auto guard = Filling();
+    TimbreTimbreNameText->setText(NameForDisplay(bytes));
+}
+
+void frmTimbre::ShowIndex(const EditTarget& target, int index) {
+    if (target.index != gintPartNo) return;
+    const auto guard = Filling();
     for (const ParamCombo& pc : params_)
-        if (pc.param == target.param()) lists::Select(pc.combo, *index);
+        if (pc.param == target.param()) lists::Select(pc.combo, index);
     if (target.param() == Param::TimbreToneMedia || target.param() == Param::TimbreToneNumber)
         ShowToneName(u220_.TimbreToneMedia(gintPartNo), u220_.TimbreToneNumber(gintPartNo));
 }
+
+}  // namespace quorvane::ui

@@ -1,9 +1,10 @@
 // The timbre editor: edits the timbre one part (1..6) of the temporary patch
 // plays: its name, the tone it sounds and 24 level, pitch and vibrato
 // parameters. Each showing re-reads every value for gintPartNo; each pick is
-// written straight back through the model. With the patch editor's
-// "Synchronized editing" box checked, a change is also written to every part
-// whose timbre list in the patch editor shows the same timbre.
+// written straight back through the model. With synchronized editing on (the
+// patch editor's "Synchronized editing" box, handed over as TimbreSync), a
+// change is also written to every part whose timbre list in the patch editor
+// shows the same timbre.
 //
 // Created once and kept: "Done" (and the close box, and Escape) only hide it,
 // so the lists are filled once. The opener sets gintPartNo and the caption,
@@ -17,42 +18,36 @@
 #include <optional>
 #include <vector>
 
-#include "device/ParamTable.h"
-#include "ui/common/EditHistory.h"
-#include "ui/common/TestNotes.h"
+#include "ui/common/EditorDialog.h"
 
 class QComboBox;
 class QLineEdit;
-class QMenuBar;
 class QPushButton;
-class QHideEvent;
-class QShowEvent;
-class frmPatch;
 
-namespace quorvane {
-class clsU220;
-}
 namespace quorvane::ui {
-class MainContext;
-}
 
-class frmTimbre : public QDialog, public quorvane::ui::EditView {
+// What the timbre editor asks of its opener for synchronized editing: whether
+// it is on, and the timbre each part (1..6) plays as the opener shows it (-1
+// when it shows none). Either may be empty: off, and no timbre shown.
+struct TimbreSync {
+    std::function<bool()> on;
+    std::function<int(int p)> timbreOf;
+};
+
+class frmTimbre : public EditorDialog {
     Q_OBJECT
 public:
-    frmTimbre(quorvane::ui::MainContext& ctx, frmPatch& patch, QWidget* parent = nullptr);
-    ~frmTimbre() override;
+    frmTimbre(MainContext& ctx, TimbreSync sync, QWidget* parent = nullptr);
 
     // The patch part (1..6) whose timbre is edited. Set by the opener.
     int16_t gintPartNo = 1;
 
     // Reads every value for gintPartNo into the controls (Updating set, so
     // nothing is written back). Runs each time the window is shown, as soon as
-    // events are processed after the showing.
-    void Activate();
-
-    // True while the controls are filled from the model and while a
-    // synchronized write runs; the handlers write nothing while it is set.
-    bool Updating = false;
+    // events are processed after the showing. Updating is also set while a
+    // synchronized write runs. The "Edit" menu's steps belong to the part
+    // shown: opening for another part (or reading afresh) forgets them.
+    void Activate() override;
 
     QLineEdit* TimbreTimbreNameText = nullptr;
     QComboBox* ToneMediaCombo = nullptr;
@@ -90,53 +85,34 @@ public:
     QPushButton* EndButton = nullptr;
     // "Play": a short middle C on the part's receive channel (disabled for "Off").
     QPushButton* PlayButton = nullptr;
-    quorvane::ui::TestNotes* Notes() const { return notes_; }
-
-    // "Edit" menu: undo and redo of this window's edits. The steps belong to
-    // the part shown: opening for another part (or reading afresh) forgets them.
-    QMenuBar* MenuBar = nullptr;
-    quorvane::ui::EditHistory* History() const { return history_; }
-
-    // EditView
-    void ShowEdit(const quorvane::ui::EditTarget& target, const quorvane::ui::EditValue& value) override;
-    bool EditsBlocked() const override { return Updating; }
 
 protected:
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
+    // Only the part shown; a part written along by a synchronized edit is not.
+    void ShowName(const EditTarget& target, const std::string& bytes) override;
+    void ShowIndex(const EditTarget& target, int index) override;
 
 private:
-    // One parameter list and the model member it edits.
-    struct ParamCombo {
-        QComboBox* combo;
-        quorvane::Param param;
-    };
-
     void BuildUi();
     void ConnectHandlers();
     void OnParamChanged(quorvane::Param param, QComboBox* combo);
     void OnToneMediaChanged(int index);
     void OnToneNumberChanged(int index);
     void OnNameChanged(const QString& text);
-    // Runs write(p) for every part whose timbre list in the patch editor shows
-    // the same timbre as gintPartNo's (the edited part included), when the
-    // patch editor's sync box is checked.
+    // Runs write(gintPartNo), then, with synchronized editing on, write(p) for
+    // every part whose timbre is shown as the same as gintPartNo's (the edited
+    // part included, so it is written a second time).
     // All of it is one undo step named `what`.
     void Sync(const QString& what, const std::function<void(int16_t)>& write,
-              quorvane::ui::Burst burst = {});
+              Burst burst = {});
     void ShowToneName(int media, int number);
     // Empties the name boxes and every list (the Updating flag must be set).
     void ClearControls();
     // The MIDI channel part gintPartNo receives on, when the patch is loaded and it has one.
     std::optional<int> PartChannel() const;
 
-    quorvane::ui::MainContext& ctx_;
-    quorvane::clsU220& u220_;
-    frmPatch& patch_;
+    TimbreSync sync_;
     std::vector<ParamCombo> params_;  // tone media, tone number, then the 24 parameters
-    int updatingDepth_ = 0;
-    quorvane::ui::EditHistory* history_ = nullptr;
-    quorvane::ui::TestNotes* notes_ = nullptr;
     int16_t historyPart_ = 0;  // the part the recorded steps belong to
-    uint64_t nameBurst_ = 0;
 };
+
+}  // namespace quorvane::ui
