@@ -66,11 +66,11 @@ struct ImportReport {
 enum class SortColumn { Type, Name, Favourite, Tags, Sources, Date };
 
 struct Query {
-    std::string text;                    // part of a name, tag or file name; any case
-    std::optional<SoundType> type;
+    std::string text = {};               // part of a name, tag or file name; any case
+    std::optional<SoundType> type = {};
     bool favouritesOnly = false;
-    std::string tag;                     // exact tag
-    std::string sourceFile;              // a file's name or its whole path
+    std::string tag = {};                // exact tag
+    std::string sourceFile = {};         // a file's name or its whole path
     SortColumn sort = SortColumn::Name;
     bool descending = false;
     int limit = -1;                      // -1: all

@@ -125,12 +125,12 @@ bool PlaceSound(MemoryImage& image, SoundType type, int number, const Bytes& byt
 
 std::string SoundName(const Bytes& bytes) {
     if (bytes.size() < sysex::kNameBytes) return {};
-    // DecodeName makes bytes of the nibble pairs; a value above 15 in a nibble
-    // (a damaged record) still gives a byte, shown by NameBytesToUtf8 as U+FFFD
-    // when it has no character.
-    Bytes nibbles(bytes.begin(), bytes.begin() + sysex::kNameBytes);
-    for (uint8_t& b : nibbles) b &= 0x0F;
-    std::string name = NameBytesToUtf8(DecodeName(nibbles.data()));
+    // Two nibbles a character. A nibble above 15 (a damaged record) gives a
+    // byte with no character, shown as U+FFFD, never another character.
+    std::string bytesOfName;
+    for (size_t i = 0; i + 1 < sysex::kNameBytes; i += 2)
+        bytesOfName += bytes[i] > 15 || bytes[i + 1] > 15 ? '\x7F' : static_cast<char>(NibblePair(bytes[i], bytes[i + 1]));
+    std::string name = NameBytesToUtf8(bytesOfName);
     while (!name.empty() && name.back() == ' ') name.pop_back();
     return name;
 }
