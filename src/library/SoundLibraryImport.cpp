@@ -135,9 +135,11 @@ void SoundLibrary::ImportFile(const std::string& path, const Bytes* given, Impor
     db_.cached("INSERT INTO file(path, name, imported) VALUES(?1, ?2, ?3)").bind(1, whole).bind(2, fileName).bind(3, date).run();
     const int64_t fileId = db_.lastInsertId();
     Statement& find = db_.cached(
-        "SELECT id FROM item WHERE type = ?1 AND hash = ?2 AND copy_of IS NULL AND bytes = ?3 ORDER BY id LIMIT 1");
+        "SELECT id FROM item WHERE sound_hash = ?1 AND type = ?2 AND hash = ?3 AND copy_of IS NULL AND bytes = ?4"
+        " ORDER BY id LIMIT 1");
     Statement& insertItem = db_.cached(
-        "INSERT INTO item(type, bytes, hash, sound_hash, name, display, added) VALUES(?1, ?2, ?3, ?4, ?5, ?5, ?6)");
+        "INSERT INTO item(type, bytes, hash, sound_hash, name, display, added, source_count)"
+        " VALUES(?1, ?2, ?3, ?4, ?5, ?5, ?6, 1)");
     Statement& insertSearch = db_.cached("INSERT INTO search(item_id, text) VALUES(?1, ?2)");
     Statement& insertSource = db_.cached("INSERT OR IGNORE INTO source(item_id, file_id, number) VALUES(?1, ?2, ?3)");
     Statement& count = db_.cached("UPDATE item SET source_count = source_count + 1 WHERE id = ?1");
@@ -149,22 +151,24 @@ void SoundLibrary::ImportFile(const std::string& path, const Bytes* given, Impor
     for (const Sound& s : sounds) {
         const auto type = static_cast<int64_t>(s.type);
         const auto hash = static_cast<int64_t>(BytesHash(s.bytes));
+        const auto soundHash = static_cast<int64_t>(SoundHash(s.bytes));
         int64_t id = 0;
-        find.bind(1, type).bind(2, hash).bind(3, s.bytes);
+        find.bind(1, soundHash).bind(2, type).bind(3, hash).bind(4, s.bytes);
         if (find.step()) id = find.integer(0);
         find.reset();
         if (id == 0) {
             const std::string name = SoundName(s.bytes);
-            insertItem.bind(1, type).bind(2, s.bytes).bind(3, hash).bind(4, static_cast<int64_t>(SoundHash(s.bytes)));
+            insertItem.bind(1, type).bind(2, s.bytes).bind(3, hash).bind(4, soundHash);
             insertItem.bind(5, name).bind(6, date).run();
             id = db_.lastInsertId();
             insertSearch.bind(1, id).bind(2, FoldCase(name) + "\t\t" + folded).run();
+            insertSource.bind(1, id).bind(2, fileId).bind(3, static_cast<int64_t>(s.number)).run();
             ++added;
         } else {
             addFileName.bind(1, id).bind(2, folded).run();
+            insertSource.bind(1, id).bind(2, fileId).bind(3, static_cast<int64_t>(s.number)).run();
+            if (db_.changes() == 1) count.bind(1, id).run();
         }
-        insertSource.bind(1, id).bind(2, fileId).bind(3, static_cast<int64_t>(s.number)).run();
-        if (db_.changes() == 1) count.bind(1, id).run();
     }
     t.commit();
     ++report.files;

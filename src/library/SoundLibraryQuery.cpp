@@ -30,7 +30,7 @@ const char* OrderOf(SortColumn c) {
         case SortColumn::Favourite: return "i.favourite";
         case SortColumn::Tags: return "i.tags COLLATE NOCASE";
         case SortColumn::Sources: return "i.source_count";
-        case SortColumn::Date: return "i.added";
+        case SortColumn::Date: return "i.added";  // no index: the ids are in the order added, nearly
     }
     return "i.id";
 }
@@ -119,7 +119,7 @@ std::optional<ItemDetails> SoundLibrary::Details(int64_t id) {
         d.bytes = s.blob(10);
         if (!s.isNull(11)) d.copyOf = s.integer(11);
         const int64_t soundHash = s.integer(12), hash = s.integer(13);
-        Statement o(db_, "SELECT id, bytes FROM item WHERE type = ?1 AND sound_hash = ?2 AND hash != ?3 ORDER BY id");
+        Statement o(db_, "SELECT id, bytes FROM item WHERE sound_hash = ?2 AND type = ?1 AND hash != ?3 ORDER BY id");
         o.bind(1, static_cast<int64_t>(d.row.type)).bind(2, soundHash).bind(3, hash);
         while (o.step()) {
             // The hash says "probably the same sound"; the bytes past the name decide.

@@ -39,11 +39,8 @@ CREATE TABLE item(
   source_count INTEGER NOT NULL DEFAULT 0,
   copy_of INTEGER REFERENCES item(id) ON DELETE SET NULL,
   added TEXT NOT NULL);
-CREATE INDEX item_by_hash ON item(type, hash);
-CREATE INDEX item_by_sound ON item(type, sound_hash);
+CREATE INDEX item_by_sound ON item(sound_hash);
 CREATE INDEX item_by_display ON item(display COLLATE NOCASE);
-CREATE INDEX item_by_added ON item(added);
-CREATE INDEX item_by_favourite ON item(favourite) WHERE favourite = 1;
 CREATE TABLE search(
   item_id INTEGER PRIMARY KEY REFERENCES item(id) ON DELETE CASCADE,
   text TEXT NOT NULL);
@@ -194,7 +191,8 @@ void Database::open(const std::string& path, int busyTimeoutMs) {
     path_ = path;
     std::error_code ec;
     if (const fs::path p(path); p.has_parent_path()) fs::create_directories(p.parent_path(), ec);
-    const int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                   nullptr);
     if (rc != SQLITE_OK) {
         const std::string why = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
         close();
@@ -217,6 +215,7 @@ void Database::open(const std::string& path, int busyTimeoutMs) {
         // disk at the next checkpoint; a killed program loses nothing committed.
         exec("PRAGMA journal_mode = WAL");
         exec("PRAGMA synchronous = NORMAL");
+        exec("PRAGMA cache_size = -65536");
         if (version < kLibrarySchemaVersion) migrate(version);
     } catch (...) {
         close();

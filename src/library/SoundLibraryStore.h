@@ -81,6 +81,7 @@ public:
     Database& operator=(const Database&) = delete;
 
     // Opens (creating when missing) the file and brings its schema up to date.
+    // The connection is for one thread at a time (SQLite's multi-thread mode).
     // Throws LibraryError: Newer for a library of a newer version (the file is
     // left as it was), Damaged for a file that is not a database or is corrupt.
     void open(const std::string& path, int busyTimeoutMs = 10000);
