@@ -26,6 +26,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,6 +35,8 @@
 #include "library/SoundLibraryStore.h"
 
 namespace quorvane::library {
+
+class SearchIndex;
 
 // DataFolder()/library.sqlite
 std::string DefaultLibraryPath();
@@ -142,6 +145,7 @@ class SoundLibrary {
 public:
     // Opens or creates the library at `path` (see Database::open).
     explicit SoundLibrary(const std::string& path);
+    ~SoundLibrary();
     const std::string& Path() const { return db_.path(); }
     Database& Db() { return db_; }
 
@@ -151,6 +155,8 @@ public:
     // them. Skipped (with the reason in the report) when they cannot be read.
     ImportReport ImportBytes(const std::string& path, const Bytes& fileBytes);
 
+    // A text filter without a tag or file filter is matched in memory (see
+    // SoundLibrarySearch.h); the first one after a change reads the texts again.
     std::vector<ItemRow> List(const Query& q);
     size_t Count(const Query& q);
     std::optional<ItemDetails> Details(int64_t id);
@@ -190,8 +196,11 @@ private:
     void ImportFile(const std::string& path, const Bytes* given, ImportReport& report);
     void Need(int64_t id);
     void Refresh(int64_t id);  // display, tags, search text, source count
+    SearchIndex& Search();     // current
+    std::vector<ItemRow> Rows(const std::vector<int64_t>& ids);  // in that order
 
     Database db_;
+    std::unique_ptr<SearchIndex> search_;
 };
 
 }  // namespace quorvane::library

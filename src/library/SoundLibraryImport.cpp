@@ -9,6 +9,7 @@
 #include "library/Journal.h"
 #include "library/SafeFile.h"
 #include "library/SysexFile.h"
+#include "library/SoundLibrarySearch.h"
 #include "library/SoundLibraryText.h"
 
 namespace fs = std::filesystem;
@@ -70,6 +71,7 @@ std::string WholePath(const std::string& path) {
 std::string DefaultLibraryPath() { return (fs::path(DataFolder()) / "library.sqlite").string(); }
 
 SoundLibrary::SoundLibrary(const std::string& path) { db_.open(path); }
+SoundLibrary::~SoundLibrary() = default;
 
 ImportReport SoundLibrary::Import(const std::vector<std::string>& paths, const ImportOptions& options) {
     ImportReport report;

@@ -2,7 +2,9 @@
 #include "library/SoundLibrary.h"
 
 #include <algorithm>
+#include <map>
 
+#include "library/SoundLibrarySearch.h"
 #include "library/SoundLibraryText.h"
 
 namespace quorvane::library {
@@ -76,9 +78,37 @@ void BindWhere(Statement& s, const Where& w) {
     if (w.type) s.bind(++n, *w.type);
 }
 
+// Text alone (with the type and favourite filters) is matched in memory.
+bool InMemory(const Query& q) { return !q.text.empty() && q.tag.empty() && q.sourceFile.empty(); }
+
 }  // namespace
 
+SearchIndex& SoundLibrary::Search() {
+    if (!search_) search_ = std::make_unique<SearchIndex>();
+    if (!search_->Current(db_)) search_->Load(db_);
+    return *search_;
+}
+
+std::vector<ItemRow> SoundLibrary::Rows(const std::vector<int64_t>& ids) {
+    if (ids.empty()) return {};
+    std::string sql = std::string("SELECT ") + kRowColumns + " FROM item i WHERE i.id IN (";
+    for (size_t k = 0; k < ids.size(); ++k) sql += (k ? "," : "") + std::to_string(ids[k]);
+    sql += ")";
+    Statement s(db_, sql.c_str());
+    std::map<int64_t, ItemRow> byId;
+    while (s.step()) {
+        ItemRow r = RowAt(s);
+        byId.emplace(r.id, std::move(r));
+    }
+    std::vector<ItemRow> out;
+    for (int64_t id : ids)
+        if (auto it = byId.find(id); it != byId.end()) out.push_back(std::move(it->second));
+    return out;
+}
+
 std::vector<ItemRow> SoundLibrary::List(const Query& q) {
+    if (InMemory(q) && q.sort == SortColumn::Name)
+        return Rows(Search().Find(FoldCase(q.text), q.type, q.favouritesOnly, q.descending, q.offset, q.limit).page);
     const Where w = WhereOf(q);
     std::string sql = std::string("SELECT ") + kRowColumns + w.sql + " ORDER BY " + OrderOf(q.sort) +
                       (q.descending ? " DESC" : "") + ", i.id" + (q.descending ? " DESC" : "");
@@ -92,6 +122,7 @@ std::vector<ItemRow> SoundLibrary::List(const Query& q) {
 }
 
 size_t SoundLibrary::Count(const Query& q) {
+    if (InMemory(q)) return Search().Find(FoldCase(q.text), q.type, q.favouritesOnly, false, 0, 0).count;
     const Where w = WhereOf(q);
     const std::string sql = "SELECT count(*)" + w.sql;
     Statement s(db_, sql.c_str());

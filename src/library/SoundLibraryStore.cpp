@@ -255,6 +255,7 @@ Transaction::~Transaction() {
 void Transaction::commit() {
     if (!open_) return;
     db_.exec("COMMIT");
+    db_.countCommit();
     open_ = false;
 }
 

@@ -91,6 +91,10 @@ public:
 
     void exec(const char* sql);
     int64_t lastInsertId() const;
+    // Transactions this connection committed (to tell whether what was read
+    // from the library may have changed).
+    uint64_t commits() const { return commits_; }
+    void countCommit() { ++commits_; }
     int changes() const;
     // A statement kept prepared for the connection's life (the hot paths).
     Statement& cached(const char* sql);
@@ -105,6 +109,7 @@ private:
     sqlite3* db_ = nullptr;
     std::string path_;
     std::map<const char*, Statement*> cache_;
+    uint64_t commits_ = 0;
 };
 
 // BEGIN IMMEDIATE ... COMMIT; rolled back when it goes out of scope uncommitted.
