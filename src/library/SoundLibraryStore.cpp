@@ -5,6 +5,7 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -157,7 +158,8 @@ void Database::fail(int rc, const std::string& what) const {
     if (IsDamage(rc))
         throw LibraryError(LibraryError::Damaged, path_ + " is not a sound library or it is damaged (" + detail + ")");
     if ((rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED)
-        throw LibraryError(LibraryError::Busy, path_ + " is kept busy by another program (" + detail + ")");
+        throw LibraryError(LibraryError::Busy,
+                           path_ + " is kept busy by another program (" + detail + ", while " + what + ")");
     throw LibraryError(LibraryError::Failed, what + " in " + path_ + ": " + detail);
 }
 
@@ -166,7 +168,7 @@ void Database::exec(const char* sql) {
     const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
     if (rc != SQLITE_OK) {
         sqlite3_free(message);
-        fail(rc, "changing the library");
+        fail(rc, std::string("changing the library (") + sql + ")");
     }
 }
 
@@ -213,7 +215,18 @@ void Database::open(const std::string& path, int busyTimeoutMs) {
         exec("PRAGMA foreign_keys = ON");
         // WAL: readers never wait for the writer. NORMAL: a commit reaches the
         // disk at the next checkpoint; a killed program loses nothing committed.
-        exec("PRAGMA journal_mode = WAL");
+        // Switching a new file to WAL takes a lock that SQLite does not wait
+        // for (the busy time-out is not used), so it is tried again here.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(busyTimeoutMs);
+        while (true) {
+            try {
+                exec("PRAGMA journal_mode = WAL");
+                break;
+            } catch (const LibraryError& e) {
+                if (e.kind() != LibraryError::Busy || std::chrono::steady_clock::now() > until) throw;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
         exec("PRAGMA synchronous = NORMAL");
         exec("PRAGMA cache_size = -65536");
         if (version < kLibrarySchemaVersion) migrate(version);

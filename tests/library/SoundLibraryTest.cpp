@@ -318,6 +318,33 @@ TEST_F(SoundLibraryTest, QueriesFilterByTextTypeFavouriteTagAndFileAndSortByEver
     };
     for (const auto& c : cases) EXPECT_EQ(names(c.q).size(), c.count) << c.what;
 
+    // A text alone is matched in memory in name order; the database, asked
+    // with another sort, finds the same items; pages are slices of the whole.
+    auto ids = [&](const Query& q) {
+        std::vector<int64_t> out;
+        for (const ItemRow& r : lib.List(q)) out.push_back(r.id);
+        return out;
+    };
+    for (const char* text : {"str", "PAD", "s 1", "lush", "juno"}) {
+        for (bool descending : {false, true}) {
+            SCOPED_TRACE(text);
+            Query byName{.text = text, .descending = descending};
+            std::vector<int64_t> all = ids(byName), byType = ids({.text = text, .sort = SortColumn::Type});
+            ASSERT_FALSE(all.empty());
+            byName.offset = 3;
+            byName.limit = 5;
+            EXPECT_EQ(ids(byName), std::vector<int64_t>(all.begin() + std::min<size_t>(3, all.size()),
+                                                         all.begin() + std::min<size_t>(8, all.size())));
+            std::sort(all.begin(), all.end());
+            std::sort(byType.begin(), byType.end());
+            EXPECT_EQ(all, byType);
+        }
+    }
+    // A change by another connection (the CLI beside the window) is seen at once.
+    EXPECT_EQ(lib.Count({.text = "warmth"}), 0u);
+    SoundLibrary(Db()).AddTag(strings, "Warmth");
+    EXPECT_EQ(ids({.text = "warmth"}), std::vector<int64_t>{strings});
+
     EXPECT_EQ(names({.type = SoundType::Rhythm, .sourceFile = "factory.syx", .limit = 2}),
               (std::vector<std::string>{"Drum Set 1", "Drum Set 2"}));
     Query q{.type = SoundType::Rhythm};
