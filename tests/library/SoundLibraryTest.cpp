@@ -4,10 +4,9 @@
 // and banks, and the queries the window lists with.
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
-
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "SoundLibraryFiles.h"
 #include "device/Host.h"
