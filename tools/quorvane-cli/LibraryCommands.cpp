@@ -318,7 +318,8 @@ std::optional<int> RunLibraryCommand(int argc, char** argv) {
             }
             else if (a == "--move-aside") moveAside = true;
             else if (a == "-h" || a == "--help") help = true;
-            else if (!seenCommand) Fail(kUsage, "'" + Clean(a) + "' cannot be used with library commands");
+            else if (!seenCommand)
+                Fail(kUsage, "'" + Clean(a) + "': --library and --move-aside go with 'library COMMAND' (see 'quorvane-cli library --help')");
             else rest.push_back(a);
         }
         if (help) {
