@@ -130,8 +130,11 @@ TEST_F(SoundLibraryTest, ImportDedupsKeepsSourcesAndExportRestoresTheSameBytes) 
     const int64_t renamed = groups[0].items[0].id, changed = IdOf(lib, SoundType::Timbre, SoundName(timbre7), timbre7);
     const int64_t rhythm = IdOf(lib, SoundType::Rhythm, "Electro Kit");
     std::vector<Placement> placed;
-    const MemoryImage image = lib.ImageOf({renamed, piano, changed, rhythm, IdOf(lib, SoundType::Patch, SoundName(patch5))}, &placed);
-    ASSERT_EQ(placed.size(), 5u);
+    const int64_t working = lib.List({.type = SoundType::Working}).at(0).id;
+    const MemoryImage image =
+        lib.ImageOf({renamed, piano, changed, rhythm, IdOf(lib, SoundType::Patch, SoundName(patch5)), working}, &placed);
+    ASSERT_EQ(placed.size(), 6u);
+    EXPECT_THROW(lib.ImageOf({working, working}), LibraryError);  // one working area a file
     EXPECT_EQ(placed[0].number, 5);
     EXPECT_EQ(placed[1].number, 1);
     EXPECT_EQ(placed[2].number, 7);
@@ -176,6 +179,31 @@ TEST_F(SoundLibraryTest, ImportDedupsKeepsSourcesAndExportRestoresTheSameBytes) 
     EXPECT_EQ(held(MemoryKind::Patch, 2), patch5);
     EXPECT_EQ(held(MemoryKind::Timbre, 7), timbre7);
     EXPECT_EQ(held(MemoryKind::Rhythm, 3), Memory(factory, MemoryKind::Rhythm, 3));
+    MemoryImage workingArea;
+    for (const Range& r : BackupAreas())
+        if (r.address.a1 >= 0x10)
+            workingArea.put(r.address, vm->withEmulator([&](emulator::U220Emulator& e) { return e.read(r.address, r.size); }));
+    const auto sounds = SoundsIn(workingArea);
+    ASSERT_EQ(sounds.size(), 1u);
+    EXPECT_EQ(sounds[0].bytes, lib.Details(working)->bytes);
+}
+
+// The import tells its progress after each file and stops at a cancel, with
+// the files before it whole.
+TEST_F(SoundLibraryTest, ImportStopsAtCancelAfterTheFileItIsAt) {
+    for (int i = 0; i < 4; ++i) Write("banks/b" + std::to_string(i) + ".syx", SyxBytes(testfiles::MutatedBank(40 + i), 0x10));
+    SoundLibrary lib(Db());
+    std::atomic<bool> cancel{false};
+    ImportOptions options;
+    options.cancel = &cancel;
+    options.onProgress = [&](size_t done, size_t total) {
+        EXPECT_EQ(total, 4u);
+        if (done == 2) cancel = true;
+    };
+    const ImportReport r = lib.Import({(dir / "banks").string()}, options);
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_EQ(r.files, 2u);
+    EXPECT_EQ(lib.ItemCount(), 2u * 197u);
 }
 
 // Files that cannot be imported are listed with their reason; the others go in.
