@@ -229,6 +229,9 @@ void Database::open(const std::string& path, int busyTimeoutMs) {
         }
         exec("PRAGMA synchronous = NORMAL");
         exec("PRAGMA cache_size = -65536");
+        // An import lets the WAL grow (see SoundLibrary::Import); afterwards it
+        // is cut back to this size rather than kept at its largest.
+        exec("PRAGMA journal_size_limit = 16777216");
         if (version < kLibrarySchemaVersion) migrate(version);
     } catch (...) {
         close();
