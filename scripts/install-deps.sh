@@ -10,6 +10,7 @@ PKGS=(
   librtmidi-dev libasound2-dev
   jackd2 libjack-jackd2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libsqlite3-dev
   clang libclang-rt-14-dev
   fonts-noto-cjk xvfb xauth
   ccache desktop-file-utils appstream

@@ -34,7 +34,7 @@ APT=(apt-get -q -o DPkg::Lock::Timeout=600)
 [ -z "$SUDO" ] || APT=(sudo "${APT[@]}")
 
 # --- 1. Debian packages and the deb-src entries -------------------------------
-PKGS=(g++-mingw-w64-x86-64-posix wine64 dpkg-dev googletest cmake ninja-build)
+PKGS=(g++-mingw-w64-x86-64-posix wine64 dpkg-dev googletest cmake ninja-build tcl)
 DEB_SRC_FILE=/etc/apt/sources.list.d/quorvane-deb-src.sources
 DEB_SRC_LIST=/etc/apt/sources.list.d/quorvane-deb-src.list
 
@@ -121,6 +121,9 @@ else
   say "RtMidi: source already in ${RTMIDI_DIR#"$ROOT"/}"
 fi
 took[rtmidi]=$((SECONDS - t))
+# SQLite for the sound library: sqlite3.c made from Debian's source package.
+SQLITE_DIR=$(JOBS="$JOBS" bash scripts/fetch-sqlite-source.sh "$BUILD/deps" | tail -n 1) || die "SQLite's source"
+say "SQLite: amalgamation in ${SQLITE_DIR#"$ROOT"/}"
 
 # --- 3. The cross build ----------------------------------------------------------
 t=$SECONDS
@@ -130,6 +133,7 @@ cmake -S . -B "$BUILD" -G Ninja \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
   -DQUORVANE_BUILD_UI=OFF -DQUORVANE_BUILD_TESTS=ON \
   -DQUORVANE_RTMIDI_SOURCE_DIR="$RTMIDI_DIR" -DQUORVANE_GTEST_SOURCE_DIR=/usr/src/googletest \
+  -DQUORVANE_SQLITE_SOURCE_DIR="$SQLITE_DIR" \
   >"$BUILD/configure.log" 2>&1 || { cat "$BUILD/configure.log" >&2; die "cmake configure"; }
 ninja -C "$BUILD" -j"$JOBS" "${TARGETS[@]}" >"$BUILD/build.log" 2>&1 ||
   { grep -E -A5 'error|FAILED' "$BUILD/build.log" | head -n 60 >&2; die "build (whole log: $BUILD/build.log)"; }

@@ -26,6 +26,7 @@
 #include "device/NameCodec.h"
 #include "device/ParamTable.h"
 #include "device/clsU220.h"
+#include "LibraryCommands.h"
 #include "library/Journal.h"
 #include "library/SysexFile.h"
 #include "library/Transfer.h"
@@ -82,6 +83,7 @@ const char* const kUsage =
     "  recover [--discard]            put back, verified, what an interrupted copy, swap or\n"
     "                                 restore overwrote (kept in the journal), or forget it\n"
     "  put-back                       put back what the last copy, swap or restore overwrote\n"
+    "  library COMMAND ...            the sound library (see 'quorvane-cli library --help')\n"
     "\n"
     "PROPERTY is a model property name such as PatchPartPan, TimbreTimbreName,\n"
     "MasterSetupMTune (hertz) or MemoryPatchName. INDEX is the part 1..6 for patch parts\n"
@@ -878,6 +880,7 @@ private:
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(true);
+    if (const auto code = cli::RunLibraryCommand(argc, argv)) return *code;
     int code = kExitOk;
     try {
         const Options options = ParseOptions(argc, argv);

@@ -1,0 +1,197 @@
+// Opening the library and bringing sounds in.
+#include "library/SoundLibrary.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+
+#include "library/Journal.h"
+#include "library/SafeFile.h"
+#include "library/SysexFile.h"
+#include "library/SoundLibrarySearch.h"
+#include "library/SoundLibraryText.h"
+
+namespace fs = std::filesystem;
+
+namespace quorvane::library {
+
+namespace {
+
+bool ImportableName(const fs::path& p) {
+    const std::string ext = FoldCase(p.extension().string());
+    return ext == ".syx" || ext == ".mid" || ext == ".midi";
+}
+
+// The files to import, in name order: each file named, and the importable
+// files under each folder named.
+std::vector<std::string> FilesUnder(const std::vector<std::string>& paths, ImportReport& report) {
+    std::vector<std::string> files;
+    for (const std::string& given : paths) {
+        std::error_code ec;
+        if (!fs::is_directory(given, ec)) {
+            files.push_back(given);
+            continue;
+        }
+        std::vector<std::string> found;
+        fs::recursive_directory_iterator it(given, fs::directory_options::skip_permission_denied, ec), end;
+        if (ec) report.skipped.push_back({given, ec.message()});
+        for (; !ec && it != end; it.increment(ec)) {
+            std::error_code fileEc;
+            if (it->is_regular_file(fileEc) && ImportableName(it->path())) found.push_back(it->path().string());
+        }
+        if (ec) report.skipped.push_back({given, "the folder could not be read to the end: " + ec.message()});
+        std::sort(found.begin(), found.end());
+        files.insert(files.end(), found.begin(), found.end());
+    }
+    return files;
+}
+
+std::string Now() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm tm{};
+#if defined(_WIN32)
+    gmtime_s(&tm, &now);
+#else
+    gmtime_r(&now, &tm);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+    return text;
+}
+
+std::string WholePath(const std::string& path) {
+    std::error_code ec;
+    const fs::path p = fs::absolute(path, ec);
+    return ec ? path : p.lexically_normal().string();
+}
+
+}  // namespace
+
+std::string DefaultLibraryPath() { return (fs::path(DataFolder()) / "library.sqlite").string(); }
+
+SoundLibrary::SoundLibrary(const std::string& path) { db_.open(path); }
+SoundLibrary::~SoundLibrary() = default;
+
+ImportReport SoundLibrary::Import(const std::vector<std::string>& paths, const ImportOptions& options) {
+    ImportReport report;
+    const std::vector<std::string> files = FilesUnder(paths, report);
+    // Each file's commit rewrites the index pages its sounds land on, spread
+    // over the whole index. Copying the WAL back into the library less often
+    // during an import writes each such page once for many files, not once
+    // for every two or three (the default is every 1000 pages).
+    db_.exec("PRAGMA wal_autocheckpoint = 16384");
+    struct Restore {
+        Database& db;
+        ~Restore() {
+            try {
+                db.exec("PRAGMA wal_autocheckpoint = 1000");
+                db.exec("PRAGMA wal_checkpoint(PASSIVE)");
+            } catch (const LibraryError&) {
+                // The next commit or the last connection's close checkpoints.
+            }
+        }
+    } restore{db_};
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (options.cancel && options.cancel->load()) {
+            report.cancelled = true;
+            break;
+        }
+        try {
+            ImportFile(files[i], nullptr, report);
+        } catch (const LibraryError& e) {
+            report.error = e.what();
+            report.errorKind = e.kind();
+            break;
+        }
+        if (options.onProgress) options.onProgress(i + 1, files.size());
+    }
+    return report;
+}
+
+ImportReport SoundLibrary::ImportBytes(const std::string& path, const Bytes& fileBytes) {
+    ImportReport report;
+    try {
+        ImportFile(path, &fileBytes, report);
+    } catch (const LibraryError& e) {
+        report.error = e.what();
+        report.errorKind = e.kind();
+    }
+    return report;
+}
+
+void SoundLibrary::ImportFile(const std::string& path, const Bytes* given, ImportReport& report) {
+    Bytes read;
+    if (!given) {
+        std::string why;
+        if (!ReadWholeFile(path, read, why)) {
+            report.skipped.push_back({path, why});
+            return;
+        }
+    }
+    const BackupFile file = ReadBackup(given ? *given : read);
+    if (!file.ok) {
+        report.skipped.push_back({path, file.error});
+        return;
+    }
+    int partial = 0;
+    const std::vector<Sound> sounds = SoundsIn(file.image, &partial);
+    report.partial += static_cast<size_t>(partial);
+    if (sounds.empty()) {
+        report.skipped.push_back({path, partial ? "it holds only parts of memories, no whole patch, timbre or rhythm setup"
+                                                : "it holds no patch, timbre or rhythm setup memory"});
+        return;
+    }
+
+    const std::string whole = WholePath(path);
+    const std::string fileName = fs::path(whole).filename().string();
+    const std::string folded = FoldCase(fileName);
+    const std::string date = Now();
+    size_t added = 0;
+
+    Transaction t(db_);
+    db_.cached("INSERT INTO file(path, name, imported) VALUES(?1, ?2, ?3)").bind(1, whole).bind(2, fileName).bind(3, date).run();
+    const int64_t fileId = db_.lastInsertId();
+    Statement& find = db_.cached(
+        "SELECT id FROM item WHERE sound_hash = ?1 AND type = ?2 AND hash = ?3 AND copy_of IS NULL AND bytes = ?4"
+        " ORDER BY id LIMIT 1");
+    Statement& insertItem = db_.cached(
+        "INSERT INTO item(type, bytes, hash, sound_hash, name, display, added, source_count)"
+        " VALUES(?1, ?2, ?3, ?4, ?5, ?5, ?6, 1)");
+    Statement& insertSearch = db_.cached("INSERT INTO search(item_id, text) VALUES(?1, ?2)");
+    Statement& insertSource = db_.cached("INSERT OR IGNORE INTO source(item_id, file_id, number) VALUES(?1, ?2, ?3)");
+    Statement& count = db_.cached("UPDATE item SET source_count = source_count + 1 WHERE id = ?1");
+    // The search text holds the name, the tags and the names of the files an
+    // item came from: a file name already in it (or inside the name) is not
+    // added twice.
+    Statement& addFileName = db_.cached(
+        "UPDATE search SET text = text || char(9) || ?2 WHERE item_id = ?1 AND instr(text, ?2) = 0");
+    for (const Sound& s : sounds) {
+        const auto type = static_cast<int64_t>(s.type);
+        const auto hash = static_cast<int64_t>(BytesHash(s.bytes));
+        const auto soundHash = static_cast<int64_t>(SoundHash(s.bytes));
+        int64_t id = 0;
+        find.bind(1, soundHash).bind(2, type).bind(3, hash).bind(4, s.bytes);
+        if (find.step()) id = find.integer(0);
+        find.reset();
+        if (id == 0) {
+            const std::string name = SoundName(s.bytes);
+            insertItem.bind(1, type).bind(2, s.bytes).bind(3, hash).bind(4, soundHash);
+            insertItem.bind(5, name).bind(6, date).run();
+            id = db_.lastInsertId();
+            insertSearch.bind(1, id).bind(2, FoldCase(name) + "\t\t" + folded).run();
+            insertSource.bind(1, id).bind(2, fileId).bind(3, static_cast<int64_t>(s.number)).run();
+            ++added;
+        } else {
+            addFileName.bind(1, id).bind(2, folded).run();
+            insertSource.bind(1, id).bind(2, fileId).bind(3, static_cast<int64_t>(s.number)).run();
+            if (db_.changes() == 1) count.bind(1, id).run();
+        }
+    }
+    t.commit();
+    ++report.files;
+    report.sounds += sounds.size();
+    report.newItems += added;
+}
+
+}  // namespace quorvane::library

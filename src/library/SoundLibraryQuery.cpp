@@ -1,0 +1,227 @@
+// Reading the library: lists for the window and the CLI, details, duplicates.
+#include "library/SoundLibrary.h"
+
+#include <algorithm>
+#include <map>
+
+#include "library/SoundLibrarySearch.h"
+#include "library/SoundLibraryText.h"
+
+namespace quorvane::library {
+
+namespace {
+
+const char* const kRowColumns = "i.id, i.type, i.display, i.favourite, i.tags, i.source_count, i.added";
+
+ItemRow RowAt(const Statement& s, int first = 0) {
+    ItemRow r;
+    r.id = s.integer(first);
+    r.type = static_cast<SoundType>(s.integer(first + 1));
+    r.name = s.text(first + 2);
+    r.favourite = s.integer(first + 3) != 0;
+    r.tags = s.text(first + 4);
+    r.sources = static_cast<int>(s.integer(first + 5));
+    r.added = s.text(first + 6);
+    return r;
+}
+
+const char* OrderOf(SortColumn c) {
+    switch (c) {
+        case SortColumn::Type: return "i.type";
+        case SortColumn::Name: return "i.display COLLATE NOCASE";
+        case SortColumn::Favourite: return "i.favourite";
+        case SortColumn::Tags: return "i.tags COLLATE NOCASE";
+        case SortColumn::Sources: return "i.source_count";
+        case SortColumn::Date: return "i.added";  // no index: the ids are in the order added, nearly
+    }
+    return "i.id";
+}
+
+// The FROM and WHERE part of a query and its values, bound in order.
+struct Where {
+    std::string sql;
+    std::vector<std::string> texts;
+    std::optional<int64_t> type;
+};
+
+Where WhereOf(const Query& q) {
+    Where w;
+    w.sql = " FROM item i";
+    std::vector<std::string> conds;
+    if (!q.text.empty()) {
+        w.sql += " JOIN search s ON s.item_id = i.id";
+        conds.push_back("instr(s.text, ?) > 0");
+        w.texts.push_back(FoldCase(q.text));
+    }
+    if (q.favouritesOnly) conds.push_back("i.favourite = 1");
+    if (!q.tag.empty()) {
+        conds.push_back("i.id IN (SELECT item_id FROM tag WHERE tag = ?)");
+        w.texts.push_back(q.tag);
+    }
+    if (!q.sourceFile.empty()) {
+        conds.push_back(
+            "i.id IN (SELECT o.item_id FROM source o JOIN file f ON f.id = o.file_id WHERE f.name = ? OR f.path = ?)");
+        w.texts.push_back(q.sourceFile);
+        w.texts.push_back(q.sourceFile);
+    }
+    for (size_t i = 0; i < conds.size(); ++i) w.sql += (i ? " AND " : " WHERE ") + conds[i];
+    if (q.type) {
+        w.sql += conds.empty() ? " WHERE i.type = ?" : " AND i.type = ?";
+        w.type = static_cast<int64_t>(*q.type);
+    }
+    return w;
+}
+
+void BindWhere(Statement& s, const Where& w) {
+    int n = 0;
+    for (const std::string& t : w.texts) s.bind(++n, t);
+    if (w.type) s.bind(++n, *w.type);
+}
+
+// Text alone (with the type and favourite filters) is matched in memory.
+bool InMemory(const Query& q) { return !q.text.empty() && q.tag.empty() && q.sourceFile.empty(); }
+
+}  // namespace
+
+SearchIndex& SoundLibrary::Search() {
+    if (!search_) search_ = std::make_unique<SearchIndex>();
+    if (!search_->Current(db_)) search_->Load(db_);
+    return *search_;
+}
+
+std::vector<ItemRow> SoundLibrary::Rows(const std::vector<int64_t>& ids) {
+    if (ids.empty()) return {};
+    std::string sql = std::string("SELECT ") + kRowColumns + " FROM item i WHERE i.id IN (";
+    for (size_t k = 0; k < ids.size(); ++k) sql += (k ? "," : "") + std::to_string(ids[k]);
+    sql += ")";
+    Statement s(db_, sql.c_str());
+    std::map<int64_t, ItemRow> byId;
+    while (s.step()) {
+        ItemRow r = RowAt(s);
+        byId.emplace(r.id, std::move(r));
+    }
+    std::vector<ItemRow> out;
+    for (int64_t id : ids)
+        if (auto it = byId.find(id); it != byId.end()) out.push_back(std::move(it->second));
+    return out;
+}
+
+std::vector<ItemRow> SoundLibrary::List(const Query& q) {
+    if (InMemory(q) && q.sort == SortColumn::Name)
+        return Rows(Search().Find(FoldCase(q.text), q.type, q.favouritesOnly, q.descending, q.offset, q.limit).page);
+    const Where w = WhereOf(q);
+    std::string sql = std::string("SELECT ") + kRowColumns + w.sql + " ORDER BY " + OrderOf(q.sort) +
+                      (q.descending ? " DESC" : "") + ", i.id" + (q.descending ? " DESC" : "");
+    if (q.limit >= 0 || q.offset > 0)
+        sql += " LIMIT " + std::to_string(q.limit >= 0 ? q.limit : -1) + " OFFSET " + std::to_string(q.offset);
+    Statement s(db_, sql.c_str());
+    BindWhere(s, w);
+    std::vector<ItemRow> out;
+    while (s.step()) out.push_back(RowAt(s));
+    return out;
+}
+
+size_t SoundLibrary::Count(const Query& q) {
+    if (InMemory(q)) return Search().Find(FoldCase(q.text), q.type, q.favouritesOnly, false, 0, 0).count;
+    const Where w = WhereOf(q);
+    const std::string sql = "SELECT count(*)" + w.sql;
+    Statement s(db_, sql.c_str());
+    BindWhere(s, w);
+    return s.step() ? static_cast<size_t>(s.integer(0)) : 0;
+}
+
+size_t SoundLibrary::ItemCount() {
+    Statement s(db_, "SELECT count(*) FROM item");
+    return s.step() ? static_cast<size_t>(s.integer(0)) : 0;
+}
+
+std::optional<ItemDetails> SoundLibrary::Details(int64_t id) {
+    ItemDetails d;
+    {
+        Statement s(db_, (std::string("SELECT ") + kRowColumns +
+                          ", i.name, COALESCE(i.user_name, ''), i.comment, i.bytes, i.copy_of, i.sound_hash, i.hash"
+                          " FROM item i WHERE i.id = ?1").c_str());
+        s.bind(1, id);
+        if (!s.step()) return std::nullopt;
+        d.row = RowAt(s);
+        d.nameInBytes = s.text(7);
+        d.userName = s.text(8);
+        d.comment = s.text(9);
+        d.bytes = s.blob(10);
+        if (!s.isNull(11)) d.copyOf = s.integer(11);
+        const int64_t soundHash = s.integer(12), hash = s.integer(13);
+        Statement o(db_, "SELECT id, bytes FROM item WHERE sound_hash = ?2 AND type = ?1 AND hash != ?3 ORDER BY id");
+        o.bind(1, static_cast<int64_t>(d.row.type)).bind(2, soundHash).bind(3, hash);
+        while (o.step()) {
+            // The hash says "probably the same sound"; the bytes past the name decide.
+            const Bytes other = o.blob(1);
+            if (other.size() == d.bytes.size() && other.size() >= sysex::kNameBytes &&
+                std::equal(other.begin() + sysex::kNameBytes, other.end(), d.bytes.begin() + sysex::kNameBytes))
+                d.otherNames.push_back(o.integer(0));
+        }
+    }
+    {
+        Statement s(db_, "SELECT tag FROM tag WHERE item_id = ?1 ORDER BY tag");
+        s.bind(1, id);
+        while (s.step()) d.tags.push_back(s.text(0));
+    }
+    {
+        Statement s(db_,
+                    "SELECT f.id, f.path, f.name, o.number, f.imported FROM source o JOIN file f ON f.id = o.file_id"
+                    " WHERE o.item_id = ?1 ORDER BY f.id, o.number");
+        s.bind(1, id);
+        while (s.step()) d.sources.push_back({s.integer(0), s.text(1), s.text(2), static_cast<int>(s.integer(3)), s.text(4)});
+    }
+    if (d.row.type == SoundType::Patch && !d.sources.empty()) {
+        for (FileMember& m : FileMembers(d.sources.front().fileId))
+            if (m.itemId != id) d.bank.push_back(std::move(m));
+    }
+    return d;
+}
+
+std::vector<FileMember> SoundLibrary::FileMembers(int64_t fileId) {
+    Statement s(db_,
+                "SELECT i.type, o.number, i.id, i.display FROM source o JOIN item i ON i.id = o.item_id"
+                " WHERE o.file_id = ?1 ORDER BY i.type, o.number");
+    s.bind(1, fileId);
+    std::vector<FileMember> out;
+    while (s.step())
+        out.push_back({static_cast<SoundType>(s.integer(0)), static_cast<int>(s.integer(1)), s.integer(2), s.text(3)});
+    return out;
+}
+
+std::vector<DuplicateGroup> SoundLibrary::Duplicates() {
+    std::vector<DuplicateGroup> out;
+    Statement groups(db_,
+                     "SELECT type, sound_hash FROM item GROUP BY type, sound_hash HAVING count(DISTINCT hash) > 1"
+                     " ORDER BY type, min(display)");
+    Statement members(db_, (std::string("SELECT ") + kRowColumns +
+                            ", i.bytes FROM item i WHERE i.type = ?1 AND i.sound_hash = ?2"
+                            " ORDER BY i.display COLLATE NOCASE, i.id").c_str());
+    while (groups.step()) {
+        members.bind(1, groups.integer(0)).bind(2, groups.integer(1));
+        // The hash says "probably the same sound"; the bytes past the name decide.
+        std::vector<std::pair<ItemRow, Bytes>> found;
+        while (members.step()) found.emplace_back(RowAt(members), members.blob(7));
+        members.reset();
+        auto body = [](const Bytes& b) {
+            return Bytes(b.begin() + std::min<size_t>(sysex::kNameBytes, b.size()), b.end());
+        };
+        std::vector<bool> used(found.size(), false);
+        for (size_t a = 0; a < found.size(); ++a) {
+            if (used[a]) continue;
+            DuplicateGroup g{static_cast<SoundType>(groups.integer(0)), {}};
+            bool otherName = false;
+            for (size_t b = a; b < found.size(); ++b) {
+                if (used[b] || body(found[b].second) != body(found[a].second)) continue;
+                used[b] = true;
+                otherName = otherName || found[b].second != found[a].second;
+                g.items.push_back(found[b].first);
+            }
+            if (otherName) out.push_back(std::move(g));
+        }
+    }
+    return out;
+}
+
+}  // namespace quorvane::library

@@ -1,0 +1,46 @@
+// Search as you type over the whole library: every item's search text (name,
+// tags, the names of the files it came from; folded to lower case) held in
+// memory in name order, so that a keystroke is one pass over a few megabytes
+// instead of a query that reads every row. Matches come out already sorted by
+// name. Standard C++ only.
+//
+// The copy is current while the library has not changed: the owner compares
+// the connection's own commit count and PRAGMA data_version (which changes when
+// another connection, such as the CLI beside the editor, commits).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "library/SoundLibraryItems.h"
+
+namespace quorvane::library {
+
+class Database;
+
+class SearchIndex {
+public:
+    // Reads every item's search text in the order of the list sorted by name.
+    void Load(Database& db);
+    bool Current(Database& db) const;
+
+    struct Found {
+        size_t count = 0;            // every match that passes the filters
+        std::vector<int64_t> page;   // ids of matches [offset, offset + limit) in name order
+    };
+    // `foldedText` as FoldCase makes it; limit -1: all.
+    Found Find(const std::string& foldedText, std::optional<SoundType> type, bool favouritesOnly, bool descending,
+               int offset, int limit) const;
+
+private:
+    std::string text_;             // each entry's text with '\n' after it
+    std::vector<uint32_t> start_;  // where each entry begins, and the end
+    std::vector<int64_t> ids_;
+    std::vector<uint8_t> type_, favourite_;
+    int64_t dataVersion_ = -1;
+    uint64_t commits_ = 0;
+};
+
+}  // namespace quorvane::library

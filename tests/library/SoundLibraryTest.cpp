@@ -1,0 +1,466 @@
+// The sound library on real SQLite files in a temporary folder: import, dedup,
+// sources, re-import, names, export and a verified restore into the virtual
+// module, files that are skipped, a newer or damaged library, the user's data
+// and banks, and the queries the window lists with.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "SoundLibraryFiles.h"
+#include "device/Host.h"
+#include "device/clsU220.h"
+#include "library/SoundLibrary.h"
+#include "library/SoundLibraryText.h"
+#include "library/SysexFile.h"
+#include "library/Transfer.h"
+#include "midi/VirtualU220.h"
+
+using namespace quorvane;
+using namespace quorvane::library;
+namespace fs = std::filesystem;
+
+namespace {
+
+class SoundLibraryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("quorvane-soundlib-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir / "banks" / "more");
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::string Write(const std::string& name, const Bytes& bytes) {
+        const fs::path p = dir / name;
+        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+        return p.string();
+    }
+    std::string Db() const { return (dir / "library.sqlite").string(); }
+    Bytes FileBytes(const std::string& path) {
+        Bytes b;
+        std::string why;
+        EXPECT_TRUE(ReadWholeFile(path, b, why)) << why;
+        return b;
+    }
+    static int64_t Scalar(SoundLibrary& lib, const char* sql) {
+        Statement s(lib.Db(), sql);
+        return s.step() ? s.integer(0) : -1;
+    }
+    static Bytes Memory(const MemoryImage& image, MemoryKind kind, int n) {
+        Bytes b;
+        EXPECT_TRUE(image.get(MemoryRange(kind, n), b));
+        return b;
+    }
+    // The item of that name (and those bytes, when given).
+    static int64_t IdOf(SoundLibrary& lib, SoundType type, const std::string& name, const Bytes& bytes = {}) {
+        Query q;
+        q.type = type;
+        q.text = name;
+        for (const ItemRow& r : lib.List(q))
+            if (r.name == name && (bytes.empty() || lib.Details(r.id)->bytes == bytes)) return r.id;
+        ADD_FAILURE() << "no " << SoundTypeWord(type) << " named " << name;
+        return 0;
+    }
+
+    fs::path dir;
+};
+
+// One factory back-up, a second file where one patch differs only by name and
+// one timbre by a value (as a .mid, split into small data sets, another device
+// ID), and the first file again in a sub-folder: each sound once, the renamed
+// patch grouped with its original, sources counted, and re-importing adding
+// sources only. An export of a selection then restores into the virtual module
+// byte for byte, through the same restore the windows use.
+TEST_F(SoundLibraryTest, ImportDedupsKeepsSourcesAndExportRestoresTheSameBytes) {
+    const MemoryImage factory = testfiles::FactoryMemory();
+    MemoryImage second = factory;
+    Bytes patch5 = Memory(factory, MemoryKind::Patch, 5), timbre7 = Memory(factory, MemoryKind::Timbre, 7);
+    second.put(MemoryRange(MemoryKind::Patch, 5).address, WithName(patch5, "Renamed Pad"));
+    timbre7[40] = static_cast<uint8_t>((timbre7[40] + 1) & 0x0F);
+    second.put(MemoryRange(MemoryKind::Timbre, 7).address, timbre7);
+    const std::string a = Write("banks/factory.syx", SyxBytes(factory, 0x10));
+    Write("banks/more/second.mid", MidiBytes(second, 0x03));
+    Write("banks/more/copy.SYX", SyxBytes(factory, 0x10));
+    Write("banks/notes.txt", {'h', 'i'});  // not a bank file: not even tried
+
+    SoundLibrary lib(Db());
+    std::vector<std::pair<size_t, size_t>> progress;
+    ImportOptions options;
+    options.onProgress = [&](size_t done, size_t total) { progress.emplace_back(done, total); };
+    ImportReport r = lib.Import({(dir / "banks").string()}, options);
+    EXPECT_TRUE(r.skipped.empty()) << r.skipped.front().reason;
+    EXPECT_EQ(r.files, 3u);
+    EXPECT_EQ(r.sounds, 3u * 197u);
+    EXPECT_EQ(r.newItems, 199u);  // 64 + 128 + 4 + working area, + the renamed patch and the changed timbre
+    EXPECT_EQ(progress, (std::vector<std::pair<size_t, size_t>>{{1, 3}, {2, 3}, {3, 3}}));
+    EXPECT_EQ(lib.ItemCount(), 199u);
+
+    const int64_t piano = IdOf(lib, SoundType::Patch, "Piano 1");
+    auto d = lib.Details(piano);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->bytes, Memory(factory, MemoryKind::Patch, 1));
+    ASSERT_EQ(d->sources.size(), 3u);
+    EXPECT_EQ(d->sources[0].fileName, "factory.syx");  // path order: banks/factory.syx, then banks/more/...
+    EXPECT_EQ(d->sources[1].fileName, "copy.SYX");
+    EXPECT_EQ(d->sources[0].number, 1);
+    EXPECT_EQ(d->bank.size(), 196u);  // the file's other memories: its timbres and rhythm setups among them
+    EXPECT_EQ(d->bank[63].type, SoundType::Timbre);
+    EXPECT_EQ(d->bank[63].number, 1);
+
+    // Same sound, other name: one group of two; the changed timbre is no duplicate.
+    const auto groups = lib.Duplicates();
+    ASSERT_EQ(groups.size(), 1u);
+    ASSERT_EQ(groups[0].items.size(), 2u);
+    EXPECT_EQ(groups[0].items[0].name, "Renamed Pad");
+    EXPECT_EQ(groups[0].items[1].name, SoundName(patch5));
+    EXPECT_EQ(lib.Details(groups[0].items[1].id)->otherNames, std::vector<int64_t>{groups[0].items[0].id});
+
+    // Re-importing adds only sources.
+    r = lib.Import({a});
+    EXPECT_EQ(r.newItems, 0u);
+    EXPECT_EQ(lib.ItemCount(), 199u);
+    EXPECT_EQ(lib.Details(piano)->sources.size(), 4u);
+    EXPECT_EQ(lib.Details(piano)->row.sources, 4);
+
+    // Export: items at their numbers, a clash moved to the next free number.
+    const int64_t renamed = groups[0].items[0].id, changed = IdOf(lib, SoundType::Timbre, SoundName(timbre7), timbre7);
+    const int64_t rhythm = IdOf(lib, SoundType::Rhythm, "Electro Kit");
+    std::vector<Placement> placed;
+    const int64_t working = lib.List({.type = SoundType::Working}).at(0).id;
+    const MemoryImage image =
+        lib.ImageOf({renamed, piano, changed, rhythm, IdOf(lib, SoundType::Patch, SoundName(patch5)), working}, &placed);
+    ASSERT_EQ(placed.size(), 6u);
+    EXPECT_THROW(lib.ImageOf({working, working}), LibraryError);  // one working area a file
+    EXPECT_EQ(placed[0].number, 5);
+    EXPECT_EQ(placed[1].number, 1);
+    EXPECT_EQ(placed[2].number, 7);
+    EXPECT_EQ(placed[3].number, 3);
+    EXPECT_EQ(placed[4].number, 2);  // patch 5 is taken by the renamed one
+    const std::string out = (dir / "export.syx").string();
+    std::string error;
+    ASSERT_TRUE(SaveBackup(out, image, 0x10, error)) << error;
+
+    // The file is in the back-up format: ascending addresses, at most 128 data bytes a message.
+    const BackupFile file = ReadBackupFile(out);
+    ASSERT_TRUE(file.ok) << file.error;
+    const Bytes raw = FileBytes(out);
+    uint32_t last = 0;
+    for (size_t at = 0; at < raw.size();) {
+        size_t end = at;
+        while (raw[end] != 0xF7) ++end;
+        const ParsedMessage m = ParseMessage(Bytes(raw.begin() + static_cast<long>(at), raw.begin() + static_cast<long>(end + 1)));
+        ASSERT_TRUE(m.valid) << m.error;
+        EXPECT_LE(m.data.size(), 128u);
+        EXPECT_GE(MemoryImage::Key(m.address), last);
+        last = MemoryImage::Key(m.address);
+        at = end + 1;
+    }
+
+    // Restore into the virtual module, verified, and read what it holds.
+    SimpleHost host;
+    auto vm = std::make_shared<midi::VirtualU220>();
+    clsU220 model(host, vm->makeOutput(), vm->makeInput([&](std::function<void()> f) { host.post(std::move(f)); }));
+    ASSERT_TRUE(model.MIDIOutput1->open(-1));
+    ASSERT_TRUE(model.MIDIInput1->open(0));
+    vm->withEmulator([](emulator::U220Emulator& e) { e.load(MemoryRange(MemoryKind::Patch, 2).address, Bytes(160, 0)); });
+    Transfer t(model, host);
+    const TransferReport report = t.Restore(file.image);
+    EXPECT_TRUE(report.ok()) << report.text;
+    auto held = [&](MemoryKind k, int n) {
+        const Range r = MemoryRange(k, n);
+        return vm->withEmulator([&](emulator::U220Emulator& e) { return e.read(r.address, r.size); });
+    };
+    EXPECT_EQ(held(MemoryKind::Patch, 5), WithName(patch5, "Renamed Pad"));
+    EXPECT_EQ(held(MemoryKind::Patch, 1), Memory(factory, MemoryKind::Patch, 1));
+    EXPECT_EQ(held(MemoryKind::Patch, 2), patch5);
+    EXPECT_EQ(held(MemoryKind::Timbre, 7), timbre7);
+    EXPECT_EQ(held(MemoryKind::Rhythm, 3), Memory(factory, MemoryKind::Rhythm, 3));
+    MemoryImage workingArea;
+    for (const Range& r : BackupAreas())
+        if (r.address.a1 >= 0x10)
+            workingArea.put(r.address, vm->withEmulator([&](emulator::U220Emulator& e) { return e.read(r.address, r.size); }));
+    const auto sounds = SoundsIn(workingArea);
+    ASSERT_EQ(sounds.size(), 1u);
+    EXPECT_EQ(sounds[0].bytes, lib.Details(working)->bytes);
+}
+
+// The import tells its progress after each file and stops at a cancel, with
+// the files before it whole.
+TEST_F(SoundLibraryTest, ImportStopsAtCancelAfterTheFileItIsAt) {
+    for (int i = 0; i < 4; ++i) Write("banks/b" + std::to_string(i) + ".syx", SyxBytes(testfiles::MutatedBank(40 + i), 0x10));
+    SoundLibrary lib(Db());
+    std::atomic<bool> cancel{false};
+    ImportOptions options;
+    options.cancel = &cancel;
+    options.onProgress = [&](size_t done, size_t total) {
+        EXPECT_EQ(total, 4u);
+        if (done == 2) cancel = true;
+    };
+    const ImportReport r = lib.Import({(dir / "banks").string()}, options);
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_EQ(r.files, 2u);
+    EXPECT_EQ(lib.ItemCount(), 2u * 197u);
+}
+
+// Files that cannot be imported are listed with their reason; the others go in.
+TEST_F(SoundLibraryTest, DamagedFilesAreSkippedWithTheirReasonAndTheRestImported) {
+    const MemoryImage factory = testfiles::FactoryMemory();
+    Bytes good = SyxBytes(factory, 0x10);
+    Bytes badChecksum = good;
+    badChecksum[good.size() - 2] ^= 0x01;
+    MemoryImage master;
+    master.put({0, 0, 0}, Bytes(16, 1));
+    MemoryImage halfPatch;
+    halfPatch.put(MemoryRange(MemoryKind::Patch, 3).address, Bytes(80, 2));
+    const struct {
+        const char* name;
+        Bytes bytes;
+        const char* reason;
+    } cases[] = {
+        {"a-empty.syx", {}, "empty"},
+        {"b-text.syx", {'n', 'o', 't', ' ', 's', 'y', 's', 'e', 'x'}, "not part of a System Exclusive message"},
+        {"c-checksum.syx", badChecksum, "checksum"},
+        {"d-cut.syx", Bytes(good.begin(), good.begin() + 100), ""},
+        {"e-master-only.syx", SyxBytes(master, 0x10), "no patch, timbre or rhythm setup memory"},
+        {"f-half-patch.syx", SyxBytes(halfPatch, 0x10), "only parts of memories"},
+        {"g-cut.mid", Bytes{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1}, ""},
+    };
+    std::vector<std::string> paths;
+    for (const auto& c : cases) paths.push_back(Write("banks/" + std::string(c.name), c.bytes));
+    paths.push_back((dir / "missing.syx").string());
+    paths.push_back(Write("banks/z-good.syx", good));
+
+    SoundLibrary lib(Db());
+    const ImportReport r = lib.Import(paths);
+    EXPECT_EQ(r.files, 1u);
+    EXPECT_EQ(r.newItems, 197u);
+    EXPECT_EQ(r.partial, 1u);
+    ASSERT_EQ(r.skipped.size(), std::size(cases) + 1);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(r.skipped[i].path, paths[i]);
+        EXPECT_NE(r.skipped[i].reason.find(cases[i].reason), std::string::npos) << cases[i].name << ": " << r.skipped[i].reason;
+        EXPECT_FALSE(r.skipped[i].reason.empty());
+    }
+    EXPECT_NE(r.skipped.back().reason.find("no such file"), std::string::npos) << r.skipped.back().reason;
+    EXPECT_EQ(Scalar(lib, "SELECT count(*) FROM file"), 1);
+}
+
+// A library written by a newer version is refused and left byte for byte as it
+// was; a file that is not a library, or is damaged, is reported as damaged and
+// can be moved aside (nothing deleted) for a new one.
+TEST_F(SoundLibraryTest, NewerLibraryRefusedUntouchedAndDamagedOneMovedAside) {
+    {
+        SoundLibrary lib(Db());
+        lib.Import({Write("a.syx", SyxBytes(testfiles::FactoryMemory(), 0x10))});
+        lib.Db().exec("PRAGMA user_version = 7");
+        lib.Db().exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    }
+    const Bytes before = FileBytes(Db());
+    try {
+        SoundLibrary newer(Db());
+        FAIL() << "a newer library was opened";
+    } catch (const LibraryError& e) {
+        EXPECT_EQ(e.kind(), LibraryError::Newer);
+        EXPECT_NE(std::string(e.what()).find("newer version of Quorvane (library version 7"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(FileBytes(Db()), before);
+
+    Bytes corrupt = before;
+    corrupt[63] = 1;  // user_version (bytes 60..63) back to this program's
+    for (size_t i = 4096; i < corrupt.size(); i += 7) corrupt[i] = static_cast<uint8_t>(i * 31);
+    const struct {
+        const char* what;
+        Bytes bytes;
+    } damaged[] = {
+        {"text", Bytes(5000, 'x')},
+        {"header cut", Bytes(before.begin(), before.begin() + 50)},
+        {"pages overwritten", corrupt},
+    };
+    for (const auto& c : damaged) {
+        SCOPED_TRACE(c.what);
+        fs::remove(Db() + "-wal");
+        fs::remove(Db() + "-shm");
+        Write("library.sqlite", c.bytes);
+        bool reported = false;
+        try {
+            SoundLibrary lib(Db());
+            lib.List({});  // damage past the schema shows when the pages are read
+            lib.Import({(dir / "a.syx").string()});
+        } catch (const LibraryError& e) {
+            reported = e.kind() == LibraryError::Damaged;
+            EXPECT_NE(std::string(e.what()).find(Db() + " is not a sound library or it is damaged"), std::string::npos)
+                << e.what();
+        }
+        EXPECT_TRUE(reported);
+        std::string movedTo, error;
+        ASSERT_TRUE(MoveLibraryAside(Db(), movedTo, error)) << error;
+        EXPECT_EQ(FileBytes(movedTo), c.bytes);
+        EXPECT_FALSE(fs::exists(Db()));
+        SoundLibrary fresh(Db());
+        EXPECT_EQ(fresh.ItemCount(), 0u);
+        fs::remove(movedTo);
+    }
+}
+
+// Filters and sorting as the window and `library list` use them.
+TEST_F(SoundLibraryTest, QueriesFilterByTextTypeFavouriteTagAndFileAndSortByEveryColumn) {
+    SoundLibrary lib(Db());
+    lib.Import({Write("banks/factory.syx", SyxBytes(testfiles::FactoryMemory(), 0x10)),
+                Write("banks/juno-pads.syx", SyxBytes(testfiles::MutatedBank(1), 0x10))});
+    ASSERT_EQ(lib.ItemCount(), 2u * 197u);
+    const int64_t strings = IdOf(lib, SoundType::Patch, "Strings 2");
+    const int64_t drums = IdOf(lib, SoundType::Rhythm, "Drum Set 1");
+    lib.AddTag(strings, "Lush");
+    lib.AddTag(drums, "lush");
+    lib.AddTag(drums, "kit");
+    lib.SetFavourite(drums, true);
+
+    auto names = [&](const Query& q) {
+        std::vector<std::string> out;
+        for (const ItemRow& r : lib.List(q)) out.push_back(r.name);
+        if (q.limit < 0) {
+            EXPECT_EQ(lib.Count(q), out.size());
+        }
+        return out;
+    };
+    const struct {
+        const char* what;
+        Query q;
+        size_t count;
+    } cases[] = {
+        {"name part, any case", {.text = "STRINGS 2"}, 2},  // the patch and the timbre
+        {"name part and type", {.text = "strings 2", .type = SoundType::Timbre}, 1},
+        {"a tag's text", {.text = "lus"}, 2},
+        {"a file's name", {.text = "JUNO-PA"}, 197},
+        {"favourites", {.favouritesOnly = true}, 1},
+        {"a tag, exactly", {.tag = "lush"}, 1},
+        {"a source file by name", {.sourceFile = "factory.syx"}, 197},
+        {"a source file by path", {.sourceFile = (dir / "banks" / "juno-pads.syx").string()}, 197},
+        {"type", {.type = SoundType::Rhythm}, 8},
+        {"nothing", {.text = "no such sound"}, 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(names(c.q).size(), c.count) << c.what;
+
+    // A text alone is matched in memory in name order; the database, asked
+    // with another sort, finds the same items; pages are slices of the whole.
+    auto ids = [&](const Query& q) {
+        std::vector<int64_t> out;
+        for (const ItemRow& r : lib.List(q)) out.push_back(r.id);
+        return out;
+    };
+    for (const char* text : {"str", "PAD", "s 1", "lush", "juno"}) {
+        for (bool descending : {false, true}) {
+            SCOPED_TRACE(text);
+            Query byName{.text = text, .descending = descending};
+            std::vector<int64_t> all = ids(byName), byType = ids({.text = text, .sort = SortColumn::Type});
+            ASSERT_FALSE(all.empty());
+            byName.offset = 3;
+            byName.limit = 5;
+            EXPECT_EQ(ids(byName), std::vector<int64_t>(all.begin() + std::min<size_t>(3, all.size()),
+                                                         all.begin() + std::min<size_t>(8, all.size())));
+            std::sort(all.begin(), all.end());
+            std::sort(byType.begin(), byType.end());
+            EXPECT_EQ(all, byType);
+        }
+    }
+    // A change by another connection (the CLI beside the window) is seen at once.
+    EXPECT_EQ(lib.Count({.text = "warmth"}), 0u);
+    SoundLibrary(Db()).AddTag(strings, "Warmth");
+    EXPECT_EQ(ids({.text = "warmth"}), std::vector<int64_t>{strings});
+
+    EXPECT_EQ(names({.type = SoundType::Rhythm, .sourceFile = "factory.syx", .limit = 2}),
+              (std::vector<std::string>{"Drum Set 1", "Drum Set 2"}));
+    Query q{.type = SoundType::Rhythm};
+    for (SortColumn c : {SortColumn::Type, SortColumn::Name, SortColumn::Favourite, SortColumn::Tags, SortColumn::Sources,
+                         SortColumn::Date}) {
+        q.sort = c;
+        q.descending = true;
+        const auto rows = lib.List(q);
+        ASSERT_EQ(rows.size(), 8u);
+        for (size_t i = 1; i < rows.size(); ++i) {
+            const ItemRow &x = rows[i - 1], &y = rows[i];
+            switch (c) {
+                case SortColumn::Name: EXPECT_GE(FoldCase(x.name), FoldCase(y.name)); break;
+                case SortColumn::Favourite: EXPECT_GE(x.favourite, y.favourite); break;
+                case SortColumn::Tags: EXPECT_GE(x.tags, y.tags); break;
+                case SortColumn::Sources: EXPECT_GE(x.sources, y.sources); break;
+                case SortColumn::Date: EXPECT_GE(x.added, y.added); break;
+                case SortColumn::Type: EXPECT_GE(int(x.type), int(y.type)); break;
+            }
+        }
+        if (c == SortColumn::Favourite || c == SortColumn::Tags) {
+            EXPECT_EQ(rows.front().id, drums);
+        }
+    }
+    EXPECT_EQ(lib.Details(drums)->tags, (std::vector<std::string>{"kit", "lush"}));
+    EXPECT_EQ(lib.List({.tag = "kit"}).front().tags, "kit, lush");
+}
+
+// Rename stays in the library until applied to the bytes; a copy kept on
+// purpose is an item of its own; banks hold their type, up to their size.
+TEST_F(SoundLibraryTest, UserDataRenameCopiesAndBanks) {
+    SoundLibrary lib(Db());
+    lib.Import({Write("factory.syx", SyxBytes(testfiles::FactoryMemory(), 0x10))});
+    const int64_t piano = IdOf(lib, SoundType::Patch, "Piano 1");
+    const Bytes original = lib.Details(piano)->bytes;
+
+    lib.Rename(piano, "Grand");
+    EXPECT_EQ(lib.Details(piano)->row.name, "Grand");
+    EXPECT_EQ(lib.Details(piano)->bytes, original);
+    EXPECT_EQ(lib.Count({.text = "grand"}), 1u);
+    const int64_t copy = lib.KeepCopy(piano);
+    EXPECT_EQ(lib.Details(copy)->copyOf, piano);
+    EXPECT_EQ(lib.Details(copy)->bytes, original);
+    lib.ApplyNameToBytes(piano);
+    EXPECT_EQ(lib.Details(piano)->bytes, WithName(original, "Grand"));
+    EXPECT_EQ(lib.Details(piano)->nameInBytes, "Grand");
+    EXPECT_EQ(lib.Details(copy)->bytes, original);  // the copy keeps its bytes
+    EXPECT_EQ(lib.Duplicates().size(), 1u);         // the applied name made it "same sound, other name"
+
+    const struct {
+        const char* what;
+        std::function<void()> call;
+    } refused[] = {
+        {"unknown id", [&] { lib.SetFavourite(99999, true); }},
+        {"name without a module code", [&] { lib.Rename(piano, "Grand\xE2\x82\xAC"); }},
+        {"empty tag", [&] { lib.AddTag(piano, ""); }},
+        {"working-area bank", [&] { lib.MakeBank("w", SoundType::Working); }},
+        {"bank of another type", [&] { lib.MakeBank("rhythms", SoundType::Rhythm), lib.AddToBank("rhythms", {piano}); }},
+        {"place past the end", [&] { lib.SetBankSlot("rhythms", 5, IdOf(lib, SoundType::Rhythm, "Drum Set 1")); }},
+        {"no such bank", [&] { lib.AddToBank("nope", {piano}); }},
+        {"same bank name", [&] { lib.MakeBank("rhythms", SoundType::Rhythm); }},
+    };
+    for (const auto& c : refused) {
+        try {
+            c.call();
+            ADD_FAILURE() << c.what << ": not refused";
+        } catch (const LibraryError& e) {
+            EXPECT_EQ(e.kind(), LibraryError::Input) << c.what << ": " << e.what();
+        }
+    }
+
+    // A bank of favourites: 64 places, filled in order; a 65th refused whole.
+    lib.MakeBank("Favourites", SoundType::Patch);
+    std::vector<int64_t> patches;
+    for (const ItemRow& r : lib.List({.type = SoundType::Patch, .sort = SortColumn::Date})) patches.push_back(r.id);
+    ASSERT_EQ(patches.size(), 65u);  // 64 and the copy
+    lib.SetBankSlot("Favourites", 3, patches[10]);
+    EXPECT_EQ(lib.AddToBank("Favourites", {patches[0], patches[1], patches[2]}), (std::vector<int>{1, 2, 4}));
+    EXPECT_THROW(lib.AddToBank("Favourites", patches), LibraryError);
+    EXPECT_EQ(lib.Bank("Favourites")->slots.size(), 4u);
+    std::vector<Placement> placed;
+    const MemoryImage image = lib.ImageOfBank("Favourites", &placed);
+    ASSERT_EQ(placed.size(), 4u);
+    EXPECT_EQ(placed[2].itemId, patches[10]);
+    EXPECT_EQ(placed[2].number, 3);
+    EXPECT_EQ(Memory(image, MemoryKind::Patch, 3), lib.Details(patches[10])->bytes);
+    EXPECT_EQ(SoundsIn(image).size(), 4u);
+    lib.Remove(patches[10]);
+    EXPECT_EQ(lib.Bank("Favourites")->slots.size(), 3u);
+}
+
+}  // namespace
