@@ -124,7 +124,7 @@ took[rtmidi]=$((SECONDS - t))
 
 # --- 3. The cross build ----------------------------------------------------------
 t=$SECONDS
-TARGETS=(test_device test_emulator test_midi test_library quorvane-cli)
+TARGETS=(test_device test_emulator test_midi test_ports test_library quorvane-cli)
 cmake -S . -B "$BUILD" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
@@ -167,7 +167,7 @@ took[wine]=$((SECONDS - t))
 t=$SECONDS
 LOGS="$BUILD/logs"
 mkdir -p "$LOGS"
-SUITES=(device emulator midi library)
+SUITES=(device emulator midi ports library)
 declare -A pid
 for s in "${SUITES[@]}"; do
   timeout 900 "$WINE" "$BUILD/tests/test_$s.exe" --gtest_brief=1 >"$LOGS/test_$s.log" 2>&1 &

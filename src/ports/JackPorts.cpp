@@ -1,4 +1,4 @@
-#include "midi/JackPorts.h"
+#include "ports/JackPorts.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "midi/RtMidiPorts.h"
+#include "ports/RtMidiPorts.h"
 
 #if QUORVANE_HAVE_JACK
 #include <errno.h>

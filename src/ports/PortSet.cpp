@@ -1,11 +1,11 @@
-#include "midi/PortSet.h"
+#include "ports/PortSet.h"
 
 #include <rtmidi/RtMidi.h>
 
 #include <optional>
 
-#include "midi/JackPorts.h"
-#include "midi/RtMidiPorts.h"
+#include "ports/JackPorts.h"
+#include "ports/RtMidiPorts.h"
 
 namespace quorvane::midi {
 

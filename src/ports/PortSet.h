@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "midi/MidiPorts.h"
-#include "midi/VirtualU220.h"
+#include "emulator/VirtualU220.h"
 
 namespace quorvane::midi {
 

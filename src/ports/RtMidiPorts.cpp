@@ -1,4 +1,4 @@
-#include "midi/RtMidiPorts.h"
+#include "ports/RtMidiPorts.h"
 
 #include <rtmidi/RtMidi.h>
 
@@ -14,7 +14,7 @@
 #include <sstream>
 #include <type_traits>
 
-#include "midi/JackPorts.h"
+#include "ports/JackPorts.h"
 #include "midi/PacedSender.h"
 
 #if !defined(_WIN32)

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "device/Host.h"
-#include "midi/PortSet.h"
-#include "midi/RtMidiPorts.h"
+#include "ports/PortSet.h"
+#include "ports/RtMidiPorts.h"
 
 using namespace quorvane;
 using namespace quorvane::midi;

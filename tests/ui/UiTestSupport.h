@@ -31,8 +31,8 @@
 
 #include "device/Protocol.h"
 #include "device/clsU220.h"
-#include "midi/PortSet.h"
-#include "midi/VirtualU220.h"
+#include "ports/PortSet.h"
+#include "emulator/VirtualU220.h"
 #include "ui/common/MainContext.h"
 #include "ui/common/QtHost.h"
 #include "ui/main/frmMain.h"

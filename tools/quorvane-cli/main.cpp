@@ -29,8 +29,9 @@
 #include "library/Journal.h"
 #include "library/SysexFile.h"
 #include "library/Transfer.h"
-#include "midi/PortSet.h"
-#include "midi/VirtualU220.h"
+#include "ports/PortSet.h"
+#include "emulator/LoadBackup.h"
+#include "emulator/VirtualU220.h"
 
 using namespace quorvane;
 
@@ -466,7 +467,7 @@ public:
         if (!options_.useVirtual) journal_.emplace();
         if (options_.useVirtual)
             virtual_ = std::make_shared<midi::VirtualU220>(static_cast<uint8_t>(options_.deviceId - 1));
-        if (options_.virtualFrom) library::LoadIntoVirtualModule(*virtual_, ReadFile(*options_.virtualFrom).image);
+        if (options_.virtualFrom) midi::LoadIntoVirtualModule(*virtual_, ReadFile(*options_.virtualFrom).image);
         midi::Ports ports = midi::CreatePorts([this](std::function<void()> fn) { host_.post(std::move(fn)); }, virtual_);
         model_ = std::make_unique<clsU220>(host_, std::move(ports.output), std::move(ports.input));
         model_->DeviceID(static_cast<int16_t>(options_.deviceId - 1));

@@ -13,7 +13,7 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
-#include "midi/PortSet.h"
+#include "ports/PortSet.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "Connection.h"
 
 #include "device/clsU220.h"
-#include "midi/RtMidiPorts.h"
+#include "ports/RtMidiPorts.h"
 
 namespace quorvane::ui {
 

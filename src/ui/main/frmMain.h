@@ -38,7 +38,7 @@ class clsU220;
 namespace quorvane::library {
 class Journal;
 }
-#include "midi/PortSet.h"
+#include "ports/PortSet.h"
 
 namespace quorvane::ui {
 
