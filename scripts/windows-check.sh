@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Proves that everything below the windows builds and works on Windows: cross-
-# builds src/device, src/emulator, src/midi (with RtMidi's WinMM back end),
+# builds src/midi, src/device, src/emulator, src/ports (with RtMidi's WinMM back end),
 # src/library and quorvane-cli for 64-bit Windows with Debian's mingw-w64 (g++,
 # POSIX threads), then runs their GoogleTest programs and a ports/back-up/
 # restore/names round trip of quorvane-cli on the built-in virtual module under
