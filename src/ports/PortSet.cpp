@@ -159,19 +159,4 @@ Ports CreatePorts(PostFn post, std::shared_ptr<VirtualU220> virtualModule) {
     return ports;
 }
 
-std::string AboutMidiText() {
-    std::string apis;
-    std::vector<RtMidi::Api> compiled;
-    RtMidi::getCompiledApi(compiled);
-    for (RtMidi::Api api : compiled) {
-        if (api == RtMidi::RTMIDI_DUMMY) continue;
-        if (!apis.empty()) apis += ", ";
-        apis += RtMidi::getApiDisplayName(api);
-    }
-    if (apis.empty()) apis = "none";
-    const std::string jack = JackBuiltIn() ? "JACK ports through libjack, each message placed at its own frame.\n" : "";
-    return "RtMidi " + RtMidi::getVersion() + "\n" + "MIDI APIs compiled in: " + apis + "\n" + jack +
-           "The built-in virtual U-220 (\"" + VirtualU220::kDeviceName + "\") is offered as well.";
-}
-
 }  // namespace quorvane::midi
