@@ -54,9 +54,6 @@ public:
     CompositeOutput(std::unique_ptr<MIDIOutput> virt, std::unique_ptr<MIDIOutput> real, std::shared_ptr<void> keep = nullptr)
         : Composite(std::move(virt), std::move(real), std::move(keep)) {
         for (MIDIOutput* p : {virt_.get(), real_.get()}) {
-            p->onOutputDone = [this] {
-                if (onOutputDone) onOutputDone();
-            };
             p->onNotSent = [this](const Bytes& m, bool merged, const std::string& why) {
                 if (onNotSent) onNotSent(m, merged, why);
             };

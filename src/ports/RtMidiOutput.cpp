@@ -25,7 +25,6 @@ struct RtMidiOutput::Impl {
     std::unique_ptr<PacedSender> sender;
     int gapMs = kDefaultGapMs;
     bool notOpenReported = false;
-    std::atomic<bool> donePending{false};
     std::atomic<uint64_t> sent{0};
 
     bool isOpen() const {
@@ -91,18 +90,9 @@ bool RtMidiOutput::open(int index) {
     d_->events->resetReported();
     d_->notOpenReported = false;
     Impl* d = d_.get();
-    d_->sender = std::make_unique<PacedSender>([write, d, events](const Bytes& m) {
+    d_->sender = std::make_unique<PacedSender>([write, d](const Bytes& m) {
         write(m);
         ++d->sent;
-        if (!d->donePending.exchange(true)) {
-            events->run([events, d] {
-                // `d` lives as long as the port: checked through `owner` first.
-                if (!events->owner) return;
-                d->donePending = false;
-                auto handler = events->owner->onOutputDone;
-                if (handler) handler();
-            });
-        }
     });
     d_->sender->setErrorHandler(d_->route.report);
     d_->sender->setQueueObserver([events](PacedSender::QueueEvent ev, const Bytes& m, const std::string& why) {

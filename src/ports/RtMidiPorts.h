@@ -41,7 +41,7 @@ class RtMidiOutput : public MIDIOutput {
 public:
     static constexpr int kDefaultGapMs = 20;
 
-    // `post` runs the error and output-done events on the GUI thread.
+    // `post` runs the error and not-sent events on the GUI thread.
     // `clientName` names this program to the MIDI system: the open port is
     // "<clientName>:out". On JACK one client "<clientName>" carries both
     // directions ("<clientName>:out" and "<clientName>:in") and lists the ports;
