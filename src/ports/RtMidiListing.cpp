@@ -62,4 +62,18 @@ std::string AboutMidiText() {
            "The built-in virtual U-220 (\"" + VirtualU220::kDeviceName + "\") is offered as well.";
 }
 
+namespace {
+
+class MachineSystem : public MidiSystem {
+public:
+    uint64_t failures() const override { return MidiSystemFailures(); }
+    bool running(const std::string& deviceLabel) const override { return MidiSystemRunning(deviceLabel); }
+    std::string name(const std::string& deviceLabel) const override { return MidiSystemName(deviceLabel); }
+    std::string aboutText() const override { return AboutMidiText(); }
+};
+
+}  // namespace
+
+std::unique_ptr<MidiSystem> MachineMidiSystem() { return std::make_unique<MachineSystem>(); }
+
 }  // namespace quorvane::midi

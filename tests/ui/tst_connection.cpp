@@ -81,17 +81,15 @@ struct Rig {
 
     Rig() {
         frmMainOptions o;
-        o.virtualModule = vm;
-        o.makePorts = [s = sys](std::shared_ptr<midi::VirtualU220> v, midi::PostFn post) {
-            return NamedPorts(std::move(v), s, std::move(post));
-        };
         o.runSetup = [this](frmMIDISetupForm& d) {
             if (choose) choose(d);
             d.cmdOK->click();
             return d.result();
         };
         o.runSetupAgain = o.runSetup;
-        w = std::make_unique<frmMain>(o);
+        w = std::make_unique<frmMain>(VirtualRoot(vm, [s = sys](std::shared_ptr<midi::VirtualU220> v, midi::PostFn post) {
+            return NamedPorts(std::move(v), s, std::move(post));
+        }), o);
         w->Connection().setInterval(50);
     }
     clsU220& model() { return w->U220(); }
@@ -423,7 +421,7 @@ void tst_Connection::jackSimulatorRestartAndServerStop() {
         d.cmdOK->click();
         return d.result();
     };
-    auto w = std::make_unique<frmMain>(o);
+    auto w = std::make_unique<frmMain>(VirtualRoot(), o);
     w->Connection().setInterval(200);
     QTimer watch;
     connect(&watch, &QTimer::timeout, this, [&] {

@@ -28,8 +28,9 @@
 #include "WindowPlacement.h"
 #include "device/clsU220.h"
 #include "library/Journal.h"
-#include "ports/PortSet.h"
+#include "MainParts.h"
 #include "emulator/VirtualU220.h"
+#include "ports/MidiSystem.h"
 #include "ui/about/frmAbout.h"
 #include "ui/backup/BackupUi.h"
 #include "ui/common/EditorControls.h"
@@ -41,13 +42,13 @@
 
 namespace quorvane::ui {
 
-frmMain::frmMain(frmMainOptions options, QWidget* parent)
-    : QMainWindow(parent), options_(std::move(options)), host_(std::make_unique<QtHost>()) {
-    virtualModule_ = options_.virtualModule ? options_.virtualModule : std::make_shared<midi::VirtualU220>();
-    QtHost* host = host_.get();
-    midi::PostFn post = [host](std::function<void()> f) { host->post(std::move(f)); };
-    midi::Ports ports = options_.makePorts ? options_.makePorts(virtualModule_, post) : midi::CreatePorts(post, virtualModule_);
-    u220_ = std::make_unique<quorvane::clsU220>(*host_, std::move(ports.output), std::move(ports.input));
+frmMain::frmMain(MainParts parts, frmMainOptions options, QWidget* parent)
+    : QMainWindow(parent),
+      options_(std::move(options)),
+      host_(std::move(parts.host)),
+      virtualModule_(std::move(parts.virtualModule)),
+      system_(std::move(parts.system)),
+      u220_(std::move(parts.model)) {
     // A child: destroyed after the model, which reports to it until then.
     MIDIMonitorLog = new MonitorLog(this);
     MIDIMonitorLog->attach(*u220_);
@@ -67,7 +68,8 @@ frmMain::frmMain(frmMainOptions options, QWidget* parent)
 
     WindowPlacement::Install();  // this window and the editors open where they were
 
-    keeper_ = new ConnectionKeeper(*u220_, this);
+    keeper_ = parts.keeper.release();
+    keeper_->setParent(this);
     connect(keeper_, &ConnectionKeeper::news, this, [this](const QString& text) { ShowStatus(text); });
     connect(keeper_, &ConnectionKeeper::reconnected, this, [this] { Reconnected(); });
     connect(keeper_, &ConnectionKeeper::midiSystemStopped, this, [this](const QString& text) { MidiSystemStopped(text); });
@@ -489,12 +491,12 @@ void frmMain::cmdEditPatch_Click() {
 }
 
 void frmMain::mnuHelpAbout_Click() {
-    frmAbout box(this);
+    frmAbout box(QString::fromStdString(system_->aboutText()), this);
     RunModal(box);
 }
 
 void frmMain::mnuHelpAboutMIDIIO_Click() {
-    QMessageBox::about(this, QStringLiteral("About MIDI I/O Control"), QString::fromStdString(midi::AboutMidiText()));
+    QMessageBox::about(this, QStringLiteral("About MIDI I/O Control"), QString::fromStdString(system_->aboutText()));
     Activate();
 }
 
