@@ -5,18 +5,14 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFontDatabase>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
-#include <QVBoxLayout>
 
 #include "BackupMenus.h"
 #include "Connection.h"

@@ -1,4 +1,5 @@
-// The main window: owns the one model of the module, builds the window and its
+// The main window: owns the one model of the module (handed over with its ports
+// by the composition root, src/app), builds the window and its
 // menus, runs the MIDI setup dialog, and loads what the module holds each time
 // it is activated, keeping count of the stretches that wait for the module (a
 // close during one ends the program once it has unwound). The parts live in
