@@ -45,9 +45,10 @@ using Bytes = std::vector<uint8_t>;
 
 // What a main window is built on, as the program builds it: the virtual module
 // `vm` (a new one when null) beside the machine's ports, or beside the stand-in
-// ports `makePorts` makes.
-inline ui::MainParts VirtualRoot(std::shared_ptr<midi::VirtualU220> vm = nullptr, app::PortFactory makePorts = {}) {
-    return app::BuildMainParts(std::move(vm), std::move(makePorts));
+// ports `makePorts` makes; `system` stands in for the machine's MIDI system.
+inline ui::MainParts VirtualRoot(std::shared_ptr<midi::VirtualU220> vm = nullptr, app::PortFactory makePorts = {},
+                                 std::unique_ptr<midi::MidiSystem> system = nullptr) {
+    return app::BuildMainParts(std::move(vm), std::move(makePorts), std::move(system));
 }
 
 // Window tests never read or write the user's settings: each test program
