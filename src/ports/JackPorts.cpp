@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "ports/JackWorkarounds.h"
-#include "ports/RtMidiPorts.h"
 
 #if QUORVANE_HAVE_JACK
 #include <errno.h>

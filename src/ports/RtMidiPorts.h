@@ -12,6 +12,12 @@
 // Errors (a port that vanished, a driver failure, a malformed message handed in)
 // never escape as exceptions: they reach onError with a non-zero code other than
 // 8 and a readable text, on the GUI thread.
+//
+// One file per concern: RtMidiOutput.cpp and RtMidiInput.cpp the ports,
+// RtMidiListing.cpp what the MIDI system is (failures, running, name, APIs,
+// the about text), RtMidiJack.cpp JACK in RtMidi's place, VirtualEndpoint.cpp
+// the simulator's ports; RtMidiSupport.h what they share (quiet libraries,
+// captured errors, posted events, port lists).
 #pragma once
 
 #include <atomic>
