@@ -26,7 +26,7 @@
 #include "library/MemoryImage.h"
 #include "library/SysexFile.h"
 #include "library/Transfer.h"
-#include "midi/VirtualU220.h"
+#include "emulator/VirtualU220.h"
 
 using namespace quorvane;
 using namespace quorvane::library;

@@ -19,7 +19,7 @@
 
 #include "device/ParamTable.h"
 #include "device/Protocol.h"
-#include "midi/RtMidiPorts.h"
+#include "ports/RtMidiPorts.h"
 
 using namespace quorvane;
 

@@ -23,8 +23,8 @@
 #include "device/Host.h"
 #include "device/clsU220.h"
 #include "emulator/U220Emulator.h"
-#include "midi/PortSet.h"
-#include "midi/VirtualU220.h"
+#include "ports/PortSet.h"
+#include "emulator/VirtualU220.h"
 
 using namespace quorvane;
 

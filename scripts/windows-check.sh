@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Proves that everything below the windows builds and works on Windows: cross-
-# builds src/device, src/emulator, src/midi (with RtMidi's WinMM back end),
+# builds src/midi, src/device, src/emulator, src/ports (with RtMidi's WinMM back end),
 # src/library and quorvane-cli for 64-bit Windows with Debian's mingw-w64 (g++,
 # POSIX threads), then runs their GoogleTest programs and a ports/back-up/
 # restore/names round trip of quorvane-cli on the built-in virtual module under
@@ -127,7 +127,7 @@ say "SQLite: amalgamation in ${SQLITE_DIR#"$ROOT"/}"
 
 # --- 3. The cross build ----------------------------------------------------------
 t=$SECONDS
-TARGETS=(test_device test_emulator test_midi test_library quorvane-cli)
+TARGETS=(test_device test_emulator test_midi test_ports test_library quorvane-cli)
 cmake -S . -B "$BUILD" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
@@ -171,7 +171,7 @@ took[wine]=$((SECONDS - t))
 t=$SECONDS
 LOGS="$BUILD/logs"
 mkdir -p "$LOGS"
-SUITES=(device emulator midi library)
+SUITES=(device emulator midi ports library)
 declare -A pid
 for s in "${SUITES[@]}"; do
   timeout 900 "$WINE" "$BUILD/tests/test_$s.exe" --gtest_brief=1 >"$LOGS/test_$s.log" 2>&1 &

@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QRegularExpression>
 
+#include "ports/PortMatch.h"
+
 namespace quorvane::app {
 
 namespace {
@@ -114,30 +116,27 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
 
 std::optional<int> MatchPort(const QString& wanted, const QStringList& names, int firstIndex, const QString& direction,
                              QString* why) {
-    if (wanted.trimmed().isEmpty()) {
-        *why = QStringLiteral("an empty name picks no MIDI %1 port").arg(direction);
-        return std::nullopt;
+    std::vector<std::string> list;
+    for (const QString& n : names) list.push_back(n.toStdString());
+    const midi::PortMatch m = midi::MatchPort(wanted.toStdString(), list, firstIndex);
+    switch (m.result) {
+        case midi::PortMatch::Result::Found: return m.position;
+        case midi::PortMatch::Result::EmptyName:
+            *why = QStringLiteral("an empty name picks no MIDI %1 port").arg(direction);
+            break;
+        case midi::PortMatch::Result::NoSuchNumber:
+            *why = QStringLiteral("there is no MIDI %1 port %2").arg(direction, wanted);
+            break;
+        case midi::PortMatch::Result::NoMatch:
+            *why = QStringLiteral("no MIDI %1 port matches '%2'").arg(direction, wanted);
+            break;
+        case midi::PortMatch::Result::Ambiguous: {
+            QStringList fits;
+            for (int i : m.candidates) fits << QStringLiteral("%1 \"%2\"").arg(i + firstIndex).arg(names[i]);
+            *why = QStringLiteral("'%1' fits more than one MIDI %2 port: %3").arg(wanted, direction, fits.join(QStringLiteral(", ")));
+            break;
+        }
     }
-    if (const auto index = WholeNumber(wanted)) {
-        const long long pos = *index - firstIndex;
-        if (pos >= 0 && pos < names.size() && !names[pos].isEmpty()) return static_cast<int>(pos);
-        *why = QStringLiteral("there is no MIDI %1 port %2").arg(direction, wanted);
-        return std::nullopt;
-    }
-    QList<int> hits;
-    for (int i = 0; i < names.size(); ++i) {
-        if (names[i].isEmpty()) continue;
-        if (names[i].compare(wanted, Qt::CaseInsensitive) == 0) return i;
-        if (names[i].contains(wanted, Qt::CaseInsensitive)) hits << i;
-    }
-    if (hits.size() == 1) return hits.constFirst();
-    if (hits.isEmpty()) {
-        *why = QStringLiteral("no MIDI %1 port matches '%2'").arg(direction, wanted);
-        return std::nullopt;
-    }
-    QStringList fits;
-    for (int i : hits) fits << QStringLiteral("%1 \"%2\"").arg(i + firstIndex).arg(names[i]);
-    *why = QStringLiteral("'%1' fits more than one MIDI %2 port: %3").arg(wanted, direction, fits.join(QStringLiteral(", ")));
     return std::nullopt;
 }
 

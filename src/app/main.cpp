@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "app/CommandLine.h"
+#include "app/Composition.h"
 #include "ui/main/frmMain.h"
 #include "ui/setup/frmMIDISetupForm.h"
 #ifdef Q_OS_UNIX
@@ -144,7 +145,7 @@ int main(int argc, char* argv[]) {
         if (mainWindow) CloseEverything(*mainWindow);
     });
 #endif
-    quorvane::ui::frmMain window(options);
+    quorvane::ui::frmMain window(quorvane::app::BuildMainParts(), options);
     mainWindow = &window;
 
     if (!window.Load() || quitting) return 0;  // setup cancelled: the model closes both ports

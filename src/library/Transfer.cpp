@@ -102,12 +102,6 @@ private:
 
 }  // namespace
 
-void LoadIntoVirtualModule(midi::VirtualU220& module, const MemoryImage& image) {
-    module.withEmulator([&](emulator::U220Emulator& e) {
-        for (const DataSet& d : image.dataSets()) e.load(d.address, d.data);
-    });
-}
-
 Range MemoryRange(MemoryKind kind, int number) {
     switch (kind) {
         case MemoryKind::Patch: return number >= 1 && number <= 64 ? Range{PatchMemoryAddress(number), 160} : Range{};

@@ -27,15 +27,10 @@
 
 #include "device/clsU220.h"
 #include "library/MemoryImage.h"
-#include "midi/VirtualU220.h"
 
 namespace quorvane::library {
 
 class Journal;
-
-// Starts the virtual module from a backup: its memory takes every byte of the
-// image as it is; what the image lacks stays as the module had it.
-void LoadIntoVirtualModule(midi::VirtualU220& module, const MemoryImage& image);
 
 enum class MemoryKind { Patch, Timbre, Rhythm };
 // The addresses of one memory (number from 1); size 0 for a number out of range.

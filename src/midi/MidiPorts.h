@@ -51,7 +51,6 @@ public:
     virtual void flush() {}
 
     ErrorHandler onError;
-    std::function<void()> onOutputDone;
     // A message handed to sendShort/sendSysEx that never left: merged into a
     // newer data set for the same address, or dropped (with the reason). On the
     // GUI thread. For watching only.

@@ -97,7 +97,7 @@ void tst_JackWindow::startUpProbesReadsTheMasterSetupAndAllNames() {
         d.cmdOK->click();  // opens both ports and probes the module
         return d.result();
     };
-    w_ = std::make_unique<frmMain>(o);
+    w_ = std::make_unique<frmMain>(VirtualRoot(), o);
     const bool accepted = w_->Load();
     QVERIFY2(!picked.isEmpty(), "the simulator's ports are not listed once each in the setup dialog");
     QVERIFY2(accepted, "the module check in the setup dialog failed");

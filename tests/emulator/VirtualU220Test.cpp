@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "midi/VirtualU220.h"
+#include "emulator/VirtualU220.h"
 
 using namespace quorvane;
 using namespace quorvane::midi;

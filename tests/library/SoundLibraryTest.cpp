@@ -15,7 +15,7 @@
 #include "library/SoundLibraryText.h"
 #include "library/SysexFile.h"
 #include "library/Transfer.h"
-#include "midi/VirtualU220.h"
+#include "emulator/VirtualU220.h"
 
 using namespace quorvane;
 using namespace quorvane::library;

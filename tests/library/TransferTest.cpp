@@ -10,7 +10,7 @@
 #include "device/clsU220.h"
 #include "library/SysexFile.h"
 #include "library/Transfer.h"
-#include "midi/VirtualU220.h"
+#include "emulator/VirtualU220.h"
 #include "MidiFileWriter.h"
 
 using namespace quorvane;

@@ -29,10 +29,11 @@
 #include <string>
 #include <vector>
 
+#include "app/Composition.h"
 #include "device/Protocol.h"
 #include "device/clsU220.h"
-#include "midi/PortSet.h"
-#include "midi/VirtualU220.h"
+#include "emulator/VirtualU220.h"
+#include "ports/PortSet.h"
 #include "ui/common/MainContext.h"
 #include "ui/common/QtHost.h"
 #include "ui/main/frmMain.h"
@@ -41,6 +42,14 @@
 namespace quorvane::test {
 
 using Bytes = std::vector<uint8_t>;
+
+// What a main window is built on, as the program builds it: the virtual module
+// `vm` (a new one when null) beside the machine's ports, or beside the stand-in
+// ports `makePorts` makes; `system` stands in for the machine's MIDI system.
+inline ui::MainParts VirtualRoot(std::shared_ptr<midi::VirtualU220> vm = nullptr, app::PortFactory makePorts = {},
+                                 std::unique_ptr<midi::MidiSystem> system = nullptr) {
+    return app::BuildMainParts(std::move(vm), std::move(makePorts), std::move(system));
+}
 
 // Window tests never read or write the user's settings: each test program
 // starts with none, in a folder of its own that goes when it ends.
@@ -342,13 +351,12 @@ inline std::unique_ptr<ui::frmMain> MakeRealisticMain(const std::shared_ptr<midi
                                                       ui::BackupPrompts prompts = {}) {
     vm->setRealistic(answerDelayMs, kRealMinGapMs);
     ui::frmMainOptions o;
-    o.virtualModule = vm;
     o.backupPrompts = std::move(prompts);
     o.runSetup = [](ui::frmMIDISetupForm& d) {
         d.cmdOK->click();
         return d.result();
     };
-    auto w = std::make_unique<ui::frmMain>(o);
+    auto w = std::make_unique<ui::frmMain>(VirtualRoot(vm), o);
     w->U220().MIDIOutput1->setSendGapMs(kRealSendGapMs);  // taken over when the dialog opens the port
     return w;
 }

@@ -14,12 +14,17 @@
 using quorvane::test::MessageBoxWatcher;
 using quorvane::ui::frmAbout;
 
+namespace {
+// The MIDI text the program hands the box: the machine's MIDI system's.
+QString MidiText() { return QString::fromStdString(quorvane::midi::MachineMidiSystem()->aboutText()); }
+}  // namespace
+
 class tst_about : public QObject {
     Q_OBJECT
 
 private slots:
     void textsAndVersion() {
-        frmAbout box;
+        frmAbout box(MidiText());
         QCOMPARE(box.windowTitle(), QString::fromUtf8(u8"Quorvane のﾊﾞｰｼﾞｮﾝ情報"));
         QCOMPARE(box.lblTitle->text(), QString("Quorvane"));
         QCOMPARE(box.lblDisclaimer->text(),
@@ -53,7 +58,7 @@ private slots:
         QTemporaryDir empty;
         const QByteArray savedPath = qgetenv("PATH");
         qputenv("PATH", QFile::encodeName(empty.path()));
-        frmAbout box;
+        frmAbout box(MidiText());
         MessageBoxWatcher watcher;
         const bool started = box.StartSysInfo();
         qputenv("PATH", savedPath);
@@ -74,7 +79,7 @@ private slots:
         QFile::setPermissions(tool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const QByteArray savedPath = qgetenv("PATH");
         qputenv("PATH", QFile::encodeName(dir.path()));
-        frmAbout box;
+        frmAbout box(MidiText());
         MessageBoxWatcher watcher;
         const bool started = box.StartSysInfo();
         qputenv("PATH", savedPath);
@@ -87,7 +92,7 @@ private slots:
     // With QUORVANE_SCREENSHOT_DIR set: the box as shown.
     void screenshot() {
         if (!quorvane::test::ScreenshotsWanted()) QSKIP("QUORVANE_SCREENSHOT_DIR not set");
-        frmAbout box;
+        frmAbout box(MidiText());
         box.show();
         QVERIFY(QTest::qWaitForWindowExposed(&box));
         QVERIFY(quorvane::test::SaveScreenshot(box, "about.png"));

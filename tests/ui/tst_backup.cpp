@@ -69,13 +69,12 @@ std::unique_ptr<frmMain> MakeMain(std::shared_ptr<midi::VirtualU220> vm, Answers
                                   const QString& journalFolder = QString()) {
     frmMainOptions o;
     o.journalFolder = journalFolder;
-    o.virtualModule = vm;
     o.runSetup = [](frmMIDISetupForm& d) {
         d.cmdOK->click();
         return d.result();
     };
     o.backupPrompts = answers.Prompts();
-    return std::make_unique<frmMain>(o);
+    return std::make_unique<frmMain>(VirtualRoot(vm), o);
 }
 
 bool StartAndLoad(frmMain& w) {
@@ -288,7 +287,6 @@ void tst_Backup::theSetupDialogOpensABackupInTheVirtualModule() {
     Answers a;
     a.open << path;
     frmMainOptions o;
-    o.virtualModule = vm;
     o.backupPrompts = a.Prompts();
     QString status;
     o.runSetup = [&](frmMIDISetupForm& d) {
@@ -299,7 +297,7 @@ void tst_Backup::theSetupDialogOpensABackupInTheVirtualModule() {
         d.cmdOK->click();
         return d.result();
     };
-    frmMain w(o);
+    frmMain w(VirtualRoot(vm), o);
     QVERIFY(StartAndLoad(w));
     QCOMPARE(status, QStringLiteral("The virtual U-220 holds the back-up: part of patch 7."));
     QCOMPARE(ListName(w, 7), QStringLiteral("From a file "));
@@ -817,14 +815,13 @@ void tst_Backup::aPendingJournalIsOfferedAtConnection() {
         return ask(parent, title, text, buttons);
     };
     frmMainOptions o;
-    o.virtualModule = vm;
     o.journalFolder = dir.path();
     o.runSetup = [](frmMIDISetupForm& d) {
         d.cmdOK->click();
         return d.result();
     };
     o.backupPrompts = prompts;
-    auto w = std::make_unique<frmMain>(o);
+    auto w = std::make_unique<frmMain>(VirtualRoot(vm), o);
     window = w.get();
     QVERIFY(w->Load());
     vm->setRealistic(0, 0);  // the names load at once

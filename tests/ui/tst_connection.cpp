@@ -67,9 +67,28 @@ void Select(QComboBox* c, const QString& text) {
 // system `sys`. The setup dialog is answered by `choose` (if set), then Ok.
 // Every message box is answered by `decide` (default: its default button);
 // the informative text of each is kept.
+// A MIDI system the test stops, starts and makes drop our client.
+struct SystemState {
+    uint64_t failures = 0;
+    bool running = true;
+};
+class StandInSystem : public midi::MidiSystem {
+public:
+    explicit StandInSystem(std::shared_ptr<SystemState> s) : s_(std::move(s)) {}
+    uint64_t failures() const override { return s_->failures; }
+    bool running(const std::string&) const override { return s_->running; }
+    std::string name(const std::string&) const override { return "Stand-in"; }
+    std::string aboutText() const override { return "Stand-in MIDI"; }
+
+private:
+    std::shared_ptr<SystemState> s_;
+};
+
 struct Rig {
     std::shared_ptr<midi::VirtualU220> vm = std::make_shared<midi::VirtualU220>();
     std::shared_ptr<NamedMidiSystem> sys = std::make_shared<NamedMidiSystem>();
+    // Null: the machine's MIDI system judges.
+    std::shared_ptr<SystemState> system;
     std::function<void(frmMIDISetupForm&)> choose;
     MessageBoxWatcher::Decider decide;
     QStringList advice;
@@ -79,19 +98,17 @@ struct Rig {
     }};
     std::unique_ptr<frmMain> w;
 
-    Rig() {
+    explicit Rig(std::shared_ptr<SystemState> standIn = nullptr) : system(std::move(standIn)) {
         frmMainOptions o;
-        o.virtualModule = vm;
-        o.makePorts = [s = sys](std::shared_ptr<midi::VirtualU220> v, midi::PostFn post) {
-            return NamedPorts(std::move(v), s, std::move(post));
-        };
         o.runSetup = [this](frmMIDISetupForm& d) {
             if (choose) choose(d);
             d.cmdOK->click();
             return d.result();
         };
         o.runSetupAgain = o.runSetup;
-        w = std::make_unique<frmMain>(o);
+        w = std::make_unique<frmMain>(VirtualRoot(vm, [s = sys](std::shared_ptr<midi::VirtualU220> v, midi::PostFn post) {
+            return NamedPorts(std::move(v), s, std::move(post));
+        }, system ? std::make_unique<StandInSystem>(system) : nullptr), o);
         w->Connection().setInterval(50);
     }
     clsU220& model() { return w->U220(); }
@@ -125,6 +142,7 @@ private slots:
     void vanishedPortsAreReconnected();
     void windowPlacesAreRememberedOnScreen();
     void jackSimulatorRestartAndServerStop();
+    void aStoppedSystemIsToldOnceAndADroppedClientReconnects();
     void aReconnectAndReloadReadTheModuleAgain();
 };
 
@@ -423,7 +441,7 @@ void tst_Connection::jackSimulatorRestartAndServerStop() {
         d.cmdOK->click();
         return d.result();
     };
-    auto w = std::make_unique<frmMain>(o);
+    auto w = std::make_unique<frmMain>(VirtualRoot(), o);
     w->Connection().setInterval(200);
     QTimer watch;
     connect(&watch, &QTimer::timeout, this, [&] {
@@ -546,6 +564,51 @@ void tst_Connection::aReconnectAndReloadReadTheModuleAgain() {
     QCOMPARE(ProgramChanges(rig.sys->module->received()), std::vector<int>{4});
     QCOMPARE(rig.sys->module->withEmulator([](auto& e) { return e.currentPatch(); }), 5);
     QVERIFY2(rig.boxes.texts.isEmpty(), qPrintable(rig.boxes.texts.join('|')));
+}
+
+// The keeper asks the MIDI system it was handed: a stop is told once with the
+// system's name (the ports gone with it), the ports back reconnect, and a
+// failure while the system runs and the ports are listed is a dropped client,
+// reopened at once.
+void tst_Connection::aStoppedSystemIsToldOnceAndADroppedClientReconnects() {
+    auto state = std::make_shared<SystemState>();
+    Rig rig(state);
+    rig.choose = [](frmMIDISetupForm& d) { ChooseInterface(d, "17"); };
+    int stopBoxes = 0;
+    rig.decide = [&](QMessageBox& b) {
+        if (b.text() == texts::MidiSystemStopped(QStringLiteral("Stand-in"))) ++stopBoxes;
+        return QMessageBox::Close;
+    };
+    QVERIFY(rig.start());
+    const int opens = rig.sys->opens;
+
+    state->running = false;
+    ++state->failures;
+    rig.sys->unplug();
+    QVERIFY(WaitFor([&] { return rig.w->Connection().systemStopped(); }, 5000));
+    QCOMPARE(rig.status(), texts::MidiSystemStopped(QStringLiteral("Stand-in")));
+    ++state->failures;  // its clients keep failing while it is down: still told once
+    QTest::qWait(200);
+    QCOMPARE(stopBoxes, 1);
+    QCOMPARE(rig.sys->opens, opens);
+
+    state->running = true;
+    rig.sys->plugIn(false);
+    QVERIFY(WaitFor([&] { return !rig.w->Connection().portsGone(); }, 5000));
+    QCOMPARE(rig.status(), texts::Reconnected(rig.w->Connection().connection()));
+    QCOMPARE(rig.sys->opens, opens + 2);
+
+    ++state->failures;
+    rig.sys->restart();  // the names stay listed, the connections broke
+    QVERIFY(WaitFor([&] { return rig.sys->opens == opens + 4; }, 5000));
+    QCOMPARE(rig.status(), texts::ClientDropped(rig.w->Connection().connection()));
+    QVERIFY(!rig.w->Connection().systemStopped());
+    // The module answers on the reopened ports.
+    rig.model().InvalidateAll();
+    const int16_t level = rig.model().PatchPartLevel(1);
+    QVERIFY(rig.model().PatchDataLoaded());
+    QCOMPARE(level, rig.model().PatchPartLevel(1));
+    QCOMPARE(stopBoxes, 1);
 }
 
 QTEST_MAIN(tst_Connection)

@@ -66,7 +66,6 @@ Bytes ExpectedBlock(Bytes held, const std::function<void(Bytes&)>& change) {
 // request gives up after 200 ms.
 std::unique_ptr<frmMain> MakeMain(std::shared_ptr<midi::VirtualU220> vm, bool quietAfterProbe = false) {
     frmMainOptions o;
-    o.virtualModule = vm;
     o.runSetup = [vm, quietAfterProbe](frmMIDISetupForm& d) {
         d.cmdOK->click();
         if (quietAfterProbe) {
@@ -75,7 +74,7 @@ std::unique_ptr<frmMain> MakeMain(std::shared_ptr<midi::VirtualU220> vm, bool qu
         }
         return d.result();
     };
-    return std::make_unique<frmMain>(o);
+    return std::make_unique<frmMain>(VirtualRoot(vm), o);
 }
 
 bool Loaded(frmMain& w) { return w.cmdEditPatch->isVisible() && !w.Activating(); }

@@ -289,12 +289,11 @@ private slots:
     void viewMenuOpensOneKeptWindow() {
         auto vm = std::make_shared<midi::VirtualU220>();
         ui::frmMainOptions o;
-        o.virtualModule = vm;
         o.runSetup = [](ui::frmMIDISetupForm& d) {
             d.cmdOK->click();
             return d.result();
         };
-        ui::frmMain w(o);
+        ui::frmMain w(VirtualRoot(vm), o);
         QVERIFY(w.mnuViewMIDIMonitor);
         QCOMPARE(w.mnuViewMIDIMonitor->text(), QString("MIDI &Monitor"));
         w.mnuViewMIDIMonitor->trigger();  // open before the load: it watches it

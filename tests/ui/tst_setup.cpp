@@ -300,9 +300,6 @@ void tst_Setup::titleSaysWhenTheBuiltInModuleIsConnected() {
         return 0;
     });
     ui::frmMainOptions o;
-    o.makePorts = [sys](std::shared_ptr<midi::VirtualU220> vm, midi::PostFn post) {
-        return NamedPorts(std::move(vm), sys, std::move(post));
-    };
     o.runSetup = [](frmMIDISetupForm& d) {
         d.cmdOK->click();
         return d.result();
@@ -316,7 +313,9 @@ void tst_Setup::titleSaysWhenTheBuiltInModuleIsConnected() {
         d.cmdOK->click();
         return d.result();
     };
-    ui::frmMain w(o);
+    ui::frmMain w(VirtualRoot(nullptr, [sys](std::shared_ptr<midi::VirtualU220> vm, midi::PostFn post) {
+        return NamedPorts(std::move(vm), sys, std::move(post));
+    }), o);
     QVERIFY(w.Load());
     QCOMPARE(w.windowTitle(), QString::fromUtf8("Quorvane \u2014 virtual U-220"));
     QVERIFY(WaitFor([&] { return !w.Activating(); }, 60000));

@@ -30,8 +30,10 @@
 #include "library/Journal.h"
 #include "library/SysexFile.h"
 #include "library/Transfer.h"
-#include "midi/PortSet.h"
-#include "midi/VirtualU220.h"
+#include "ports/PortMatch.h"
+#include "ports/PortSet.h"
+#include "emulator/LoadBackup.h"
+#include "emulator/VirtualU220.h"
 
 using namespace quorvane;
 
@@ -433,27 +435,34 @@ std::vector<PortEntry> ListInputs(const midi::MIDIInput& in) {
     return list;
 }
 
-// PORT is an index or a case-insensitive part of a name. A part that fits more
-// than one port is refused unless one of them is named exactly that. Returns the
-// port's own device number.
+// PORT is an index or a case-insensitive part of a name (midi::MatchPort). A
+// part that fits more than one port is refused unless one of them is named
+// exactly that. Returns the port's own device number.
 int ResolvePort(const std::string& wanted, const std::vector<PortEntry>& ports, const char* direction) {
-    if (const auto v = ParseInt(wanted)) {
-        for (const PortEntry& p : ports)
-            if (p.index == *v) return p.device;
-        Fail(kExitUsage, std::string("there is no ") + direction + " port " + wanted + " (see 'quorvane-cli ports')");
-    }
-    const std::string needle = Lower(wanted);
-    std::vector<const PortEntry*> hits;
+    // By listed number: a gap where a port has no name.
+    std::vector<std::string> names;
     for (const PortEntry& p : ports) {
-        if (Lower(p.name) == needle) return p.device;
-        if (Lower(p.name).find(needle) != std::string::npos) hits.push_back(&p);
+        if (p.index < 0) continue;
+        if (p.index >= static_cast<int>(names.size())) names.resize(p.index + 1);
+        names[p.index] = p.name;
     }
-    if (hits.size() == 1) return hits.front()->device;
-    if (hits.empty())
-        Fail(kExitUsage, std::string("no ") + direction + " port matches '" + wanted + "' (see 'quorvane-cli ports')");
-    std::string names;
-    for (const PortEntry* p : hits) names += (names.empty() ? "" : ", ") + std::to_string(p->index) + " \"" + p->name + "\"";
-    Fail(kExitUsage, std::string("'") + wanted + "' fits more than one " + direction + " port: " + names);
+    const midi::PortMatch m = midi::MatchPort(wanted, names);
+    auto entry = [&](int index) {
+        return *std::find_if(ports.begin(), ports.end(), [&](const PortEntry& p) { return p.index == index; });
+    };
+    switch (m.result) {
+        case midi::PortMatch::Result::Found: return entry(m.position).device;
+        case midi::PortMatch::Result::EmptyName:
+            Fail(kExitUsage, std::string("an empty name picks no ") + direction + " port (see 'quorvane-cli ports')");
+        case midi::PortMatch::Result::NoSuchNumber:
+            Fail(kExitUsage, std::string("there is no ") + direction + " port " + wanted + " (see 'quorvane-cli ports')");
+        case midi::PortMatch::Result::NoMatch:
+            Fail(kExitUsage, std::string("no ") + direction + " port matches '" + wanted + "' (see 'quorvane-cli ports')");
+        case midi::PortMatch::Result::Ambiguous: break;
+    }
+    std::string fits;
+    for (int i : m.candidates) fits += (fits.empty() ? "" : ", ") + std::to_string(i) + " \"" + names[i] + "\"";
+    Fail(kExitUsage, std::string("'") + wanted + "' fits more than one " + direction + " port: " + fits);
 }
 
 // ---------------------------------------------------------------------------
@@ -468,7 +477,7 @@ public:
         if (!options_.useVirtual) journal_.emplace();
         if (options_.useVirtual)
             virtual_ = std::make_shared<midi::VirtualU220>(static_cast<uint8_t>(options_.deviceId - 1));
-        if (options_.virtualFrom) library::LoadIntoVirtualModule(*virtual_, ReadFile(*options_.virtualFrom).image);
+        if (options_.virtualFrom) midi::LoadIntoVirtualModule(*virtual_, ReadFile(*options_.virtualFrom).image);
         midi::Ports ports = midi::CreatePorts([this](std::function<void()> fn) { host_.post(std::move(fn)); }, virtual_);
         model_ = std::make_unique<clsU220>(host_, std::move(ports.output), std::move(ports.input));
         model_->DeviceID(static_cast<int16_t>(options_.deviceId - 1));

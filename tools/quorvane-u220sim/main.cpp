@@ -32,8 +32,8 @@
 
 #include "device/Protocol.h"
 #include "emulator/U220Emulator.h"
-#include "midi/JackPorts.h"
-#include "midi/RtMidiPorts.h"
+#include "ports/JackPorts.h"
+#include "ports/RtMidiPorts.h"
 
 using namespace quorvane;
 

@@ -13,7 +13,6 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
-#include "midi/PortSet.h"
 
 namespace {
 
@@ -58,7 +57,7 @@ bool StartDetached(const QString& program, const QStringList& args = {}) {
 
 namespace quorvane::ui {
 
-frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
+frmAbout::frmAbout(const QString& midiText, QWidget* parent) : QDialog(parent) {
     setWindowTitle(QString::fromUtf8(u8"Quorvane のﾊﾞｰｼﾞｮﾝ情報"));
 
     lblTitle = new QLabel(QStringLiteral("Quorvane"), this);
@@ -72,7 +71,7 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
     const QString description =
         QString::fromUtf8(u8"RtMidiを使い、Roland U-220の設定を編集するﾌﾟﾛｸﾞﾗﾑです。") + QLatin1Char('\n') +
         QStringLiteral("2004/4/10") + QLatin1Char('\n') +
-        QStringLiteral("MIDI: ") + QString::fromStdString(quorvane::midi::AboutMidiText());
+        QStringLiteral("MIDI: ") + midiText;
     lblDescription = new QLabel(description, this);
     lblDescription->setWordWrap(true);
     lblDescription->setTextInteractionFlags(Qt::TextSelectableByMouse);

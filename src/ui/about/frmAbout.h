@@ -1,5 +1,5 @@
 // The About box: the program's title, its version from the build, a line on
-// what it is and which MIDI library it uses, a disclaimer, and a button that
+// what it is and which MIDI library it uses (the text handed in), a disclaimer, and a button that
 // starts the platform's own system information tool. Its texts are Japanese.
 #pragma once
 
@@ -14,7 +14,8 @@ namespace quorvane::ui {
 class frmAbout : public QDialog {
     Q_OBJECT
 public:
-    explicit frmAbout(QWidget* parent = nullptr);
+    // `midiText`: the MIDI library and the systems compiled in, for the description.
+    explicit frmAbout(const QString& midiText, QWidget* parent = nullptr);
     ~frmAbout() override;
 
     QLabel* lblTitle = nullptr;

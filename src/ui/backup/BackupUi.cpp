@@ -20,7 +20,8 @@
 #include "library/Journal.h"
 #include "library/SysexFile.h"
 #include "library/Transfer.h"
-#include "midi/VirtualU220.h"
+#include "emulator/LoadBackup.h"
+#include "emulator/VirtualU220.h"
 #include "ui/common/QtHost.h"
 #include "ui/setup/frmMIDISetupForm.h"
 
@@ -412,7 +413,7 @@ bool BackupUi::OpenBackupInVirtualModule(QWidget* parent, midi::VirtualU220& mod
         prompts.tell(parent, title, QStringLiteral("%1 cannot be opened: %2").arg(path, Q(file.error)), true);
         return false;
     }
-    library::LoadIntoVirtualModule(module, file.image);
+    midi::LoadIntoVirtualModule(module, file.image);
     if (summary) *summary = Q(file.Summary());
     return true;
 }

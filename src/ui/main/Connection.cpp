@@ -1,7 +1,7 @@
 #include "Connection.h"
 
 #include "device/clsU220.h"
-#include "midi/RtMidiPorts.h"
+#include "ports/MidiSystem.h"
 
 namespace quorvane::ui {
 
@@ -43,23 +43,24 @@ QString ClientDropped(const PortChoice& c) {
 
 }  // namespace texts
 
-ConnectionKeeper::ConnectionKeeper(clsU220& model, QObject* parent) : QObject(parent), model_(model) {
+ConnectionKeeper::ConnectionKeeper(clsU220& model, const midi::MidiSystem& system, QObject* parent)
+    : QObject(parent), model_(model), system_(system) {
     timer_.setInterval(kDefaultIntervalMs);
     connect(&timer_, &QTimer::timeout, this, [this] { check(); });
-    failuresSeen_ = midi::MidiSystemFailures();
+    failuresSeen_ = system_.failures();
 }
 
 void ConnectionKeeper::setConnection(const PortChoice& c) {
     choice_ = c;
     gone_ = false;
     stopped_ = false;
-    failuresSeen_ = midi::MidiSystemFailures();
+    failuresSeen_ = system_.failures();
     if (c.real()) timer_.start();
     else timer_.stop();
 }
 
 QString ConnectionKeeper::systemName() const {
-    return QString::fromStdString(midi::MidiSystemName((choice_.virtualOut ? choice_.in : choice_.out).toStdString()));
+    return QString::fromStdString(system_.name((choice_.virtualOut ? choice_.in : choice_.out).toStdString()));
 }
 
 QStringList ConnectionKeeper::missingPorts() {
@@ -80,11 +81,11 @@ void ConnectionKeeper::check() {
     if (busy_ || !choice_.real()) return;
     busy_ = true;
 
-    const uint64_t failures = midi::MidiSystemFailures();
+    const uint64_t failures = system_.failures();
     if (failures != failuresSeen_) {
         failuresSeen_ = failures;
         const std::string label = (choice_.virtualOut ? choice_.in : choice_.out).toStdString();
-        if (!midi::MidiSystemRunning(label)) {
+        if (!system_.running(label)) {
             if (!stopped_) {
                 stopped_ = true;
                 gone_ = true;

@@ -19,6 +19,9 @@
 namespace quorvane {
 class clsU220;
 }
+namespace quorvane::midi {
+class MidiSystem;
+}
 
 namespace quorvane::ui {
 
@@ -37,7 +40,8 @@ class ConnectionKeeper : public QObject {
 public:
     static constexpr int kDefaultIntervalMs = 1500;
 
-    explicit ConnectionKeeper(quorvane::clsU220& model, QObject* parent = nullptr);
+    // `system` tells when the MIDI system stopped and what it is called.
+    ConnectionKeeper(quorvane::clsU220& model, const midi::MidiSystem& system, QObject* parent = nullptr);
 
     // The ports now open on the model. Checks run while a real port is in use.
     void setConnection(const PortChoice& c);
@@ -68,6 +72,7 @@ private:
     QString systemName() const;
 
     quorvane::clsU220& model_;
+    const midi::MidiSystem& system_;
     PortChoice choice_;
     QTimer timer_;
     uint64_t failuresSeen_ = 0;

@@ -1,4 +1,5 @@
-// The main window: owns the one model of the module, builds the window and its
+// The main window: owns the one model of the module (handed over with its ports
+// by the composition root, src/app), builds the window and its
 // menus, runs the MIDI setup dialog, and loads what the module holds each time
 // it is activated, keeping count of the stretches that wait for the module (a
 // close during one ends the program once it has unwound). The parts live in
@@ -38,7 +39,10 @@ class clsU220;
 namespace quorvane::library {
 class Journal;
 }
-#include "midi/PortSet.h"
+namespace quorvane::midi {
+class MidiSystem;
+class VirtualU220;
+}
 
 namespace quorvane::ui {
 
@@ -48,6 +52,7 @@ class QtHost;
 class UpDown;
 class frmMIDISetupForm;
 class ConnectionKeeper;
+struct MainParts;
 struct PortChoice;
 class frmMonitor;
 class ModuleQuestions;
@@ -56,18 +61,12 @@ class NameLoader;
 
 // How the main window starts; the defaults are what the program uses.
 struct frmMainOptions {
-    // The built-in virtual module behind output -1 / input 0; null makes a new one.
-    // Tests share one to inspect what it received.
-    std::shared_ptr<midi::VirtualU220> virtualModule;
     // Runs the setup dialog and returns its result (QDialog::Accepted to go on).
     // Default: shown modally. Tests press its buttons instead.
     std::function<int(frmMIDISetupForm&)> runSetup;
     // The same for File > MIDI Setup... later on (a start-up hook may connect
     // without showing the dialog; the menu always asks). Default: shown modally.
     std::function<int(frmMIDISetupForm&)> runSetupAgain;
-    // Makes the model's ports from the virtual module and the wake-up poster.
-    // Default: the built-in module and the machine's MIDI system (RtMidi).
-    std::function<midi::Ports(std::shared_ptr<midi::VirtualU220>, midi::PostFn)> makePorts;
     // What the back-up commands ask; empty members show the standard dialogs.
     BackupPrompts backupPrompts;
     // Where the journal of overwritten memories is kept. Empty: in the user's
@@ -79,8 +78,9 @@ struct frmMainOptions {
 class frmMain : public QMainWindow, public MainContext {
     Q_OBJECT
 public:
-    // Creates the model (ports closed) and the window with its lists filled.
-    explicit frmMain(frmMainOptions options = {}, QWidget* parent = nullptr);
+    // Takes over the model (ports closed) and what goes with it (made by the
+    // composition root, src/app) and builds the window with its lists filled.
+    explicit frmMain(MainParts parts, frmMainOptions options = {}, QWidget* parent = nullptr);
     ~frmMain() override;  // destroys the model, which closes both ports
 
     // Start-up: runs the setup dialog, then centres the window. False when the
@@ -211,6 +211,7 @@ private:
     std::unique_ptr<QtHost> host_;
     std::unique_ptr<library::Journal> journal_;  // for the connection in use; null when none
     std::shared_ptr<midi::VirtualU220> virtualModule_;
+    std::unique_ptr<midi::MidiSystem> system_;  // read by the keeper (a child) while the window lives
     // Before the model: its callbacks go to these until the model is gone.
     std::unique_ptr<NameLoader> names_;
     std::unique_ptr<ModuleQuestions> questions_;

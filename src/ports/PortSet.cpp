@@ -1,11 +1,11 @@
-#include "midi/PortSet.h"
+#include "ports/PortSet.h"
 
 #include <rtmidi/RtMidi.h>
 
 #include <optional>
 
-#include "midi/JackPorts.h"
-#include "midi/RtMidiPorts.h"
+#include "ports/JackPorts.h"
+#include "ports/RtMidiPorts.h"
 
 namespace quorvane::midi {
 
@@ -54,9 +54,6 @@ public:
     CompositeOutput(std::unique_ptr<MIDIOutput> virt, std::unique_ptr<MIDIOutput> real, std::shared_ptr<void> keep = nullptr)
         : Composite(std::move(virt), std::move(real), std::move(keep)) {
         for (MIDIOutput* p : {virt_.get(), real_.get()}) {
-            p->onOutputDone = [this] {
-                if (onOutputDone) onOutputDone();
-            };
             p->onNotSent = [this](const Bytes& m, bool merged, const std::string& why) {
                 if (onNotSent) onNotSent(m, merged, why);
             };
@@ -157,21 +154,6 @@ Ports CreatePorts(PostFn post, std::shared_ptr<VirtualU220> virtualModule) {
     ports.input = std::make_unique<CompositeInput>(virtualModule->makeInput(post), std::make_unique<RtMidiInput>(post),
                                                    virtualModule);
     return ports;
-}
-
-std::string AboutMidiText() {
-    std::string apis;
-    std::vector<RtMidi::Api> compiled;
-    RtMidi::getCompiledApi(compiled);
-    for (RtMidi::Api api : compiled) {
-        if (api == RtMidi::RTMIDI_DUMMY) continue;
-        if (!apis.empty()) apis += ", ";
-        apis += RtMidi::getApiDisplayName(api);
-    }
-    if (apis.empty()) apis = "none";
-    const std::string jack = JackBuiltIn() ? "JACK ports through libjack, each message placed at its own frame.\n" : "";
-    return "RtMidi " + RtMidi::getVersion() + "\n" + "MIDI APIs compiled in: " + apis + "\n" + jack +
-           "The built-in virtual U-220 (\"" + VirtualU220::kDeviceName + "\") is offered as well.";
 }
 
 }  // namespace quorvane::midi

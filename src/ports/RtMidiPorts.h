@@ -12,6 +12,12 @@
 // Errors (a port that vanished, a driver failure, a malformed message handed in)
 // never escape as exceptions: they reach onError with a non-zero code other than
 // 8 and a readable text, on the GUI thread.
+//
+// One file per concern: RtMidiOutput.cpp and RtMidiInput.cpp the ports,
+// RtMidiListing.cpp what the MIDI system is (failures, running, name, APIs,
+// the about text), RtMidiJack.cpp JACK in RtMidi's place, VirtualEndpoint.cpp
+// the simulator's ports; RtMidiSupport.h what they share (quiet libraries,
+// captured errors, posted events, port lists).
 #pragma once
 
 #include <atomic>
@@ -22,6 +28,7 @@
 #include <vector>
 
 #include "midi/MidiPorts.h"
+#include "midi/SysExAssembler.h"
 
 namespace quorvane::midi {
 
@@ -36,35 +43,11 @@ enum RtMidiPortError : int {
     kErrDriver = 7,          // the MIDI system reported a failure while running
 };
 
-// Reassembles System Exclusive messages that a MIDI API hands over in chunks
-// (ALSA and WinMM split long ones). Feed it every message in arrival order;
-// it returns complete messages: F0 .. F7 frames whose data bytes are all below
-// 80h, and any other message unchanged. Real-time bytes (F8h..FFh) arriving
-// inside a System Exclusive message are passed on without breaking it.
-class SysExAssembler {
-public:
-    explicit SysExAssembler(size_t maxSysExBytes = 64 * 1024) : max_(maxSysExBytes) {}
-    // Calls `emit` for each complete message the chunk finishes.
-    void feed(const uint8_t* data, size_t size, const std::function<void(const std::vector<uint8_t>&)>& emit);
-    void reset();
-    // System Exclusive messages thrown away: cut short by another status byte,
-    // a continuation with no start, a data byte of 80h or more, or too long.
-    uint64_t incomplete() const { return incomplete_; }
-
-private:
-    void drop();
-    std::vector<uint8_t> partial_;
-    bool inSysEx_ = false;
-    bool overlong_ = false;
-    size_t max_;
-    uint64_t incomplete_ = 0;
-};
-
 class RtMidiOutput : public MIDIOutput {
 public:
     static constexpr int kDefaultGapMs = 20;
 
-    // `post` runs the error and output-done events on the GUI thread.
+    // `post` runs the error and not-sent events on the GUI thread.
     // `clientName` names this program to the MIDI system: the open port is
     // "<clientName>:out". On JACK one client "<clientName>" carries both
     // directions ("<clientName>:out" and "<clientName>:in") and lists the ports;

@@ -1,4 +1,4 @@
-#include "midi/VirtualU220.h"
+#include "emulator/VirtualU220.h"
 
 #include <algorithm>
 #include <chrono>

@@ -24,9 +24,9 @@
 #include "device/Host.h"
 #include "device/Protocol.h"
 #include "emulator/U220Emulator.h"
-#include "midi/JackPorts.h"
-#include "midi/PortSet.h"
-#include "midi/RtMidiPorts.h"
+#include "ports/JackPorts.h"
+#include "ports/PortSet.h"
+#include "ports/RtMidiPorts.h"
 
 #if QUORVANE_TEST_JACK_CLIENT
 #include <jack/jack.h>

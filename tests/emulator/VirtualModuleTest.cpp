@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "device/clsU220.h"
-#include "midi/VirtualU220.h"
+#include "emulator/VirtualU220.h"
 
 using namespace quorvane;
 using namespace std::chrono_literals;

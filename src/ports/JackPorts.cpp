@@ -1,4 +1,4 @@
-#include "midi/JackPorts.h"
+#include "ports/JackPorts.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "midi/RtMidiPorts.h"
+#include "ports/JackWorkarounds.h"
 
 #if QUORVANE_HAVE_JACK
 #include <errno.h>
@@ -28,66 +28,11 @@ bool JackServerRunning() { return false; }
 
 #else
 
-bool JackBuiltIn() { return true; }
-
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-std::atomic<uint64_t> gFailures{0};
-
-void silentJack(const char*) {}
-// JACK's client library says so (once per client) when the server connection
-// of a client breaks: the server stopped, or it threw the client out.
-void jackErrors(const char* text) {
-    if (text && std::strstr(text, "read fail")) ++gFailures;
-}
-
-void quietJack() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        jack_set_error_function(jackErrors);
-        jack_set_info_function(silentJack);
-    });
-}
-
-// jackd2's client library walks a client's port list on its notification thread
-// (latency updates after any change in the graph) without a lock, while
-// registering or unregistering a port changes that list on the calling thread.
-// Changes of our own made in quick succession (a client closing while another
-// one registers its port) then crash the process now and then. Every client and
-// port change made here is kept apart from the previous one long enough for the
-// server's notifications about it to have been handled.
-constexpr auto kChangeGap = 50ms;
-
-class JackChange {
-public:
-    JackChange() {
-        mutex().lock();
-        const auto due = last() + kChangeGap;
-        if (Clock::now() < due) std::this_thread::sleep_until(due);
-    }
-    ~JackChange() {
-        if (happened_) last() = Clock::now();
-        mutex().unlock();
-    }
-    // Nothing reached the server (it is not running): the next change need not wait.
-    void nothingHappened() { happened_ = false; }
-    JackChange(const JackChange&) = delete;
-    JackChange& operator=(const JackChange&) = delete;
-
-private:
-    static std::recursive_mutex& mutex() {
-        static std::recursive_mutex m;
-        return m;
-    }
-    static Clock::time_point& last() {
-        static Clock::time_point t;
-        return t;
-    }
-    bool happened_ = true;
-};
+using namespace jackfix;
 
 // What travels through a ring buffer ahead of each message's bytes.
 struct Header {
@@ -100,24 +45,6 @@ constexpr size_t kMaxMessage = 64 * 1024;
 constexpr size_t kRingBytes = 256 * 1024;
 
 }  // namespace
-
-uint64_t JackServerFailures() { return gFailures.load(); }
-
-bool JackServerRunning() {
-    quietJack();
-    jack_client_t* c = nullptr;
-    {
-        JackChange change;
-        c = jack_client_open("Quorvane-check", JackNoStartServer, nullptr);
-        if (!c) {
-            change.nothingHappened();
-            return false;
-        }
-    }
-    JackChange change;
-    jack_client_close(c);
-    return true;
-}
 
 struct JackMidiClient::Impl {
     jack_client_t* client = nullptr;
@@ -279,7 +206,7 @@ struct JackMidiClient::Impl {
 
     static void shutdown(jack_status_t, const char*, void* arg) {
         auto* d = static_cast<Impl*>(arg);
-        if (!d->dead.exchange(true)) ++gFailures;
+        if (!d->dead.exchange(true)) countServerFailure();
     }
 
     // Under `setup`.
@@ -319,18 +246,6 @@ std::mutex gRegistryMutex;
 std::map<std::string, std::weak_ptr<JackMidiClient>>& registry() {
     static auto* r = new std::map<std::string, std::weak_ptr<JackMidiClient>>;
     return *r;
-}
-
-// A client whose server connection broke is never closed: closing it then
-// crashes inside JACK's client library now and then (its own threads are still
-// taking the client down). It costs the few kilobytes of a client each time a
-// server goes away; they are kept here for the rest of the run, held on
-// purpose, not lost.
-void keepForever(JackMidiClient* c) {
-    static std::mutex mutex;
-    static auto* kept = new std::vector<JackMidiClient*>;
-    std::lock_guard lock(mutex);
-    kept->push_back(c);
 }
 
 }  // namespace
@@ -550,61 +465,6 @@ size_t JackMidiClient::pending() const { return d_->pushed.load() - d_->placed.l
 
 uint64_t JackMidiClient::inputOverflows() const { return d_->overflows.load(); }
 
-// ---------------------------------------------------------------------------
-
-struct JackVirtualEndpoint::Impl {
-    std::shared_ptr<JackMidiClient> in, out;
-    ReceiveFn onReceive;
-    SysExAssembler assembler;  // the input's reader thread
-    std::atomic<uint64_t> incomplete{0};
-    std::string error;
-};
-
-JackVirtualEndpoint::JackVirtualEndpoint(const std::string& clientName, const std::string& inPortName,
-                                         const std::string& outPortName, ReceiveFn onReceive)
-    : d_(std::make_unique<Impl>()) {
-    d_->onReceive = std::move(onReceive);
-    std::string why;
-    d_->in = JackMidiClient::open(clientName, &why);
-    if (d_->in) d_->out = JackMidiClient::open(clientName + "-out", &why);
-    Impl* d = d_.get();
-    auto received = [d](const uint8_t* data, size_t size, uint64_t frame) {
-        const double atMs = d->in->frameMs(frame);
-        const uint64_t before = d->assembler.incomplete();
-        d->assembler.feed(data, size, [&](const Bytes& m) {
-            if (m.size() == 1 && (m[0] == 0xF8 || m[0] == 0xFE)) return;  // timing clock, active sensing
-            if (d->onReceive) d->onReceive(m, atMs);
-        });
-        d->incomplete += d->assembler.incomplete() - before;
-    };
-    if (!d_->in || !d_->out || !d_->in->addInput(inPortName, received, &why) || !d_->out->addOutput(outPortName, &why)) {
-        d_->error = "JACK: " + (why.empty() ? std::string("the MIDI system did not start.") : why);
-        d_->in.reset();
-        d_->out.reset();
-        return;
-    }
-    d_->out->setGapMs(0);
-}
-
-JackVirtualEndpoint::~JackVirtualEndpoint() {
-    if (d_->out) d_->out->drain();
-    d_->in.reset();  // stops the reader before the callback's target goes
-    d_->out.reset();
-}
-
-bool JackVirtualEndpoint::ok() const { return d_->in && d_->out; }
-std::string JackVirtualEndpoint::error() const { return d_->error; }
-double JackVirtualEndpoint::nowMs() const { return ok() ? d_->out->frameMs(d_->out->frameNow()) : 0.0; }
-double JackVirtualEndpoint::periodMs() const {
-    return ok() ? 1000.0 * d_->out->periodFrames() / d_->out->sampleRate() : 0.0;
-}
-
-bool JackVirtualEndpoint::send(const Bytes& message, double atMs) {
-    if (!ok() || d_->out->dead()) return false;
-    return d_->out->push(message, d_->out->framesOf(atMs));
-}
-
-uint64_t JackVirtualEndpoint::incompleteCount() const { return d_->incomplete; }
 
 #endif
 

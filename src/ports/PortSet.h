@@ -9,7 +9,8 @@
 #include <utility>
 
 #include "midi/MidiPorts.h"
-#include "midi/VirtualU220.h"
+#include "emulator/VirtualU220.h"
+#include "ports/MidiSystem.h"
 
 namespace quorvane::midi {
 
@@ -32,5 +33,9 @@ Ports CombinePorts(std::unique_ptr<MIDIOutput> virtualOutput, std::unique_ptr<MI
 // For the "About MIDI I/O Control" box: the MIDI library, its version and the APIs
 // compiled in.
 std::string AboutMidiText();
+
+// The machine's MIDI system as the windows see it (MidiSystem.h), over the
+// functions of RtMidiPorts.h and AboutMidiText.
+std::unique_ptr<MidiSystem> MachineMidiSystem();
 
 }  // namespace quorvane::midi
