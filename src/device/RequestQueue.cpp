@@ -1,0 +1,198 @@
+// The request scheduler of clsU220 and the assembly of replies into the open
+// request: one request on the wire at a time, in the order queued.
+#include "clsU220.h"
+
+#include <algorithm>
+
+namespace quorvane {
+
+clsU220::RequestPtr clsU220::Enqueue(Kind k, int index, Clock::duration limit, Clock::time_point latest, bool probe,
+                                     int programChange, std::vector<Segment> segments) {
+    auto r = std::make_shared<Request>();
+    r->kind = k;
+    r->index = index;
+    r->probe = probe;
+    r->programChange = programChange;
+    r->segments = segments.empty() ? SegmentsOf(k, index) : std::move(segments);
+    int size = 0;
+    for (const Segment& s : r->segments) {
+        r->base.push_back(size);
+        size += s.size;
+    }
+    r->buffer.assign(static_cast<size_t>(size), 0);
+    r->have.assign(static_cast<size_t>(size), false);
+    r->missing = size;
+    r->serial = nextSerial_++;
+    r->limit = limit;
+    r->latest = latest;
+    queue_.push_back(r);
+    StartNext();
+    return r;
+}
+
+void clsU220::StartNext() {
+    // A send may run events (a port error is shown in a box) that end this
+    // request and start the next one from a nested call: the sends of a request
+    // stop as soon as it is no longer the open one.
+    while (!open_ && !queue_.empty()) {
+        RequestPtr r = queue_.front();
+        queue_.pop_front();
+        const Clock::time_point now = Clock::now();
+        if (now >= r->latest) {
+            r->state = State::TimedOut;
+            continue;
+        }
+        // A read queued behind another read of the same block needs no second answer.
+        if (!r->probe && IsLoaded(r->kind, r->index)) {
+            r->state = State::Answered;
+            continue;
+        }
+        r->state = State::Open;
+        r->deadline = r->limit >= r->latest - now ? r->latest : now + r->limit;
+        open_ = r;
+        if (r->programChange >= 0) {
+            if (MIDIOutput1) {
+                const Bytes pc{static_cast<uint8_t>(r->programChange >> 8), static_cast<uint8_t>(r->programChange & 0xFF)};
+                if (OnMessage) OnMessage({MonitorEvent::Kind::Sent, pc});
+                MIDIOutput1->sendShort(pc[0], pc[1]);
+            }
+            lastPatchSent_ = static_cast<int16_t>((r->programChange & 0x7F) + 1);
+            workingEdited_ = false;  // the edits of the patch before are gone
+            // From here the module holds another patch: what was read of the old
+            // one no longer holds, whether or not the module confirms.
+            InvalidateAll();
+        }
+        for (const Segment& s : r->segments) {
+            if (open_ != r) break;  // ended by what ran during the send
+            SendMessage(sysex::kRQ1, s.address,
+                        {static_cast<uint8_t>((s.size >> 14) & 0x7F), static_cast<uint8_t>((s.size >> 7) & 0x7F),
+                         static_cast<uint8_t>(s.size & 0x7F)});
+        }
+    }
+    host_.notify();
+}
+
+void clsU220::ExpireOverdue() {
+    const Clock::time_point now = Clock::now();
+    bool changed = false;
+    if (open_ && now >= open_->deadline) {
+        open_->state = State::TimedOut;  // no complete answer in time
+        open_.reset();
+        changed = true;
+    }
+    for (auto it = queue_.begin(); it != queue_.end();) {
+        if (now >= (*it)->latest) {
+            (*it)->state = State::TimedOut;
+            it = queue_.erase(it);
+            changed = true;
+        } else {
+            ++it;
+        }
+    }
+    if (changed) StartNext();
+}
+
+void clsU220::Await(const RequestPtr& r, const std::function<bool()>& stop) {
+    auto finished = [&] { return r->state == State::Answered || r->state == State::TimedOut; };
+    auto stopped = [&] { return stop && stop(); };
+    while (!finished()) {
+        if (!open_) StartNext();
+        if (finished()) break;
+        if (stopped()) {
+            // Given up by the caller: out of the queue, so the requests behind
+            // it need not wait for its time limit. A late answer is dropped.
+            r->state = State::TimedOut;
+            if (open_ == r) open_.reset();
+            queue_.erase(std::remove(queue_.begin(), queue_.end(), r), queue_.end());
+            StartNext();
+            break;
+        }
+        const uint64_t seen = open_ ? open_->serial : 0;
+        // Wake for the open request's time limit (whoever owns it) and for our own.
+        Clock::time_point wake = std::min(r->latest, Clock::now() + std::chrono::hours(1));
+        if (open_) wake = std::min(wake, open_->deadline);
+        host_.waitUntil([&] { return finished() || stopped() || (open_ ? open_->serial : 0) != seen; }, wake);
+        ExpireOverdue();
+    }
+}
+
+// Stores a message only when it is a well-formed data set from this module whose
+// whole stretch lies inside a segment of the open request that is not complete
+// yet; everything else is dropped and counted. Each message is placed by its
+// address, so the segments and the parts of a split segment may come in any
+// order (a late part included). A message that carries a whole segment is its
+// answer and replaces whatever stray parts came before it; a segment once
+// complete takes nothing more. A block's fields are written only when every byte
+// of the request is in, so a block is stored whole or not at all.
+void clsU220::HandleMessage(const Bytes& message) {
+    const bool otherMaker = message.size() >= 4 && (message[1] != sysex::kManufacturer || message[3] != sysex::kModel);
+    ParsedMessage m = ParseMessage(message);
+    if (!m.valid) {
+        ++(otherMaker ? stats_.foreign : stats_.malformed);
+        return;
+    }
+    if (m.command != sysex::kDT1 || m.deviceId != static_cast<uint8_t>(deviceId_)) {
+        ++stats_.foreign;
+        return;
+    }
+    if (!open_) {
+        ++stats_.unexpected;
+        return;
+    }
+    Request& r = *open_;
+    const int len = static_cast<int>(m.data.size());
+    size_t seg = r.segments.size();
+    int off = 0;
+    for (size_t i = 0; i < r.segments.size() && len > 0; ++i) {
+        const Segment& s = r.segments[i];
+        const int from = m.address.offset() - s.address.offset();
+        if (m.address.a1 == s.address.a1 && from >= 0 && from + len <= s.size) {
+            seg = i;
+            off = from;
+            break;
+        }
+    }
+    if (seg == r.segments.size()) {
+        ++stats_.unexpected;
+        return;
+    }
+    const Segment& s = r.segments[seg];
+    for (int i = 0; i < len; ++i) {
+        if (off + i < s.nibbles && m.data[i] > 0x0F) {
+            ++stats_.malformed;
+            return;
+        }
+    }
+    const auto first = r.have.begin() + r.base[seg];
+    if (std::find(first, first + s.size, false) == first + s.size) {
+        ++stats_.unexpected;  // that segment is complete: a repeat or a stray
+        return;
+    }
+    ++stats_.stored;
+    if (len == s.size) {
+        // The whole segment: it replaces stray parts that came before it.
+        for (int i = 0; i < s.size; ++i)
+            if (first[i]) {
+                first[i] = false;
+                ++r.missing;
+            }
+    }
+    const size_t at = static_cast<size_t>(r.base[seg] + off);
+    for (int i = 0; i < len; ++i) {
+        r.buffer[at + i] = m.data[i];
+        if (!r.have[at + i]) {
+            r.have[at + i] = true;
+            --r.missing;
+        }
+    }
+    if (r.missing == 0) {
+        RequestPtr done = open_;
+        open_.reset();
+        Complete(*done);
+        done->state = State::Answered;
+        StartNext();
+        host_.notify();
+    }
+}
+
+}  // namespace quorvane
