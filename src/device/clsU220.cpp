@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 
 namespace quorvane {
 
 namespace {
-constexpr int kPatchReplyBytes = 41 + 7 + 6 * 13;  // 126
-constexpr int kTimbreReplyBytes = 6 * 50;         // 300
 
 // What the inbound handler did with one message, from the counter it moved.
 MonitorEvent::Verdict VerdictOf(const InboundStats& before, const InboundStats& after) {
@@ -91,6 +90,19 @@ bool clsU220::IsLoaded(Kind k, int index) const {
     return false;
 }
 
+bool clsU220::BlockLoaded(Block b, int index) const {
+    switch (b) {
+        case Block::MasterSetup: return masterLoaded_;
+        case Block::PatchCommon:
+        case Block::PatchRhythm:
+        case Block::PatchPart: return patchLoaded_;
+        case Block::Timbre: return timbreLoaded_;
+        case Block::RhythmCommon: return rhythmCommonLoaded_;
+        case Block::RhythmInst: return RhythmInstLoaded(index);
+    }
+    return false;
+}
+
 bool clsU220::Fetch(Kind k, int index, bool probe, Clock::time_point latest) {
     for (;;) {
         if (!probe && IsLoaded(k, index)) return true;
@@ -147,65 +159,33 @@ void clsU220::OnSysExReceived() {
 
 void clsU220::Complete(Request& r) {
     const Bytes& b = r.buffer;
-    auto decodeInto = [&](size_t slot, size_t base, int size, bool hasName) {
-        if (hasName) names_[slot] = DecodeName(&b[base]);
-        for (int off = hasName ? static_cast<int>(sysex::kNameBytes) : 0; off < size; ++off)
-            values_[slot][off] = b[base + off];
-    };
-    // Subtracts each parameter's bias from the bytes just stored.
-    auto unbias = [&](Block block, int index) {
-        for (Param p : AllParams()) {
-            const ParamInfo& i = Info(p);
-            if (i.block == block) values_[Slot(block, index)][i.offset] -= i.bias;
-        }
-    };
     switch (r.kind) {
-        case Kind::MasterSetup: {
-            mtune_ = static_cast<float>(NibblePair(b[0], b[1]) / 10.0 + 427.4);
-            auto set = [&](MasterParam m, int v) { master_[static_cast<size_t>(m)] = static_cast<int16_t>(v); };
-            set(MasterParam::MasterSetupLCD, b[2]);
-            set(MasterParam::MasterSetupReverb, b[3] & 1);
-            set(MasterParam::MasterSetupChorus, (b[3] >> 1) & 1);
-            set(MasterParam::MasterSetupMIDIRxCh, b[8] + 16 * (b[9] & 1));
-            set(MasterParam::MasterSetupPaCh, b[12] & 7);
-            set(MasterParam::MasterSetupTiCh, b[13] & 7);
-            set(MasterParam::MasterSetupRhCh, b[14] & 7);
-            set(MasterParam::MasterSetupRInstCh, b[15] & 7);
+        case Kind::MasterSetup:
+            mtune_ = static_cast<float>(DecodeMasterSetup(b.data(), master_) / 10.0 + 427.4);
             masterLoaded_ = true;
             break;
-        }
-        case Kind::PatchData: {
-            if (b.size() != kPatchReplyBytes) return;
-            decodeInto(Slot(Block::PatchCommon, 0), 0, 41, true);
-            unbias(Block::PatchCommon, 0);
-            decodeInto(Slot(Block::PatchRhythm, 0), 41, 7, false);
-            unbias(Block::PatchRhythm, 0);
-            for (int p = 1; p <= 6; ++p) {
-                decodeInto(Slot(Block::PatchPart, p), 48 + 13 * (p - 1), 13, false);
-                unbias(Block::PatchPart, p);
-            }
-            patchLoaded_ = true;
-            break;
-        }
-        case Kind::TimbreData: {
-            if (b.size() != kTimbreReplyBytes) return;
-            for (int p = 1; p <= 6; ++p) {
-                decodeInto(Slot(Block::Timbre, p), 50 * (p - 1), 50, true);
-                unbias(Block::Timbre, p);
-            }
-            timbreLoaded_ = true;
-            break;
-        }
+        case Kind::PatchData:
+        case Kind::TimbreData:
         case Kind::RhythmCommon:
-            decodeInto(Slot(Block::RhythmCommon, 0), 0, 26, true);
-            unbias(Block::RhythmCommon, 0);
-            rhythmCommonLoaded_ = true;
+        case Kind::RhythmInst: {
+            const auto blocks = BlocksOf(r.kind, r.index);
+            int size = 0;
+            for (auto [block, index] : blocks) size += BlockSize(block);
+            if (static_cast<int>(b.size()) != size) return;
+            size_t at = 0;
+            for (auto [block, index] : blocks) {
+                const size_t slot = Slot(block, index);
+                DecodeBlock(block, &b[at], values_[slot], &names_[slot]);
+                at += static_cast<size_t>(BlockSize(block));
+            }
+            switch (r.kind) {
+                case Kind::PatchData: patchLoaded_ = true; break;
+                case Kind::TimbreData: timbreLoaded_ = true; break;
+                case Kind::RhythmCommon: rhythmCommonLoaded_ = true; break;
+                default: instLoaded_[r.index] = true; break;
+            }
             break;
-        case Kind::RhythmInst:
-            decodeInto(Slot(Block::RhythmInst, r.index), 0, 20, false);
-            unbias(Block::RhythmInst, r.index);
-            instLoaded_[r.index] = true;
-            break;
+        }
         case Kind::PatchName:
             patchNames_[r.index] = DecodeName(b.data());
             patchNameLoaded_[r.index] = true;
@@ -247,21 +227,8 @@ void clsU220::SendMessage(uint8_t command, Address address, const Bytes& data) {
 }
 
 void clsU220::SendMasterSetup() {
-    auto m = [&](MasterParam p) { return static_cast<uint8_t>(master_[static_cast<size_t>(p)]); };
-    const int t = static_cast<int>(std::lround((static_cast<double>(mtune_) - 427.4) * 10.0));
-    const uint8_t tune = static_cast<uint8_t>(std::clamp(t, 0, 255));
-    const uint8_t rx = m(MasterParam::MasterSetupMIDIRxCh);
-    Bytes d{static_cast<uint8_t>(tune & 0x0F),
-            static_cast<uint8_t>(tune >> 4),
-            static_cast<uint8_t>(m(MasterParam::MasterSetupLCD) & 0x0F),
-            static_cast<uint8_t>(12 + 2 * (m(MasterParam::MasterSetupChorus) & 1) + (m(MasterParam::MasterSetupReverb) & 1)),
-            0, 14, 0, 11,
-            static_cast<uint8_t>(rx % 16),
-            static_cast<uint8_t>(rx / 16),
-            0, 3,
-            m(MasterParam::MasterSetupPaCh), m(MasterParam::MasterSetupTiCh),
-            m(MasterParam::MasterSetupRhCh), m(MasterParam::MasterSetupRInstCh)};
-    SendMessage(sysex::kDT1, BlockAddress(Block::MasterSetup), d);
+    const int steps = static_cast<int>(std::lround((static_cast<double>(mtune_) - 427.4) * 10.0));
+    SendMessage(sysex::kDT1, BlockAddress(Block::MasterSetup), EncodeMasterSetup(steps, master_));
 }
 
 // ---------------------------------------------------------------------------
@@ -522,36 +489,48 @@ void clsU220::WriteRange(Address address, const Bytes& data) {
     }
     // What the model read of the areas written no longer holds.
     const int first = address.offset(), end = first + size;
-    auto forget = [&](auto& flags, int memorySize) {
-        for (int n = first / memorySize + 1; n <= (end - 1) / memorySize + 1 && n < static_cast<int>(flags.size()); ++n)
-            flags[n] = false;
-    };
-    switch (address.a1) {
-        case 0x00: masterLoaded_ = false; break;
-        case 0x02: forget(timbreNameLoaded_, 64); break;
-        case 0x03: forget(patchNameLoaded_, 160); break;
-        case 0x05: forget(rhythmNameLoaded_, 1568); break;
-        default: InvalidateAll(); break;
+    if (address.a1 == BlockAddress(Block::MasterSetup).a1) {
+        masterLoaded_ = false;
+    } else if (const MemoryArea* area = AreaAt(address.a1)) {
+        const std::span<bool> loaded = NameLoaded(area->kind);
+        for (int n = first / area->recordSize + 1; n <= (end - 1) / area->recordSize + 1 && n < static_cast<int>(loaded.size()); ++n)
+            loaded[n] = false;
+    } else {
+        InvalidateAll();
     }
 }
 
 void clsU220::LearnMemoryNames(Address address, const Bytes& data) {
+    const MemoryArea* area = AreaAt(address.a1);
+    if (!area) return;
     const int first = address.offset(), end = first + static_cast<int>(data.size());
-    auto learn = [&](auto& names, auto& loaded, int memorySize) {
-        for (int n = first / memorySize + 1; n < static_cast<int>(names.size()); ++n) {
-            const int at = (n - 1) * memorySize;
-            if (at + static_cast<int>(sysex::kNameBytes) > end) break;
-            if (at < first) continue;
-            names[n] = DecodeName(data.data() + (at - first));
-            loaded[n] = true;
-        }
-    };
-    switch (address.a1) {
-        case 0x02: learn(timbreNames_, timbreNameLoaded_, 64); break;
-        case 0x03: learn(patchNames_, patchNameLoaded_, 160); break;
-        case 0x05: learn(rhythmNames_, rhythmNameLoaded_, 1568); break;
-        default: break;
+    const std::span<std::string> names = MemoryNames(area->kind);
+    const std::span<bool> loaded = NameLoaded(area->kind);
+    for (int n = first / area->recordSize + 1; n < static_cast<int>(names.size()); ++n) {
+        const int at = (n - 1) * area->recordSize;
+        if (at + static_cast<int>(sysex::kNameBytes) > end) break;
+        if (at < first) continue;
+        names[n] = DecodeName(data.data() + (at - first));
+        loaded[n] = true;
     }
+}
+
+std::span<bool> clsU220::NameLoaded(MemoryKind kind) {
+    switch (kind) {
+        case MemoryKind::Patch: return patchNameLoaded_;
+        case MemoryKind::Timbre: return timbreNameLoaded_;
+        case MemoryKind::Rhythm: return rhythmNameLoaded_;
+    }
+    return {};
+}
+
+std::span<std::string> clsU220::MemoryNames(MemoryKind kind) {
+    switch (kind) {
+        case MemoryKind::Patch: return patchNames_;
+        case MemoryKind::Timbre: return timbreNames_;
+        case MemoryKind::Rhythm: return rhythmNames_;
+    }
+    return {};
 }
 
 bool clsU220::Responding() {

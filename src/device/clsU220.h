@@ -10,10 +10,12 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "Host.h"
+#include "MemoryMap.h"
 #include "MonitorEvent.h"
 #include "ParamTable.h"
 #include "Protocol.h"
@@ -177,6 +179,9 @@ public:
     bool MemoryPatchNameLoaded(int n) const { return n >= 1 && n <= 64 && patchNameLoaded_[n]; }
     bool MemoryTimbreNameLoaded(int n) const { return n >= 1 && n <= 128 && timbreNameLoaded_[n]; }
     bool MemoryRhythmNameLoaded(int n) const { return n >= 1 && n <= 4 && rhythmNameLoaded_[n]; }
+    // True when the model holds the values of block `b` (index: PartNo or InstNo)
+    // as read from the module, so reading them does not wait for it.
+    bool BlockLoaded(Block b, int index = 0) const;
     // Kind of reply awaited ("" when no request is open).
     std::string ExpectedReply() const;
     bool RequestOpen() const { return open_ != nullptr; }
@@ -231,11 +236,6 @@ public:
     void OnSysExReceived();
 
 private:
-    struct Segment {
-        Address address;
-        int size;
-        int nibbles;  // leading bytes of the segment that must be nibbles (0..15)
-    };
     using Kind = RequestKind;
     enum class State { Queued, Open, Answered, TimedOut };
     // One request from the moment it is queued until its answer is complete or
@@ -260,7 +260,6 @@ private:
     using RequestPtr = std::shared_ptr<Request>;
 
     static const char* KindName(Kind k);
-    std::vector<Segment> SegmentsOf(Kind k, int index) const;
     bool IsLoaded(Kind k, int index) const;
     // Runs one block read to completion: queues the request, waits for its
     // answer; on time-out asks OnNotResponding (unless `probe`). True when loaded.
@@ -281,8 +280,10 @@ private:
 
     void SendMessage(uint8_t command, Address address, const Bytes& data);
     void SendMasterSetup();
+    // The memory names read so far and which are read, by memory number.
+    std::span<bool> NameLoaded(MemoryKind kind);
+    std::span<std::string> MemoryNames(MemoryKind kind);
     bool CheckIndex(Block b, int index);
-    static size_t Slot(Block b, int index);
 
     Host& host_;
     int16_t deviceId_ = 16;
@@ -297,11 +298,9 @@ private:
 
     // Master setup.
     float mtune_ = 0.0f;
-    std::array<int16_t, static_cast<size_t>(MasterParam::Count)> master_{};
-    // Temporary areas: values (model values, device byte minus bias) by block slot and offset.
-    // Slots: PatchCommon 0, PatchRhythm 1, PatchPart 2..7, Timbre 8..13, RhythmCommon 14, RhythmInst 15..78.
-    static constexpr size_t kSlots = 79;
-    std::array<std::array<int16_t, 50>, kSlots> values_{};
+    MasterValues master_{};
+    // Temporary areas: values (model values, device byte minus bias) by block slot (MemoryMap's Slot) and offset.
+    std::array<BlockValues, kSlots> values_{};
     std::array<std::string, kSlots> names_{};
 
     std::array<std::string, 65> patchNames_{};

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "device/MemoryMap.h"
 #include "device/clsU220.h"
 #include "library/MemoryImage.h"
 #include "midi/VirtualU220.h"
@@ -37,10 +38,11 @@ class Journal;
 // image as it is; what the image lacks stays as the module had it.
 void LoadIntoVirtualModule(midi::VirtualU220& module, const MemoryImage& image);
 
-enum class MemoryKind { Patch, Timbre, Rhythm };
+// The memories as MemoryMap has them (MemoryKind, MemoryWord).
+using quorvane::MemoryKind;
+using quorvane::MemoryWord;
 // The addresses of one memory (number from 1); size 0 for a number out of range.
 Range MemoryRange(MemoryKind kind, int number);
-const char* MemoryWord(MemoryKind kind);  // "patch", "timbre", "rhythm setup"
 
 // Addresses moved so far and in all (reads and writes both count).
 struct Progress {

@@ -173,7 +173,6 @@ std::string Lower(std::string s) {
 // ---------------------------------------------------------------------------
 // Properties: every name the model answers to, with its index rule
 
-enum class MemoryKind { Patch, Timbre, Rhythm };
 
 struct Property {
     enum class Kind { Value, Name, Master, MasterTune, MemoryName } kind;
