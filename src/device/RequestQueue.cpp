@@ -1,13 +1,11 @@
-// The request scheduler of clsU220 and the assembly of replies into the open
-// request: one request on the wire at a time, in the order queued.
-#include "clsU220.h"
+#include "RequestQueue.h"
 
 #include <algorithm>
 
 namespace quorvane {
 
-clsU220::RequestPtr clsU220::Enqueue(Kind k, int index, Clock::duration limit, Clock::time_point latest, bool probe,
-                                     int programChange, std::vector<Segment> segments) {
+RequestQueue::RequestPtr RequestQueue::Enqueue(Kind k, int index, Clock::duration limit, Clock::time_point latest, bool probe,
+                                               int programChange, std::vector<Segment> segments) {
     auto r = std::make_shared<Request>();
     r->kind = k;
     r->index = index;
@@ -30,7 +28,7 @@ clsU220::RequestPtr clsU220::Enqueue(Kind k, int index, Clock::duration limit, C
     return r;
 }
 
-void clsU220::StartNext() {
+void RequestQueue::StartNext() {
     // A send may run events (a port error is shown in a box) that end this
     // request and start the next one from a nested call: the sends of a request
     // stop as soon as it is no longer the open one.
@@ -43,36 +41,23 @@ void clsU220::StartNext() {
             continue;
         }
         // A read queued behind another read of the same block needs no second answer.
-        if (!r->probe && IsLoaded(r->kind, r->index)) {
+        if (!r->probe && owner_.IsLoaded(r->kind, r->index)) {
             r->state = State::Answered;
             continue;
         }
         r->state = State::Open;
         r->deadline = r->limit >= r->latest - now ? r->latest : now + r->limit;
         open_ = r;
-        if (r->programChange >= 0) {
-            if (MIDIOutput1) {
-                const Bytes pc{static_cast<uint8_t>(r->programChange >> 8), static_cast<uint8_t>(r->programChange & 0xFF)};
-                if (OnMessage) OnMessage({MonitorEvent::Kind::Sent, pc});
-                MIDIOutput1->sendShort(pc[0], pc[1]);
-            }
-            lastPatchSent_ = static_cast<int16_t>((r->programChange & 0x7F) + 1);
-            workingEdited_ = false;  // the edits of the patch before are gone
-            // From here the module holds another patch: what was read of the old
-            // one no longer holds, whether or not the module confirms.
-            InvalidateAll();
-        }
+        if (r->programChange >= 0) owner_.SendProgramChange(r->programChange);
         for (const Segment& s : r->segments) {
             if (open_ != r) break;  // ended by what ran during the send
-            SendMessage(sysex::kRQ1, s.address,
-                        {static_cast<uint8_t>((s.size >> 14) & 0x7F), static_cast<uint8_t>((s.size >> 7) & 0x7F),
-                         static_cast<uint8_t>(s.size & 0x7F)});
+            owner_.SendRequest(s);
         }
     }
     host_.notify();
 }
 
-void clsU220::ExpireOverdue() {
+void RequestQueue::ExpireOverdue() {
     const Clock::time_point now = Clock::now();
     bool changed = false;
     if (open_ && now >= open_->deadline) {
@@ -92,7 +77,7 @@ void clsU220::ExpireOverdue() {
     if (changed) StartNext();
 }
 
-void clsU220::Await(const RequestPtr& r, const std::function<bool()>& stop) {
+void RequestQueue::Await(const RequestPtr& r, const std::function<bool()>& stop) {
     auto finished = [&] { return r->state == State::Answered || r->state == State::TimedOut; };
     auto stopped = [&] { return stop && stop(); };
     while (!finished()) {
@@ -116,28 +101,18 @@ void clsU220::Await(const RequestPtr& r, const std::function<bool()>& stop) {
     }
 }
 
-// Stores a message only when it is a well-formed data set from this module whose
-// whole stretch lies inside a segment of the open request that is not complete
-// yet; everything else is dropped and counted. Each message is placed by its
+// Stores a data set only when its whole stretch lies inside a segment of the
+// open request that is not complete yet; everything else is dropped and
+// counted. Each message is placed by its
 // address, so the segments and the parts of a split segment may come in any
 // order (a late part included). A message that carries a whole segment is its
 // answer and replaces whatever stray parts came before it; a segment once
 // complete takes nothing more. A block's fields are written only when every byte
 // of the request is in, so a block is stored whole or not at all.
-void clsU220::HandleMessage(const Bytes& message) {
-    const bool otherMaker = message.size() >= 4 && (message[1] != sysex::kManufacturer || message[3] != sysex::kModel);
-    ParsedMessage m = ParseMessage(message);
-    if (!m.valid) {
-        ++(otherMaker ? stats_.foreign : stats_.malformed);
-        return;
-    }
-    if (m.command != sysex::kDT1 || m.deviceId != static_cast<uint8_t>(deviceId_)) {
-        ++stats_.foreign;
-        return;
-    }
+bool RequestQueue::Take(const ParsedMessage& m, InboundStats& stats) {
     if (!open_) {
-        ++stats_.unexpected;
-        return;
+        ++stats.unexpected;
+        return false;
     }
     Request& r = *open_;
     const int len = static_cast<int>(m.data.size());
@@ -153,22 +128,22 @@ void clsU220::HandleMessage(const Bytes& message) {
         }
     }
     if (seg == r.segments.size()) {
-        ++stats_.unexpected;
-        return;
+        ++stats.unexpected;
+        return false;
     }
     const Segment& s = r.segments[seg];
     for (int i = 0; i < len; ++i) {
         if (off + i < s.nibbles && m.data[i] > 0x0F) {
-            ++stats_.malformed;
-            return;
+            ++stats.malformed;
+            return false;
         }
     }
     const auto first = r.have.begin() + r.base[seg];
     if (std::find(first, first + s.size, false) == first + s.size) {
-        ++stats_.unexpected;  // that segment is complete: a repeat or a stray
-        return;
+        ++stats.unexpected;  // that segment is complete: a repeat or a stray
+        return false;
     }
-    ++stats_.stored;
+    ++stats.stored;
     if (len == s.size) {
         // The whole segment: it replaces stray parts that came before it.
         for (int i = 0; i < s.size; ++i)
@@ -188,11 +163,12 @@ void clsU220::HandleMessage(const Bytes& message) {
     if (r.missing == 0) {
         RequestPtr done = open_;
         open_.reset();
-        Complete(*done);
+        owner_.Complete(*done);
         done->state = State::Answered;
         StartNext();
         host_.notify();
     }
+    return true;
 }
 
 }  // namespace quorvane

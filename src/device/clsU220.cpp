@@ -72,7 +72,7 @@ const char* clsU220::KindName(Kind k) {
     return "";
 }
 
-std::string clsU220::ExpectedReply() const { return open_ ? KindName(open_->kind) : ""; }
+std::string clsU220::ExpectedReply() const { return requests_.Open() ? KindName(requests_.Open()->kind) : ""; }
 
 bool clsU220::IsLoaded(Kind k, int index) const {
     switch (k) {
@@ -106,8 +106,8 @@ bool clsU220::BlockLoaded(Block b, int index) const {
 bool clsU220::Fetch(Kind k, int index, bool probe, Clock::time_point latest) {
     for (;;) {
         if (!probe && IsLoaded(k, index)) return true;
-        RequestPtr r = Enqueue(k, index, probe ? latest - Clock::now() : Clock::duration(RequestTimeout), latest, probe);
-        Await(r);
+        RequestPtr r = requests_.Enqueue(k, index, probe ? latest - Clock::now() : Clock::duration(RequestTimeout), latest, probe);
+        requests_.Await(r);
         if (probe) {
             if (r->state == State::Answered) return true;
             ++timeouts_;
@@ -155,6 +155,22 @@ void clsU220::OnSysExReceived() {
         OnMessage({MonitorEvent::Kind::Lost, {}, MonitorEvent::Verdict::None, std::to_string(lost - inputLost_)});
     inputLost_ = lost;
     host_.notify();
+}
+
+// Well-formed data sets from this module go to the request queue, which places
+// them in the open request; everything else is dropped and counted.
+void clsU220::HandleMessage(const Bytes& message) {
+    const bool otherMaker = message.size() >= 4 && (message[1] != sysex::kManufacturer || message[3] != sysex::kModel);
+    ParsedMessage m = ParseMessage(message);
+    if (!m.valid) {
+        ++(otherMaker ? stats_.foreign : stats_.malformed);
+        return;
+    }
+    if (m.command != sysex::kDT1 || m.deviceId != static_cast<uint8_t>(deviceId_)) {
+        ++stats_.foreign;
+        return;
+    }
+    requests_.Take(m, stats_);
 }
 
 void clsU220::Complete(Request& r) {
@@ -224,6 +240,25 @@ void clsU220::SendMessage(uint8_t command, Address address, const Bytes& data) {
                      ? Clock::now()
                      : std::max(busyUntil_, Clock::now()) + std::chrono::duration_cast<Clock::duration>(wire);
     MIDIOutput1->sendSysEx(frame);
+}
+
+void clsU220::SendProgramChange(int statusAndData) {
+    if (MIDIOutput1) {
+        const Bytes pc{static_cast<uint8_t>(statusAndData >> 8), static_cast<uint8_t>(statusAndData & 0xFF)};
+        if (OnMessage) OnMessage({MonitorEvent::Kind::Sent, pc});
+        MIDIOutput1->sendShort(pc[0], pc[1]);
+    }
+    lastPatchSent_ = static_cast<int16_t>((statusAndData & 0x7F) + 1);
+    workingEdited_ = false;  // the edits of the patch before are gone
+    // From here the module holds another patch: what was read of the old
+    // one no longer holds, whether or not the module confirms.
+    InvalidateAll();
+}
+
+void clsU220::SendRequest(const Segment& s) {
+    SendMessage(sysex::kRQ1, s.address,
+                {static_cast<uint8_t>((s.size >> 14) & 0x7F), static_cast<uint8_t>((s.size >> 7) & 0x7F),
+                 static_cast<uint8_t>(s.size & 0x7F)});
 }
 
 void clsU220::SendMasterSetup() {
@@ -391,9 +426,9 @@ PatchChangeResult clsU220::PatchChange(int16_t PatchNo) {
         // Forgotten now too: a read queued after this point waits behind the
         // program change and gets the new patch.
         InvalidateAll();
-        RequestPtr r = Enqueue(Kind::PatchChange, PatchNo, RequestTimeout, Clock::time_point::max(), false,
+        RequestPtr r = requests_.Enqueue(Kind::PatchChange, PatchNo, RequestTimeout, Clock::time_point::max(), false,
                                (0xC0 + channel) * 256 + (PatchNo - 1));
-        Await(r);
+        requests_.Await(r);
         if (r->state == State::Answered) break;
         ++timeouts_;
         if (!OnNotResponding || !OnNotResponding(Kind::PatchChange)) {
@@ -437,10 +472,10 @@ bool clsU220::ReadRanges(const std::vector<std::pair<Address, int>>& pieces, Byt
         // requests and the wire time of requests and answers.
         const Clock::time_point now = Clock::now();
         const Clock::duration ahead = busyUntil_ > now ? busyUntil_ - now : Clock::duration::zero();
-        RequestPtr r = Enqueue(Kind::RawRange, 0, ahead + Clock::duration(RequestTimeout) +
+        RequestPtr r = requests_.Enqueue(Kind::RawRange, 0, ahead + Clock::duration(RequestTimeout) +
                                                       std::chrono::duration_cast<Clock::duration>(wire),
                                Clock::time_point::max(), false, -1, std::move(segments));
-        Await(r, StopRawReads);
+        requests_.Await(r, StopRawReads);
         if (StopRawReads && StopRawReads()) {
             out.clear();
             return false;

@@ -20,11 +20,11 @@
 #include "ParamTable.h"
 #include "Protocol.h"
 #include "RequestKind.h"
+#include "RequestQueue.h"
 #include "midi/MidiPorts.h"
 
 namespace quorvane {
 
-// Counters of what the inbound handler did with each received message.
 // What became of a patch change.
 enum class PatchChangeResult {
     Done,          // the module's working patch now carries the name of the patch asked for
@@ -35,19 +35,13 @@ enum class PatchChangeResult {
     Refused,       // patch number outside 1..64: nothing sent
 };
 
-struct InboundStats {
-    uint64_t stored = 0;      // data sets that became part of a reply
-    uint64_t malformed = 0;   // not a well-formed frame or wrong checksum
-    uint64_t foreign = 0;     // another manufacturer, model, device ID or command
-    uint64_t unexpected = 0;  // no request open, or not the address awaited next
-    uint64_t dropped() const { return malformed + foreign + unexpected; }
-};
-
-class clsU220 {
+// A facade over the memory map (MemoryMap.h) and the request queue
+// (RequestQueue.h): it keeps what was read and sends what is written.
+class clsU220 : private RequestQueue::Owner {
 public:
     // Takes ownership of the two ports. `host` must outlive the model.
     clsU220(Host& host, std::unique_ptr<midi::MIDIOutput> output, std::unique_ptr<midi::MIDIInput> input);
-    ~clsU220();  // closes both ports
+    ~clsU220() override;  // closes both ports
     clsU220(const clsU220&) = delete;
     clsU220& operator=(const clsU220&) = delete;
 
@@ -184,9 +178,9 @@ public:
     bool BlockLoaded(Block b, int index = 0) const;
     // Kind of reply awaited ("" when no request is open).
     std::string ExpectedReply() const;
-    bool RequestOpen() const { return open_ != nullptr; }
+    bool RequestOpen() const { return requests_.Open() != nullptr; }
     // Requests waiting behind the open one.
-    size_t RequestsQueued() const { return queue_.size(); }
+    size_t RequestsQueued() const { return requests_.Queued(); }
     const InboundStats& Stats() const { return stats_; }
     uint64_t TimeoutCount() const { return timeouts_; }
     uint64_t RejectedWrites() const { return rejectedWrites_; }
@@ -237,46 +231,19 @@ public:
 
 private:
     using Kind = RequestKind;
-    enum class State { Queued, Open, Answered, TimedOut };
-    // One request from the moment it is queued until its answer is complete or
-    // its time is up. The caller that queued it holds it too and so learns what
-    // became of its own request, whatever else ran during its wait.
-    struct Request {
-        Kind kind;
-        int index = 0;  // InstNo, or the memory number
-        bool probe = false;
-        int programChange = -1;  // status byte * 256 + data byte, sent before the data requests
-        std::vector<Segment> segments;
-        std::vector<int> base;    // where each segment starts in `buffer`
-        Bytes buffer;             // the segments' bytes, in segment order, placed by address
-        std::vector<bool> have;   // which bytes of `buffer` have arrived
-        int missing = 0;
-        State state = State::Queued;
-        uint64_t serial = 0;
-        Clock::duration limit{};                        // time for the answer once sent
-        Clock::time_point deadline{};                   // set when sent
-        Clock::time_point latest = Clock::time_point::max();  // no later than this, sent or not
-    };
-    using RequestPtr = std::shared_ptr<Request>;
+    using State = RequestQueue::State;
+    using Request = RequestQueue::Request;
+    using RequestPtr = RequestQueue::RequestPtr;
 
     static const char* KindName(Kind k);
-    bool IsLoaded(Kind k, int index) const;
+    bool IsLoaded(Kind k, int index) const override;
+    void SendProgramChange(int statusAndData) override;
+    void SendRequest(const Segment& s) override;
+    void Complete(Request& r) override;
     // Runs one block read to completion: queues the request, waits for its
     // answer; on time-out asks OnNotResponding (unless `probe`). True when loaded.
     bool Fetch(Kind k, int index, bool probe = false, Clock::time_point latest = Clock::time_point::max());
-    // Queues a request; requests are sent one at a time, in the order queued.
-    // `segments` replaces the kind's own stretches (raw reads name theirs).
-    RequestPtr Enqueue(Kind k, int index, Clock::duration limit, Clock::time_point latest = Clock::time_point::max(),
-                       bool probe = false, int programChange = -1, std::vector<Segment> segments = {});
-    // Lets events run until `r` is answered or timed out. Whichever wait runs
-    // innermost also ends the open request when its time is up, so the queue
-    // moves on even while the wait that owns it lies further down the stack.
-    void Await(const RequestPtr& r, const std::function<bool()>& stop = {});
-    void ExpireOverdue();
-    // Sends the next queued request when none is open.
-    void StartNext();
     void HandleMessage(const Bytes& message);
-    void Complete(Request& r);
 
     void SendMessage(uint8_t command, Address address, const Bytes& data);
     void SendMasterSetup();
@@ -287,9 +254,7 @@ private:
 
     Host& host_;
     int16_t deviceId_ = 16;
-    RequestPtr open_;
-    std::deque<RequestPtr> queue_;
-    uint64_t nextSerial_ = 1;
+    RequestQueue requests_{host_, *this};
     InboundStats stats_;
     uint64_t timeouts_ = 0;
     uint64_t rejectedWrites_ = 0;
