@@ -42,6 +42,57 @@ std::optional<MemoryRef> MemoryAt(Address address) {
     return MemoryRef{a->kind, address.offset() / a->recordSize + 1};
 }
 
+MemoryNameStore::MemoryNameStore() {
+    for (const MemoryArea& a : kAreas) {
+        ListOf(a.kind).names.assign(static_cast<size_t>(a.count) + 1, std::string());
+        ListOf(a.kind).loaded.assign(static_cast<size_t>(a.count) + 1, false);
+    }
+}
+
+bool MemoryNameStore::Loaded(MemoryKind kind, int number) const {
+    const List& l = ListOf(kind);
+    return number >= 1 && number < static_cast<int>(l.loaded.size()) && l.loaded[number];
+}
+
+const std::string& MemoryNameStore::Name(MemoryKind kind, int number) const {
+    static const std::string kNone;
+    const List& l = ListOf(kind);
+    return number >= 1 && number < static_cast<int>(l.names.size()) ? l.names[number] : kNone;
+}
+
+void MemoryNameStore::Set(MemoryKind kind, int number, std::string name) {
+    List& l = ListOf(kind);
+    if (number < 1 || number >= static_cast<int>(l.names.size())) return;
+    l.names[number] = std::move(name);
+    l.loaded[number] = true;
+}
+
+void MemoryNameStore::ForgetAll() {
+    for (List& l : lists_) std::fill(l.loaded.begin(), l.loaded.end(), false);
+}
+
+bool MemoryNameStore::Forget(Address address, int size) {
+    const MemoryArea* area = AreaAt(address.a1);
+    if (!area) return false;
+    std::vector<bool>& loaded = ListOf(area->kind).loaded;
+    const int first = address.offset(), end = first + size;
+    for (int n = first / area->recordSize + 1; n <= (end - 1) / area->recordSize + 1 && n < static_cast<int>(loaded.size()); ++n)
+        loaded[n] = false;
+    return true;
+}
+
+void MemoryNameStore::Learn(Address address, const Bytes& data) {
+    const MemoryArea* area = AreaAt(address.a1);
+    if (!area) return;
+    const int first = address.offset(), end = first + static_cast<int>(data.size());
+    for (int n = first / area->recordSize + 1; n <= area->count; ++n) {
+        const int at = (n - 1) * area->recordSize;
+        if (at + kName > end) break;
+        if (at < first) continue;
+        Set(area->kind, n, DecodeName(data.data() + (at - first)));
+    }
+}
+
 bool HasName(Block b) { return b == Block::PatchCommon || b == Block::Timbre || b == Block::RhythmCommon; }
 
 size_t Slot(Block b, int index) {
@@ -65,6 +116,20 @@ void DecodeBlock(Block b, const uint8_t* bytes, BlockValues& values, std::string
         const ParamInfo& i = Info(p);
         if (i.block == b) values[i.offset] -= i.bias;
     }
+}
+
+bool DecodeReply(RequestKind kind, int index, const Bytes& bytes, SlotValues& values, SlotNames& names) {
+    const auto blocks = BlocksOf(kind, index);
+    int size = 0;
+    for (auto [block, i] : blocks) size += BlockSize(block);
+    if (blocks.empty() || static_cast<int>(bytes.size()) != size) return false;
+    size_t at = 0;
+    for (auto [block, i] : blocks) {
+        const size_t slot = Slot(block, i);
+        DecodeBlock(block, &bytes[at], values[slot], &names[slot]);
+        at += static_cast<size_t>(BlockSize(block));
+    }
+    return true;
 }
 
 // Master setup bytes: tune as a nibble pair, LCD contrast, reverb and chorus as

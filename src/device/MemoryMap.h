@@ -48,6 +48,31 @@ struct MemoryRef {
 };
 std::optional<MemoryRef> MemoryAt(Address a);
 
+// The memory names a model has read, by kind and number (from 1), and which
+// of them it holds.
+class MemoryNameStore {
+public:
+    MemoryNameStore();
+    bool Loaded(MemoryKind kind, int number) const;  // false outside 1..count
+    const std::string& Name(MemoryKind kind, int number) const;  // "" outside 1..count
+    void Set(MemoryKind kind, int number, std::string name);
+    void ForgetAll();
+    // Forgets the names of the memories that [address, address + size) touches;
+    // false (nothing forgotten) when the address lies in no memory area.
+    bool Forget(Address address, int size);
+    // Takes the names lying whole inside `data` (bytes from `address` on) as read.
+    void Learn(Address address, const Bytes& data);
+
+private:
+    struct List {
+        std::vector<std::string> names;  // by number; 0 unused
+        std::vector<bool> loaded;
+    };
+    List& ListOf(MemoryKind kind) { return lists_[static_cast<size_t>(kind)]; }
+    const List& ListOf(MemoryKind kind) const { return lists_[static_cast<size_t>(kind)]; }
+    std::array<List, 3> lists_;
+};
+
 // ---- the working area -------------------------------------------------------------
 
 // Parts of a patch and instruments of a rhythm setup.
@@ -70,9 +95,17 @@ constexpr size_t kSlotValues = 50;  // the longest block
 size_t Slot(Block b, int index);
 using BlockValues = std::array<int16_t, kSlotValues>;
 
+using SlotValues = std::array<BlockValues, kSlots>;
+using SlotNames = std::array<std::string, kSlots>;
+
 // Takes a block's bytes apart as the module sends them: the name (blocks that
 // have one) and every byte after it as a value, each parameter's bias taken off.
 void DecodeBlock(Block b, const uint8_t* bytes, BlockValues& values, std::string* name);
+
+// Stores the reply of a working-area request (PatchData, TimbreData,
+// RhythmCommon, RhythmInst) block by block into the slots; false, storing
+// nothing, when `bytes` is not the request's size.
+bool DecodeReply(RequestKind kind, int index, const Bytes& bytes, SlotValues& values, SlotNames& names);
 
 // The master setup block's fields (indexes of MasterParam) and its tune in
 // steps of 0.1 Hz above 427.4 Hz.

@@ -4,6 +4,22 @@
 
 namespace quorvane {
 
+const char* RequestKindName(RequestKind k) {
+    switch (k) {
+        case RequestKind::MasterSetup: return "Master Setup";
+        case RequestKind::PatchData: return "Patch Data";
+        case RequestKind::TimbreData: return "Timbre Data";
+        case RequestKind::RhythmCommon: return "Rhythm Common Data";
+        case RequestKind::RhythmInst: return "Rhythm Inst Data";
+        case RequestKind::PatchName: return "Patch Name in Memory";
+        case RequestKind::TimbreName: return "Timbre Name in Memory";
+        case RequestKind::RhythmName: return "Rhythm Name in Memory";
+        case RequestKind::PatchChange: return "Patch Change";
+        case RequestKind::RawRange: return "Memory Data";
+    }
+    return "";
+}
+
 RequestQueue::RequestPtr RequestQueue::Enqueue(Kind k, int index, Clock::duration limit, Clock::time_point latest, bool probe,
                                                int programChange, std::vector<Segment> segments) {
     auto r = std::make_shared<Request>();
@@ -168,6 +184,55 @@ bool RequestQueue::Take(const ParsedMessage& m, InboundStats& stats) {
         StartNext();
         host_.notify();
     }
+    return true;
+}
+
+// Each round asks for the pieces not yet in as one request; whatever came in
+// whole is kept, in whatever order it came.
+bool RequestQueue::ReadPieces(const std::vector<Segment>& pieces, Bytes& out, int quietRetries, const PieceRead& how) {
+    out.clear();
+    std::vector<Bytes> got(pieces.size());
+    std::vector<bool> done(pieces.size(), false);
+    size_t left = pieces.size();
+    int quiet = quietRetries;
+    while (left > 0) {
+        std::vector<Segment> segments;
+        std::vector<size_t> which;  // piece of each segment
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            if (done[i]) continue;
+            segments.push_back(pieces[i]);
+            which.push_back(i);
+        }
+        const Clock::duration limit = how.limit(segments);
+        RequestPtr r = Enqueue(Kind::RawRange, 0, limit, Clock::time_point::max(), false, -1, std::move(segments));
+        Await(r, how.stop);
+        if (how.stop()) {
+            out.clear();
+            return false;
+        }
+        // Keep every piece that came in whole; ask again for the rest.
+        size_t gained = 0;
+        for (size_t j = 0; j < which.size(); ++j) {
+            const auto from = r->buffer.begin() + r->base[j];
+            const auto haveFrom = r->have.begin() + r->base[j];
+            const int size = r->segments[j].size;
+            if (r->state != State::Answered && !std::all_of(haveFrom, haveFrom + size, [](bool b) { return b; }))
+                continue;
+            got[which[j]].assign(from, from + size);
+            done[which[j]] = true;
+            ++gained;
+        }
+        left -= gained;
+        if (left == 0) break;
+        how.timedOut();
+        if (gained > 0) continue;
+        if (quiet > 0) {
+            --quiet;
+            continue;
+        }
+        if (!how.askAgain()) return false;
+    }
+    for (const Bytes& b : got) out.insert(out.end(), b.begin(), b.end());
     return true;
 }
 

@@ -31,6 +31,9 @@ struct InboundStats {
     uint64_t dropped() const { return malformed + foreign + unexpected; }
 };
 
+// What a request asks for, in words ("Patch Data").
+const char* RequestKindName(RequestKind k);
+
 class RequestQueue {
 public:
     using Kind = RequestKind;
@@ -87,6 +90,23 @@ public:
     // Places a well-formed data set from the module into the open request and
     // counts it in `stats`; true when stored.
     bool Take(const ParsedMessage& m, InboundStats& stats);
+
+    // How a raw read goes: the time limit of a request for the given pieces,
+    // whether the caller has stopped it, what to do after a request that brought
+    // nothing once the quiet retries are used up (true: ask again), and a call
+    // for every request that did not bring everything.
+    struct PieceRead {
+        std::function<Clock::duration(const std::vector<Segment>&)> limit;
+        std::function<bool()> stop;
+        std::function<bool()> askAgain;
+        std::function<void()> timedOut;
+    };
+    // Reads `pieces` (raw stretches) through the queue as RawRange requests;
+    // `out` gets their bytes back to back. A request that times out costs only
+    // the pieces not yet in: the rest is asked again, quietly up to
+    // `quietRetries` times without progress, then as `how.askAgain` says. False
+    // (and `out` empty) when it gave up or was stopped.
+    bool ReadPieces(const std::vector<Segment>& pieces, Bytes& out, int quietRetries, const PieceRead& how);
 
     const Request* Open() const { return open_.get(); }
     size_t Queued() const { return queue_.size(); }

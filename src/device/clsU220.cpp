@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <span>
 
 namespace quorvane {
 
@@ -56,23 +55,7 @@ clsU220::~clsU220() {
 // ---------------------------------------------------------------------------
 // Blocks and requests
 
-const char* clsU220::KindName(Kind k) {
-    switch (k) {
-        case Kind::MasterSetup: return "Master Setup";
-        case Kind::PatchData: return "Patch Data";
-        case Kind::TimbreData: return "Timbre Data";
-        case Kind::RhythmCommon: return "Rhythm Common Data";
-        case Kind::RhythmInst: return "Rhythm Inst Data";
-        case Kind::PatchName: return "Patch Name in Memory";
-        case Kind::TimbreName: return "Timbre Name in Memory";
-        case Kind::RhythmName: return "Rhythm Name in Memory";
-        case Kind::PatchChange: return "Patch Change";
-        case Kind::RawRange: return "Memory Data";
-    }
-    return "";
-}
-
-std::string clsU220::ExpectedReply() const { return requests_.Open() ? KindName(requests_.Open()->kind) : ""; }
+std::string clsU220::ExpectedReply() const { return requests_.Open() ? RequestKindName(requests_.Open()->kind) : ""; }
 
 bool clsU220::IsLoaded(Kind k, int index) const {
     switch (k) {
@@ -81,9 +64,9 @@ bool clsU220::IsLoaded(Kind k, int index) const {
         case Kind::TimbreData: return timbreLoaded_;
         case Kind::RhythmCommon: return rhythmCommonLoaded_;
         case Kind::RhythmInst: return instLoaded_[index];
-        case Kind::PatchName: return patchNameLoaded_[index];
-        case Kind::TimbreName: return timbreNameLoaded_[index];
-        case Kind::RhythmName: return rhythmNameLoaded_[index];
+        case Kind::PatchName: return memoryNames_.Loaded(MemoryKind::Patch, index);
+        case Kind::TimbreName: return memoryNames_.Loaded(MemoryKind::Timbre, index);
+        case Kind::RhythmName: return memoryNames_.Loaded(MemoryKind::Rhythm, index);
         case Kind::PatchChange: return false;
         case Kind::RawRange: return false;  // asked again every time
     }
@@ -130,9 +113,7 @@ void clsU220::InvalidateAll() {
 void clsU220::ForgetModule() {
     InvalidateAll();
     masterLoaded_ = false;
-    patchNameLoaded_.fill(false);
-    timbreNameLoaded_.fill(false);
-    rhythmNameLoaded_.fill(false);
+    memoryNames_.ForgetAll();
     lastPatchSent_ = 0;  // nothing sent to this module yet
     workingEdited_ = false;
 }
@@ -173,6 +154,12 @@ void clsU220::HandleMessage(const Bytes& message) {
     requests_.Take(m, stats_);
 }
 
+bool clsU220::Refuse(std::string why) {
+    ++rejectedWrites_;
+    lastError_ = std::move(why);
+    return false;
+}
+
 void clsU220::Complete(Request& r) {
     const Bytes& b = r.buffer;
     switch (r.kind) {
@@ -184,16 +171,7 @@ void clsU220::Complete(Request& r) {
         case Kind::TimbreData:
         case Kind::RhythmCommon:
         case Kind::RhythmInst: {
-            const auto blocks = BlocksOf(r.kind, r.index);
-            int size = 0;
-            for (auto [block, index] : blocks) size += BlockSize(block);
-            if (static_cast<int>(b.size()) != size) return;
-            size_t at = 0;
-            for (auto [block, index] : blocks) {
-                const size_t slot = Slot(block, index);
-                DecodeBlock(block, &b[at], values_[slot], &names_[slot]);
-                at += static_cast<size_t>(BlockSize(block));
-            }
+            if (!DecodeReply(r.kind, r.index, b, values_, names_)) return;
             switch (r.kind) {
                 case Kind::PatchData: patchLoaded_ = true; break;
                 case Kind::TimbreData: timbreLoaded_ = true; break;
@@ -203,18 +181,15 @@ void clsU220::Complete(Request& r) {
             break;
         }
         case Kind::PatchName:
-            patchNames_[r.index] = DecodeName(b.data());
-            patchNameLoaded_[r.index] = true;
+            memoryNames_.Set(MemoryKind::Patch, r.index, DecodeName(b.data()));
             if (MemoryPatchNameOneReceived) MemoryPatchNameOneReceived();
             break;
         case Kind::TimbreName:
-            timbreNames_[r.index] = DecodeName(b.data());
-            timbreNameLoaded_[r.index] = true;
+            memoryNames_.Set(MemoryKind::Timbre, r.index, DecodeName(b.data()));
             if (MemoryTimbreNameOneReceived) MemoryTimbreNameOneReceived();
             break;
         case Kind::RhythmName:
-            rhythmNames_[r.index] = DecodeName(b.data());
-            rhythmNameLoaded_[r.index] = true;
+            memoryNames_.Set(MemoryKind::Rhythm, r.index, DecodeName(b.data()));
             if (MemoryRhythmNameOneReceived) MemoryRhythmNameOneReceived();
             break;
         case Kind::PatchChange:
@@ -271,10 +246,8 @@ void clsU220::SendMasterSetup() {
 
 bool clsU220::CheckIndex(Block b, int index) {
     if (index >= IndexMin(b) && index <= IndexMax(b)) return true;
-    ++rejectedWrites_;
-    lastError_ = "Index " + std::to_string(index) + " is outside " + std::to_string(IndexMin(b)) + ".." +
-                 std::to_string(IndexMax(b)) + ".";
-    return false;
+    return Refuse("Index " + std::to_string(index) + " is outside " + std::to_string(IndexMin(b)) + ".." +
+                  std::to_string(IndexMax(b)) + ".");
 }
 
 int16_t clsU220::get(Param p, int index) {
@@ -296,10 +269,8 @@ bool clsU220::let(Param p, int index, int16_t value) {
     const ParamInfo& i = Info(p);
     if (!CheckIndex(i.block, index)) return false;
     if (value < 0 || value >= i.listSize) {
-        ++rejectedWrites_;
-        lastError_ = std::string(i.name) + ": value " + std::to_string(value) + " is outside 0.." +
-                     std::to_string(i.listSize - 1) + ".";
-        return false;
+        return Refuse(std::string(i.name) + ": value " + std::to_string(value) + " is outside 0.." +
+                      std::to_string(i.listSize - 1) + ".");
     }
     values_[Slot(i.block, index)][i.offset] = value;
     SendMessage(sysex::kDT1, ParamAddress(p, index), {static_cast<uint8_t>(value + i.bias)});
@@ -339,16 +310,10 @@ int16_t clsU220::getMaster(MasterParam m) {
 // module's values first: an unread block would send zeros for the other fields.
 bool clsU220::letMaster(MasterParam m, int16_t value) {
     if (value < 0 || value >= ListSizeOf(m)) {
-        ++rejectedWrites_;
-        lastError_ = std::string(NameOf(m)) + ": value " + std::to_string(value) + " is outside 0.." +
-                     std::to_string(ListSizeOf(m) - 1) + ".";
-        return false;
+        return Refuse(std::string(NameOf(m)) + ": value " + std::to_string(value) + " is outside 0.." +
+                      std::to_string(ListSizeOf(m) - 1) + ".");
     }
-    if (!Fetch(Kind::MasterSetup, 0)) {
-        ++rejectedWrites_;
-        lastError_ = "The master setup could not be read, so it was not written.";
-        return false;
-    }
+    if (!Fetch(Kind::MasterSetup, 0)) return Refuse("The master setup could not be read, so it was not written.");
     master_[static_cast<size_t>(m)] = value;
     SendMasterSetup();
     return true;
@@ -362,15 +327,9 @@ float clsU220::MasterSetupMTune() {
 bool clsU220::MasterSetupMTune(float hz) {
     const long t = std::lround((static_cast<double>(hz) - 427.4) * 10.0);
     if (!std::isfinite(hz) || t < 0 || t > 255) {
-        ++rejectedWrites_;
-        lastError_ = "MasterSetupMTune: " + std::to_string(hz) + " Hz is outside 427.4..452.9.";
-        return false;
+        return Refuse("MasterSetupMTune: " + std::to_string(hz) + " Hz is outside 427.4..452.9.");
     }
-    if (!Fetch(Kind::MasterSetup, 0)) {
-        ++rejectedWrites_;
-        lastError_ = "The master setup could not be read, so it was not written.";
-        return false;
-    }
+    if (!Fetch(Kind::MasterSetup, 0)) return Refuse("The master setup could not be read, so it was not written.");
     // The module keeps tenths of a hertz: hold what it holds.
     mtune_ = static_cast<float>(t / 10.0 + 427.4);
     SendMasterSetup();
@@ -380,19 +339,19 @@ bool clsU220::MasterSetupMTune(float hz) {
 std::string clsU220::MemoryPatchName(int16_t PatchNo) {
     if (PatchNo < 1 || PatchNo > 64) return "";
     Fetch(Kind::PatchName, PatchNo);
-    return patchNames_[PatchNo];
+    return memoryNames_.Name(MemoryKind::Patch, PatchNo);
 }
 
 std::string clsU220::MemoryTimbreName(int16_t TimbreNo) {
     if (TimbreNo < 1 || TimbreNo > 128) return "";
     Fetch(Kind::TimbreName, TimbreNo);
-    return timbreNames_[TimbreNo];
+    return memoryNames_.Name(MemoryKind::Timbre, TimbreNo);
 }
 
 std::string clsU220::MemoryRhythmName(int16_t RhythmNo) {
     if (RhythmNo < 1 || RhythmNo > 4) return "";
     Fetch(Kind::RhythmName, RhythmNo);
-    return rhythmNames_[RhythmNo];
+    return memoryNames_.Name(MemoryKind::Rhythm, RhythmNo);
 }
 
 // ---------------------------------------------------------------------------
@@ -436,11 +395,12 @@ PatchChangeResult clsU220::PatchChange(int16_t PatchNo) {
             return PatchChangeResult::NoAnswer;
         }
     }
-    if (workingName_ == patchNames_[PatchNo]) return PatchChangeResult::Done;
+    if (workingName_ == memoryNames_.Name(MemoryKind::Patch, PatchNo)) return PatchChangeResult::Done;
     static const char* const kModes[] = {"Map 1", "Map 2", "Map 3", "Map 4", "Dir", "Off"};
     const int mode = master_[static_cast<size_t>(MasterParam::MasterSetupPaCh)];
+    const std::string& asked = memoryNames_.Name(MemoryKind::Patch, PatchNo);
     lastError_ = "The module's patch is \"" + workingName_ + "\", not patch " + std::to_string(PatchNo) + " \"" +
-                 patchNames_[PatchNo] + "\": it switched elsewhere or not at all. Its Patch Change setting (" +
+                 asked + "\": it switched elsewhere or not at all. Its Patch Change setting (" +
                  (mode >= 0 && mode < 6 ? kModes[mode] : "?") + ") decides which patch a program change selects.";
     return PatchChangeResult::OtherPatch;
 }
@@ -450,60 +410,27 @@ PatchChangeResult clsU220::PatchChange(int16_t PatchNo) {
 
 bool clsU220::ReadRanges(const std::vector<std::pair<Address, int>>& pieces, Bytes& out, int quietRetries) {
     out.clear();
-    for (const auto& [a, size] : pieces)
+    std::vector<Segment> segments;
+    for (const auto& [a, size] : pieces) {
         if (size < 1 || size > 128) return false;
-    std::vector<Bytes> got(pieces.size());
-    std::vector<bool> done(pieces.size(), false);
-    size_t left = pieces.size();
-    int quiet = quietRetries;
-    while (left > 0) {
-        std::vector<Segment> segments;
-        std::vector<size_t> which;  // piece of each segment
+        segments.push_back({a, size, 0});
+    }
+    RequestQueue::PieceRead how;
+    how.limit = [this](const std::vector<Segment>& asked) {
         std::chrono::microseconds wire{0};
         const auto gap = std::chrono::milliseconds(MIDIOutput1 ? MIDIOutput1->sendGapMs() : 0);
-        for (size_t i = 0; i < pieces.size(); ++i) {
-            if (done[i]) continue;
-            segments.push_back({pieces[i].first, pieces[i].second, 0});
-            which.push_back(i);
-            // The request's own time on the wire and its gap, and the answer's.
-            wire += std::chrono::microseconds((13 + pieces[i].second + 10) * 320) + gap;
-        }
+        // The request's own time on the wire and its gap, and the answer's.
+        for (const Segment& s : asked) wire += std::chrono::microseconds((13 + s.size + 10) * 320) + gap;
         // The time limit counts what is still queued on the output ahead of the
         // requests and the wire time of requests and answers.
         const Clock::time_point now = Clock::now();
         const Clock::duration ahead = busyUntil_ > now ? busyUntil_ - now : Clock::duration::zero();
-        RequestPtr r = requests_.Enqueue(Kind::RawRange, 0, ahead + Clock::duration(RequestTimeout) +
-                                                      std::chrono::duration_cast<Clock::duration>(wire),
-                               Clock::time_point::max(), false, -1, std::move(segments));
-        requests_.Await(r, StopRawReads);
-        if (StopRawReads && StopRawReads()) {
-            out.clear();
-            return false;
-        }
-        // Keep every piece that came in whole, in whatever order; ask again for the rest.
-        size_t gained = 0;
-        for (size_t j = 0; j < which.size(); ++j) {
-            const auto from = r->buffer.begin() + r->base[j];
-            const auto haveFrom = r->have.begin() + r->base[j];
-            const int size = r->segments[j].size;
-            if (r->state != State::Answered && !std::all_of(haveFrom, haveFrom + size, [](bool b) { return b; }))
-                continue;
-            got[which[j]].assign(from, from + size);
-            done[which[j]] = true;
-            ++gained;
-        }
-        left -= gained;
-        if (left == 0) break;
-        ++timeouts_;
-        if (gained > 0) continue;
-        if (quiet > 0) {
-            --quiet;
-            continue;
-        }
-        if (!OnNotResponding || !OnNotResponding(Kind::RawRange)) return false;
-    }
-    for (const Bytes& b : got) out.insert(out.end(), b.begin(), b.end());
-    return true;
+        return ahead + Clock::duration(RequestTimeout) + std::chrono::duration_cast<Clock::duration>(wire);
+    };
+    how.stop = [this] { return StopRawReads && StopRawReads(); };
+    how.askAgain = [this] { return OnNotResponding && OnNotResponding(Kind::RawRange); };
+    how.timedOut = [this] { ++timeouts_; };
+    return requests_.ReadPieces(segments, out, quietRetries, how);
 }
 
 bool clsU220::ReadRange(Address address, int size, Bytes& out, int quietRetries) {
@@ -523,50 +450,11 @@ void clsU220::WriteRange(Address address, const Bytes& data) {
         SendMessage(sysex::kDT1, address.plus(done), Bytes(from, from + std::min(128, size - done)));
     }
     // What the model read of the areas written no longer holds.
-    const int first = address.offset(), end = first + size;
-    if (address.a1 == BlockAddress(Block::MasterSetup).a1) {
-        masterLoaded_ = false;
-    } else if (const MemoryArea* area = AreaAt(address.a1)) {
-        const std::span<bool> loaded = NameLoaded(area->kind);
-        for (int n = first / area->recordSize + 1; n <= (end - 1) / area->recordSize + 1 && n < static_cast<int>(loaded.size()); ++n)
-            loaded[n] = false;
-    } else {
-        InvalidateAll();
-    }
+    if (address.a1 == BlockAddress(Block::MasterSetup).a1) masterLoaded_ = false;
+    else if (!memoryNames_.Forget(address, size)) InvalidateAll();
 }
 
-void clsU220::LearnMemoryNames(Address address, const Bytes& data) {
-    const MemoryArea* area = AreaAt(address.a1);
-    if (!area) return;
-    const int first = address.offset(), end = first + static_cast<int>(data.size());
-    const std::span<std::string> names = MemoryNames(area->kind);
-    const std::span<bool> loaded = NameLoaded(area->kind);
-    for (int n = first / area->recordSize + 1; n < static_cast<int>(names.size()); ++n) {
-        const int at = (n - 1) * area->recordSize;
-        if (at + static_cast<int>(sysex::kNameBytes) > end) break;
-        if (at < first) continue;
-        names[n] = DecodeName(data.data() + (at - first));
-        loaded[n] = true;
-    }
-}
-
-std::span<bool> clsU220::NameLoaded(MemoryKind kind) {
-    switch (kind) {
-        case MemoryKind::Patch: return patchNameLoaded_;
-        case MemoryKind::Timbre: return timbreNameLoaded_;
-        case MemoryKind::Rhythm: return rhythmNameLoaded_;
-    }
-    return {};
-}
-
-std::span<std::string> clsU220::MemoryNames(MemoryKind kind) {
-    switch (kind) {
-        case MemoryKind::Patch: return patchNames_;
-        case MemoryKind::Timbre: return timbreNames_;
-        case MemoryKind::Rhythm: return rhythmNames_;
-    }
-    return {};
-}
+void clsU220::LearnMemoryNames(Address address, const Bytes& data) { memoryNames_.Learn(address, data); }
 
 bool clsU220::Responding() {
     patchLoaded_ = false;
@@ -578,10 +466,8 @@ bool clsU220::Responding() {
 
 bool clsU220::SendNote(int16_t channel, int16_t key, int16_t velocity) {
     if (channel < 0 || channel > 15 || key < 0 || key > 127 || velocity < 1 || velocity > 127) {
-        ++rejectedWrites_;
-        lastError_ = "Note " + std::to_string(key) + " on channel " + std::to_string(channel + 1) + " with velocity " +
-                     std::to_string(velocity) + " is outside the MIDI ranges.";
-        return false;
+        return Refuse("Note " + std::to_string(key) + " on channel " + std::to_string(channel + 1) + " with velocity " +
+                      std::to_string(velocity) + " is outside the MIDI ranges.");
     }
     if (!MIDIOutput1) return false;
     SendChannel({static_cast<uint8_t>(0x90 + channel), static_cast<uint8_t>(key), static_cast<uint8_t>(velocity)});
@@ -590,10 +476,8 @@ bool clsU220::SendNote(int16_t channel, int16_t key, int16_t velocity) {
 
 bool clsU220::SendNoteOff(int16_t channel, int16_t key) {
     if (channel < 0 || channel > 15 || key < 0 || key > 127) {
-        ++rejectedWrites_;
-        lastError_ = "Note off " + std::to_string(key) + " on channel " + std::to_string(channel + 1) +
-                     " is outside the MIDI ranges.";
-        return false;
+        return Refuse("Note off " + std::to_string(key) + " on channel " + std::to_string(channel + 1) +
+                      " is outside the MIDI ranges.");
     }
     if (!MIDIOutput1) return false;
     // Release velocity 64, the usual value for keyboards that sense none.

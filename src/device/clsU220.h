@@ -10,7 +10,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -170,9 +169,9 @@ public:
     bool TimbreDataLoaded() const { return timbreLoaded_; }
     bool RhythmCommonLoaded() const { return rhythmCommonLoaded_; }
     bool RhythmInstLoaded(int InstNo) const { return InstNo >= 0 && InstNo <= 64 && instLoaded_[InstNo]; }
-    bool MemoryPatchNameLoaded(int n) const { return n >= 1 && n <= 64 && patchNameLoaded_[n]; }
-    bool MemoryTimbreNameLoaded(int n) const { return n >= 1 && n <= 128 && timbreNameLoaded_[n]; }
-    bool MemoryRhythmNameLoaded(int n) const { return n >= 1 && n <= 4 && rhythmNameLoaded_[n]; }
+    bool MemoryPatchNameLoaded(int n) const { return memoryNames_.Loaded(MemoryKind::Patch, n); }
+    bool MemoryTimbreNameLoaded(int n) const { return memoryNames_.Loaded(MemoryKind::Timbre, n); }
+    bool MemoryRhythmNameLoaded(int n) const { return memoryNames_.Loaded(MemoryKind::Rhythm, n); }
     // True when the model holds the values of block `b` (index: PartNo or InstNo)
     // as read from the module, so reading them does not wait for it.
     bool BlockLoaded(Block b, int index = 0) const;
@@ -235,7 +234,6 @@ private:
     using Request = RequestQueue::Request;
     using RequestPtr = RequestQueue::RequestPtr;
 
-    static const char* KindName(Kind k);
     bool IsLoaded(Kind k, int index) const override;
     void SendProgramChange(int statusAndData) override;
     void SendRequest(const Segment& s) override;
@@ -247,10 +245,9 @@ private:
 
     void SendMessage(uint8_t command, Address address, const Bytes& data);
     void SendMasterSetup();
-    // The memory names read so far and which are read, by memory number.
-    std::span<bool> NameLoaded(MemoryKind kind);
-    std::span<std::string> MemoryNames(MemoryKind kind);
     bool CheckIndex(Block b, int index);
+    // Counts a refused write and keeps why for LastError(); returns false.
+    bool Refuse(std::string why);
 
     Host& host_;
     int16_t deviceId_ = 16;
@@ -265,21 +262,16 @@ private:
     float mtune_ = 0.0f;
     MasterValues master_{};
     // Temporary areas: values (model values, device byte minus bias) by block slot (MemoryMap's Slot) and offset.
-    std::array<BlockValues, kSlots> values_{};
-    std::array<std::string, kSlots> names_{};
+    SlotValues values_{};
+    SlotNames names_{};
 
-    std::array<std::string, 65> patchNames_{};
-    std::array<std::string, 129> timbreNames_{};
-    std::array<std::string, 5> rhythmNames_{};
+    MemoryNameStore memoryNames_;
 
     bool masterLoaded_ = false, patchLoaded_ = false, timbreLoaded_ = false, rhythmCommonLoaded_ = false;
     std::string workingName_;
     int16_t lastPatchSent_ = 0;
     bool workingEdited_ = false;
     std::array<bool, 65> instLoaded_{};
-    std::array<bool, 65> patchNameLoaded_{};
-    std::array<bool, 129> timbreNameLoaded_{};
-    std::array<bool, 5> rhythmNameLoaded_{};
 
     // When what is queued on the output is expected to have left.
     Clock::time_point busyUntil_{};
