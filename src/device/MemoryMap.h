@@ -113,6 +113,10 @@ using MasterValues = std::array<int16_t, static_cast<size_t>(MasterParam::Count)
 int DecodeMasterSetup(const uint8_t* bytes, MasterValues& values);  // returns the tune steps
 Bytes EncodeMasterSetup(int tuneSteps, const MasterValues& values);
 
+// Longest data part of one data set (and the most addresses one raw request
+// asks for), as the module itself sends them.
+constexpr int kMaxDataSet = 128;
+
 // ---- requests ---------------------------------------------------------------------
 
 // One stretch a request asks for with one RQ1.

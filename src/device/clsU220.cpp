@@ -337,19 +337,19 @@ bool clsU220::MasterSetupMTune(float hz) {
 }
 
 std::string clsU220::MemoryPatchName(int16_t PatchNo) {
-    if (PatchNo < 1 || PatchNo > 64) return "";
+    if (PatchNo < 1 || PatchNo > AreaOf(MemoryKind::Patch).count) return "";
     Fetch(Kind::PatchName, PatchNo);
     return memoryNames_.Name(MemoryKind::Patch, PatchNo);
 }
 
 std::string clsU220::MemoryTimbreName(int16_t TimbreNo) {
-    if (TimbreNo < 1 || TimbreNo > 128) return "";
+    if (TimbreNo < 1 || TimbreNo > AreaOf(MemoryKind::Timbre).count) return "";
     Fetch(Kind::TimbreName, TimbreNo);
     return memoryNames_.Name(MemoryKind::Timbre, TimbreNo);
 }
 
 std::string clsU220::MemoryRhythmName(int16_t RhythmNo) {
-    if (RhythmNo < 1 || RhythmNo > 4) return "";
+    if (RhythmNo < 1 || RhythmNo > AreaOf(MemoryKind::Rhythm).count) return "";
     Fetch(Kind::RhythmName, RhythmNo);
     return memoryNames_.Name(MemoryKind::Rhythm, RhythmNo);
 }
@@ -412,7 +412,7 @@ bool clsU220::ReadRanges(const std::vector<std::pair<Address, int>>& pieces, Byt
     out.clear();
     std::vector<Segment> segments;
     for (const auto& [a, size] : pieces) {
-        if (size < 1 || size > 128) return false;
+        if (size < 1 || size > kMaxDataSet) return false;
         segments.push_back({a, size, 0});
     }
     RequestQueue::PieceRead how;
@@ -435,7 +435,8 @@ bool clsU220::ReadRanges(const std::vector<std::pair<Address, int>>& pieces, Byt
 
 bool clsU220::ReadRange(Address address, int size, Bytes& out, int quietRetries) {
     std::vector<std::pair<Address, int>> pieces;
-    for (int done = 0; done < size; done += 128) pieces.push_back({address.plus(done), std::min(128, size - done)});
+    for (int done = 0; done < size; done += kMaxDataSet)
+        pieces.push_back({address.plus(done), std::min(kMaxDataSet, size - done)});
     if (pieces.empty()) {
         out.clear();
         return false;
@@ -445,9 +446,9 @@ bool clsU220::ReadRange(Address address, int size, Bytes& out, int quietRetries)
 
 void clsU220::WriteRange(Address address, const Bytes& data) {
     const int size = static_cast<int>(data.size());
-    for (int done = 0; done < size; done += 128) {
+    for (int done = 0; done < size; done += kMaxDataSet) {
         const auto from = data.begin() + done;
-        SendMessage(sysex::kDT1, address.plus(done), Bytes(from, from + std::min(128, size - done)));
+        SendMessage(sysex::kDT1, address.plus(done), Bytes(from, from + std::min(kMaxDataSet, size - done)));
     }
     // What the model read of the areas written no longer holds.
     if (address.a1 == BlockAddress(Block::MasterSetup).a1) masterLoaded_ = false;
