@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "device/Host.h"
+#include "device/MemoryMap.h"
 #include "device/MessageDecoder.h"
 #include "device/ParamTable.h"
 #include "device/Protocol.h"
@@ -123,37 +124,27 @@ private:
 
 enum class Kind { Master, Patch, Timbre, RhythmCommon, RhythmInst, PatchName, TimbreName, RhythmName, PatchChange, Count };
 
-struct Stretch {
-    Address address;
-    int size;
-    int nibbles;  // leading addresses that hold nibbles
-};
+// The stretches a request asks for, from the model's own memory map: the
+// harness builds its answers for exactly what the model will ask.
+using Stretch = Segment;
 
-std::vector<Stretch> StretchesOf(Kind k, int index) {
-    constexpr int kName = static_cast<int>(sysex::kNameBytes);
+RequestKind RequestOf(Kind k) {
     switch (k) {
-        case Kind::Master: return {{BlockAddress(Block::MasterSetup), 16, 16}};
-        // A patch change is confirmed by the working patch's name.
-        case Kind::PatchChange: return {{BlockAddress(Block::PatchCommon), kName, kName}};
-        case Kind::Patch: {
-            std::vector<Stretch> s{{BlockAddress(Block::PatchCommon), 41, kName}, {BlockAddress(Block::PatchRhythm), 7, 0}};
-            for (int p = 1; p <= 6; ++p) s.push_back({BlockAddress(Block::PatchPart, p), 13, 0});
-            return s;
-        }
-        case Kind::Timbre: {
-            std::vector<Stretch> s;
-            for (int p = 1; p <= 6; ++p) s.push_back({BlockAddress(Block::Timbre, p), 50, kName});
-            return s;
-        }
-        case Kind::RhythmCommon: return {{BlockAddress(Block::RhythmCommon), 26, kName}};
-        case Kind::RhythmInst: return {{BlockAddress(Block::RhythmInst, index), 20, 0}};
-        case Kind::PatchName: return {{PatchMemoryAddress(index), kName, kName}};
-        case Kind::TimbreName: return {{TimbreMemoryAddress(index), kName, kName}};
-        case Kind::RhythmName: return {{RhythmMemoryAddress(index), kName, kName}};
+        case Kind::Master: return RequestKind::MasterSetup;
+        case Kind::Patch: return RequestKind::PatchData;
+        case Kind::Timbre: return RequestKind::TimbreData;
+        case Kind::RhythmCommon: return RequestKind::RhythmCommon;
+        case Kind::RhythmInst: return RequestKind::RhythmInst;
+        case Kind::PatchName: return RequestKind::PatchName;
+        case Kind::TimbreName: return RequestKind::TimbreName;
+        case Kind::RhythmName: return RequestKind::RhythmName;
+        case Kind::PatchChange: return RequestKind::PatchChange;  // confirmed by the working patch's name
         case Kind::Count: break;
     }
-    return {};
+    return RequestKind::RawRange;
 }
+
+std::vector<Stretch> StretchesOf(Kind k, int index) { return SegmentsOf(RequestOf(k), index); }
 
 // Index of the request from one input byte.
 int IndexFor(Kind k, uint8_t b) {

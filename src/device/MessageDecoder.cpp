@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "MemoryMap.h"
 #include "NameCodec.h"
 
 namespace quorvane {
@@ -32,19 +33,10 @@ std::optional<Area> FindArea(Address a) {
         }
     }
     // Memories: every byte of a memory takes two addresses.
-    struct Memory {
-        uint8_t top;
-        int stride, count;
-        Area::Kind kind;
-    };
-    static constexpr Memory kMemories[] = {{0x03, 160, 64, Area::Kind::PatchMemory},
-                                           {0x02, 64, 128, Area::Kind::TimbreMemory},
-                                           {0x05, 1568, 4, Area::Kind::RhythmMemory}};
-    for (const Memory& m : kMemories) {
-        if (a.a1 != m.top) continue;
-        const int n = a.offset() / m.stride + 1;
-        if (n > m.count) return std::nullopt;
-        return Area{m.kind, Block::MasterSetup, n, a.offset() % m.stride};
+    if (const auto m = MemoryAt(a)) {
+        const Area::Kind kinds[] = {Area::Kind::PatchMemory, Area::Kind::TimbreMemory, Area::Kind::RhythmMemory};
+        return Area{kinds[static_cast<int>(m->kind)], Block::MasterSetup, m->number,
+                    a.offset() - MemoryAddress(m->kind, m->number).offset()};
     }
     return std::nullopt;
 }
@@ -112,8 +104,6 @@ std::optional<std::string> NameText(const Bytes& data, size_t from) {
     while (!bytes.empty() && bytes.back() == ' ') bytes.pop_back();
     return "\"" + NameBytesToUtf8(bytes) + "\"";
 }
-
-bool HasName(Block b) { return b == Block::PatchCommon || b == Block::Timbre || b == Block::RhythmCommon; }
 
 std::string NameSubject(Block b, int index) {
     switch (b) {

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "MemoryMap.h"
+
 namespace quorvane {
 
 namespace {
@@ -51,8 +53,8 @@ IndexKind IndexOf(Block b) {
 int IndexMin(Block b) { return IndexOf(b) == IndexKind::PartNo ? 1 : 0; }
 int IndexMax(Block b) {
     switch (IndexOf(b)) {
-        case IndexKind::PartNo: return 6;
-        case IndexKind::InstNo: return 63;
+        case IndexKind::PartNo: return kParts;
+        case IndexKind::InstNo: return kRhythmInsts - 1;
         default: return 0;
     }
 }
@@ -68,19 +70,6 @@ Address BlockAddress(Block b, int index) {
         case Block::RhythmInst: return {0x11, static_cast<uint8_t>(index + 35), 0x00};
     }
     return {};
-}
-
-int BlockSize(Block b) {
-    switch (b) {
-        case Block::MasterSetup: return 16;
-        case Block::PatchCommon: return 41;
-        case Block::PatchRhythm: return 7;
-        case Block::PatchPart: return 13;
-        case Block::Timbre: return 50;
-        case Block::RhythmCommon: return 26;
-        case Block::RhythmInst: return 20;
-    }
-    return 0;
 }
 
 Block BlockOf(NameParam n) {

@@ -52,7 +52,19 @@ int IndexMax(Block b);
 
 // First address of a block; `index` is PartNo or InstNo where the block has one.
 Address BlockAddress(Block b, int index = 0);
-int BlockSize(Block b);
+constexpr int BlockSize(Block b) {
+    switch (b) {
+        case Block::MasterSetup: return 16;
+        case Block::PatchCommon: return 41;
+        case Block::PatchRhythm: return 7;
+        case Block::PatchPart: return 13;
+        case Block::Timbre: return 50;
+        case Block::RhythmCommon: return 26;
+        case Block::RhythmInst: return 20;
+    }
+    return 0;
+}
+
 // Address of one parameter.
 inline Address ParamAddress(Param p, int index = 0) {
     const ParamInfo& i = Info(p);

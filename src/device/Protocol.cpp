@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "MemoryMap.h"
+
 namespace quorvane {
 
 std::string Address::toString() const {
@@ -73,9 +75,9 @@ std::string DecodeName(const uint8_t* nibbles) {
     return s;
 }
 
-Address PatchMemoryAddress(int patchNo) { return Address::linear(0x03, (patchNo - 1) * 160); }
-Address TimbreMemoryAddress(int timbreNo) { return Address::linear(0x02, (timbreNo - 1) * 64); }
-Address RhythmMemoryAddress(int rhythmNo) { return Address::linear(0x05, (rhythmNo - 1) * 1568); }
+Address PatchMemoryAddress(int patchNo) { return MemoryAddress(MemoryKind::Patch, patchNo); }
+Address TimbreMemoryAddress(int timbreNo) { return MemoryAddress(MemoryKind::Timbre, timbreNo); }
+Address RhythmMemoryAddress(int rhythmNo) { return MemoryAddress(MemoryKind::Rhythm, rhythmNo); }
 
 std::string HexBytes(const Bytes& b) {
     std::string s;

@@ -78,10 +78,11 @@ inline uint8_t NibblePair(uint8_t low, uint8_t high) { return static_cast<uint8_
 Bytes EncodeName(const std::string& nameBytes);
 std::string DecodeName(const uint8_t* nibbles);  // reads 24 bytes
 
-// Memory name addresses: each byte of a memory occupies a nibble pair.
-Address PatchMemoryAddress(int patchNo);    // 1..64:  03 00 00 + (n-1)*160
-Address TimbreMemoryAddress(int timbreNo);  // 1..128: 02 00 00 + (n-1)*64
-Address RhythmMemoryAddress(int rhythmNo);  // 1..4:   05 00 00 + (n-1)*1568
+// First address of a patch, timbre or rhythm setup memory (numbers from 1), as
+// MemoryMap places them; each byte of a memory occupies a nibble pair.
+Address PatchMemoryAddress(int patchNo);
+Address TimbreMemoryAddress(int timbreNo);
+Address RhythmMemoryAddress(int rhythmNo);
 
 std::string HexBytes(const Bytes& b);  // "F0 41 10 ..."
 

@@ -6,8 +6,6 @@
 namespace quorvane {
 
 namespace {
-constexpr int kPatchReplyBytes = 41 + 7 + 6 * 13;  // 126
-constexpr int kTimbreReplyBytes = 6 * 50;         // 300
 
 // What the inbound handler did with one message, from the counter it moved.
 MonitorEvent::Verdict VerdictOf(const InboundStats& before, const InboundStats& after) {
@@ -57,51 +55,7 @@ clsU220::~clsU220() {
 // ---------------------------------------------------------------------------
 // Blocks and requests
 
-const char* clsU220::KindName(Kind k) {
-    switch (k) {
-        case Kind::MasterSetup: return "Master Setup";
-        case Kind::PatchData: return "Patch Data";
-        case Kind::TimbreData: return "Timbre Data";
-        case Kind::RhythmCommon: return "Rhythm Common Data";
-        case Kind::RhythmInst: return "Rhythm Inst Data";
-        case Kind::PatchName: return "Patch Name in Memory";
-        case Kind::TimbreName: return "Timbre Name in Memory";
-        case Kind::RhythmName: return "Rhythm Name in Memory";
-        case Kind::PatchChange: return "Patch Change";
-        case Kind::RawRange: return "Memory Data";
-    }
-    return "";
-}
-
-std::string clsU220::ExpectedReply() const { return open_ ? KindName(open_->kind) : ""; }
-
-std::vector<clsU220::Segment> clsU220::SegmentsOf(Kind k, int index) const {
-    using sysex::kNameBytes;
-    constexpr int kName = static_cast<int>(kNameBytes);
-    switch (k) {
-        case Kind::MasterSetup: return {{BlockAddress(Block::MasterSetup), 16, 16}};
-        // After the program change: the working patch's name, to compare with the
-        // memory name of the patch asked for.
-        case Kind::PatchChange: return {{BlockAddress(Block::PatchCommon), kName, kName}};
-        case Kind::PatchData: {
-            std::vector<Segment> s{{BlockAddress(Block::PatchCommon), 41, kName}, {BlockAddress(Block::PatchRhythm), 7, 0}};
-            for (int p = 1; p <= 6; ++p) s.push_back({BlockAddress(Block::PatchPart, p), 13, 0});
-            return s;
-        }
-        case Kind::TimbreData: {
-            std::vector<Segment> s;
-            for (int p = 1; p <= 6; ++p) s.push_back({BlockAddress(Block::Timbre, p), 50, kName});
-            return s;
-        }
-        case Kind::RhythmCommon: return {{BlockAddress(Block::RhythmCommon), 26, kName}};
-        case Kind::RhythmInst: return {{BlockAddress(Block::RhythmInst, index), 20, 0}};
-        case Kind::PatchName: return {{PatchMemoryAddress(index), kName, kName}};
-        case Kind::TimbreName: return {{TimbreMemoryAddress(index), kName, kName}};
-        case Kind::RhythmName: return {{RhythmMemoryAddress(index), kName, kName}};
-        case Kind::RawRange: return {};  // given by the caller
-    }
-    return {};
-}
+std::string clsU220::ExpectedReply() const { return requests_.Open() ? RequestKindName(requests_.Open()->kind) : ""; }
 
 bool clsU220::IsLoaded(Kind k, int index) const {
     switch (k) {
@@ -110,130 +64,33 @@ bool clsU220::IsLoaded(Kind k, int index) const {
         case Kind::TimbreData: return timbreLoaded_;
         case Kind::RhythmCommon: return rhythmCommonLoaded_;
         case Kind::RhythmInst: return instLoaded_[index];
-        case Kind::PatchName: return patchNameLoaded_[index];
-        case Kind::TimbreName: return timbreNameLoaded_[index];
-        case Kind::RhythmName: return rhythmNameLoaded_[index];
+        case Kind::PatchName: return memoryNames_.Loaded(MemoryKind::Patch, index);
+        case Kind::TimbreName: return memoryNames_.Loaded(MemoryKind::Timbre, index);
+        case Kind::RhythmName: return memoryNames_.Loaded(MemoryKind::Rhythm, index);
         case Kind::PatchChange: return false;
         case Kind::RawRange: return false;  // asked again every time
     }
     return false;
 }
 
-clsU220::RequestPtr clsU220::Enqueue(Kind k, int index, Clock::duration limit, Clock::time_point latest, bool probe,
-                                     int programChange, std::vector<Segment> segments) {
-    auto r = std::make_shared<Request>();
-    r->kind = k;
-    r->index = index;
-    r->probe = probe;
-    r->programChange = programChange;
-    r->segments = segments.empty() ? SegmentsOf(k, index) : std::move(segments);
-    int size = 0;
-    for (const Segment& s : r->segments) {
-        r->base.push_back(size);
-        size += s.size;
+bool clsU220::BlockLoaded(Block b, int index) const {
+    switch (b) {
+        case Block::MasterSetup: return masterLoaded_;
+        case Block::PatchCommon:
+        case Block::PatchRhythm:
+        case Block::PatchPart: return patchLoaded_;
+        case Block::Timbre: return timbreLoaded_;
+        case Block::RhythmCommon: return rhythmCommonLoaded_;
+        case Block::RhythmInst: return RhythmInstLoaded(index);
     }
-    r->buffer.assign(static_cast<size_t>(size), 0);
-    r->have.assign(static_cast<size_t>(size), false);
-    r->missing = size;
-    r->serial = nextSerial_++;
-    r->limit = limit;
-    r->latest = latest;
-    queue_.push_back(r);
-    StartNext();
-    return r;
-}
-
-void clsU220::StartNext() {
-    // A send may run events (a port error is shown in a box) that end this
-    // request and start the next one from a nested call: the sends of a request
-    // stop as soon as it is no longer the open one.
-    while (!open_ && !queue_.empty()) {
-        RequestPtr r = queue_.front();
-        queue_.pop_front();
-        const Clock::time_point now = Clock::now();
-        if (now >= r->latest) {
-            r->state = State::TimedOut;
-            continue;
-        }
-        // A read queued behind another read of the same block needs no second answer.
-        if (!r->probe && IsLoaded(r->kind, r->index)) {
-            r->state = State::Answered;
-            continue;
-        }
-        r->state = State::Open;
-        r->deadline = r->limit >= r->latest - now ? r->latest : now + r->limit;
-        open_ = r;
-        if (r->programChange >= 0) {
-            if (MIDIOutput1) {
-                const Bytes pc{static_cast<uint8_t>(r->programChange >> 8), static_cast<uint8_t>(r->programChange & 0xFF)};
-                if (OnMessage) OnMessage({MonitorEvent::Kind::Sent, pc});
-                MIDIOutput1->sendShort(pc[0], pc[1]);
-            }
-            lastPatchSent_ = static_cast<int16_t>((r->programChange & 0x7F) + 1);
-            workingEdited_ = false;  // the edits of the patch before are gone
-            // From here the module holds another patch: what was read of the old
-            // one no longer holds, whether or not the module confirms.
-            InvalidateAll();
-        }
-        for (const Segment& s : r->segments) {
-            if (open_ != r) break;  // ended by what ran during the send
-            SendMessage(sysex::kRQ1, s.address,
-                        {static_cast<uint8_t>((s.size >> 14) & 0x7F), static_cast<uint8_t>((s.size >> 7) & 0x7F),
-                         static_cast<uint8_t>(s.size & 0x7F)});
-        }
-    }
-    host_.notify();
-}
-
-void clsU220::ExpireOverdue() {
-    const Clock::time_point now = Clock::now();
-    bool changed = false;
-    if (open_ && now >= open_->deadline) {
-        open_->state = State::TimedOut;  // no complete answer in time
-        open_.reset();
-        changed = true;
-    }
-    for (auto it = queue_.begin(); it != queue_.end();) {
-        if (now >= (*it)->latest) {
-            (*it)->state = State::TimedOut;
-            it = queue_.erase(it);
-            changed = true;
-        } else {
-            ++it;
-        }
-    }
-    if (changed) StartNext();
-}
-
-void clsU220::Await(const RequestPtr& r, const std::function<bool()>& stop) {
-    auto finished = [&] { return r->state == State::Answered || r->state == State::TimedOut; };
-    auto stopped = [&] { return stop && stop(); };
-    while (!finished()) {
-        if (!open_) StartNext();
-        if (finished()) break;
-        if (stopped()) {
-            // Given up by the caller: out of the queue, so the requests behind
-            // it need not wait for its time limit. A late answer is dropped.
-            r->state = State::TimedOut;
-            if (open_ == r) open_.reset();
-            queue_.erase(std::remove(queue_.begin(), queue_.end(), r), queue_.end());
-            StartNext();
-            break;
-        }
-        const uint64_t seen = open_ ? open_->serial : 0;
-        // Wake for the open request's time limit (whoever owns it) and for our own.
-        Clock::time_point wake = std::min(r->latest, Clock::now() + std::chrono::hours(1));
-        if (open_) wake = std::min(wake, open_->deadline);
-        host_.waitUntil([&] { return finished() || stopped() || (open_ ? open_->serial : 0) != seen; }, wake);
-        ExpireOverdue();
-    }
+    return false;
 }
 
 bool clsU220::Fetch(Kind k, int index, bool probe, Clock::time_point latest) {
     for (;;) {
         if (!probe && IsLoaded(k, index)) return true;
-        RequestPtr r = Enqueue(k, index, probe ? latest - Clock::now() : Clock::duration(RequestTimeout), latest, probe);
-        Await(r);
+        RequestPtr r = requests_.Enqueue(k, index, probe ? latest - Clock::now() : Clock::duration(RequestTimeout), latest, probe);
+        requests_.Await(r);
         if (probe) {
             if (r->state == State::Answered) return true;
             ++timeouts_;
@@ -256,9 +113,7 @@ void clsU220::InvalidateAll() {
 void clsU220::ForgetModule() {
     InvalidateAll();
     masterLoaded_ = false;
-    patchNameLoaded_.fill(false);
-    timbreNameLoaded_.fill(false);
-    rhythmNameLoaded_.fill(false);
+    memoryNames_.ForgetAll();
     lastPatchSent_ = 0;  // nothing sent to this module yet
     workingEdited_ = false;
 }
@@ -283,14 +138,8 @@ void clsU220::OnSysExReceived() {
     host_.notify();
 }
 
-// Stores a message only when it is a well-formed data set from this module whose
-// whole stretch lies inside a segment of the open request that is not complete
-// yet; everything else is dropped and counted. Each message is placed by its
-// address, so the segments and the parts of a split segment may come in any
-// order (a late part included). A message that carries a whole segment is its
-// answer and replaces whatever stray parts came before it; a segment once
-// complete takes nothing more. A block's fields are written only when every byte
-// of the request is in, so a block is stored whole or not at all.
+// Well-formed data sets from this module go to the request queue, which places
+// them in the open request; everything else is dropped and counted.
 void clsU220::HandleMessage(const Bytes& message) {
     const bool otherMaker = message.size() >= 4 && (message[1] != sysex::kManufacturer || message[3] != sysex::kModel);
     ParsedMessage m = ParseMessage(message);
@@ -302,140 +151,45 @@ void clsU220::HandleMessage(const Bytes& message) {
         ++stats_.foreign;
         return;
     }
-    if (!open_) {
-        ++stats_.unexpected;
-        return;
-    }
-    Request& r = *open_;
-    const int len = static_cast<int>(m.data.size());
-    size_t seg = r.segments.size();
-    int off = 0;
-    for (size_t i = 0; i < r.segments.size() && len > 0; ++i) {
-        const Segment& s = r.segments[i];
-        const int from = m.address.offset() - s.address.offset();
-        if (m.address.a1 == s.address.a1 && from >= 0 && from + len <= s.size) {
-            seg = i;
-            off = from;
-            break;
-        }
-    }
-    if (seg == r.segments.size()) {
-        ++stats_.unexpected;
-        return;
-    }
-    const Segment& s = r.segments[seg];
-    for (int i = 0; i < len; ++i) {
-        if (off + i < s.nibbles && m.data[i] > 0x0F) {
-            ++stats_.malformed;
-            return;
-        }
-    }
-    const auto first = r.have.begin() + r.base[seg];
-    if (std::find(first, first + s.size, false) == first + s.size) {
-        ++stats_.unexpected;  // that segment is complete: a repeat or a stray
-        return;
-    }
-    ++stats_.stored;
-    if (len == s.size) {
-        // The whole segment: it replaces stray parts that came before it.
-        for (int i = 0; i < s.size; ++i)
-            if (first[i]) {
-                first[i] = false;
-                ++r.missing;
-            }
-    }
-    const size_t at = static_cast<size_t>(r.base[seg] + off);
-    for (int i = 0; i < len; ++i) {
-        r.buffer[at + i] = m.data[i];
-        if (!r.have[at + i]) {
-            r.have[at + i] = true;
-            --r.missing;
-        }
-    }
-    if (r.missing == 0) {
-        RequestPtr done = open_;
-        open_.reset();
-        Complete(*done);
-        done->state = State::Answered;
-        StartNext();
-        host_.notify();
-    }
+    requests_.Take(m, stats_);
+}
+
+bool clsU220::Refuse(std::string why) {
+    ++rejectedWrites_;
+    lastError_ = std::move(why);
+    return false;
 }
 
 void clsU220::Complete(Request& r) {
     const Bytes& b = r.buffer;
-    auto decodeInto = [&](size_t slot, size_t base, int size, bool hasName) {
-        if (hasName) names_[slot] = DecodeName(&b[base]);
-        for (int off = hasName ? static_cast<int>(sysex::kNameBytes) : 0; off < size; ++off)
-            values_[slot][off] = b[base + off];
-    };
-    // Subtracts each parameter's bias from the bytes just stored.
-    auto unbias = [&](Block block, int index) {
-        for (Param p : AllParams()) {
-            const ParamInfo& i = Info(p);
-            if (i.block == block) values_[Slot(block, index)][i.offset] -= i.bias;
-        }
-    };
     switch (r.kind) {
-        case Kind::MasterSetup: {
-            mtune_ = static_cast<float>(NibblePair(b[0], b[1]) / 10.0 + 427.4);
-            auto set = [&](MasterParam m, int v) { master_[static_cast<size_t>(m)] = static_cast<int16_t>(v); };
-            set(MasterParam::MasterSetupLCD, b[2]);
-            set(MasterParam::MasterSetupReverb, b[3] & 1);
-            set(MasterParam::MasterSetupChorus, (b[3] >> 1) & 1);
-            set(MasterParam::MasterSetupMIDIRxCh, b[8] + 16 * (b[9] & 1));
-            set(MasterParam::MasterSetupPaCh, b[12] & 7);
-            set(MasterParam::MasterSetupTiCh, b[13] & 7);
-            set(MasterParam::MasterSetupRhCh, b[14] & 7);
-            set(MasterParam::MasterSetupRInstCh, b[15] & 7);
+        case Kind::MasterSetup:
+            mtune_ = static_cast<float>(DecodeMasterSetup(b.data(), master_) / 10.0 + 427.4);
             masterLoaded_ = true;
             break;
-        }
-        case Kind::PatchData: {
-            if (b.size() != kPatchReplyBytes) return;
-            decodeInto(Slot(Block::PatchCommon, 0), 0, 41, true);
-            unbias(Block::PatchCommon, 0);
-            decodeInto(Slot(Block::PatchRhythm, 0), 41, 7, false);
-            unbias(Block::PatchRhythm, 0);
-            for (int p = 1; p <= 6; ++p) {
-                decodeInto(Slot(Block::PatchPart, p), 48 + 13 * (p - 1), 13, false);
-                unbias(Block::PatchPart, p);
-            }
-            patchLoaded_ = true;
-            break;
-        }
-        case Kind::TimbreData: {
-            if (b.size() != kTimbreReplyBytes) return;
-            for (int p = 1; p <= 6; ++p) {
-                decodeInto(Slot(Block::Timbre, p), 50 * (p - 1), 50, true);
-                unbias(Block::Timbre, p);
-            }
-            timbreLoaded_ = true;
-            break;
-        }
+        case Kind::PatchData:
+        case Kind::TimbreData:
         case Kind::RhythmCommon:
-            decodeInto(Slot(Block::RhythmCommon, 0), 0, 26, true);
-            unbias(Block::RhythmCommon, 0);
-            rhythmCommonLoaded_ = true;
+        case Kind::RhythmInst: {
+            if (!DecodeReply(r.kind, r.index, b, values_, names_)) return;
+            switch (r.kind) {
+                case Kind::PatchData: patchLoaded_ = true; break;
+                case Kind::TimbreData: timbreLoaded_ = true; break;
+                case Kind::RhythmCommon: rhythmCommonLoaded_ = true; break;
+                default: instLoaded_[r.index] = true; break;
+            }
             break;
-        case Kind::RhythmInst:
-            decodeInto(Slot(Block::RhythmInst, r.index), 0, 20, false);
-            unbias(Block::RhythmInst, r.index);
-            instLoaded_[r.index] = true;
-            break;
+        }
         case Kind::PatchName:
-            patchNames_[r.index] = DecodeName(b.data());
-            patchNameLoaded_[r.index] = true;
+            memoryNames_.Set(MemoryKind::Patch, r.index, DecodeName(b.data()));
             if (MemoryPatchNameOneReceived) MemoryPatchNameOneReceived();
             break;
         case Kind::TimbreName:
-            timbreNames_[r.index] = DecodeName(b.data());
-            timbreNameLoaded_[r.index] = true;
+            memoryNames_.Set(MemoryKind::Timbre, r.index, DecodeName(b.data()));
             if (MemoryTimbreNameOneReceived) MemoryTimbreNameOneReceived();
             break;
         case Kind::RhythmName:
-            rhythmNames_[r.index] = DecodeName(b.data());
-            rhythmNameLoaded_[r.index] = true;
+            memoryNames_.Set(MemoryKind::Rhythm, r.index, DecodeName(b.data()));
             if (MemoryRhythmNameOneReceived) MemoryRhythmNameOneReceived();
             break;
         case Kind::PatchChange:
@@ -463,46 +217,37 @@ void clsU220::SendMessage(uint8_t command, Address address, const Bytes& data) {
     MIDIOutput1->sendSysEx(frame);
 }
 
+void clsU220::SendProgramChange(int statusAndData) {
+    if (MIDIOutput1) {
+        const Bytes pc{static_cast<uint8_t>(statusAndData >> 8), static_cast<uint8_t>(statusAndData & 0xFF)};
+        if (OnMessage) OnMessage({MonitorEvent::Kind::Sent, pc});
+        MIDIOutput1->sendShort(pc[0], pc[1]);
+    }
+    lastPatchSent_ = static_cast<int16_t>((statusAndData & 0x7F) + 1);
+    workingEdited_ = false;  // the edits of the patch before are gone
+    // From here the module holds another patch: what was read of the old
+    // one no longer holds, whether or not the module confirms.
+    InvalidateAll();
+}
+
+void clsU220::SendRequest(const Segment& s) {
+    SendMessage(sysex::kRQ1, s.address,
+                {static_cast<uint8_t>((s.size >> 14) & 0x7F), static_cast<uint8_t>((s.size >> 7) & 0x7F),
+                 static_cast<uint8_t>(s.size & 0x7F)});
+}
+
 void clsU220::SendMasterSetup() {
-    auto m = [&](MasterParam p) { return static_cast<uint8_t>(master_[static_cast<size_t>(p)]); };
-    const int t = static_cast<int>(std::lround((static_cast<double>(mtune_) - 427.4) * 10.0));
-    const uint8_t tune = static_cast<uint8_t>(std::clamp(t, 0, 255));
-    const uint8_t rx = m(MasterParam::MasterSetupMIDIRxCh);
-    Bytes d{static_cast<uint8_t>(tune & 0x0F),
-            static_cast<uint8_t>(tune >> 4),
-            static_cast<uint8_t>(m(MasterParam::MasterSetupLCD) & 0x0F),
-            static_cast<uint8_t>(12 + 2 * (m(MasterParam::MasterSetupChorus) & 1) + (m(MasterParam::MasterSetupReverb) & 1)),
-            0, 14, 0, 11,
-            static_cast<uint8_t>(rx % 16),
-            static_cast<uint8_t>(rx / 16),
-            0, 3,
-            m(MasterParam::MasterSetupPaCh), m(MasterParam::MasterSetupTiCh),
-            m(MasterParam::MasterSetupRhCh), m(MasterParam::MasterSetupRInstCh)};
-    SendMessage(sysex::kDT1, BlockAddress(Block::MasterSetup), d);
+    const int steps = static_cast<int>(std::lround((static_cast<double>(mtune_) - 427.4) * 10.0));
+    SendMessage(sysex::kDT1, BlockAddress(Block::MasterSetup), EncodeMasterSetup(steps, master_));
 }
 
 // ---------------------------------------------------------------------------
 // Properties
 
-size_t clsU220::Slot(Block b, int index) {
-    switch (b) {
-        case Block::PatchCommon: return 0;
-        case Block::PatchRhythm: return 1;
-        case Block::PatchPart: return 1 + index;
-        case Block::Timbre: return 7 + index;
-        case Block::RhythmCommon: return 14;
-        case Block::RhythmInst: return 15 + index;
-        case Block::MasterSetup: break;
-    }
-    return 0;
-}
-
 bool clsU220::CheckIndex(Block b, int index) {
     if (index >= IndexMin(b) && index <= IndexMax(b)) return true;
-    ++rejectedWrites_;
-    lastError_ = "Index " + std::to_string(index) + " is outside " + std::to_string(IndexMin(b)) + ".." +
-                 std::to_string(IndexMax(b)) + ".";
-    return false;
+    return Refuse("Index " + std::to_string(index) + " is outside " + std::to_string(IndexMin(b)) + ".." +
+                  std::to_string(IndexMax(b)) + ".");
 }
 
 int16_t clsU220::get(Param p, int index) {
@@ -524,10 +269,8 @@ bool clsU220::let(Param p, int index, int16_t value) {
     const ParamInfo& i = Info(p);
     if (!CheckIndex(i.block, index)) return false;
     if (value < 0 || value >= i.listSize) {
-        ++rejectedWrites_;
-        lastError_ = std::string(i.name) + ": value " + std::to_string(value) + " is outside 0.." +
-                     std::to_string(i.listSize - 1) + ".";
-        return false;
+        return Refuse(std::string(i.name) + ": value " + std::to_string(value) + " is outside 0.." +
+                      std::to_string(i.listSize - 1) + ".");
     }
     values_[Slot(i.block, index)][i.offset] = value;
     SendMessage(sysex::kDT1, ParamAddress(p, index), {static_cast<uint8_t>(value + i.bias)});
@@ -567,16 +310,10 @@ int16_t clsU220::getMaster(MasterParam m) {
 // module's values first: an unread block would send zeros for the other fields.
 bool clsU220::letMaster(MasterParam m, int16_t value) {
     if (value < 0 || value >= ListSizeOf(m)) {
-        ++rejectedWrites_;
-        lastError_ = std::string(NameOf(m)) + ": value " + std::to_string(value) + " is outside 0.." +
-                     std::to_string(ListSizeOf(m) - 1) + ".";
-        return false;
+        return Refuse(std::string(NameOf(m)) + ": value " + std::to_string(value) + " is outside 0.." +
+                      std::to_string(ListSizeOf(m) - 1) + ".");
     }
-    if (!Fetch(Kind::MasterSetup, 0)) {
-        ++rejectedWrites_;
-        lastError_ = "The master setup could not be read, so it was not written.";
-        return false;
-    }
+    if (!Fetch(Kind::MasterSetup, 0)) return Refuse("The master setup could not be read, so it was not written.");
     master_[static_cast<size_t>(m)] = value;
     SendMasterSetup();
     return true;
@@ -590,15 +327,9 @@ float clsU220::MasterSetupMTune() {
 bool clsU220::MasterSetupMTune(float hz) {
     const long t = std::lround((static_cast<double>(hz) - 427.4) * 10.0);
     if (!std::isfinite(hz) || t < 0 || t > 255) {
-        ++rejectedWrites_;
-        lastError_ = "MasterSetupMTune: " + std::to_string(hz) + " Hz is outside 427.4..452.9.";
-        return false;
+        return Refuse("MasterSetupMTune: " + std::to_string(hz) + " Hz is outside 427.4..452.9.");
     }
-    if (!Fetch(Kind::MasterSetup, 0)) {
-        ++rejectedWrites_;
-        lastError_ = "The master setup could not be read, so it was not written.";
-        return false;
-    }
+    if (!Fetch(Kind::MasterSetup, 0)) return Refuse("The master setup could not be read, so it was not written.");
     // The module keeps tenths of a hertz: hold what it holds.
     mtune_ = static_cast<float>(t / 10.0 + 427.4);
     SendMasterSetup();
@@ -606,21 +337,21 @@ bool clsU220::MasterSetupMTune(float hz) {
 }
 
 std::string clsU220::MemoryPatchName(int16_t PatchNo) {
-    if (PatchNo < 1 || PatchNo > 64) return "";
+    if (PatchNo < 1 || PatchNo > AreaOf(MemoryKind::Patch).count) return "";
     Fetch(Kind::PatchName, PatchNo);
-    return patchNames_[PatchNo];
+    return memoryNames_.Name(MemoryKind::Patch, PatchNo);
 }
 
 std::string clsU220::MemoryTimbreName(int16_t TimbreNo) {
-    if (TimbreNo < 1 || TimbreNo > 128) return "";
+    if (TimbreNo < 1 || TimbreNo > AreaOf(MemoryKind::Timbre).count) return "";
     Fetch(Kind::TimbreName, TimbreNo);
-    return timbreNames_[TimbreNo];
+    return memoryNames_.Name(MemoryKind::Timbre, TimbreNo);
 }
 
 std::string clsU220::MemoryRhythmName(int16_t RhythmNo) {
-    if (RhythmNo < 1 || RhythmNo > 4) return "";
+    if (RhythmNo < 1 || RhythmNo > AreaOf(MemoryKind::Rhythm).count) return "";
     Fetch(Kind::RhythmName, RhythmNo);
-    return rhythmNames_[RhythmNo];
+    return memoryNames_.Name(MemoryKind::Rhythm, RhythmNo);
 }
 
 // ---------------------------------------------------------------------------
@@ -654,9 +385,9 @@ PatchChangeResult clsU220::PatchChange(int16_t PatchNo) {
         // Forgotten now too: a read queued after this point waits behind the
         // program change and gets the new patch.
         InvalidateAll();
-        RequestPtr r = Enqueue(Kind::PatchChange, PatchNo, RequestTimeout, Clock::time_point::max(), false,
+        RequestPtr r = requests_.Enqueue(Kind::PatchChange, PatchNo, RequestTimeout, Clock::time_point::max(), false,
                                (0xC0 + channel) * 256 + (PatchNo - 1));
-        Await(r);
+        requests_.Await(r);
         if (r->state == State::Answered) break;
         ++timeouts_;
         if (!OnNotResponding || !OnNotResponding(Kind::PatchChange)) {
@@ -664,11 +395,12 @@ PatchChangeResult clsU220::PatchChange(int16_t PatchNo) {
             return PatchChangeResult::NoAnswer;
         }
     }
-    if (workingName_ == patchNames_[PatchNo]) return PatchChangeResult::Done;
+    if (workingName_ == memoryNames_.Name(MemoryKind::Patch, PatchNo)) return PatchChangeResult::Done;
     static const char* const kModes[] = {"Map 1", "Map 2", "Map 3", "Map 4", "Dir", "Off"};
     const int mode = master_[static_cast<size_t>(MasterParam::MasterSetupPaCh)];
+    const std::string& asked = memoryNames_.Name(MemoryKind::Patch, PatchNo);
     lastError_ = "The module's patch is \"" + workingName_ + "\", not patch " + std::to_string(PatchNo) + " \"" +
-                 patchNames_[PatchNo] + "\": it switched elsewhere or not at all. Its Patch Change setting (" +
+                 asked + "\": it switched elsewhere or not at all. Its Patch Change setting (" +
                  (mode >= 0 && mode < 6 ? kModes[mode] : "?") + ") decides which patch a program change selects.";
     return PatchChangeResult::OtherPatch;
 }
@@ -678,65 +410,33 @@ PatchChangeResult clsU220::PatchChange(int16_t PatchNo) {
 
 bool clsU220::ReadRanges(const std::vector<std::pair<Address, int>>& pieces, Bytes& out, int quietRetries) {
     out.clear();
-    for (const auto& [a, size] : pieces)
-        if (size < 1 || size > 128) return false;
-    std::vector<Bytes> got(pieces.size());
-    std::vector<bool> done(pieces.size(), false);
-    size_t left = pieces.size();
-    int quiet = quietRetries;
-    while (left > 0) {
-        std::vector<Segment> segments;
-        std::vector<size_t> which;  // piece of each segment
+    std::vector<Segment> segments;
+    for (const auto& [a, size] : pieces) {
+        if (size < 1 || size > kMaxDataSet) return false;
+        segments.push_back({a, size, 0});
+    }
+    RequestQueue::PieceRead how;
+    how.limit = [this](const std::vector<Segment>& asked) {
         std::chrono::microseconds wire{0};
         const auto gap = std::chrono::milliseconds(MIDIOutput1 ? MIDIOutput1->sendGapMs() : 0);
-        for (size_t i = 0; i < pieces.size(); ++i) {
-            if (done[i]) continue;
-            segments.push_back({pieces[i].first, pieces[i].second, 0});
-            which.push_back(i);
-            // The request's own time on the wire and its gap, and the answer's.
-            wire += std::chrono::microseconds((13 + pieces[i].second + 10) * 320) + gap;
-        }
+        // The request's own time on the wire and its gap, and the answer's.
+        for (const Segment& s : asked) wire += std::chrono::microseconds((13 + s.size + 10) * 320) + gap;
         // The time limit counts what is still queued on the output ahead of the
         // requests and the wire time of requests and answers.
         const Clock::time_point now = Clock::now();
         const Clock::duration ahead = busyUntil_ > now ? busyUntil_ - now : Clock::duration::zero();
-        RequestPtr r = Enqueue(Kind::RawRange, 0, ahead + Clock::duration(RequestTimeout) +
-                                                      std::chrono::duration_cast<Clock::duration>(wire),
-                               Clock::time_point::max(), false, -1, std::move(segments));
-        Await(r, StopRawReads);
-        if (StopRawReads && StopRawReads()) {
-            out.clear();
-            return false;
-        }
-        // Keep every piece that came in whole, in whatever order; ask again for the rest.
-        size_t gained = 0;
-        for (size_t j = 0; j < which.size(); ++j) {
-            const auto from = r->buffer.begin() + r->base[j];
-            const auto haveFrom = r->have.begin() + r->base[j];
-            const int size = r->segments[j].size;
-            if (r->state != State::Answered && !std::all_of(haveFrom, haveFrom + size, [](bool b) { return b; }))
-                continue;
-            got[which[j]].assign(from, from + size);
-            done[which[j]] = true;
-            ++gained;
-        }
-        left -= gained;
-        if (left == 0) break;
-        ++timeouts_;
-        if (gained > 0) continue;
-        if (quiet > 0) {
-            --quiet;
-            continue;
-        }
-        if (!OnNotResponding || !OnNotResponding(Kind::RawRange)) return false;
-    }
-    for (const Bytes& b : got) out.insert(out.end(), b.begin(), b.end());
-    return true;
+        return ahead + Clock::duration(RequestTimeout) + std::chrono::duration_cast<Clock::duration>(wire);
+    };
+    how.stop = [this] { return StopRawReads && StopRawReads(); };
+    how.askAgain = [this] { return OnNotResponding && OnNotResponding(Kind::RawRange); };
+    how.timedOut = [this] { ++timeouts_; };
+    return requests_.ReadPieces(segments, out, quietRetries, how);
 }
 
 bool clsU220::ReadRange(Address address, int size, Bytes& out, int quietRetries) {
     std::vector<std::pair<Address, int>> pieces;
-    for (int done = 0; done < size; done += 128) pieces.push_back({address.plus(done), std::min(128, size - done)});
+    for (int done = 0; done < size; done += kMaxDataSet)
+        pieces.push_back({address.plus(done), std::min(kMaxDataSet, size - done)});
     if (pieces.empty()) {
         out.clear();
         return false;
@@ -746,43 +446,16 @@ bool clsU220::ReadRange(Address address, int size, Bytes& out, int quietRetries)
 
 void clsU220::WriteRange(Address address, const Bytes& data) {
     const int size = static_cast<int>(data.size());
-    for (int done = 0; done < size; done += 128) {
+    for (int done = 0; done < size; done += kMaxDataSet) {
         const auto from = data.begin() + done;
-        SendMessage(sysex::kDT1, address.plus(done), Bytes(from, from + std::min(128, size - done)));
+        SendMessage(sysex::kDT1, address.plus(done), Bytes(from, from + std::min(kMaxDataSet, size - done)));
     }
     // What the model read of the areas written no longer holds.
-    const int first = address.offset(), end = first + size;
-    auto forget = [&](auto& flags, int memorySize) {
-        for (int n = first / memorySize + 1; n <= (end - 1) / memorySize + 1 && n < static_cast<int>(flags.size()); ++n)
-            flags[n] = false;
-    };
-    switch (address.a1) {
-        case 0x00: masterLoaded_ = false; break;
-        case 0x02: forget(timbreNameLoaded_, 64); break;
-        case 0x03: forget(patchNameLoaded_, 160); break;
-        case 0x05: forget(rhythmNameLoaded_, 1568); break;
-        default: InvalidateAll(); break;
-    }
+    if (address.a1 == BlockAddress(Block::MasterSetup).a1) masterLoaded_ = false;
+    else if (!memoryNames_.Forget(address, size)) InvalidateAll();
 }
 
-void clsU220::LearnMemoryNames(Address address, const Bytes& data) {
-    const int first = address.offset(), end = first + static_cast<int>(data.size());
-    auto learn = [&](auto& names, auto& loaded, int memorySize) {
-        for (int n = first / memorySize + 1; n < static_cast<int>(names.size()); ++n) {
-            const int at = (n - 1) * memorySize;
-            if (at + static_cast<int>(sysex::kNameBytes) > end) break;
-            if (at < first) continue;
-            names[n] = DecodeName(data.data() + (at - first));
-            loaded[n] = true;
-        }
-    };
-    switch (address.a1) {
-        case 0x02: learn(timbreNames_, timbreNameLoaded_, 64); break;
-        case 0x03: learn(patchNames_, patchNameLoaded_, 160); break;
-        case 0x05: learn(rhythmNames_, rhythmNameLoaded_, 1568); break;
-        default: break;
-    }
-}
+void clsU220::LearnMemoryNames(Address address, const Bytes& data) { memoryNames_.Learn(address, data); }
 
 bool clsU220::Responding() {
     patchLoaded_ = false;
@@ -794,10 +467,8 @@ bool clsU220::Responding() {
 
 bool clsU220::SendNote(int16_t channel, int16_t key, int16_t velocity) {
     if (channel < 0 || channel > 15 || key < 0 || key > 127 || velocity < 1 || velocity > 127) {
-        ++rejectedWrites_;
-        lastError_ = "Note " + std::to_string(key) + " on channel " + std::to_string(channel + 1) + " with velocity " +
-                     std::to_string(velocity) + " is outside the MIDI ranges.";
-        return false;
+        return Refuse("Note " + std::to_string(key) + " on channel " + std::to_string(channel + 1) + " with velocity " +
+                      std::to_string(velocity) + " is outside the MIDI ranges.");
     }
     if (!MIDIOutput1) return false;
     SendChannel({static_cast<uint8_t>(0x90 + channel), static_cast<uint8_t>(key), static_cast<uint8_t>(velocity)});
@@ -806,10 +477,8 @@ bool clsU220::SendNote(int16_t channel, int16_t key, int16_t velocity) {
 
 bool clsU220::SendNoteOff(int16_t channel, int16_t key) {
     if (channel < 0 || channel > 15 || key < 0 || key > 127) {
-        ++rejectedWrites_;
-        lastError_ = "Note off " + std::to_string(key) + " on channel " + std::to_string(channel + 1) +
-                     " is outside the MIDI ranges.";
-        return false;
+        return Refuse("Note off " + std::to_string(key) + " on channel " + std::to_string(channel + 1) +
+                      " is outside the MIDI ranges.");
     }
     if (!MIDIOutput1) return false;
     // Release velocity 64, the usual value for keyboards that sense none.

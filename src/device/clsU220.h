@@ -14,15 +14,16 @@
 #include <vector>
 
 #include "Host.h"
+#include "MemoryMap.h"
 #include "MonitorEvent.h"
 #include "ParamTable.h"
 #include "Protocol.h"
 #include "RequestKind.h"
+#include "RequestQueue.h"
 #include "midi/MidiPorts.h"
 
 namespace quorvane {
 
-// Counters of what the inbound handler did with each received message.
 // What became of a patch change.
 enum class PatchChangeResult {
     Done,          // the module's working patch now carries the name of the patch asked for
@@ -33,19 +34,13 @@ enum class PatchChangeResult {
     Refused,       // patch number outside 1..64: nothing sent
 };
 
-struct InboundStats {
-    uint64_t stored = 0;      // data sets that became part of a reply
-    uint64_t malformed = 0;   // not a well-formed frame or wrong checksum
-    uint64_t foreign = 0;     // another manufacturer, model, device ID or command
-    uint64_t unexpected = 0;  // no request open, or not the address awaited next
-    uint64_t dropped() const { return malformed + foreign + unexpected; }
-};
-
-class clsU220 {
+// A facade over the memory map (MemoryMap.h) and the request queue
+// (RequestQueue.h): it keeps what was read and sends what is written.
+class clsU220 : private RequestQueue::Owner {
 public:
     // Takes ownership of the two ports. `host` must outlive the model.
     clsU220(Host& host, std::unique_ptr<midi::MIDIOutput> output, std::unique_ptr<midi::MIDIInput> input);
-    ~clsU220();  // closes both ports
+    ~clsU220() override;  // closes both ports
     clsU220(const clsU220&) = delete;
     clsU220& operator=(const clsU220&) = delete;
 
@@ -174,14 +169,17 @@ public:
     bool TimbreDataLoaded() const { return timbreLoaded_; }
     bool RhythmCommonLoaded() const { return rhythmCommonLoaded_; }
     bool RhythmInstLoaded(int InstNo) const { return InstNo >= 0 && InstNo <= 64 && instLoaded_[InstNo]; }
-    bool MemoryPatchNameLoaded(int n) const { return n >= 1 && n <= 64 && patchNameLoaded_[n]; }
-    bool MemoryTimbreNameLoaded(int n) const { return n >= 1 && n <= 128 && timbreNameLoaded_[n]; }
-    bool MemoryRhythmNameLoaded(int n) const { return n >= 1 && n <= 4 && rhythmNameLoaded_[n]; }
+    bool MemoryPatchNameLoaded(int n) const { return memoryNames_.Loaded(MemoryKind::Patch, n); }
+    bool MemoryTimbreNameLoaded(int n) const { return memoryNames_.Loaded(MemoryKind::Timbre, n); }
+    bool MemoryRhythmNameLoaded(int n) const { return memoryNames_.Loaded(MemoryKind::Rhythm, n); }
+    // True when the model holds the values of block `b` (index: PartNo or InstNo)
+    // as read from the module, so reading them does not wait for it.
+    bool BlockLoaded(Block b, int index = 0) const;
     // Kind of reply awaited ("" when no request is open).
     std::string ExpectedReply() const;
-    bool RequestOpen() const { return open_ != nullptr; }
+    bool RequestOpen() const { return requests_.Open() != nullptr; }
     // Requests waiting behind the open one.
-    size_t RequestsQueued() const { return queue_.size(); }
+    size_t RequestsQueued() const { return requests_.Queued(); }
     const InboundStats& Stats() const { return stats_; }
     uint64_t TimeoutCount() const { return timeouts_; }
     uint64_t RejectedWrites() const { return rejectedWrites_; }
@@ -231,64 +229,29 @@ public:
     void OnSysExReceived();
 
 private:
-    struct Segment {
-        Address address;
-        int size;
-        int nibbles;  // leading bytes of the segment that must be nibbles (0..15)
-    };
     using Kind = RequestKind;
-    enum class State { Queued, Open, Answered, TimedOut };
-    // One request from the moment it is queued until its answer is complete or
-    // its time is up. The caller that queued it holds it too and so learns what
-    // became of its own request, whatever else ran during its wait.
-    struct Request {
-        Kind kind;
-        int index = 0;  // InstNo, or the memory number
-        bool probe = false;
-        int programChange = -1;  // status byte * 256 + data byte, sent before the data requests
-        std::vector<Segment> segments;
-        std::vector<int> base;    // where each segment starts in `buffer`
-        Bytes buffer;             // the segments' bytes, in segment order, placed by address
-        std::vector<bool> have;   // which bytes of `buffer` have arrived
-        int missing = 0;
-        State state = State::Queued;
-        uint64_t serial = 0;
-        Clock::duration limit{};                        // time for the answer once sent
-        Clock::time_point deadline{};                   // set when sent
-        Clock::time_point latest = Clock::time_point::max();  // no later than this, sent or not
-    };
-    using RequestPtr = std::shared_ptr<Request>;
+    using State = RequestQueue::State;
+    using Request = RequestQueue::Request;
+    using RequestPtr = RequestQueue::RequestPtr;
 
-    static const char* KindName(Kind k);
-    std::vector<Segment> SegmentsOf(Kind k, int index) const;
-    bool IsLoaded(Kind k, int index) const;
+    bool IsLoaded(Kind k, int index) const override;
+    void SendProgramChange(int statusAndData) override;
+    void SendRequest(const Segment& s) override;
+    void Complete(Request& r) override;
     // Runs one block read to completion: queues the request, waits for its
     // answer; on time-out asks OnNotResponding (unless `probe`). True when loaded.
     bool Fetch(Kind k, int index, bool probe = false, Clock::time_point latest = Clock::time_point::max());
-    // Queues a request; requests are sent one at a time, in the order queued.
-    // `segments` replaces the kind's own stretches (raw reads name theirs).
-    RequestPtr Enqueue(Kind k, int index, Clock::duration limit, Clock::time_point latest = Clock::time_point::max(),
-                       bool probe = false, int programChange = -1, std::vector<Segment> segments = {});
-    // Lets events run until `r` is answered or timed out. Whichever wait runs
-    // innermost also ends the open request when its time is up, so the queue
-    // moves on even while the wait that owns it lies further down the stack.
-    void Await(const RequestPtr& r, const std::function<bool()>& stop = {});
-    void ExpireOverdue();
-    // Sends the next queued request when none is open.
-    void StartNext();
     void HandleMessage(const Bytes& message);
-    void Complete(Request& r);
 
     void SendMessage(uint8_t command, Address address, const Bytes& data);
     void SendMasterSetup();
     bool CheckIndex(Block b, int index);
-    static size_t Slot(Block b, int index);
+    // Counts a refused write and keeps why for LastError(); returns false.
+    bool Refuse(std::string why);
 
     Host& host_;
     int16_t deviceId_ = 16;
-    RequestPtr open_;
-    std::deque<RequestPtr> queue_;
-    uint64_t nextSerial_ = 1;
+    RequestQueue requests_{host_, *this};
     InboundStats stats_;
     uint64_t timeouts_ = 0;
     uint64_t rejectedWrites_ = 0;
@@ -297,25 +260,18 @@ private:
 
     // Master setup.
     float mtune_ = 0.0f;
-    std::array<int16_t, static_cast<size_t>(MasterParam::Count)> master_{};
-    // Temporary areas: values (model values, device byte minus bias) by block slot and offset.
-    // Slots: PatchCommon 0, PatchRhythm 1, PatchPart 2..7, Timbre 8..13, RhythmCommon 14, RhythmInst 15..78.
-    static constexpr size_t kSlots = 79;
-    std::array<std::array<int16_t, 50>, kSlots> values_{};
-    std::array<std::string, kSlots> names_{};
+    MasterValues master_{};
+    // Temporary areas: values (model values, device byte minus bias) by block slot (MemoryMap's Slot) and offset.
+    SlotValues values_{};
+    SlotNames names_{};
 
-    std::array<std::string, 65> patchNames_{};
-    std::array<std::string, 129> timbreNames_{};
-    std::array<std::string, 5> rhythmNames_{};
+    MemoryNameStore memoryNames_;
 
     bool masterLoaded_ = false, patchLoaded_ = false, timbreLoaded_ = false, rhythmCommonLoaded_ = false;
     std::string workingName_;
     int16_t lastPatchSent_ = 0;
     bool workingEdited_ = false;
     std::array<bool, 65> instLoaded_{};
-    std::array<bool, 65> patchNameLoaded_{};
-    std::array<bool, 129> timbreNameLoaded_{};
-    std::array<bool, 5> rhythmNameLoaded_{};
 
     // When what is queued on the output is expected to have left.
     Clock::time_point busyUntil_{};

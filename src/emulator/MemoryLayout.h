@@ -15,13 +15,14 @@
 
 #include <cstdint>
 
+#include "device/MemoryMap.h"
 #include "device/Protocol.h"
 
 namespace quorvane::emulator {
 
 enum class Record : uint8_t { Patch, Timbre, Rhythm };
 
-constexpr int kPatchImageSize = 41 + 7 + 6 * 13;
+constexpr int kPatchImageSize = kPatchDataBytes;  // the working patch as the model reads it
 constexpr int kTimbreImageSize = 50;
 constexpr int kRhythmImageSize = 26 + 64 * 20;
 constexpr int kPatchRecordBytes = 80;

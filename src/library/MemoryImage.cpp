@@ -2,43 +2,36 @@
 
 #include <algorithm>
 
-#include "device/ParamTable.h"
+#include "device/MemoryMap.h"
 
 namespace quorvane::library {
 
 namespace {
 
-constexpr int kTimbreMemory = 64, kPatchMemory = 160, kRhythmMemory = 1568;
-constexpr uint8_t kTimbreTop = 0x02, kPatchTop = 0x03, kRhythmTop = 0x05;
-
 std::vector<Range> MakeAreas() {
-    std::vector<Range> a{{BlockAddress(Block::MasterSetup), 16},
-                         {{kTimbreTop, 0, 0}, 128 * kTimbreMemory},
-                         {{kPatchTop, 0, 0}, 64 * kPatchMemory},
-                         {{kRhythmTop, 0, 0}, 4 * kRhythmMemory},
-                         {BlockAddress(Block::PatchCommon), BlockSize(Block::PatchCommon)},
-                         {BlockAddress(Block::PatchRhythm), BlockSize(Block::PatchRhythm)}};
-    for (int p = 1; p <= 6; ++p) a.push_back({BlockAddress(Block::PatchPart, p), BlockSize(Block::PatchPart)});
-    for (int p = 1; p <= 6; ++p) a.push_back({BlockAddress(Block::Timbre, p), BlockSize(Block::Timbre)});
+    std::vector<Range> a{{BlockAddress(Block::MasterSetup), BlockSize(Block::MasterSetup)}};
+    for (const MemoryArea& m : MemoryAreas()) a.push_back({{m.top, 0, 0}, m.size()});
+    a.push_back({BlockAddress(Block::PatchCommon), BlockSize(Block::PatchCommon)});
+    a.push_back({BlockAddress(Block::PatchRhythm), BlockSize(Block::PatchRhythm)});
+    for (int p = 1; p <= kParts; ++p) a.push_back({BlockAddress(Block::PatchPart, p), BlockSize(Block::PatchPart)});
+    for (int p = 1; p <= kParts; ++p) a.push_back({BlockAddress(Block::Timbre, p), BlockSize(Block::Timbre)});
     a.push_back({BlockAddress(Block::RhythmCommon), BlockSize(Block::RhythmCommon)});
-    for (int i = 0; i < 64; ++i) a.push_back({BlockAddress(Block::RhythmInst, i), BlockSize(Block::RhythmInst)});
+    for (int i = 0; i < kRhythmInsts; ++i) a.push_back({BlockAddress(Block::RhythmInst, i), BlockSize(Block::RhythmInst)});
     return a;
 }
 
-// Memory number (from 1) of an address in a memory area, 0 elsewhere.
-struct MemoryRef {
-    enum Kind { None, Master, Patch, Timbre, Rhythm, Working } kind = None;
+// What an address belongs to: the master setup, a memory (number from 1), or
+// the working area.
+struct Place {
+    enum Kind { Master, Memory, Working } kind = Working;
+    MemoryKind memory = MemoryKind::Patch;
     int number = 0;
 };
-MemoryRef RefOf(uint32_t key) {
+Place PlaceOf(uint32_t key) {
     const Address a = MemoryImage::FromKey(key);
-    switch (a.a1) {
-        case 0x00: return {MemoryRef::Master, 0};
-        case kTimbreTop: return {MemoryRef::Timbre, a.offset() / kTimbreMemory + 1};
-        case kPatchTop: return {MemoryRef::Patch, a.offset() / kPatchMemory + 1};
-        case kRhythmTop: return {MemoryRef::Rhythm, a.offset() / kRhythmMemory + 1};
-        default: return {MemoryRef::Working, 0};
-    }
+    if (a.a1 == BlockAddress(Block::MasterSetup).a1) return {Place::Master};
+    if (const MemoryArea* m = AreaAt(a.a1)) return {Place::Memory, m->kind, a.offset() / m->recordSize + 1};
+    return {Place::Working};
 }
 
 std::string Plural(size_t n, const char* one, const char* many) {
@@ -135,21 +128,24 @@ bool Contents::empty() const {
 
 Contents ContentsOf(const std::vector<Range>& ranges) {
     // Addresses held per memory, then whole or partial by the memory's size.
-    std::map<std::pair<int, int>, int> held;
+    std::map<std::pair<MemoryKind, int>, int> held;
     Contents c;
     for (const Range& r : ranges) {
         for (int i = 0; i < r.size; ++i) {
-            const MemoryRef m = RefOf(MemoryImage::Key(r.address.plus(i)));
-            if (m.kind == MemoryRef::Master) c.masterSetup = true;
-            else if (m.kind == MemoryRef::Working) c.workingArea = true;
-            else ++held[{m.kind, m.number}];
+            const Place p = PlaceOf(MemoryImage::Key(r.address.plus(i)));
+            if (p.kind == Place::Master) c.masterSetup = true;
+            else if (p.kind == Place::Working) c.workingArea = true;
+            else ++held[{p.memory, p.number}];
         }
     }
     for (const auto& [which, count] : held) {
         const auto [kind, number] = which;
-        if (kind == MemoryRef::Patch) (count == kPatchMemory ? c.patches : c.partPatches).push_back(number);
-        if (kind == MemoryRef::Timbre) (count == kTimbreMemory ? c.timbres : c.partTimbres).push_back(number);
-        if (kind == MemoryRef::Rhythm) (count == kRhythmMemory ? c.rhythms : c.partRhythms).push_back(number);
+        const bool whole = count == AreaOf(kind).recordSize;
+        switch (kind) {
+            case MemoryKind::Patch: (whole ? c.patches : c.partPatches).push_back(number); break;
+            case MemoryKind::Timbre: (whole ? c.timbres : c.partTimbres).push_back(number); break;
+            case MemoryKind::Rhythm: (whole ? c.rhythms : c.partRhythms).push_back(number); break;
+        }
     }
     return c;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "device/MemoryMap.h"
 #include "device/Protocol.h"
 
 namespace quorvane::library {
@@ -25,8 +26,8 @@ struct DataSet {
     Bytes data;
 };
 
-// Longest data part of one data set, as the module itself sends them.
-constexpr int kMaxDataSet = 128;
+// Longest data part of one data set: MemoryMap's kMaxDataSet.
+using quorvane::kMaxDataSet;
 
 // The areas a backup covers, in ascending address order: the master setup, the
 // timbre, patch and rhythm setup memories, then the blocks of the working area

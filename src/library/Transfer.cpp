@@ -21,7 +21,7 @@ std::vector<Range> RangesOf(const std::vector<DataSet>& sets) {
     return r;
 }
 
-bool InWorkingArea(const Range& r) { return r.address.a1 >= 0x10; }
+bool InWorkingArea(const Range& r) { return r.address.a1 >= BlockAddress(Block::PatchCommon).a1; }
 
 // The widest gap losses may widen the send gap to.
 constexpr int kWidestGapMs = 160;
@@ -103,21 +103,9 @@ private:
 }  // namespace
 
 Range MemoryRange(MemoryKind kind, int number) {
-    switch (kind) {
-        case MemoryKind::Patch: return number >= 1 && number <= 64 ? Range{PatchMemoryAddress(number), 160} : Range{};
-        case MemoryKind::Timbre: return number >= 1 && number <= 128 ? Range{TimbreMemoryAddress(number), 64} : Range{};
-        case MemoryKind::Rhythm: return number >= 1 && number <= 4 ? Range{RhythmMemoryAddress(number), 1568} : Range{};
-    }
-    return {};
-}
-
-const char* MemoryWord(MemoryKind kind) {
-    switch (kind) {
-        case MemoryKind::Patch: return "patch";
-        case MemoryKind::Timbre: return "timbre";
-        case MemoryKind::Rhythm: return "rhythm setup";
-    }
-    return "";
+    const MemoryArea& area = AreaOf(kind);
+    if (number < 1 || number > area.count) return {};
+    return {MemoryAddress(kind, number), area.recordSize};
 }
 
 bool Transfer::Tell(const std::string& stage) {

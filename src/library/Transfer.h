@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "device/MemoryMap.h"
 #include "device/clsU220.h"
 #include "library/MemoryImage.h"
 
@@ -32,10 +33,11 @@ namespace quorvane::library {
 
 class Journal;
 
-enum class MemoryKind { Patch, Timbre, Rhythm };
+// The memories as MemoryMap has them (MemoryKind, MemoryWord).
+using quorvane::MemoryKind;
+using quorvane::MemoryWord;
 // The addresses of one memory (number from 1); size 0 for a number out of range.
 Range MemoryRange(MemoryKind kind, int number);
-const char* MemoryWord(MemoryKind kind);  // "patch", "timbre", "rhythm setup"
 
 // Addresses moved so far and in all (reads and writes both count).
 struct Progress {

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "device/EditTarget.h"
 #include "device/Host.h"
 #include "device/NameCodec.h"
 #include "device/ParamTable.h"
@@ -175,111 +176,30 @@ std::string Lower(std::string s) {
 }
 
 // ---------------------------------------------------------------------------
-// Properties: every name the model answers to, with its index rule
+// Properties: every name the model answers to (EditTarget), with its index rule
 
-enum class MemoryKind { Patch, Timbre, Rhythm };
-
-struct Property {
-    enum class Kind { Value, Name, Master, MasterTune, MemoryName } kind;
-    std::string name;
-    Param param{};
-    NameParam nameParam{};
-    MasterParam master{};
-    MemoryKind memory{};
-};
-
-struct IndexRule {
-    bool needed = false;
-    int min = 0, max = 0;
-    const char* what = "";
-};
-
-IndexRule BlockIndexRule(Block b) {
-    switch (IndexOf(b)) {
-        case IndexKind::PartNo: return {true, IndexMin(b), IndexMax(b), "part number"};
-        case IndexKind::InstNo: return {true, IndexMin(b), IndexMax(b), "instrument number"};
-        case IndexKind::None: break;
-    }
-    return {};
-}
-
-IndexRule IndexRuleOf(const Property& p) {
-    switch (p.kind) {
-        case Property::Kind::Value: return BlockIndexRule(Info(p.param).block);
-        case Property::Kind::Name: return BlockIndexRule(BlockOf(p.nameParam));
-        case Property::Kind::Master:
-        case Property::Kind::MasterTune: return {};
-        case Property::Kind::MemoryName:
-            switch (p.memory) {
-                case MemoryKind::Patch: return {true, 1, 64, "patch number"};
-                case MemoryKind::Timbre: return {true, 1, 128, "timbre number"};
-                case MemoryKind::Rhythm: return {true, 1, 4, "rhythm setup number"};
-            }
-    }
-    return {};
-}
-
-const NameParam kNameParams[] = {NameParam::PatchCommonPatchName, NameParam::TimbreTimbreName,
-                                 NameParam::RhythmSeupCommonSetupName};
-
-std::vector<Property> AllProperties() {
-    std::vector<Property> all;
-    all.push_back({Property::Kind::MasterTune, "MasterSetupMTune"});
-    for (size_t i = 0; i < static_cast<size_t>(MasterParam::Count); ++i) {
-        Property p{Property::Kind::Master, NameOf(static_cast<MasterParam>(i))};
-        p.master = static_cast<MasterParam>(i);
-        all.push_back(p);
-    }
-    for (NameParam n : kNameParams) {
-        Property p{Property::Kind::Name, NameOf(n)};
-        p.nameParam = n;
-        all.push_back(p);
-    }
-    for (Param prm : AllParams()) {
-        Property p{Property::Kind::Value, Info(prm).name};
-        p.param = prm;
-        all.push_back(p);
-    }
-    const std::pair<const char*, MemoryKind> memories[] = {
-        {"MemoryPatchName", MemoryKind::Patch}, {"MemoryTimbreName", MemoryKind::Timbre}, {"MemoryRhythmName", MemoryKind::Rhythm}};
-    for (auto [name, kind] : memories) {
-        Property p{Property::Kind::MemoryName, name};
-        p.memory = kind;
-        all.push_back(p);
-    }
-    return all;
-}
-
-// Exact name first; a name that differs only in case is taken too.
-Property FindProperty(const std::string& name) {
-    const std::vector<Property> all = AllProperties();
-    for (const Property& p : all)
-        if (p.name == name) return p;
-    for (const Property& p : all)
-        if (Lower(p.name) == Lower(name)) return p;
+EditTarget FindProperty(const std::string& name) {
+    if (const auto t = FindEditTarget(name)) return *t;
     Fail(kExitUsage, "unknown property '" + name + "' (names as in the model, e.g. PatchPartPan, MasterSetupMTune)");
 }
 
-int ParseIndex(const Property& p, const std::string& text) {
-    const IndexRule rule = IndexRuleOf(p);
+int ParseIndex(const EditTarget& p, const std::string& text) {
+    const IndexRange rule = IndexRangeOf(p);
+    const std::string name = NameOf(p);
     const auto v = ParseInt(text);
-    if (!v) Fail(kExitUsage, p.name + ": " + rule.what + " '" + text + "' is not a number");
+    if (!v) Fail(kExitUsage, name + ": " + rule.what + " '" + text + "' is not a number");
     if (*v < rule.min || *v > rule.max)
-        Fail(kExitUsage, p.name + ": " + rule.what + " " + text + " is outside " + std::to_string(rule.min) + ".." +
+        Fail(kExitUsage, name + ": " + rule.what + " " + text + " is outside " + std::to_string(rule.min) + ".." +
                              std::to_string(rule.max));
     return static_cast<int>(*v);
 }
 
-// Splits "PROPERTY [INDEX] [VALUE]" by the property's index rule.
-struct Target {
-    Property property;
-    int index = 0;
-};
-
-Target ParseTarget(const std::vector<std::string>& args, size_t valueCount, const std::string& command) {
+// Splits "PROPERTY [INDEX] [VALUE]" by the property's index rule; the index goes into the target.
+EditTarget ParseTarget(const std::vector<std::string>& args, size_t valueCount, const std::string& command) {
     if (args.empty()) Fail(kExitUsage, command + ": which property? (see --help)");
-    Target t{FindProperty(args[0])};
-    const IndexRule rule = IndexRuleOf(t.property);
+    EditTarget t = FindProperty(args[0]);
+    const std::string name = NameOf(t);
+    const IndexRange rule = IndexRangeOf(t);
     const size_t expected = 1 + (rule.needed ? 1 : 0) + valueCount;
     if (args.size() < expected) {
         // "set PatchPartPan 2": a good index and no value says the value is missing;
@@ -287,14 +207,14 @@ Target ParseTarget(const std::vector<std::string>& args, size_t valueCount, cons
         const bool indexGiven = rule.needed && args.size() >= 2 && ParseInt(args[1]) &&
                                 *ParseInt(args[1]) >= rule.min && *ParseInt(args[1]) <= rule.max;
         if (rule.needed && !indexGiven)
-            Fail(kExitUsage, t.property.name + " needs a " + rule.what + " (" + std::to_string(rule.min) + ".." +
+            Fail(kExitUsage, name + " needs a " + rule.what + " (" + std::to_string(rule.min) + ".." +
                                  std::to_string(rule.max) + ")" + (valueCount ? " and a value" : ""));
-        Fail(kExitUsage, command + " " + t.property.name + (rule.needed ? " " + args[1] : "") + ": the value is missing");
+        Fail(kExitUsage, command + " " + name + (rule.needed ? " " + args[1] : "") + ": the value is missing");
     }
     if (args.size() > expected)
-        Fail(kExitUsage, command + " " + t.property.name + ": too many arguments" +
+        Fail(kExitUsage, command + " " + name + ": too many arguments" +
                              (rule.needed ? "" : " (this property has no index)"));
-    if (rule.needed) t.index = ParseIndex(t.property, args[1]);
+    if (rule.needed) t.index = ParseIndex(t, args[1]);
     return t;
 }
 
@@ -585,23 +505,13 @@ private:
                                 "); check the ports and the device ID");
     }
 
-    std::string Read(const Property& p, int index) {
-        clsU220& u = *model_;
-        switch (p.kind) {
-            case Property::Kind::Value: return std::to_string(Ask([&] { return u.get(p.param, index); }));
-            case Property::Kind::Name: return NameBytesToUtf8(Ask([&] { return u.getName(p.nameParam, index); }));
-            case Property::Kind::Master: return std::to_string(Ask([&] { return u.getMaster(p.master); }));
-            case Property::Kind::MasterTune: return FormatTune(Ask([&] { return u.MasterSetupMTune(); }));
-            case Property::Kind::MemoryName: {
-                const auto n = static_cast<int16_t>(index);
-                switch (p.memory) {
-                    case MemoryKind::Patch: return NameBytesToUtf8(Ask([&] { return u.MemoryPatchName(n); }));
-                    case MemoryKind::Timbre: return NameBytesToUtf8(Ask([&] { return u.MemoryTimbreName(n); }));
-                    case MemoryKind::Rhythm: return NameBytesToUtf8(Ask([&] { return u.MemoryRhythmName(n); }));
-                }
-            }
-        }
-        return "";
+    // The value as the tool prints it: list indexes as numbers, the tune in
+    // hertz, names as UTF-8.
+    std::string Read(const EditTarget& t) {
+        const EditValue v = Ask([&] { return ReadTarget(*model_, t); });
+        if (const std::string* name = std::get_if<std::string>(&v)) return NameBytesToUtf8(*name);
+        const int n = std::get<int>(v);
+        return t.kind == EditTarget::Kind::Tune ? FormatTune(static_cast<float>(n) / 10.0f) : std::to_string(n);
     }
 
     int Ports(const std::vector<std::string>& args) {
@@ -632,87 +542,88 @@ private:
     }
 
     int Get(const std::vector<std::string>& args) {
-        const Target t = ParseTarget(args, 0, "get");
+        const EditTarget t = ParseTarget(args, 0, "get");
         Open();
-        std::cout << Read(t.property, t.index) << "\n";
+        std::cout << Read(t) << "\n";
         return kExitOk;
     }
 
     int Set(const std::vector<std::string>& args) {
-        const Target t = ParseTarget(args, 1, "set");
-        const Property& p = t.property;
+        const EditTarget t = ParseTarget(args, 1, "set");
+        const EditTarget& p = t;
+        const std::string name = NameOf(t);
         const std::string& text = args.back();
         clsU220& u = *model_;
         switch (p.kind) {
-            case Property::Kind::Value: {
+            case EditTarget::Kind::Param: {
                 const auto v = ParseInt(text);
-                const int size = Info(p.param).listSize;
-                if (!v) NotANumber(p.name, text, size);
+                const int size = Info(p.param()).listSize;
+                if (!v) NotANumber(name, text, size);
                 if (*v < 0 || *v >= size)
-                    Fail(kExitUsage, p.name + ": value '" + text + "' is outside 0.." + std::to_string(size - 1) +
+                    Fail(kExitUsage, name + ": value '" + text + "' is outside 0.." + std::to_string(size - 1) +
                                          " (the index of the list entry)");
                 Open();
-                if (!u.let(p.param, t.index, static_cast<int16_t>(*v))) Fail(kExitUsage, p.name + ": " + u.LastError());
+                if (!u.let(p.param(), t.index, static_cast<int16_t>(*v))) Fail(kExitUsage, name + ": " + u.LastError());
                 return kExitOk;
             }
-            case Property::Kind::Master: {
+            case EditTarget::Kind::Master: {
                 const auto v = ParseInt(text);
-                const int size = ListSizeOf(p.master);
-                if (!v) NotANumber(p.name, text, size);
+                const int size = ListSizeOf(p.master());
+                if (!v) NotANumber(name, text, size);
                 if (*v < 0 || *v >= size)
-                    Fail(kExitUsage, p.name + ": value '" + text + "' is outside 0.." + std::to_string(size - 1) +
+                    Fail(kExitUsage, name + ": value '" + text + "' is outside 0.." + std::to_string(size - 1) +
                                          " (the index of the list entry)");
                 Open();
                 // The whole block is sent, so the other fields must be the module's.
-                Ask([&] { return u.getMaster(p.master); });
-                if (!Ask([&] { return u.letMaster(p.master, static_cast<int16_t>(*v)); }))
-                    Fail(kExitFailure, p.name + ": " + u.LastError());
+                Ask([&] { return u.getMaster(p.master()); });
+                if (!Ask([&] { return u.letMaster(p.master(), static_cast<int16_t>(*v)); }))
+                    Fail(kExitFailure, name + ": " + u.LastError());
                 return kExitOk;
             }
-            case Property::Kind::MasterTune: {
+            case EditTarget::Kind::Tune: {
                 const auto hz = ParseNumber(text);
-                if (!hz) Fail(kExitUsage, p.name + ": '" + text + "' is not a number (a tune in hertz such as 440 or 440.5)");
+                if (!hz) Fail(kExitUsage, name + ": '" + text + "' is not a number (a tune in hertz such as 440 or 440.5)");
                 const long steps = std::lround((*hz - kMasterTuneMinHz) * 10.0);
                 if (steps < 0 || steps > 255)
-                    Fail(kExitUsage, p.name + ": '" + text + "' is not a tune in hertz within 427.4..452.9");
+                    Fail(kExitUsage, name + ": '" + text + "' is not a tune in hertz within 427.4..452.9");
                 // The module holds tenths of a hertz: a finer value would be changed
                 // without a word, so it is refused.
                 if (std::fabs(*hz * 10.0 - std::round(*hz * 10.0)) > 1e-6)
-                    Fail(kExitUsage, p.name + ": '" + text + "' is finer than the module's steps of 0.1 Hz");
+                    Fail(kExitUsage, name + ": '" + text + "' is finer than the module's steps of 0.1 Hz");
                 Open();
                 Ask([&] { return u.MasterSetupMTune(); });
                 if (!Ask([&] { return u.MasterSetupMTune(static_cast<float>(*hz)); }))
-                    Fail(kExitFailure, p.name + ": " + u.LastError());
+                    Fail(kExitFailure, name + ": " + u.LastError());
                 return kExitOk;
             }
-            case Property::Kind::Name: {
+            case EditTarget::Kind::Name: {
                 std::string error;
                 const auto bytes = Utf8ToNameBytes(text, &error);
-                if (!bytes) Fail(kExitUsage, p.name + ": " + (error.empty() ? "the name cannot be written" : error));
+                if (!bytes) Fail(kExitUsage, name + ": " + (error.empty() ? "the name cannot be written" : error));
                 if (bytes->size() > sysex::kNameChars)
-                    std::cerr << "quorvane-cli: " << p.name << ": the name is cut to its first "
+                    std::cerr << "quorvane-cli: " << name << ": the name is cut to its first "
                               << sysex::kNameChars << " characters\n";
                 Open();
-                u.letName(p.nameParam, t.index, *bytes);
+                u.letName(p.name(), t.index, *bytes);
                 return kExitOk;
             }
-            case Property::Kind::MemoryName:
-                Fail(kExitUsage, p.name + " is read only: memories are never written");
+            case EditTarget::Kind::MemoryName:
+                Fail(kExitUsage, name + " is read only: memories are never written");
         }
         return kExitOk;
     }
 
     int Names(const std::vector<std::string>& args) {
         if (args.size() != 1) Fail(kExitUsage, "names takes one of: patches, timbres, rhythms");
-        Property p{Property::Kind::MemoryName, "names"};
+        EditTarget p;
         const std::string which = Lower(args[0]);
-        if (which == "patches") p.memory = MemoryKind::Patch;
-        else if (which == "timbres") p.memory = MemoryKind::Timbre;
-        else if (which == "rhythms") p.memory = MemoryKind::Rhythm;
+        if (which == "patches") p = EditTarget::Of(MemoryKind::Patch);
+        else if (which == "timbres") p = EditTarget::Of(MemoryKind::Timbre);
+        else if (which == "rhythms") p = EditTarget::Of(MemoryKind::Rhythm);
         else Fail(kExitUsage, "names takes one of: patches, timbres, rhythms (not '" + args[0] + "')");
-        const IndexRule rule = IndexRuleOf(p);
+        const IndexRange rule = IndexRangeOf(p);
         Open();
-        for (int n = rule.min; n <= rule.max; ++n) std::cout << n << "\t" << Read(p, n) << "\n";
+        for (int n = rule.min; n <= rule.max; ++n) std::cout << n << "\t" << Read(p.At(n)) << "\n";
         return kExitOk;
     }
 
@@ -742,24 +653,24 @@ private:
     int Dump(const std::vector<std::string>& args) {
         NoArguments("dump", args);
         Open();
-        auto line = [&](const Property& p, int index, bool indexed) {
-            std::cout << p.name;
+        auto line = [&](const EditTarget& p, int index, bool indexed) {
+            std::cout << NameOf(p);
             if (indexed) std::cout << "[" << index << "]";
-            std::cout << " = " << Read(p, index) << "\n";
+            std::cout << " = " << Read(p.At(index)) << "\n";
         };
-        const std::vector<Property> all = AllProperties();
+        const std::vector<EditTarget>& all = AllEditTargets();
         // Master setup first, then the temporary areas block by block; an indexed
         // block lists every property of index 1 (or 0), then of the next index.
-        for (const Property& p : all)
-            if (p.kind == Property::Kind::MasterTune || p.kind == Property::Kind::Master) line(p, 0, false);
+        for (const EditTarget& p : all)
+            if (p.kind == EditTarget::Kind::Tune || p.kind == EditTarget::Kind::Master) line(p, 0, false);
         const Block blocks[] = {Block::PatchCommon, Block::PatchRhythm, Block::PatchPart, Block::Timbre,
                                 Block::RhythmCommon, Block::RhythmInst};
         for (Block b : blocks) {
-            const IndexRule rule = BlockIndexRule(b);
+            const IndexRange rule = IndexRangeOf(b);
             for (int index = rule.min; index <= rule.max; ++index) {
-                for (const Property& p : all) {
-                    const bool inBlock = (p.kind == Property::Kind::Name && BlockOf(p.nameParam) == b) ||
-                                         (p.kind == Property::Kind::Value && Info(p.param).block == b);
+                for (const EditTarget& p : all) {
+                    const bool inBlock = (p.kind == EditTarget::Kind::Name || p.kind == EditTarget::Kind::Param) &&
+                                         BlockOf(p) == b;
                     if (inBlock) line(p, index, rule.needed);
                 }
             }

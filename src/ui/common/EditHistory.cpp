@@ -7,7 +7,6 @@
 #include <QMenu>
 #include <QUndoStack>
 #include <algorithm>
-#include <cmath>
 
 #include "device/clsU220.h"
 
@@ -112,54 +111,12 @@ EditHistory::EditHistory(quorvane::clsU220& model, EditView& view, QObject* pare
 EditHistory::~EditHistory() = default;
 
 std::optional<EditValue> EditHistory::Current(const EditTarget& t) const {
-    auto loaded = [this](Block b, int index) {
-        switch (b) {
-        case Block::MasterSetup: return model_.MasterSetupLoaded();
-        case Block::PatchCommon:
-        case Block::PatchRhythm:
-        case Block::PatchPart: return model_.PatchDataLoaded();
-        case Block::Timbre: return model_.TimbreDataLoaded();
-        case Block::RhythmCommon: return model_.RhythmCommonLoaded();
-        case Block::RhythmInst: return model_.RhythmInstLoaded(index);
-        }
-        return false;
-    };
-    // Only values the model holds: reading an unloaded block would wait for the
-    // module in the middle of an edit.
-    switch (t.kind) {
-    case EditTarget::Kind::Param:
-        if (!loaded(Info(t.param()).block, t.index)) return std::nullopt;
-        return EditValue{int(model_.get(t.param(), t.index))};
-    case EditTarget::Kind::Name:
-        if (!loaded(BlockOf(t.name()), t.index)) return std::nullopt;
-        return Normalized(t, model_.getName(t.name(), t.index));
-    case EditTarget::Kind::Master:
-        if (!model_.MasterSetupLoaded()) return std::nullopt;
-        return EditValue{int(model_.getMaster(t.master()))};
-    case EditTarget::Kind::Tune:
-        if (!model_.MasterSetupLoaded()) return std::nullopt;
-        return EditValue{int(std::lround(static_cast<double>(model_.MasterSetupMTune()) * 10.0))};
-    }
-    return std::nullopt;
+    const std::optional<EditValue> v = LoadedValue(model_, t);
+    if (!v) return std::nullopt;
+    return Normalized(t, *v);
 }
 
-bool EditHistory::Send(const EditTarget& t, const EditValue& v) {
-    const int* number = std::get_if<int>(&v);
-    const std::string* bytes = std::get_if<std::string>(&v);
-    switch (t.kind) {
-    case EditTarget::Kind::Param:
-        return number && model_.let(t.param(), t.index, static_cast<int16_t>(*number));
-    case EditTarget::Kind::Name:
-        if (!bytes) return false;
-        model_.letName(t.name(), t.index, *bytes);
-        return true;
-    case EditTarget::Kind::Master:
-        return number && model_.letMaster(t.master(), static_cast<int16_t>(*number));
-    case EditTarget::Kind::Tune:
-        return number && model_.MasterSetupMTune(static_cast<float>(*number) / 10.0f);
-    }
-    return false;
-}
+bool EditHistory::Send(const EditTarget& t, const EditValue& v) { return WriteTarget(model_, t, v); }
 
 void EditHistory::Show(const EditTarget& t, const EditValue& v) { view_.ShowEdit(t, v); }
 
