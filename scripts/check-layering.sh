@@ -6,7 +6,7 @@
 #   emulator  the virtual module: device, midi
 #   library   files, transfers, journal, sound library: device, midi
 #   ports     the MIDI systems' back ends: midi, device, emulator
-#   ui        the windows: device, library, emulator, midi, and of ports only the port-choice interface
+#   ui        the windows: device, library, emulator, midi, and of ports only the MIDI system interface
 #   app       main() and the composition root: anything
 #
 # An include written from src/ ("device/Protocol.h") names its folder; a bare one
@@ -27,7 +27,7 @@ allowed_rooms() {
         emulator) echo "emulator device midi" ;;
         library) echo "library device midi" ;;
         ports) echo "ports midi device emulator" ;;
-        ui) echo "ui device library emulator midi ports:PortChoice.h" ;;
+        ui) echo "ui device library emulator midi ports:MidiSystem.h" ;;
         app) echo "*" ;;
         *) echo "" ;;
     esac
@@ -99,6 +99,8 @@ library/SysexFile.cpp|ui/common/QtHost.h
 library/SysexFile.cpp|emulator/U220Emulator.h
 emulator/U220Emulator.cpp|library/MemoryImage.h
 ui/common/QtHost.cpp|app/CommandLine.h
+ui/main/Connection.cpp|ports/PortSet.h
+ports/PortSet.cpp|library/Journal.h
 device/Protocol.cpp|../ui/main/frmMain.h
 EOF
     # And the tree as it stands passes.
