@@ -4,6 +4,7 @@
 #include <array>
 #include <random>
 
+#include "device/MemoryMap.h"
 #include "device/ParamTable.h"
 #include "emulator/FactoryContent.h"
 #include "emulator/MemoryLayout.h"
@@ -22,17 +23,22 @@ struct Area {
     int first;
     int end;  // one past the last offset
 };
-constexpr std::array<Area, 6> kAreas{{
-    {0x00, 0, 16},                             // master setup
-    {0x02, 0, 128 * 64},                       // timbre memories
-    {0x03, 0, 64 * 160},                       // patch memories
-    {0x05, 0, 4 * 1568},                       // rhythm setup memories
-    {0x10, 0x04 * 128, 0x15 * 128 + 50},       // patch common .. timbre of part 6
-    {0x11, 0, (35 + 63) * 128 + 20},           // rhythm setup common .. instrument 63
-}};
+// The memory areas as the model knows them; the master setup and the two
+// working areas are the emulator's own.
+const std::array<Area, 6>& Areas() {
+    static const std::array<Area, 6> areas{{
+        {0x00, 0, 16},  // master setup
+        {AreaOf(MemoryKind::Timbre).top, 0, AreaOf(MemoryKind::Timbre).size()},
+        {AreaOf(MemoryKind::Patch).top, 0, AreaOf(MemoryKind::Patch).size()},
+        {AreaOf(MemoryKind::Rhythm).top, 0, AreaOf(MemoryKind::Rhythm).size()},
+        {0x10, 0x04 * 128, 0x15 * 128 + 50},  // patch common .. timbre of part 6
+        {0x11, 0, (35 + 63) * 128 + 20},      // rhythm setup common .. instrument 63
+    }};
+    return areas;
+}
 
 const Area* FindArea(uint8_t top) {
-    for (const Area& a : kAreas)
+    for (const Area& a : Areas())
         if (a.top == top) return &a;
     return nullptr;
 }
@@ -50,7 +56,7 @@ struct U220Emulator::Impl {
     FaultModel faults;
     std::mt19937 rng{1};
     bool silent = false;
-    std::array<Bytes, 6> memory;  // one per kAreas entry, kAreaSize each
+    std::array<Bytes, 6> memory;  // one per Areas() entry, kAreaSize each
     int currentPatch = 0;
     std::vector<Bytes> log;
     EmulatorStats stats;
@@ -61,8 +67,8 @@ struct U220Emulator::Impl {
     explicit Impl(uint8_t id) : deviceId(id) { resetMemory(); }
 
     uint8_t* cell(Address a) {
-        for (size_t i = 0; i < kAreas.size(); ++i)
-            if (kAreas[i].top == a.a1) return &memory[i][a.offset()];
+        for (size_t i = 0; i < Areas().size(); ++i)
+            if (Areas()[i].top == a.a1) return &memory[i][a.offset()];
         return nullptr;
     }
     uint8_t peek(Address a) {
@@ -104,11 +110,11 @@ struct U220Emulator::Impl {
     void resetMemory() {
         for (Bytes& m : memory) m.assign(kAreaSize, 0);
         write({0, 0, 0}, Bytes(kMasterSetup.begin(), kMasterSetup.end()));
-        for (int n = 1; n <= 128; ++n)
+        for (int n = 1; n <= AreaOf(MemoryKind::Timbre).count; ++n)
             writeRecord(TimbreMemoryAddress(n), PackRecord(Record::Timbre, FactoryTimbreImage(n)));
-        for (int n = 1; n <= 64; ++n)
+        for (int n = 1; n <= AreaOf(MemoryKind::Patch).count; ++n)
             writeRecord(PatchMemoryAddress(n), PackRecord(Record::Patch, FactoryPatchImage(n)));
-        for (int n = 1; n <= 4; ++n)
+        for (int n = 1; n <= AreaOf(MemoryKind::Rhythm).count; ++n)
             writeRecord(RhythmMemoryAddress(n), PackRecord(Record::Rhythm, FactoryRhythmImage(n)));
         loadPatch(1);
         currentPatch = 0;

@@ -1,4 +1,4 @@
-#include "BackupMenus.h"
+#include "ui/main/BackupMenus.h"
 
 #include <QAction>
 #include <QListWidget>

@@ -1,4 +1,4 @@
-#include "Connection.h"
+#include "ui/main/Connection.h"
 
 #include "device/clsU220.h"
 #include "ports/MidiSystem.h"

@@ -1,4 +1,4 @@
-#include "MasterSetupPanel.h"
+#include "ui/main/MasterSetupPanel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "UpDown.h"
+#include "ui/main/UpDown.h"
 #include "device/clsU220.h"
 #include "ui/common/EditorControls.h"
 #include "ui/common/Tooltips.h"

@@ -1,10 +1,10 @@
-#include "ModuleQuestions.h"
+#include "ui/main/ModuleQuestions.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
 
-#include "Connection.h"
+#include "ui/main/Connection.h"
 #include "device/clsU220.h"
 #include "ui/setup/frmMIDISetupForm.h"
 

@@ -1,11 +1,11 @@
-#include "NameLoader.h"
+#include "ui/main/NameLoader.h"
 
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
 #include <algorithm>
 
-#include "Connection.h"
+#include "ui/main/Connection.h"
 #include "device/NameCodec.h"
 #include "device/clsU220.h"
 

@@ -1,4 +1,4 @@
-#include "PatchSwitcher.h"
+#include "ui/main/PatchSwitcher.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -11,8 +11,8 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "Connection.h"
-#include "MasterSetupPanel.h"
+#include "ui/main/Connection.h"
+#include "ui/main/MasterSetupPanel.h"
 #include "device/NameCodec.h"
 #include "device/clsU220.h"
 #include "ui/backup/BackupUi.h"

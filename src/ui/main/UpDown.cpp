@@ -1,4 +1,4 @@
-#include "UpDown.h"
+#include "ui/main/UpDown.h"
 
 #include <QKeyEvent>
 #include <QToolButton>

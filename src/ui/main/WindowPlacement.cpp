@@ -1,4 +1,4 @@
-#include "WindowPlacement.h"
+#include "ui/main/WindowPlacement.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -1,4 +1,4 @@
-#include "frmMain.h"
+#include "ui/main/frmMain.h"
 
 #include <QAction>
 #include <QApplication>
@@ -14,17 +14,17 @@
 #include <QShowEvent>
 #include <QTimer>
 
-#include "BackupMenus.h"
-#include "Connection.h"
-#include "MasterSetupPanel.h"
-#include "ModuleQuestions.h"
-#include "NameLoader.h"
-#include "PatchSwitcher.h"
-#include "UpDown.h"
-#include "WindowPlacement.h"
+#include "ui/main/BackupMenus.h"
+#include "ui/main/Connection.h"
+#include "ui/main/MasterSetupPanel.h"
+#include "ui/main/ModuleQuestions.h"
+#include "ui/main/NameLoader.h"
+#include "ui/main/PatchSwitcher.h"
+#include "ui/main/UpDown.h"
+#include "ui/main/WindowPlacement.h"
 #include "device/clsU220.h"
 #include "library/Journal.h"
-#include "MainParts.h"
+#include "ui/main/MainParts.h"
 #include "emulator/VirtualU220.h"
 #include "ports/MidiSystem.h"
 #include "ui/about/frmAbout.h"

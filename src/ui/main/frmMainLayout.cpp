@@ -11,10 +11,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "BackupMenus.h"
-#include "MasterSetupPanel.h"
-#include "UpDown.h"
-#include "frmMain.h"
+#include "ui/main/BackupMenus.h"
+#include "ui/main/MasterSetupPanel.h"
+#include "ui/main/UpDown.h"
+#include "ui/main/frmMain.h"
 #include "ui/backup/BackupUi.h"
 
 namespace quorvane::ui {

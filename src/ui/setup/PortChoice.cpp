@@ -1,10 +1,10 @@
-#include "PortChoice.h"
+#include "ui/setup/PortChoice.h"
 
 #include <QSettings>
 #include <algorithm>
 
 #include "device/clsU220.h"
-#include "AppSettings.h"
+#include "ui/setup/AppSettings.h"
 
 namespace quorvane::ui {
 

@@ -1,4 +1,4 @@
-#include "frmMIDISetupForm.h"
+#include "ui/setup/frmMIDISetupForm.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -7,7 +7,7 @@
 
 #include <QDialog>
 
-#include "PortChoice.h"
+#include "ui/setup/PortChoice.h"
 
 class QComboBox;
 class QLabel;
