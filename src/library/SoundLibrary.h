@@ -155,8 +155,9 @@ public:
     // them. Skipped (with the reason in the report) when they cannot be read.
     ImportReport ImportBytes(const std::string& path, const Bytes& fileBytes);
 
-    // A text filter without a tag or file filter is matched in memory (see
-    // SoundLibrarySearch.h); the first one after a change reads the texts again.
+    // Without a tag or file filter, the count and the list by name come from
+    // memory (see SoundLibrarySearch.h); the first after a change reads the
+    // texts again.
     std::vector<ItemRow> List(const Query& q);
     size_t Count(const Query& q);
     std::optional<ItemDetails> Details(int64_t id);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <unordered_map>
 
 #include "library/Journal.h"
 #include "library/SafeFile.h"
@@ -66,61 +67,71 @@ std::string WholePath(const std::string& path) {
     return ec ? path : p.lexically_normal().string();
 }
 
-}  // namespace
 
-std::string DefaultLibraryPath() { return (fs::path(DataFolder()) / "library.sqlite").string(); }
+// The library's sounds by the hash of their bytes, read once for an import of
+// many files instead of a look-up in an index for every sound: the index pages
+// such look-ups and inserts land on are spread over the whole index, and every
+// file's commit would write them again. Only originals are here (a copy kept on
+// purpose is never the item a new source joins); for each hash the oldest.
+class KnownSounds {
+public:
+    explicit KnownSounds(Database& db) : db_(db) {}
 
-SoundLibrary::SoundLibrary(const std::string& path) { db_.open(path); }
-SoundLibrary::~SoundLibrary() = default;
-
-ImportReport SoundLibrary::Import(const std::vector<std::string>& paths, const ImportOptions& options) {
-    ImportReport report;
-    const std::vector<std::string> files = FilesUnder(paths, report);
-    // Each file's commit rewrites the index pages its sounds land on, spread
-    // over the whole index. Copying the WAL back into the library less often
-    // during an import writes each such page once for many files, not once
-    // for every two or three (the default is every 1000 pages).
-    db_.exec("PRAGMA wal_autocheckpoint = 16384");
-    struct Restore {
-        Database& db;
-        ~Restore() {
-            try {
-                db.exec("PRAGMA wal_autocheckpoint = 1000");
-                db.exec("PRAGMA wal_checkpoint(PASSIVE)");
-            } catch (const LibraryError&) {
-                // The next commit or the last connection's close checkpoints.
-            }
+    // Brings the map up to date at the start of a file's transaction (the write
+    // lock is held, so nothing changes until the commit): read again when
+    // another connection or this one outside the import committed since.
+    void Update() {
+        Statement& version = db_.cached("PRAGMA data_version");
+        version.step();
+        const int64_t now = version.integer(0);
+        version.reset();
+        if (current_ && now == dataVersion_ && db_.commits() == commits_) {
+            current_ = false;  // until the commit: a rolled-back file may have added to it
+            return;
         }
-    } restore{db_};
-    for (size_t i = 0; i < files.size(); ++i) {
-        if (options.cancel && options.cancel->load()) {
-            report.cancelled = true;
-            break;
-        }
-        try {
-            ImportFile(files[i], nullptr, report);
-        } catch (const LibraryError& e) {
-            report.error = e.what();
-            report.errorKind = e.kind();
-            break;
-        }
-        if (options.onProgress) options.onProgress(i + 1, files.size());
+        byHash_.clear();
+        Statement& all = db_.cached("SELECT id, hash FROM item WHERE copy_of IS NULL ORDER BY id");
+        while (all.step()) byHash_.emplace(all.integer(1), all.integer(0));
+        all.reset();
+        dataVersion_ = now;
+        current_ = false;
     }
-    return report;
-}
-
-ImportReport SoundLibrary::ImportBytes(const std::string& path, const Bytes& fileBytes) {
-    ImportReport report;
-    try {
-        ImportFile(path, &fileBytes, report);
-    } catch (const LibraryError& e) {
-        report.error = e.what();
-        report.errorKind = e.kind();
+    // After the file's commit.
+    void Committed() {
+        commits_ = db_.commits();
+        current_ = true;
     }
-    return report;
-}
 
-void SoundLibrary::ImportFile(const std::string& path, const Bytes* given, ImportReport& report) {
+    // The original with these bytes, 0 for none.
+    int64_t Find(int64_t type, int64_t hash, int64_t soundHash, const Bytes& bytes) {
+        const auto it = byHash_.find(hash);
+        if (it == byHash_.end()) return 0;
+        // Nearly always the oldest item with this hash is the one; when its type
+        // or bytes differ (two sounds with one hash) the library is asked.
+        Statement& check = db_.cached("SELECT type, bytes FROM item WHERE id = ?1");
+        check.bind(1, it->second);
+        const bool same = check.step() && check.integer(0) == type && check.blob(1) == bytes;
+        check.reset();
+        if (same) return it->second;
+        Statement& find = db_.cached(
+            "SELECT id FROM item WHERE sound_hash = ?1 AND type = ?2 AND hash = ?3 AND copy_of IS NULL AND bytes = ?4"
+            " ORDER BY id LIMIT 1");
+        find.bind(1, soundHash).bind(2, type).bind(3, hash).bind(4, bytes);
+        const int64_t id = find.step() ? find.integer(0) : 0;
+        find.reset();
+        return id;
+    }
+    void Add(int64_t hash, int64_t id) { byHash_.emplace(hash, id); }
+
+private:
+    Database& db_;
+    std::unordered_map<int64_t, int64_t> byHash_;
+    int64_t dataVersion_ = -1;
+    uint64_t commits_ = 0;
+    bool current_ = false;
+};
+
+void ImportOne(Database& db, KnownSounds& known, const std::string& path, const Bytes* given, ImportReport& report) {
     Bytes read;
     if (!given) {
         std::string why;
@@ -149,49 +160,106 @@ void SoundLibrary::ImportFile(const std::string& path, const Bytes* given, Impor
     const std::string date = Now();
     size_t added = 0;
 
-    Transaction t(db_);
-    db_.cached("INSERT INTO file(path, name, imported) VALUES(?1, ?2, ?3)").bind(1, whole).bind(2, fileName).bind(3, date).run();
-    const int64_t fileId = db_.lastInsertId();
-    Statement& find = db_.cached(
-        "SELECT id FROM item WHERE sound_hash = ?1 AND type = ?2 AND hash = ?3 AND copy_of IS NULL AND bytes = ?4"
-        " ORDER BY id LIMIT 1");
-    Statement& insertItem = db_.cached(
+    Transaction t(db);
+    known.Update();
+    db.cached("INSERT INTO file(path, name, imported) VALUES(?1, ?2, ?3)").bind(1, whole).bind(2, fileName).bind(3, date).run();
+    const int64_t fileId = db.lastInsertId();
+    Statement& insertItem = db.cached(
         "INSERT INTO item(type, bytes, hash, sound_hash, name, display, added, source_count)"
         " VALUES(?1, ?2, ?3, ?4, ?5, ?5, ?6, 1)");
-    Statement& insertSearch = db_.cached("INSERT INTO search(item_id, text) VALUES(?1, ?2)");
-    Statement& insertSource = db_.cached("INSERT OR IGNORE INTO source(item_id, file_id, number) VALUES(?1, ?2, ?3)");
-    Statement& count = db_.cached("UPDATE item SET source_count = source_count + 1 WHERE id = ?1");
+    Statement& insertSearch = db.cached("INSERT INTO search(item_id, text) VALUES(?1, ?2)");
+    Statement& insertSource = db.cached("INSERT OR IGNORE INTO source(item_id, file_id, number) VALUES(?1, ?2, ?3)");
+    Statement& count = db.cached("UPDATE item SET source_count = source_count + 1 WHERE id = ?1");
     // The search text holds the name, the tags and the names of the files an
     // item came from: a file name already in it (or inside the name) is not
     // added twice.
-    Statement& addFileName = db_.cached(
+    Statement& addFileName = db.cached(
         "UPDATE search SET text = text || char(9) || ?2 WHERE item_id = ?1 AND instr(text, ?2) = 0");
     for (const Sound& s : sounds) {
         const auto type = static_cast<int64_t>(s.type);
         const auto hash = static_cast<int64_t>(BytesHash(s.bytes));
         const auto soundHash = static_cast<int64_t>(SoundHash(s.bytes));
-        int64_t id = 0;
-        find.bind(1, soundHash).bind(2, type).bind(3, hash).bind(4, s.bytes);
-        if (find.step()) id = find.integer(0);
-        find.reset();
+        int64_t id = known.Find(type, hash, soundHash, s.bytes);
         if (id == 0) {
             const std::string name = SoundName(s.bytes);
             insertItem.bind(1, type).bind(2, s.bytes).bind(3, hash).bind(4, soundHash);
             insertItem.bind(5, name).bind(6, date).run();
-            id = db_.lastInsertId();
+            id = db.lastInsertId();
             insertSearch.bind(1, id).bind(2, FoldCase(name) + "\t\t" + folded).run();
             insertSource.bind(1, id).bind(2, fileId).bind(3, static_cast<int64_t>(s.number)).run();
+            known.Add(hash, id);
             ++added;
         } else {
             addFileName.bind(1, id).bind(2, folded).run();
             insertSource.bind(1, id).bind(2, fileId).bind(3, static_cast<int64_t>(s.number)).run();
-            if (db_.changes() == 1) count.bind(1, id).run();
+            if (db.changes() == 1) count.bind(1, id).run();
         }
     }
     t.commit();
+    known.Committed();
     ++report.files;
     report.sounds += sounds.size();
     report.newItems += added;
+}
+
+}  // namespace
+
+std::string DefaultLibraryPath() { return (fs::path(DataFolder()) / "library.sqlite").string(); }
+
+SoundLibrary::SoundLibrary(const std::string& path) { db_.open(path); }
+SoundLibrary::~SoundLibrary() = default;
+
+ImportReport SoundLibrary::Import(const std::vector<std::string>& paths, const ImportOptions& options) {
+    ImportReport report;
+    const std::vector<std::string> files = FilesUnder(paths, report);
+    // Copying the WAL back into the library less often during an import
+    // writes a page that several files' commits change (the last page of a
+    // table, the file list) once for many files (the default is every 1000
+    // pages).
+    db_.exec("PRAGMA wal_autocheckpoint = 16384");
+    struct Restore {
+        Database& db;
+        ~Restore() {
+            try {
+                db.exec("PRAGMA wal_autocheckpoint = 1000");
+                db.exec("PRAGMA wal_checkpoint(PASSIVE)");
+            } catch (const LibraryError&) {
+                // The next commit or the last connection's close checkpoints.
+            }
+        }
+    } restore{db_};
+    KnownSounds known(db_);
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (options.cancel && options.cancel->load()) {
+            report.cancelled = true;
+            break;
+        }
+        try {
+            ImportOne(db_, known, files[i], nullptr, report);
+        } catch (const LibraryError& e) {
+            report.error = e.what();
+            report.errorKind = e.kind();
+            break;
+        }
+        if (options.onProgress) options.onProgress(i + 1, files.size());
+    }
+    return report;
+}
+
+ImportReport SoundLibrary::ImportBytes(const std::string& path, const Bytes& fileBytes) {
+    ImportReport report;
+    try {
+        ImportFile(path, &fileBytes, report);
+    } catch (const LibraryError& e) {
+        report.error = e.what();
+        report.errorKind = e.kind();
+    }
+    return report;
+}
+
+void SoundLibrary::ImportFile(const std::string& path, const Bytes* given, ImportReport& report) {
+    KnownSounds known(db_);
+    ImportOne(db_, known, path, given, report);
 }
 
 }  // namespace quorvane::library

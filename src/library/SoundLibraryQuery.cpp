@@ -78,8 +78,10 @@ void BindWhere(Statement& s, const Where& w) {
     if (w.type) s.bind(++n, *w.type);
 }
 
-// Text alone (with the type and favourite filters) is matched in memory.
-bool InMemory(const Query& q) { return !q.text.empty() && q.tag.empty() && q.sourceFile.empty(); }
+// Text (with the type and favourite filters, or none of them) is matched in
+// memory, where the items are kept in name order: the library has no index on
+// the names.
+bool InMemory(const Query& q) { return q.tag.empty() && q.sourceFile.empty(); }
 
 }  // namespace
 
@@ -195,15 +197,19 @@ std::vector<DuplicateGroup> SoundLibrary::Duplicates() {
     Statement groups(db_,
                      "SELECT type, sound_hash FROM item GROUP BY type, sound_hash HAVING count(DISTINCT hash) > 1"
                      " ORDER BY type, min(display)");
+    // Every member of every group in one pass (the hashes have no index).
     Statement members(db_, (std::string("SELECT ") + kRowColumns +
-                            ", i.bytes FROM item i WHERE i.type = ?1 AND i.sound_hash = ?2"
+                            ", i.bytes, i.sound_hash FROM item i WHERE (i.type, i.sound_hash) IN (SELECT type, sound_hash"
+                            " FROM item GROUP BY type, sound_hash HAVING count(DISTINCT hash) > 1)"
                             " ORDER BY i.display COLLATE NOCASE, i.id").c_str());
+    std::map<std::pair<int64_t, int64_t>, std::vector<std::pair<ItemRow, Bytes>>> byGroup;
+    while (members.step()) {
+        ItemRow row = RowAt(members);
+        byGroup[{static_cast<int64_t>(row.type), members.integer(8)}].emplace_back(std::move(row), members.blob(7));
+    }
     while (groups.step()) {
-        members.bind(1, groups.integer(0)).bind(2, groups.integer(1));
         // The hash says "probably the same sound"; the bytes past the name decide.
-        std::vector<std::pair<ItemRow, Bytes>> found;
-        while (members.step()) found.emplace_back(RowAt(members), members.blob(7));
-        members.reset();
+        const std::vector<std::pair<ItemRow, Bytes>>& found = byGroup[{groups.integer(0), groups.integer(1)}];
         auto body = [](const Bytes& b) {
             return Bytes(b.begin() + std::min<size_t>(sysex::kNameBytes, b.size()), b.end());
         };

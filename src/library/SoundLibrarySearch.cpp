@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "library/SoundLibraryStore.h"
+#include "library/SoundLibraryText.h"
 
 namespace quorvane::library {
 
@@ -24,18 +25,47 @@ void SearchIndex::Load(Database& db) {
     favourite_.clear();
     dataVersion_ = DataVersion(db);
     commits_ = db.commits();
-    // The same order as the list sorted by name (SoundLibraryQuery.cpp).
-    Statement s(db,
-                "SELECT i.id, i.type, i.favourite, s.text FROM item i JOIN search s ON s.item_id = i.id"
-                " ORDER BY i.display COLLATE NOCASE, i.id");
-    while (s.step()) {
+    // Both tables are read in the order of their ids (no look-up per row) and
+    // sorted here: the list's order by name (SoundLibraryQuery.cpp), ASCII
+    // letters folded, then by id.
+    struct Entry {
+        int64_t id;
+        uint8_t type, favourite;
+        std::string text;
+    };
+    std::vector<std::pair<std::string, uint32_t>> order;  // folded name, entry (in id order)
+    std::vector<Entry> entries;
+    {
+        Statement items(db, "SELECT id, type, favourite, display FROM item ORDER BY id");
+        while (items.step()) {
+            order.emplace_back(FoldCase(items.text(3)), static_cast<uint32_t>(entries.size()));
+            entries.push_back({items.integer(0), static_cast<uint8_t>(items.integer(1)),
+                               static_cast<uint8_t>(items.integer(2) != 0), {}});
+        }
+        Statement texts(db, "SELECT item_id, text FROM search ORDER BY item_id");
+        size_t at = 0;
+        while (texts.step()) {
+            const int64_t id = texts.integer(0);
+            while (at < entries.size() && entries[at].id < id) ++at;
+            if (at < entries.size() && entries[at].id == id) entries[at].text = texts.text(1);
+        }
+    }
+    std::sort(order.begin(), order.end());
+    size_t total = 0;
+    for (const Entry& e : entries) total += e.text.size() + 1;
+    text_.reserve(total);
+    ids_.reserve(entries.size());
+    type_.reserve(entries.size());
+    favourite_.reserve(entries.size());
+    start_.reserve(entries.size() + 1);
+    for (const auto& [key, k] : order) {
+        Entry& e = entries[k];
         start_.push_back(static_cast<uint32_t>(text_.size()));
-        ids_.push_back(s.integer(0));
-        type_.push_back(static_cast<uint8_t>(s.integer(1)));
-        favourite_.push_back(s.integer(2) != 0);
-        std::string t = s.text(3);
-        std::replace(t.begin(), t.end(), '\n', ' ');
-        text_ += t;
+        ids_.push_back(e.id);
+        type_.push_back(e.type);
+        favourite_.push_back(e.favourite);
+        std::replace(e.text.begin(), e.text.end(), '\n', ' ');
+        text_ += e.text;
         text_ += '\n';
     }
     start_.push_back(static_cast<uint32_t>(text_.size()));

@@ -2,7 +2,8 @@
 // tags, the names of the files it came from; folded to lower case) held in
 // memory in name order, so that a keystroke is one pass over a few megabytes
 // instead of a query that reads every row. Matches come out already sorted by
-// name. Standard C++ only.
+// name; with no text it is the whole list in name order (the library keeps no
+// index on the names). Standard C++ only.
 //
 // The copy is current while the library has not changed: the owner compares
 // the connection's own commit count and PRAGMA data_version (which changes when

@@ -24,6 +24,10 @@ const std::vector<const char*>& Migrations() {
         // kept on purpose names its original in `copy_of`. `display`, `tags`
         // and `source_count` repeat what the list shows, kept current on every
         // change, so that listing and sorting need no joins.
+        // No index on the hashes or the names: each import commit would
+        // rewrite index pages spread over the whole index for every file. An
+        // import finds known sounds in a map it reads once (SoundLibraryImport),
+        // and the name order is kept in memory (SoundLibrarySearch).
         R"sql(
 CREATE TABLE item(
   id INTEGER PRIMARY KEY,
@@ -40,8 +44,6 @@ CREATE TABLE item(
   source_count INTEGER NOT NULL DEFAULT 0,
   copy_of INTEGER REFERENCES item(id) ON DELETE SET NULL,
   added TEXT NOT NULL);
-CREATE INDEX item_by_sound ON item(sound_hash);
-CREATE INDEX item_by_display ON item(display COLLATE NOCASE);
 CREATE TABLE search(
   item_id INTEGER PRIMARY KEY REFERENCES item(id) ON DELETE CASCADE,
   text TEXT NOT NULL);

@@ -206,6 +206,68 @@ TEST_F(SoundLibraryTest, ImportStopsAtCancelAfterTheFileItIsAt) {
     EXPECT_EQ(lib.ItemCount(), 2u * 197u);
 }
 
+// An import reads the library's sounds once and keeps them up to date when the
+// library changes between its files, by another connection or by this one: the
+// second file's sounds join the items that came in meanwhile, once each.
+TEST_F(SoundLibraryTest, AnImportJoinsSoundsThatCameInBetweenItsFiles) {
+    Write("banks/a.syx", SyxBytes(testfiles::MutatedBank(50), 0x10));
+    const Bytes b = SyxBytes(testfiles::MutatedBank(51), 0x10);
+    Write("banks/b.syx", b);
+    const std::string copy = Write("b-copy.syx", b);
+    const struct {
+        const char* what;
+        std::function<void(SoundLibrary&, const std::string&)> between;
+    } cases[] = {
+        {"another connection imports them", [&](SoundLibrary&, const std::string& db) { SoundLibrary(db).Import({copy}); }},
+        {"this one adds them as a back-up", [&](SoundLibrary& lib, const std::string&) { lib.ImportBytes(copy, b); }},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string db = (dir / ("between" + std::to_string(++n) + ".sqlite")).string();
+        SoundLibrary lib(db);
+        ImportOptions options;
+        options.onProgress = [&](size_t done, size_t) {
+            if (done == 1) c.between(lib, db);
+        };
+        const ImportReport r = lib.Import({(dir / "banks").string()}, options);
+        EXPECT_EQ(r.files, 2u);
+        EXPECT_EQ(r.newItems, 197u);
+        EXPECT_EQ(lib.ItemCount(), 2u * 197u);
+        EXPECT_EQ(Scalar(lib, "SELECT count(*) FROM item WHERE source_count = 2"), 197);
+        EXPECT_EQ(Scalar(lib, "SELECT count(*) FROM source"), 3 * 197);
+    }
+}
+
+// The list sorted by name comes from memory (with or without a text, type or
+// favourite filter) in the order the database sorts it: letters of either
+// case alike, equal names by id, descending the exact reverse.
+TEST_F(SoundLibraryTest, TheNameOrderInMemoryIsTheDatabaseOrder) {
+    SoundLibrary lib(Db());
+    lib.Import({Write("banks/factory.syx", SyxBytes(testfiles::FactoryMemory(), 0x10))});
+    const std::vector<std::string> renames{"brass", "BRASS", "Brass x", "brasS", "bRass", "Brass"};
+    for (size_t i = 0; i < renames.size(); ++i) lib.Rename(static_cast<int64_t>(10 + 3 * i), renames[i]);
+    lib.SetFavourite(13, true);
+    lib.SetFavourite(19, true);
+    auto ids = [&](Query q) {
+        std::vector<int64_t> out;
+        for (const ItemRow& r : lib.List(q)) out.push_back(r.id);
+        EXPECT_EQ(lib.Count(q), out.size());
+        return out;
+    };
+    const Query cases[] = {{}, {.text = "bras"}, {.type = SoundType::Timbre}, {.favouritesOnly = true}};
+    for (const Query& base : cases) {
+        for (bool descending : {false, true}) {
+            Query memory = base, database = base;
+            memory.descending = database.descending = descending;
+            database.sourceFile = "factory.syx";  // every item: asked of the database
+            const std::vector<int64_t> fromMemory = ids(memory);
+            EXPECT_FALSE(fromMemory.empty());
+            EXPECT_EQ(fromMemory, ids(database)) << base.text << " " << descending;
+        }
+    }
+}
+
 // Files that cannot be imported are listed with their reason; the others go in.
 TEST_F(SoundLibraryTest, DamagedFilesAreSkippedWithTheirReasonAndTheRestImported) {
     const MemoryImage factory = testfiles::FactoryMemory();
