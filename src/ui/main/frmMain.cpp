@@ -34,6 +34,7 @@
 #include "ui/backup/BackupUi.h"
 #include "ui/common/EditorControls.h"
 #include "ui/common/QtHost.h"
+#include "ui/library/LibraryMenus.h"
 #include "ui/monitor/MonitorLog.h"
 #include "ui/monitor/frmMonitor.h"
 #include "ui/patch/frmPatch.h"
@@ -130,6 +131,7 @@ void frmMain::BuildWindow() {
     mnuViewMIDIMonitor = view->addAction(QStringLiteral("MIDI &Monitor"));
     mnuViewMIDIMonitor->setObjectName(QStringLiteral("mnuViewMIDIMonitor"));
     connect(mnuViewMIDIMonitor, &QAction::triggered, this, [this] { mnuViewMIDIMonitor_Click(); });
+    libraryMenus_ = new LibraryMenus(this, file, mnuFileExit, view, backup_, options_.backupPrompts);  // View > Library
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelpAbout = help->addAction(QStringLiteral("&About Quorvane"));
     mnuHelpAbout->setObjectName(QStringLiteral("mnuHelpAbout"));
