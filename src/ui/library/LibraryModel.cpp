@@ -43,6 +43,10 @@ QString LibraryModel::TypeText(library::SoundType t) {
     return {};
 }
 
+QString LibraryModel::TypePlural(library::SoundType t) {
+    return t == library::SoundType::Patch ? QStringLiteral("patches") : TypeText(t).toLower() + QStringLiteral("s");
+}
+
 void LibraryModel::SetLibrary(library::SoundLibrary* lib) {
     lib_ = lib;
     Refresh();

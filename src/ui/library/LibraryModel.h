@@ -42,6 +42,8 @@ public:
     int LoadedRowOf(int64_t id) const;
 
     static QString TypeText(library::SoundType t);
+    // "patches", "timbres", "rhythm setups", "working patches"
+    static QString TypePlural(library::SoundType t);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -61,6 +61,8 @@ QString MemoryText(library::SoundType t, int number) {
     return {};
 }
 
+QString Capital(const QString& s) { return s.left(1).toUpper() + s.mid(1); }
+
 QString Plural(size_t n, const char* one, const char* many) {
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
 }
@@ -139,17 +141,22 @@ void frmLibrary::BuildWindow() {
     file->addAction(QStringLiteral("&Close"), this, [this] { close(); })->setShortcut(QKeySequence::Close);
 
     QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-    // The list's own keys: they act while it has the focus, not in the text fields.
+    // The list's own keys act only while it has the focus (not in the text
+    // fields, not in a bank's places): the keys sit on actions of the list; the
+    // menu's entries only name them.
+    std::vector<QAction*> listKeys;
     const auto listAction = [&](const QString& text, const QKeySequence& key, std::function<void()> f) {
-        QAction* act = edit->addAction(text, this, std::move(f));
+        edit->addAction(text + QLatin1Char('\t') + key.toString(QKeySequence::NativeText), this, f);
+        auto* act = new QAction(text, this);
         act->setShortcut(key);
-        act->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-        return act;
+        act->setShortcutContext(Qt::WidgetShortcut);
+        connect(act, &QAction::triggered, this, std::move(f));
+        listKeys.push_back(act);
     };
-    QAction* rename = listAction(QStringLiteral("&Rename..."), QKeySequence(Qt::Key_F2), [this] { RenameCurrent(); });
-    QAction* remove = listAction(QStringLiteral("Re&move from Library..."), QKeySequence::Delete, [this] { RemoveSelected(); });
-    QAction* fav = listAction(QStringLiteral("&Favourite"), QKeySequence(Qt::CTRL | Qt::Key_D), [this] { ToggleFavourite(); });
-    QAction* tag = listAction(QStringLiteral("Add &Tag..."), QKeySequence(Qt::CTRL | Qt::Key_T), [this] { AddTagToSelected(); });
+    listAction(QStringLiteral("&Rename..."), QKeySequence(Qt::Key_F2), [this] { RenameCurrent(); });
+    listAction(QStringLiteral("Re&move from Library..."), QKeySequence::Delete, [this] { RemoveSelected(); });
+    listAction(QStringLiteral("&Favourite"), QKeySequence(Qt::CTRL | Qt::Key_D), [this] { ToggleFavourite(); });
+    listAction(QStringLiteral("Add &Tag..."), QKeySequence(Qt::CTRL | Qt::Key_T), [this] { AddTagToSelected(); });
 
     auto* central = new QWidget(this);
     setCentralWidget(central);
@@ -163,7 +170,7 @@ void frmLibrary::BuildWindow() {
     cboType->setObjectName(QStringLiteral("cboType"));
     cboType->addItem(QStringLiteral("All types"), -1);
     for (auto t : {library::SoundType::Patch, library::SoundType::Timbre, library::SoundType::Rhythm, library::SoundType::Working})
-        cboType->addItem(LibraryModel::TypeText(t) + QStringLiteral("s"), static_cast<int>(t));
+        cboType->addItem(Capital(LibraryModel::TypePlural(t)), static_cast<int>(t));
     chkFavourites = new QCheckBox(QStringLiteral("Favourites"), central);
     chkFavourites->setObjectName(QStringLiteral("chkFavourites"));
     txtTag = new QLineEdit(central);
@@ -211,7 +218,7 @@ void frmLibrary::BuildWindow() {
         for (int c = 0; c < LibraryModel::ColumnCount; ++c)
             lstItems->setColumnWidth(c, fm.horizontalAdvance(QLatin1Char('M')) * widths[c] * 2 / 3 + 12);
     }
-    for (QAction* act : {rename, remove, fav, tag}) lstItems->addAction(act);
+    for (QAction* act : listKeys) lstItems->addAction(act);
     lstItems->setContextMenuPolicy(Qt::ActionsContextMenu);
     connect(lstItems->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& now) { ShowDetails(model_->IdAt(now.row())); });
@@ -500,7 +507,7 @@ void frmLibrary::ShowDetails(int64_t id) {
             for (const library::FileMember& m : d->bank)
                 if (m.type == t) names << QStringLiteral("%1 %2").arg(m.number).arg(H(m.name));
             if (!names.isEmpty())
-                html += QStringLiteral("<li>%1s: %2</li>").arg(LibraryModel::TypeText(t), names.join(QStringLiteral("; ")));
+                html += QStringLiteral("<li>%1: %2</li>").arg(Capital(LibraryModel::TypePlural(t)), names.join(QStringLiteral("; ")));
         }
         html += QStringLiteral("</ul>");
     }
@@ -621,8 +628,8 @@ bool frmLibrary::SendImage(const QString& title, const QString& what, const libr
     QStringList replaced;
     for (const auto& [type, n] : numbers)
         replaced << (type == library::SoundType::Working ? QStringLiteral("the working patch")
-                                                         : QStringLiteral("%1 %2").arg(LibraryModel::TypeText(type).toLower() +
-                                                                                           (n.size() > 1 ? QStringLiteral("s") : QString()),
+                                                         : QStringLiteral("%1 %2").arg(n.size() > 1 ? LibraryModel::TypePlural(type)
+                                                                                                    : LibraryModel::TypeText(type).toLower(),
                                                                                        Numbers(n)));
     QString question = QStringLiteral("Write %1 to the U-220? What it holds at %2 is replaced.")
                            .arg(what, replaced.join(QStringLiteral(", ")));
@@ -756,8 +763,7 @@ bool frmLibrary::DropOnBank(int place, const std::vector<int64_t>& ids) {
     ShowBank(bank);
     if (placedCount) lstBank->setCurrentCell(at - 2, 1);
     QString text = QStringLiteral("%1 put into \"%2\".").arg(Plural(placedCount, "sound", "sounds"), bank);
-    const QString kind = LibraryModel::TypeText(b->type).toLower();
-    if (wrongType) text += QStringLiteral(" %1 left out: this bank holds %2s only.").arg(wrongType).arg(kind);
+    if (wrongType) text += QStringLiteral(" %1 left out: this bank holds %2 only.").arg(wrongType).arg(LibraryModel::TypePlural(b->type));
     if (noRoom) text += QStringLiteral(" %1 left out: the bank ends at place %2.").arg(noRoom).arg(places);
     ShowStatus(text);
     return wrongType == 0 && noRoom == 0;
