@@ -108,6 +108,14 @@ int main(int argc, char** argv) {
                 m.rowCount(), openMs, m.PagesRead(), ui::LibraryModel::kPageRows);
     std::printf("resident memory: %.0f MB before the window, %.0f MB with it open\n", beforeWindow, ResidentMb());
 
+    // The window reads the search texts just after it shows; a user starts
+    // typing a moment later.
+    {
+        const auto s = Clock::now();
+        QTest::qWait(400);
+        std::printf("the window's first 0.4 s after showing (the search texts read meanwhile): %.1f ms; resident memory %.0f MB\n",
+                    Ms(Clock::now() - s), ResidentMb());
+    }
     // Typing "brass pad", then "jet", then a file name, a keystroke at a time,
     // as the filter timer hands each to the model.
     std::vector<std::string> keystrokes;
@@ -128,12 +136,12 @@ int main(int argc, char** argv) {
         w.ApplyFilter();
         Paint(w);
         const double ms = Ms(Clock::now() - s);
-        if (first == 0) first = ms;  // the first reads the search texts into memory
+        if (first == 0) first = ms;
         else times.push_back(ms);
         std::printf(" '%s' %.1f (%d)", k.c_str(), ms, m.rowCount());
     }
     std::sort(times.begin(), times.end());
-    std::printf("\nsearch: first keystroke %.1f ms (reads the search texts); then median %.1f ms, slowest %.1f ms a "
+    std::printf("\nsearch: first keystroke %.1f ms; then median %.1f ms, slowest %.1f ms a "
                 "keystroke (aim <= 30)\n", first, times[times.size() / 2], times.back());
     std::printf("resident memory after searching: %.0f MB\n", ResidentMb());
 
