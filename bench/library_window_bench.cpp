@@ -8,10 +8,11 @@
 // the list, a scroll to the end, and the editor's resident memory with the
 // window open.
 //
-//   library_window_bench [--files N] [--dir FOLDER] [--library FILE] [--keep]
+//   library_window_bench [--files N] [--dir FOLDER] [--library FILE] [--keep] [--grab PNG]
 //
 // --library uses a library made before (library_bench --keep leaves one);
-// otherwise N files are generated and imported first. Figures only: nothing
+// otherwise N files are generated and imported first. --grab saves a picture of
+// the window filtered by "brass" (to look at it). Figures only: nothing
 // here fails on time.
 
 #include <QApplication>
@@ -63,13 +64,15 @@ int main(int argc, char** argv) {
     bool keep = false;
     fs::path dir = fs::temp_directory_path() / "quorvane-library-window-bench";
     std::string db;
+    QString grab;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--files") && i + 1 < argc) files = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--dir") && i + 1 < argc) dir = argv[++i];
         else if (!std::strcmp(argv[i], "--library") && i + 1 < argc) db = argv[++i];
         else if (!std::strcmp(argv[i], "--keep")) keep = true;
+        else if (!std::strcmp(argv[i], "--grab") && i + 1 < argc) grab = QString::fromLocal8Bit(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: library_window_bench [--files N] [--dir FOLDER] [--library FILE] [--keep]\n");
+            std::fprintf(stderr, "usage: library_window_bench [--files N] [--dir FOLDER] [--library FILE] [--keep] [--grab PNG]\n");
             return 2;
         }
     }
@@ -161,6 +164,12 @@ int main(int argc, char** argv) {
         std::printf("Ctrl+End to the last of %d rows: %.1f ms\n", m.rowCount(), Ms(Clock::now() - s));
     }
     std::printf("resident memory with the window open at the end: %.0f MB\n", ResidentMb());
+    if (!grab.isEmpty()) {
+        w.txtFilter->setText(QStringLiteral("brass"));
+        w.ApplyFilter();
+        Paint(w);
+        std::printf("%s %s\n", w.grab().save(grab) ? "saved" : "could not save", grab.toLocal8Bit().constData());
+    }
 
     if (made && !keep) fs::remove_all(dir);
     else if (made) std::printf("kept %s\n", dir.string().c_str());

@@ -214,9 +214,10 @@ void frmLibrary::BuildWindow() {
     {
         const QFontMetrics fm(lstItems->font());
         lstItems->verticalHeader()->setDefaultSectionSize(fm.height() + 6);
-        const int widths[] = {14, 16, 4, 16, 7, 19};  // characters
-        for (int c = 0; c < LibraryModel::ColumnCount; ++c)
-            lstItems->setColumnWidth(c, fm.horizontalAdvance(QLatin1Char('M')) * widths[c] * 2 / 3 + 12);
+        // Wide enough for what each column holds, in the font's own units.
+        const char* const samples[] = {"Rhythm setup", "Warm Air Pad 2", "Favourite", "brass, pads, mine", "Sources"};
+        for (int c = 0; c < LibraryModel::ColDate; ++c)
+            lstItems->setColumnWidth(c, fm.horizontalAdvance(QLatin1String(samples[c])) + 24);
     }
     for (QAction* act : listKeys) lstItems->addAction(act);
     lstItems->setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -284,10 +285,11 @@ void frmLibrary::BuildWindow() {
 
     tabs = new QTabWidget(central);
     tabs->setObjectName(QStringLiteral("tabs"));
-    tabs->addTab(treeDuplicates, QStringLiteral("D&uplicates"));
     tabs->addTab(bankPage, QStringLiteral("&Banks"));
+    // Read when shown: finding the duplicates goes through the whole library.
+    tabs->addTab(treeDuplicates, QStringLiteral("D&uplicates"));
     connect(tabs, &QTabWidget::currentChanged, this, [this](int i) {
-        if (i == 0) ShowDuplicates();
+        if (tabs->widget(i) == treeDuplicates) ShowDuplicates();
     });
 
     txtDetails = new QTextBrowser(central);
@@ -304,6 +306,7 @@ void frmLibrary::BuildWindow() {
     split->addWidget(right);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
+    split->setSizes({3000, 2000});
 
     // The import's progress: the window stays usable meanwhile.
     lblImport = new QLabel(central);
@@ -346,7 +349,7 @@ void frmLibrary::BuildWindow() {
     // Big enough for the six columns and the details beside them, in the
     // font's own units so that it scales with the screen.
     const QFontMetrics fm(font());
-    resize(fm.horizontalAdvance(QLatin1Char('M')) * 90, fm.lineSpacing() * 36);
+    resize(fm.averageCharWidth() * 170, fm.lineSpacing() * 40);
     lstItems->setFocus();
 }
 
@@ -425,7 +428,8 @@ void frmLibrary::ApplyFilter() {
     q.tag = txtTag->text().trimmed().toStdString();
     q.sourceFile = txtSource->text().trimmed().toStdString();
     model_->SetFilter(q);
-    if (model_->rowCount() > 0) lstItems->setCurrentIndex(model_->index(0, LibraryModel::ColName));
+    // The first column: a current cell further right would scroll the list sideways.
+    if (model_->rowCount() > 0) lstItems->setCurrentIndex(model_->index(0, 0));
     else txtDetails->clear();
     ShowStatus(Plural(static_cast<size_t>(model_->rowCount()), "sound", "sounds"));
 }
@@ -444,7 +448,7 @@ void frmLibrary::ChangedHere(int64_t keepId) {
     model_->Refresh();
     if (keepId && !SelectId(keepId) && model_->rowCount() > 0)
         lstItems->setCurrentIndex(model_->index(0, column));
-    if (tabs->currentIndex() == 0) ShowDuplicates();
+    if (tabs->currentWidget() == treeDuplicates) ShowDuplicates();
     ShowBank(CurrentBank());
 }
 
@@ -468,7 +472,7 @@ bool frmLibrary::SelectId(int64_t id) {
         if (r > 64 * LibraryModel::kPageRows) break;
     }
     if (row < 0) return false;
-    const QModelIndex i = model_->index(row, LibraryModel::ColName);
+    const QModelIndex i = model_->index(row, 0);
     lstItems->selectionModel()->setCurrentIndex(i, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     lstItems->scrollTo(i);
     return true;
@@ -703,7 +707,7 @@ bool frmLibrary::NewBank() {
         return false;
     }
     FillBanks(name);
-    tabs->setCurrentIndex(1);
+    tabs->setCurrentWidget(lstBank->parentWidget());
     return true;
 }
 
@@ -922,7 +926,7 @@ bool frmLibrary::eventFilter(QObject* watched, QEvent* e) {
             const QModelIndexList hit = model_->match(model_->index(0, LibraryModel::ColName), Qt::DisplayRole, findText_, 1,
                                                       Qt::MatchStartsWith | Qt::MatchWrap);
             if (!hit.isEmpty())
-                lstItems->selectionModel()->setCurrentIndex(hit.front(), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                lstItems->selectionModel()->setCurrentIndex(model_->index(hit.front().row(), 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
             else ShowStatus(QStringLiteral("No name starts with \"%1\".").arg(findText_));
             return true;
         }
