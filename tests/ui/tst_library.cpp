@@ -20,6 +20,7 @@
 #include <QTest>
 #include <QTextBrowser>
 #include <QToolBar>
+#include <QUrl>
 #include <QTreeWidget>
 
 #include "library/SoundLibraryFiles.h"
@@ -120,6 +121,8 @@ void SendDrop(QWidget* target, const QPoint& at, QMimeData* data) {
     QDropEvent drop(QPointF(at), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(target, &drop);
 }
+
+bool SelectIdOf(frmLibrary& w, int64_t id) { return w.SelectId(id); }
 
 Bytes ItemBytes(library::SoundLibrary& lib, int64_t id) { return lib.Details(id)->bytes; }
 
@@ -280,10 +283,10 @@ void tst_Library::theKeyboardFindsRenamesMarksAndRemoves() {
     QCOMPARE(current()->id, f.renamed);
 
     // F2 renames (in the library; the bytes keep their name).
-    a.texts << QStringLiteral("Aardvark Horn");
+    a.texts << QStringLiteral("Aardvark Hrn");
     QTest::keyClick(w.lstItems, Qt::Key_F2);
     QCOMPARE(current()->id, f.renamed);
-    QCOMPARE(QString::fromStdString(current()->name), QStringLiteral("Aardvark Horn"));
+    QCOMPARE(QString::fromStdString(current()->name), QStringLiteral("Aardvark Hrn"));
     // Ctrl+D marks a favourite and unmarks it.
     QTest::keyClick(w.lstItems, Qt::Key_D, Qt::ControlModifier);
     QVERIFY(current()->favourite);
@@ -291,16 +294,30 @@ void tst_Library::theKeyboardFindsRenamesMarksAndRemoves() {
              QStringLiteral("\u2605"));
     QTest::keyClick(w.lstItems, Qt::Key_D, Qt::ControlModifier);
     QVERIFY(!current()->favourite);
+    // A copy kept on purpose, and the name written into its bytes.
+    const int64_t before = current()->id;
+    a.buttons << QMessageBox::Yes;
+    w.ApplyNameOfCurrent();
+    QCOMPARE(QString::fromStdString(w.Library()->Details(before)->nameInBytes), QStringLiteral("Aardvark Hrn"));
+    w.KeepCopyOfCurrent();
+    QCOMPARE(m.rowCount(), all + 1);
+    QVERIFY(current()->id != before);
+    QCOMPARE(w.Library()->Details(current()->id)->copyOf.value_or(0), before);
+    a.buttons << QMessageBox::Yes;
+    QTest::keyClick(w.lstItems, Qt::Key_Delete);  // the copy goes again
+    QCOMPARE(m.rowCount(), all);
+    QVERIFY(SelectIdOf(w, before));
     // Ctrl+T adds a tag.
     a.texts << QStringLiteral("horns");
     QTest::keyClick(w.lstItems, Qt::Key_T, Qt::ControlModifier);
     QCOMPARE(QString::fromStdString(current()->tags), QStringLiteral("horns"));
 
     // Delete asks: No keeps it, Yes removes it.
+    a.asked.clear();
     a.buttons << QMessageBox::No;
     QTest::keyClick(w.lstItems, Qt::Key_Delete);
     QCOMPARE(a.asked.size(), 1);
-    QVERIFY2(a.asked.last().contains(QStringLiteral("\"Aardvark Horn\"")), qPrintable(a.asked.last()));
+    QVERIFY2(a.asked.last().contains(QStringLiteral("\"Aardvark Hrn\"")), qPrintable(a.asked.last()));
     QCOMPARE(m.rowCount(), all);
     a.buttons << QMessageBox::Yes;
     QTest::keyClick(w.lstItems, Qt::Key_Delete);
@@ -465,8 +482,12 @@ void tst_Library::importsRunBesideTheWindowAndCanBeCancelled() {
     const int afterCancel = w.Model()->rowCount();
     QVERIFY2(afterCancel % 197 == 0 && afterCancel < 12 * 197, qPrintable(QString::number(afterCancel)));
 
-    // The whole folder: the window answers meanwhile, and the summary names the damaged file.
-    QVERIFY(w.ImportPaths({files}));
+    // The whole folder, dropped onto the window: the window answers meanwhile,
+    // and the summary names the damaged file.
+    QMimeData urls;
+    urls.setUrls({QUrl::fromLocalFile(files)});
+    SendDrop(&w, QPoint(50, 50), &urls);
+    QVERIFY(w.Importing());
     int filteredDuring = -1;
     w.txtFilter->setText(QStringLiteral("bank-0"));
     w.ApplyFilter();

@@ -157,6 +157,12 @@ void frmLibrary::BuildWindow() {
     listAction(QStringLiteral("Re&move from Library..."), QKeySequence::Delete, [this] { RemoveSelected(); });
     listAction(QStringLiteral("&Favourite"), QKeySequence(Qt::CTRL | Qt::Key_D), [this] { ToggleFavourite(); });
     listAction(QStringLiteral("Add &Tag..."), QKeySequence(Qt::CTRL | Qt::Key_T), [this] { AddTagToSelected(); });
+    edit->addSeparator();
+    // The two changes that make another sound of it: kept in the library and in the list's menu too.
+    QAction* keepCopy = edit->addAction(QStringLiteral("&Keep a Copy"), this, [this] { KeepCopyOfCurrent(); });
+    QAction* applyName = edit->addAction(QStringLiteral("&Write the Name into the Sound"), this, [this] { ApplyNameOfCurrent(); });
+    listKeys.push_back(keepCopy);
+    listKeys.push_back(applyName);
 
     auto* central = new QWidget(this);
     setCentralWidget(central);
@@ -567,6 +573,36 @@ void frmLibrary::RenameCurrent() {
         lib_->Rename(id, name.trimmed().toStdString());
     } catch (const std::exception& e) {
         Failed(QStringLiteral("Not renamed"), e);
+    }
+    ChangedHere(id);
+}
+
+void frmLibrary::KeepCopyOfCurrent() {
+    const library::ItemRow* r = model_->RowAt(lstItems->currentIndex().row());
+    if (!lib_ || !r) return;
+    try {
+        const int64_t copy = lib_->KeepCopy(r->id);
+        ChangedHere(copy);
+        ShowStatus(QStringLiteral("A copy of \"%1\" is kept beside it.").arg(Q(r->name)));
+    } catch (const std::exception& e) {
+        Failed(QStringLiteral("No copy was made"), e);
+    }
+}
+
+void frmLibrary::ApplyNameOfCurrent() {
+    const library::ItemRow* r = model_->RowAt(lstItems->currentIndex().row());
+    if (!lib_ || !r) return;
+    const int64_t id = r->id;
+    const QString name = Q(r->name);
+    if (options_.prompts.ask(this, QStringLiteral("Write the Name into the Sound"),
+                             QStringLiteral("Write \"%1\" into the sound's own name field? Its bytes change; the files it came "
+                                            "from do not.").arg(name),
+                             QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return;
+    try {
+        lib_->ApplyNameToBytes(id);
+    } catch (const std::exception& e) {
+        Failed(QStringLiteral("The name was not written"), e);
     }
     ChangedHere(id);
 }

@@ -91,6 +91,8 @@ public:
     void RenameCurrent();
     void ToggleFavourite();
     void AddTagToSelected();
+    void KeepCopyOfCurrent();
+    void ApplyNameOfCurrent();  // asks first
     bool ExportSelection();
     bool SendSelection();
     // User banks.
