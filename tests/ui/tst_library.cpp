@@ -456,6 +456,17 @@ void tst_Library::aBankSentAtARealPaceWarnsOfItsTimbresAndArrivesVerified() {
     a.buttons << QMessageBox::No << QMessageBox::Cancel;
     QVERIFY(!w.SendBank());
     QVERIFY(DataSets(rig.vm->received()).empty());
+    // While the main window's names load or a transfer runs, nothing is asked or sent.
+    auto o = a.Options(f.path, &backup);
+    o.runTransfer = [](const std::function<void()>&) {};
+    frmLibrary busy(o);
+    QVERIFY(busy.OpenLibrary());
+    QCOMPARE(busy.CurrentBank(), QStringLiteral("Two"));
+    const int asked = a.asked.size();
+    QVERIFY(!busy.SendBank());
+    QCOMPARE(a.asked.size(), asked);
+    QVERIFY2(busy.lblStatus->text().contains(QStringLiteral("busy")), qPrintable(busy.lblStatus->text()));
+    QVERIFY(DataSets(rig.vm->received()).empty());
 }
 
 void tst_Library::importsRunBesideTheWindowAndCanBeCancelled() {

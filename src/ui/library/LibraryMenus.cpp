@@ -10,8 +10,8 @@
 namespace quorvane::ui {
 
 LibraryMenus::LibraryMenus(QMainWindow* main, QMenu* file, QAction* before, QMenu* view, BackupUi* backup,
-                           BackupPrompts prompts)
-    : QObject(main), main_(main), backup_(backup), prompts_(std::move(prompts)) {
+                           BackupPrompts prompts, std::function<void(const std::function<void()>&)> runTransfer)
+    : QObject(main), main_(main), backup_(backup), prompts_(std::move(prompts)), runTransfer_(std::move(runTransfer)) {
     mnuViewLibrary = view->addAction(QStringLiteral("&Library"));
     mnuViewLibrary->setObjectName(QStringLiteral("mnuViewLibrary"));
     mnuViewLibrary->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
@@ -37,6 +37,7 @@ frmLibrary* LibraryMenus::Show() {
         LibraryWindowOptions o;
         o.backup = backup_;
         o.prompts = prompts_;
+        o.runTransfer = runTransfer_;
         // A window of its own that closes with the main window.
         window_ = new frmLibrary(o, main_);
         window_->setWindowFlag(Qt::Window);

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <functional>
 
 #include "ui/backup/BackupPrompts.h"
 
@@ -21,7 +22,9 @@ class LibraryMenus : public QObject {
     Q_OBJECT
 public:
     // Adds the commands; "Import into Library..." goes before `before` in `file`.
-    LibraryMenus(QMainWindow* main, QMenu* file, QAction* before, QMenu* view, BackupUi* backup, BackupPrompts prompts);
+    // `runTransfer` runs the library's sends as the main window runs its back-up commands.
+    LibraryMenus(QMainWindow* main, QMenu* file, QAction* before, QMenu* view, BackupUi* backup, BackupPrompts prompts,
+                 std::function<void(const std::function<void()>&)> runTransfer = {});
 
     // Shows the library window (opening the library the first time).
     frmLibrary* Show();
@@ -34,6 +37,7 @@ private:
     QMainWindow* main_;
     BackupUi* backup_;
     BackupPrompts prompts_;
+    std::function<void(const std::function<void()>&)> runTransfer_;
     QPointer<frmLibrary> window_;
 };
 

@@ -695,8 +695,15 @@ bool frmLibrary::SendImage(const QString& title, const QString& what, const libr
                         "they were made with are in the files they came from (%1).")
                         .arg(files.join(QStringLiteral(", ")));
     }
-    const bool ok = options_.backup->RestoreImage(title, image, question, {}, this);
-    ShowStatus(options_.backup->LastResult());
+    bool ran = false, ok = false;
+    const auto send = [&] {
+        ran = true;
+        ok = options_.backup->RestoreImage(title, image, question, {}, this);
+    };
+    if (options_.runTransfer) options_.runTransfer(send);
+    else send();
+    ShowStatus(ran ? options_.backup->LastResult()
+                   : QStringLiteral("The U-220 is busy (the names are loading or a transfer runs): try again in a moment."));
     return ok;
 }
 

@@ -45,6 +45,10 @@ struct LibraryWindowOptions {
     QString path;
     // Sends banks and selections to the module; null: "Send to Module" is off.
     BackupUi* backup = nullptr;
+    // Runs a transfer as the main window runs its back-up commands (counted as
+    // a wait for the module; refused while the names load or another transfer
+    // runs, by not calling it). Empty: called at once.
+    std::function<void(const std::function<void()>& transfer)> runTransfer;
     // Files, questions and messages; empty members show the standard dialogs.
     BackupPrompts prompts;
     // A line of text (a new name, a tag, a bank's name); empty when cancelled.

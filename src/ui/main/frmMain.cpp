@@ -131,7 +131,8 @@ void frmMain::BuildWindow() {
     mnuViewMIDIMonitor = view->addAction(QStringLiteral("MIDI &Monitor"));
     mnuViewMIDIMonitor->setObjectName(QStringLiteral("mnuViewMIDIMonitor"));
     connect(mnuViewMIDIMonitor, &QAction::triggered, this, [this] { mnuViewMIDIMonitor_Click(); });
-    libraryMenus_ = new LibraryMenus(this, file, mnuFileExit, view, backup_, options_.backupPrompts);  // View > Library
+    libraryMenus_ = new LibraryMenus(this, file, mnuFileExit, view, backup_, options_.backupPrompts,  // View > Library
+                                     [this](const std::function<void()>& send) { backupMenus_->RunBackupCommand(send); });
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelpAbout = help->addAction(QStringLiteral("&About Quorvane"));
     mnuHelpAbout->setObjectName(QStringLiteral("mnuHelpAbout"));
