@@ -23,6 +23,7 @@
 #include "emulator/LoadBackup.h"
 #include "emulator/VirtualU220.h"
 #include "ui/common/QtHost.h"
+#include "ui/library/LibraryAutoAdd.h"
 #include "ui/setup/frmMIDISetupForm.h"
 
 namespace quorvane::ui {
@@ -222,7 +223,16 @@ void BackupUi::Abort() {
 
 bool BackupUi::BackUpTo(const QString& path) {
     const std::string file = path.toStdString();
-    return Run(QStringLiteral("Back Up Module"), [&](library::Transfer& t) { return t.BackUp(file); }, false, false);
+    const bool ok = Run(QStringLiteral("Back Up Module"), [&](library::Transfer& t) { return t.BackUp(file); }, false, false);
+    if (ok) AddToLibrary(path);
+    return ok;
+}
+
+void BackupUi::AddToLibrary(const QString& path) {
+    const QString why = AddSavedFileToLibrary(path);
+    if (!why.isEmpty() && !aborted_)
+        prompts_.tell(parent_, QStringLiteral("Sound Library"),
+                      QStringLiteral("%1 was saved, but not added to the sound library: %2").arg(path, why), true);
 }
 
 bool BackupUi::BackUpModule() {
@@ -242,6 +252,27 @@ bool BackupUi::RestoreFromFile() {
         prompts_.tell(parent_, title, lastResult_, true);
         return false;
     }
+    QString ids;
+    for (uint8_t id : file.deviceIds)
+        if (id != model_.DeviceID()) ids += (ids.isEmpty() ? QString() : QStringLiteral(", ")) + QString::number(id + 1);
+    const QString text =
+        QStringLiteral("%1 holds %2.\n\nWrite it to the U-220 (device ID %3)? What the U-220 holds there now is replaced.")
+            .arg(path, Q(file.Summary()))
+            .arg(model_.DeviceID() + 1) +
+        (ids.isEmpty() ? QString() : QStringLiteral("\n(The file was saved for device ID %1; it is sent for %2.)").arg(ids).arg(model_.DeviceID() + 1));
+    return RestoreImage(title, file.image, text, path);
+}
+
+bool BackupUi::RestoreImage(const QString& title, const library::MemoryImage& image, const QString& question,
+                            const QString& keepApart, QWidget* over) {
+    // The questions and the progress sit over the window that asked.
+    QWidget* owner = parent_;
+    if (over) parent_ = over;
+    struct Back {
+        QWidget*& p;
+        QWidget* was;
+        ~Back() { p = was; }
+    } back{parent_, owner};
     // Nothing is lost by a mistaken restore: offer to keep what the module holds.
     const auto first = prompts_.ask(parent_, title,
                                     QStringLiteral("Back up what the U-220 holds now before it is overwritten?"),
@@ -254,8 +285,8 @@ bool BackupUi::RestoreFromFile() {
         const QString keep = prompts_.saveFile(parent_, QStringLiteral("Back Up Module"), QStringLiteral("U-220 before restore.syx"));
         if (keep.isEmpty()) return false;
         // Saving over the file about to be restored would lose it.
-        if (QFileInfo(keep).absoluteFilePath() == QFileInfo(path).absoluteFilePath()) {
-            lastResult_ = QStringLiteral("%1 is the file to restore: the back-up needs another name.").arg(path);
+        if (!keepApart.isEmpty() && QFileInfo(keep).absoluteFilePath() == QFileInfo(keepApart).absoluteFilePath()) {
+            lastResult_ = QStringLiteral("%1 is the file to restore: the back-up needs another name.").arg(keepApart);
             prompts_.tell(parent_, title, lastResult_, true);
             return false;
         }
@@ -263,18 +294,10 @@ bool BackupUi::RestoreFromFile() {
         library::BackupFile saved = library::ReadBackupFile(keep.toStdString());
         if (saved.ok) before = std::move(saved.image);
     }
-    QString ids;
-    for (uint8_t id : file.deviceIds)
-        if (id != model_.DeviceID()) ids += (ids.isEmpty() ? QString() : QStringLiteral(", ")) + QString::number(id + 1);
-    const QString text =
-        QStringLiteral("%1 holds %2.\n\nWrite it to the U-220 (device ID %3)? What the U-220 holds there now is replaced.")
-            .arg(path, Q(file.Summary()))
-            .arg(model_.DeviceID() + 1) +
-        (ids.isEmpty() ? QString() : QStringLiteral("\n(The file was saved for device ID %1; it is sent for %2.)").arg(ids).arg(model_.DeviceID() + 1));
-    if (prompts_.ask(parent_, title, text, QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok) return false;
-    const bool working = !file.image.runs().empty() && file.image.runs().back().address.a1 >= 0x10;
-    const bool ok = Run(title, [&](library::Transfer& t) { return t.Restore(file.image, true, before ? &*before : nullptr); },
-                        true, working, &file.image);
+    if (prompts_.ask(parent_, title, question, QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok) return false;
+    const bool working = !image.runs().empty() && image.runs().back().address.a1 >= 0x10;
+    const bool ok = Run(title, [&](library::Transfer& t) { return t.Restore(image, true, before ? &*before : nullptr); },
+                        true, working, &image);
     // The memories a copy overwrote hold the file's now.
     kept_.clear();
     return ok;
@@ -379,6 +402,7 @@ bool BackupUi::SaveWorkingPatchAs() {
     const bool ok = Run(title, [&](library::Transfer& t) { return t.BackUp(file, WorkingAreas()); }, false, false);
     // Saved: a patch change loses nothing now.
     if (ok) model_.WorkingAreaEdited(false);
+    if (ok) AddToLibrary(path);
     return ok;
 }
 

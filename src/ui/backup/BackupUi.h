@@ -81,6 +81,12 @@ public:
     // the program is ending.
     void Abort();
     bool SaveWorkingPatchAs();         // patch, its six timbres, rhythm setup
+    // Writes `image` to the module, verified, after offering a back-up of what
+    // it holds and then asking `question`. `keepApart`: a file the back-up must
+    // not be saved over; `over`: the window the questions sit over (else the
+    // main window).
+    bool RestoreImage(const QString& title, const library::MemoryImage& image, const QString& question,
+                      const QString& keepApart = {}, QWidget* over = nullptr);
     bool LoadWorkingPatch();
 
     // What the last command reported ("Restored ...; all verified.").
@@ -123,6 +129,8 @@ private:
     std::vector<Kept> kept_;
     bool aborted_ = false;
     bool BackUpTo(const QString& path);
+    // A back-up or a saved patch goes into the sound library too (a setting).
+    void AddToLibrary(const QString& path);
 
     QWidget* parent_;
     library::Journal* journal_ = nullptr;

@@ -127,6 +127,8 @@ public:
     QAction* mnuHelpAbout = nullptr;
     QAction* mnuHelpAboutMIDIIO = nullptr;
     QAction* mnuViewMIDIMonitor = nullptr;
+    // View > Library, its toolbar button and File > Import into Library...
+    class LibraryMenus* libraryMenus_ = nullptr;
     // Every message sent and received since start-up; the MIDI monitor shows it.
     MonitorLog* MIDIMonitorLog = nullptr;
     // The MIDI monitor window once opened (kept), else null.

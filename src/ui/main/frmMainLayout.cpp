@@ -11,11 +11,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/backup/BackupUi.h"
+#include "ui/library/LibraryMenus.h"
 #include "ui/main/BackupMenus.h"
 #include "ui/main/MasterSetupPanel.h"
 #include "ui/main/UpDown.h"
 #include "ui/main/frmMain.h"
-#include "ui/backup/BackupUi.h"
 
 namespace quorvane::ui {
 
@@ -68,6 +69,8 @@ void frmMain::BuildWindow() {
     mnuViewMIDIMonitor = view->addAction(QStringLiteral("MIDI &Monitor"));
     mnuViewMIDIMonitor->setObjectName(QStringLiteral("mnuViewMIDIMonitor"));
     connect(mnuViewMIDIMonitor, &QAction::triggered, this, [this] { mnuViewMIDIMonitor_Click(); });
+    libraryMenus_ = new LibraryMenus(this, file, mnuFileExit, view, backup_, options_.backupPrompts,  // View > Library
+                                     [this](const std::function<void()>& send) { backupMenus_->RunBackupCommand(send); });
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelpAbout = help->addAction(QStringLiteral("&About Quorvane"));
     mnuHelpAbout->setObjectName(QStringLiteral("mnuHelpAbout"));
