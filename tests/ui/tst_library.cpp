@@ -583,8 +583,7 @@ void tst_Library::backUpsGoIntoTheLibraryUnlessTurnedOff() {
 void tst_Library::theMainWindowOpensTheLibrary() {
     auto vm = std::make_shared<midi::VirtualU220>();
     ui::frmMainOptions o;
-    o.virtualModule = vm;
-    ui::frmMain main(o);
+    ui::frmMain main(test::VirtualRoot(vm), o);
     QAction* view = main.findChild<QAction*>(QStringLiteral("mnuViewLibrary"));
     QVERIFY(view);
     QVERIFY(main.findChild<QAction*>(QStringLiteral("mnuFileImportLibrary")));
