@@ -152,8 +152,21 @@ std::optional<ItemDetails> SoundLibrary::Details(int64_t id) {
         d.bytes = s.blob(10);
         if (!s.isNull(11)) d.copyOf = s.integer(11);
         const int64_t soundHash = s.integer(12), hash = s.integer(13);
-        Statement o(db_, "SELECT id, bytes FROM item WHERE sound_hash = ?2 AND type = ?1 AND hash != ?3 ORDER BY id");
-        o.bind(1, static_cast<int64_t>(d.row.type)).bind(2, soundHash).bind(3, hash);
+        // The library keeps no index on the sound hash (an import would pay for
+        // it on every file): the candidates come from the search copy when it is
+        // in memory and current, else from one pass over the items.
+        std::string sql;
+        if (search_ && search_->Current(db_)) {
+            const std::vector<int64_t> candidates = search_->SameSound(d.row.type, soundHash, hash);
+            sql = "SELECT id, bytes FROM item WHERE id IN (";
+            for (size_t k = 0; k < candidates.size(); ++k) sql += (k ? "," : "") + std::to_string(candidates[k]);
+            sql += ") ORDER BY id";
+        } else {
+            sql = "SELECT id, bytes FROM item WHERE sound_hash = " + std::to_string(soundHash) +
+                  " AND type = " + std::to_string(static_cast<int>(d.row.type)) + " AND hash != " + std::to_string(hash) +
+                  " ORDER BY id";
+        }
+        Statement o(db_, sql.c_str());
         while (o.step()) {
             // The hash says "probably the same sound"; the bytes past the name decide.
             const Bytes other = o.blob(1);

@@ -23,6 +23,8 @@ void SearchIndex::Load(Database& db) {
     ids_.clear();
     type_.clear();
     favourite_.clear();
+    soundHash_.clear();
+    hash_.clear();
     dataVersion_ = DataVersion(db);
     commits_ = db.commits();
     // Both tables are read in the order of their ids (no look-up per row) and
@@ -31,16 +33,17 @@ void SearchIndex::Load(Database& db) {
     struct Entry {
         int64_t id;
         uint8_t type, favourite;
+        int64_t soundHash, hash;
         std::string text;
     };
     std::vector<std::pair<std::string, uint32_t>> order;  // folded name, entry (in id order)
     std::vector<Entry> entries;
     {
-        Statement items(db, "SELECT id, type, favourite, display FROM item ORDER BY id");
+        Statement items(db, "SELECT id, type, favourite, display, sound_hash, hash FROM item ORDER BY id");
         while (items.step()) {
             order.emplace_back(FoldCase(items.text(3)), static_cast<uint32_t>(entries.size()));
             entries.push_back({items.integer(0), static_cast<uint8_t>(items.integer(1)),
-                               static_cast<uint8_t>(items.integer(2) != 0), {}});
+                               static_cast<uint8_t>(items.integer(2) != 0), items.integer(4), items.integer(5), {}});
         }
         Statement texts(db, "SELECT item_id, text FROM search ORDER BY item_id");
         size_t at = 0;
@@ -57,6 +60,8 @@ void SearchIndex::Load(Database& db) {
     ids_.reserve(entries.size());
     type_.reserve(entries.size());
     favourite_.reserve(entries.size());
+    soundHash_.reserve(entries.size());
+    hash_.reserve(entries.size());
     start_.reserve(entries.size() + 1);
     for (const auto& [key, k] : order) {
         Entry& e = entries[k];
@@ -64,11 +69,22 @@ void SearchIndex::Load(Database& db) {
         ids_.push_back(e.id);
         type_.push_back(e.type);
         favourite_.push_back(e.favourite);
+        soundHash_.push_back(e.soundHash);
+        hash_.push_back(e.hash);
         std::replace(e.text.begin(), e.text.end(), '\n', ' ');
         text_ += e.text;
         text_ += '\n';
     }
     start_.push_back(static_cast<uint32_t>(text_.size()));
+}
+
+std::vector<int64_t> SearchIndex::SameSound(SoundType type, int64_t soundHash, int64_t hash) const {
+    std::vector<int64_t> out;
+    for (size_t k = 0; k < ids_.size(); ++k)
+        if (soundHash_[k] == soundHash && hash_[k] != hash && type_[k] == static_cast<uint8_t>(type))
+            out.push_back(ids_[k]);
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
 bool SearchIndex::Current(Database& db) const {

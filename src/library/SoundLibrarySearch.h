@@ -35,11 +35,16 @@ public:
     Found Find(const std::string& foldedText, std::optional<SoundType> type, bool favouritesOnly, bool descending,
                int offset, int limit) const;
 
+    // Ids of the items of `type` whose sound hash is `soundHash` but whose whole
+    // hash is not `hash` (candidates for "same sound, other name"), by id.
+    std::vector<int64_t> SameSound(SoundType type, int64_t soundHash, int64_t hash) const;
+
 private:
     std::string text_;             // each entry's text with '\n' after it
     std::vector<uint32_t> start_;  // where each entry begins, and the end
     std::vector<int64_t> ids_;
     std::vector<uint8_t> type_, favourite_;
+    std::vector<int64_t> soundHash_, hash_;
     int64_t dataVersion_ = -1;
     uint64_t commits_ = 0;
 };
