@@ -139,6 +139,8 @@ protected:
 
 private:
     void BuildWindow();
+    QWidget* BuildBankPage(QWidget* parent);
+    bool BankPlacesEvent(QEvent* e);  // true when it was handled
     void ShowDetails(int64_t id);
     void ShowStatus(const QString& text);
     void Failed(const QString& what, const std::exception& e);
