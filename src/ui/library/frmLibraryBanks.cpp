@@ -3,8 +3,16 @@
 #include "ui/library/frmLibrary.h"
 
 #include <QComboBox>
+#include <QDropEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <map>
 #include <set>
@@ -39,7 +47,106 @@ QString Numbers(std::vector<int> n) {
     return out;
 }
 
+std::vector<int64_t> IdsIn(const QMimeData* m) {
+    std::vector<int64_t> ids;
+    if (!m) return ids;
+    for (const QByteArray& line : m->data(QString::fromLatin1(LibraryModel::kMime)).split('\n'))
+        if (const qlonglong id = line.trimmed().toLongLong(); id > 0) ids.push_back(id);
+    return ids;
+}
+
 }  // namespace
+
+// User banks: numbered places the list's rows are dragged into.
+QWidget* frmLibrary::BuildBankPage(QWidget* parent) {
+    auto* bankPage = new QWidget(parent);
+    cboBank = new QComboBox(bankPage);
+    cboBank->setObjectName(QStringLiteral("cboBank"));
+    cboBank->setMinimumContentsLength(16);
+    cboBankType = new QComboBox(bankPage);
+    cboBankType->setObjectName(QStringLiteral("cboBankType"));
+    cboBankType->addItem(QStringLiteral("64 patches"), static_cast<int>(library::SoundType::Patch));
+    cboBankType->addItem(QStringLiteral("128 timbres"), static_cast<int>(library::SoundType::Timbre));
+    cboBankType->addItem(QStringLiteral("4 rhythm setups"), static_cast<int>(library::SoundType::Rhythm));
+    auto* newBank = new QPushButton(QStringLiteral("&New Bank..."), bankPage);
+    newBank->setObjectName(QStringLiteral("cmdNewBank"));
+    connect(newBank, &QPushButton::clicked, this, [this] { NewBank(); });
+    connect(cboBank, &QComboBox::currentTextChanged, this, [this](const QString& name) { ShowBank(name); });
+    lstBank = new QTableWidget(0, 2, bankPage);
+    lstBank->setObjectName(QStringLiteral("lstBank"));
+    lstBank->setHorizontalHeaderLabels({QStringLiteral("Place"), QStringLiteral("Name")});
+    lstBank->horizontalHeader()->setStretchLastSection(true);
+    lstBank->verticalHeader()->setVisible(false);
+    lstBank->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lstBank->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lstBank->setSelectionMode(QAbstractItemView::SingleSelection);
+    lstBank->setAcceptDrops(true);
+    lstBank->viewport()->setAcceptDrops(true);
+    lstBank->setDropIndicatorShown(true);
+    lstBank->viewport()->installEventFilter(this);
+    lstBank->installEventFilter(this);
+    auto* saveBank = new QPushButton(QStringLiteral("&Save Bank as .syx..."), bankPage);
+    saveBank->setObjectName(QStringLiteral("cmdSaveBank"));
+    connect(saveBank, &QPushButton::clicked, this, [this] { ExportBank(); });
+    cmdSendBank = new QPushButton(QStringLiteral("Send to &Module..."), bankPage);
+    cmdSendBank->setObjectName(QStringLiteral("cmdSendBank"));
+    cmdSendBank->setEnabled(options_.backup != nullptr);
+    connect(cmdSendBank, &QPushButton::clicked, this, [this] { SendBank(); });
+    auto* clearPlace = new QPushButton(QStringLiteral("&Empty Place"), bankPage);
+    connect(clearPlace, &QPushButton::clicked, this, [this] { ClearBankPlace(); });
+    auto* bankTop = new QHBoxLayout;
+    bankTop->addWidget(cboBank, 1);
+    bankTop->addWidget(cboBankType);
+    bankTop->addWidget(newBank);
+    auto* bankButtons = new QHBoxLayout;
+    bankButtons->addWidget(clearPlace);
+    bankButtons->addStretch(1);
+    bankButtons->addWidget(saveBank);
+    bankButtons->addWidget(cmdSendBank);
+    auto* bankLayout = new QVBoxLayout(bankPage);
+    bankLayout->addLayout(bankTop);
+    bankLayout->addWidget(new QLabel(QStringLiteral("Drag sounds from the list into the numbered places."), bankPage));
+    bankLayout->addWidget(lstBank, 1);
+    bankLayout->addLayout(bankButtons);
+    return bankPage;
+}
+
+// The places of the current bank: Delete empties one; the list's rows dropped
+// on a place go in from there on (below the last: from the first empty one).
+bool frmLibrary::BankPlacesEvent(QEvent* e) {
+    if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Delete) {
+        ClearBankPlace();
+        return true;
+    }
+    if (e->type() == QEvent::DragEnter || e->type() == QEvent::DragMove) {
+        auto* d = static_cast<QDropEvent*>(e);
+        if (!d->mimeData()->hasFormat(QString::fromLatin1(LibraryModel::kMime))) return false;
+        d->setDropAction(Qt::CopyAction);
+        d->accept();
+        return true;
+    }
+    if (e->type() == QEvent::Drop) {
+        auto* d = static_cast<QDropEvent*>(e);
+        const std::vector<int64_t> ids = IdsIn(d->mimeData());
+        if (ids.empty()) return false;
+        const int row = lstBank->rowAt(d->position().toPoint().y());
+        d->setDropAction(Qt::CopyAction);
+        d->accept();
+        // Below the last place: the first empty one.
+        int place = row + 1;
+        if (row < 0) {
+            place = 1;
+            for (int r = 0; r < lstBank->rowCount(); ++r)
+                if (lstBank->item(r, 1) && lstBank->item(r, 1)->data(Qt::UserRole).toLongLong() == 0) {
+                    place = r + 1;
+                    break;
+                }
+        }
+        DropOnBank(place, ids);
+        return true;
+    }
+    return false;
+}
 
 bool frmLibrary::SaveImage(const QString& title, const QString& suggested, const library::MemoryImage& image,
                            const std::vector<library::Placement>& placed) {
