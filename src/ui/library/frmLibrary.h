@@ -8,6 +8,12 @@
 //
 // Keyboard first: arrows move, typing finds a name, Delete asks before removing,
 // F2 renames, Ctrl+D marks a favourite, Ctrl+T adds a tag.
+//
+// The definitions live in a file per concern: frmLibrary.cpp (the window, the
+// filters, the list, the keys), frmLibraryOpen.cpp (the library file),
+// frmLibraryDetails.cpp (details and duplicates), frmLibraryEdit.cpp (the
+// item commands), frmLibraryBanks.cpp (user banks, saving and sending) and
+// frmLibraryImport.cpp (imports).
 #pragma once
 
 #include <QElapsedTimer>
