@@ -196,12 +196,16 @@ public:
 private:
     void ImportFile(const std::string& path, const Bytes* given, ImportReport& report);
     void Need(int64_t id);
-    void Refresh(int64_t id);  // display, tags, search text, source count
+    void Refresh(int64_t id);  // display, tags, source count
     SearchIndex& Search();     // current
     std::vector<ItemRow> Rows(const std::vector<int64_t>& ids);  // in that order
+    // Marks the items q.text matches for a query SQLite runs (quorvane_text_hit).
+    void MarkTextHits(const Query& q);
 
     Database db_;
     std::unique_ptr<SearchIndex> search_;
+    std::vector<uint8_t> textHits_;  // by id
+    bool textHitsRegistered_ = false;
 };
 
 }  // namespace quorvane::library

@@ -156,7 +156,6 @@ void ImportOne(Database& db, KnownSounds& known, const std::string& path, const 
 
     const std::string whole = WholePath(path);
     const std::string fileName = fs::path(whole).filename().string();
-    const std::string folded = FoldCase(fileName);
     const std::string date = Now();
     size_t added = 0;
 
@@ -167,14 +166,8 @@ void ImportOne(Database& db, KnownSounds& known, const std::string& path, const 
     Statement& insertItem = db.cached(
         "INSERT INTO item(type, bytes, hash, sound_hash, name, display, added, source_count)"
         " VALUES(?1, ?2, ?3, ?4, ?5, ?5, ?6, 1)");
-    Statement& insertSearch = db.cached("INSERT INTO search(item_id, text) VALUES(?1, ?2)");
     Statement& insertSource = db.cached("INSERT OR IGNORE INTO source(item_id, file_id, number) VALUES(?1, ?2, ?3)");
     Statement& count = db.cached("UPDATE item SET source_count = source_count + 1 WHERE id = ?1");
-    // The search text holds the name, the tags and the names of the files an
-    // item came from: a file name already in it (or inside the name) is not
-    // added twice.
-    Statement& addFileName = db.cached(
-        "UPDATE search SET text = text || char(9) || ?2 WHERE item_id = ?1 AND instr(text, ?2) = 0");
     for (const Sound& s : sounds) {
         const auto type = static_cast<int64_t>(s.type);
         const auto hash = static_cast<int64_t>(BytesHash(s.bytes));
@@ -185,12 +178,10 @@ void ImportOne(Database& db, KnownSounds& known, const std::string& path, const 
             insertItem.bind(1, type).bind(2, s.bytes).bind(3, hash).bind(4, soundHash);
             insertItem.bind(5, name).bind(6, date).run();
             id = db.lastInsertId();
-            insertSearch.bind(1, id).bind(2, FoldCase(name) + "\t\t" + folded).run();
             insertSource.bind(1, id).bind(2, fileId).bind(3, static_cast<int64_t>(s.number)).run();
             known.Add(hash, id);
             ++added;
         } else {
-            addFileName.bind(1, id).bind(2, folded).run();
             insertSource.bind(1, id).bind(2, fileId).bind(3, static_cast<int64_t>(s.number)).run();
             if (db.changes() == 1) count.bind(1, id).run();
         }

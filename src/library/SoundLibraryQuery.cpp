@@ -1,6 +1,8 @@
 // Reading the library: lists for the window and the CLI, details, duplicates.
 #include "library/SoundLibrary.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <map>
 
@@ -48,11 +50,6 @@ Where WhereOf(const Query& q) {
     Where w;
     w.sql = " FROM item i";
     std::vector<std::string> conds;
-    if (!q.text.empty()) {
-        w.sql += " JOIN search s ON s.item_id = i.id";
-        conds.push_back("instr(s.text, ?) > 0");
-        w.texts.push_back(FoldCase(q.text));
-    }
     if (q.favouritesOnly) conds.push_back("i.favourite = 1");
     if (!q.tag.empty()) {
         conds.push_back("i.id IN (SELECT item_id FROM tag WHERE tag = ?)");
@@ -64,6 +61,9 @@ Where WhereOf(const Query& q) {
         w.texts.push_back(q.sourceFile);
         w.texts.push_back(q.sourceFile);
     }
+    // The items the text matches are marked by the search copy in memory
+    // (SoundLibrary::MarkTextHits), last: the other conditions are cheaper.
+    if (!q.text.empty()) conds.push_back("quorvane_text_hit(i.id)");
     for (size_t i = 0; i < conds.size(); ++i) w.sql += (i ? " AND " : " WHERE ") + conds[i];
     if (q.type) {
         w.sql += conds.empty() ? " WHERE i.type = ?" : " AND i.type = ?";
@@ -83,7 +83,26 @@ void BindWhere(Statement& s, const Where& w) {
 // the names.
 bool InMemory(const Query& q) { return q.tag.empty() && q.sourceFile.empty(); }
 
+// quorvane_text_hit(id): whether the last text searched for matched item id
+// (the user data is the marks by id).
+void TextHit(sqlite3_context* context, int, sqlite3_value** values) {
+    const auto* hits = static_cast<const std::vector<uint8_t>*>(sqlite3_user_data(context));
+    const sqlite3_int64 id = sqlite3_value_int64(values[0]);
+    sqlite3_result_int(context, id >= 0 && static_cast<uint64_t>(id) < hits->size() && (*hits)[static_cast<size_t>(id)]);
+}
+
 }  // namespace
+
+void SoundLibrary::MarkTextHits(const Query& q) {
+    if (q.text.empty()) return;
+    if (!textHitsRegistered_) {
+        const int rc = sqlite3_create_function_v2(db_.handle(), "quorvane_text_hit", 1, SQLITE_UTF8, &textHits_,
+                                                  TextHit, nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK) db_.fail(rc, "preparing a search");
+        textHitsRegistered_ = true;
+    }
+    Search().MarkMatches(FoldCase(q.text), textHits_);
+}
 
 SearchIndex& SoundLibrary::Search() {
     if (!search_) search_ = std::make_unique<SearchIndex>();
@@ -111,6 +130,7 @@ std::vector<ItemRow> SoundLibrary::Rows(const std::vector<int64_t>& ids) {
 std::vector<ItemRow> SoundLibrary::List(const Query& q) {
     if (InMemory(q) && q.sort == SortColumn::Name)
         return Rows(Search().Find(FoldCase(q.text), q.type, q.favouritesOnly, q.descending, q.offset, q.limit).page);
+    MarkTextHits(q);
     const Where w = WhereOf(q);
     std::string sql = std::string("SELECT ") + kRowColumns + w.sql + " ORDER BY " + OrderOf(q.sort) +
                       (q.descending ? " DESC" : "") + ", i.id" + (q.descending ? " DESC" : "");
@@ -125,6 +145,7 @@ std::vector<ItemRow> SoundLibrary::List(const Query& q) {
 
 size_t SoundLibrary::Count(const Query& q) {
     if (InMemory(q)) return Search().Find(FoldCase(q.text), q.type, q.favouritesOnly, false, 0, 0).count;
+    MarkTextHits(q);
     const Where w = WhereOf(q);
     const std::string sql = "SELECT count(*)" + w.sql;
     Statement s(db_, sql.c_str());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <unordered_map>
 
 #include "library/SoundLibraryStore.h"
 #include "library/SoundLibraryText.h"
@@ -27,30 +28,51 @@ void SearchIndex::Load(Database& db) {
     hash_.clear();
     dataVersion_ = DataVersion(db);
     commits_ = db.commits();
-    // Both tables are read in the order of their ids (no look-up per row) and
-    // sorted here: the list's order by name (SoundLibraryQuery.cpp), ASCII
-    // letters folded, then by id.
+    // Each item's search text is its name, its tags and the names of the files
+    // it came from (each once), folded, a tab between: built here from one
+    // pass over each table in the order of the ids, joined by id in memory (no
+    // look-up per row), and sorted here: the list's order by name
+    // (SoundLibraryQuery.cpp), ASCII letters folded, then by id.
     struct Entry {
         int64_t id;
         uint8_t type, favourite;
         int64_t soundHash, hash;
         std::string text;
+        int64_t lastFile;
     };
     std::vector<std::pair<std::string, uint32_t>> order;  // folded name, entry (in id order)
     std::vector<Entry> entries;
     {
-        Statement items(db, "SELECT id, type, favourite, display, sound_hash, hash FROM item ORDER BY id");
+        Statement items(db, "SELECT id, type, favourite, display, sound_hash, hash, tags FROM item ORDER BY id");
         while (items.step()) {
-            order.emplace_back(FoldCase(items.text(3)), static_cast<uint32_t>(entries.size()));
+            std::string name = FoldCase(items.text(3));
+            std::string text = name;
+            text += '\t';
+            text += FoldCase(items.text(6));
+            text += '\t';
+            order.emplace_back(std::move(name), static_cast<uint32_t>(entries.size()));
             entries.push_back({items.integer(0), static_cast<uint8_t>(items.integer(1)),
-                               static_cast<uint8_t>(items.integer(2) != 0), items.integer(4), items.integer(5), {}});
+                               static_cast<uint8_t>(items.integer(2) != 0), items.integer(4), items.integer(5),
+                               std::move(text), 0});
         }
-        Statement texts(db, "SELECT item_id, text FROM search ORDER BY item_id");
+        std::unordered_map<int64_t, std::string> files;
+        Statement fileNames(db, "SELECT id, name FROM file");
+        while (fileNames.step()) files.emplace(fileNames.integer(0), FoldCase(fileNames.text(1)));
+        // The sources' key is (item, file, number): in item order, each item's
+        // files ascending, so a file met twice comes right after itself.
+        Statement sources(db, "SELECT item_id, file_id FROM source ORDER BY item_id, file_id");
         size_t at = 0;
-        while (texts.step()) {
-            const int64_t id = texts.integer(0);
+        while (sources.step()) {
+            const int64_t id = sources.integer(0), file = sources.integer(1);
             while (at < entries.size() && entries[at].id < id) ++at;
-            if (at < entries.size() && entries[at].id == id) entries[at].text = texts.text(1);
+            if (at == entries.size()) break;
+            Entry& e = entries[at];
+            if (e.id != id || e.lastFile == file) continue;
+            const auto f = files.find(file);
+            if (f == files.end()) continue;
+            if (e.lastFile != 0) e.text += '\t';
+            e.text += f->second;
+            e.lastFile = file;
         }
     }
     std::sort(order.begin(), order.end());
@@ -91,27 +113,41 @@ bool SearchIndex::Current(Database& db) const {
     return dataVersion_ >= 0 && commits_ == db.commits() && dataVersion_ == DataVersion(db);
 }
 
+std::vector<uint8_t> SearchIndex::Hits(const std::string& foldedText) const {
+    std::vector<uint8_t> hit(ids_.size(), 0);
+    if (foldedText.empty() || foldedText.find('\n') != std::string::npos) {
+        if (foldedText.empty()) std::fill(hit.begin(), hit.end(), 1);
+        return hit;
+    }
+    const std::boyer_moore_horspool_searcher searcher(foldedText.begin(), foldedText.end());
+    size_t entry = 0;
+    auto from = text_.begin();
+    while (true) {
+        const auto at = std::search(from, text_.end(), searcher);
+        if (at == text_.end()) break;
+        const auto pos = static_cast<uint32_t>(at - text_.begin());
+        while (start_[entry + 1] <= pos) ++entry;
+        hit[entry] = 1;
+        // The rest of this entry cannot add anything.
+        from = text_.begin() + start_[entry + 1];
+    }
+    return hit;
+}
+
+void SearchIndex::MarkMatches(const std::string& foldedText, std::vector<uint8_t>& byId) const {
+    const std::vector<uint8_t> hit = Hits(foldedText);
+    int64_t last = 0;
+    for (int64_t id : ids_) last = std::max(last, id);
+    byId.assign(static_cast<size_t>(last) + 1, 0);
+    for (size_t k = 0; k < ids_.size(); ++k)
+        if (hit[k]) byId[static_cast<size_t>(ids_[k])] = 1;
+}
+
 SearchIndex::Found SearchIndex::Find(const std::string& foldedText, std::optional<SoundType> type, bool favouritesOnly,
                                      bool descending, int offset, int limit) const {
     Found out;
     const size_t n = ids_.size();
-    std::vector<uint8_t> hit(n, 0);
-    if (foldedText.empty() || foldedText.find('\n') != std::string::npos) {
-        if (foldedText.empty()) std::fill(hit.begin(), hit.end(), 1);
-    } else {
-        const std::boyer_moore_horspool_searcher searcher(foldedText.begin(), foldedText.end());
-        size_t entry = 0;
-        auto from = text_.begin();
-        while (true) {
-            const auto at = std::search(from, text_.end(), searcher);
-            if (at == text_.end()) break;
-            const auto pos = static_cast<uint32_t>(at - text_.begin());
-            while (start_[entry + 1] <= pos) ++entry;
-            hit[entry] = 1;
-            // The rest of this entry cannot add anything.
-            from = text_.begin() + start_[entry + 1];
-        }
-    }
+    const std::vector<uint8_t> hit = Hits(foldedText);
     for (size_t k = 0; k < n; ++k) {
         const size_t i = descending ? n - 1 - k : k;
         if (!hit[i] || (type && type_[i] != static_cast<uint8_t>(*type)) || (favouritesOnly && !favourite_[i])) continue;

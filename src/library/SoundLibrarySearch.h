@@ -23,7 +23,7 @@ class Database;
 
 class SearchIndex {
 public:
-    // Reads every item's search text in the order of the list sorted by name.
+    // Builds every item's search text, in the order of the list sorted by name.
     void Load(Database& db);
     bool Current(Database& db) const;
 
@@ -35,11 +35,16 @@ public:
     Found Find(const std::string& foldedText, std::optional<SoundType> type, bool favouritesOnly, bool descending,
                int offset, int limit) const;
 
+    // `byId[id]` 1 for each item `foldedText` matches, 0 for the others.
+    void MarkMatches(const std::string& foldedText, std::vector<uint8_t>& byId) const;
+
     // Ids of the items of `type` whose sound hash is `soundHash` but whose whole
     // hash is not `hash` (candidates for "same sound, other name"), by id.
     std::vector<int64_t> SameSound(SoundType type, int64_t soundHash, int64_t hash) const;
 
 private:
+    std::vector<uint8_t> Hits(const std::string& foldedText) const;  // by entry
+
     std::string text_;             // each entry's text with '\n' after it
     std::vector<uint32_t> start_;  // where each entry begins, and the end
     std::vector<int64_t> ids_;

@@ -27,7 +27,9 @@ const std::vector<const char*>& Migrations() {
         // No index on the hashes or the names: each import commit would
         // rewrite index pages spread over the whole index for every file. An
         // import finds known sounds in a map it reads once (SoundLibraryImport),
-        // and the name order is kept in memory (SoundLibrarySearch).
+        // and the name order is kept in memory (SoundLibrarySearch), as is each
+        // item's search text, built there from the item, its tags and its
+        // sources' file names: an import writes no search row.
         R"sql(
 CREATE TABLE item(
   id INTEGER PRIMARY KEY,
@@ -44,9 +46,6 @@ CREATE TABLE item(
   source_count INTEGER NOT NULL DEFAULT 0,
   copy_of INTEGER REFERENCES item(id) ON DELETE SET NULL,
   added TEXT NOT NULL);
-CREATE TABLE search(
-  item_id INTEGER PRIMARY KEY REFERENCES item(id) ON DELETE CASCADE,
-  text TEXT NOT NULL);
 CREATE TABLE file(
   id INTEGER PRIMARY KEY,
   path TEXT NOT NULL,

@@ -39,12 +39,6 @@ void SoundLibrary::Refresh(int64_t id) {
                    " tags = COALESCE((SELECT group_concat(tag, ', ') FROM (SELECT tag FROM tag WHERE item_id = ?1 ORDER BY tag)), ''),"
                    " source_count = (SELECT count(*) FROM source WHERE item_id = ?1) WHERE id = ?1");
     item.bind(1, id).run();
-    // Name, tags, then the names of the files it came from (as an import writes it).
-    Statement search(db_,
-                     "INSERT OR REPLACE INTO search(item_id, text) SELECT id, lower(display || char(9) || tags || char(9) ||"
-                     " COALESCE((SELECT group_concat(name, char(9)) FROM (SELECT DISTINCT f.name FROM source o"
-                     " JOIN file f ON f.id = o.file_id WHERE o.item_id = ?1)), '')) FROM item WHERE id = ?1");
-    search.bind(1, id).run();
 }
 
 void SoundLibrary::SetFavourite(int64_t id, bool on) {

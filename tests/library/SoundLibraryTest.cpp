@@ -374,6 +374,57 @@ TEST_F(SoundLibraryTest, NewerLibraryRefusedUntouchedAndDamagedOneMovedAside) {
     }
 }
 
+// The search text is built from the item's name, its tags and every file it
+// came from; the list from memory and the list from the database (another
+// sort, a tag or a file filter) find the same items, before and after changes.
+TEST_F(SoundLibraryTest, ATextMatchesNameTagsAndEverySourceFileInMemoryAndInTheDatabase) {
+    SoundLibrary lib(Db());
+    const Bytes factory = SyxBytes(testfiles::FactoryMemory(), 0x10);
+    lib.Import({Write("banks/factory.syx", factory)});
+    const int64_t strings = IdOf(lib, SoundType::Patch, "Strings 2");
+    const int64_t timbre = IdOf(lib, SoundType::Timbre, "Strings 2");
+    lib.Import({Write("banks/Second-Copy.SYX", factory)});  // the same sounds: a second source each
+    lib.Rename(strings, "Velvet Bows");
+    lib.AddTag(strings, "Mellow");
+    auto ids = [&](Query q) {
+        std::vector<int64_t> out;
+        for (const ItemRow& r : lib.List(q)) out.push_back(r.id);
+        std::sort(out.begin(), out.end());
+        EXPECT_EQ(lib.Count(q), out.size()) << q.text;
+        return out;
+    };
+    const struct {
+        const char* text;
+        size_t count;
+    } cases[] = {{"velvet BOWS", 1}, {"strings 2", 1 /* the timbre */}, {"MELLOW", 1}, {"second-copy.syx", 197},
+                 {"factory.syx", 197}, {"no such text", 0}};
+    for (int round = 0; round < 2; ++round) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.text) + " round " + std::to_string(round));
+            const std::vector<int64_t> memory = ids({.text = c.text});
+            EXPECT_EQ(memory.size(), c.count);
+            EXPECT_EQ(ids({.text = c.text, .sort = SortColumn::Date}), memory);
+            EXPECT_EQ(ids({.text = c.text, .sourceFile = "factory.syx"}), memory);
+        }
+        // Another connection moves the name and the tag to the timbre: both
+        // ways of asking see it at once; then it puts them back.
+        SoundLibrary other(Db());
+        other.RemoveTag(strings, "Mellow");
+        other.Rename(strings, "");
+        other.AddTag(timbre, "mellow");
+        other.Rename(timbre, "Velvet Bows");
+        for (const char* text : {"mellow", "velvet"}) {
+            EXPECT_EQ(ids({.text = text}), std::vector<int64_t>{timbre});
+            EXPECT_EQ(ids({.text = text, .sort = SortColumn::Tags}), std::vector<int64_t>{timbre});
+        }
+        other.RemoveTag(timbre, "mellow");
+        other.Rename(timbre, "");
+        other.Rename(strings, "Velvet Bows");
+        other.AddTag(strings, "Mellow");
+    }
+    EXPECT_EQ(ids({.text = "mellow", .tag = "Mellow"}), std::vector<int64_t>{strings});
+}
+
 // Filters and sorting as the window and `library list` use them.
 TEST_F(SoundLibraryTest, QueriesFilterByTextTypeFavouriteTagAndFileAndSortByEveryColumn) {
     SoundLibrary lib(Db());
