@@ -50,10 +50,13 @@ void frmLibrary::RenameCurrent() {
 void frmLibrary::KeepCopyOfCurrent() {
     const library::ItemRow* r = model_->RowAt(lstItems->currentIndex().row());
     if (!lib_ || !r) return;
+    // The row lives in the model's page, which the refresh below drops.
+    const int64_t id = r->id;
+    const QString name = Q(r->name);
     try {
-        const int64_t copy = lib_->KeepCopy(r->id);
+        const int64_t copy = lib_->KeepCopy(id);
         ChangedHere(copy);
-        ShowStatus(QStringLiteral("A copy of \"%1\" is kept beside it.").arg(Q(r->name)));
+        ShowStatus(QStringLiteral("A copy of \"%1\" is kept beside it.").arg(name));
     } catch (const std::exception& e) {
         Failed(QStringLiteral("No copy was made"), e);
     }
