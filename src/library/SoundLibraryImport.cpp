@@ -49,16 +49,7 @@ std::vector<std::string> FilesUnder(const std::vector<std::string>& paths, Impor
 }
 
 std::string Now() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm tm{};
-#if defined(_WIN32)
-    gmtime_s(&tm, &now);
-#else
-    gmtime_r(&now, &tm);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-    return text;
+    return UtcNow("%Y-%m-%d %H:%M:%S");
 }
 
 std::string WholePath(const std::string& path) {

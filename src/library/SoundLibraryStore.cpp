@@ -278,7 +278,7 @@ void Transaction::commit() {
 
 // ---------------------------------------------------------------------------
 
-bool MoveLibraryAside(const std::string& path, std::string& movedTo, std::string& error) {
+std::string UtcNow(const char* format) {
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     std::tm tm{};
 #if defined(_WIN32)
@@ -286,8 +286,13 @@ bool MoveLibraryAside(const std::string& path, std::string& movedTo, std::string
 #else
     gmtime_r(&now, &tm);
 #endif
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
+    char text[32];
+    std::strftime(text, sizeof text, format, &tm);
+    return text;
+}
+
+bool MoveLibraryAside(const std::string& path, std::string& movedTo, std::string& error) {
+    const std::string stamp = UtcNow("%Y%m%d-%H%M%S");
     std::string target = path + ".damaged-" + stamp;
     std::error_code ec;
     for (int n = 2; fs::exists(target, ec); ++n) target = path + ".damaged-" + stamp + "-" + std::to_string(n);

@@ -128,6 +128,9 @@ private:
 // Renames a library file (and its -wal and -shm files) to
 // "<name>.damaged-YYYYMMDD-HHMMSS" beside it, so a new one can start. Nothing
 // is deleted. True and the new name, or false and why.
+// The time now in UTC, written with strftime `format`.
+std::string UtcNow(const char* format);
+
 bool MoveLibraryAside(const std::string& path, std::string& movedTo, std::string& error);
 
 }  // namespace quorvane::library
