@@ -144,3 +144,69 @@ TEST(Audition, PlaysTheBankSoundAndLeavesEveryMemoryByteAsBefore) {
         fs::remove_all(dir);
     }
 }
+
+// The module stops answering after a number of its answers (early, half-way,
+// late in the audition): the audition stops with the journal open, and once
+// the module answers again the journal puts every memory back byte for byte.
+TEST(Audition, AStoppedAuditionIsPutBackByTheJournal) {
+    emulator::U220Emulator bank = Bank();
+    const AuditionSource source = SourceOf(bank, 6, true);
+    int total = 0;  // answers a whole audition takes
+    for (double share : {0.0, 0.15, 0.5, 0.85}) {
+        SCOPED_TRACE(share);
+        SimpleHost host;
+        auto vm = std::make_shared<midi::VirtualU220>();
+        vm->withEmulator([](emulator::U220Emulator& e) {
+            e.setPackingSeed(kPacking);
+            emulator::WireModel w;
+            w.enabled = true;
+            w.answerDelayMs = 40;
+            w.minGapMs = 20;
+            e.setWireModel(w);
+        });
+        auto post = [&host](std::function<void()> f) { host.post(std::move(f)); };
+        clsU220 model(host, vm->makeOutput(), vm->makeInput(post));
+        ASSERT_TRUE(model.MIDIOutput1->open(-1));
+        ASSERT_TRUE(model.MIDIInput1->open(0));
+        model.MIDIOutput1->setSendGapMs(20);
+        model.RequestTimeout = 500ms;
+        int answers = 0;
+        const int stopAfter = static_cast<int>(share * total);
+        model.OnMessage = [&](const MonitorEvent& m) {
+            if (m.kind != MonitorEvent::Kind::Received) return;
+            if (++answers == stopAfter) vm->withEmulator([](emulator::U220Emulator& e) { e.setSilent(true); });
+        };
+        const fs::path dir = fs::temp_directory_path() / ("quorvane-audition-stop-" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        Journal journal(dir.string());
+
+        const MemoryImage before = vm->withEmulator([](emulator::U220Emulator& e) { return Memory(e); });
+        const AuditionReport r = Audition(model, host, &journal).Play(source, 1);
+        model.MIDIOutput1->flush();
+        if (share == 0.0) {  // the whole audition, to count its answers
+            ASSERT_TRUE(r.ok()) << r.text;
+            total = answers;
+            ASSERT_GT(total, 10);
+            fs::remove_all(dir);
+            continue;
+        }
+        EXPECT_FALSE(r.ok());
+        EXPECT_TRUE(r.journalOpen) << r.text;
+        EXPECT_TRUE(journal.Pending());
+        EXPECT_NE(r.text.find("wait in the journal"), std::string::npos) << r.text;
+        // Refused while the journal waits.
+        EXPECT_EQ(Audition(model, host, &journal).Play(source, 1).outcome, Outcome::Failed);
+
+        vm->withEmulator([](emulator::U220Emulator& e) { e.setSilent(false); });
+        Transfer transfer(model, host);
+        transfer.journal = &journal;
+        const TransferReport back = journal.Recover(transfer);
+        EXPECT_TRUE(back.ok()) << back.text;
+        EXPECT_FALSE(journal.Pending());
+        vm->withEmulator([&](emulator::U220Emulator& e) {
+            EXPECT_TRUE(Memory(e) == before) << "a memory byte changed";
+            return 0;
+        });
+        fs::remove_all(dir);
+    }
+}
