@@ -1,5 +1,6 @@
 #include "emulator/MemoryLayout.h"
 
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -115,6 +116,55 @@ Bytes UnpackRecord(Record r, const Bytes& rec) {
         image[f.imageIndex] = static_cast<uint8_t>(v);
     }
     return image;
+}
+
+namespace {
+
+bool Bit(const Bytes& b, int i) { return (b[i / 8] >> (i % 8)) & 1; }
+void SetBit(Bytes& b, int i) { b[i / 8] |= static_cast<uint8_t>(1u << (i % 8)); }
+
+}  // namespace
+
+RecordPacking::RecordPacking(uint32_t seed) : seed_(seed) {
+    if (seed == 0) return;
+    for (Record r : {Record::Patch, Record::Timbre, Record::Rhythm}) {
+        // Fisher-Yates over the bits after the name, drawn from the engine's
+        // raw output so that every standard library gives the same places.
+        std::vector<int>& place = place_[static_cast<size_t>(r)];
+        const int n = (RecordBytes(r) - kNameBytes) * 8;
+        place.resize(n);
+        for (int k = 0; k < n; ++k) place[k] = k;
+        std::mt19937 rng(seed * 3u + static_cast<uint32_t>(r));
+        for (int k = n - 1; k > 0; --k) std::swap(place[k], place[rng() % static_cast<uint32_t>(k + 1)]);
+    }
+}
+
+Bytes RecordPacking::toDefault(Record r, const Bytes& rec) const {
+    if (static_cast<int>(rec.size()) != RecordBytes(r)) throw std::invalid_argument("RecordPacking: wrong record size");
+    const std::vector<int>& p = place(r);
+    if (p.empty()) return rec;
+    Bytes out(rec.begin(), rec.begin() + kNameBytes);
+    out.resize(rec.size(), 0);
+    for (size_t k = 0; k < p.size(); ++k)
+        if (Bit(rec, kNameBytes * 8 + p[k])) SetBit(out, kNameBytes * 8 + static_cast<int>(k));
+    return out;
+}
+
+Bytes RecordPacking::fromDefault(Record r, const Bytes& rec) const {
+    if (static_cast<int>(rec.size()) != RecordBytes(r)) throw std::invalid_argument("RecordPacking: wrong record size");
+    const std::vector<int>& p = place(r);
+    if (p.empty()) return rec;
+    Bytes out(rec.begin(), rec.begin() + kNameBytes);
+    out.resize(rec.size(), 0);
+    for (size_t k = 0; k < p.size(); ++k)
+        if (Bit(rec, kNameBytes * 8 + static_cast<int>(k))) SetBit(out, kNameBytes * 8 + p[k]);
+    return out;
+}
+
+Bytes RecordPacking::pack(Record r, const Bytes& image) const { return fromDefault(r, PackRecord(r, image)); }
+Bytes RecordPacking::unpack(Record r, const Bytes& record) const { return UnpackRecord(r, toDefault(r, record)); }
+Bytes RecordPacking::convert(Record r, const Bytes& record, const RecordPacking& to) const {
+    return to.fromDefault(r, toDefault(r, record));
 }
 
 }  // namespace quorvane::emulator

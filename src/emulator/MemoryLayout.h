@@ -11,9 +11,17 @@
 // name as 12 one-byte characters, then every parameter of the image packed as a
 // bit field just wide enough for its highest device byte (bias + list size - 1),
 // least significant bit first. On the wire each record byte is a nibble pair.
+//
+// That bit order is the default packing. A RecordPacking made from another seed
+// moves every bit after the name to a place drawn from the seed, so that the
+// same image gives other record bytes: tests run the module with it to make
+// sure nothing outside the module decodes a record. The name stays first in
+// every packing, where the model reads memory names.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <vector>
 
 #include "device/MemoryMap.h"
 #include "device/Protocol.h"
@@ -44,5 +52,26 @@ int PackedBits(Record r);
 Bytes PackRecord(Record r, const Bytes& image);
 // record bytes -> image.
 Bytes UnpackRecord(Record r, const Bytes& record);
+
+class RecordPacking {
+public:
+    // Seed 0 is the default packing (PackRecord / UnpackRecord above).
+    explicit RecordPacking(uint32_t seed = 0);
+    uint32_t seed() const { return seed_; }
+    Bytes pack(Record r, const Bytes& image) const;
+    Bytes unpack(Record r, const Bytes& record) const;
+    // The same record in `to`'s packing; every bit is kept, also the ones no
+    // parameter uses, so a record moves back and forth unchanged.
+    Bytes convert(Record r, const Bytes& record, const RecordPacking& to) const;
+
+private:
+    // Bit k after the name in the default packing is bit place[k] after the name
+    // here; empty for the default packing.
+    const std::vector<int>& place(Record r) const { return place_[static_cast<size_t>(r)]; }
+    Bytes toDefault(Record r, const Bytes& record) const;
+    Bytes fromDefault(Record r, const Bytes& record) const;
+    uint32_t seed_;
+    std::array<std::vector<int>, 3> place_;
+};
 
 }  // namespace quorvane::emulator

@@ -56,6 +56,7 @@ struct U220Emulator::Impl {
     FaultModel faults;
     std::mt19937 rng{1};
     bool silent = false;
+    RecordPacking packing;
     std::array<Bytes, 6> memory;  // one per Areas() entry, kAreaSize each
     int currentPatch = 0;
     std::vector<Bytes> log;
@@ -64,7 +65,7 @@ struct U220Emulator::Impl {
     double lastInEnd = 0;   // end on the wire of the last message taken in
     double lastOutEnd = 0;  // end on the wire of the last message sent
 
-    explicit Impl(uint8_t id) : deviceId(id) { resetMemory(); }
+    Impl(uint8_t id, uint32_t packingSeed) : deviceId(id), packing(packingSeed) { resetMemory(); }
 
     uint8_t* cell(Address a) {
         for (size_t i = 0; i < Areas().size(); ++i)
@@ -111,21 +112,35 @@ struct U220Emulator::Impl {
         for (Bytes& m : memory) m.assign(kAreaSize, 0);
         write({0, 0, 0}, Bytes(kMasterSetup.begin(), kMasterSetup.end()));
         for (int n = 1; n <= AreaOf(MemoryKind::Timbre).count; ++n)
-            writeRecord(TimbreMemoryAddress(n), PackRecord(Record::Timbre, FactoryTimbreImage(n)));
+            writeRecord(TimbreMemoryAddress(n), packing.pack(Record::Timbre, FactoryTimbreImage(n)));
         for (int n = 1; n <= AreaOf(MemoryKind::Patch).count; ++n)
-            writeRecord(PatchMemoryAddress(n), PackRecord(Record::Patch, FactoryPatchImage(n)));
+            writeRecord(PatchMemoryAddress(n), packing.pack(Record::Patch, FactoryPatchImage(n)));
         for (int n = 1; n <= AreaOf(MemoryKind::Rhythm).count; ++n)
-            writeRecord(RhythmMemoryAddress(n), PackRecord(Record::Rhythm, FactoryRhythmImage(n)));
+            writeRecord(RhythmMemoryAddress(n), packing.pack(Record::Rhythm, FactoryRhythmImage(n)));
         loadPatch(1);
         currentPatch = 0;
     }
 
+    void setPacking(uint32_t seed) {
+        const RecordPacking to(seed);
+        auto carry = [&](MemoryKind kind, Record r) {
+            for (int n = 1; n <= AreaOf(kind).count; ++n) {
+                const Address a = MemoryAddress(kind, n);
+                writeRecord(a, packing.convert(r, readRecord(a, RecordBytes(r)), to));
+            }
+        };
+        carry(MemoryKind::Timbre, Record::Timbre);
+        carry(MemoryKind::Patch, Record::Patch);
+        carry(MemoryKind::Rhythm, Record::Rhythm);
+        packing = to;
+    }
+
     void loadTimbre(int part, int timbreNo) {
-        const Bytes img = UnpackRecord(Record::Timbre, readRecord(TimbreMemoryAddress(timbreNo), kTimbreRecordBytes));
+        const Bytes img = packing.unpack(Record::Timbre, readRecord(TimbreMemoryAddress(timbreNo), kTimbreRecordBytes));
         write(BlockAddress(Block::Timbre, part), img);
     }
     void loadRhythm(int rhythmNo) {
-        const Bytes img = UnpackRecord(Record::Rhythm, readRecord(RhythmMemoryAddress(rhythmNo), kRhythmRecordBytes));
+        const Bytes img = packing.unpack(Record::Rhythm, readRecord(RhythmMemoryAddress(rhythmNo), kRhythmRecordBytes));
         write(BlockAddress(Block::RhythmCommon), Bytes(img.begin(), img.begin() + kRhythmImageInst0));
         for (int inst = 0; inst < 64; ++inst) {
             auto from = img.begin() + kRhythmImageInst0 + 20 * inst;
@@ -134,7 +149,7 @@ struct U220Emulator::Impl {
     }
     // Patch memory -> temporary areas, then each part's timbre and the rhythm setup.
     void loadPatch(int patchNo) {
-        const Bytes img = UnpackRecord(Record::Patch, readRecord(PatchMemoryAddress(patchNo), kPatchRecordBytes));
+        const Bytes img = packing.unpack(Record::Patch, readRecord(PatchMemoryAddress(patchNo), kPatchRecordBytes));
         write(BlockAddress(Block::PatchCommon), Bytes(img.begin(), img.begin() + kPatchImageRhythm));
         write(BlockAddress(Block::PatchRhythm), Bytes(img.begin() + kPatchImageRhythm, img.begin() + kPatchImagePart1));
         for (int part = 1; part <= 6; ++part) {
@@ -283,7 +298,8 @@ struct U220Emulator::Impl {
     }
 };
 
-U220Emulator::U220Emulator(uint8_t deviceId) : impl_(std::make_shared<Impl>(deviceId)) {}
+U220Emulator::U220Emulator(uint8_t deviceId, uint32_t packingSeed)
+    : impl_(std::make_shared<Impl>(deviceId, packingSeed)) {}
 
 uint8_t U220Emulator::deviceId() const { return impl_->deviceId; }
 void U220Emulator::setDeviceId(uint8_t id) { impl_->deviceId = id; }
@@ -293,6 +309,8 @@ void U220Emulator::setFaults(const FaultModel& f) {
     impl_->faults = f;
     impl_->rng.seed(f.seed);
 }
+void U220Emulator::setPackingSeed(uint32_t seed) { impl_->setPacking(seed); }
+uint32_t U220Emulator::packingSeed() const { return impl_->packing.seed(); }
 void U220Emulator::setSilent(bool silent) { impl_->silent = silent; }
 
 std::vector<Outgoing> U220Emulator::receive(const Bytes& message, double startMs) {

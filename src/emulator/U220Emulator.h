@@ -50,7 +50,10 @@ struct EmulatorStats {
 
 class U220Emulator {
 public:
-    explicit U220Emulator(uint8_t deviceId = 0x10);
+    // `packingSeed` chooses how the memories keep their records (0: the default
+    // packing; see MemoryLayout.h). The working area and every message about it
+    // are the same in every packing; only the memory bytes differ.
+    explicit U220Emulator(uint8_t deviceId = 0x10, uint32_t packingSeed = 0);
 
     uint8_t deviceId() const;
     void setDeviceId(uint8_t id);
@@ -58,6 +61,10 @@ public:
     const WireModel& wireModel() const;
     void setFaults(const FaultModel& f);
     const FaultModel& faults() const;
+    // Changes the packing; every record in memory is carried over to the new one,
+    // so every memory keeps its sound.
+    void setPackingSeed(uint32_t seed);
+    uint32_t packingSeed() const;
     // A silent module takes messages in (and applies them) but never answers.
     void setSilent(bool silent);
     bool silent() const;

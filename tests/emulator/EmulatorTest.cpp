@@ -89,6 +89,95 @@ TEST(Emulator, RecordsFitTheirMemoryAndRoundTrip) {
     for (int n = 1; n <= 4; ++n) EXPECT_EQ(UnpackRecord(Record::Rhythm, PackRecord(Record::Rhythm, FactoryRhythmImage(n))), FactoryRhythmImage(n));
 }
 
+// The working area as the model reads it: patch common .. timbre of part 6,
+// then rhythm setup common .. instrument 63.
+Bytes WorkingArea(const U220Emulator& e) {
+    Bytes w = e.read({0x10, 0x04, 0x00}, (0x15 - 0x04) * 128 + 50);
+    const Bytes r = e.read({0x11, 0x00, 0x00}, (35 + 63) * 128 + 20);
+    w.insert(w.end(), r.begin(), r.end());
+    return w;
+}
+
+// A record as a data set into memory: each record byte as a nibble pair.
+Bytes RecordDataSet(Address base, const Bytes& record) {
+    Bytes nibbles;
+    for (uint8_t b : record) {
+        nibbles.push_back(b & 0x0F);
+        nibbles.push_back(b >> 4);
+    }
+    return BuildDT1(kDev, base, nibbles);
+}
+
+// Another packing changes the memory bytes and nothing a program change or a
+// timbre number makes of them: factory content plays the same, a record written
+// in the module's packing loads the same working area, and a module moved to
+// another packing keeps every sound and comes back byte for byte.
+TEST(Emulator, EveryPackingKeepsTheSoundAndOnlyTheMemoryBytesDiffer) {
+    // A patch of our own: patch 6 with other timbres and rhythm setup.
+    Bytes own = FactoryPatchImage(6);
+    for (int part = 0; part < 6; ++part) {
+        const int at = kPatchImagePart1 + 13 * part + Info(Param::PatchPartTimbreNumber).offset;
+        own[at] = static_cast<uint8_t>((own[at] + 37 * (part + 1)) % 128);
+    }
+    own[kPatchImageRhythm + Info(Param::PatchRhythmRhythmSetup).offset] = 2;
+
+    for (uint32_t seed : {1u, 7u, 99991u}) {
+        SCOPED_TRACE(seed);
+        const RecordPacking packing(seed);
+        U220Emulator plain;
+        U220Emulator e(kDev, seed);
+        EXPECT_EQ(e.packingSeed(), seed);
+        for (int n = 1; n <= 64; ++n) {
+            SCOPED_TRACE(n);
+            const Bytes mine = RecordAt(e, PatchMemoryAddress(n), kPatchRecordBytes);
+            const Bytes theirs = RecordAt(plain, PatchMemoryAddress(n), kPatchRecordBytes);
+            EXPECT_EQ(Slice(mine, 0, 12), Slice(theirs, 0, 12)) << "names stay where the model reads them";
+            EXPECT_NE(Slice(mine, 12, kPatchRecordBytes - 12), Slice(theirs, 12, kPatchRecordBytes - 12));
+            EXPECT_EQ(packing.unpack(Record::Patch, mine), FactoryPatchImage(n));
+            e.receive({0xC0, static_cast<uint8_t>(n - 1)});
+            plain.receive({0xC0, static_cast<uint8_t>(n - 1)});
+            ASSERT_EQ(WorkingArea(e), WorkingArea(plain));
+        }
+        for (int n = 1; n <= 128; ++n)
+            EXPECT_EQ(packing.unpack(Record::Timbre, RecordAt(e, TimbreMemoryAddress(n), kTimbreRecordBytes)),
+                      FactoryTimbreImage(n));
+
+        // Written in each module's own packing, the same patch loads the same sound.
+        e.receive(RecordDataSet(PatchMemoryAddress(12), packing.pack(Record::Patch, own)));
+        plain.receive(RecordDataSet(PatchMemoryAddress(12), PackRecord(Record::Patch, own)));
+        EXPECT_NE(RecordAt(e, PatchMemoryAddress(12), kPatchRecordBytes),
+                  RecordAt(plain, PatchMemoryAddress(12), kPatchRecordBytes));
+        e.receive({0xC0, 11});
+        plain.receive({0xC0, 11});
+        EXPECT_EQ(e.read(BlockAddress(Block::PatchPart, 3), 13), Slice(own, kPatchImagePart1 + 26, 13));
+        EXPECT_EQ(WorkingArea(e), WorkingArea(plain));
+
+        // Moved to the default packing and back: the same sounds, then the same bytes.
+        const Bytes before = e.read(PatchMemoryAddress(1), AreaOf(MemoryKind::Patch).size());
+        e.setPackingSeed(0);
+        EXPECT_EQ(e.read(PatchMemoryAddress(1), AreaOf(MemoryKind::Patch).size()),
+                  plain.read(PatchMemoryAddress(1), AreaOf(MemoryKind::Patch).size()));
+        e.setPackingSeed(seed);
+        EXPECT_EQ(e.read(PatchMemoryAddress(1), AreaOf(MemoryKind::Patch).size()), before);
+        e.receive({0xC0, 11});
+        EXPECT_EQ(WorkingArea(e), WorkingArea(plain));
+    }
+}
+
+// Converting between packings keeps every bit, also those no parameter uses.
+TEST(Emulator, PackingConversionKeepsEveryBit) {
+    const RecordPacking a(0), b(5), c(1234567);
+    uint32_t x = 12345;
+    for (Record r : {Record::Patch, Record::Timbre, Record::Rhythm}) {
+        Bytes rec(RecordBytes(r));
+        for (uint8_t& v : rec) v = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 24);
+        EXPECT_EQ(b.convert(r, a.convert(r, rec, b), a), rec);
+        EXPECT_EQ(c.convert(r, b.convert(r, rec, c), b), rec);
+        EXPECT_NE(b.convert(r, rec, c), rec);
+        EXPECT_THROW(b.unpack(r, Bytes(RecordBytes(r) - 1)), std::invalid_argument);
+    }
+}
+
 // Every patch, loaded by program change, must give values the editors can show.
 TEST(Emulator, FactoryPatchesLoadValuesInsideTheEditorLists) {
     U220Emulator e;

@@ -60,6 +60,8 @@ const char* const kUsage =
     "  --out PORT         MIDI output: an index or a case-insensitive part of its name\n"
     "  --virtual          use the built-in virtual U-220 (the default without --in/--out)\n"
     "  --virtual-from FILE  start the built-in virtual U-220 from a backup (.syx or .mid)\n"
+    "  --packing-seed N   the built-in virtual U-220 keeps its memory records in another\n"
+    "                     packing (0, the default packing)\n"
     "  --device-id N      the module's device ID, 1..32 as the module shows it (default 17)\n"
     "  --timeout-ms MS    time limit of one request (default 3000)\n"
     "  --retries N        send a request again up to N times when it gets no answer (default 0)\n"
@@ -239,6 +241,7 @@ struct Options {
     std::optional<std::string> in, out;
     bool useVirtual = false;
     std::optional<std::string> virtualFrom;  // backup file the virtual module starts from
+    std::optional<uint32_t> packingSeed;      // the virtual module's record packing
     int deviceId = 17;  // as the module shows it; the byte is one less
     int timeoutMs = 3000;
     bool timeoutGiven = false;
@@ -301,6 +304,8 @@ Options ParseOptions(int argc, char** argv) {
             o.virtualFrom = optValue(a);
             if (o.virtualFrom->empty()) Fail(kExitUsage, "--virtual-from: the file name is empty");
             o.useVirtual = true;
+        } else if (a == "--packing-seed") {
+            o.packingSeed = static_cast<uint32_t>(ParseIntOption(a, optValue(a), 0, 2147483647));
         } else if (a == "--verbose") {
             o.verbose = true;
         } else if (a == "--device-id") {
@@ -322,6 +327,8 @@ Options ParseOptions(int argc, char** argv) {
     if (o.args.empty()) Fail(kExitUsage, "no command given (see --help)");
     if (o.useVirtual && (o.in || o.out))
         Fail(kExitUsage, std::string(o.virtualFrom ? "--virtual-from" : "--virtual") + " cannot be combined with --in or --out");
+    if (o.packingSeed && (o.in || o.out))
+        Fail(kExitUsage, "--packing-seed is for the built-in virtual U-220 and cannot be combined with --in or --out");
     if (o.in.has_value() != o.out.has_value())
         Fail(kExitUsage, std::string("give both --in and --out (only ") + (o.in ? "--in" : "--out") + " was given)");
     if (!o.in) o.useVirtual = true;
@@ -397,6 +404,8 @@ public:
         if (!options_.useVirtual) journal_.emplace();
         if (options_.useVirtual)
             virtual_ = std::make_shared<midi::VirtualU220>(static_cast<uint8_t>(options_.deviceId - 1));
+        if (options_.packingSeed)
+            virtual_->withEmulator([&](emulator::U220Emulator& e) { e.setPackingSeed(*options_.packingSeed); });
         if (options_.virtualFrom) midi::LoadIntoVirtualModule(*virtual_, ReadFile(*options_.virtualFrom).image);
         midi::Ports ports = midi::CreatePorts([this](std::function<void()> fn) { host_.post(std::move(fn)); }, virtual_);
         model_ = std::make_unique<clsU220>(host_, std::move(ports.output), std::move(ports.input));

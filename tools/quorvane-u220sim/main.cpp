@@ -52,6 +52,7 @@ const char* const kUsage =
     "Module:\n"
     "  --device-id N          device ID 1..32 as the module shows it (default 17)\n"
     "  --silent               take messages in, never answer\n"
+    "  --packing-seed N       keep memory records in another packing (0, the default packing)\n"
     "Wire model (on when any of these is given):\n"
     "  --wire                 31250 baud timing of the answers\n"
     "  --answer-delay-ms MS   between the end of a request and its answer\n"
@@ -106,6 +107,7 @@ std::string PortName(const std::string& option, const std::string& text) {
 struct Options {
     std::string name = "u220sim", inPort = "in", outPort = "out", api = "all";
     int deviceId = 17;
+    uint32_t packingSeed = 0;
     bool silent = false, verbose = false;
     emulator::WireModel wire;
     emulator::FaultModel faults;
@@ -137,6 +139,11 @@ Options ParseOptions(int argc, char** argv) {
             o.deviceId = static_cast<int>(id);
         }
         else if (a == "--silent") o.silent = true;
+        else if (a == "--packing-seed") {
+            const double seed = ParseDouble(a, value(), 0, 4294967295.0);
+            if (seed != std::floor(seed)) Usage("--packing-seed takes a whole number");
+            o.packingSeed = static_cast<uint32_t>(seed);
+        }
         else if (a == "--verbose") o.verbose = true;
         else if (a == "--wire") o.wire.enabled = true;
         else if (a == "--answer-delay-ms") {
@@ -286,7 +293,7 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    emulator::U220Emulator emu(static_cast<uint8_t>(o.deviceId - 1));
+    emulator::U220Emulator emu(static_cast<uint8_t>(o.deviceId - 1), o.packingSeed);
     emu.setWireModel(o.wire);
     emu.setFaults(o.faults);
     emu.setSilent(o.silent);

@@ -1,0 +1,70 @@
+// Playing a library patch on the module without changing its memory.
+//
+// Which bits of a memory record are which parameter is the module's own
+// affair, so nothing here decodes a record. The module does it: a program
+// change loads a patch memory into the working area, and writing a part's
+// timbre number (or the rhythm setup number) loads that memory; the working
+// area's layout is known. An audition therefore
+// 1. reads the scratch patch memory and saves it in the journal (synced)
+//    before anything is written;
+// 2. writes the library patch there, sends the program change for it and reads
+//    the working patch's six part timbre numbers and its rhythm setup number;
+// 3. for each timbre (and the rhythm setup) the source bank holds: journals the
+//    module's own memory of that number, writes the bank's record there and
+//    writes the number to the part again so the part loads it;
+// 4. puts every memory it wrote back, verified, and closes the journal.
+// The working area then plays the library sound and the memory is as before.
+// If it stops half-way, the journal holds what to put back (Journal::Recover).
+// Standard C++ over the model, Transfer and Journal.
+#pragma once
+
+#include <array>
+#include <map>
+#include <string>
+
+#include "device/clsU220.h"
+#include "library/Journal.h"
+#include "library/Transfer.h"
+
+namespace quorvane::library {
+
+// A library patch and, when the library holds it, the bank it came from. Each
+// record is the bytes of the memory's addresses as the module sends them.
+struct AuditionSource {
+    std::string name;                 // for the journal and messages
+    Bytes patch;                      // the patch memory (MemoryRange(Patch, n).size bytes)
+    std::map<int, Bytes> timbres;     // the bank's timbre memories by number (1..128)
+    std::map<int, Bytes> rhythms;     // the bank's rhythm setups by number (1..4)
+};
+
+struct AuditionReport {
+    Outcome outcome = Outcome::Done;
+    std::string text;                  // one line for the user
+    std::array<int, 6> timbres{};      // part timbre numbers the patch names (1..128), as read
+    int rhythmSetup = 0;               // rhythm setup number (1..4), 0 when the patch names none
+    std::vector<int> timbresFromBank;  // timbre numbers loaded from the source bank
+    bool rhythmFromBank = false;
+    bool journalOpen = false;          // the module's own bytes wait in the journal
+    bool ok() const { return outcome == Outcome::Done && !journalOpen; }
+};
+
+class Audition {
+public:
+    // `journal` may be null only where nothing needs to survive (the virtual module).
+    Audition(clsU220& model, Host& host, Journal* journal) : model_(model), host_(host), journal_(journal) {}
+
+    // Auditions `source` through patch memory `scratch` (1..64).
+    AuditionReport Play(const AuditionSource& source, int scratch);
+
+private:
+    bool Read(const std::vector<Range>& ranges, MemoryImage& out);
+    bool Save(const std::string& operation, const MemoryImage& originals, AuditionReport& report);
+    bool WriteVerified(const MemoryImage& image, AuditionReport& report);
+    AuditionReport Stop(AuditionReport report, Outcome outcome, const std::string& text);
+
+    clsU220& model_;
+    Host& host_;
+    library::Journal* journal_;
+};
+
+}  // namespace quorvane::library

@@ -1,0 +1,212 @@
+// Audition of a library patch on the virtual module in another record packing,
+// at a real module's pace: the memory is as before at the end, and the working
+// area plays what the source bank plays (a second module holding that bank,
+// switched to the patch).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "device/clsU220.h"
+#include "emulator/FactoryContent.h"
+#include "emulator/MemoryLayout.h"
+#include "emulator/VirtualU220.h"
+#include "library/Audition.h"
+
+using namespace quorvane;
+using namespace quorvane::library;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint32_t kPacking = 7;  // not the default packing: nothing may decode a record
+
+// The working area as the model reads it.
+Bytes WorkingArea(const emulator::U220Emulator& e) {
+    Bytes w = e.read({0x10, 0x04, 0x00}, (0x15 - 0x04) * 128 + 50);
+    const Bytes r = e.read({0x11, 0x00, 0x00}, (35 + 63) * 128 + 20);
+    w.insert(w.end(), r.begin(), r.end());
+    return w;
+}
+
+MemoryImage Memory(const emulator::U220Emulator& e) {
+    MemoryImage image;
+    for (const MemoryArea& a : MemoryAreas()) image.put(MemoryAddress(a.kind, 1), e.read(MemoryAddress(a.kind, 1), a.size()));
+    return image;
+}
+
+void PutRecord(emulator::U220Emulator& e, Address base, const Bytes& record) {
+    Bytes nibbles;
+    for (uint8_t b : record) {
+        nibbles.push_back(b & 0x0F);
+        nibbles.push_back(b >> 4);
+    }
+    e.load(base, nibbles);
+}
+
+// A bank unlike the factory's: patch 6 names other timbres and rhythm setup 3,
+// and every timbre and rhythm setup is another factory one.
+emulator::U220Emulator Bank() {
+    using namespace emulator;
+    U220Emulator bank(0x10, kPacking);
+    const RecordPacking packing(kPacking);
+    Bytes own = FactoryPatchImage(6);
+    for (int part = 0; part < 6; ++part) {
+        const int at = kPatchImagePart1 + 13 * part + Info(Param::PatchPartTimbreNumber).offset;
+        own[at] = static_cast<uint8_t>((own[at] + 37 * (part + 1)) % 128);
+    }
+    own[kPatchImageRhythm + Info(Param::PatchRhythmRhythmSetup).offset] = 2;
+    PutRecord(bank, PatchMemoryAddress(6), packing.pack(Record::Patch, own));
+    for (int n = 1; n <= 128; ++n)
+        PutRecord(bank, TimbreMemoryAddress(n), packing.pack(Record::Timbre, FactoryTimbreImage((n + 40) % 128 + 1)));
+    for (int n = 1; n <= 4; ++n)
+        PutRecord(bank, RhythmMemoryAddress(n), packing.pack(Record::Rhythm, FactoryRhythmImage(n % 4 + 1)));
+    return bank;
+}
+
+AuditionSource SourceOf(const emulator::U220Emulator& bank, int patch, bool withBank) {
+    AuditionSource s;
+    s.name = "Bank patch " + std::to_string(patch);
+    s.patch = bank.read(MemoryAddress(MemoryKind::Patch, patch), AreaOf(MemoryKind::Patch).recordSize);
+    if (!withBank) return s;
+    for (int n = 1; n <= AreaOf(MemoryKind::Timbre).count; ++n)
+        s.timbres[n] = bank.read(MemoryAddress(MemoryKind::Timbre, n), AreaOf(MemoryKind::Timbre).recordSize);
+    for (int n = 1; n <= AreaOf(MemoryKind::Rhythm).count; ++n)
+        s.rhythms[n] = bank.read(MemoryAddress(MemoryKind::Rhythm, n), AreaOf(MemoryKind::Rhythm).recordSize);
+    return s;
+}
+
+}  // namespace
+
+// With and without the bank, in the module's current patch and in another one:
+// every memory byte as before, the journal closed with the originals in it,
+// and the working area as the bank plays the patch (without the bank: the
+// patch's own part blocks over the module's timbres).
+TEST(Audition, PlaysTheBankSoundAndLeavesEveryMemoryByteAsBefore) {
+    struct Case {
+        int scratch;
+        bool withBank;
+    } cases[] = {{1, true}, {12, false}};
+    emulator::U220Emulator bank = Bank();
+    bank.receive({0xC0, 5});
+    const Bytes expected = WorkingArea(bank);
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scratch);
+        SimpleHost host;
+        auto vm = std::make_shared<midi::VirtualU220>();
+        vm->withEmulator([](emulator::U220Emulator& e) {
+            e.setPackingSeed(kPacking);
+            emulator::WireModel w;
+            w.enabled = true;
+            w.answerDelayMs = 400;
+            w.minGapMs = 20;
+            e.setWireModel(w);
+        });
+        auto post = [&host](std::function<void()> f) { host.post(std::move(f)); };
+        clsU220 model(host, vm->makeOutput(), vm->makeInput(post));
+        ASSERT_TRUE(model.MIDIOutput1->open(-1));
+        ASSERT_TRUE(model.MIDIInput1->open(0));
+        model.MIDIOutput1->setSendGapMs(20);
+        model.RequestTimeout = 3000ms;
+        const fs::path dir = fs::temp_directory_path() / ("quorvane-audition-" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        Journal journal(dir.string());
+
+        const MemoryImage before = vm->withEmulator([](emulator::U220Emulator& e) { return Memory(e); });
+        Audition audition(model, host, &journal);
+        const AuditionReport r = audition.Play(SourceOf(bank, 6, c.withBank), c.scratch);
+        model.MIDIOutput1->flush();
+        EXPECT_TRUE(r.ok()) << r.text;
+        EXPECT_EQ(r.text, "Auditioning Bank patch 6 \xE2\x80\x94 not stored");
+        EXPECT_EQ(r.rhythmSetup, 3);
+        EXPECT_EQ(r.rhythmFromBank, c.withBank);
+        EXPECT_EQ(r.timbresFromBank.empty(), !c.withBank);
+        const JournalState js = journal.Load();
+        EXPECT_TRUE(js.exists);
+        EXPECT_FALSE(js.open);
+        EXPECT_TRUE(js.originals.holds(MemoryAddress(MemoryKind::Patch, c.scratch)));
+
+        vm->withEmulator([&](emulator::U220Emulator& e) {
+            EXPECT_TRUE(Memory(e) == before) << "a memory byte changed";
+            EXPECT_EQ(e.stats().lostToGap, 0u);
+            const Bytes now = WorkingArea(e);
+            if (c.withBank) {
+                EXPECT_EQ(now, expected);
+            } else {
+                // The patch's own blocks; the timbres are the module's.
+                const int patchBytes = BlockAddress(Block::Timbre, 1).offset() - 0x04 * 128;
+                EXPECT_EQ(Bytes(now.begin(), now.begin() + patchBytes), Bytes(expected.begin(), expected.begin() + patchBytes));
+                EXPECT_NE(now, expected);
+            }
+            return 0;
+        });
+        fs::remove_all(dir);
+    }
+}
+
+// The module stops answering after a number of its answers (early, half-way,
+// late in the audition): the audition stops with the journal open, and once
+// the module answers again the journal puts every memory back byte for byte.
+TEST(Audition, AStoppedAuditionIsPutBackByTheJournal) {
+    emulator::U220Emulator bank = Bank();
+    const AuditionSource source = SourceOf(bank, 6, true);
+    int total = 0;  // answers a whole audition takes
+    for (double share : {0.0, 0.15, 0.5, 0.85}) {
+        SCOPED_TRACE(share);
+        SimpleHost host;
+        auto vm = std::make_shared<midi::VirtualU220>();
+        vm->withEmulator([](emulator::U220Emulator& e) {
+            e.setPackingSeed(kPacking);
+            emulator::WireModel w;
+            w.enabled = true;
+            w.answerDelayMs = 40;
+            w.minGapMs = 20;
+            e.setWireModel(w);
+        });
+        auto post = [&host](std::function<void()> f) { host.post(std::move(f)); };
+        clsU220 model(host, vm->makeOutput(), vm->makeInput(post));
+        ASSERT_TRUE(model.MIDIOutput1->open(-1));
+        ASSERT_TRUE(model.MIDIInput1->open(0));
+        model.MIDIOutput1->setSendGapMs(20);
+        model.RequestTimeout = 500ms;
+        int answers = 0;
+        const int stopAfter = static_cast<int>(share * total);
+        model.OnMessage = [&](const MonitorEvent& m) {
+            if (m.kind != MonitorEvent::Kind::Received) return;
+            if (++answers == stopAfter) vm->withEmulator([](emulator::U220Emulator& e) { e.setSilent(true); });
+        };
+        const fs::path dir = fs::temp_directory_path() / ("quorvane-audition-stop-" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        Journal journal(dir.string());
+
+        const MemoryImage before = vm->withEmulator([](emulator::U220Emulator& e) { return Memory(e); });
+        const AuditionReport r = Audition(model, host, &journal).Play(source, 1);
+        model.MIDIOutput1->flush();
+        if (share == 0.0) {  // the whole audition, to count its answers
+            ASSERT_TRUE(r.ok()) << r.text;
+            total = answers;
+            ASSERT_GT(total, 10);
+            fs::remove_all(dir);
+            continue;
+        }
+        EXPECT_FALSE(r.ok());
+        EXPECT_TRUE(r.journalOpen) << r.text;
+        EXPECT_TRUE(journal.Pending());
+        EXPECT_NE(r.text.find("wait in the journal"), std::string::npos) << r.text;
+        // Refused while the journal waits.
+        EXPECT_EQ(Audition(model, host, &journal).Play(source, 1).outcome, Outcome::Failed);
+
+        vm->withEmulator([](emulator::U220Emulator& e) { e.setSilent(false); });
+        Transfer transfer(model, host);
+        transfer.journal = &journal;
+        const TransferReport back = journal.Recover(transfer);
+        EXPECT_TRUE(back.ok()) << back.text;
+        EXPECT_FALSE(journal.Pending());
+        vm->withEmulator([&](emulator::U220Emulator& e) {
+            EXPECT_TRUE(Memory(e) == before) << "a memory byte changed";
+            return 0;
+        });
+        fs::remove_all(dir);
+    }
+}
