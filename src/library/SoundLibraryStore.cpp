@@ -76,6 +76,37 @@ CREATE TABLE bank_slot(
   PRIMARY KEY(bank_id, slot)) WITHOUT ROWID;
 CREATE INDEX bank_slot_by_item ON bank_slot(item_id);
 )sql",
+        // 1 -> 2: what the library learnt through a module.
+        // reading: what an audition read of an item through the module (the
+        // part timbre numbers, the rhythm setup number and the working area's
+        // blocks as the module sent them, a .syx image). module_patch: which
+        // timbres and rhythm setup each patch memory of a module names, by
+        // device ID, as read through the module. snapshot: every memory a store
+        // replaced, before it was replaced (a .syx image), to put it back.
+        R"sql(
+CREATE TABLE reading(
+  item_id INTEGER PRIMARY KEY REFERENCES item(id) ON DELETE CASCADE,
+  timbres TEXT NOT NULL,
+  rhythm_setup INTEGER NOT NULL,
+  working BLOB NOT NULL,
+  read_at TEXT NOT NULL);
+CREATE TABLE module_patch(
+  device INTEGER NOT NULL,
+  number INTEGER NOT NULL,
+  name TEXT NOT NULL,
+  hash INTEGER NOT NULL,
+  timbres TEXT NOT NULL,
+  rhythm_setup INTEGER NOT NULL,
+  read_at TEXT NOT NULL,
+  PRIMARY KEY(device, number)) WITHOUT ROWID;
+CREATE TABLE snapshot(
+  id INTEGER PRIMARY KEY,
+  made TEXT NOT NULL,
+  operation TEXT NOT NULL,
+  device INTEGER NOT NULL,
+  image BLOB NOT NULL,
+  put_back TEXT);
+)sql",
     };
     return steps;
 }
@@ -105,7 +136,9 @@ Statement& Statement::bind(int i, const std::string& v) {
     return *this;
 }
 Statement& Statement::bind(int i, const Bytes& v) {
-    sqlite3_bind_blob(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    // An empty vector's data() may be null, which SQLite would store as NULL.
+    if (v.empty()) sqlite3_bind_zeroblob(stmt_, i, 0);
+    else sqlite3_bind_blob(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
     return *this;
 }
 Statement& Statement::bindNull(int i) {

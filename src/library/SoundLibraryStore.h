@@ -31,7 +31,7 @@ struct sqlite3_stmt;
 namespace quorvane::library {
 
 // Schema version written by this program.
-constexpr int kLibrarySchemaVersion = 1;
+constexpr int kLibrarySchemaVersion = 2;
 
 class LibraryError : public std::runtime_error {
 public:

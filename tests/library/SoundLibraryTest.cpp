@@ -12,6 +12,7 @@
 #include "device/Host.h"
 #include "device/clsU220.h"
 #include "library/SoundLibrary.h"
+#include "library/SoundLibraryModule.h"
 #include "library/SoundLibraryText.h"
 #include "library/SysexFile.h"
 #include "library/Transfer.h"
@@ -338,7 +339,7 @@ TEST_F(SoundLibraryTest, NewerLibraryRefusedUntouchedAndDamagedOneMovedAside) {
     EXPECT_EQ(FileBytes(Db()), before);
 
     Bytes corrupt = before;
-    corrupt[63] = 1;  // user_version (bytes 60..63) back to this program's
+    corrupt[63] = kLibrarySchemaVersion;  // user_version (bytes 60..63) back to this program's
     for (size_t i = 4096; i < corrupt.size(); i += 7) corrupt[i] = static_cast<uint8_t>(i * 31);
     const struct {
         const char* what;
@@ -583,3 +584,67 @@ TEST_F(SoundLibraryTest, UserDataRenameCopiesAndBanks) {
 }
 
 }  // namespace
+
+// What the library learns through a module survives closing it: a reading, the
+// module index by device, snapshots newest first; a library of the first
+// version is brought up to date with its items kept, and a removed item takes
+// its reading with it.
+TEST_F(SoundLibraryTest, ReadingsModuleIndexAndSnapshotsAreKeptAndAnOldLibraryGainsThem) {
+    int64_t id = 0;
+    {
+        SoundLibrary lib(Db());
+        lib.Import({Write("a.syx", SyxBytes(testfiles::FactoryMemory(), 0x10))});
+        id = IdOf(lib, SoundType::Patch, lib.Details(1)->nameInBytes);
+        // As a library of the first version would be.
+        lib.Db().exec("DROP TABLE reading; DROP TABLE module_patch; DROP TABLE snapshot; PRAGMA user_version = 1");
+    }
+    SoundLibrary lib(Db());
+    EXPECT_EQ(Scalar(lib, "PRAGMA user_version"), kLibrarySchemaVersion);
+    EXPECT_GT(lib.ItemCount(), 190u);
+
+    Reading r;
+    r.itemId = id;
+    r.timbres = {1, 2, 3, 128, 5, 1};
+    r.rhythmSetup = 4;
+    r.working.put(Address{0x10, 0x04, 0x00}, Bytes(41, 7));
+    SaveReading(lib, r);
+    MemoryImage snap;
+    snap.put(MemoryRange(MemoryKind::Patch, 12).address, Bytes(MemoryRange(MemoryKind::Patch, 12).size, 3));
+    const int64_t first = SaveSnapshot(lib, "store A into patch 12", 16, snap);
+    const int64_t second = SaveSnapshot(lib, "store B into patch 13", 16, MemoryImage{});
+    MarkSnapshotPutBack(lib, first);
+    ModulePatch p3{3, "Three", 42, {1, 17, 17, 4, 5, 6}, 2, ""}, p9{9, "Nine", 43, {17, 2, 3, 4, 5, 6}, 0, ""};
+    SaveModulePatches(lib, 16, {p3, p9});
+    SaveModulePatches(lib, 5, {p3});
+    ForgetModulePatches(lib, 5);
+
+    SoundLibrary again(Db());
+    const auto back = LoadReading(again, id);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->timbres, r.timbres);
+    EXPECT_EQ(back->rhythmSetup, 4);
+    EXPECT_EQ(back->working.dataSets().size(), 1u);
+    EXPECT_FALSE(back->readAt.empty());
+    EXPECT_FALSE(LoadReading(again, id + 1));
+    EXPECT_THROW(SaveReading(again, Reading{999999}), LibraryError);
+
+    const ModuleIndex index = LoadModuleIndex(again, 16);
+    ASSERT_EQ(index.patches.size(), 2u);
+    EXPECT_EQ(index.UsingTimbre(17), (std::vector<int>{3, 9}));
+    EXPECT_EQ(index.UsingTimbre(2), (std::vector<int>{9}));
+    EXPECT_EQ(index.UsingRhythmSetup(2), (std::vector<int>{3}));
+    EXPECT_TRUE(index.UsingRhythmSetup(0).empty());
+    EXPECT_EQ(index.Patch(9)->name, "Nine");
+    EXPECT_TRUE(LoadModuleIndex(again, 5).patches.empty());
+
+    const auto snaps = Snapshots(again);
+    ASSERT_EQ(snaps.size(), 2u);
+    EXPECT_EQ(snaps[0].id, second);
+    EXPECT_EQ(snaps[1].operation, "store A into patch 12");
+    EXPECT_FALSE(snaps[1].putBack.empty());
+    EXPECT_TRUE(snaps[0].putBack.empty());
+    EXPECT_EQ(Memory(snaps[1].image, MemoryKind::Patch, 12), Bytes(MemoryRange(MemoryKind::Patch, 12).size, 3));
+
+    again.Remove(id);
+    EXPECT_FALSE(LoadReading(again, id));
+}
