@@ -8,6 +8,7 @@
 
 #include "library/SoundLibrary.h"
 #include "library/SysexFile.h"
+#include "LibraryModuleCommands.h"
 
 namespace quorvane::cli {
 
@@ -15,16 +16,9 @@ namespace {
 
 using namespace quorvane::library;
 
-// Exit codes as the other commands: 0 done, 1 a run-time failure (the library
-// cannot be opened, is damaged, is of a newer version, the disk is full), 2 bad
-// input (usage, an unknown id, a file that could not be imported).
-enum { kOk = 0, kFailure = 1, kUsage = 2 };
-
-struct Stop {
-    int code;
-    std::string message;
-};
-[[noreturn]] void Fail(int code, const std::string& message) { throw Stop{code, message}; }
+// Exit codes (LibraryModuleCommands.h): 1 also when the library cannot be
+// opened, is damaged, is of a newer version or the disk is full; 2 for an
+// unknown id or a file that could not be imported.
 
 const char* const kLibraryUsage =
     "usage: quorvane-cli [--library FILE] [--move-aside] library COMMAND [ARGS]\n"
@@ -134,11 +128,7 @@ public:
         Fail(kUsage, "unknown library command '" + Clean(c) + "' (see 'quorvane-cli library --help')");
     }
 
-private:
-    static void Count(const std::string& c, const std::vector<std::string>& args, size_t n, const char* what) {
-        if (args.size() != n) Fail(kUsage, c + " takes " + what);
-    }
-
+    // Opens the library on first use (moving a damaged one aside with --move-aside).
     SoundLibrary& Lib() {
         if (lib_) return *lib_;
         try {
@@ -155,6 +145,11 @@ private:
             lib_ = std::make_unique<SoundLibrary>(path_);
         }
         return *lib_;
+    }
+
+private:
+    static void Count(const std::string& c, const std::vector<std::string>& args, size_t n, const char* what) {
+        if (args.size() != n) Fail(kUsage, c + " takes " + what);
     }
 
     int Import(const std::vector<std::string>& args) {
@@ -292,44 +287,53 @@ private:
 
 }  // namespace
 
-std::optional<int> RunLibraryCommand(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    auto isOption = [](const std::string& a) {
-        return a == "--library" || a.rfind("--library=", 0) == 0 || a == "--move-aside";
-    };
-    if (args.empty() || (args[0] != "library" && !isOption(args[0]))) return std::nullopt;
+namespace {
+
+struct LibraryWords {
     std::string path;
-    bool pathGiven = false, moveAside = false, seenCommand = false, help = false;
-    std::vector<std::string> rest;
+    bool moveAside = false;
+    bool help = false;
+    std::vector<std::string> rest;  // the command and its words
+};
+
+bool IsLibraryOption(const std::string& a) {
+    return a == "--library" || a.rfind("--library=", 0) == 0 || a == "--move-aside";
+}
+
+// Library options come before the command's own words (and before or after the
+// word "library"); after the command everything is its own.
+LibraryWords ParseLibraryWords(const std::vector<std::string>& args) {
+    LibraryWords w;
+    bool pathGiven = false, seenCommand = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (!w.rest.empty()) w.rest.push_back(a);
+        else if (a == "library" && !seenCommand) seenCommand = true;
+        else if (a == "--library") {
+            if (i + 1 >= args.size()) Fail(kUsage, "--library needs a file name");
+            w.path = args[++i];
+            pathGiven = true;
+        } else if (a.rfind("--library=", 0) == 0) {
+            w.path = a.substr(10);
+            pathGiven = true;
+        }
+        else if (a == "--move-aside") w.moveAside = true;
+        else if (a == "-h" || a == "--help") w.help = true;
+        else if (!seenCommand)
+            Fail(kUsage, "'" + Clean(a) + "': --library and --move-aside go with 'library COMMAND' (see 'quorvane-cli library --help')");
+        else w.rest.push_back(a);
+    }
+    if (!w.help && !seenCommand) Fail(kUsage, "--library and --move-aside go with the library commands (see --help)");
+    if (pathGiven && w.path.empty()) Fail(kUsage, "--library: the file name is empty");
+    if (w.path.empty()) w.path = DefaultLibraryPath();
+    return w;
+}
+
+// Runs `body`, turning what it throws into a message on stderr and the exit code.
+template <class F>
+int Guarded(F&& body) {
     try {
-        // Library options come before the command's own words (and before or
-        // after the word "library"); after the command everything is its own.
-        for (size_t i = 0; i < args.size(); ++i) {
-            const std::string& a = args[i];
-            if (!rest.empty()) rest.push_back(a);
-            else if (a == "library" && !seenCommand) seenCommand = true;
-            else if (a == "--library") {
-                if (i + 1 >= args.size()) Fail(kUsage, "--library needs a file name");
-                path = args[++i];
-                pathGiven = true;
-            } else if (a.rfind("--library=", 0) == 0) {
-                path = a.substr(10);
-                pathGiven = true;
-            }
-            else if (a == "--move-aside") moveAside = true;
-            else if (a == "-h" || a == "--help") help = true;
-            else if (!seenCommand)
-                Fail(kUsage, "'" + Clean(a) + "': --library and --move-aside go with 'library COMMAND' (see 'quorvane-cli library --help')");
-            else rest.push_back(a);
-        }
-        if (help) {
-            std::cout << kLibraryUsage;
-            return kOk;
-        }
-        if (!seenCommand) Fail(kUsage, "--library and --move-aside go with the library commands (see --help)");
-        if (pathGiven && path.empty()) Fail(kUsage, "--library: the file name is empty");
-        LibraryCli cli(path.empty() ? DefaultLibraryPath() : path, moveAside);
-        const int code = cli.Run(rest);
+        const int code = body();
         std::cout.flush();
         return code;
     } catch (const Stop& s) {
@@ -340,10 +344,59 @@ std::optional<int> RunLibraryCommand(int argc, char** argv) {
         std::cout.flush();
         std::cerr << "quorvane-cli: " << e.what() << '\n';
         return e.kind() == LibraryError::Input ? kUsage : kFailure;
+    }
+}
+
+}  // namespace
+
+bool IsModuleLibraryCommand(const std::vector<std::string>& words) {
+    static const char* const commands[] = {"audition", "store", "recover", "put-back", "module-index"};
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& w = words[i];
+        if (w == "--library") ++i;  // its value
+        if (w == "library" || w.rfind("--", 0) == 0) continue;
+        for (const char* c : commands)
+            if (w == c) return true;
+        return false;
+    }
+    return false;
+}
+
+std::optional<int> RunLibraryCommand(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty() || (args[0] != "library" && !IsLibraryOption(args[0]))) return std::nullopt;
+    // The ones through the module go with the port options: the session runs them.
+    if (IsModuleLibraryCommand(args)) return std::nullopt;
+    try {
+        return Guarded([&] {
+            const LibraryWords w = ParseLibraryWords(args);
+            if (w.help) {
+                std::cout << kLibraryUsage;
+                return static_cast<int>(kOk);
+            }
+            LibraryCli cli(w.path, w.moveAside);
+            return cli.Run(w.rest);
+        });
     } catch (const std::exception& e) {
         std::cerr << "quorvane-cli: " << e.what() << '\n';
         return kFailure;
     }
+}
+
+int RunModuleLibraryCommand(const std::vector<std::string>& words, ModuleLink& link) {
+    return Guarded([&] {
+        const LibraryWords w = ParseLibraryWords(words);
+        if (w.help) {
+            std::cout << kLibraryUsage;
+            return static_cast<int>(kOk);
+        }
+        LibraryCli cli(w.path, w.moveAside);
+        const std::string& c = w.rest.at(0);
+        const std::vector<std::string> args(w.rest.begin() + 1, w.rest.end());
+        if (auto code = RunAuditionCommand(c, args, cli.Lib(), link)) return *code;
+        if (auto code = RunStoreCommand(c, args, cli.Lib(), link)) return *code;
+        Fail(kUsage, "unknown library command '" + Clean(c) + "' (see 'quorvane-cli library --help')");
+    });
 }
 
 }  // namespace quorvane::cli

@@ -248,6 +248,7 @@ struct Options {
     int retries = 0;
     std::optional<int> gapMs;
     bool verbose = false;
+    std::vector<std::string> libraryWords;  // --library FILE, --move-aside (for the library commands)
     std::vector<std::string> args;  // command and its arguments
 };
 
@@ -308,6 +309,11 @@ Options ParseOptions(int argc, char** argv) {
             o.packingSeed = static_cast<uint32_t>(ParseIntOption(a, optValue(a), 0, 2147483647));
         } else if (a == "--verbose") {
             o.verbose = true;
+        } else if (a == "--library") {
+            o.libraryWords.push_back(a);
+            o.libraryWords.push_back(optValue(a));
+        } else if (a == "--move-aside") {
+            o.libraryWords.push_back(a);
         } else if (a == "--device-id") {
             o.deviceId = ParseIntOption(a, optValue(a), 1, 32);
         } else if (a == "--timeout-ms") {
@@ -471,6 +477,7 @@ public:
         if (command == "swap-patch") return CopyPatch(args, true);
         if (command == "recover") return Recover(args);
         if (command == "put-back") return PutBack(args);
+        if (command == "library") return Library(args);
         Fail(kExitUsage, "unknown command '" + command + "' (see --help)");
     }
 
@@ -794,6 +801,22 @@ private:
         NoArguments("put-back", args);
         UserJournal("put-back");
         return Transfer([&](library::Transfer& t) { return t.PutBack(); });
+    }
+
+    // The library commands that work through the module (LibraryModuleCommands.h).
+    int Library(const std::vector<std::string>& args) {
+        std::vector<std::string> words = options_.libraryWords;
+        words.push_back("library");
+        words.insert(words.end(), args.begin(), args.end());
+        cli::ModuleLink link{*model_, host_, journal_ ? &*journal_ : nullptr, model_->DeviceID(), [this] { Open(); },
+                        [this](const library::TransferReport& r) {
+                            retriesLeft_ = options_.retries;
+                            gaveUp_.clear();
+                            return Finish(r);
+                        }};
+        retriesLeft_ = options_.retries;
+        gaveUp_.clear();
+        return cli::RunModuleLibraryCommand(words, link);
     }
 
     const Options& options_;
