@@ -24,6 +24,7 @@
 
 #include "device/clsU220.h"
 #include "library/Journal.h"
+#include "library/SoundLibraryItems.h"
 #include "library/Transfer.h"
 
 namespace quorvane::library {
@@ -31,8 +32,10 @@ namespace quorvane::library {
 // A library patch and, when the library holds it, the bank it came from. Each
 // record is the bytes of the memory's addresses as the module sends them.
 struct AuditionSource {
+    int64_t itemId = 0;               // the library item (0: not from the library)
+    SoundType type = SoundType::Patch;
     std::string name;                 // for the journal and messages
-    Bytes patch;                      // the patch memory (MemoryRange(Patch, n).size bytes)
+    Bytes patch;                      // the item's bytes: for a patch, the patch memory (MemoryRange(Patch, n).size bytes)
     std::map<int, Bytes> timbres;     // the bank's timbre memories by number (1..128)
     std::map<int, Bytes> rhythms;     // the bank's rhythm setups by number (1..4)
 };
@@ -47,6 +50,11 @@ struct AuditionReport {
     bool journalOpen = false;          // the module's own bytes wait in the journal
     bool ok() const { return outcome == Outcome::Done && !journalOpen; }
 };
+
+class SoundLibrary;
+// The item's bytes and, for a patch, the timbres and rhythm setups of the file
+// it was first imported from. Throws LibraryError(Input) for an unknown id.
+AuditionSource AuditionSourceOf(SoundLibrary& lib, int64_t itemId);
 
 class Audition {
 public:
