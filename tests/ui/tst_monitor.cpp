@@ -26,7 +26,7 @@
 #include "ui/UiTestSupport.h"
 #include "ui/main/frmMain.h"
 #include "ui/monitor/MonitorLog.h"
-#include "ui/monitor/MonitorValueText.h"
+#include "device/ParamValueText.h"
 #include "ui/monitor/frmMonitor.h"
 #include "ui/patch/frmPatch.h"
 #include "ui/rhythm/frmRhythm.h"

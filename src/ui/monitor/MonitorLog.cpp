@@ -9,7 +9,7 @@
 
 #include "device/MessageDecoder.h"
 #include "device/clsU220.h"
-#include "ui/monitor/MonitorValueText.h"
+#include "device/ParamValueText.h"
 
 namespace quorvane::ui {
 

@@ -1,8 +1,8 @@
-#include "ui/monitor/MonitorValueText.h"
+#include "device/ParamValueText.h"
 
 #include <QHash>
 
-#include "ui/common/ValueLists.h"
+#include "device/ValueLists.h"
 
 namespace quorvane::ui {
 
