@@ -26,10 +26,7 @@ QString HexOf(const std::vector<uint8_t>& m) {
     return QString::fromStdString(HexBytes(head)) + QString(" ... (%1 bytes)").arg(m.size());
 }
 
-std::optional<std::string> ListText(Param p, int value) {
-    if (auto t = ParamValueText(p, value)) return t->toStdString();
-    return std::nullopt;
-}
+std::optional<std::string> ListText(Param p, int value) { return ParamValueText(p, value); }
 
 }  // namespace
 
