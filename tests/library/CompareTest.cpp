@@ -78,6 +78,18 @@ std::set<Key> Keys(const std::vector<CompareRow>& rows) {
     return out;
 }
 
+// Every parameter has the editors' words, and no two of one block share them:
+// a comparison's rows are told apart by section and caption alone.
+TEST(Compare, EveryParameterHasACaptionOfItsOwnWithinItsBlock) {
+    std::map<Block, std::set<std::string>> seen;
+    for (Param p : AllParams()) {
+        const std::string caption = ParamCaption(p);
+        EXPECT_FALSE(caption.empty()) << Info(p).name;
+        EXPECT_NE(caption, "Name") << Info(p).name;  // the name rows' own
+        EXPECT_TRUE(seen[Info(p).block].insert(caption).second) << Info(p).name << ": " << caption;
+    }
+}
+
 // Pairs of factory patches, each read from a module's working area: every
 // parameter is a row with the factory values' texts; with only the differences
 // the rows are exactly the parameters whose factory values differ.
