@@ -129,14 +129,14 @@ void frmCompare::Fill() {
         const auto& r = shown_[i];
         const QString texts[ColCount] = {Q(r.section), Q(r.parameter), Q(r.a), Q(r.b)};
         for (int c = 0; c < ColCount; ++c) {
-            auto* item = new QTableWidgetItem(texts[c]);
-            if (r.differs) {
-                item->setBackground(tint);
-                QFont f = item->font();
-                f.setBold(true);
-                item->setFont(f);
-            }
-            if (c >= ColA && texts[c].isEmpty()) item->setToolTip(QStringLiteral("Not read"));
+            const bool unread = c >= ColA && texts[c].isEmpty();
+            auto* item = new QTableWidgetItem(unread ? QStringLiteral("(not read)") : texts[c]);
+            QFont f = item->font();
+            f.setBold(r.differs);
+            f.setItalic(unread);
+            item->setFont(f);
+            if (r.differs) item->setBackground(tint);
+            if (unread) item->setToolTip(QStringLiteral("The audition of this sound did not read this part of it"));
             lstRows->setItem(static_cast<int>(i), c, item);
         }
     }

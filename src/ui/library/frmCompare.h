@@ -3,7 +3,8 @@
 // section, the editors' caption and both values in the editors' words; rows
 // whose values differ are highlighted (a tinted background and bold text, so
 // they stand out without colour too), and "Show only differences" hides the
-// others. A sound without a reading gets the message in place of the rows.
+// others; a value one side never read shows "(not read)". A sound without a
+// reading gets the message in place of the rows.
 //
 // The rows are read once when the window opens: it holds no reference to the
 // library afterwards. Keyboard: the table has the focus (arrows, Page Up and
