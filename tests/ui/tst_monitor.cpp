@@ -26,7 +26,7 @@
 #include "ui/UiTestSupport.h"
 #include "ui/main/frmMain.h"
 #include "ui/monitor/MonitorLog.h"
-#include "ui/monitor/MonitorValueText.h"
+#include "device/ParamValueText.h"
 #include "ui/monitor/frmMonitor.h"
 #include "ui/patch/frmPatch.h"
 #include "ui/rhythm/frmRhythm.h"
@@ -501,7 +501,7 @@ private slots:
                     for (const auto& d : DataSets(rig.vm->received())) {
                         const MessageMeaning m = DescribeMessage(BuildDT1(16, d.address, d.data));
                         if (!m.param) continue;
-                        const QString text = ui::ParamValueText(*m.param, m.value).value_or("(none)");
+                        const QString text = QString::fromStdString(ParamValueText(*m.param, m.value).value_or("(none)"));
                         seen << QString("%1 = %2").arg(Info(*m.param).name, text);
                         if (shown == text || shown.startsWith(text + " ")) match = m.param;
                     }

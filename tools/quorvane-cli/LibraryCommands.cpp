@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "library/Compare.h"
 #include "library/SoundLibrary.h"
 #include "library/SysexFile.h"
 #include "LibraryModuleCommands.h"
@@ -54,6 +55,10 @@ const char* const kLibraryUsage =
     "  bank set NAME PLACE ID        put an item at a place (ID 0 empties it)\n"
     "  bank show NAME                place, id, name\n"
     "  bank list                     name, type, places filled\n"
+    "  compare A B [--all]           two patches, timbres or rhythm setups parameter by\n"
+    "                                parameter, from what their auditions read: section,\n"
+    "                                parameter, A, B, * when they differ (only the\n"
+    "                                differences unless --all)\n"
     "\n"
     "Exit codes: 0 done, 1 the library could not be used, 2 bad input (an unknown\n"
     "id, a file that could not be imported: the others are imported).\n";
@@ -125,6 +130,7 @@ public:
         if (c == "duplicates") return Duplicates(args);
         if (c == "export") return Export(args);
         if (c == "bank") return Bank(args);
+        if (c == "compare") return Compare(args);
         Fail(kUsage, "unknown library command '" + Clean(c) + "' (see 'quorvane-cli library --help')");
     }
 
@@ -215,6 +221,24 @@ private:
         for (const FileMember& m : d->bank)
             std::cout << "bank\t" << SoundTypeWord(m.type) << '\t' << m.number << '\t' << m.itemId << '\t' << Clean(m.name)
                       << '\n';
+        return kOk;
+    }
+
+    // No module needed: the readings are in the library.
+    int Compare(const std::vector<std::string>& args) {
+        std::vector<std::string> ids;
+        bool all = false;
+        for (const std::string& a : args) {
+            if (a == "--all") all = true;
+            else if (a.rfind("--", 0) == 0) Fail(kUsage, "compare: unknown option '" + Clean(a) + "'");
+            else ids.push_back(a);
+        }
+        if (ids.size() != 2) Fail(kUsage, "compare takes A B [--all]");
+        const Comparison c = CompareItems(Lib(), Id(ids[0]), Id(ids[1]), !all);
+        if (!c.ok) Fail(kUsage, c.message);
+        for (const CompareRow& r : c.rows)
+            std::cout << Clean(r.section) << '\t' << Clean(r.parameter) << '\t' << Clean(r.a) << '\t' << Clean(r.b) << '\t'
+                      << (r.differs ? "*" : "") << '\n';
         return kOk;
     }
 

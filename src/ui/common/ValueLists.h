@@ -1,42 +1,38 @@
-// The comma-separated value lists shared by several windows. Each list control
-// is filled by splitting one of these texts at "," and appending the pieces in
-// order; the selected entry's 0-based index is the value the model stores.
+// The value lists the editors share (device/ValueLists.h) as Qt texts, and the
+// two helpers that put them into list controls.
 #pragma once
 
 #include <QString>
 #include <QStringList>
 
+#include "device/ValueLists.h"
+
 class QComboBox;
 
 namespace quorvane::ui::lists {
 
-// "first,first+1,...,last" in plain decimal (minus sign for negatives).
-QString Numbers(int first, int last);
-// The same with a fixed number of digits ("01".."16", "001".."128").
-QString NumbersPadded(int first, int last, int digits);
-
-QString NoteNames();       // "C-1,C#-1,...,G9" (128, index = MIDI note number)
-QString RhythmKeyNames();  // "B1,C2,...,D7" (64 keys, 35..98)
-QString Pan();             // "7>,...,1>,><,<1,...,<7,Rnd" (16)
-QString OffOn();           // "Off,On"
-QString ReceiveChannel();  // "01".."16","Off" (17)
-QString ToneMedia();       // "I","01".."31" (32)
-QString ToneNumber();      // "001".."128"
-QString MinusSeven();      // "-7".."7" (15)
-QString MinusFifty();      // "-50".."50" (101)
-QString BendDown();        // "-36,-24,-12,...,0" (15)
-QString PitchSens();       // "-36,-24,-12,...,12" (27)
-
-// Lists of one editor each, also used by the MIDI monitor to name values.
-QString ChorusTypes();     // patch chorus type (5)
-QString ChorusOutModes();  // "Pre Rev,Post Rev"
-QString ReverbTypes();     // patch reverb type (8)
-QString Controllers();     // "00".."05","07".."31","64".."95","off" (64, no "06")
-QString Destinations();    // what a controller changes (19)
-QString Waveforms();       // timbre vibrato waveform (9)
-
-// Name of MIDI note n: "C4" for 60, "C-1" for 0.
-QString NoteName(int note);
+inline QString Numbers(int first, int last) { return QString::fromStdString(values::Numbers(first, last)); }
+inline QString NumbersPadded(int first, int last, int digits) {
+    return QString::fromStdString(values::NumbersPadded(first, last, digits));
+}
+inline QString NoteNames() { return QString::fromStdString(values::NoteNames()); }
+inline QString RhythmKeyNames() { return QString::fromStdString(values::RhythmKeyNames()); }
+inline QString Pan() { return QString::fromStdString(values::Pan()); }
+inline QString OffOn() { return QString::fromStdString(values::OffOn()); }
+inline QString ReceiveChannel() { return QString::fromStdString(values::ReceiveChannel()); }
+inline QString ToneMedia() { return QString::fromStdString(values::ToneMedia()); }
+inline QString ToneNumber() { return QString::fromStdString(values::ToneNumber()); }
+inline QString MinusSeven() { return QString::fromStdString(values::MinusSeven()); }
+inline QString MinusFifty() { return QString::fromStdString(values::MinusFifty()); }
+inline QString BendDown() { return QString::fromStdString(values::BendDown()); }
+inline QString PitchSens() { return QString::fromStdString(values::PitchSens()); }
+inline QString ChorusTypes() { return QString::fromStdString(values::ChorusTypes()); }
+inline QString ChorusOutModes() { return QString::fromStdString(values::ChorusOutModes()); }
+inline QString ReverbTypes() { return QString::fromStdString(values::ReverbTypes()); }
+inline QString Controllers() { return QString::fromStdString(values::Controllers()); }
+inline QString Destinations() { return QString::fromStdString(values::Destinations()); }
+inline QString Waveforms() { return QString::fromStdString(values::Waveforms()); }
+inline QString NoteName(int note) { return QString::fromStdString(values::NoteName(note)); }
 
 // Appends the pieces of `commaList` to the combo box, in order.
 void Fill(QComboBox* combo, const QString& commaList);

@@ -27,6 +27,7 @@
 #include "ui/library/LibraryAutoAdd.h"
 #include "ui/library/LibraryImport.h"
 #include "ui/library/LibraryModel.h"
+#include "ui/library/frmCompare.h"
 #include "ui/library/frmLibraryText.h"
 
 namespace quorvane::ui {
@@ -105,6 +106,10 @@ void frmLibrary::BuildWindow() {
     QAction* applyName = edit->addAction(QStringLiteral("&Write the Name into the Sound"), this, [this] { ApplyNameOfCurrent(); });
     listKeys.push_back(keepCopy);
     listKeys.push_back(applyName);
+    // Two selected sounds side by side (frmCompare.h); on only while two are selected.
+    QAction* compare = edit->addAction(QStringLiteral("&Compare"), this, [this] { ShowCompare(this, lib_.get(), SelectedIds()); });
+    compare->setObjectName(QStringLiteral("actCompare"));
+    listKeys.push_back(compare);
 
     auto* central = new QWidget(this);
     setCentralWidget(central);
@@ -169,6 +174,9 @@ void frmLibrary::BuildWindow() {
     }
     for (QAction* act : listKeys) lstItems->addAction(act);
     lstItems->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(lstItems->selectionModel(), &QItemSelectionModel::selectionChanged, compare,
+            [this, compare] { compare->setEnabled(SelectedIds().size() == 2); });
+    compare->setEnabled(false);
     connect(lstItems->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& now) { ShowDetails(model_->IdAt(now.row())); });
 

@@ -9,7 +9,7 @@
 
 #include "device/MessageDecoder.h"
 #include "device/clsU220.h"
-#include "ui/monitor/MonitorValueText.h"
+#include "device/ParamValueText.h"
 
 namespace quorvane::ui {
 
@@ -26,10 +26,7 @@ QString HexOf(const std::vector<uint8_t>& m) {
     return QString::fromStdString(HexBytes(head)) + QString(" ... (%1 bytes)").arg(m.size());
 }
 
-std::optional<std::string> ListText(Param p, int value) {
-    if (auto t = ParamValueText(p, value)) return t->toStdString();
-    return std::nullopt;
-}
+std::optional<std::string> ListText(Param p, int value) { return ParamValueText(p, value); }
 
 }  // namespace
 
