@@ -415,11 +415,12 @@ int RunModuleLibraryCommand(const std::vector<std::string>& words, ModuleLink& l
             return static_cast<int>(kOk);
         }
         LibraryCli cli(w.path, w.moveAside);
-        const std::string& c = w.rest.at(0);
+        if (w.rest.empty()) return cli.Run(w.rest);  // says which commands there are
+        const std::string& c = w.rest[0];
         const std::vector<std::string> args(w.rest.begin() + 1, w.rest.end());
         if (auto code = RunAuditionCommand(c, args, cli.Lib(), link)) return *code;
         if (auto code = RunStoreCommand(c, args, cli.Lib(), link)) return *code;
-        Fail(kUsage, "unknown library command '" + Clean(c) + "' (see 'quorvane-cli library --help')");
+        return cli.Run(w.rest);  // one that needs no module, after port options
     });
 }
 
