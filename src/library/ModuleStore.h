@@ -12,6 +12,8 @@
 // Standard C++ over the model, Transfer, Journal and the library.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -48,6 +50,7 @@ struct PlanNeed {
     bool identical = false;                // the module holds those very bytes there already
     std::string replacedName;              // the module's own memory there now
     std::vector<int> affectedPatches;      // other module patches that use that number
+    uint64_t moduleHash = 0;               // BytesHash of the module's memory there when planned
     std::string text;  // "already in the module at T-17 (identical)", "goes to T-17, which module patches P-3 and P-9 also use: they would change"
 };
 
@@ -56,6 +59,9 @@ struct StorePlan {
     std::string itemName;
     int slot = 0;                 // patch memory 1..64
     std::string replacedName;     // the patch memory's current name
+    uint64_t replacedHash = 0;    // BytesHash of the patch memory's bytes when planned
+    std::array<int, 6> timbres{}; // part timbre numbers the patch names (its reading)
+    int rhythmSetup = 0;          // 1..4, 0 when it names none
     std::vector<PlanNeed> needs;  // timbres in part order without repeats, then the rhythm setup
     bool indexKnown = false;      // every module patch's use is known
     std::string text;             // the whole plan in lines for the user, with the note on numbers
