@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "device/ParamTable.h"
 #include "library/Audition.h"
 #include "library/SoundLibrary.h"
 
@@ -47,6 +48,17 @@ std::string PatchList(const std::vector<int>& numbers) {
         s += Label(MemoryKind::Patch, numbers[i]);
     }
     return s;
+}
+
+// The working area's blocks an audition leaves to be decoded: the patch, its
+// six parts, the six part timbres and the rhythm setup's common block.
+std::vector<Range> WorkingBlocks() {
+    std::vector<Range> r{{BlockAddress(Block::PatchCommon), BlockSize(Block::PatchCommon)},
+                         {BlockAddress(Block::PatchRhythm), BlockSize(Block::PatchRhythm)}};
+    for (int part = 1; part <= kParts; ++part) r.push_back({BlockAddress(Block::PatchPart, part), BlockSize(Block::PatchPart)});
+    for (int part = 1; part <= kParts; ++part) r.push_back({BlockAddress(Block::Timbre, part), BlockSize(Block::Timbre)});
+    r.push_back({BlockAddress(Block::RhythmCommon), BlockSize(Block::RhythmCommon)});
+    return r;
 }
 
 // The numbers a patch names, from the working area after a program change to it.
@@ -197,6 +209,10 @@ StorePlan PlanStore(clsU220& model, Host& host, SoundLibrary& lib, Journal* jour
             r.itemId = itemId;
             r.timbres = a.timbres;
             r.rhythmSetup = a.rhythmSetup;
+            // The working area plays the item now: kept with the numbers, for
+            // views without the module.
+            const Outcome o = ReadMemories(model, host, WorkingBlocks(), r.working);
+            if (o != Outcome::Done) return fail(o, "The U-220 did not answer with its working area; nothing was planned.");
             SaveReading(lib, r);
             reading = r;
         }

@@ -238,7 +238,16 @@ TEST(ModuleStore, PlanStoreAndPutBack) {
             emulator::U220Emulator now = rig.Copy();
             EXPECT_TRUE(Differing(now, before).empty());
         }
-        ASSERT_TRUE(LoadReading(*rig.lib, rig.item));
+        // The reading keeps the working area as the bank plays the patch.
+        const std::optional<Reading> kept = LoadReading(*rig.lib, rig.item);
+        ASSERT_TRUE(kept);
+        rig.bank.receive({static_cast<uint8_t>(0xC0 + rig.bank.rxChannel()), kBankPatch - 1});
+        EXPECT_GT(kept->working.size(), 6u * BlockSize(Block::Timbre));
+        for (const Range& r : kept->working.runs()) {
+            Bytes b;
+            kept->working.get(r, b);
+            EXPECT_EQ(b, rig.bank.read(r.address, r.size));
+        }
         EXPECT_EQ(plan.timbres, timbres);
         EXPECT_EQ(plan.rhythmSetup, setup);
         EXPECT_TRUE(plan.indexKnown);
@@ -298,7 +307,6 @@ TEST(ModuleStore, PlanStoreAndPutBack) {
         EXPECT_EQ(entry->timbres, timbres);
         EXPECT_EQ(entry->hash, BytesHash(Record(rig.bank, MemoryKind::Patch, kBankPatch)));
         if (!alone) {
-            rig.bank.receive({static_cast<uint8_t>(0xC0 + rig.bank.rxChannel()), kBankPatch - 1});
             after.receive({static_cast<uint8_t>(0xC0 + after.rxChannel()), kSlot - 1});
             EXPECT_EQ(WorkingArea(after), WorkingArea(rig.bank)) << "the module does not play the bank's sound";
         }
