@@ -75,7 +75,8 @@ struct StorePlan {
 // the patch's timbre numbers from its reading, auditioning it first in patch
 // memory `slot` when the library has none, and keeping that reading with the
 // working area's blocks). The plan names what the module held when it was made:
-// Store refuses to write when that changed since.
+// Store refuses to write when that changed since. PlanStore and Store throw
+// LibraryError(Input) for an item not in the library.
 StorePlan PlanStore(clsU220& model, Host& host, SoundLibrary& lib, Journal* journal, int64_t itemId, int slot);
 
 struct StoreReport {
