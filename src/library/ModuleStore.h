@@ -12,6 +12,8 @@
 // Standard C++ over the model, Transfer, Journal and the library.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -35,7 +37,8 @@ struct IndexReport {
 // part timbre numbers and rhythm setup it names; switches back to the patch
 // that was current; saves what it read into the library. `progress` gets the
 // patches done and in all; returning false from it cancels (what was read is
-// kept).
+// kept). The program changes replace the working area: edits not written to a
+// memory are lost (the caller asks first, clsU220::WorkingAreaEdited).
 IndexReport ReadModuleIndex(clsU220& model, Host& host, SoundLibrary& lib,
                             const std::function<bool(int done, int total)>& progress = {});
 
@@ -48,7 +51,10 @@ struct PlanNeed {
     bool identical = false;                // the module holds those very bytes there already
     std::string replacedName;              // the module's own memory there now
     std::vector<int> affectedPatches;      // other module patches that use that number
-    std::string text;  // "already in the module at T-17 (identical)", "goes to T-17, which module patches P-3 and P-9 also use: they would change"
+    uint64_t moduleHash = 0;               // BytesHash of the module's memory there when planned
+    // "already in the module at T-17 (identical)", "\"Brass 2\" goes to T-17 (now \"Strings\"), which module
+    // patches P-3 and P-9 also use: they would change", or that it is not in the bank
+    std::string text;
 };
 
 struct StorePlan {
@@ -56,6 +62,9 @@ struct StorePlan {
     std::string itemName;
     int slot = 0;                 // patch memory 1..64
     std::string replacedName;     // the patch memory's current name
+    uint64_t replacedHash = 0;    // BytesHash of the patch memory's bytes when planned
+    std::array<int, 6> timbres{}; // part timbre numbers the patch names (its reading)
+    int rhythmSetup = 0;          // 1..4, 0 when it names none
     std::vector<PlanNeed> needs;  // timbres in part order without repeats, then the rhythm setup
     bool indexKnown = false;      // every module patch's use is known
     std::string text;             // the whole plan in lines for the user, with the note on numbers
@@ -63,8 +72,11 @@ struct StorePlan {
 };
 
 // Makes the plan (reads the memories it would replace through the module; takes
-// the patch's timbre numbers from its reading, auditioning it first when the
-// library has none).
+// the patch's timbre numbers from its reading, auditioning it first in patch
+// memory `slot` when the library has none, and keeping that reading with the
+// working area's blocks). The plan names what the module held when it was made:
+// Store refuses to write when that changed since. PlanStore and Store throw
+// LibraryError(Input) for an item not in the library.
 StorePlan PlanStore(clsU220& model, Host& host, SoundLibrary& lib, Journal* journal, int64_t itemId, int slot);
 
 struct StoreReport {

@@ -59,6 +59,13 @@ const char* const kLibraryUsage =
     "                                parameter, from what their auditions read: section,\n"
     "                                parameter, A, B, * when they differ (only the\n"
     "                                differences unless --all)\n"
+    "  module-index                  (through the module) read what each module patch\n"
+    "                                uses: number, name, timbres, rhythm setup\n"
+    "  store ID SLOT [--alone] [--yes]  (through the module) store a patch into patch\n"
+    "                                memory SLOT with the timbres it needs: shows the plan\n"
+    "                                and asks first\n"
+    "  put-back [SNAPSHOT-ID|--list] (through the module) put back what a store replaced\n"
+    "                                (default: the newest not put back)\n"
     "\n"
     "Exit codes: 0 done, 1 the library could not be used, 2 bad input (an unknown\n"
     "id, a file that could not be imported: the others are imported).\n";
