@@ -79,9 +79,24 @@ AuditionReport Audition::Play(const AuditionSource& source, int scratch) {
     if (!WriteVerified(patch, report)) return Stop(report, Outcome::Failed, "Writing the patch failed.");
     model_.ForgetPatchSent();
     const PatchChangeResult change = model_.PatchChange(static_cast<int16_t>(scratch));
-    if (change != PatchChangeResult::Done)
-        return Stop(report, change == PatchChangeResult::NoAnswer ? Outcome::NoAnswer : Outcome::Failed,
-                    "The U-220 did not switch to the auditioned patch.");
+    if (change == PatchChangeResult::NoAnswer)
+        return Stop(report, Outcome::NoAnswer, "The U-220 did not switch to the auditioned patch.");
+    if (change != PatchChangeResult::Done) {
+        // It answers but plays another patch (its Rx control channel is Off, or
+        // its Patch Change setting selects another memory): nothing more can be
+        // heard, so the scratch memory gets its own bytes back at once.
+        const std::string why = "The U-220 did not switch to the auditioned patch: " + model_.LastError();
+        if (!WriteVerified(originals, report))
+            return Stop(report, Outcome::Failed, why + " Putting patch " + std::to_string(scratch) + " back failed.");
+        if (journal_) {
+            std::string error;
+            if (!journal_->Close(error)) return Stop(report, Outcome::Failed, why + " The journal could not be closed (" + error + ").");
+        }
+        report.journalOpen = false;
+        report.outcome = Outcome::Failed;
+        report.text = why + " Patch " + std::to_string(scratch) + " is as it was.";
+        return report;
+    }
     for (int part = 1; part <= kParts; ++part)
         report.timbres[part - 1] = model_.get(Param::PatchPartTimbreNumber, part) + 1;
     const int setup = model_.get(Param::PatchRhythmRhythmSetup);

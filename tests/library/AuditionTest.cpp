@@ -76,7 +76,91 @@ AuditionSource SourceOf(const emulator::U220Emulator& bank, int patch, bool with
     return s;
 }
 
+// The virtual module at a real module's pace with the second packing, the
+// model on it with the real ports' gap, and a journal of its own.
+struct Rig {
+    SimpleHost host;
+    std::shared_ptr<midi::VirtualU220> vm = std::make_shared<midi::VirtualU220>();
+    std::unique_ptr<clsU220> model;
+    fs::path dir;
+    std::unique_ptr<Journal> journal;
+
+    explicit Rig(double answerDelayMs = 400) {
+        vm->withEmulator([&](emulator::U220Emulator& e) {
+            e.setPackingSeed(kPacking);
+            emulator::WireModel w;
+            w.enabled = true;
+            w.answerDelayMs = answerDelayMs;
+            w.minGapMs = 20;
+            e.setWireModel(w);
+        });
+        auto post = [this](std::function<void()> f) { host.post(std::move(f)); };
+        model = std::make_unique<clsU220>(host, vm->makeOutput(), vm->makeInput(post));
+        EXPECT_TRUE(model->MIDIOutput1->open(-1));
+        EXPECT_TRUE(model->MIDIInput1->open(0));
+        model->MIDIOutput1->setSendGapMs(20);
+        model->RequestTimeout = 3000ms;
+        static int serial = 0;
+        dir = fs::temp_directory_path() /
+              ("quorvane-audition-rig-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
+        fs::remove_all(dir);
+        journal = std::make_unique<Journal>(dir.string());
+    }
+    ~Rig() { fs::remove_all(dir); }
+    template <class F>
+    auto Module(F&& f) {
+        model->MIDIOutput1->flush();
+        return vm->withEmulator(std::forward<F>(f));
+    }
+};
+
+// The module's Rx control channel, 0..15 or 16 for Off (master setup nibbles 8 and 9).
+void SetRxChannel(emulator::U220Emulator& e, int channel) {
+    e.poke({0, 0, 8}, static_cast<uint8_t>(channel & 0x0F));
+    e.poke({0, 0, 9}, static_cast<uint8_t>(channel >> 4));
+}
+
 }  // namespace
+
+// A module that answers but does not switch to the scratch patch (its Rx
+// control channel Off; a channel other than the one the model read, as when
+// it was changed on the module's panel): the scratch memory is put back at
+// once, verified, the journal closed, and the message names the reason.
+TEST(Audition, AModuleThatDoesNotSwitchGetsTheScratchMemoryBackAtOnce) {
+    struct Case {
+        const char* what;
+        bool modelReadTheChannelFirst;
+        int channel;  // set on the module before the audition (-1: the next one to its own)
+        const char* reason;
+    } cases[] = {
+        {"Rx control channel Off", false, 16, "Rx control channel is Off"},
+        {"another Rx control channel", true, -1, "Patch Change setting"},
+    };
+    emulator::U220Emulator bank = Bank();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig rig(40);
+        if (c.modelReadTheChannelFirst) rig.model->MasterSetupMIDIRxCh();
+        const MemoryImage before = rig.Module([&](emulator::U220Emulator& e) {
+            SetRxChannel(e, c.channel >= 0 ? c.channel : (e.rxChannel() + 1) % 16);
+            return Memory(e);
+        });
+        const AuditionReport r = Audition(*rig.model, rig.host, rig.journal.get()).Play(SourceOf(bank, 6, true), 4);
+        EXPECT_EQ(r.outcome, Outcome::Failed);
+        EXPECT_FALSE(r.journalOpen);
+        EXPECT_NE(r.text.find(c.reason), std::string::npos) << r.text;
+        EXPECT_NE(r.text.find("Patch 4 is as it was."), std::string::npos) << r.text;
+        EXPECT_TRUE(r.timbresFromBank.empty());
+        EXPECT_FALSE(rig.journal->Pending());
+        EXPECT_TRUE(rig.journal->Load().originals.holds(MemoryAddress(MemoryKind::Patch, 4)));
+        rig.Module([&](emulator::U220Emulator& e) {
+            EXPECT_TRUE(Memory(e) == before) << "a memory byte changed";
+            EXPECT_EQ(e.stats().programChanges, 0u);
+            EXPECT_EQ(e.stats().lostToGap, 0u);
+            return 0;
+        });
+    }
+}
 
 // With and without the bank, in the module's current patch and in another one:
 // every memory byte as before, the journal closed with the originals in it,
