@@ -15,11 +15,54 @@ std::vector<Range> Pieces(const std::vector<Range>& ranges) {
     return out;
 }
 
+// The stretches a working-area request reads (MemoryMap's segments).
+std::vector<Range> RangesOf(RequestKind kind) {
+    std::vector<Range> out;
+    for (const Segment& s : SegmentsOf(kind)) out.push_back({s.address, s.size});
+    return out;
+}
+
+// A working-area parameter as read (the device byte less its bias); -1 when
+// not read or outside the parameter's list.
+int ValueIn(const MemoryImage& working, Param p, int index = 0) {
+    Bytes b;
+    if (!working.get({ParamAddress(p, index), 1}, b)) return -1;
+    const int v = b[0] - Info(p).bias;
+    return v >= 0 && v < Info(p).listSize ? v : -1;
+}
+
+// The part timbre numbers and the rhythm setup number from the working
+// patch's blocks; false when one is not read or out of range.
+bool NumbersIn(const MemoryImage& working, AuditionReport& report) {
+    for (int part = 1; part <= kParts; ++part) {
+        const int t = ValueIn(working, Param::PatchPartTimbreNumber, part);
+        if (t < 0) return false;
+        report.timbres[part - 1] = t + 1;
+    }
+    const int setup = ValueIn(working, Param::PatchRhythmRhythmSetup);
+    if (setup < 0) return false;
+    report.rhythmSetup = setup + 1;
+    report.reading.timbres = report.timbres;
+    report.reading.rhythmSetup = report.rhythmSetup;
+    return true;
+}
+
+const char* const kBadNumbers = "The U-220's working patch names a timbre or rhythm setup number out of range.";
+
 }  // namespace
 
 bool Audition::Read(const std::vector<Range>& ranges, MemoryImage& out) {
     Transfer t(model_, host_);
     return t.Read(Pieces(ranges), out) == Outcome::Done;
+}
+
+bool Audition::ReadWorking(AuditionReport& report) {
+    std::vector<Range> ranges = RangesOf(RequestKind::TimbreData);
+    if (report.rhythmSetup) {
+        const std::vector<Range> rhythm = RangesOf(RequestKind::RhythmCommon);
+        ranges.insert(ranges.end(), rhythm.begin(), rhythm.end());
+    }
+    return Read(ranges, report.reading.working);
 }
 
 bool Audition::Save(const std::string& operation, const MemoryImage& originals, AuditionReport& report) {
@@ -49,6 +92,19 @@ AuditionReport Audition::Stop(AuditionReport report, Outcome outcome, const std:
     std::string t = report.text.empty() ? text : text + " " + report.text;
     if (report.journalOpen) t += " The module's own memories wait in the journal to be put back.";
     report.text = t;
+    return report;
+}
+
+AuditionReport Audition::Abandon(AuditionReport report, const MemoryImage& originals, const std::string& why) {
+    if (!WriteVerified(originals, report))
+        return Stop(report, Outcome::Failed, why + " Putting the module's own memories back failed.");
+    if (journal_) {
+        std::string error;
+        if (!journal_->Close(error)) return Stop(report, Outcome::Failed, why + " The journal could not be closed (" + error + ").");
+    }
+    report.journalOpen = false;
+    report.outcome = Outcome::Failed;
+    report.text = why;
     return report;
 }
 
@@ -85,24 +141,14 @@ AuditionReport Audition::Play(const AuditionSource& source, int scratch) {
         // It answers but plays another patch (its Rx control channel is Off, or
         // its Patch Change setting selects another memory): nothing more can be
         // heard, so the scratch memory gets its own bytes back at once.
-        const std::string why = "The U-220 did not switch to the auditioned patch: " + model_.LastError();
-        if (!WriteVerified(originals, report))
-            return Stop(report, Outcome::Failed, why + " Putting patch " + std::to_string(scratch) + " back failed.");
-        if (journal_) {
-            std::string error;
-            if (!journal_->Close(error)) return Stop(report, Outcome::Failed, why + " The journal could not be closed (" + error + ").");
-        }
-        report.journalOpen = false;
-        report.outcome = Outcome::Failed;
-        report.text = why + " Patch " + std::to_string(scratch) + " is as it was.";
-        return report;
+        return Abandon(report, originals,
+                       "The U-220 did not switch to the auditioned patch: " + model_.LastError() + " Patch " +
+                           std::to_string(scratch) + " is as it was.");
     }
-    for (int part = 1; part <= kParts; ++part)
-        report.timbres[part - 1] = model_.get(Param::PatchPartTimbreNumber, part) + 1;
-    const int setup = model_.get(Param::PatchRhythmRhythmSetup);
-    report.rhythmSetup = setup < 4 ? setup + 1 : 0;
-    if (!model_.PatchDataLoaded())
+    // The working patch's blocks: the numbers it names, and the reading's start.
+    if (!Read(RangesOf(RequestKind::PatchData), report.reading.working))
         return Stop(report, Outcome::NoAnswer, "The U-220 did not answer with its working patch.");
+    if (!NumbersIn(report.reading.working, report)) return Abandon(report, originals, kBadNumbers);
 
     // 3. The source bank's timbres and rhythm setup under the numbers the patch names.
     std::vector<int> numbers(report.timbres.begin(), report.timbres.end());
@@ -152,6 +198,19 @@ AuditionReport Audition::Play(const AuditionSource& source, int scratch) {
         if (!journal_->Close(error)) return Stop(report, Outcome::Failed, "The journal could not be closed (" + error + ").");
     }
     report.journalOpen = false;
+    return Finish(report, source);
+}
+
+AuditionReport Audition::Finish(AuditionReport report, const AuditionSource& source) {
+    // 5. What the module plays now, read from its working area. Its working
+    // area no longer holds what a memory holds: a change to any patch is sent.
+    model_.ForgetPatchSent();
+    report.reading.itemId = source.itemId;
+    if (!ReadWorking(report)) {
+        report.outcome = Outcome::NoAnswer;
+        report.text = "The U-220 played " + source.name + " but did not answer when its working area was read; its memory is as before.";
+        return report;
+    }
     report.text = "Auditioning " + source.name + " \xE2\x80\x94 not stored";
     return report;
 }

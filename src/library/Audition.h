@@ -12,9 +12,13 @@
 // 3. for each timbre (and the rhythm setup) the source bank holds: journals the
 //    module's own memory of that number, writes the bank's record there and
 //    writes the number to the part again so the part loads it;
-// 4. puts every memory it wrote back, verified, and closes the journal.
+// 4. puts every memory it wrote back, verified, and closes the journal;
+// 5. reads the working area's blocks (the patch, the six part timbres, the
+//    rhythm setup's common block when the patch names one) as the reading.
 // The working area then plays the library sound and the memory is as before.
 // If it stops half-way, the journal holds what to put back (Journal::Recover).
+// A module that answers but does not switch to the scratch patch gets the
+// scratch memory back at once.
 // Standard C++ over the model, Transfer and Journal.
 #pragma once
 
@@ -24,6 +28,7 @@
 
 #include "device/clsU220.h"
 #include "library/Journal.h"
+#include "library/SoundLibraryModule.h"
 #include "library/SoundLibraryItems.h"
 #include "library/Transfer.h"
 
@@ -48,6 +53,8 @@ struct AuditionReport {
     std::vector<int> timbresFromBank;  // timbre numbers loaded from the source bank
     bool rhythmFromBank = false;
     bool journalOpen = false;          // the module's own bytes wait in the journal
+    // What the module played, read from its working area (set when it is Done).
+    Reading reading;
     bool ok() const { return outcome == Outcome::Done && !journalOpen; }
 };
 
@@ -66,9 +73,17 @@ public:
 
 private:
     bool Read(const std::vector<Range>& ranges, MemoryImage& out);
+    // Reads the six part timbres and, when the patch names a rhythm setup, its
+    // common block into report.reading, beside the patch's blocks read before.
+    bool ReadWorking(AuditionReport& report);
     bool Save(const std::string& operation, const MemoryImage& originals, AuditionReport& report);
     bool WriteVerified(const MemoryImage& image, AuditionReport& report);
     AuditionReport Stop(AuditionReport report, Outcome outcome, const std::string& text);
+    // Puts `originals` back, verified, and closes the journal: the audition
+    // cannot go on though the module answers.
+    AuditionReport Abandon(AuditionReport report, const MemoryImage& originals, const std::string& why);
+    // Reads what the module plays and words the outcome.
+    AuditionReport Finish(AuditionReport report, const AuditionSource& source);
 
     clsU220& model_;
     Host& host_;

@@ -76,6 +76,25 @@ AuditionSource SourceOf(const emulator::U220Emulator& bank, int patch, bool with
     return s;
 }
 
+// The reading holds every block of the module's working patch, its six part
+// timbres and its rhythm setup's common block as `e` holds them, and the
+// numbers its patch names.
+void ExpectReadingOf(const Reading& reading, const emulator::U220Emulator& e) {
+    std::vector<std::pair<Block, int>> blocks = BlocksOf(RequestKind::PatchData);
+    for (auto b : BlocksOf(RequestKind::TimbreData)) blocks.push_back(b);
+    blocks.push_back({Block::RhythmCommon, 0});
+    for (auto [block, index] : blocks) {
+        SCOPED_TRACE(static_cast<int>(block) * 10 + index);
+        Bytes read;
+        EXPECT_TRUE(reading.working.get({BlockAddress(block, index), BlockSize(block)}, read));
+        EXPECT_EQ(read, e.read(BlockAddress(block, index), BlockSize(block)));
+    }
+    EXPECT_EQ(reading.working.size(), static_cast<size_t>(kPatchDataBytes + kTimbreDataBytes + BlockSize(Block::RhythmCommon)));
+    for (int part = 1; part <= kParts; ++part)
+        EXPECT_EQ(reading.timbres[part - 1], e.peek(ParamAddress(Param::PatchPartTimbreNumber, part)) + 1);
+    EXPECT_EQ(reading.rhythmSetup, e.peek(ParamAddress(Param::PatchRhythmRhythmSetup)) + 1);
+}
+
 // The virtual module at a real module's pace with the second packing, the
 // model on it with the real ports' gap, and a journal of its own.
 struct Rig {
@@ -165,7 +184,8 @@ TEST(Audition, AModuleThatDoesNotSwitchGetsTheScratchMemoryBackAtOnce) {
 // With and without the bank, in the module's current patch and in another one:
 // every memory byte as before, the journal closed with the originals in it,
 // and the working area as the bank plays the patch (without the bank: the
-// patch's own part blocks over the module's timbres).
+// patch's own part blocks over the module's timbres); the reading holds that
+// working area and the numbers the patch names.
 TEST(Audition, PlaysTheBankSoundAndLeavesEveryMemoryByteAsBefore) {
     struct Case {
         int scratch;
@@ -215,8 +235,10 @@ TEST(Audition, PlaysTheBankSoundAndLeavesEveryMemoryByteAsBefore) {
             EXPECT_TRUE(Memory(e) == before) << "a memory byte changed";
             EXPECT_EQ(e.stats().lostToGap, 0u);
             const Bytes now = WorkingArea(e);
+            ExpectReadingOf(r.reading, e);
             if (c.withBank) {
                 EXPECT_EQ(now, expected);
+                ExpectReadingOf(r.reading, bank);
             } else {
                 // The patch's own blocks; the timbres are the module's.
                 const int patchBytes = BlockAddress(Block::Timbre, 1).offset() - 0x04 * 128;
@@ -232,11 +254,13 @@ TEST(Audition, PlaysTheBankSoundAndLeavesEveryMemoryByteAsBefore) {
 // The module stops answering after a number of its answers (early, half-way,
 // late in the audition): the audition stops with the journal open, and once
 // the module answers again the journal puts every memory back byte for byte.
+// Stopped while the working area is read (every memory back by then): the
+// journal is closed and the text says so.
 TEST(Audition, AStoppedAuditionIsPutBackByTheJournal) {
     emulator::U220Emulator bank = Bank();
     const AuditionSource source = SourceOf(bank, 6, true);
-    int total = 0;  // answers a whole audition takes
-    for (double share : {0.0, 0.15, 0.5, 0.85}) {
+    int total = 0;  // answers an audition takes until its memories are back
+    for (double share : {0.0, 0.15, 0.5, 0.85, 1.0}) {
         SCOPED_TRACE(share);
         SimpleHost host;
         auto vm = std::make_shared<midi::VirtualU220>();
@@ -255,8 +279,14 @@ TEST(Audition, AStoppedAuditionIsPutBackByTheJournal) {
         model.MIDIOutput1->setSendGapMs(20);
         model.RequestTimeout = 500ms;
         int answers = 0;
-        const int stopAfter = static_cast<int>(share * total);
+        const int stopAfter = share < 1.0 ? static_cast<int>(share * total) : total + 1;
         model.OnMessage = [&](const MonitorEvent& m) {
+            // The first request of the working area's part timbres starts the reading.
+            const Address timbres = BlockAddress(Block::Timbre, 1);
+            if (share == 0.0 && total == 0 && m.kind == MonitorEvent::Kind::Sent && m.message.size() > 8 &&
+                m.message[4] == sysex::kRQ1 && m.message[5] == timbres.a1 && m.message[6] == timbres.a2 &&
+                m.message[7] == timbres.a3)
+                total = answers;
             if (m.kind != MonitorEvent::Kind::Received) return;
             if (++answers == stopAfter) vm->withEmulator([](emulator::U220Emulator& e) { e.setSilent(true); });
         };
@@ -269,12 +299,24 @@ TEST(Audition, AStoppedAuditionIsPutBackByTheJournal) {
         model.MIDIOutput1->flush();
         if (share == 0.0) {  // the whole audition, to count its answers
             ASSERT_TRUE(r.ok()) << r.text;
-            total = answers;
             ASSERT_GT(total, 10);
+            ASSERT_GT(answers, total);
             fs::remove_all(dir);
             continue;
         }
         EXPECT_FALSE(r.ok());
+        if (share == 1.0) {
+            EXPECT_EQ(r.outcome, Outcome::NoAnswer);
+            EXPECT_FALSE(r.journalOpen);
+            EXPECT_FALSE(journal.Pending());
+            EXPECT_NE(r.text.find("its memory is as before"), std::string::npos) << r.text;
+            vm->withEmulator([&](emulator::U220Emulator& e) {
+                EXPECT_TRUE(Memory(e) == before) << "a memory byte changed";
+                return 0;
+            });
+            fs::remove_all(dir);
+            continue;
+        }
         EXPECT_TRUE(r.journalOpen) << r.text;
         EXPECT_TRUE(journal.Pending());
         EXPECT_NE(r.text.find("wait in the journal"), std::string::npos) << r.text;
