@@ -11,6 +11,8 @@
 #include "emulator/MemoryLayout.h"
 #include "emulator/VirtualU220.h"
 #include "library/Audition.h"
+#include "library/SoundLibrary.h"
+#include "library/SysexFile.h"
 
 using namespace quorvane;
 using namespace quorvane::library;
@@ -334,5 +336,101 @@ TEST(Audition, AStoppedAuditionIsPutBackByTheJournal) {
             return 0;
         });
         fs::remove_all(dir);
+    }
+}
+
+// Every other kind of audition, each against a second module that plays the
+// same sound by the module's own means: a timbre on part 3 and a rhythm setup
+// on the rhythm part (the second module holds the record in the memory the
+// part uses and has the number written again), a working-area sound (the bank
+// module switched to its patch 6), and a library patch through AuditionItem
+// in the module's current patch, whose reading the library then keeps. Every
+// memory byte is as before, the working area equals the second module's, the
+// reading holds it, and only the memory auditions leave a (closed) journal.
+TEST(Audition, EveryKindOfSoundPlaysAsTheSecondModulePlaysItAndLeavesTheMemory) {
+    enum class Via { Part, Working, Library };
+    struct Case {
+        const char* what;
+        SoundType type;
+        Via via;
+        int part;
+    } cases[] = {
+        {"timbre on part 3", SoundType::Timbre, Via::Part, 3},
+        {"rhythm setup on the rhythm part", SoundType::Rhythm, Via::Part, 1},
+        {"working-area sound", SoundType::Working, Via::Working, 1},
+        {"library patch in the current patch", SoundType::Patch, Via::Library, 1},
+    };
+    emulator::U220Emulator bank = Bank();
+    bank.receive({0xC0, 5});
+    MemoryImage bankWorking;
+    for (const Range& r : BackupAreas())
+        if (r.address.a1 >= 0x10) bankWorking.put(r.address, bank.read(r.address, r.size));
+    const Bytes bankFile = SyxBytes([&] {
+        MemoryImage all = bankWorking;
+        for (const MemoryArea& a : MemoryAreas()) all.put(MemoryAddress(a.kind, 1), bank.read(MemoryAddress(a.kind, 1), a.size()));
+        return all;
+    }(), 0x10);
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig rig;
+        emulator::U220Emulator second(0x10, kPacking);
+        AuditionSource source;
+        source.type = c.type;
+        source.name = c.what;
+        const MemoryImage before = rig.Module([](emulator::U220Emulator& e) { return Memory(e); });
+        if (c.type == SoundType::Timbre || c.type == SoundType::Rhythm) {
+            const bool rhythm = c.type == SoundType::Rhythm;
+            const MemoryKind kind = rhythm ? MemoryKind::Rhythm : MemoryKind::Timbre;
+            const Param number = rhythm ? Param::PatchRhythmRhythmSetup : Param::PatchPartTimbreNumber;
+            source.patch = bank.read(MemoryAddress(kind, 2), AreaOf(kind).recordSize);
+            const uint8_t used = second.peek(ParamAddress(number, rhythm ? 0 : c.part));
+            second.load(MemoryAddress(kind, used + 1), source.patch);
+            second.receive(BuildDT1(0x10, ParamAddress(number, rhythm ? 0 : c.part), {used}));
+        } else {
+            const std::vector<Sound> sounds = SoundsIn(bankWorking);
+            ASSERT_EQ(sounds.size(), 1u);
+            source.patch = sounds[0].bytes;
+            second = Bank();
+            second.receive({0xC0, 5});
+        }
+        ASSERT_NE(WorkingArea(second), rig.Module([](emulator::U220Emulator& e) { return WorkingArea(e); }));
+
+        Audition audition(*rig.model, rig.host, rig.journal.get());
+        AuditionReport r;
+        std::string name = c.what;
+        std::optional<SoundLibrary> lib;
+        if (c.via == Via::Library) {
+            lib.emplace((rig.dir / "library.sqlite").string());
+            lib->ImportBytes("bank.syx", bankFile);
+            const Bytes patch6 = bank.read(MemoryAddress(MemoryKind::Patch, 6), AreaOf(MemoryKind::Patch).recordSize);
+            int64_t id = 0;
+            for (const ItemRow& row : lib->List(Query{.type = SoundType::Patch}))
+                if (lib->Details(row.id)->bytes == patch6) id = row.id;
+            ASSERT_NE(id, 0);
+            name = lib->Details(id)->row.name;
+            r = AuditionItem(*lib, audition, id, {});
+            ASSERT_TRUE(r.ok()) << r.text;
+            const std::optional<Reading> kept = LoadReading(*lib, id);
+            ASSERT_TRUE(kept.has_value());
+            EXPECT_TRUE(kept->working == r.reading.working);
+            EXPECT_EQ(kept->timbres, r.reading.timbres);
+            EXPECT_EQ(kept->rhythmSetup, r.reading.rhythmSetup);
+            EXPECT_TRUE(rig.journal->Load().originals.holds(MemoryAddress(MemoryKind::Patch, 1)));
+        } else {
+            r = audition.Play(source, AuditionOptions{.scratch = 0, .part = c.part});
+        }
+        EXPECT_TRUE(r.ok()) << r.text;
+        EXPECT_EQ(r.text, "Auditioning " + name + " \xE2\x80\x94 not stored");
+        const JournalState js = rig.journal->Load();
+        EXPECT_EQ(js.exists, c.via != Via::Working);
+        EXPECT_FALSE(js.open);
+        rig.Module([&](emulator::U220Emulator& e) {
+            EXPECT_TRUE(Memory(e) == before) << "a memory byte changed";
+            EXPECT_EQ(WorkingArea(e), WorkingArea(second));
+            ExpectReadingOf(r.reading, e);
+            EXPECT_EQ(e.stats().lostToGap, 0u);
+            return 0;
+        });
     }
 }
