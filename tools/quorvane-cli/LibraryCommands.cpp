@@ -67,6 +67,14 @@ const char* const kLibraryUsage =
     "  put-back [SNAPSHOT-ID|--list] (through the module) put back what a store replaced\n"
     "                                (default: the newest not put back)\n"
     "\n"
+    "Through the module (port options or --virtual before 'library'; exit 3: no answer):\n"
+    "  audition ID [--scratch N] [--part P]\n"
+    "                                play an item on the module, its memory as before: a\n"
+    "                                patch (with its bank's timbres) through patch memory N\n"
+    "                                (default: the module's current patch), a timbre on part\n"
+    "                                P (default 1); prints the part timbres and rhythm setup\n"
+    "  recover [--discard]           put back what an interrupted audition left in the journal\n"
+    "\n"
     "Exit codes: 0 done, 1 the library could not be used, 2 bad input (an unknown\n"
     "id, a file that could not be imported: the others are imported).\n";
 
