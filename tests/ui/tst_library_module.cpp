@@ -121,12 +121,14 @@ struct Rig {
     Fixture f;
     VirtualRig rig;
     Answers a;
-    library::Journal journal{f.journal.toStdString()};
+    library::Journal journal;
     ui::BackupUi backup{nullptr, rig.u220(), rig.host, a.Prompts()};
     QStringList shown;  // what the main window's status line was told
     QPointer<frmLibrary> w;
 
-    explicit Rig(int startPatch = 5) {
+    // `journalFolder`: where the journal is kept (empty: in the fixture's folder).
+    explicit Rig(const QString& journalFolder = {}, int startPatch = 5)
+        : journal((journalFolder.isEmpty() ? f.journal : journalFolder).toStdString()) {
         rig.vm->withEmulator([](auto& e) {
             e.setPackingSeed(kPacking);
             return 0;
@@ -305,12 +307,12 @@ void tst_LibraryModule::anAuditionStoppedHalfWayIsOfferedBackOnTheNextConnection
         e.setPackingSeed(kPacking);
         return 0;
     });
-    QString folder;
+    QTemporaryDir dir;
+    const QString folder = dir.path();
     library::MemoryImage before;
     const library::Range p5 = library::MemoryRange(library::MemoryKind::Patch, 5);
     {
-        Rig r;
-        folder = r.f.journal;
+        Rig r(folder);
         before = ModuleMemory(*r.rig.vm);
         r.w->lstItems->setCurrentIndex(r.w->Model()->index(2, 0));
         RealModulePace pace(r.rig);
@@ -355,6 +357,7 @@ void tst_LibraryModule::anAuditionStoppedHalfWayIsOfferedBackOnTheNextConnection
     vm->setRealistic(40, kRealMinGapMs);
     vm->clearReceived();
     ui::frmMain main(VirtualRoot(vm), o);
+    main.U220().MIDIOutput1->setSendGapMs(kRealSendGapMs);  // as on a real port
     QVERIFY(main.Load());
     // Asked first, before the names load or anything is written.
     QVERIFY2(a.asked.value(0).contains(QStringLiteral("audition")), qPrintable(a.asked.join('|')));
