@@ -256,6 +256,32 @@ int AskPlanWithDialog(QWidget* parent, const library::StorePlan& plan) {
     return dialog.exec() == QDialog::Accepted ? answer : 0;
 }
 
+// The memory names the model holds: {0 patch, 1 timbre, 2 rhythm setup; number}.
+std::vector<std::pair<int, int>> NamesHeld(clsU220& model) {
+    std::vector<std::pair<int, int>> held;
+    for (int n = 1; n <= 64; ++n)
+        if (model.MemoryPatchNameLoaded(n)) held.push_back({0, n});
+    for (int n = 1; n <= 128; ++n)
+        if (model.MemoryTimbreNameLoaded(n)) held.push_back({1, n});
+    for (int n = 1; n <= 4; ++n)
+        if (model.MemoryRhythmNameLoaded(n)) held.push_back({2, n});
+    return held;
+}
+
+// Reads again the names of `held` that writes made the model forget (the
+// memories hold what they held: an audition puts them back). The store reads
+// the names it changes again only when the model held them before it.
+void ReadNamesAgain(clsU220& model, const std::vector<std::pair<int, int>>& held) {
+    for (const auto& [kind, n] : held) {
+        const auto number = static_cast<int16_t>(n);
+        bool loaded = false;
+        if (kind == 0) loaded = model.MemoryPatchNameLoaded(n) || (model.MemoryPatchName(number), model.MemoryPatchNameLoaded(n));
+        else if (kind == 1) loaded = model.MemoryTimbreNameLoaded(n) || (model.MemoryTimbreName(number), model.MemoryTimbreNameLoaded(n));
+        else loaded = model.MemoryRhythmNameLoaded(n) || (model.MemoryRhythmName(number), model.MemoryRhythmNameLoaded(n));
+        if (!loaded) return;  // no answer: File > Reload reads them
+    }
+}
+
 library::TransferReport AsTransfer(library::Outcome outcome, const std::string& text, bool journalOpen = false) {
     library::TransferReport r;
     r.outcome = outcome;
@@ -303,7 +329,10 @@ bool frmLibrary::StoreTo(int64_t id, int slot) {
             // auditioned, its timbre numbers through the module).
             WaitCursor hourglass;
             ShowStatus(QStringLiteral("Reading what %1 and the timbres the patch needs hold now...").arg(PatchNumber(slot)));
+            const auto held = NamesHeld(model);
             plan = library::PlanStore(model, host, lib, backup->Journal(), id, slot);
+            // An audition for the plan wrote (and put back) memories.
+            if (self && plan.outcome == library::Outcome::Done) ReadNamesAgain(model, held);
         }
         if (!self) return;
         if (plan.outcome != library::Outcome::Done) {
