@@ -12,9 +12,18 @@
 // 3. for each timbre (and the rhythm setup) the source bank holds: journals the
 //    module's own memory of that number, writes the bank's record there and
 //    writes the number to the part again so the part loads it;
-// 4. puts every memory it wrote back, verified, and closes the journal.
+// 4. puts every memory it wrote back, verified, and closes the journal;
+// 5. reads the working area's blocks (the patch, the six part timbres, the
+//    rhythm setup's common block when the patch names one) as the reading.
 // The working area then plays the library sound and the memory is as before.
 // If it stops half-way, the journal holds what to put back (Journal::Recover).
+// A module that answers but does not switch to the scratch patch gets the
+// scratch memory back at once.
+//
+// A timbre plays on a chosen part the same way, through the timbre memory of
+// the number that part uses now (a rhythm setup through the one the rhythm
+// part uses); a working-area sound is written straight into the working area,
+// no memory touched and nothing journalled.
 // Standard C++ over the model, Transfer and Journal.
 #pragma once
 
@@ -24,6 +33,7 @@
 
 #include "device/clsU220.h"
 #include "library/Journal.h"
+#include "library/SoundLibraryModule.h"
 #include "library/SoundLibraryItems.h"
 #include "library/Transfer.h"
 
@@ -48,6 +58,8 @@ struct AuditionReport {
     std::vector<int> timbresFromBank;  // timbre numbers loaded from the source bank
     bool rhythmFromBank = false;
     bool journalOpen = false;          // the module's own bytes wait in the journal
+    // What the module played, read from its working area (set when it is Done).
+    Reading reading;
     bool ok() const { return outcome == Outcome::Done && !journalOpen; }
 };
 
@@ -56,6 +68,11 @@ class SoundLibrary;
 // it was first imported from. Throws LibraryError(Input) for an unknown id.
 AuditionSource AuditionSourceOf(SoundLibrary& lib, int64_t itemId);
 
+struct AuditionOptions {
+    int scratch = 0;  // patch memory for a patch (1..64); 0: the module's current patch
+    int part = 1;     // part for a timbre (1..6)
+};
+
 class Audition {
 public:
     // `journal` may be null only where nothing needs to survive (the virtual module).
@@ -63,16 +80,48 @@ public:
 
     // Auditions `source` through patch memory `scratch` (1..64).
     AuditionReport Play(const AuditionSource& source, int scratch);
+    // A timbre on `part` (1..6), or a rhythm setup on the rhythm part: journals
+    // the memory of the number that part uses, writes the library's record
+    // there, writes the number to the part again so it loads it, and puts the
+    // memory back, verified.
+    AuditionReport PlayOnPart(const AuditionSource& source, int part);
+    // A working-area sound, written into the working area, verified.
+    AuditionReport PlayWorking(const AuditionSource& source);
+    // Any of them by the source's type (a patch in options.scratch, 1..64).
+    AuditionReport Play(const AuditionSource& source, const AuditionOptions& options);
+
+    // The patch memory the working area came from: the patch the model last
+    // switched to while the working area is unedited, else the one memory
+    // whose name the working patch carries. 0, `outcome` and `why` when the
+    // module does not answer (NoAnswer), or the name is in no patch memory or
+    // in more than one (Failed).
+    int CurrentPatch(Outcome& outcome, std::string& why);
 
 private:
     bool Read(const std::vector<Range>& ranges, MemoryImage& out);
+    // Reads the six part timbres and, when the patch names a rhythm setup, its
+    // common block into report.reading, beside the patch's blocks read before.
+    bool ReadWorking(AuditionReport& report);
+    // Refuses (true, report set) while an interrupted journal waits.
+    bool Blocked(AuditionReport& report);
     bool Save(const std::string& operation, const MemoryImage& originals, AuditionReport& report);
     bool WriteVerified(const MemoryImage& image, AuditionReport& report);
     AuditionReport Stop(AuditionReport report, Outcome outcome, const std::string& text);
+    // Puts `originals` back, verified, and closes the journal: the audition
+    // cannot go on though the module answers.
+    AuditionReport Abandon(AuditionReport report, const MemoryImage& originals, const std::string& why);
+    // Reads what the module plays and words the outcome.
+    AuditionReport Finish(AuditionReport report, const AuditionSource& source);
 
     clsU220& model_;
     Host& host_;
     library::Journal* journal_;
 };
+
+// Auditions library item `id` by its type and, when it played, keeps what the
+// module played in the library (SaveReading). A patch with no scratch given
+// goes to the module's current patch. Throws LibraryError(Input) for an unknown
+// id.
+AuditionReport AuditionItem(SoundLibrary& lib, Audition& audition, int64_t id, const AuditionOptions& options);
 
 }  // namespace quorvane::library

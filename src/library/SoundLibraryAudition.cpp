@@ -1,6 +1,7 @@
 // What an audition of a library item needs, taken from the library: the
 // item's bytes and, for a patch, the timbres and rhythm setups of the bank it
-// was first imported from.
+// was first imported from; and the audition of an item, whose reading the
+// library keeps.
 #include "library/Audition.h"
 #include "library/SoundLibrary.h"
 
@@ -23,6 +24,19 @@ AuditionSource AuditionSourceOf(SoundLibrary& lib, int64_t itemId) {
         (m.type == SoundType::Timbre ? source.timbres : source.rhythms)[m.number] = bytes.blob(0);
     }
     return source;
+}
+
+AuditionReport AuditionItem(SoundLibrary& lib, Audition& audition, int64_t id, const AuditionOptions& options) {
+    const AuditionSource source = AuditionSourceOf(lib, id);
+    AuditionOptions o = options;
+    if (source.type == SoundType::Patch && o.scratch == 0) {
+        AuditionReport report;
+        o.scratch = audition.CurrentPatch(report.outcome, report.text);
+        if (o.scratch == 0) return report;
+    }
+    AuditionReport report = audition.Play(source, o);
+    if (report.ok()) SaveReading(lib, report.reading);
+    return report;
 }
 
 }  // namespace quorvane::library

@@ -55,6 +55,14 @@ const char* const kLibraryUsage =
     "  bank show NAME                place, id, name\n"
     "  bank list                     name, type, places filled\n"
     "\n"
+    "Through the module (port options or --virtual before 'library'; exit 3: no answer):\n"
+    "  audition ID [--scratch N] [--part P]\n"
+    "                                play an item on the module, its memory as before: a\n"
+    "                                patch (with its bank's timbres) through patch memory N\n"
+    "                                (default: the module's current patch), a timbre on part\n"
+    "                                P (default 1); prints the part timbres and rhythm setup\n"
+    "  recover [--discard]           put back what an interrupted audition left in the journal\n"
+    "\n"
     "Exit codes: 0 done, 1 the library could not be used, 2 bad input (an unknown\n"
     "id, a file that could not be imported: the others are imported).\n";
 
