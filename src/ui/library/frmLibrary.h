@@ -147,9 +147,12 @@ public:
     bool PlayCurrent();
     bool Audition(int64_t id);
     bool Auditioning() const { return auditionRuns_ > 0; }
-    // Where auditions play: a patch memory 1..64, 0 for the patch the module is on.
+    // Where auditions play: a patch memory 1..64, 0 for the patch the module is
+    // on; the part a timbre plays on (1..6).
     static int AuditionPlace();
     static void SetAuditionPlace(int patch);
+    static int AuditionPart();
+    static void SetAuditionPart(int part);
     // Stores library patch `id` into patch memory `slot` (asked when 0) after
     // showing the plan. False when cancelled or it failed.
     bool StoreTo(int64_t id, int slot = 0);
@@ -212,11 +215,13 @@ private:
     void UpdateModuleActions();
     int64_t wantedAudition_ = 0;  // the newest pick to audition (0: none)
     int auditionRuns_ = 0;
+    int auditionedIn_ = 0;        // the patch memory the last audition played in
     bool listMoved_ = false;      // the window, not the user, is moving the list's current row
 
     LibraryWindowOptions options_;
     QString path_;
-    std::unique_ptr<library::SoundLibrary> lib_;
+    // Shared: a wait for the module that outlives the window keeps it open.
+    std::shared_ptr<library::SoundLibrary> lib_;
     LibraryModel* model_ = nullptr;
     QTimer* filterTimer_ = nullptr;
     LibraryImport* import_ = nullptr;

@@ -40,6 +40,7 @@ namespace {
 
 const char* const kAuditionPlace = "library/auditionPlace";
 const char* const kAuditionOnSelect = "library/auditionOnSelect";
+const char* const kAuditionPart = "library/auditionPart";
 
 QString PatchNumber(int n) { return QStringLiteral("P-%1").arg(n, 2, 10, QLatin1Char('0')); }
 
@@ -65,7 +66,7 @@ QWidget* frmLibrary::BuildModuleCommands(QWidget* parent, std::vector<QAction*>&
     QMenu* menu = menuBar()->addMenu(QStringLiteral("&Module"));
     // Enter (and a double click) on the list plays too: the view's "activated".
     QAction* play = menu->addAction(QStringLiteral("&Play\tEnter"), this, [this] { PlayCurrent(); });
-    play->setStatusTip(QStringLiteral("Plays the patch on the U-220 without changing its memory"));
+    play->setStatusTip(QStringLiteral("Plays the sound on the U-220 without changing its memory"));
     QAction* onSelect = menu->addAction(QStringLiteral("Audition on &Select"));
     onSelect->setCheckable(true);
     QMenu* place = menu->addMenu(QStringLiteral("Audition &In"));
@@ -79,6 +80,18 @@ QWidget* frmLibrary::BuildModuleCommands(QWidget* parent, std::vector<QAction*>&
     });
     here->setCheckable(true);
     other->setCheckable(true);
+    // A timbre plays on a part of the module's working patch.
+    QMenu* partMenu = menu->addMenu(QStringLiteral("Timbres Play on &Part"));
+    std::vector<QAction*> parts;
+    for (int p = 1; p <= 6; ++p) {
+        QAction* a = partMenu->addAction(QStringLiteral("Part &%1").arg(p), this, [p] { SetAuditionPart(p); });
+        a->setCheckable(true);
+        parts.push_back(a);
+    }
+    connect(partMenu, &QMenu::aboutToShow, this, [parts] {
+        for (int p = 1; p <= 6; ++p) parts[p - 1]->setChecked(AuditionPart() == p);
+    });
+    partMenu->setEnabled(module);
     connect(place, &QMenu::aboutToShow, this, [here, other] {
         const int n = AuditionPlace();
         here->setChecked(n == 0);
@@ -99,13 +112,13 @@ QWidget* frmLibrary::BuildModuleCommands(QWidget* parent, std::vector<QAction*>&
 
     cmdPlay = new QPushButton(QStringLiteral("&Play"), parent);
     cmdPlay->setObjectName(QStringLiteral("cmdPlay"));
-    cmdPlay->setToolTip(QStringLiteral("Plays the selected patch on the U-220; its memory is as before afterwards (Enter)"));
+    cmdPlay->setToolTip(QStringLiteral("Plays the selected sound on the U-220; its memory is as before afterwards (Enter)"));
     cmdPlay->setAutoDefault(false);
     cmdPlay->setEnabled(module);
     connect(cmdPlay, &QPushButton::clicked, this, [this] { PlayCurrent(); });
     chkAuditionOnSelect = new QCheckBox(QStringLiteral("Audition on select"), parent);
     chkAuditionOnSelect->setObjectName(QStringLiteral("chkAuditionOnSelect"));
-    chkAuditionOnSelect->setToolTip(QStringLiteral("Each patch picked in the list plays on the U-220; quick steps play only the last one"));
+    chkAuditionOnSelect->setToolTip(QStringLiteral("Each sound picked in the list plays on the U-220; quick steps play only the last one"));
     chkAuditionOnSelect->setEnabled(module);
     chkAuditionOnSelect->setChecked(module && AppSettings()->value(QLatin1String(kAuditionOnSelect), false).toBool());
     onSelect->setChecked(chkAuditionOnSelect->isChecked());
@@ -116,11 +129,8 @@ QWidget* frmLibrary::BuildModuleCommands(QWidget* parent, std::vector<QAction*>&
     });
     connect(lstItems, &QAbstractItemView::activated, this, [this] { PlayCurrent(); });
     connect(lstItems->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& now) {
-        if (chkAuditionOnSelect->isChecked() && now.isValid() && !listMoved_) {
-            const int64_t id = model_->IdAt(now.row());
-            const library::ItemRow* row = model_->RowAt(now.row());
-            if (id && row && row->type == library::SoundType::Patch) Audition(id);
-        }
+        if (chkAuditionOnSelect->isChecked() && now.isValid() && !listMoved_)
+            if (const int64_t id = model_->IdAt(now.row())) Audition(id);
     });
 
     auto* box = new QWidget(parent);
@@ -149,6 +159,15 @@ void frmLibrary::SetAuditionPlace(int patch) {
     AppSettings()->setValue(QLatin1String(kAuditionPlace), patch >= 1 && patch <= 64 ? patch : 0);
 }
 
+int frmLibrary::AuditionPart() {
+    const int n = AppSettings()->value(QLatin1String(kAuditionPart), 1).toInt();
+    return n >= 1 && n <= 6 ? n : 1;
+}
+
+void frmLibrary::SetAuditionPart(int part) {
+    AppSettings()->setValue(QLatin1String(kAuditionPart), part >= 1 && part <= 6 ? part : 1);
+}
+
 // ---- audition -----------------------------------------------------------------------
 
 bool frmLibrary::PlayCurrent() { return Audition(model_->IdAt(lstItems->currentIndex().row())); }
@@ -174,6 +193,8 @@ bool frmLibrary::Audition(int64_t id) {
 
 void frmLibrary::RunAuditions() {
     const QPointer<frmLibrary> self(this);
+    // What the audition needs outlives a window destroyed meanwhile.
+    const std::shared_ptr<library::SoundLibrary> lib = lib_;
     clsU220& model = *options_.model;
     Host& host = *options_.host;
     library::Journal* journal = options_.backup ? options_.backup->Journal() : nullptr;
@@ -183,36 +204,36 @@ void frmLibrary::RunAuditions() {
     while (self && wantedAudition_ > 0) {
         const int64_t id = wantedAudition_;
         wantedAudition_ = 0;
-        library::AuditionSource source;
+        library::AuditionOptions o;
+        o.scratch = AuditionPlace();
+        if (!o.scratch && options_.modulePatch) o.scratch = options_.modulePatch();
+        if (!o.scratch) o.scratch = model.LastPatchSent();
+        // The working area plays the last audition: it came from that memory.
+        if (!o.scratch) o.scratch = auditionedIn_;
+        // Still 0: the audition finds the module's patch by its working patch's name.
+        o.part = AuditionPart();
+        QString name;
         try {
-            source = library::AuditionSourceOf(*lib_, id);
-        } catch (const std::exception& e) {
-            ShowStatus(QStringLiteral("It cannot be auditioned: %1").arg(Q(e.what())));
-            continue;
+            if (const library::ItemRow* row = model_->RowAt(model_->LoadedRowOf(id))) name = Q(row->name);
+        } catch (const std::exception&) {
         }
-        if (source.type != library::SoundType::Patch) {
-            ShowStatus(QStringLiteral("Play auditions library patches; \"%1\" is a %2.")
-                           .arg(Q(source.name), LibraryModel::TypeText(source.type).toLower()));
-            continue;
-        }
-        int scratch = AuditionPlace();
-        if (!scratch && options_.modulePatch) scratch = options_.modulePatch();
-        if (!scratch) scratch = model.LastPatchSent();
-        if (!scratch) {
-            ShowStatus(QStringLiteral("Which patch the U-220 is on is not known: pick one in the main window's list, or "
-                                      "choose Module > Audition In > Patch Memory..."));
-            continue;
-        }
-        ShowStatus(QStringLiteral("Auditioning %1 in %2...").arg(Q(source.name), PatchNumber(scratch)));
+        ShowStatus(QStringLiteral("Auditioning %1...").arg(name));
         library::Audition audition(model, host, journal);
-        const library::AuditionReport r = audition.Play(source, scratch);
+        library::AuditionReport r;
+        try {
+            r = library::AuditionItem(*lib, audition, id, o);
+        } catch (const std::exception& e) {
+            r.outcome = library::Outcome::Failed;
+            r.text = std::string("It cannot be auditioned: ") + e.what();
+        }
         // Closed and destroyed meanwhile: the module is as the audition left
         // it, and nothing of the window is left to tell.
         if (!self) return;
         const QString text = Q(r.text);
         if (r.ok()) {
+            if (o.scratch) auditionedIn_ = o.scratch;
             ShowStatus(text);
-            if (shown) shown(text, scratch);
+            if (shown) shown(text, o.scratch);
         } else if (r.journalOpen) {
             ShowStatus(text);
             options_.prompts.tell(this, QStringLiteral("Audition"), text, true);
@@ -319,7 +340,8 @@ bool frmLibrary::StoreTo(int64_t id, int slot) {
     clsU220& model = *options_.model;
     Host& host = *options_.host;
     BackupUi* backup = options_.backup;
-    library::SoundLibrary& lib = *lib_;
+    const std::shared_ptr<library::SoundLibrary> keep = lib_;  // outlives a window destroyed meanwhile
+    library::SoundLibrary& lib = *keep;
     bool ran = false, ok = false;
     const auto run = [&] {
         ran = true;
@@ -368,7 +390,8 @@ bool frmLibrary::ReadModuleIndex() {
     clsU220& model = *options_.model;
     Host& host = *options_.host;
     BackupUi* backup = options_.backup;
-    library::SoundLibrary& lib = *lib_;
+    const std::shared_ptr<library::SoundLibrary> keep = lib_;  // outlives a window destroyed meanwhile
+    library::SoundLibrary& lib = *keep;
     const QPointer<frmLibrary> self(this);
     bool ran = false, ok = false;
     const auto run = [&] {
@@ -427,7 +450,8 @@ bool frmLibrary::PutBackLastStore() {
     clsU220& model = *options_.model;
     Host& host = *options_.host;
     BackupUi* backup = options_.backup;
-    library::SoundLibrary& lib = *lib_;
+    const std::shared_ptr<library::SoundLibrary> keep = lib_;  // outlives a window destroyed meanwhile
+    library::SoundLibrary& lib = *keep;
     const QPointer<frmLibrary> self(this);
     bool ran = false, ok = false;
     const auto run = [&] {
