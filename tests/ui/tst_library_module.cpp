@@ -3,9 +3,7 @@
 // (so nothing can pass by decoding records the default way): Play leaves every
 // memory byte as it was and says "not stored"; arrowing with audition on select
 // plays only the last pick; closing the window during an audition is safe; an
-// audition stopped half-way is offered back on the next connection; and the
-// main window's way in (status line, drop onto the patch list, store's plan,
-// put back).
+// audition stopped half-way is offered back on the next connection.
 #include <QAction>
 #include <QCheckBox>
 #include <QDialog>
@@ -28,6 +26,7 @@
 #include "library/SoundLibraryFiles.h"
 #include "library/SysexFile.h"
 #include "library/Transfer.h"
+#include "ui/LibraryModuleSupport.h"
 #include "ui/UiTestSupport.h"
 #include "ui/backup/BackupUi.h"
 #include "ui/library/LibraryApi.h"
@@ -44,58 +43,6 @@ using library::SoundType;
 using ui::frmLibrary;
 
 namespace {
-
-constexpr uint32_t kPacking = 7;  // the module's and the bank's record packing: not the default one
-
-// A bank file of changed sounds, its records in the second packing (as a
-// module of that packing would have sent them).
-library::MemoryImage BankInPacking(uint32_t seed) {
-    const library::MemoryImage sounds = library::testfiles::MutatedBank(seed);
-    emulator::U220Emulator e(0x10);
-    for (const library::DataSet& d : sounds.dataSets()) e.load(d.address, d.data);
-    e.setPackingSeed(kPacking);
-    library::MemoryImage out;
-    for (const library::Range& r : library::BackupAreas()) out.put(r.address, e.read(r.address, r.size));
-    return out;
-}
-
-// Every memory of the module, byte for byte.
-library::MemoryImage ModuleMemory(midi::VirtualU220& vm) {
-    library::MemoryImage image;
-    vm.withEmulator([&](auto& e) {
-        for (const MemoryArea& a : MemoryAreas())
-            image.put(MemoryAddress(a.kind, 1), e.read(MemoryAddress(a.kind, 1), a.size()));
-        return 0;
-    });
-    return image;
-}
-
-// The working patch's name as the module answers it (the model reads it again).
-QString WorkingPatchName(clsU220& model) {
-    model.InvalidateAll();
-    return QString::fromStdString(NameBytesToUtf8(model.PatchCommonPatchName())).trimmed();
-}
-
-// Answers the window's questions and keeps what was asked and told.
-struct Answers {
-    QList<QMessageBox::StandardButton> buttons;
-    QList<int> numbers;
-    QStringList asked, told;
-    ui::BackupPrompts Prompts() {
-        ui::BackupPrompts p;
-        p.openFile = [](QWidget*, const QString&) { return QString(); };
-        p.saveFile = [](QWidget*, const QString&, const QString&) { return QString(); };
-        p.ask = [this](QWidget*, const QString&, const QString& text, QMessageBox::StandardButtons) {
-            asked << text;
-            return buttons.isEmpty() ? QMessageBox::Cancel : buttons.takeFirst();
-        };
-        p.number = [this](QWidget*, const QString&, const QString&, int, int, int) {
-            return numbers.isEmpty() ? 0 : numbers.takeFirst();
-        };
-        p.tell = [this](QWidget*, const QString&, const QString& text, bool) { told << text; };
-        return p;
-    }
-};
 
 // A library of one bank file in the second packing; its patches in the list's order (by name).
 struct Fixture {
@@ -174,7 +121,6 @@ private Q_SLOTS:
     void closingTheWindowDuringAnAuditionIsSafe_data();
     void closingTheWindowDuringAnAuditionIsSafe();
     void anAuditionStoppedHalfWayIsOfferedBackOnTheNextConnection();
-    void aPatchDroppedOnTheListIsStoredAfterItsPlanAndPutBack();
 };
 
 // Where it plays (the module's patch, or a patch memory set in the menu) and
@@ -373,121 +319,6 @@ void tst_LibraryModule::anAuditionStoppedHalfWayIsOfferedBackOnTheNextConnection
     QVERIFY2(a.asked.value(0).contains(QStringLiteral("audition")), qPrintable(a.asked.join('|')));
     QVERIFY(ModuleMemory(*vm) == before);
     QVERIFY(!library::Journal(folder.toStdString()).Pending());
-    QCOMPARE(vm->lostToGap(), uint64_t(0));
-}
-
-// Through the main window: Play says "not stored" in its status line and
-// leaves no patch picked; the module index is read; a library patch dropped on
-// P-12 shows the plan (the module patches that share its timbres, as the module
-// itself tells when switched to each), Store writes it and the list shows its
-// name, the status line is cleared; Put back brings P-12 back byte for byte.
-void tst_LibraryModule::aPatchDroppedOnTheListIsStoredAfterItsPlanAndPutBack() {
-    auto vm = std::make_shared<midi::VirtualU220>();
-    vm->withEmulator([](auto& e) {
-        e.setPackingSeed(kPacking);
-        return 0;
-    });
-    Answers a;
-    auto main = MakeRealisticMain(vm, 0, a.Prompts());
-    QVERIFY(main->Load());
-    main->show();
-    QVERIFY(WaitFor([&] { return main->cmdEditPatch->isVisible() && !main->Activating(); }, 60000));
-    QVERIFY(WaitFor([&] { return !main->PatchChanging(); }));
-    // Which module patches use which timbres, as the module tells when switched to each.
-    std::map<int, std::set<int>> users;  // timbre number -> module patches
-    for (int n = 1; n <= 64; ++n) {
-        QVERIFY(main->U220().PatchChange(static_cast<int16_t>(n)) == PatchChangeResult::Done);
-        for (int part = 1; part <= 6; ++part) users[main->U220().get(Param::PatchPartTimbreNumber, part) + 1].insert(n);
-    }
-    main->pnameListBox->setCurrentRow(4);  // the module on P-05 again
-    QVERIFY(WaitFor([&] { return !main->PatchChanging(); }));
-
-    frmLibrary* w = main->libraryMenus_->Show();
-    QVERIFY(w && w->Library());
-    QTemporaryDir dir;
-    const std::string file = (dir.path() + QStringLiteral("/bank.syx")).toStdString();
-    std::string error;
-    QVERIFY(library::SaveBackup(file, BankInPacking(9), 0x10, error));
-    QCOMPARE(w->Library()->Import({file}).files, size_t(1));
-    w->RefreshIfChanged();
-    w->cboType->setCurrentIndex(w->cboType->findData(static_cast<int>(SoundType::Patch)));
-    w->ApplyFilter();
-    const int row = 4;
-    w->lstItems->setCurrentIndex(w->Model()->index(row, 0));
-    const int64_t id = w->Model()->IdAt(row);
-    const QString name = QString::fromStdString(w->Model()->RowAt(row)->name);
-
-    vm->setRealistic(kRealAnswerDelayMs, kRealMinGapMs);
-    const library::MemoryImage before = ModuleMemory(*vm);
-    QVERIFY(w->PlayCurrent());
-    QVERIFY(WaitFor([&] { return !w->Auditioning(); }, 60000));
-    const QString playing = QStringLiteral("Auditioning %1 \u2014 not stored").arg(name);
-    QCOMPARE(main->StatusLabel()->text(), playing);
-    QCOMPARE(main->pnameListBox->selectedItems().size(), 0);
-    QVERIFY(ModuleMemory(*vm) == before);
-    // The part timbres of the patch, as the working area that plays it has them.
-    std::set<int> needed;
-    for (int part = 1; part <= 6; ++part) needed.insert(main->U220().get(Param::PatchPartTimbreNumber, part) + 1);
-
-    vm->setRealistic(40, kRealMinGapMs);
-    QVERIFY(w->ReadModuleIndex());
-    vm->setRealistic(kRealAnswerDelayMs, kRealMinGapMs);
-
-    // The drop, then the plan's dialog: read, then Store.
-    const library::Range p12 = library::MemoryRange(library::MemoryKind::Patch, 12);
-    const Bytes old12 = ModuleBytes(*vm, p12.address, p12.size);
-    const QString oldName = main->pnameListBox->item(11)->text();
-    QString plan;
-    bool answered = false;
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, main.get(), [&] {
-        auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (!d || d->objectName() != QStringLiteral("dlgStorePlan")) return;
-        answer.stop();
-        answered = true;
-        plan = d->findChild<QPlainTextEdit*>(QStringLiteral("txtPlan"))->toPlainText();
-        d->findChild<QPushButton*>(QStringLiteral("cmdStore"))->click();
-    });
-    answer.start(20);
-    auto* data = new QMimeData;
-    data->setData(QString::fromLatin1(ui::LibraryModel::kMime), QByteArray::number(static_cast<qlonglong>(id)));
-    QWidget* list = main->pnameListBox->viewport();
-    const QPoint at = main->pnameListBox->visualItemRect(main->pnameListBox->item(11)).center();
-    QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(list, &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(QPointF(at), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(list, &drop);
-    QVERIFY(drop.isAccepted());
-    QVERIFY(WaitFor([&] { return answered; }, 60000));
-    QVERIFY(WaitFor([&] { return !main->Backup()->Busy() && !main->PatchChanging(); }, 120000));
-    delete data;
-
-    // The plan names the module patches each timbre it brings would change.
-    bool someShared = false;
-    for (int t : needed) {
-        std::set<int> others = users[t];
-        others.erase(12);
-        for (int n : others) {
-            someShared = true;
-            QVERIFY2(QRegularExpression(QStringLiteral("P-0?%1\\b").arg(n)).match(plan).hasMatch(), qPrintable(plan));
-        }
-    }
-    QVERIFY(someShared);
-    QVERIFY2(main->Backup()->LastResult().startsWith(QStringLiteral("Stored")), qPrintable(main->Backup()->LastResult()));
-    QCOMPARE(ModuleBytes(*vm, p12.address, p12.size), w->Library()->Details(id)->bytes);
-    QCOMPARE(main->pnameListBox->item(11)->text().mid(7).trimmed(), name.trimmed());
-    QVERIFY2(!main->StatusLabel()->isVisible() || !main->StatusLabel()->text().contains(QStringLiteral("not stored")),
-             qPrintable(main->StatusLabel()->text()));
-    QCOMPARE(vm->lostToGap(), uint64_t(0));
-
-    // Put back: every memory the store replaced, and the list's name.
-    a.buttons << QMessageBox::Ok;
-    QVERIFY(!w->LastStore().isEmpty());
-    QVERIFY(w->PutBackLastStore());
-    QVERIFY(ModuleMemory(*vm) == before);
-    QCOMPARE(main->pnameListBox->item(11)->text(), oldName);
-    QVERIFY(w->LastStore().isEmpty());
     QCOMPARE(vm->lostToGap(), uint64_t(0));
 }
 
