@@ -273,7 +273,7 @@ int AskPlanWithDialog(QWidget* parent, const library::StorePlan& plan) {
     layout->addWidget(text, 1);
     layout->addWidget(buttons);
     const QFontMetrics fm(dialog.font());
-    dialog.resize(fm.averageCharWidth() * 90, fm.lineSpacing() * 20);
+    dialog.resize(fm.averageCharWidth() * 100, fm.lineSpacing() * 30);
     return dialog.exec() == QDialog::Accepted ? answer : 0;
 }
 
