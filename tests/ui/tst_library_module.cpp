@@ -223,7 +223,8 @@ void tst_LibraryModule::fastArrowingWithAuditionOnSelectPlaysOnlyTheLastPick() {
 }
 
 // Closed (hidden, as the close box does) or destroyed (as with the main window)
-// while the module answers: the audition runs to its end and puts everything back.
+// while the module answers: the audition runs to its end and puts everything
+// back. Store, the module index and put back wait for it to end.
 void tst_LibraryModule::closingTheWindowDuringAnAuditionIsSafe_data() {
     QTest::addColumn<bool>("destroy");
     QTest::newRow("closed") << false;
@@ -238,13 +239,18 @@ void tst_LibraryModule::closingTheWindowDuringAnAuditionIsSafe() {
     RealModulePace pace(r.rig);
     r.rig.vm->clearReceived();
     bool closed = false;
+    QString refused;
     QTimer::singleShot(700, r.w, [&] {
+        // Nothing else overwrites memories while the audition's journal is open.
+        if (!r.w->StoreTo(r.RowId(1), 12) && !r.w->ReadModuleIndex() && !r.w->PutBackLastStore())
+            refused = r.w->lblStatus->text();
         closed = true;
         if (destroy) delete r.w.data();
         else r.w->close();
     });
     r.w->PlayCurrent();
     QVERIFY(closed);
+    QCOMPARE(refused, QStringLiteral("An audition is playing: try again once it has ended."));
     QVERIFY(WaitFor([&] { return !r.w || !r.w->Auditioning(); }, 60000));
     QCOMPARE(bool(r.w), !destroy);
     if (r.w) QVERIFY(!r.w->isVisible());

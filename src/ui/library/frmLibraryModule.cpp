@@ -48,6 +48,8 @@ QString Busy() {
     return QStringLiteral("The U-220 is busy (the names are loading or a transfer runs): try again in a moment.");
 }
 
+QString AuditionRuns() { return QStringLiteral("An audition is playing: try again once it has ended."); }
+
 // The plan in words, from its parts when the store gave no text of its own.
 QString PlanText(const library::StorePlan& plan) {
     if (!plan.text.empty()) return Q(plan.text);
@@ -315,6 +317,11 @@ library::TransferReport AsTransfer(library::Outcome outcome, const std::string& 
 
 bool frmLibrary::StoreTo(int64_t id, int slot) {
     if (!lib_ || !options_.model || !options_.host || !options_.backup || id <= 0) return false;
+    // Its journal is open until it ends: nothing else may overwrite memories meanwhile.
+    if (auditionRuns_ > 0) {
+        ShowStatus(AuditionRuns());
+        return false;
+    }
     const QString title = QStringLiteral("Store to Module");
     std::optional<library::ItemDetails> item;
     try {
@@ -387,6 +394,11 @@ bool frmLibrary::StoreTo(int64_t id, int slot) {
 
 bool frmLibrary::ReadModuleIndex() {
     if (!lib_ || !options_.model || !options_.host || !options_.backup) return false;
+    // Its journal is open until it ends: nothing else may overwrite memories meanwhile.
+    if (auditionRuns_ > 0) {
+        ShowStatus(AuditionRuns());
+        return false;
+    }
     clsU220& model = *options_.model;
     Host& host = *options_.host;
     BackupUi* backup = options_.backup;
@@ -426,6 +438,11 @@ QString frmLibrary::LastStore() {
 
 bool frmLibrary::PutBackLastStore() {
     if (!lib_ || !options_.model || !options_.host || !options_.backup) return false;
+    // Its journal is open until it ends: nothing else may overwrite memories meanwhile.
+    if (auditionRuns_ > 0) {
+        ShowStatus(AuditionRuns());
+        return false;
+    }
     int64_t id = 0;
     QString what;
     try {
