@@ -146,7 +146,8 @@ public:
     // runs already. False when it could not start.
     bool PlayCurrent();
     bool Audition(int64_t id);
-    bool Auditioning() const { return auditionRuns_ > 0; }
+    // True while one runs or a pick waits to start one.
+    bool Auditioning() const { return auditionRuns_ > 0 || auditionPosted_; }
     // Where auditions play: a patch memory 1..64, 0 for the patch the module is
     // on; the part a timbre plays on (1..6).
     static int AuditionPlace();
@@ -212,9 +213,13 @@ private:
     // Playing and storing through the module (frmLibraryModule.cpp).
     QWidget* BuildModuleCommands(QWidget* parent, std::vector<QAction*>& listKeys);
     void RunAuditions();
+    // A pick in the list: auditioned once the event that picked has ended (a
+    // mouse press selects its row only then), or by the one running.
+    void PostAudition(int64_t id);
     void UpdateModuleActions();
     int64_t wantedAudition_ = 0;  // the newest pick to audition (0: none)
     int auditionRuns_ = 0;
+    bool auditionPosted_ = false;
     int auditionedIn_ = 0;        // the patch memory the last audition played in
     bool listMoved_ = false;      // the window, not the user, is moving the list's current row
 

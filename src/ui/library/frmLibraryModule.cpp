@@ -22,6 +22,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "library/Audition.h"
@@ -129,10 +130,12 @@ QWidget* frmLibrary::BuildModuleCommands(QWidget* parent, std::vector<QAction*>&
         onSelect->setChecked(on);
         AppSettings()->setValue(QLatin1String(kAuditionOnSelect), on);
     });
-    connect(lstItems, &QAbstractItemView::activated, this, [this] { PlayCurrent(); });
+    connect(lstItems, &QAbstractItemView::activated, this, [this](const QModelIndex& at) {
+        if (const int64_t id = model_->IdAt(at.row())) PostAudition(id);
+    });
     connect(lstItems->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& now) {
         if (chkAuditionOnSelect->isChecked() && now.isValid() && !listMoved_)
-            if (const int64_t id = model_->IdAt(now.row())) Audition(id);
+            if (const int64_t id = model_->IdAt(now.row())) PostAudition(id);
     });
 
     auto* box = new QWidget(parent);
@@ -191,6 +194,16 @@ bool frmLibrary::Audition(int64_t id) {
         ShowStatus(Busy());
     }
     return ran;
+}
+
+void frmLibrary::PostAudition(int64_t id) {
+    wantedAudition_ = id;  // a running audition plays it next
+    if (auditionRuns_ > 0 || auditionPosted_) return;
+    auditionPosted_ = true;
+    QTimer::singleShot(0, this, [this] {
+        auditionPosted_ = false;
+        if (wantedAudition_ > 0) Audition(wantedAudition_);
+    });
 }
 
 void frmLibrary::RunAuditions() {
