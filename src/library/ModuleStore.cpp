@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "device/ParamTable.h"
 #include "library/Audition.h"
 #include "library/SoundLibrary.h"
 
@@ -49,6 +50,17 @@ std::string PatchList(const std::vector<int>& numbers) {
     return s;
 }
 
+// The working area's blocks an audition leaves to be decoded: the patch, its
+// six parts, the six part timbres and the rhythm setup's common block.
+std::vector<Range> WorkingBlocks() {
+    std::vector<Range> r{{BlockAddress(Block::PatchCommon), BlockSize(Block::PatchCommon)},
+                         {BlockAddress(Block::PatchRhythm), BlockSize(Block::PatchRhythm)}};
+    for (int part = 1; part <= kParts; ++part) r.push_back({BlockAddress(Block::PatchPart, part), BlockSize(Block::PatchPart)});
+    for (int part = 1; part <= kParts; ++part) r.push_back({BlockAddress(Block::Timbre, part), BlockSize(Block::Timbre)});
+    r.push_back({BlockAddress(Block::RhythmCommon), BlockSize(Block::RhythmCommon)});
+    return r;
+}
+
 // The numbers a patch names, from the working area after a program change to it.
 // False when the module did not switch to it or did not answer.
 bool ReadNumbers(clsU220& model, int number, ModulePatch& entry, Outcome& outcome, std::string& why) {
@@ -73,15 +85,17 @@ bool ReadNumbers(clsU220& model, int number, ModulePatch& entry, Outcome& outcom
 
 // Which patch the module plays now: the last program change sent, else the one
 // memory whose name the working patch carries (0 when that does not tell).
-int CurrentPatch(clsU220& model, const std::vector<std::string>& names) {
+// Names the model does not know are read when `readNames`, else not compared.
+int CurrentPatch(clsU220& model, bool readNames) {
     if (const int sent = model.LastPatchSent()) return sent;
     const std::string working = model.PatchCommonPatchName();
     if (!model.PatchDataLoaded()) return 0;
     int found = 0;
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (names[i] != working) continue;
+    for (int n = 1; n <= kPatches; ++n) {
+        if (!readNames && !model.MemoryPatchNameLoaded(n)) continue;
+        if (model.MemoryPatchName(static_cast<int16_t>(n)) != working) continue;
         if (found) return 0;  // two memories of that name: cannot tell
-        found = static_cast<int>(i) + 1;
+        found = n;
     }
     return found;
 }
@@ -120,7 +134,7 @@ IndexReport ReadModuleIndex(clsU220& model, Host& host, SoundLibrary& lib,
         names.push_back(SoundName(bytes.back()));
         model.LearnMemoryNames(r.address, bytes.back());
     }
-    const int current = CurrentPatch(model, names);
+    const int current = CurrentPatch(model, true);  // every name is known by now
 
     std::vector<ModulePatch> patches;
     std::string why;
@@ -195,6 +209,10 @@ StorePlan PlanStore(clsU220& model, Host& host, SoundLibrary& lib, Journal* jour
             r.itemId = itemId;
             r.timbres = a.timbres;
             r.rhythmSetup = a.rhythmSetup;
+            // The working area plays the item now: kept with the numbers, for
+            // views without the module.
+            const Outcome o = ReadMemories(model, host, WorkingBlocks(), r.working);
+            if (o != Outcome::Done) return fail(o, "The U-220 did not answer with its working area; nothing was planned.");
             SaveReading(lib, r);
             reading = r;
         }
@@ -395,21 +413,23 @@ TransferReport PutBackSnapshot(clsU220& model, Host& host, SoundLibrary& lib, Jo
         report.text = "Snapshot " + std::to_string(snapshotId) + " was put back already (" + snap->putBack + ").";
         return report;
     }
-    const int current = model.LastPatchSent();
     Transfer t(model, host);
     t.journal = journal;
     report = t.Restore(snap->image, true);
     const Contents c = ContentsOf(snap->image);
     if (!report.ok()) {
         ForgetModulePatches(lib, snap->deviceId, c.patches);
-        if (report.text.empty()) report.text = "Putting back snapshot " + std::to_string(snapshotId) + " failed.";
+        report.text = "Putting back snapshot " + std::to_string(snapshotId) + " did not finish: " + report.text;
         return report;
     }
     MarkSnapshotPutBack(lib, snapshotId);
     report.text = "Put back " + snap->operation + " (snapshot " + std::to_string(snapshotId) + "): " +
                   NameMemories(c) + "; all verified.";
 
-    // The patches it wrote hold their old bytes again: their numbers are read again.
+    // The patches it wrote hold their old bytes again: their numbers are read
+    // again through a program change, then the module goes back to its patch
+    // when that is known (the names the model knows tell it; none is read).
+    const int current = c.patches.empty() ? 0 : CurrentPatch(model, false);
     std::vector<ModulePatch> entries;
     std::vector<int> unread;
     for (int n : c.patches) {
@@ -423,9 +443,11 @@ TransferReport PutBackSnapshot(clsU220& model, Host& host, SoundLibrary& lib, Jo
         if (ReadNumbers(model, n, entry, o, why)) entries.push_back(entry);
         else unread.push_back(n);
     }
-    if (!c.patches.empty() && current) {
+    if (!c.patches.empty()) {
         model.ForgetPatchSent();
-        model.PatchChange(current);
+        const bool back = current && model.PatchChange(static_cast<int16_t>(current)) == PatchChangeResult::Done;
+        if (!back && !entries.empty())
+            report.text += " The U-220 now plays patch " + std::to_string(entries.back().number) + ".";
     }
     if (!entries.empty()) SaveModulePatches(lib, snap->deviceId, entries);
     if (!unread.empty()) {

@@ -37,7 +37,8 @@ struct IndexReport {
 // part timbre numbers and rhythm setup it names; switches back to the patch
 // that was current; saves what it read into the library. `progress` gets the
 // patches done and in all; returning false from it cancels (what was read is
-// kept).
+// kept). The program changes replace the working area: edits not written to a
+// memory are lost (the caller asks first, clsU220::WorkingAreaEdited).
 IndexReport ReadModuleIndex(clsU220& model, Host& host, SoundLibrary& lib,
                             const std::function<bool(int done, int total)>& progress = {});
 
@@ -51,7 +52,9 @@ struct PlanNeed {
     std::string replacedName;              // the module's own memory there now
     std::vector<int> affectedPatches;      // other module patches that use that number
     uint64_t moduleHash = 0;               // BytesHash of the module's memory there when planned
-    std::string text;  // "already in the module at T-17 (identical)", "goes to T-17, which module patches P-3 and P-9 also use: they would change"
+    // "already in the module at T-17 (identical)", "\"Brass 2\" goes to T-17 (now \"Strings\"), which module
+    // patches P-3 and P-9 also use: they would change", or that it is not in the bank
+    std::string text;
 };
 
 struct StorePlan {
@@ -69,8 +72,11 @@ struct StorePlan {
 };
 
 // Makes the plan (reads the memories it would replace through the module; takes
-// the patch's timbre numbers from its reading, auditioning it first when the
-// library has none).
+// the patch's timbre numbers from its reading, auditioning it first in patch
+// memory `slot` when the library has none, and keeping that reading with the
+// working area's blocks). The plan names what the module held when it was made:
+// Store refuses to write when that changed since. PlanStore and Store throw
+// LibraryError(Input) for an item not in the library.
 StorePlan PlanStore(clsU220& model, Host& host, SoundLibrary& lib, Journal* journal, int64_t itemId, int slot);
 
 struct StoreReport {
