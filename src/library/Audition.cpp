@@ -6,12 +6,11 @@ namespace quorvane::library {
 
 namespace {
 
-// Pieces of at most 128 addresses, as the module answers them.
+// Pieces of at most kMaxDataSet addresses, as the module answers them.
 std::vector<Range> Pieces(const std::vector<Range>& ranges) {
     std::vector<Range> out;
     for (const Range& r : ranges)
-        for (int done = 0; done < r.size; done += 128)
-            out.push_back({r.address.plus(done), std::min(128, r.size - done)});
+        for (const Range& piece : Split(r)) out.push_back(piece);
     return out;
 }
 
@@ -281,12 +280,12 @@ AuditionReport Audition::PlayWorking(const AuditionSource& source) {
             image.get(r, b);
             report.reading.working.put(r.address, b);
         }
+    model_.ForgetPatchSent();
     if (!NumbersIn(report.reading.working, report)) {
         report.outcome = Outcome::Failed;
-        report.text = kBadNumbers;
+        report.text = std::string(kBadNumbers) + " The working area was written as it is.";
         return report;
     }
-    model_.ForgetPatchSent();
     report.reading.itemId = source.itemId;
     report.text = "Auditioning " + source.name + " \xE2\x80\x94 not stored";
     return report;

@@ -26,7 +26,9 @@ finish() {
 
 # start_jackd LOGFILE: starts a private JACK server (dummy driver, 512 frames at
 # 48 kHz) and waits until it answers; sets JACKD_PID and exports
-# JACK_DEFAULT_SERVER. Returns 1 when no server came up.
+# JACK_DEFAULT_SERVER. Returns 1 when no server came up. JACK_CLIENT_TIMEOUT_MS
+# (default 5000) is the server's client time-out: a client killed in the middle
+# of a cycle stalls the server for about ten of them.
 #
 # The name comes from a small pool rather than from the process ID: the JACK
 # library keeps a fixed number of server slots and reclaims the slot of a dead
@@ -45,7 +47,7 @@ start_jackd() {
       exec {JACK_LOCK_FD}>&-
       continue
     fi
-    jackd -n "$name" --no-realtime -S -t 5000 -d dummy -r 48000 -p 512 >"$log" 2>&1 &
+    jackd -n "$name" --no-realtime -S -t "${JACK_CLIENT_TIMEOUT_MS:-5000}" -d dummy -r 48000 -p 512 >"$log" 2>&1 &
     JACKD_PID=$!
     export JACK_DEFAULT_SERVER="$name"
     for _ in $(seq 1 100); do
