@@ -121,6 +121,7 @@ private Q_SLOTS:
     void closingTheWindowDuringAnAuditionIsSafe_data();
     void closingTheWindowDuringAnAuditionIsSafe();
     void anAuditionStoppedHalfWayIsOfferedBackOnTheNextConnection();
+    void readingTheModuleIndexAsksBeforeDroppingEdits();
 };
 
 // Where it plays (the module's patch, or a patch memory set in the menu) and
@@ -326,6 +327,18 @@ void tst_LibraryModule::anAuditionStoppedHalfWayIsOfferedBackOnTheNextConnection
     QVERIFY(ModuleMemory(*vm) == before);
     QVERIFY(!library::Journal(folder.toStdString()).Pending());
     QCOMPARE(vm->lostToGap(), uint64_t(0));
+}
+
+// The module index switches the module through every patch: unsaved edits of
+// the working patch are asked about first, and Cancel sends nothing.
+void tst_LibraryModule::readingTheModuleIndexAsksBeforeDroppingEdits() {
+    Rig r;
+    r.rig.u220().WorkingAreaEdited(true);
+    r.rig.vm->clearReceived();
+    r.a.buttons << QMessageBox::Cancel;
+    QVERIFY(!r.w->ReadModuleIndex());
+    QVERIFY2(r.a.asked.value(0).contains(QStringLiteral("not saved")), qPrintable(r.a.asked.join('|')));
+    QCOMPARE(r.rig.vm->received().size(), size_t(0));
 }
 
 QTEST_MAIN(tst_LibraryModule)

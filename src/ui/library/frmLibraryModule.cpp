@@ -372,7 +372,12 @@ bool frmLibrary::StoreTo(int64_t id, int slot) {
             WaitCursor hourglass;
             ShowStatus(QStringLiteral("Reading what %1 and the timbres the patch needs hold now...").arg(PatchNumber(slot)));
             const auto held = NamesHeld(model);
-            plan = library::PlanStore(model, host, lib, backup->Journal(), id, slot);
+            try {
+                plan = library::PlanStore(model, host, lib, backup->Journal(), id, slot);
+            } catch (const std::exception& e) {  // the item went from the library meanwhile
+                plan.outcome = library::Outcome::Failed;
+                plan.text = std::string("The plan could not be made: ") + e.what();
+            }
             // An audition for the plan wrote (and put back) memories.
             if (self && plan.outcome == library::Outcome::Done) ReadNamesAgain(model, held);
         }
@@ -388,7 +393,13 @@ bool frmLibrary::StoreTo(int64_t id, int slot) {
         const bool alone = answer == 2;
         int64_t snapshot = 0;
         ok = backup->RunLibraryWork(title, [&](const BackupUi::ProgressFn&) {
-            const library::StoreReport r = library::Store(model, host, lib, backup->Journal(), plan, alone);
+            library::StoreReport r;
+            try {
+                r = library::Store(model, host, lib, backup->Journal(), plan, alone);
+            } catch (const std::exception& e) {
+                r.outcome = library::Outcome::Failed;
+                r.text = std::string("Nothing was stored: ") + e.what();
+            }
             snapshot = r.snapshotId;
             return AsTransfer(r.ok() ? library::Outcome::Done : (r.outcome == library::Outcome::Done ? library::Outcome::Failed : r.outcome),
                               r.text, r.journalOpen);
@@ -418,10 +429,18 @@ bool frmLibrary::ReadModuleIndex() {
     const std::shared_ptr<library::SoundLibrary> keep = lib_;  // outlives a window destroyed meanwhile
     library::SoundLibrary& lib = *keep;
     const QPointer<frmLibrary> self(this);
+    const QString title = QStringLiteral("Read What the Module's Patches Use");
+    // Each patch is loaded into the working area in turn.
+    if (model.WorkingAreaEdited() &&
+        options_.prompts.ask(this, title,
+                             QStringLiteral("The working patch has edits that are not saved. Reading what the module's "
+                                            "patches use switches the U-220 through every patch and replaces them. Go on?"),
+                             QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
+        return false;
     bool ran = false, ok = false;
     const auto run = [&] {
         ran = true;
-        ok = backup->RunLibraryWork(QStringLiteral("Read What the Module's Patches Use"), [&](const BackupUi::ProgressFn& progress) {
+        ok = backup->RunLibraryWork(title, [&](const BackupUi::ProgressFn& progress) {
             const library::IndexReport r = library::ReadModuleIndex(model, host, lib, [&](int done, int total) {
                 library::Progress p;
                 p.done = static_cast<size_t>(done);
