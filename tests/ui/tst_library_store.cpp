@@ -97,7 +97,10 @@ void tst_LibraryStore::aPatchDroppedOnTheListIsStoredAfterItsPlanAndPutBack() {
     for (int part = 1; part <= 6; ++part) needed.insert(main->U220().get(Param::PatchPartTimbreNumber, part) + 1);
 
     vm->setRealistic(40, kRealMinGapMs);
+    // The auditioned sound is not stored: the index's patch changes would drop it, so it asks first.
+    a.buttons << QMessageBox::Ok;
     QVERIFY(w->ReadModuleIndex());
+    QVERIFY2(a.asked.value(0).contains(QStringLiteral("not saved")), qPrintable(a.asked.join('|')));
     vm->setRealistic(kRealAnswerDelayMs, kRealMinGapMs);
 
     // The drop, then the plan's dialog: read, then Store.
