@@ -427,6 +427,16 @@ bool BackupUi::LoadWorkingPatch() {
     return ok;
 }
 
+bool BackupUi::RunLibraryWork(const QString& title,
+                              const std::function<library::TransferReport(const ProgressFn&)>& work, QWidget* over) {
+    QWidget* owner = parent_;
+    if (over) parent_ = over;
+    // The working area may have been loaded from memories (program changes).
+    const bool ok = Run(title, [&](library::Transfer& t) { return work(t.onProgress); }, true, true);
+    parent_ = owner;
+    return ok;
+}
+
 bool BackupUi::OpenBackupInVirtualModule(QWidget* parent, midi::VirtualU220& module, const BackupPrompts& prompts,
                                          QString* summary) {
     const QString title = QStringLiteral("Open a backup in the virtual U-220");

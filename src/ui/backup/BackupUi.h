@@ -30,6 +30,7 @@ class VirtualU220;
 namespace quorvane::library {
 class Journal;
 class MemoryImage;
+struct Progress;
 class Transfer;
 struct TransferReport;
 }  // namespace quorvane::library
@@ -88,6 +89,14 @@ public:
     bool RestoreImage(const QString& title, const library::MemoryImage& image, const QString& question,
                       const QString& keepApart = {}, QWidget* over = nullptr);
     bool LoadWorkingPatch();
+    // Runs work that reaches the module by its own means (the sound library's
+    // store, module index and put back) as the commands above run: under the
+    // progress (`work` gets the function to report to; false from it means
+    // Cancel), the names of the memories written read again, the result told.
+    // `over`: the window the progress sits over (else the main window).
+    using ProgressFn = std::function<bool(const library::Progress&)>;
+    bool RunLibraryWork(const QString& title, const std::function<library::TransferReport(const ProgressFn&)>& work,
+                        QWidget* over = nullptr);
 
     // What the last command reported ("Restored ...; all verified.").
     const QString& LastResult() const { return lastResult_; }

@@ -10,8 +10,14 @@
 #include "ui/backup/BackupPrompts.h"
 
 class QAction;
+class QListWidget;
 class QMainWindow;
 class QMenu;
+
+namespace quorvane {
+class clsU220;
+class Host;
+}  // namespace quorvane
 
 namespace quorvane::ui {
 
@@ -26,6 +32,14 @@ public:
     LibraryMenus(QMainWindow* main, QMenu* file, QAction* before, QMenu* view, BackupUi* backup, BackupPrompts prompts,
                  std::function<void(const std::function<void()>&)> runTransfer = {});
 
+    // The module the library's sounds are auditioned on and stored into, and
+    // the main window's side of it (see LibraryWindowOptions).
+    void SetModule(quorvane::clsU220* model, quorvane::Host* host, std::function<int()> modulePatch,
+                   std::function<void(const QString& text, int patchNo)> auditionShown);
+    // A library patch dropped on a patch of `list` (row 0: P-01) is stored
+    // there (Store to..., with its plan).
+    void AcceptDropsOn(QListWidget* list);
+
     // Shows the library window (opening the library the first time).
     frmLibrary* Show();
     frmLibrary* Window() const;
@@ -33,8 +47,16 @@ public:
     QAction* mnuViewLibrary = nullptr;
     QAction* mnuFileImportLibrary = nullptr;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
 private:
     QMainWindow* main_;
+    QListWidget* patchList_ = nullptr;
+    quorvane::clsU220* model_ = nullptr;
+    quorvane::Host* host_ = nullptr;
+    std::function<int()> modulePatch_;
+    std::function<void(const QString&, int)> auditionShown_;
     BackupUi* backup_;
     BackupPrompts prompts_;
     std::function<void(const std::function<void()>&)> runTransfer_;

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QScopedValueRollback>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
@@ -172,6 +173,7 @@ void frmLibrary::BuildWindow() {
         for (int c = 0; c < LibraryModel::ColDate; ++c)
             lstItems->setColumnWidth(c, fm.horizontalAdvance(QLatin1String(samples[c])) + 24);
     }
+    QWidget* moduleRow = BuildModuleCommands(central, listKeys);  // Play, audition on select, store
     for (QAction* act : listKeys) lstItems->addAction(act);
     lstItems->setContextMenuPolicy(Qt::ActionsContextMenu);
     connect(lstItems->selectionModel(), &QItemSelectionModel::selectionChanged, compare,
@@ -234,6 +236,7 @@ void frmLibrary::BuildWindow() {
     auto* layout = new QVBoxLayout(central);
     layout->addLayout(filters);
     layout->addWidget(split, 1);
+    layout->addWidget(moduleRow);
     layout->addLayout(importRow);
 
     lblStatus = new QLabel(this);
@@ -270,6 +273,7 @@ void frmLibrary::ApplyFilter() {
     q.sourceFile = txtSource->text().trimmed().toStdString();
     model_->SetFilter(q);
     // The first column: a current cell further right would scroll the list sideways.
+    const QScopedValueRollback<bool> moved(listMoved_, true);  // not a pick to audition
     if (model_->rowCount() > 0) lstItems->setCurrentIndex(model_->index(0, 0));
     else txtDetails->clear();
     ShowStatus(Plural(static_cast<size_t>(model_->rowCount()), "sound", "sounds"));
@@ -286,6 +290,7 @@ void frmLibrary::ChangedHere(int64_t keepId) {
     seenVersion_ = DataVersion();
     if (lib_) seenCommits_ = lib_->Db().commits();
     const int column = std::max(0, lstItems->currentIndex().column());
+    const QScopedValueRollback<bool> moved(listMoved_, true);  // not a pick to audition
     model_->Refresh();
     if (keepId && !SelectId(keepId) && model_->rowCount() > 0)
         lstItems->setCurrentIndex(model_->index(0, column));

@@ -31,6 +31,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTabWidget;
@@ -39,6 +40,14 @@ class QTableWidget;
 class QTextBrowser;
 class QTimer;
 class QTreeWidget;
+
+namespace quorvane {
+class clsU220;
+class Host;
+}  // namespace quorvane
+namespace quorvane::library {
+struct StorePlan;
+}
 
 namespace quorvane::ui {
 
@@ -61,6 +70,21 @@ struct LibraryWindowOptions {
     std::function<QString(QWidget* parent, const QString& title, const QString& label, const QString& text)> askText;
     // Waits this long after a keystroke before the list is filtered again.
     int filterDelayMs = 120;
+
+    // ---- playing and storing through the module (frmLibraryModule.cpp) ----
+    // The module the sounds are auditioned on and stored into; null: those
+    // commands are off. The journal is `backup`'s.
+    quorvane::clsU220* model = nullptr;
+    quorvane::Host* host = nullptr;
+    // The patch the module is on (1..64; 0 when not known): where an audition
+    // plays unless another place is set. Empty: the last program change sent.
+    std::function<int()> modulePatch;
+    // The main window's status line: "Auditioning <name> — not stored" after an
+    // audition in patch memory `patchNo`; empty once the sound is stored.
+    std::function<void(const QString& text, int patchNo)> auditionShown;
+    // The store plan for the user: returns 0 (Cancel), 1 (Store) or 2 (Store
+    // the patch alone). Empty: the plan dialog.
+    std::function<int(QWidget* parent, const library::StorePlan& plan)> askPlan;
 };
 
 class frmLibrary : public QMainWindow {
@@ -117,6 +141,33 @@ public:
     bool SendBank();
     void ShowDuplicates();
 
+    // ---- playing and storing through the module (frmLibraryModule.cpp) ----
+    // Auditions the current item (Play, Enter): the newest pick only, when one
+    // runs already. False when it could not start.
+    bool PlayCurrent();
+    bool Audition(int64_t id);
+    // True while one runs or a pick waits to start one.
+    bool Auditioning() const { return auditionRuns_ > 0 || auditionPosted_; }
+    // Where auditions play: a patch memory 1..64, 0 for the patch the module is
+    // on; the part a timbre plays on (1..6).
+    static int AuditionPlace();
+    static void SetAuditionPlace(int patch);
+    static int AuditionPart();
+    static void SetAuditionPart(int part);
+    // Stores library patch `id` into patch memory `slot` (asked when 0) after
+    // showing the plan. False when cancelled or it failed.
+    bool StoreTo(int64_t id, int slot = 0);
+    bool ReadModuleIndex();
+    // Writes back what the last store replaced.
+    bool PutBackLastStore();
+    // "store Brass Sect into patch 12" for the store Put back would undo; empty when none.
+    QString LastStore();
+    QCheckBox* chkAuditionOnSelect = nullptr;
+    QPushButton* cmdPlay = nullptr;
+    QAction* actStoreTo = nullptr;
+    QAction* actReadModuleIndex = nullptr;
+    QAction* actPutBackStore = nullptr;
+
     // Controls (tests drive them).
     QLineEdit* txtFilter = nullptr;
     QComboBox* cboType = nullptr;
@@ -159,10 +210,23 @@ private:
     void ImportFinished(const library::ImportReport& r);
     QString AskText(const QString& title, const QString& label, const QString& text);
     int64_t DataVersion();
+    // Playing and storing through the module (frmLibraryModule.cpp).
+    QWidget* BuildModuleCommands(QWidget* parent, std::vector<QAction*>& listKeys);
+    void RunAuditions();
+    // A pick in the list: auditioned once the event that picked has ended (a
+    // mouse press selects its row only then), or by the one running.
+    void PostAudition(int64_t id);
+    void UpdateModuleActions();
+    int64_t wantedAudition_ = 0;  // the newest pick to audition (0: none)
+    int auditionRuns_ = 0;
+    bool auditionPosted_ = false;
+    int auditionedIn_ = 0;        // the patch memory the last audition played in
+    bool listMoved_ = false;      // the window, not the user, is moving the list's current row
 
     LibraryWindowOptions options_;
     QString path_;
-    std::unique_ptr<library::SoundLibrary> lib_;
+    // Shared: a wait for the module that outlives the window keeps it open.
+    std::shared_ptr<library::SoundLibrary> lib_;
     LibraryModel* model_ = nullptr;
     QTimer* filterTimer_ = nullptr;
     LibraryImport* import_ = nullptr;

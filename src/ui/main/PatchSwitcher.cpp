@@ -47,7 +47,7 @@ void PatchSwitcher::ShowModulePatchIfStale() {
 }
 
 void PatchSwitcher::Forget() {
-    wantedPatch_ = modulePatch_ = 0;
+    wantedPatch_ = modulePatch_ = auditionedIn_ = 0;
     moduleStale_ = false;
 }
 
@@ -75,15 +75,30 @@ void PatchSwitcher::MemoriesWritten(const std::vector<int>& patchesWritten, bool
 }
 
 void PatchSwitcher::ShowStatus(const QString& text) {
-    patchStatus_ = false;  // a patch change message, if one was there, has been replaced
+    patchStatus_ = auditionStatus_ = false;  // a patch change message, if one was there, has been replaced
     statusLabel_->setText(text);
     statusLabel_->setVisible(!text.isEmpty());
+}
+
+void PatchSwitcher::Auditioned(const QString& text, int patchNo) {
+    if (text.isEmpty()) {
+        if (auditionStatus_) ShowStatus(QString());
+        auditionStatus_ = false;
+        return;
+    }
+    // The next program change goes out whichever patch it is for.
+    u220_->ForgetPatchSent();
+    modulePatch_ = wantedPatch_ = 0;
+    auditionedIn_ = patchNo;
+    ShowPatch(0);
+    ShowPatchStatus(text);
+    auditionStatus_ = true;
 }
 
 void PatchSwitcher::ShowModulePatch() {
     // A program change to any patch goes out again, the one it was on included.
     u220_->ForgetPatchSent();
-    modulePatch_ = 0;
+    modulePatch_ = auditionedIn_ = 0;
     const int at = ModulePatch();
     wantedPatch_ = at;
     ShowPatch(at);
@@ -194,8 +209,9 @@ void PatchSwitcher::PatchChangeDone(int patchNo, PatchChangeResult result) {
     switch (result) {
         case PatchChangeResult::Done:
             modulePatch_ = patchNo;
+            auditionedIn_ = 0;
             if (patchStatus_) {
-                patchStatus_ = false;
+                patchStatus_ = auditionStatus_ = false;
                 statusLabel_->setText(QString());
                 statusLabel_->setVisible(false);
             }
@@ -256,6 +272,7 @@ int PatchSwitcher::ModulePatch() {
 
 void PatchSwitcher::ShowPatchStatus(const QString& text) {
     patchStatus_ = true;
+    auditionStatus_ = false;
     statusLabel_->setText(text);
     statusLabel_->setVisible(true);
 }

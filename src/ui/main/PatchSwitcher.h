@@ -70,6 +70,15 @@ public:
     // One line of news in the status line (replacing a patch change message);
     // empty hides it.
     void ShowStatus(const QString& text);
+    // The patch the module is on (1..64), 0 when not known; after an audition
+    // the patch it played in, until the module is switched.
+    int CurrentModulePatch() { return auditionedIn_ > 0 ? auditionedIn_ : ModulePatch(); }
+    // A library sound was auditioned: the working area plays no memory's
+    // patch, so the list shows none and a pick of any patch (`patchNo`, the
+    // one the audition played in, included) switches the module back; `text`
+    // stays in the status line until then. Empty `text`: the sound was stored;
+    // the line is cleared if it still says so.
+    void Auditioned(const QString& text, int patchNo);
 
 private:
     void PatchChangeDone(int patchNo, PatchChangeResult result);
@@ -102,6 +111,8 @@ private:
     bool startupPick_ = false;   // the list is put on patch 1 after the names load
     bool moduleStale_ = false;   // read the master setup and the module's patch again
     bool patchStatus_ = false;  // the status line holds a patch change message
+    bool auditionStatus_ = false;  // ... an audition's "not stored"
+    int auditionedIn_ = 0;  // the patch the last audition played in, until a switch
     bool selectionSync_ = false; // a SyncListSelection is posted
 };
 

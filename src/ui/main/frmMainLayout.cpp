@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "ui/backup/BackupUi.h"
+#include "ui/common/QtHost.h"
 #include "ui/library/LibraryMenus.h"
 #include "ui/main/BackupMenus.h"
 #include "ui/main/MasterSetupPanel.h"
@@ -94,6 +95,14 @@ void frmMain::BuildWindow() {
     connect(pnameListBox, &QListWidget::currentRowChanged, this, [this](int) { pnameListBox_Click(); });
     pnameListBox->setContextMenuPolicy(Qt::ActionsContextMenu);
     backupMenus_->AddToList(pnameListBox);
+    // The library's sounds play on this module and are stored into it; a
+    // library patch dropped on a patch of the list is stored there.
+    libraryMenus_->SetModule(
+        u220_.get(), host_.get(), [this] { return switcher_ ? switcher_->CurrentModulePatch() : 0; },
+        [this](const QString& text, int patchNo) {
+            if (switcher_) switcher_->Auditioned(text, patchNo);
+        });
+    libraryMenus_->AcceptDropsOn(pnameListBox);
 
     cmdEditPatch = new QPushButton(QStringLiteral("Edit Patch"), central);
     cmdEditPatch->setObjectName(QStringLiteral("cmdEditPatch"));
