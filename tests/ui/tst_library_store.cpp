@@ -159,6 +159,18 @@ void tst_LibraryStore::aPatchDroppedOnTheListIsStoredAfterItsPlanAndPutBack() {
     QCOMPARE(main->pnameListBox->item(11)->text(), oldName);
     QVERIFY(w->LastStore().isEmpty());
     QCOMPARE(vm->lostToGap(), uint64_t(0));
+
+    // A patch picked in the main list while an audition waits goes out once the
+    // audition has ended: no program change lands between its writes and reads.
+    vm->clearReceived();
+    QTimer::singleShot(300, main.get(), [&] { main->pnameListBox->setCurrentRow(2); });
+    QVERIFY(w->PlayCurrent());
+    QCOMPARE(ProgramChanges(vm->received()).size(), size_t(1));
+    QVERIFY(WaitFor([&] { return main->U220().LastPatchSent() == 3 && !main->PatchChanging(); }, 30000));
+    QCOMPARE(ProgramChanges(vm->received()).back(), 2);
+    QCOMPARE(WorkingPatchName(main->U220()), main->pnameListBox->item(2)->text().mid(7).trimmed());
+    QVERIFY(!main->StatusLabel()->text().contains(QStringLiteral("not stored")));
+    QVERIFY(ModuleMemory(*vm) == before);
 }
 
 QTEST_MAIN(tst_LibraryStore)

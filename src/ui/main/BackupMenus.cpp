@@ -71,9 +71,12 @@ void BackupMenus::UpdateBackupActions() {
 void BackupMenus::RunBackupCommand(const std::function<void()>& command) {
     if (activating_ || backup_->Busy() || quitRequested_) return;
     EnterWait();
+    ++commandRuns_;
     command();
+    --commandRuns_;
     UpdateBackupActions();
     LeaveWait();
+    if (CommandEnded) CommandEnded();
 }
 
 }  // namespace quorvane::ui

@@ -41,6 +41,10 @@ public:
     void UpdateBackupActions();
     // Runs a command as one wait, unless a load or another command is running.
     void RunBackupCommand(const std::function<void()>& command);
+    // True while a command runs (a transfer, an audition from the library).
+    bool CommandRunning() const { return commandRuns_ > 0; }
+    // Called when a command has ended.
+    std::function<void()> CommandEnded;
 
     BackupUi* Ui() const { return backup_; }
     QAction* mnuFileBackUp = nullptr;
@@ -57,6 +61,7 @@ private:
     std::function<void()> EnterWait;
     std::function<void()> LeaveWait;
     BackupPrompts given_;
+    int commandRuns_ = 0;
     QWidget* window_;
     quorvane::clsU220* u220_;
     QtHost* host_;

@@ -30,6 +30,14 @@ PatchSwitcher::PatchSwitcher(quorvane::clsU220& u220, QWidget* window, QListWidg
       backup_(backup), Updating(updating), quitRequested_(quitRequested), EnterWait(std::move(enterWait)),
       LeaveWait(std::move(leaveWait)), RunBackupCommand(std::move(runBackupCommand)), window_(window), u220_(&u220) {}
 
+void PatchSwitcher::CommandEnded() {
+    if (!pickAfterCommand_) return;
+    pickAfterCommand_ = false;
+    QTimer::singleShot(0, this, [this] {
+        if (changeRuns_ == 0 && !(commandRunning_ && commandRunning_()) && wantedPatch_ > 0) RunPatchChanges();
+    });
+}
+
 void PatchSwitcher::SendWaitingPick() {
     if (changeRuns_ > 0) RunPatchChanges();
 }
@@ -88,6 +96,12 @@ void PatchSwitcher::Auditioned(const QString& text, int patchNo) {
     }
     // The next program change goes out whichever patch it is for.
     u220_->ForgetPatchSent();
+    // A patch picked while it played: the module goes there when it has ended.
+    if (pickAfterCommand_ && wantedPatch_ > 0) {
+        modulePatch_ = 0;
+        auditionedIn_ = patchNo;
+        return;
+    }
     modulePatch_ = wantedPatch_ = 0;
     auditionedIn_ = patchNo;
     ShowPatch(0);
@@ -127,6 +141,12 @@ void PatchSwitcher::pnameListBox_Click() {
     // only records the target: the running change sends one program change for
     // the newest target when its wait ends.
     if (changeRuns_ > 0) return;
+    // So does a pick while a command uses the module: it goes out when that ends.
+    if (commandRunning_ && commandRunning_()) {
+        pickAfterCommand_ = true;
+        syncAfterwards();
+        return;
+    }
     // A mouse press makes the row current first and selects it only once this
     // returns: highlight it now, or the old patch stays highlighted while the
     // module switches.

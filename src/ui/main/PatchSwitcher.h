@@ -52,6 +52,11 @@ public:
 
     // True while a patch change waits for the module.
     bool Changing() const { return changeRuns_ > 0; }
+    // Tells whether a back-up command (or an audition) is using the module: a
+    // pick meanwhile waits for it to end (CommandEnded), so that no program
+    // change lands between its writes and its reads.
+    void SetCommandRunning(std::function<bool()> running) { commandRunning_ = std::move(running); }
+    void CommandEnded();
     // A newer pick waiting behind a running patch change goes out now.
     void SendWaitingPick();
     // Puts the list on patch 1 after the names have loaded: the module is
@@ -108,6 +113,8 @@ private:
     int wantedPatch_ = 0;   // the newest pick, 1..64 (0 none)
     int modulePatch_ = 0;   // the patch the module is known to be on (0 unknown)
     int changeRuns_ = 0;    // RunPatchChanges calls running
+    std::function<bool()> commandRunning_;
+    bool pickAfterCommand_ = false;  // a pick waits for a command to end
     bool startupPick_ = false;   // the list is put on patch 1 after the names load
     bool moduleStale_ = false;   // read the master setup and the module's patch again
     bool patchStatus_ = false;  // the status line holds a patch change message

@@ -57,6 +57,8 @@ frmMain::frmMain(MainParts parts, frmMainOptions options, QWidget* parent)
         *u220_, this, pnameListBox, cmdEditPatch, statusLabel_, masterPanel_, backup_, Updating, quitRequested_,
         [this] { EnterWait(); }, [this] { LeaveWait(); },
         [this](const std::function<void()>& command) { backupMenus_->RunBackupCommand(command); });
+    switcher_->SetCommandRunning([this] { return backupMenus_->CommandRunning(); });
+    backupMenus_->CommandEnded = [this] { switcher_->CommandEnded(); };
     names_ = std::make_unique<NameLoader>(*u220_, pnameListBox, statusLabel_, progressBar_, Updating, quitRequested_,
                                           activating_, [this] { switcher_->PickStartupPatch(); },
                                           [this](const QString& text) { ShowStatus(text); });
