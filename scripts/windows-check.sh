@@ -174,7 +174,11 @@ mkdir -p "$LOGS"
 SUITES=(device emulator midi ports library)
 declare -A pid
 for s in "${SUITES[@]}"; do
-  timeout 900 "$WINE" "$BUILD/tests/test_$s.exe" --gtest_brief=1 >"$LOGS/test_$s.log" 2>&1 &
+  # The library's auditions and stores wait minutes at a real module's pace:
+  # they run natively; here the files, the journal and the library count.
+  filter=()
+  [ "$s" = library ] && filter=(--gtest_filter=-Audition.*:ModuleStore.*)
+  timeout 900 "$WINE" "$BUILD/tests/test_$s.exe" --gtest_brief=1 "${filter[@]}" >"$LOGS/test_$s.log" 2>&1 &
   pid[$s]=$!
 done
 passed=0
