@@ -12,6 +12,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QTextBrowser>
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -185,6 +186,13 @@ void tst_LibraryModule::playLeavesEveryMemoryByteAndSaysNotStored() {
                         d.address.offset() < p.address.offset() + p.size;
     QVERIFY(wroteScratch);
     QCOMPARE(WorkingPatchName(r.rig.u220()), QString::fromStdString(name).trimmed());
+    // The details show the part timbres the module told, with no module needed later.
+    const QString details = r.w->txtDetails->toPlainText();
+    QVERIFY2(details.contains(QStringLiteral("As the module played it")), qPrintable(details));
+    for (int part = 1; part <= 6; ++part) {
+        const int t = r.rig.u220().get(Param::PatchPartTimbreNumber, part) + 1;
+        QVERIFY2(details.contains(QRegularExpression(QStringLiteral("\\b%1: T-%2\\b").arg(part).arg(t))), qPrintable(details));
+    }
 }
 
 // Down, Down, Down... while the first audition waits: the picks in between are

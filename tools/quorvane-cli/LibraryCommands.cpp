@@ -8,6 +8,7 @@
 
 #include "library/Compare.h"
 #include "library/SoundLibrary.h"
+#include "library/SoundLibraryModule.h"
 #include "library/SysexFile.h"
 #include "LibraryModuleCommands.h"
 
@@ -236,6 +237,14 @@ private:
         for (const FileMember& m : d->bank)
             std::cout << "bank\t" << SoundTypeWord(m.type) << '\t' << m.number << '\t' << m.itemId << '\t' << Clean(m.name)
                       << '\n';
+        // What the module told when it was last auditioned.
+        if (const auto r = LoadReading(Lib(), d->row.id); r && d->row.type == SoundType::Patch) {
+            line("auditioned", r->readAt);
+            std::cout << "part timbres";
+            for (int t : r->timbres) std::cout << '\t' << t;
+            std::cout << '\n';
+            if (r->rhythmSetup) line("rhythm setup", std::to_string(r->rhythmSetup));
+        }
         return kOk;
     }
 

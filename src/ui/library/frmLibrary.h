@@ -199,6 +199,7 @@ private:
     QWidget* BuildBankPage(QWidget* parent);
     bool BankPlacesEvent(QEvent* e);  // true when it was handled
     void ShowDetails(int64_t id);
+    void AddReading(QString& html, const library::ItemDetails& d);
     void ShowStatus(const QString& text);
     void Failed(const QString& what, const std::exception& e);
     void ChangedHere(int64_t keepId);  // after an edit: the list again, the item kept selected

@@ -5,6 +5,7 @@
 #include <QTextBrowser>
 #include <QTreeWidget>
 
+#include "library/SoundLibraryModule.h"
 #include "ui/library/LibraryModel.h"
 #include "ui/library/frmLibraryText.h"
 
@@ -27,6 +28,32 @@ QString MemoryText(library::SoundType t, int number) {
 }
 
 }  // namespace
+
+// What the module told of the sound when it was last auditioned: the part
+// timbres and the rhythm setup a patch names (with the bank's names for them).
+void frmLibrary::AddReading(QString& html, const library::ItemDetails& d) {
+    if (d.row.type != library::SoundType::Patch) return;
+    std::optional<library::Reading> r;
+    try {
+        r = library::LoadReading(*lib_, d.row.id);
+    } catch (const std::exception&) {
+        return;  // a damaged reading: the details show without it
+    }
+    if (!r) return;
+    const auto bankName = [&](library::SoundType type, int number) {
+        for (const library::FileMember& m : d.bank)
+            if (m.type == type && m.number == number) return QStringLiteral(" %1").arg(H(m.name));
+        return QString();
+    };
+    QStringList parts;
+    for (size_t i = 0; i < r->timbres.size(); ++i)
+        parts << QStringLiteral("%1: T-%2%3").arg(i + 1).arg(r->timbres[i]).arg(bankName(library::SoundType::Timbre, r->timbres[i]));
+    html += QStringLiteral("<p><b>As the module played it</b> (auditioned %1 UTC)</p><ul><li>Parts %2</li>")
+                .arg(H(r->readAt), parts.join(QStringLiteral("; ")));
+    if (r->rhythmSetup)
+        html += QStringLiteral("<li>Rhythm setup R-%1%2</li>").arg(r->rhythmSetup).arg(bankName(library::SoundType::Rhythm, r->rhythmSetup));
+    html += QStringLiteral("</ul>");
+}
 
 void frmLibrary::ShowDetails(int64_t id) {
     if (!lib_ || id <= 0) {
@@ -71,6 +98,7 @@ void frmLibrary::ShowDetails(int64_t id) {
         }
         html += QStringLiteral("</ul>");
     }
+    AddReading(html, *d);
     if (!d->otherNames.empty()) html += QStringLiteral("<p>The same sound is in the library under %1.</p>").arg(Plural(d->otherNames.size(), "other name", "other names"));
     if (d->copyOf) html += QStringLiteral("<p>A copy kept on purpose.</p>");
     txtDetails->setHtml(html);

@@ -247,6 +247,8 @@ void frmLibrary::RunAuditions() {
         const QString text = Q(r.text);
         if (r.ok()) {
             if (o.scratch) auditionedIn_ = o.scratch;
+            // The details now show what the module told of it.
+            if (model_->IdAt(lstItems->currentIndex().row()) == id) ShowDetails(id);
             ShowStatus(text);
             if (shown) shown(text, o.scratch);
         } else if (r.journalOpen) {
