@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <map>
 #include <set>
 
@@ -195,7 +196,9 @@ TEST(Compare, LibraryItemsFromRealAuditions) {
     const fs::path dir = fs::temp_directory_path() / ("quorvane-compare-" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
-    SoundLibrary lib((dir / "library.sqlite").string());
+    // Closed before its folder goes (Windows keeps an open file from being removed).
+    auto owned = std::make_unique<SoundLibrary>((dir / "library.sqlite").string());
+    SoundLibrary& lib = *owned;
 
     // A bank in the second packing, with the working area of patch 7 as a sound of its own.
     emulator::U220Emulator bank(0x10, kPacking);
@@ -271,6 +274,7 @@ TEST(Compare, LibraryItemsFromRealAuditions) {
     EXPECT_EQ(NoReadingMessage("Brass 1"),
               "Audition Brass 1 once so the module can tell its parameters; the library keeps what it reads");
     EXPECT_THROW(CompareItems(lib, p2, 999999, false), LibraryError);
+    owned.reset();
     fs::remove_all(dir);
 }
 
