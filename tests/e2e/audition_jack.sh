@@ -16,8 +16,9 @@ command -v jackd >/dev/null || die "jackd is not installed (scripts/install-deps
 cd "$WORK" || exit 1
 # A client killed in the middle of a cycle stalls the server for about ten
 # client time-outs (50 s at the default 5000 ms): a shorter one keeps a kill
-# from costing the next command most of a minute.
-JACK_CLIENT_TIMEOUT_MS=500 start_jackd "$WORK/jackd.log" || die "no JACK server came up"
+# from costing the next command most of a minute, and 1.5 s still lets a
+# client on a busy machine finish its cycle.
+JACK_CLIENT_TIMEOUT_MS=1500 start_jackd "$WORK/jackd.log" || die "no JACK server came up"
 
 LIB=(--library "$WORK/library.sqlite")
 cli() { timeout 240 "$CLI" --in aud --out aud --timeout-ms 1500 "$@"; }
