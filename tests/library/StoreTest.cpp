@@ -302,7 +302,8 @@ TEST(ModuleStore, PlanStoreAndPutBack) {
         MemoryImage expectedSnap;
         for (const auto& [kind, n] : written) expectedSnap.put(MemoryAddress(kind, n), Record(before, kind, n));
         EXPECT_TRUE(snap->image == expectedSnap);
-        const ModulePatch* entry = LoadModuleIndex(*rig.lib, rig.model->DeviceID()).Patch(kSlot);
+        const ModuleIndex index = LoadModuleIndex(*rig.lib, rig.model->DeviceID());
+        const ModulePatch* entry = index.Patch(kSlot);
         ASSERT_TRUE(entry);
         EXPECT_EQ(entry->timbres, timbres);
         EXPECT_EQ(entry->hash, BytesHash(Record(rig.bank, MemoryKind::Patch, kBankPatch)));
@@ -321,7 +322,8 @@ TEST(ModuleStore, PlanStoreAndPutBack) {
         EXPECT_TRUE(back.ok()) << back.text;
         EXPECT_TRUE(Differing(rig.Copy(), before).empty()) << "a memory byte was not put back";
         EXPECT_FALSE(LoadSnapshot(*rig.lib, s.snapshotId)->putBack.empty());
-        const ModulePatch* restored = LoadModuleIndex(*rig.lib, rig.model->DeviceID()).Patch(kSlot);
+        const ModuleIndex restoredIndex = LoadModuleIndex(*rig.lib, rig.model->DeviceID());
+        const ModulePatch* restored = restoredIndex.Patch(kSlot);
         ASSERT_TRUE(restored);
         EXPECT_EQ(restored->timbres, oldEntry.timbres);
         EXPECT_EQ(restored->rhythmSetup, oldEntry.rhythmSetup);

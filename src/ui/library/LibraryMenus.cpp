@@ -50,11 +50,12 @@ void LibraryMenus::AcceptDropsOn(QListWidget* list) {
     list->setAcceptDrops(true);
     list->viewport()->setAcceptDrops(true);
     list->setDropIndicatorShown(true);
-    list->viewport()->installEventFilter(this);
+    patchViewport_ = list->viewport();
+    patchViewport_->installEventFilter(this);
 }
 
 bool LibraryMenus::eventFilter(QObject* watched, QEvent* e) {
-    if (!patchList_ || watched != patchList_->viewport()) return QObject::eventFilter(watched, e);
+    if (!patchList_ || !patchViewport_ || watched != patchViewport_) return QObject::eventFilter(watched, e);
     const auto ids = [](const QMimeData* m) {
         std::vector<qlonglong> out;
         if (m && m->hasFormat(QString::fromLatin1(LibraryModel::kMime)))

@@ -53,6 +53,9 @@ protected:
 private:
     QMainWindow* main_;
     QListWidget* patchList_ = nullptr;
+    // The list's viewport, kept when the filter goes on: events reach it while
+    // the list itself is being destroyed, when asking the list for it is not safe.
+    QPointer<QObject> patchViewport_;
     quorvane::clsU220* model_ = nullptr;
     quorvane::Host* host_ = nullptr;
     std::function<int()> modulePatch_;
