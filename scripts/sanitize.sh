@@ -28,10 +28,9 @@ built=$SECONDS
 # The end-to-end scripts that spend minutes waiting at a real module's pace on
 # JACK (back-up, journal, audition) run in the first stage only: what they
 # drive is the same library code the unit tests run here under the sanitizers.
-# The journal's lossy-wire test measures gaps on the module's clock: under the
-# sanitizers it runs alone, so that the real-pace tests beside it do not slow
-# the sender past what it checks.
-ctest --test-dir "$BUILD_DIR" --output-on-failure --timeout 900 -R '^JournalTest\.CopyAndSwapOnALossyWire'
+# The journal's lossy-wire test expects a request to follow a data set within
+# 100 ms, so that the lost one widens the gap: the instrumented build is too slow
+# for that, and the test runs in the first stage and under wine instead.
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)" --timeout 900 \
   -E '^(e2e_(journal|backup|audition)_jack|JournalTest\.CopyAndSwapOnALossyWire.*)$'
 echo "sanitizer run: build $((built - start)) s, tests $((SECONDS - built)) s"
