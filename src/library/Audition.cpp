@@ -193,14 +193,7 @@ AuditionReport Audition::Play(const AuditionSource& source, int scratch) {
     }
 
     // 4. Every memory written gets its own bytes back, verified, and the journal closes.
-    if (!WriteVerified(originals, report))
-        return Stop(report, Outcome::Failed, "Putting the module's own memories back failed.");
-    if (journal_) {
-        std::string error;
-        if (!journal_->Close(error)) return Stop(report, Outcome::Failed, "The journal could not be closed (" + error + ").");
-    }
-    report.journalOpen = false;
-    return Finish(report, source);
+    return PutBack(report, originals, source);
 }
 
 AuditionReport Audition::PlayOnPart(const AuditionSource& source, int part) {
@@ -247,6 +240,11 @@ AuditionReport Audition::PlayOnPart(const AuditionSource& source, int part) {
         model_.let(Param::PatchPartTimbreNumber, part, static_cast<int16_t>(number - 1));
         report.timbresFromBank.push_back(number);
     }
+    return PutBack(report, originals, source);
+}
+
+// Every memory written gets its own bytes back, verified, and the journal closes.
+AuditionReport Audition::PutBack(AuditionReport report, const MemoryImage& originals, const AuditionSource& source) {
     if (!WriteVerified(originals, report))
         return Stop(report, Outcome::Failed, "Putting the module's own memories back failed.");
     if (journal_) {

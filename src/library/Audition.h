@@ -112,6 +112,7 @@ private:
     AuditionReport Abandon(AuditionReport report, const MemoryImage& originals, const std::string& why);
     // Reads what the module plays and words the outcome.
     AuditionReport Finish(AuditionReport report, const AuditionSource& source);
+    AuditionReport PutBack(AuditionReport report, const MemoryImage& originals, const AuditionSource& source);
 
     clsU220& model_;
     Host& host_;
